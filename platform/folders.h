@@ -1,0 +1,12 @@
+#pragma once
+#include <string>
+
+namespace platform {
+
+// Every folder text ends with '/'.
+std::string TempFolder();        // TMPDIR, else /tmp
+std::string ExecutableFolder();  // folder of the running executable
+std::string DesktopFolder();     // XDG desktop folder, else $HOME/Desktop, else $HOME
+std::string CurrentFolder();     // current directory
+
+}  // namespace platform
