@@ -1,0 +1,134 @@
+#include "sim/event_loop.h"
+
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+#include <stdexcept>
+
+namespace sim {
+
+EventLoop::EventLoop() {
+  epoll_ = epoll_create1(EPOLL_CLOEXEC);
+  wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (epoll_ < 0 || wakeFd_ < 0) throw std::runtime_error("event loop: epoll/eventfd failed");
+  epoll_event event{};
+  event.events = EPOLLIN;
+  event.data.fd = wakeFd_;
+  epoll_ctl(epoll_, EPOLL_CTL_ADD, wakeFd_, &event);
+}
+
+EventLoop::~EventLoop() {
+  if (wakeFd_ >= 0) close(wakeFd_);
+  if (epoll_ >= 0) close(epoll_);
+}
+
+uint64_t EventLoop::NowMs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec) / 1000000;
+}
+
+void EventLoop::Watch(int fd, uint32_t events, FdHandler handler) {
+  handlers_[fd] = std::make_shared<FdHandler>(std::move(handler));
+  epoll_event event{};
+  event.events = events;
+  event.data.fd = fd;
+  epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event);
+}
+
+void EventLoop::Modify(int fd, uint32_t events) {
+  epoll_event event{};
+  event.events = events;
+  event.data.fd = fd;
+  epoll_ctl(epoll_, EPOLL_CTL_MOD, fd, &event);
+}
+
+void EventLoop::Unwatch(int fd) {
+  epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+  handlers_.erase(fd);
+}
+
+EventLoop::TimerId EventLoop::After(uint32_t ms, Task task) {
+  const TimerId id = nextTimer_++;
+  auto it = timers_.emplace(NowMs() + ms, std::make_pair(id, std::move(task)));
+  timerIndex_[id] = it;
+  return id;
+}
+
+void EventLoop::Cancel(TimerId id) {
+  auto found = timerIndex_.find(id);
+  if (found == timerIndex_.end()) return;
+  timers_.erase(found->second);
+  timerIndex_.erase(found);
+}
+
+void EventLoop::Post(Task task) {
+  {
+    std::lock_guard<std::mutex> lock(postedMutex_);
+    posted_.push_back(std::move(task));
+  }
+  Wake();
+}
+
+void EventLoop::Stop() {
+  stop_ = true;
+  Wake();
+}
+
+void EventLoop::Wake() {
+  const uint64_t one = 1;
+  [[maybe_unused]] ssize_t written = write(wakeFd_, &one, sizeof one);
+}
+
+void EventLoop::RunPosted() {
+  std::vector<Task> tasks;
+  {
+    std::lock_guard<std::mutex> lock(postedMutex_);
+    tasks.swap(posted_);
+  }
+  for (auto& task : tasks) task();
+}
+
+int EventLoop::NextTimeoutMs(int limit) const {
+  if (timers_.empty()) return limit;
+  const uint64_t now = NowMs();
+  const uint64_t due = timers_.begin()->first;
+  const int wait = due <= now ? 0 : static_cast<int>(std::min<uint64_t>(due - now, 60000));
+  return limit < 0 ? wait : std::min(limit, wait);
+}
+
+void EventLoop::RunOnce(int timeoutMs) {
+  epoll_event events[64];
+  const int count = epoll_wait(epoll_, events, 64, NextTimeoutMs(timeoutMs));
+  for (int i = 0; i < count; ++i) {
+    const int fd = events[i].data.fd;
+    if (fd == wakeFd_) {
+      uint64_t value;
+      [[maybe_unused]] ssize_t got = read(wakeFd_, &value, sizeof value);
+      continue;
+    }
+    auto found = handlers_.find(fd);
+    if (found == handlers_.end()) continue;
+    auto handler = found->second;  // stays alive if the handler unwatches itself
+    (*handler)(events[i].events);
+  }
+  RunPosted();
+  const uint64_t now = NowMs();
+  while (!timers_.empty() && timers_.begin()->first <= now) {
+    auto it = timers_.begin();
+    Task task = std::move(it->second.second);
+    timerIndex_.erase(it->second.first);
+    timers_.erase(it);
+    task();
+  }
+}
+
+void EventLoop::Run() {
+  while (!stop_) RunOnce(-1);
+}
+
+}  // namespace sim

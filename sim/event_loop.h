@@ -1,0 +1,60 @@
+#pragma once
+// linesim's one event loop: file descriptors (epoll), timers and tasks posted from other
+// threads. Everything that touches the modules runs on the thread that calls Run().
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+namespace sim {
+
+class EventLoop {
+ public:
+  using FdHandler = std::function<void(uint32_t events)>;
+  using Task = std::function<void()>;
+  using TimerId = uint64_t;
+
+  EventLoop();
+  ~EventLoop();
+  EventLoop(const EventLoop&) = delete;
+  EventLoop& operator=(const EventLoop&) = delete;
+
+  void Watch(int fd, uint32_t events, FdHandler handler);
+  void Modify(int fd, uint32_t events);
+  void Unwatch(int fd);
+
+  TimerId After(uint32_t ms, Task task);
+  void Cancel(TimerId id);
+
+  // Thread-safe: runs the task on the loop's thread soon.
+  void Post(Task task);
+  // Thread-safe and async-signal-safe: makes Run() return after the current round.
+  void Stop();
+  void Run();
+  // Runs ready handlers, due timers and posted tasks once, waiting at most timeoutMs.
+  void RunOnce(int timeoutMs);
+
+  static uint64_t NowMs();
+
+ private:
+  void Wake();
+  void RunPosted();
+  int NextTimeoutMs(int limit) const;
+
+  int epoll_ = -1;
+  int wakeFd_ = -1;
+  std::unordered_map<int, std::shared_ptr<FdHandler>> handlers_;
+  std::multimap<uint64_t, std::pair<TimerId, Task>> timers_;
+  std::unordered_map<TimerId, std::multimap<uint64_t, std::pair<TimerId, Task>>::iterator>
+      timerIndex_;
+  TimerId nextTimer_ = 1;
+  std::mutex postedMutex_;
+  std::vector<Task> posted_;
+  std::atomic<bool> stop_{false};
+};
+
+}  // namespace sim

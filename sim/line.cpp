@@ -1,0 +1,401 @@
+#include "sim/line.h"
+
+#include <arpa/inet.h>
+
+#include <cstdio>
+#include <fstream>
+#include <set>
+
+#include "base/format.h"
+
+namespace sim {
+namespace {
+
+using nlohmann::json;
+
+[[noreturn]] void Fail(const std::string& where, const std::string& what) {
+  throw LineError(where + ": " + what);
+}
+
+// A number given as a JSON integer or as a text ("0x09", "12").
+uint64_t Number(const json& value, const std::string& where, uint64_t max) {
+  uint64_t result = 0;
+  if (value.is_number_unsigned() || (value.is_number_integer() && value.get<int64_t>() >= 0)) {
+    result = value.get<uint64_t>();
+  } else if (value.is_string()) {
+    const std::string text = value.get<std::string>();
+    size_t used = 0;
+    try {
+      result = std::stoull(text, &used, 0);
+    } catch (const std::exception&) {
+      Fail(where, "\"" + text + "\" is not a number");
+    }
+    if (used != text.size() || text.empty() || text[0] == '-')
+      Fail(where, "\"" + text + "\" is not a number");
+  } else {
+    Fail(where, "expected a number");
+  }
+  if (result > max)
+    Fail(where, base::Format("%llu is above %llu", static_cast<unsigned long long>(result),
+                             static_cast<unsigned long long>(max)));
+  return result;
+}
+
+uint32_t Address(const json& value, const std::string& where) {
+  if (!value.is_string()) Fail(where, "expected an IPv4 address text");
+  auto parsed = ParseIpv4(value.get<std::string>());
+  if (!parsed) Fail(where, "\"" + value.get<std::string>() + "\" is not an IPv4 address");
+  return *parsed;
+}
+
+bool Flag(const json& value, const std::string& where) {
+  if (!value.is_boolean()) Fail(where, "expected true or false");
+  return value.get<bool>();
+}
+
+void ParseFirmware(const json& value, const std::string& where, ModuleSpec& module) {
+  if (!value.is_string()) Fail(where, "expected a version text such as \"4.12\"");
+  const std::string text = value.get<std::string>();
+  unsigned major = 0, minor = 0, patch = 0;
+  char tail = 0;
+  const int parts = std::sscanf(text.c_str(), "%u.%u.%u%c", &major, &minor, &patch, &tail);
+  if (parts < 2 || parts > 3 || major > 155 || minor > 255 || patch > 255) {
+    Fail(where, "\"" + text + "\" is not a version MAJOR.MINOR[.PATCH] (major at most 155)");
+  }
+  module.firmwareMajor = static_cast<uint8_t>(major);
+  module.firmwareMinor = static_cast<uint8_t>(minor);
+  module.firmwarePatch = static_cast<uint8_t>(parts == 3 ? patch : 0);
+}
+
+const std::set<std::string> kModuleKeys = {
+    "serial",    "mac",         "address",      "node",
+    "mask",      "gateway",     "family",       "hardwareRevision",
+    "firmware",  "type",        "variant",      "reversed",
+    "direction", "packetFlags", "recordLength", "linePosition",
+    "plcMode",   "alive",       "driveType",    "registers",
+    "faults",    "comment"};
+
+ModuleSpec ParseModule(const json& value, const std::string& where, const LineSpec& line) {
+  if (!value.is_object()) Fail(where, "expected an object");
+  for (const auto& [key, unused] : value.items()) {
+    if (!kModuleKeys.count(key)) Fail(where, "unknown key \"" + key + "\"");
+  }
+  ModuleSpec module;
+  if (!value.contains("serial")) Fail(where, "a module needs a \"serial\"");
+  module.serial = static_cast<uint32_t>(Number(value["serial"], where + ".serial", 0xFFFFFFFFu));
+  module.mac = MacFromSerial(module.serial);
+  if (value.contains("mac")) {
+    if (!value["mac"].is_string()) Fail(where + ".mac", "expected \"AA:BB:CC:DD:EE:FF\"");
+    auto mac = ParseMac(value["mac"].get<std::string>());
+    if (!mac) Fail(where + ".mac", "expected \"AA:BB:CC:DD:EE:FF\"");
+    module.mac = *mac;
+  }
+  module.mask = line.mask;
+  module.gateway = line.gateway;
+  if (value.contains("address")) {
+    module.address = Address(value["address"], where + ".address");
+  } else if (value.contains("node")) {
+    const auto node = Number(value["node"], where + ".node", 236);
+    if (node < 1) Fail(where + ".node", "node numbers are 1..236");
+    const uint32_t host = ntohl(line.network) + static_cast<uint32_t>(node) + 19;
+    module.address = htonl(host);
+  } else {
+    Fail(where, "a module needs an \"address\" or a \"node\"");
+  }
+  if (value.contains("mask")) module.mask = Address(value["mask"], where + ".mask");
+  if (value.contains("gateway")) module.gateway = Address(value["gateway"], where + ".gateway");
+  if (value.contains("family")) {
+    const auto family = Number(value["family"], where + ".family", 0xFF);
+    if (family != 0x00 && family != 0x02 && family != 0x03 && family != 0x09 && family != 0x0C) {
+      Fail(where + ".family", "families are 0x00, 0x02, 0x03, 0x09 and 0x0C");
+    }
+    module.family = static_cast<uint8_t>(family);
+  }
+  if (value.contains("hardwareRevision")) {
+    module.hardwareRevision =
+        static_cast<uint8_t>(Number(value["hardwareRevision"], where + ".hardwareRevision", 0xFF));
+  }
+  if (value.contains("firmware")) ParseFirmware(value["firmware"], where + ".firmware", module);
+  if (value.contains("type"))
+    module.moduleType = static_cast<uint16_t>(Number(value["type"], where + ".type", 0xFFFF));
+  if (value.contains("variant"))
+    module.variant = static_cast<uint8_t>(Number(value["variant"], where + ".variant", 15));
+  if (value.contains("reversed") && Flag(value["reversed"], where + ".reversed"))
+    module.variant = 4;
+  if (value.contains("direction"))
+    module.direction = static_cast<uint8_t>(Number(value["direction"], where + ".direction", 1));
+  module.packetFlags = module.direction == 0 ? 0x10 : 0x00;
+  if (value.contains("packetFlags")) {
+    module.packetFlags =
+        static_cast<uint8_t>(Number(value["packetFlags"], where + ".packetFlags", 0xFF));
+  }
+  if (value.contains("recordLength")) {
+    const auto length = Number(value["recordLength"], where + ".recordLength", 28);
+    if (length != 8 && length != 16 && length != 20 && length != 28) {
+      Fail(where + ".recordLength", "record lengths are 8, 16, 20 and 28");
+    }
+    module.recordLength = static_cast<uint8_t>(length);
+  }
+  if (value.contains("linePosition")) {
+    module.linePosition =
+        static_cast<uint8_t>(Number(value["linePosition"], where + ".linePosition", 0xFF));
+  }
+  if (value.contains("plcMode")) module.plcMode = Flag(value["plcMode"], where + ".plcMode");
+  if (value.contains("alive")) module.alive = Flag(value["alive"], where + ".alive");
+  if (value.contains("driveType"))
+    module.driveType = static_cast<int>(Number(value["driveType"], where + ".driveType", 34));
+  if (value.contains("registers")) {
+    const json& registers = value["registers"];
+    if (!registers.is_object()) Fail(where + ".registers", "expected {\"REGISTER\": VALUE, ...}");
+    for (const auto& [key, registerValue] : registers.items()) {
+      const auto number = Number(json(key), where + ".registers", 0xFFFF);
+      module.registers[static_cast<uint32_t>(number)] =
+          static_cast<uint16_t>(Number(registerValue, where + ".registers." + key, 0xFFFF));
+    }
+  }
+  if (value.contains("faults")) {
+    try {
+      ApplyFaults(value["faults"], module.faults);
+    } catch (const LineError& error) {
+      Fail(where + ".faults", error.what());
+    }
+  }
+  return module;
+}
+
+std::string IpText(uint32_t address) {
+  return base::Ipv4Text(address);
+}
+
+}  // namespace
+
+size_t LineSpec::ModuleCount() const {
+  size_t count = 0;
+  for (const auto& chain : chains) count += chain.size();
+  return count;
+}
+
+std::optional<uint32_t> ParseIpv4(const std::string& text) {
+  unsigned parts[4];
+  char tail = 0;
+  if (std::sscanf(text.c_str(), "%u.%u.%u.%u%c", &parts[0], &parts[1], &parts[2], &parts[3],
+                  &tail) != 4) {
+    return std::nullopt;
+  }
+  for (unsigned part : parts) {
+    if (part > 255) return std::nullopt;
+  }
+  for (char c : text) {
+    if (!(c == '.' || (c >= '0' && c <= '9'))) return std::nullopt;
+  }
+  return htonl((parts[0] << 24) | (parts[1] << 16) | (parts[2] << 8) | parts[3]);
+}
+
+std::optional<Mac> ParseMac(const std::string& text) {
+  unsigned bytes[6];
+  char tail = 0;
+  if (text.size() != 17 ||
+      std::sscanf(text.c_str(), "%2x:%2x:%2x:%2x:%2x:%2x%c", &bytes[0], &bytes[1], &bytes[2],
+                  &bytes[3], &bytes[4], &bytes[5], &tail) != 6) {
+    return std::nullopt;
+  }
+  Mac mac;
+  for (int i = 0; i < 6; ++i) mac[i] = static_cast<uint8_t>(bytes[i]);
+  return mac;
+}
+
+std::string MacString(const Mac& mac) {
+  return base::MacText(mac.data());
+}
+
+Mac MacFromSerial(uint32_t serial) {
+  // 0x02 marks a locally administered address; the rest is the serial, so MACs stay unique.
+  return Mac{0x02,
+             0x51,
+             static_cast<uint8_t>(serial >> 24),
+             static_cast<uint8_t>(serial >> 16),
+             static_cast<uint8_t>(serial >> 8),
+             static_cast<uint8_t>(serial)};
+}
+
+int PrefixLength(uint32_t mask) {
+  return __builtin_popcount(mask);
+}
+
+void ApplyFaults(const nlohmann::json& value, Faults& faults) {
+  if (!value.is_object()) Fail("faults", "expected an object");
+  for (const auto& [key, item] : value.items()) {
+    if (key == "drop") {
+      if (!item.is_number() || item.get<double>() < 0 || item.get<double>() > 1)
+        Fail("drop", "expected 0..1");
+      faults.dropFraction = item.get<double>();
+    } else if (key == "delayMs") {
+      faults.delayMs = static_cast<uint32_t>(Number(item, "delayMs", 600000));
+    } else if (key == "duplicate") {
+      faults.duplicate = Flag(item, "duplicate");
+    } else if (key == "staleSequence") {
+      faults.staleSequence = Flag(item, "staleSequence");
+    } else if (key == "sharesAddressOf") {
+      if (item.is_null()) {
+        faults.sharesAddressOf.reset();
+      } else {
+        faults.sharesAddressOf =
+            static_cast<uint32_t>(Number(item, "sharesAddressOf", 0xFFFFFFFFu));
+      }
+    } else if (key == "discovery") {
+      faults.affectsDiscovery = Flag(item, "discovery");
+    } else if (key == "modbus") {
+      faults.affectsModbus = Flag(item, "modbus");
+    } else {
+      Fail("faults", "unknown fault \"" + key + "\"");
+    }
+  }
+}
+
+nlohmann::json FaultsToJson(const Faults& faults) {
+  json result = {{"drop", faults.dropFraction},          {"delayMs", faults.delayMs},
+                 {"duplicate", faults.duplicate},        {"staleSequence", faults.staleSequence},
+                 {"discovery", faults.affectsDiscovery}, {"modbus", faults.affectsModbus}};
+  result["sharesAddressOf"] =
+      faults.sharesAddressOf ? json(*faults.sharesAddressOf) : json(nullptr);
+  return result;
+}
+
+nlohmann::json ModuleToJson(const ModuleSpec& module) {
+  json result = {{"serial", module.serial},
+                 {"mac", MacString(module.mac)},
+                 {"address", IpText(module.address)},
+                 {"mask", IpText(module.mask)},
+                 {"gateway", IpText(module.gateway)},
+                 {"family", module.family},
+                 {"hardwareRevision", module.hardwareRevision},
+                 {"firmware", base::Format("%u.%u.%u", module.firmwareMajor, module.firmwareMinor,
+                                           module.firmwarePatch)},
+                 {"type", module.moduleType},
+                 {"variant", module.variant},
+                 {"direction", module.direction},
+                 {"packetFlags", module.packetFlags},
+                 {"recordLength", module.recordLength},
+                 {"linePosition", module.linePosition},
+                 {"plcMode", module.plcMode},
+                 {"alive", module.alive},
+                 {"driveType", module.driveType}};
+  return result;
+}
+
+LineSpec ParseLine(const nlohmann::json& value) {
+  if (!value.is_object()) Fail("line", "expected an object");
+  for (const auto& [key, unused] : value.items()) {
+    if (key != "network" && key != "mask" && key != "gateway" && key != "timing" && key != "seed" &&
+        key != "chains" && key != "comment") {
+      Fail("line", "unknown key \"" + key + "\"");
+    }
+  }
+  LineSpec line;
+  line.network = value.contains("network") ? Address(value["network"], "network")
+                                           : *ParseIpv4("192.168.202.0");
+  line.mask = value.contains("mask") ? Address(value["mask"], "mask") : *ParseIpv4("255.255.255.0");
+  line.gateway = value.contains("gateway") ? Address(value["gateway"], "gateway") : 0;
+  if (value.contains("seed"))
+    line.seed = static_cast<uint32_t>(Number(value["seed"], "seed", 0xFFFFFFFFu));
+  if (value.contains("timing")) {
+    const json& timing = value["timing"];
+    if (!timing.is_object()) Fail("timing", "expected an object");
+    for (const auto& [key, item] : timing.items()) {
+      const auto ms = static_cast<uint32_t>(Number(item, "timing." + key, 600000));
+      if (key == "flashWriteMs")
+        line.timing.flashWriteMs = ms;
+      else if (key == "formatMs")
+        line.timing.formatMs = ms;
+      else if (key == "rebootMs")
+        line.timing.rebootMs = ms;
+      else if (key == "answerDelayMinMs")
+        line.timing.answerDelayMinMs = ms;
+      else if (key == "answerDelayMaxMs")
+        line.timing.answerDelayMaxMs = ms;
+      else
+        Fail("timing", "unknown key \"" + key + "\"");
+    }
+    if (line.timing.answerDelayMinMs > line.timing.answerDelayMaxMs) {
+      Fail("timing", "answerDelayMinMs is above answerDelayMaxMs");
+    }
+  }
+  if (!value.contains("chains") || !value["chains"].is_array())
+    Fail("line", "expected \"chains\": [[module, ...], ...]");
+  std::set<uint32_t> serials;
+  std::set<Mac> macs;
+  int chainIndex = 0;
+  for (const json& chainValue : value["chains"]) {
+    const std::string chainWhere = base::Format("chains[%d]", chainIndex);
+    const json* modules = &chainValue;
+    if (chainValue.is_object() && chainValue.contains("modules")) modules = &chainValue["modules"];
+    if (!modules->is_array()) Fail(chainWhere, "expected an array of modules");
+    std::vector<ModuleSpec> chain;
+    int position = 0;
+    for (const json& moduleValue : *modules) {
+      const std::string where = base::Format("%s[%d]", chainWhere.c_str(), position);
+      ModuleSpec module = ParseModule(moduleValue, where, line);
+      if (!serials.insert(module.serial).second)
+        Fail(where, base::Format("serial %u appears twice", module.serial));
+      if (!macs.insert(module.mac).second)
+        Fail(where, "MAC " + MacString(module.mac) + " appears twice");
+      module.chain = chainIndex;
+      module.position = position++;
+      chain.push_back(std::move(module));
+    }
+    line.chains.push_back(std::move(chain));
+    ++chainIndex;
+  }
+  return line;
+}
+
+LineSpec LoadLineFile(const std::string& path) {
+  std::ifstream in(path);
+  if (!in) throw LineError("cannot open line file \"" + path + "\"");
+  json value;
+  try {
+    value = json::parse(in);
+  } catch (const json::exception& error) {
+    throw LineError("line file \"" + path + "\": " + error.what());
+  }
+  return ParseLine(value);
+}
+
+nlohmann::json GenerateLine(int modules, int networks) {
+  if (networks < 1 || networks > 16) throw LineError("--generate: networks must be 1..16");
+  if (modules < 1 || modules > 236 * networks)
+    throw LineError("--generate: at most 236 modules per network");
+  static const uint8_t kFamilies[] = {0x00, 0x09, 0x03, 0x02, 0x09, 0x0C, 0x00, 0x09};
+  static const char* kFirmware[] = {"4.12",   "4.14.2", "4.10", "3.19",
+                                    "4.20.1", "4.14",   "4.1",  "4.16.3"};
+  json line = {
+      {"network", "192.168.202.0"}, {"mask", "255.255.255.0"}, {"gateway", "192.168.202.1"}};
+  json chains = json::array();
+  int made = 0;
+  for (int net = 0; net < networks && made < modules; ++net) {
+    const int here = (modules - made + (networks - net) - 1) / (networks - net);
+    json chain = json::array();
+    for (int i = 0; i < here; ++i, ++made) {
+      // Hosts .20 upwards (node i + 1); .255 is the /24's broadcast, so a 236th module goes to .11.
+      int host = i + 20;
+      if (host > 254) host = 11 + (host - 255);
+      const uint8_t family = kFamilies[made % 8];
+      json module = {{"serial", 1000001 + made},
+                     {"address", base::Format("192.168.%d.%d", 202 + net, host)},
+                     {"family", family},
+                     {"firmware", kFirmware[made % 8]},
+                     {"direction", (made % 5 == 4) ? 1 : 0}};
+      if (net > 0) module["gateway"] = base::Format("192.168.%d.1", 202 + net);
+      if (made % 11 == 7) module["reversed"] = true;
+      chain.push_back(module);
+      if (chain.size() == 12 || i == here - 1) {
+        chains.push_back(chain);
+        chain = json::array();
+      }
+    }
+  }
+  line["chains"] = chains;
+  return line;
+}
+
+}  // namespace sim

@@ -1,0 +1,104 @@
+#pragma once
+// The line description: which modules a simulated line has, how they are cabled and how they
+// behave. Read from a JSON line file (format in sim/README.md) or generated for large lines.
+#include <array>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace sim {
+
+using Mac = std::array<uint8_t, 6>;
+
+// Misbehaviour a module can be told to show. All of them come from linesim's own code.
+struct Faults {
+  double dropFraction = 0.0;   // share of answers silently not sent (0..1)
+  uint32_t delayMs = 0;        // added to every answer
+  bool duplicate = false;      // every answer sent twice
+  bool staleSequence = false;  // answers echo the previous sequence / transaction number
+  std::optional<uint32_t> sharesAddressOf;  // serial of the module whose address it also uses
+  bool affectsDiscovery = true;             // the faults above apply to UDP protocol answers
+  bool affectsModbus = true;                // ... and to Modbus answers
+
+  bool Any() const {
+    return dropFraction > 0 || delayMs > 0 || duplicate || staleSequence || sharesAddressOf;
+  }
+};
+
+struct Timing {
+  uint32_t flashWriteMs = 50;     // save command 3 until register 253 reads 0
+  uint32_t formatMs = 200;        // command 100 until register 251 reads 0
+  uint32_t rebootMs = 1500;       // restart until the module is reachable again
+  uint32_t answerDelayMinMs = 1;  // discovery answers: random delay per module
+  uint32_t answerDelayMaxMs = 50;
+};
+
+struct ModuleSpec {
+  uint32_t serial = 0;
+  Mac mac{};
+  uint32_t address = 0;  // network order
+  uint32_t mask = 0;
+  uint32_t gateway = 0;
+  uint8_t family = 0x00;  // register 17 high byte: 0x00, 0x02, 0x03, 0x09, 0x0C
+  uint8_t hardwareRevision = 3;
+  uint8_t firmwareMajor = 4;  // the plain version; families 0x03, 0x09, 0x0C report major + 100
+  uint8_t firmwareMinor = 12;
+  uint8_t firmwarePatch = 0;  // register 12 high byte on families 0x09 and 0x0C
+  uint16_t moduleType = 1;    // register 18
+  uint8_t variant = 0;        // register 6 low nibble (4 = mounted reversed)
+  uint8_t direction = 0;      // 0: left port faces the PC, 1: right port faces the PC
+  uint8_t packetFlags = 0x10;
+  uint8_t recordLength = 28;  // 8, 16, 20 or 28
+  uint8_t linePosition = 0xFF;
+  bool plcMode = false;  // register 12 bit 0
+  bool alive = true;
+  int driveType = 10;                      // drive type catalogue row of both drives
+  std::map<uint32_t, uint16_t> registers;  // overrides, by register number
+  Faults faults;
+  // Filled from the chains: where the module sits and who is cabled to its ports.
+  int chain = 0;
+  int position = 0;  // 0 = next to the PC switch
+};
+
+struct LineSpec {
+  uint32_t network = 0;  // network order, e.g. 192.168.202.0
+  uint32_t mask = 0;
+  uint32_t gateway = 0;
+  Timing timing;
+  uint32_t seed = 1;                            // for the random answer delays and drop decisions
+  std::vector<std::vector<ModuleSpec>> chains;  // each chain from the PC switch outwards
+
+  size_t ModuleCount() const;
+};
+
+class LineError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Parses a line description; throws LineError with a reason naming the place of the fault.
+LineSpec ParseLine(const nlohmann::json& json);
+LineSpec LoadLineFile(const std::string& path);
+// A line of `modules` modules spread over `networks` /24 networks (192.168.202.0,
+// 192.168.203.0, ...), in chains of up to 12, with mixed families and firmware versions.
+nlohmann::json GenerateLine(int modules, int networks);
+// The JSON form of a module (the same keys the line file uses).
+nlohmann::json ModuleToJson(const ModuleSpec& module);
+nlohmann::json FaultsToJson(const Faults& faults);
+// Merges the keys of `json` into `faults`; throws LineError on an unknown key or bad value.
+void ApplyFaults(const nlohmann::json& json, Faults& faults);
+
+// "a.b.c.d" to network order; nullopt when it is not a dotted quad of bytes.
+std::optional<uint32_t> ParseIpv4(const std::string& text);
+std::optional<Mac> ParseMac(const std::string& text);
+std::string MacString(const Mac& mac);
+// The MAC a module gets when the line file gives none: locally administered, from the serial.
+Mac MacFromSerial(uint32_t serial);
+int PrefixLength(uint32_t maskNetworkOrder);
+
+}  // namespace sim

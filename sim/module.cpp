@@ -1,0 +1,340 @@
+#include "sim/module.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+
+#include "base/bytes.h"
+
+namespace sim {
+namespace {
+
+// The drive type catalogue as the modules know it: the values a drive of that type has in
+// its current limit, drive class, constant, maximum current, drive parameter and drive code
+// registers. -1 = not set by that row.
+struct DriveRow {
+  int rated, flag, constant, maximum, parameter, code;
+};
+constexpr DriveRow kDrives[35] = {
+    {0, 0, 0, 0, 0, 0},
+    {2200, 0, 180, 4000, 120, 0},
+    {3000, 0, 160, 5000, 120, 0},
+    {2600, 1, 260, 2600, 120, 0},
+    {3200, 1, 430, 4000, 120, 0},
+    {2700, 1, 110, 3500, 120, 0},
+    {4000, 1, 140, 4000, 120, 0},
+    {4000, 1, 140, 7000, 120, 0},
+    {300, 1, 190, 1500, 120, 0},
+    {2800, 1, 483, 3000, 105, 0},
+    {3600, 1, 350, 5000, 105, 0},
+    {3600, 1, 350, 8000, 105, 0},
+    {3600, 1, 483, 5000, 105, 30},
+    {3600, 1, 483, 8000, 105, 30},
+    {2400, 1, 187, 4000, 120, 0},
+    {2400, 1, 187, 5000, 120, 0},
+    {2600, 1, 260, 4000, 120, 0},
+    {2000, 1, 170, 4000, 120, 0},
+    {0, 0, 0, 0, 0, 0},
+    {0, 0, 0, 0, 0, 0},
+    {2700, 1, 110, 2500, 120, 0},
+    {4000, 1, 140, 3000, 120, 0},
+    {2210, 0, 147, 4000, 100, 10},
+    {2200, 0, 147, 4000, 100, 10},
+    {2200, 0, 148, 4000, 100, 10},
+    {3000, 0, 149, 4000, 100, 10},
+    {3000, 0, 150, 4000, 100, 10},
+    {3000, 0, 180, 4000, 120, 0},
+    {4200, 0, 160, 5000, 120, 0},
+    {3600, 1, 255, 8000, 105, 30},
+    {4100, 1, 483, 4100, 105, 29},
+    {2800, 1, 483, 2800, 105, 26},
+    {3000, -1, -1, 3500, -1, -1},
+    {5000, -1, -1, 7000, -1, -1},
+    {7200, -1, -1, 9000, -1, -1},
+};
+
+void SetIf(uint16_t& slot, int value) {
+  if (value >= 0) slot = static_cast<uint16_t>(value);
+}
+
+// One diagnostic log entry: category and code, parameter, milliseconds since the event.
+void AddLogEntry(std::vector<uint16_t>& log, int index, uint8_t category, uint8_t code,
+                 uint16_t parameter, uint32_t ageMs) {
+  log[4 * index] = static_cast<uint16_t>(category | (code << 8));
+  log[4 * index + 1] = parameter;
+  log[4 * index + 2] = static_cast<uint16_t>(ageMs & 0xFFFF);
+  log[4 * index + 3] = static_cast<uint16_t>(ageMs >> 16);
+}
+
+}  // namespace
+
+uint16_t ReportedFirmware(const ModuleSpec& spec) {
+  const bool plus100 = spec.family == 0x03 || spec.family == 0x09 || spec.family == 0x0C;
+  const int major = spec.firmwareMajor + (plus100 ? 100 : 0);
+  return static_cast<uint16_t>((major << 8) | spec.firmwareMinor);
+}
+
+SimModule::SimModule(const ModuleSpec& spec)
+    : spec_(spec), log1_(kDiagnosticLogSize), log2_(kDiagnosticLogSize) {
+  FillFactory();
+  ram_ = factory_;
+  flash_ = factory_;
+  const uint32_t salt = spec_.serial % 97;
+  if (spec_.family != 0x0C) {
+    AddLogEntry(log1_, 0, 1, 3, 0, 90000 + salt * 1000);     // motor A event
+    AddLogEntry(log1_, 1, 2, 11, 2, 3600000 + salt * 7000);  // motor B event
+    AddLogEntry(log1_, 2, 6, 1, 1, 7200000 + salt * 13000);  // sensor event
+  }
+  AddLogEntry(log2_, 0, 5, 2, 502, 60000 + salt * 500);     // Modbus event
+  AddLogEntry(log2_, 1, 4, 1, 0, 86400000 + salt * 60000);  // EtherNet/IP event
+}
+
+void SimModule::WriteIdentity(Bank& bank) const {
+  auto& r = bank.main;
+  r[6] = static_cast<uint16_t>(((spec_.family & 0x0F) << 4) | (spec_.variant & 0x0F));
+  uint16_t twelve = spec_.plcMode ? 1 : 0;
+  if (spec_.family == 0x09 || spec_.family == 0x0C)
+    twelve |= static_cast<uint16_t>(spec_.firmwarePatch << 8);
+  r[12] = static_cast<uint16_t>((r[12] & 0x00FE) | twelve);
+  r[17] = static_cast<uint16_t>((spec_.family << 8) | spec_.hardwareRevision);
+  r[25] = ReportedFirmware(spec_);
+  uint8_t address[4];
+  base::Ipv4ToBytes(spec_.address, address);
+  r[26] = base::GetBE16(address);
+  r[27] = base::GetBE16(address + 2);
+  r[28] = static_cast<uint16_t>(spec_.serial & 0xFFFF);
+  r[29] = static_cast<uint16_t>(spec_.serial >> 16);
+  r[30] = base::GetBE16(spec_.mac.data());
+  r[31] = base::GetBE16(spec_.mac.data() + 2);
+  r[32] = base::GetBE16(spec_.mac.data() + 4);
+}
+
+void SimModule::FillFactory() {
+  Bank& bank = factory_;
+  auto& r = bank.main;
+  r.fill(0);
+  r[18] = spec_.moduleType;
+  WriteIdentity(bank);
+  r[23] = 2;  // resets after undervoltage
+  const bool metric = spec_.family == 0x09 || spec_.family == 0x03 || spec_.family == 0x02;
+  const DriveRow& drive = kDrives[std::clamp(spec_.driveType, 0, 34)];
+  for (int side = 0; side < 2; ++side) {
+    const int b = side == 0 ? 40 : 64;  // drive block A / B
+    r[b + 0] = metric ? static_cast<uint16_t>(500 + 100 * side)
+                      : static_cast<uint16_t>(800);  // m/s x 1000 or % x 10
+    SetIf(r[b + 1], drive.rated);
+    SetIf(r[b + 2], drive.constant);
+    r[b + 3] = 250;  // acceleration ms
+    r[b + 4] = 150;  // deceleration ms
+    SetIf(r[b + 5], drive.flag);
+    r[b + 6] = 0;                            // closed loop off
+    r[b + 7] = 1;                            // brake method
+    r[b + 8] = static_cast<uint16_t>(side);  // direction
+    r[b + 10] = 5;
+    r[b + 11] = 0xFFFF;
+    SetIf(r[b + 12], drive.parameter);
+    r[b + 13] =
+        static_cast<uint16_t>(1200 + (spec_.serial % 1000) + 17 * side);  // operating minutes
+    r[b + 15] = 0;                                                        // drive current (idle)
+    r[b + 16] = 0;                                                        // real speed (idle)
+    r[b + 17] = static_cast<uint16_t>((31 + side) << 8 | 27);  // drive 31 °C, module 27 °C
+    r[b + 18] = 0;                                             // no drive error
+    SetIf(r[b + 19], drive.maximum);
+    SetIf(r[side == 0 ? 490 : 492], drive.code);
+  }
+  for (int side = 0; side < 2; ++side) {
+    const int z = side == 0 ? 90 : 170;  // zone block upstream / downstream
+    r[z + 0] = 1;                        // zone used
+    r[z + 1] = 1;                        // ZPA singulation
+    r[z + 4] = 0x0001;
+    r[z + 6] = static_cast<uint16_t>(side);
+    r[z + 9] = 400;                                             // induct time
+    r[z + 11] = 2000;                                           // accept time
+    r[z + 12] = static_cast<uint16_t>((45 << 8) | 5);           // current thresholds 4.5 A / 0.5 A
+    r[z + 13] = 0;                                              // GAP timer
+    r[z + 16] = static_cast<uint16_t>(40 + spec_.serial % 60);  // arrival counter
+    r[z + 23] = static_cast<uint16_t>(spec_.driveType);
+  }
+  r[254] = spec_.plcMode ? 0 : 1;
+  r[265] = 1;
+  r[275] = 1;
+  r[280] = 0;
+  r[284] = static_cast<uint16_t>(spec_.serial % 3);
+  r[286] = 1;
+  r[290] = 0x0003;  // both link ports up
+  if (spec_.family == 0x09) {
+    r[500] = 2;
+    r[503] = 2;
+  }
+  const bool plus = spec_.family == 0x09;
+  bank.blockA.fill(0);
+  bank.blockB.fill(0);
+  // Speed unit (low byte, 0 = m/s) and roller code (high byte) of each drive.
+  bank.blockA[1] = plus ? 0x0100 : 0;
+  bank.blockA[2] = plus ? 0x0200 : 0;
+  bank.blockB[1] = plus ? 0x0100 : 0;
+  bank.blockB[2] = plus ? 0x0200 : 0;
+  for (const auto& [number, value] : spec_.registers) {
+    if (uint16_t* slot = Slot(bank, number)) *slot = value;
+  }
+}
+
+bool SimModule::IsPseudoRegister(uint32_t number) const {
+  return number == 10001 || number == 10002 || number == 10101 || number == 10102;
+}
+
+bool SimModule::IsIdentityRegister(uint32_t number) const {
+  return number == 6 || number == 17 || (number >= 25 && number <= 32);
+}
+
+uint16_t* SimModule::Slot(Bank& bank, uint32_t number) const {
+  return const_cast<uint16_t*>(Slot(static_cast<const Bank&>(bank), number));
+}
+
+const uint16_t* SimModule::Slot(const Bank& bank, uint32_t number) const {
+  if (number >= 1 && number <= kRegisterCount) return &bank.main[number];
+  const bool extended = HasExtendedBlocks() || IsPseudoRegister(number);
+  if (!extended) return nullptr;
+  if (number >= kExtendedBlockA && number < kExtendedBlockA + kExtendedBlockSize) {
+    return &bank.blockA[number - kExtendedBlockA];
+  }
+  if (number >= kExtendedBlockB && number < kExtendedBlockB + kExtendedBlockSize) {
+    return &bank.blockB[number - kExtendedBlockB];
+  }
+  return nullptr;
+}
+
+uint8_t SimModule::Read(uint32_t first, uint32_t count, uint16_t* out) const {
+  // The diagnostic logs are read as windows that start inside them.
+  const std::vector<uint16_t>* log = nullptr;
+  uint32_t logStart = 0;
+  if (first >= kDiagnosticLog1 && first < kDiagnosticLog2 && spec_.family != 0x0C) {
+    log = &log1_;
+    logStart = kDiagnosticLog1;
+  } else if (first >= kDiagnosticLog2 && first < kDiagnosticLog2 + kDiagnosticLogSize) {
+    log = &log2_;
+    logStart = kDiagnosticLog2;
+  }
+  if (log) {
+    const uint32_t offset = first - logStart;
+    if (offset + count > kDiagnosticLogSize) return kIllegalDataAddress;
+    std::copy_n(log->begin() + offset, count, out);
+    return 0;
+  }
+  for (uint32_t i = 0; i < count; ++i) {
+    if (!Slot(ram_, first + i)) return kIllegalDataAddress;
+  }
+  for (uint32_t i = 0; i < count; ++i) out[i] = *Slot(ram_, first + i);
+  return 0;
+}
+
+uint8_t SimModule::Write(uint32_t first, uint32_t count, const uint16_t* values) {
+  for (uint32_t i = 0; i < count; ++i) {
+    if (!Slot(ram_, first + i)) return kIllegalDataAddress;
+  }
+  bool commandWritten = false;
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint32_t number = first + i;
+    if (IsIdentityRegister(number)) continue;  // set by the hardware and Set NodeIP only
+    *Slot(ram_, number) = values[i];
+    if (number == kCommandRegister && values[i] != 0) commandWritten = true;
+    // A jam clear command clears the jam error at once.
+    if (number == 109 && values[i] != 0) ram_.main[108] = 0;
+    if (number == 189 && values[i] != 0) ram_.main[188] = 0;
+  }
+  if (commandWritten) {
+    const auto& r = ram_.main;
+    if (r[251] == 3) {
+      pendingCommand_ = ModuleCommand{CommandKind::kSave, r[252], r[253]};
+    } else if (r[251] == 100) {
+      pendingCommand_ = ModuleCommand{CommandKind::kFormat, 0, 0};
+    } else if (r[251] == 300 && r[252] == 333 && r[253] == 666) {
+      pendingCommand_ = ModuleCommand{CommandKind::kRestart, 0, 0};
+    }
+  }
+  return 0;
+}
+
+std::optional<ModuleCommand> SimModule::TakeCommand() {
+  auto command = pendingCommand_;
+  pendingCommand_.reset();
+  return command;
+}
+
+bool SimModule::Peek(uint32_t first, uint32_t count, bool flash, std::vector<uint16_t>& out) const {
+  out.assign(count, 0);
+  if (count == 0) return true;
+  if (!flash) return Read(first, count, out.data()) == 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint16_t* slot = Slot(flash_, first + i);
+    if (!slot) return false;
+    out[i] = *slot;
+  }
+  return true;
+}
+
+bool SimModule::Poke(uint32_t first, const std::vector<uint16_t>& values, bool flash) {
+  Bank& bank = flash ? flash_ : ram_;
+  for (uint32_t i = 0; i < values.size(); ++i) {
+    if (!Slot(bank, first + i)) return false;
+  }
+  for (uint32_t i = 0; i < values.size(); ++i) *Slot(bank, first + i) = values[i];
+  return true;
+}
+
+void SimModule::FinishSave(uint16_t first, uint16_t count) {
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint32_t number = uint32_t{first} + i;
+    const uint16_t* from = Slot(ram_, number);
+    uint16_t* to = Slot(flash_, number);
+    if (from && to) *to = *from;
+  }
+  ram_.main[253] = 0;
+  ++counters_.saves;
+  counters_.lastSaveFirst = first;
+  counters_.lastSaveCount = count;
+}
+
+void SimModule::FinishFormat() {
+  ram_ = factory_;
+  WriteIdentity(ram_);
+  flash_ = ram_;
+  ram_.main[251] = 0;
+  ++counters_.formats;
+}
+
+void SimModule::Restart() {
+  ram_ = flash_;
+  WriteIdentity(ram_);
+  ram_.main[251] = ram_.main[252] = ram_.main[253] = 0;
+  ram_.main[108] = ram_.main[188] = 0;
+  pendingCommand_.reset();
+  ++counters_.restarts;
+}
+
+void SimModule::SetNetwork(uint32_t address, uint32_t mask, uint32_t gateway) {
+  spec_.address = address;
+  spec_.mask = mask;
+  spec_.gateway = gateway;
+  // The module keeps its network settings in flash at once.
+  WriteIdentity(ram_);
+  WriteIdentity(flash_);
+  WriteIdentity(factory_);
+}
+
+std::vector<uint8_t> SimModule::NodeRecord() const {
+  std::vector<uint8_t> record(28, 0);
+  base::PutBE32(record.data(), spec_.serial);
+  base::Ipv4ToBytes(spec_.address, record.data() + 4);
+  base::Ipv4ToBytes(spec_.mask, record.data() + 8);
+  base::Ipv4ToBytes(spec_.gateway, record.data() + 12);
+  record[16] = spec_.linePosition;
+  record[17] = static_cast<uint8_t>(ram_.main[6] & 0xF0);
+  const uint16_t firmware = ReportedFirmware(spec_);
+  record[18] = static_cast<uint8_t>(firmware >> 8);
+  record[19] = static_cast<uint8_t>(firmware);
+  record.resize(spec_.recordLength);
+  return record;
+}
+
+}  // namespace sim

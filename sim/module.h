@@ -1,0 +1,127 @@
+#pragma once
+// One simulated module: its registers in RAM and in flash, the command block, the identity it
+// reports and what it has been asked. Pure state: no sockets and no clocks; the simulator
+// drives the timed parts (flash write, format, restart) from the commands the module reports.
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "sim/line.h"
+
+namespace sim {
+
+// Modbus exception codes the module answers with.
+enum ModbusException : uint8_t {
+  kIllegalFunction = 1,
+  kIllegalDataAddress = 2,
+  kIllegalDataValue = 3,
+};
+
+constexpr int kRegisterCount = 512;          // registers 1..512
+constexpr uint16_t kExtendedBlockA = 10000;  // 10000..10035 on family 0x09
+constexpr uint16_t kExtendedBlockB = 10100;  // 10100..10135 on family 0x09
+constexpr int kExtendedBlockSize = 36;
+constexpr uint16_t kDiagnosticLog1 = 10200;  // 600 registers, not on family 0x0C
+constexpr uint16_t kDiagnosticLog2 = 10300;  // 600 registers
+constexpr int kDiagnosticLogSize = 600;
+constexpr uint16_t kCommandRegister = 251;  // 251..253: command, first register, count
+
+enum class CommandKind { kSave, kFormat, kRestart };
+struct ModuleCommand {
+  CommandKind kind;
+  uint16_t first = 0;
+  uint16_t count = 0;
+};
+
+struct ModuleCounters {
+  uint64_t readRequests = 0;           // function 3
+  uint64_t writeSingleRequests = 0;    // function 6
+  uint64_t writeMultipleRequests = 0;  // function 16
+  uint64_t otherRequests = 0;          // any other function
+  uint64_t exceptions = 0;             // exception answers sent
+  uint64_t malformed = 0;              // connections closed for a malformed request
+  uint64_t connections = 0;            // TCP connections accepted
+  uint64_t saves = 0;                  // save commands finished
+  uint16_t lastSaveFirst = 0;
+  uint16_t lastSaveCount = 0;
+  uint64_t formats = 0;   // clear-and-save-all commands finished
+  uint64_t restarts = 0;  // restarts (command, control socket)
+  uint64_t discoverRequests = 0;
+  uint64_t discoverAnswers = 0;  // answers sent (duplicates counted)
+};
+
+class SimModule {
+ public:
+  explicit SimModule(const ModuleSpec& spec);
+
+  const ModuleSpec& Spec() const { return spec_; }
+  uint32_t Serial() const { return spec_.serial; }
+  const Mac& MacAddress() const { return spec_.mac; }
+  uint32_t Address() const { return spec_.address; }
+  uint8_t Family() const { return spec_.family; }
+  Faults& ModuleFaults() { return spec_.faults; }
+  ModuleCounters& Counters() { return counters_; }
+
+  // Liveness. A module is reachable when it is alive and not rebooting.
+  bool Alive() const { return spec_.alive; }
+  bool Rebooting() const { return rebooting_; }
+  bool Reachable() const { return spec_.alive && !rebooting_; }
+  void SetAlive(bool alive) { spec_.alive = alive; }
+  void SetRebooting(bool rebooting) { rebooting_ = rebooting; }
+
+  // Modbus access by register number (wire address + 1). Return 0 or an exception code.
+  // Reads fill `out` with host-order values.
+  uint8_t Read(uint32_t first, uint32_t count, uint16_t* out) const;
+  // A write is stored whole first; a non-zero value written to 251 then runs the command
+  // block (reported by TakeCommand). Identity registers keep their values.
+  uint8_t Write(uint32_t first, uint32_t count, const uint16_t* values);
+  std::optional<ModuleCommand> TakeCommand();
+
+  // Control-socket access without side effects. flash selects the flash copy.
+  bool Peek(uint32_t first, uint32_t count, bool flash, std::vector<uint16_t>& out) const;
+  bool Poke(uint32_t first, const std::vector<uint16_t>& values, bool flash);
+
+  // The timed ends of the commands.
+  void FinishSave(uint16_t first, uint16_t count);  // copies to flash, clears 253
+  void FinishFormat();                              // factory registers, all saved, 251 = 0
+  void Restart();                                   // RAM from flash, command block clear
+
+  // Network settings (Set NodeIP, control socket); updates registers 26/27.
+  void SetNetwork(uint32_t address, uint32_t mask, uint32_t gateway);
+
+  // The discovery record (Part of the UDP protocol): serial, address, mask, gateway,
+  // line position, family nibble, firmware; `recordLength` bytes of it.
+  std::vector<uint8_t> NodeRecord() const;
+  uint8_t PacketFlags() const { return spec_.packetFlags; }
+
+ private:
+  struct Bank {
+    std::array<uint16_t, kRegisterCount + 1> main{};  // index = register number
+    std::array<uint16_t, kExtendedBlockSize> blockA{};
+    std::array<uint16_t, kExtendedBlockSize> blockB{};
+  };
+  uint16_t* Slot(Bank& bank, uint32_t number) const;
+  const uint16_t* Slot(const Bank& bank, uint32_t number) const;
+  bool HasExtendedBlocks() const { return spec_.family == 0x09; }
+  bool IsPseudoRegister(uint32_t number) const;
+  bool IsIdentityRegister(uint32_t number) const;
+  void FillFactory();
+  void WriteIdentity(Bank& bank) const;
+
+  ModuleSpec spec_;
+  Bank ram_;
+  Bank flash_;
+  Bank factory_;
+  std::vector<uint16_t> log1_;
+  std::vector<uint16_t> log2_;
+  bool rebooting_ = false;
+  std::optional<ModuleCommand> pendingCommand_;
+  ModuleCounters counters_;
+};
+
+// The firmware version the module reports in register 25 and in its record (major + 100 on
+// families 0x03, 0x09 and 0x0C).
+uint16_t ReportedFirmware(const ModuleSpec& spec);
+
+}  // namespace sim

@@ -1,0 +1,395 @@
+#include "sim/simulator.h"
+
+#include <arpa/inet.h>
+
+#include "base/format.h"
+#include "sim/control.h"
+#include "sim/modbus_server.h"
+
+namespace sim {
+
+using nlohmann::json;
+
+Simulator::Simulator(LineSpec line, SimulatorOptions options)
+    : line_(std::move(line)),
+      options_(std::move(options)),
+      random_(line_.seed),
+      addresses_(options_.ifname),
+      udp_(modules_, line_.timing, line_.seed + 1) {
+  for (const auto& chain : line_.chains) {
+    for (const auto& spec : chain) modules_.push_back(std::make_unique<SimModule>(spec));
+  }
+  generation_.assign(modules_.size(), 0);
+  addressAdded_.assign(modules_.size(), false);
+  ownAddress_.resize(modules_.size());
+  for (size_t i = 0; i < modules_.size(); ++i) ownAddress_[i] = modules_[i]->Address();
+}
+
+Simulator::~Simulator() {
+  captureStop_ = true;
+  if (captureThread_.joinable()) captureThread_.join();
+  control_.reset();
+  modbus_.reset();
+  addresses_.RemoveAll();
+}
+
+uint16_t Simulator::ModbusPort() const {
+  return modbus_ ? modbus_->Port() : 0;
+}
+
+bool Simulator::Start(std::string* error) {
+  if (!addresses_.Open(error)) return false;
+  // A shared-address fault given in the line file takes the other module's address.
+  for (size_t i = 0; i < modules_.size(); ++i) {
+    if (modules_[i]->ModuleFaults().sharesAddressOf) SetFaults(i, modules_[i]->ModuleFaults());
+  }
+  for (size_t i = 0; i < modules_.size(); ++i) {
+    if (modules_[i]->Reachable()) AddAddress(i);
+  }
+  modbus_ = std::make_unique<ModbusServer>(loop_, *this);
+  if (!modbus_->Listen(options_.modbusBindAddress, options_.modbusPort, error)) return false;
+  if (!options_.ifname.empty()) {
+    if (!options_.captureDriver) {
+      if (error) *error = "no capture driver";
+      return false;
+    }
+    std::string reason;
+    captureHandle_ = options_.captureDriver->Open(options_.ifname, 65536, true, &reason);
+    if (captureHandle_)
+      sendHandle_ = options_.captureDriver->Open(options_.ifname, 128, false, &reason);
+    if (!captureHandle_ || !sendHandle_) {
+      if (error) *error = "capture on " + options_.ifname + ": " + reason;
+      return false;
+    }
+    captureThread_ = std::thread([this] { CaptureLoop(); });
+  }
+  if (!options_.controlPath.empty()) {
+    control_ = std::make_unique<ControlServer>(
+        loop_, [this](const json& request) { return HandleControl(request); });
+    if (!control_->Listen(options_.controlPath, error)) return false;
+  }
+  return true;
+}
+
+void Simulator::CaptureLoop() {
+  std::vector<uint8_t> frame;
+  while (!captureStop_) {
+    if (!captureHandle_->Read(frame, 100)) continue;
+    // Only frames for the modules' UDP port go to the loop; the rest (Modbus traffic, ARP,
+    // our own answers) is dropped here.
+    const auto udp = ParseUdpFrame(frame.data(), frame.size());
+    if (!udp || udp->destinationPort != kModulePort || udp->sourcePort == kModulePort) continue;
+    loop_.Post([this, copy = frame] { OnCapturedFrame(copy); });
+  }
+}
+
+void Simulator::OnCapturedFrame(const std::vector<uint8_t>& frame) {
+  auto outgoing = udp_.OnFrame(frame.data(), frame.size());
+  for (auto& item : outgoing) {
+    const size_t index = item.module;
+    const uint64_t generation = generation_[index];
+    auto send = [this, index, generation, bytes = std::move(item.bytes)] {
+      if (generation_[index] != generation || !modules_[index]->Reachable() || !sendHandle_) return;
+      if (sendHandle_->Send(bytes.data(), bytes.size()))
+        ++modules_[index]->Counters().discoverAnswers;
+    };
+    loop_.After(item.delayMs, std::move(send));
+  }
+}
+
+void Simulator::AddAddress(size_t index) {
+  if (addressAdded_[index]) return;
+  const SimModule& module = *modules_[index];
+  if (addresses_.Add(module.Address(), PrefixLength(module.Spec().mask)))
+    addressAdded_[index] = true;
+}
+
+void Simulator::RemoveAddress(size_t index) {
+  if (!addressAdded_[index]) return;
+  const SimModule& module = *modules_[index];
+  addresses_.Remove(module.Address(), PrefixLength(module.Spec().mask));
+  addressAdded_[index] = false;
+}
+
+SimModule* Simulator::ReachableModuleAt(uint32_t localAddress, size_t* index) {
+  for (size_t i = 0; i < modules_.size(); ++i) {
+    if (modules_[i]->Reachable() && modules_[i]->Address() == localAddress) {
+      if (index) *index = i;
+      return modules_[i].get();
+    }
+  }
+  return nullptr;
+}
+
+void Simulator::RunCommand(size_t index, const ModuleCommand& command) {
+  const uint64_t generation = generation_[index];
+  switch (command.kind) {
+    case CommandKind::kSave:
+      loop_.After(line_.timing.flashWriteMs, [this, index, generation, command] {
+        if (generation_[index] == generation)
+          modules_[index]->FinishSave(command.first, command.count);
+      });
+      break;
+    case CommandKind::kFormat:
+      loop_.After(line_.timing.formatMs, [this, index, generation] {
+        if (generation_[index] == generation) modules_[index]->FinishFormat();
+      });
+      break;
+    case CommandKind::kRestart:
+      Reboot(index, line_.timing.rebootMs);
+      break;
+  }
+}
+
+void Simulator::Kill(size_t index) {
+  ++generation_[index];
+  SimModule& module = *modules_[index];
+  module.SetAlive(false);
+  module.SetRebooting(false);
+  // The address goes first so that nothing more leaves the module.
+  RemoveAddress(index);
+  modbus_->CloseModuleConnections(index, false);
+}
+
+void Simulator::Revive(size_t index) {
+  SimModule& module = *modules_[index];
+  if (module.Alive() && !module.Rebooting()) return;
+  ++generation_[index];
+  module.SetAlive(true);
+  module.SetRebooting(false);
+  module.Restart();  // power comes back: registers from flash
+  AddAddress(index);
+}
+
+void Simulator::Reboot(size_t index, uint32_t ms) {
+  SimModule& module = *modules_[index];
+  if (!module.Alive()) return;
+  const uint64_t generation = ++generation_[index];
+  module.SetRebooting(true);
+  modbus_->CloseModuleConnections(index, true);
+  RemoveAddress(index);
+  loop_.After(ms, [this, index, generation] {
+    if (generation_[index] != generation) return;
+    SimModule& rebooted = *modules_[index];
+    rebooted.Restart();
+    rebooted.SetRebooting(false);
+    AddAddress(index);
+  });
+}
+
+void Simulator::ChangeNetwork(size_t index, uint32_t address, uint32_t mask, uint32_t gateway) {
+  const bool had = addressAdded_[index];
+  RemoveAddress(index);
+  modbus_->CloseModuleConnections(index, true);
+  modules_[index]->SetNetwork(address, mask, gateway);
+  ownAddress_[index] = address;
+  if (had || modules_[index]->Reachable()) AddAddress(index);
+}
+
+void Simulator::SetFaults(size_t index, const Faults& faults) {
+  SimModule& module = *modules_[index];
+  module.ModuleFaults() = faults;
+  uint32_t wanted = ownAddress_[index];
+  if (faults.sharesAddressOf) {
+    for (size_t i = 0; i < modules_.size(); ++i) {
+      if (modules_[i]->Serial() == *faults.sharesAddressOf && i != index) wanted = ownAddress_[i];
+    }
+  }
+  if (wanted != module.Address()) {
+    const bool had = addressAdded_[index];
+    RemoveAddress(index);
+    if (modbus_) modbus_->CloseModuleConnections(index, true);
+    const uint32_t own = ownAddress_[index];
+    module.SetNetwork(wanted, module.Spec().mask, module.Spec().gateway);
+    ownAddress_[index] = own;  // the module's own address comes back when the fault is cleared
+    if (had) AddAddress(index);
+  }
+}
+
+json Simulator::ModuleJson(size_t index) const {
+  const SimModule& module = *modules_[index];
+  json result = ModuleToJson(module.Spec());
+  result["index"] = index;
+  result["chain"] = module.Spec().chain;
+  result["position"] = module.Spec().position;
+  result["rebooting"] = module.Rebooting();
+  result["reachable"] = module.Reachable();
+  result["firmwareRegister"] = ReportedFirmware(module.Spec());
+  result["faults"] = FaultsToJson(const_cast<SimModule&>(module).ModuleFaults());
+  // The wiring: the neighbour towards the PC sits on the port that faces the PC.
+  const auto& chain = line_.chains[module.Spec().chain];
+  const int position = module.Spec().position;
+  auto neighbour = [&](int at) -> json {
+    if (at < 0 || at >= static_cast<int>(chain.size())) return nullptr;
+    const ModuleSpec& other = chain[at];
+    // The other module's port that faces this one.
+    const bool otherFacesPcWithLeft = other.direction == 0;
+    const bool towardsPc = at > position;  // the other is further out: its PC-side port faces us
+    const int port = towardsPc == otherFacesPcWithLeft ? 2 : 1;
+    return json{{"serial", other.serial}, {"mac", MacString(other.mac)}, {"port", port}};
+  };
+  const json towardsPc = neighbour(position - 1);
+  const json awayFromPc = neighbour(position + 1);
+  const bool leftFacesPc = module.Spec().direction == 0;
+  result["left"] = leftFacesPc ? towardsPc : awayFromPc;
+  result["right"] = leftFacesPc ? awayFromPc : towardsPc;
+  result["onPcSwitch"] = position == 0;
+  return result;
+}
+
+size_t Simulator::FindModule(const json& key) const {
+  if (key.is_number_unsigned() || key.is_number_integer()) {
+    const uint64_t serial = key.get<uint64_t>();
+    for (size_t i = 0; i < modules_.size(); ++i) {
+      if (modules_[i]->Serial() == serial) return i;
+    }
+    throw LineError(
+        base::Format("no module with serial %llu", static_cast<unsigned long long>(serial)));
+  }
+  if (key.is_string()) {
+    const std::string text = key.get<std::string>();
+    if (auto address = ParseIpv4(text)) {
+      for (size_t i = 0; i < modules_.size(); ++i) {
+        if (ownAddress_[i] == *address) return i;
+      }
+      for (size_t i = 0; i < modules_.size(); ++i) {
+        if (modules_[i]->Address() == *address) return i;
+      }
+      throw LineError("no module at " + text);
+    }
+    return FindModule(json(std::stoull(text)));
+  }
+  throw LineError("\"module\" must be a serial number or an address");
+}
+
+namespace {
+
+json CountersJson(const ModuleCounters& c) {
+  return json{{"requests",
+               {{"3", c.readRequests},
+                {"6", c.writeSingleRequests},
+                {"16", c.writeMultipleRequests},
+                {"other", c.otherRequests}}},
+              {"exceptions", c.exceptions},
+              {"malformed", c.malformed},
+              {"connections", c.connections},
+              {"saves", c.saves},
+              {"lastSave", {c.lastSaveFirst, c.lastSaveCount}},
+              {"formats", c.formats},
+              {"restarts", c.restarts},
+              {"discoverRequests", c.discoverRequests},
+              {"discoverAnswers", c.discoverAnswers}};
+}
+
+uint32_t JsonUint(const json& request, const char* key, uint32_t max) {
+  if (!request.contains(key) || !request[key].is_number_unsigned()) {
+    throw LineError(base::Format("\"%s\" must be a number", key));
+  }
+  const uint64_t value = request[key].get<uint64_t>();
+  if (value > max) throw LineError(base::Format("\"%s\" is above %u", key, max));
+  return static_cast<uint32_t>(value);
+}
+
+}  // namespace
+
+json Simulator::HandleControl(const json& request) {
+  try {
+    if (!request.is_object() || !request.contains("cmd") || !request["cmd"].is_string()) {
+      throw LineError("a request is {\"cmd\": NAME, ...}");
+    }
+    const std::string command = request["cmd"].get<std::string>();
+    json answer = {{"ok", true}};
+    if (command == "ping") {
+      answer["modules"] = modules_.size();
+      answer["modbusPort"] = ModbusPort();
+      return answer;
+    }
+    if (command == "list") {
+      json list = json::array();
+      for (size_t i = 0; i < modules_.size(); ++i) list.push_back(ModuleJson(i));
+      answer["modules"] = list;
+      return answer;
+    }
+    if (command == "counters" || command == "reset-counters") {
+      std::vector<size_t> which;
+      if (request.contains("module")) {
+        which.push_back(FindModule(request["module"]));
+      } else {
+        for (size_t i = 0; i < modules_.size(); ++i) which.push_back(i);
+      }
+      json all = json::object();
+      for (size_t i : which) {
+        if (command == "reset-counters") modules_[i]->Counters() = ModuleCounters{};
+        all[std::to_string(modules_[i]->Serial())] = CountersJson(modules_[i]->Counters());
+      }
+      if (request.contains("module")) {
+        answer["counters"] = all.begin().value();
+      } else {
+        answer["counters"] = all;
+      }
+      return answer;
+    }
+    if (!request.contains("module")) throw LineError("\"module\" is missing");
+    const size_t index = FindModule(request["module"]);
+    SimModule& module = *modules_[index];
+    answer["serial"] = module.Serial();
+    if (command == "read") {
+      const uint32_t first = JsonUint(request, "register", 0xFFFF);
+      const uint32_t count = request.contains("count") ? JsonUint(request, "count", 1000) : 1;
+      const bool flash = request.value("flash", false);
+      std::vector<uint16_t> values;
+      if (!module.Peek(first, count, flash, values))
+        throw LineError("the module has no such registers");
+      answer["values"] = values;
+    } else if (command == "write") {
+      const uint32_t first = JsonUint(request, "register", 0xFFFF);
+      if (!request.contains("values") || !request["values"].is_array())
+        throw LineError("\"values\" must be an array");
+      std::vector<uint16_t> values;
+      for (const auto& value : request["values"]) {
+        if (!value.is_number_unsigned() || value.get<uint64_t>() > 0xFFFF)
+          throw LineError("values are 0..65535");
+        values.push_back(static_cast<uint16_t>(value.get<uint64_t>()));
+      }
+      if (!module.Poke(first, values, request.value("flash", false))) {
+        throw LineError("the module has no such registers");
+      }
+    } else if (command == "kill") {
+      Kill(index);
+    } else if (command == "revive") {
+      Revive(index);
+    } else if (command == "reboot") {
+      const uint32_t ms =
+          request.contains("ms") ? JsonUint(request, "ms", 600000) : line_.timing.rebootMs;
+      if (!module.Alive()) throw LineError("a dead module does not reboot");
+      Reboot(index, ms);
+    } else if (command == "fault") {
+      if (!request.contains("set")) throw LineError("\"set\" is missing");
+      Faults faults = module.ModuleFaults();
+      ApplyFaults(request["set"], faults);
+      SetFaults(index, faults);
+      answer["faults"] = FaultsToJson(module.ModuleFaults());
+    } else if (command == "clear-faults") {
+      SetFaults(index, Faults{});
+      answer["faults"] = FaultsToJson(module.ModuleFaults());
+    } else if (command == "network") {
+      if (!request.contains("address") || !request["address"].is_string())
+        throw LineError("\"address\" is missing");
+      auto address = ParseIpv4(request["address"].get<std::string>());
+      auto mask = request.contains("mask") ? ParseIpv4(request["mask"].get<std::string>())
+                                           : module.Spec().mask;
+      auto gateway = request.contains("gateway") ? ParseIpv4(request["gateway"].get<std::string>())
+                                                 : module.Spec().gateway;
+      if (!address || !mask || !gateway) throw LineError("bad address, mask or gateway");
+      ChangeNetwork(index, *address, *mask, *gateway);
+    } else {
+      throw LineError("unknown command \"" + command + "\"");
+    }
+    answer["module"] = ModuleJson(index);
+    return answer;
+  } catch (const std::exception& error) {
+    return json{{"ok", false}, {"error", error.what()}};
+  }
+}
+
+}  // namespace sim
