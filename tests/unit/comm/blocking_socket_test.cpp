@@ -1,0 +1,247 @@
+// The socket layer on loopback: time-out conversions, thrown texts, status codes.
+#include "comm/blocking_socket.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "platform/tick.h"
+
+namespace {
+
+sockaddr_in Loopback(uint16_t port = 0) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  return address;
+}
+
+// A listening CBlockingSocket and one accepted connection to it.
+struct ConnectedPair {
+  ConnectedPair() {
+    listener.Create(SOCK_STREAM);
+    listener.Bind(Loopback());
+    listener.Listen();
+    sockaddr_in bound{};
+    listener.GetSockAddr(&bound);
+    client.Create(SOCK_STREAM);
+    client.Connect(bound);
+    EXPECT_TRUE(listener.Accept(server, nullptr));
+  }
+  CBlockingSocket listener;
+  CBlockingSocket client;
+  CBlockingSocket server;
+};
+
+TEST(BlockingSocketException, GetErrorMessageFollowsTheNumber) {
+  struct Case {
+    int number;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {16, "Complete message"},
+      {1, "Complete message error #1"},
+      {10054, "Complete message error #10054"},
+  };
+  for (const Case& c : cases) {
+    CBlockingSocketException e("Complete message", c.number);
+    char buffer[64];
+    EXPECT_TRUE(e.GetErrorMessage(buffer, sizeof buffer));
+    EXPECT_STREQ(buffer, c.expected);
+  }
+  CBlockingSocketException e("Receive", 10060);
+  char small[8];
+  EXPECT_TRUE(e.GetErrorMessage(small, sizeof small));
+  EXPECT_STREQ(small, "Receive");  // at most size - 1 characters
+}
+
+TEST(BlockingSocketException, NumberZeroTakesTheCurrentSocketError) {
+  errno = 0;  // as after a successful call
+  CBlockingSocketException clean("Send", 0);
+  EXPECT_EQ(clean.Number(), 0);
+  EXPECT_EQ(clean.GetErrorMessage(), "Send error");
+  errno = ECONNRESET;
+  CBlockingSocketException reset("Send", 0);
+  EXPECT_EQ(reset.Number(), 10054);
+  EXPECT_EQ(reset.GetErrorMessage(), "Send error #10054");
+}
+
+TEST(BlockingSocket, ReceiveWaitsWholeSecondsOnly) {
+  ConnectedPair pair;
+  char buffer[16];
+  uint32_t start = platform::GetTickCount();
+  try {
+    pair.client.Receive(buffer, sizeof buffer, 999);
+    FAIL() << "no exception";
+  } catch (const CBlockingSocketException& e) {
+    EXPECT_EQ(e.Text(), "Receive timeout");
+  }
+  EXPECT_LT(platform::TicksSince(start), 500u);  // 999 ms polls without waiting
+
+  start = platform::GetTickCount();
+  EXPECT_THROW(pair.client.Receive(buffer, sizeof buffer, 1000), CBlockingSocketException);
+  EXPECT_GE(platform::TicksSince(start), 995u);
+}
+
+TEST(BlockingSocket, WriteAndReceiveCarryTheBytes) {
+  ConnectedPair pair;
+  const char text[] = "abcdef";
+  EXPECT_EQ(pair.client.Write(text, 6, 1000), 6);
+  char buffer[16] = {};
+  EXPECT_EQ(pair.server.Receive(buffer, sizeof buffer, 1000), 6);
+  EXPECT_STREQ(buffer, "abcdef");
+  pair.client.Close();
+  EXPECT_FALSE(pair.client.IsOpen());
+  EXPECT_EQ(pair.server.Receive(buffer, sizeof buffer, 1000), 0);  // peer closed
+}
+
+TEST(BlockingSocket, FailuresThrowTheOperationName) {
+  CBlockingSocket socket;
+  socket.Create(SOCK_STREAM);
+  try {
+    socket.Connect(Loopback(1));  // nothing listens on port 1 of loopback
+    FAIL() << "no exception";
+  } catch (const CBlockingSocketException& e) {
+    EXPECT_EQ(e.Text(), "Connect");
+    EXPECT_EQ(e.Number(), 10061);
+  }
+  CBlockingSocket unbound;
+  sockaddr_in address{};
+  try {
+    unbound.GetPeerAddr(&address);
+    FAIL() << "no exception";
+  } catch (const CBlockingSocketException& e) {
+    EXPECT_EQ(e.Text(), "GetPeerName");
+  }
+}
+
+TEST(BlockingSocket, DatagramsTravelAndTimeOutInSeconds) {
+  CBlockingSocket receiver;
+  receiver.Create(SOCK_DGRAM);
+  receiver.Bind(Loopback());
+  sockaddr_in bound{};
+  receiver.GetSockAddr(&bound);
+  CBlockingSocket sender;
+  sender.Create(SOCK_DGRAM);
+  EXPECT_EQ(sender.SendDatagram("hi", 2, bound, 1), 2);
+  char buffer[8];
+  sockaddr_in from{};
+  EXPECT_EQ(receiver.ReceiveDatagram(buffer, sizeof buffer, &from, 1), 2);
+  EXPECT_EQ(from.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
+  try {
+    receiver.ReceiveDatagram(buffer, sizeof buffer, &from, 0);
+    FAIL() << "no exception";
+  } catch (const CBlockingSocketException& e) {
+    EXPECT_EQ(e.Text(), "Receive timeout");
+  }
+}
+
+void IgnoreSignal(int) {}
+
+TEST(BlockingSocket, InterruptedAcceptReturnsFalse) {
+  struct sigaction action {};
+  action.sa_handler = IgnoreSignal;  // no SA_RESTART: accept is interrupted
+  struct sigaction previous {};
+  sigaction(SIGUSR1, &action, &previous);
+  CBlockingSocket listener;
+  listener.Create(SOCK_STREAM);
+  listener.Bind(Loopback());
+  listener.Listen();
+  std::atomic<int> result{-1};
+  std::atomic<bool> entered{false};
+  std::thread acceptor([&] {
+    CBlockingSocket target;
+    entered.store(true);
+    try {
+      result.store(listener.Accept(target, nullptr) ? 1 : 0);
+    } catch (const CBlockingSocketException&) {
+      result.store(2);
+    }
+  });
+  while (!entered.load()) std::this_thread::yield();
+  // Keep signalling until the blocked accept has seen one.
+  while (result.load() < 0) {
+    pthread_kill(acceptor.native_handle(), SIGUSR1);
+    platform::SleepMs(10);
+  }
+  acceptor.join();
+  sigaction(SIGUSR1, &previous, nullptr);
+  EXPECT_EQ(result.load(), 0);
+}
+
+TEST(DatagramSocket, StatusCodes) {
+  CDatagramSocket receiver;
+  ASSERT_EQ(receiver.Create(), comm::kStatusOk);
+  ASSERT_EQ(receiver.Bind(Loopback()), comm::kStatusOk);
+  sockaddr_in bound{};
+  socklen_t length = sizeof bound;
+  getsockname(receiver.Handle(), reinterpret_cast<sockaddr*>(&bound), &length);
+
+  CDatagramSocket other;
+  ASSERT_EQ(other.Create(), comm::kStatusOk);
+  EXPECT_EQ(other.Bind(bound), comm::kStatusBindFailed);  // address in use
+
+  uint32_t status = 1;
+  char buffer[8];
+  EXPECT_EQ(receiver.ReceiveFrom(buffer, sizeof buffer, nullptr, 0, &status), 0);
+  EXPECT_EQ(status, comm::kStatusTimeout);
+  EXPECT_EQ(other.SendTo("abc", 3, bound, 1, &status), 3);
+  EXPECT_EQ(status, comm::kStatusOk);
+  sockaddr_in from{};
+  EXPECT_EQ(receiver.ReceiveFrom(buffer, sizeof buffer, &from, 1, &status), 3);
+  EXPECT_EQ(status, comm::kStatusOk);
+  EXPECT_EQ(receiver.Close(), comm::kStatusOk);
+  EXPECT_FALSE(receiver.IsOpen());
+  EXPECT_EQ(receiver.Close(), comm::kStatusCloseFailed);
+}
+
+TEST(CommandSocket, CommandOnAClosedObjectSendsNothing) {
+  CCommandSocket socket;
+  EXPECT_EQ(socket.Command("b", 1, 1000), "");
+}
+
+TEST(CommandSocket, GreetingDrainAndOneAnswer) {
+  CBlockingSocket listener;
+  listener.Create(SOCK_STREAM);
+  listener.Bind(Loopback());
+  listener.Listen();
+  sockaddr_in bound{};
+  listener.GetSockAddr(&bound);
+  std::string received;
+  std::thread module([&] {
+    CBlockingSocket peer;
+    listener.Accept(peer, nullptr);
+    peer.Write("Welcome\r\n", 9, 1000);
+    peer.Write("stale", 5, 1000);  // queued before the command: drained by Command
+    char command[8];
+    const int n = peer.Receive(command, sizeof command, 2000);
+    received.assign(command, n > 0 ? static_cast<size_t>(n) : 0);
+    peer.Write("Heap: 1234 Bytes Free\r\n", 23, 1000);
+    peer.Receive(command, sizeof command, 2000);  // until the client closes
+  });
+  CCommandSocket socket;
+  ASSERT_EQ(socket.Create(), comm::kStatusOk);
+  ASSERT_TRUE(socket.ConnectTelnet("127.0.0.1", ntohs(bound.sin_port)));
+  platform::SleepMs(50);
+  EXPECT_EQ(socket.Command("m", 1, 1000), "Heap: 1234 Bytes Free\r\n");
+  // A time-out is an empty answer, not an error.
+  char buffer[8];
+  const uint32_t start = platform::GetTickCount();
+  EXPECT_EQ(socket.Receive(buffer, sizeof buffer, 300), 0);
+  EXPECT_GE(platform::TicksSince(start), 295u);  // milliseconds are honoured
+  socket.Cleanup();
+  module.join();
+  EXPECT_EQ(received, "m");
+}
+
+}  // namespace
