@@ -5,7 +5,24 @@
 #include <iterator>
 #include <string>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <sstream>
+#include <thread>
+#include <vector>
+
 #include "fixtures/lab.h"
+#include "platform/adapters.h"
+#include "platform/capture.h"
+#include "platform/icmp.h"
+#include "platform/neighbours.h"
 #include "platform/tick.h"
 
 namespace {
@@ -81,6 +98,31 @@ TEST(LabTest, UpMakesNamespacesAndDownRemovesThemWithTheirProcesses) {
   EXPECT_FALSE(ListsNamespaceOf(NamespaceList(), name));
 }
 
+TEST(LabTest, StaleSweepRemovesLabsOfEndedCreatorsOnly) {
+  QM_SKIP_WITHOUT_LAB();
+  test::Lab live;
+  const pid_t ended = fork();
+  if (ended == 0) _exit(0);
+  ASSERT_GT(ended, 0);
+  waitpid(ended, nullptr, 0);
+  const std::string orphan = "qs" + std::to_string(getpid() % 100000000);
+  const std::string lab = test::SourceFile("tools/lab");
+  const test::RunResult up =
+      test::RunProgram({lab, "up", orphan, "--owner", std::to_string(getpid())});
+  ASSERT_EQ(up.exitCode, 0) << up.err;
+  // Hand the lab over to the ended process, as if its creator had crashed.
+  {
+    std::ofstream owner("/run/quillmar-lab/" + orphan + "/owner");
+    owner << ended << '\n';
+  }
+  const test::RunResult sweep = test::RunProgram({lab, "down", "--stale", orphan, live.Name()});
+  EXPECT_EQ(sweep.exitCode, 0) << sweep.err;
+  const std::string list = NamespaceList();
+  EXPECT_FALSE(ListsNamespaceOf(list, orphan)) << list;
+  EXPECT_NE(list.find(live.Namespace("pc")), std::string::npos) << list;
+  if (ListsNamespaceOf(list, orphan)) test::RunProgram({lab, "down", orphan});
+}
+
 TEST(LabTest, ExecReportsExitCodeOutputAndTimeOut) {
   QM_SKIP_WITHOUT_LAB();
   test::Lab lab;
@@ -103,6 +145,287 @@ TEST(LabTest, RunInNamespaceSeesOnlyTheLabInterfaces) {
   EXPECT_EQ(*links, "lo\n" + lab.PcInterface(1) + "\n");
   EXPECT_EQ(lab.RunInNamespace("pc", [] { return 42; }), 42);
   EXPECT_EQ(lab.RunInNamespace("pc", []() -> int { abort(); }), test::Lab::kRunFailed);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Platform layer inside the lab.
+
+std::string Ipv4(uint32_t networkOrder) {
+  char text[INET_ADDRSTRLEN] = {};
+  in_addr address{};
+  address.s_addr = networkOrder;
+  inet_ntop(AF_INET, &address, text, sizeof text);
+  return text;
+}
+
+uint32_t Ipv4Value(const char* text) {
+  in_addr address{};
+  inet_pton(AF_INET, text, &address);
+  return address.s_addr;
+}
+
+std::string MacString(const platform::MacAddress& mac) {
+  char text[18];
+  snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2], mac[3],
+           mac[4], mac[5]);
+  return text;
+}
+
+// One line per adapter: name | description | mac | address/mask ...
+std::string DescribeAdapters() {
+  const auto adapters = platform::ListAdapters();
+  if (!adapters) return "ListAdapters failed";
+  std::ostringstream text;
+  for (const platform::AdapterInfo& adapter : *adapters) {
+    text << adapter.name << " | " << adapter.description << " | " << MacString(adapter.mac) << " |";
+    for (const platform::Ipv4Entry& entry : adapter.addresses) {
+      text << ' ' << Ipv4(entry.address) << '/' << Ipv4(entry.mask);
+    }
+    text << '\n';
+  }
+  return text.str();
+}
+
+std::string InterfaceMac(const test::Lab& lab, const std::string& ns, const std::string& name) {
+  std::string mac = lab.Exec(ns, {"cat", "/sys/class/net/" + name + "/address"}).out;
+  mac.erase(std::remove(mac.begin(), mac.end(), '\n'), mac.end());
+  return mac;
+}
+
+TEST(PlatformLabTest, AdapterListShowsTheLabVethsInSystemOrderAndNothingElse) {
+  QM_SKIP_WITHOUT_LAB();
+  test::Lab lab(2);
+  const std::string p1 = lab.PcInterface(1);
+  const std::string p2 = lab.PcInterface(2);
+  // A second address on adapter 1, and a veth pair that is down (not adapters).
+  ASSERT_EQ(lab.Exec("pc", {"ip", "addr", "add", "10.1.2.3/8", "dev", p1}).exitCode, 0);
+  ASSERT_EQ(lab.Exec("pc", {"ip", "link", "add", lab.Name() + "-d", "type", "veth", "peer", "name",
+                            lab.Name() + "-e"})
+                .exitCode,
+            0);
+
+  const std::optional<std::string> adapters = lab.RunInNamespaceForText("pc", DescribeAdapters);
+  ASSERT_TRUE(adapters.has_value());
+  const std::string expected =
+      p1 + " | " + p1 + " 192.168.202.10 | " + InterfaceMac(lab, "pc", p1) +
+      " | 192.168.202.10/255.255.255.0 10.1.2.3/255.0.0.0\n" + p2 + " | " + p2 +
+      " 192.168.203.10 | " + InterfaceMac(lab, "pc", p2) + " | 192.168.203.10/255.255.255.0\n";
+  EXPECT_EQ(*adapters, expected);
+
+  // The line side is up without an address: an adapter described by its name alone.
+  const std::optional<std::string> line = lab.RunInNamespaceForText("line2", DescribeAdapters);
+  ASSERT_TRUE(line.has_value());
+  EXPECT_EQ(*line, lab.LineInterface(2) + " | " + lab.LineInterface(2) + " | " +
+                       InterfaceMac(lab, "line2", lab.LineInterface(2)) + " |\n");
+
+  const int found = lab.RunInNamespace("pc", [&] {
+    const auto adapter = platform::FindAdapter(p2);
+    return adapter && adapter->addresses.size() == 1 && !platform::FindAdapter("lo") &&
+                   !platform::FindAdapter(lab.Name() + "-d")
+               ? 0
+               : 1;
+  });
+  EXPECT_EQ(found, 0);
+}
+
+TEST(PlatformLabTest, CaptureDeviceListHoldsOnlyAdapters) {
+  QM_SKIP_WITHOUT_LAB();
+  test::Lab lab;
+  const std::optional<std::string> devices = lab.RunInNamespaceForText("pc", [] {
+    const platform::CaptureDeviceList list = platform::MakePcapDriver()->ListDevices();
+    if (!list.ok) return "failed: " + list.error;
+    std::string text;
+    for (const platform::CaptureDevice& device : list.devices) {
+      text += device.name + " | " + device.description + "\n";
+    }
+    return text;
+  });
+  ASSERT_TRUE(devices.has_value());
+  EXPECT_EQ(*devices, lab.PcInterface() + " | " + lab.PcInterface() + " 192.168.202.10\n");
+}
+
+// A broadcast frame of a local experimental EtherType with a marker in its payload.
+std::vector<uint8_t> MarkedFrame(const platform::MacAddress& source, uint32_t marker) {
+  std::vector<uint8_t> frame(60, 0);
+  std::fill(frame.begin(), frame.begin() + 6, 0xFF);
+  std::copy(source.begin(), source.end(), frame.begin() + 6);
+  frame[12] = 0x88;
+  frame[13] = 0xB5;
+  memcpy(frame.data() + 14, &marker, sizeof marker);
+  for (size_t i = 18; i < frame.size(); ++i) frame[i] = static_cast<uint8_t>(i);
+  return frame;
+}
+
+// Reads frames until the marked one arrives or timeoutMs passes; other frames are skipped.
+bool ReadMarkedFrame(platform::CaptureHandle& handle, const std::vector<uint8_t>& expected,
+                     uint32_t timeoutMs) {
+  const uint32_t start = platform::GetTickCount();
+  std::vector<uint8_t> frame;
+  for (;;) {
+    const uint32_t elapsed = platform::TicksSince(start);
+    if (elapsed >= timeoutMs) return false;
+    if (!handle.Read(frame, timeoutMs - elapsed)) continue;
+    if (frame == expected) return true;
+  }
+}
+
+TEST(PlatformLabTest, FramesSentOnOneEndAreCapturedOnTheOther) {
+  QM_SKIP_WITHOUT_LAB();
+  test::Lab lab;
+  const platform::MacAddress noMac{};
+  // One child: opens the line end's capture inside the line namespace, then moves to the PC
+  // namespace and opens the PC end there; each end sends a marked frame to the other.
+  const int result = lab.RunInNamespace("line", [&] {
+    auto driver = platform::MakePcapDriver();
+    std::string error;
+    auto line = driver->Open(lab.LineInterface(), 65536, true, &error);
+    if (!line) return 10;
+    if (!lab.JoinNetworkNamespace("pc")) return 11;
+    auto pc = driver->Open(lab.PcInterface(), 65536, true, &error);
+    if (!pc) return 12;
+    const auto toLine = MarkedFrame(noMac, 0x51C0FFEE);
+    if (!pc->Send(toLine.data(), toLine.size())) return 13;
+    if (!ReadMarkedFrame(*line, toLine, 5000)) return 14;
+    const auto toPc = MarkedFrame(noMac, 0x51BEEF00);
+    if (!line->Send(toPc.data(), toPc.size())) return 15;
+    if (!ReadMarkedFrame(*pc, toPc, 5000)) return 16;
+    return 0;
+  });
+  EXPECT_EQ(result, 0) << "10/12 open, 13/15 send, 14/16 not captured";
+}
+
+TEST(PlatformLabTest, ReadWithoutTrafficReturnsFalseAfterItsTimeOut) {
+  QM_SKIP_WITHOUT_LAB();
+  test::Lab lab;
+  const int result = lab.RunInNamespace("pc", [&] {
+    std::string error;
+    auto handle = platform::MakePcapDriver()->Open(lab.PcInterface(), 65536, true, &error);
+    if (!handle) return 10;
+    std::vector<uint8_t> frame;
+    if (handle->Read(frame, 0)) return 11;
+    const uint32_t start = platform::GetTickCount();
+    if (handle->Read(frame, 300)) return 12;
+    // It waited for its time-out rather than giving up at once.
+    if (platform::TicksSince(start) < 300) return 13;
+    return 0;
+  });
+  EXPECT_EQ(result, 0) << "10 open failed, 11/12 a frame came, 13 returned early";
+}
+
+TEST(PlatformLabTest, OpeningAMissingDeviceFailsWithAReason) {
+  QM_SKIP_WITHOUT_LAB();
+  test::Lab lab;
+  const std::optional<std::string> error = lab.RunInNamespaceForText("pc", [] {
+    std::string text;
+    auto handle = platform::MakePcapDriver()->Open("nosuchif0", 65536, true, &text);
+    return handle ? std::string("opened") : text;
+  });
+  ASSERT_TRUE(error.has_value());
+  EXPECT_NE(*error, "opened");
+  EXPECT_FALSE(error->empty());
+}
+
+TEST(PlatformLabTest, EchoIsAnsweredByAPresentAddressOnly) {
+  QM_SKIP_WITHOUT_LAB();
+  test::Lab lab;
+  ASSERT_EQ(lab.Exec("line", {"ip", "addr", "add", "192.168.202.50/24", "dev", lab.LineInterface()})
+                .exitCode,
+            0);
+  const int result = lab.RunInNamespace("pc", [] {
+    // The lab allows the unprivileged datagram socket: that path is the one taken here.
+    const int probe = socket(AF_INET, SOCK_DGRAM, IPPROTO_ICMP);
+    if (probe < 0) return 10;
+    close(probe);
+    uint32_t roundTrip = 0;
+    if (!platform::PingIpv4(Ipv4Value("192.168.202.50"), 2000, &roundTrip)) return 11;
+    if (platform::PingIpv4(Ipv4Value("192.168.202.51"), 300)) return 12;
+    return 0;
+  });
+  EXPECT_EQ(result, 0) << "10 no datagram socket, 11 no answer, 12 absent address answered";
+}
+
+// Answers echo requests from a raw socket as a module would, with the answer's data bytes
+// changed as the test asks; the kernel's own echo answers are off.
+void AnswerEchoes(int rawSocket, bool sendGoodAnswer, std::atomic<bool>& stop) {
+  std::vector<uint8_t> packet(2048);
+  while (!stop) {
+    sockaddr_in from{};
+    socklen_t fromLength = sizeof from;
+    const ssize_t n = recvfrom(rawSocket, packet.data(), packet.size(), MSG_DONTWAIT,
+                               reinterpret_cast<sockaddr*>(&from), &fromLength);
+    if (n <= 0) {
+      platform::SleepMs(1);
+      continue;
+    }
+    const size_t ipHeader = static_cast<size_t>(packet[0] & 0x0F) * 4;
+    if (static_cast<size_t>(n) < ipHeader + 8 || packet[ipHeader] != 8) continue;
+    std::vector<uint8_t> request(packet.begin() + ipHeader, packet.begin() + n);
+    auto sendReply = [&](std::vector<uint8_t> reply) {
+      reply[0] = 0;  // echo reply
+      reply[2] = reply[3] = 0;
+      uint32_t sum = 0;
+      for (size_t i = 0; i + 1 < reply.size(); i += 2) sum += reply[i] << 8 | reply[i + 1];
+      if (reply.size() % 2) sum += reply.back() << 8;
+      while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+      reply[2] = static_cast<uint8_t>(~sum >> 8);
+      reply[3] = static_cast<uint8_t>(~sum);
+      sendto(rawSocket, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from),
+             sizeof from);
+    };
+    std::vector<uint8_t> wrongByte = request;
+    wrongByte.back() ^= 0x01;
+    sendReply(wrongByte);
+    std::vector<uint8_t> shorter(request.begin(), request.end() - 1);
+    sendReply(shorter);
+    if (sendGoodAnswer) sendReply(request);
+  }
+}
+
+TEST(PlatformLabTest, EchoRepliesCountOnlyWithTheSameData) {
+  QM_SKIP_WITHOUT_LAB();
+  test::Lab lab;
+  ASSERT_EQ(lab.Exec("line", {"ip", "addr", "add", "192.168.202.50/24", "dev", lab.LineInterface()})
+                .exitCode,
+            0);
+  ASSERT_EQ(lab.Exec("line", {"sysctl", "-qw", "net.ipv4.icmp_echo_ignore_all=1"}).exitCode, 0);
+  for (const bool goodAnswer : {false, true}) {
+    const int result = lab.RunInNamespace("line", [&] {
+      const int raw = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
+      if (raw < 0) return 10;
+      if (!lab.JoinNetworkNamespace("pc")) return 11;
+      std::atomic<bool> stop{false};
+      std::thread responder(AnswerEchoes, raw, goodAnswer, std::ref(stop));
+      const bool answered = platform::PingIpv4(Ipv4Value("192.168.202.50"), 1000);
+      stop = true;
+      responder.join();
+      close(raw);
+      return answered ? 1 : 0;
+    });
+    EXPECT_EQ(result, goodAnswer ? 1 : 0) << (goodAnswer ? "good answer" : "only bad answers");
+  }
+}
+
+TEST(PlatformLabTest, NeighbourFlushRemovesLearnedEntriesAndKeepsPermanentOnes) {
+  QM_SKIP_WITHOUT_LAB();
+  test::Lab lab;
+  const std::string pc = lab.PcInterface();
+  ASSERT_EQ(lab.Exec("line", {"ip", "addr", "add", "192.168.202.50/24", "dev", lab.LineInterface()})
+                .exitCode,
+            0);
+  ASSERT_EQ(lab.Exec("pc", {"ip", "neigh", "add", "192.168.202.77", "lladdr", "02:00:00:00:00:77",
+                            "dev", pc, "nud", "permanent"})
+                .exitCode,
+            0);
+  ASSERT_EQ(lab.RunInNamespace(
+                "pc", [] { return platform::PingIpv4(Ipv4Value("192.168.202.50"), 2000) ? 0 : 1; }),
+            0);
+  const std::string before = lab.Exec("pc", {"ip", "-4", "neigh", "show"}).out;
+  ASSERT_NE(before.find("192.168.202.50 "), std::string::npos) << before;
+
+  EXPECT_EQ(lab.RunInNamespace("pc", [] { return platform::FlushNeighbourCache() ? 0 : 1; }), 0);
+  const std::string after = lab.Exec("pc", {"ip", "-4", "neigh", "show"}).out;
+  EXPECT_EQ(after.find("192.168.202.50 "), std::string::npos) << after;
+  EXPECT_NE(after.find("192.168.202.77 "), std::string::npos) << after;
 }
 
 }  // namespace
