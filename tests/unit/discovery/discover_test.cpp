@@ -8,7 +8,7 @@
 #include "discovery/discover.h"
 #include "discovery/discover_environment.h"
 #include "discovery/mreg_app.h"
-#include "fake_capture.h"
+#include "fixtures/fake_capture.h"
 #include "fixtures/temp_log.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include "base/bytes.h"
 #include "discovery/packets.h"
-#include "fake_capture.h"
+#include "fixtures/fake_capture.h"
 
 namespace discovery {
 namespace {

@@ -1,0 +1,266 @@
+// The send helpers (destinations, pauses, the adapter's MAC in raw frames), AdapterAddressFor
+// and the generic receiver ReceiveNodeAnswers, against the fake capture.
+#include <gtest/gtest.h>
+
+#include "base/bytes.h"
+#include "base/prompt.h"
+#include "discovery/discover.h"
+#include "discovery/discover_environment.h"
+#include "discovery/mreg_app.h"
+#include "fixtures/fake_capture.h"
+#include "fixtures/temp_log.h"
+
+namespace {
+
+using discovery::MacBytes;
+using fakes::FakeModule;
+using fakes::Ip;
+
+const MacBytes kPcMac = {0x02, 0, 0, 0, 0, 0x0A};
+const MacBytes kModuleMac = {0x00, 0x50, 0xC2, 0, 0, 0x21};
+
+class SendReceiveTest : public ::testing::Test {
+ protected:
+  SendReceiveTest() : environment_(&net_), app_(&prompt_) {
+    app_.SetCaptureDriver(&net_);
+    net_.AddAdapter("eth-a", kPcMac, "192.168.202.10");
+  }
+
+  void SelectWithNode() {
+    FakeModule m;
+    m.serialNumber = 77;
+    m.ip = "192.168.202.21";
+    m.mac = kModuleMac;
+    net_.AddModule("eth-a", m);
+    ASSERT_EQ(app_.Discover(true, nullptr), 1);
+    ASSERT_EQ(app_.SelectedAdapterName(), "eth-a");
+    net_.ClearRecords();
+  }
+
+  std::vector<uint8_t> Frame(uint8_t code, const std::vector<uint8_t>& data,
+                             const MacBytes& from = kModuleMac,
+                             const std::string& fromIp = "192.168.202.21") {
+    return fakes::BuildModuleAnswer(from, Ip(fromIp), kPcMac, discovery::kNodeCommandPort, code,
+                                    0x10, 1, data);
+  }
+
+  fixtures::ScopedTempLog log_;
+  fakes::FakeNetwork net_;
+  discovery::ScopedDiscoverEnvironment environment_;
+  base::ScriptedPrompt prompt_;
+  CMRegApp app_;
+};
+
+TEST_F(SendReceiveTest, NodeSendDestinationsAndPauses) {
+  discovery::CaptureHandlePtr handle;
+  const auto payload = discovery::MakePacketHeader(0x53, 0, 0, 9);
+  // Nothing without a selected adapter or a payload.
+  EXPECT_EQ(discovery::_send_UDP_to_Node(app_, handle, nullptr, payload.data(), 8, 55555, 3),
+            nullptr);
+  SelectWithNode();
+  EXPECT_EQ(discovery::_send_UDP_to_Node(app_, handle, nullptr, nullptr, 8, 55555, 3), nullptr);
+  EXPECT_TRUE(net_.Sent().empty());
+
+  CNode_Data withMac;
+  withMac.mac = kModuleMac;
+  withMac.ipAddress = Ip("192.168.202.21");
+  CNode_Data withoutMac;
+  withoutMac.ipAddress = Ip("192.168.202.44");
+  struct Case {
+    const CNode_Data* node;
+    MacBytes mac;
+    uint32_t ip;
+  };
+  const Case cases[] = {{&withMac, kModuleMac, 0xFFFFFFFFu},
+                        {&withoutMac, discovery::kBroadcastMac, Ip("192.168.202.44")},
+                        {nullptr, discovery::kBroadcastMac, 0xFFFFFFFFu}};
+  for (const auto& c : cases) {
+    net_.ClearRecords();
+    handle.reset();
+    ASSERT_NE(discovery::_send_UDP_to_Node(app_, handle, c.node, payload.data(), 8, 55555, 4),
+              nullptr);
+    const auto sent = net_.Sent();
+    ASSERT_EQ(sent.size(), 4u);
+    const auto& f = sent[0].bytes;
+    EXPECT_EQ((MacBytes{f[0], f[1], f[2], f[3], f[4], f[5]}), c.mac);
+    EXPECT_EQ(base::Ipv4FromBytes(&f[30]), c.ip);
+    EXPECT_EQ(base::GetBE16(&f[34]), discovery::kNodeCommandPort);
+    EXPECT_EQ(base::GetBE16(&f[36]), 55555);
+    EXPECT_EQ(net_.Sleeps(), (std::vector<uint32_t>{5, 30, 10}));
+  }
+  // The handle is handed back and reused: no second open.
+  const size_t opens = net_.Opens().size();
+  discovery::_send_UDP_to_Node(app_, handle, nullptr, payload.data(), 8, 55555, 1);
+  EXPECT_EQ(net_.Opens().size(), opens);
+
+  // By address text: the known node's MAC, pauses 5 and 30.
+  net_.ClearRecords();
+  handle.reset();
+  ASSERT_NE(
+      discovery::_send_UDP_to_NodeIP(app_, handle, "192.168.202.21", payload.data(), 8, 55555, 3),
+      nullptr);
+  EXPECT_EQ(net_.Sleeps(), (std::vector<uint32_t>{5, 30}));
+  EXPECT_EQ(net_.Sent()[0].bytes[5], kModuleMac[5]);
+}
+
+TEST_F(SendReceiveTest, CommandSendsPauseAndRawFramesCarryTheAdapterMac) {
+  SelectWithNode();
+  const auto payload = discovery::MakePacketHeader(0xB0, 0xCC, 0, 3);
+  ASSERT_TRUE(discovery::SendBroadcastCommand(app_, payload.data(), 8, 55555, 4, false));
+  EXPECT_EQ(net_.Sleeps(), (std::vector<uint32_t>{50, 100, 200}));
+  EXPECT_EQ(base::GetBE16(&net_.Sent()[0].bytes[34]), discovery::kBroadcastCommandPort);
+  net_.ClearRecords();
+  ASSERT_TRUE(discovery::SendBroadcastCommand(app_, payload.data(), 8, 55555, 3, true));
+  EXPECT_TRUE(net_.Sleeps().empty());
+  EXPECT_EQ(net_.Sent().size(), 3u);
+
+  net_.ClearRecords();
+  std::vector<uint8_t> raw(33, 0);
+  std::copy(kModuleMac.begin(), kModuleMac.end(), raw.begin());
+  raw[12] = 0x80;
+  raw[13] = 0x4A;
+  ASSERT_TRUE(discovery::SendRawFrame(app_, raw.data(), raw.size(), 2));
+  ASSERT_EQ(net_.Sent().size(), 2u);
+  const auto rawSent = net_.Sent()[0].bytes;
+  EXPECT_EQ(std::vector<uint8_t>(rawSent.begin() + 6, rawSent.begin() + 12),
+            std::vector<uint8_t>(kPcMac.begin(), kPcMac.end()));
+  EXPECT_EQ(net_.Sleeps(), (std::vector<uint32_t>{50}));
+  EXPECT_TRUE(net_.Opens().back().closed);  // the one-call form closes
+  std::vector<uint8_t> tooShort(10, 0);
+  EXPECT_FALSE(discovery::SendRawFrame(app_, tooShort.data(), tooShort.size(), 1));
+
+  // On all adapters: the known node by its MAC on its adapter, broadcast elsewhere.
+  net_.AddAdapter("eth-b", {2, 0, 0, 0, 0, 0x0B}, "192.168.203.10");
+  net_.ClearRecords();
+  EXPECT_EQ(discovery::SendOnAllAdapters(app_, "192.168.202.21", payload.data(), 8, 55555, 2), 2);
+  const auto sent = net_.Sent();
+  ASSERT_EQ(sent.size(), 4u);
+  EXPECT_EQ(sent[0].device, "eth-a");
+  EXPECT_EQ(sent[0].bytes[5], kModuleMac[5]);
+  EXPECT_EQ(sent[2].device, "eth-b");
+  EXPECT_EQ(sent[2].bytes[0], 0xFF);
+  EXPECT_EQ(net_.Sleeps(), (std::vector<uint32_t>{50, 30, 50, 30}));
+}
+
+TEST_F(SendReceiveTest, AdapterAddressForPicksTheFittingAddress) {
+  std::string address = "x", mask = "y";
+  EXPECT_FALSE(discovery::AdapterAddressFor(app_, "10.0.0.1", &address, &mask));  // none selected
+  EXPECT_EQ(address, "x");
+
+  net_.AddAdapter("multi", kPcMac, "10.1.2.10", "255.255.255.0");
+  net_.AddAddress("multi", "10.1.2.20", "255.255.255.0");
+  net_.AddAddress("multi", "172.20.0.5", "255.255.0.0");
+  app_.SetSelectedAdapter("multi");
+  struct Case {
+    std::string target;
+    std::string address;
+    std::string mask;
+  };
+  const Case cases[] = {
+      {"10.1.2.99", "10.1.2.20", "255.255.255.0"},  // the last of the same first three octets
+      {"172.20.9.9", "172.20.0.5", "255.255.0.0"},  // the first subnet that holds it
+      {"0.0.0.0", "10.1.2.10", "255.255.255.0"},    // no target: the current address
+      {"", "10.1.2.10", "255.255.255.0"},
+      {"192.168.1.1", "0.0.0.0", "0.0.0.0"},  // nothing fits
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(discovery::AdapterAddressFor(app_, c.target, &address, &mask)) << c.target;
+    EXPECT_EQ(address, c.address) << c.target;
+    EXPECT_EQ(mask, c.mask) << c.target;
+  }
+}
+
+TEST_F(SendReceiveTest, ReceiverActsOnEveryAnswerCode) {
+  SelectWithNode();
+  discovery::CaptureHandlePtr handle = net_.Open("eth-a", 65536, true, nullptr);
+  const uint32_t t = net_.Now();
+  FakeModule a;
+  a.serialNumber = 501;
+  a.ip = "192.168.202.51";
+  FakeModule b = a;
+  b.serialNumber = 502;
+  b.ip = "192.168.202.52";
+  b.recordLength = 8;
+  FakeModule shortOne = a;
+  shortOne.recordLength = 6;
+  FakeModule list1 = a;
+  list1.serialNumber = 503;
+  list1.ip = "192.168.202.53";
+  auto twoRecords = list1.Record();
+  FakeModule list2 = a;
+  list2.serialNumber = 501;  // already listed by its PING1
+  const auto second = list2.Record();
+  twoRecords.insert(twoRecords.end(), second.begin(), second.end());
+  // Set NodeIP answer: node 77 now at .99 with a new MAC.
+  FakeModule moved;
+  moved.serialNumber = 77;
+  moved.ip = "192.168.202.99";
+  const MacBytes newMac = {0x00, 0x50, 0xC2, 0, 0, 0x99};
+  // ReadLock answer: record + lock state 1.
+  FakeModule lockAnswer = moved;
+  auto lockData = lockAnswer.Record();
+  lockData.insert(lockData.end(), {0, 0, 0, 1});
+
+  net_.InjectFrame("eth-a", t + 10, Frame(0x1F, a.Record()));
+  net_.InjectFrame("eth-a", t + 20, Frame(0x1F, b.Record()));
+  net_.InjectFrame("eth-a", t + 30, Frame(0x1F, shortOne.Record()));
+  net_.InjectFrame("eth-a", t + 40, Frame(0x58, twoRecords));
+  net_.InjectFrame("eth-a", t + 50, Frame(0x71, a.Record()));
+  net_.InjectFrame("eth-a", t + 60, Frame(0x1F, a.Record(), newMac));  // known: MAC changes
+  net_.InjectFrame("eth-a", t + 70, Frame(0x21, moved.Record(), newMac, "192.168.202.99"));
+  net_.InjectFrame("eth-a", t + 80, Frame(0x73, lockData, newMac, "192.168.202.99"));
+  net_.InjectFrame("eth-a", t + 90, Frame(0x75, moved.Record(), newMac, "192.168.202.99"));
+  net_.InjectFrame("eth-a", t + 350, Frame(0x1F, list1.Record()));  // after the time-out
+
+  NodeList list;
+  EXPECT_EQ(discovery::ReceiveNodeAnswersLoggingSender(app_, handle.get(), 300, &list), 1);
+  ASSERT_EQ(list.size(), 3u);
+  EXPECT_EQ(list[0]->serialNumber, 501u);
+  EXPECT_EQ(list[0]->packetFlags, 0x10);
+  EXPECT_EQ(list[0]->mac, newMac);
+  EXPECT_EQ(list[1]->serialNumber, 502u);
+  EXPECT_EQ(list[1]->maskText, "0.0.0.0");
+  EXPECT_EQ(list[2]->serialNumber, 503u);
+
+  const AdapterPtr adapter = app_.SelectedAdapter();
+  {
+    std::lock_guard guard(adapter->lock);
+    ASSERT_EQ(adapter->nodes.size(), 1u);
+    const CNode_Data& node = *adapter->nodes[0];
+    EXPECT_EQ(node.ipText, "192.168.202.99");
+    EXPECT_EQ(node.mac, newMac);
+    EXPECT_EQ(discovery::LockStateFromRecord(node), 1);
+  }
+  EXPECT_EQ(log_.CountContaining(
+                "PING1 broadcast from NodeIP:\"192.168.202.51\", 501, packetFlags: 0x10 !"),
+            2u);
+  EXPECT_EQ(log_.CountContaining("PING2 broadcast from NodeIP:\"192.168.202.52\", 502"), 1u);
+  EXPECT_EQ(
+      log_.CountContaining(
+          "!!!!! IGNORING UDP DISCOVER responce packet - wrong Payload size 6, PacketLength = 14"),
+      0u);  // data length byte below 8 is not even read
+  EXPECT_EQ(log_.CountContaining("PING3 broadcast from NodeIP:\"192.168.202.53\", 503"), 1u);
+  EXPECT_EQ(log_.CountContaining("PING3 Add new NodeIP:\"192.168.202.53\" !"), 1u);
+  EXPECT_EQ(log_.CountContaining("- Got a Set NodeIP answer from node: 192.168.202.99"), 1u);
+  EXPECT_EQ(log_.CountContaining("Node SN: 501, MAC addr. has changed to: 00:50:C2:00:00:99 !?!"),
+            1u);
+  EXPECT_EQ(log_.CountContaining("Node SN: 77, MAC addr. has changed to: 00:50:C2:00:00:99 !?!"),
+            1u);
+  EXPECT_EQ(log_.CountContaining("the device 501 is already exist."), 1u);
+  EXPECT_EQ(
+      log_.CountContaining(
+          "Strange got ReadLock resp. from node: 192.168.202.99, but Packet payload is 20  !?!"),
+      1u);
+  EXPECT_EQ(log_.CountContaining(
+                "Got UDP packet with DataLen = 20, from SenderIP = \"192.168.202.21\"..."),
+            3u);  // 0x1F twice, 0x71
+  // The receive ended at its time-out: the late frame is still waiting.
+  EXPECT_EQ(net_.Taken().size(), 9u);
+
+  // Nothing to act on: 0.
+  EXPECT_EQ(discovery::ReceiveNodeAnswers(app_, handle.get(), 100, &list), 1);  // the late PING1
+  EXPECT_EQ(discovery::ReceiveNodeAnswers(app_, handle.get(), 100, &list), 0);
+  EXPECT_EQ(discovery::ReceiveNodeAnswers(app_, nullptr, 100, &list), 0);
+}
+
+}  // namespace
