@@ -1,0 +1,692 @@
+#include "params/node_screen_controller.h"
+
+#include <arpa/inet.h>
+
+#include <cstdlib>
+
+#include "base/format.h"
+#include "comm/blocking_socket.h"
+#include "comm/event_log.h"
+#include "params/drive_catalogue.h"
+#include "params/edit_rules.h"
+#include "params/mirror_map.h"
+
+namespace params {
+namespace {
+
+constexpr const char* kProfileSection = "Settings";
+// A message of a CBlockingSocketException shown without " error #n".
+constexpr int kPlainMessage = 16;
+
+// The drive error bits of 58 / 82 that light an indicator red; 0x0200 (max torque) is yellow.
+constexpr uint16_t kDriveFaultBits =
+    0x0130 | 0x0040 | 0x0080 | 0x0400 | 0x0800 | 0x1000 | 0x2000 | 0x4000;
+constexpr uint16_t kMaxTorqueBit = 0x0200;
+
+// atol: leading blanks, an optional sign, digits; anything else ends the number (0 if none).
+int FieldNumber(const std::string& text) {
+  return static_cast<int>(std::strtol(text.c_str(), nullptr, 10));
+}
+
+size_t SideIndex(Side side) {
+  return static_cast<size_t>(side);
+}
+
+}  // namespace
+
+// ---- construction and start ---------------------------------------------------------------
+
+NodeScreenController::NodeScreenController(std::unique_ptr<NodeLink> link, base::Prompt& prompt,
+                                           platform::ProfileStore& profile)
+    : link_(std::move(link)), prompt_(prompt), profile_(profile) {
+  baseTitle_ = BaseWindowTitle(kProgramName, kDialogTitle);
+  EnterDisconnected();
+}
+
+NodeScreenController::~NodeScreenController() {
+  if (connected_) link_->Disconnect();
+}
+
+void NodeScreenController::Start(const std::string& startAddress) {
+  networkText_ = profile_.GetString(kProfileSection, kDefaultNetKey, kDefaultNet);
+  ++view_.fieldsSerial;
+  if (!startAddress.empty()) {
+    in_addr parsed{};
+    if (inet_pton(AF_INET, startAddress.c_str(), &parsed) == 1) {
+      networkText_ = startAddress;
+      fromText_ = base::Format("%d", NodeFromHostByte(ntohl(parsed.s_addr) & 0xFF));
+      ChangeNode(0);
+      return;
+    }
+  }
+  BuildView();
+}
+
+void NodeScreenController::SetNetworkText(const std::string& text) {
+  networkText_ = text;
+}
+void NodeScreenController::SetFromText(const std::string& text) {
+  fromText_ = text;
+}
+void NodeScreenController::SetToText(const std::string& text) {
+  toText_ = text;
+}
+
+std::array<uint8_t, 4> NodeScreenController::NetworkBytes() const {
+  in_addr parsed{};
+  std::array<uint8_t, 4> bytes{};
+  if (inet_pton(AF_INET, networkText_.c_str(), &parsed) == 1) {
+    const uint32_t host = ntohl(parsed.s_addr);
+    bytes = {static_cast<uint8_t>(host >> 24), static_cast<uint8_t>(host >> 16),
+             static_cast<uint8_t>(host >> 8), static_cast<uint8_t>(host)};
+  }
+  return bytes;
+}
+
+std::string NodeScreenController::NodeAddress(int node) const {
+  const auto net = NetworkBytes();
+  return base::Format("%u.%u.%u.%u", net[0], net[1], net[2],
+                      static_cast<unsigned>(NodeHostByte(node) & 0xFF));
+}
+
+// ---- timer and state ----------------------------------------------------------------------
+
+void NodeScreenController::StartTimer() {
+  timerRunning_ = true;
+  ++timerGeneration_;
+}
+
+void NodeScreenController::StopTimer() {
+  timerRunning_ = false;
+}
+
+void NodeScreenController::SetBusy(bool busy) {
+  view_.busy = busy;
+}
+
+void NodeScreenController::SetStatusText(const std::string& text) {
+  view_.statusText = text;
+  statusOverride_ = !text.empty();
+  if (progress_) progress_();
+}
+
+void NodeScreenController::Publish() {
+  BuildView();
+  if (progress_) progress_();
+}
+
+void NodeScreenController::EnterDisconnected() {
+  StopTimer();
+  if (connected_) link_->Disconnect();
+  connected_ = false;
+  image_.Set(507, 0);
+  image_.Set(508, 0);
+  // The empty screen shows the drive-family layout.
+  kind_.family = kDisconnectedFamily;
+  kind_.variant = kDisconnectedVariant;
+  layout_ = Layout{};
+  plcProgramName_.clear();
+  BuildView();
+}
+
+// ---- change of node and connect ------------------------------------------------------------
+
+void NodeScreenController::ChangeNode(int delta) {
+  if (fromText_.empty() && delta == 0) delta = 1;
+  const int target = FieldNumber(fromText_) + delta;
+  if (const auto refusal = CheckNodeNumber(target)) {
+    prompt_.Tell(*refusal, kProgramName, base::PromptIcon::Warning);
+    return;
+  }
+  EnterDisconnected();
+  node_ = target;
+  fromText_ = base::Format("%d", node_);
+  ++view_.fieldsSerial;
+  fullRead_ = true;
+
+  const uint32_t flushStart = link_->Tick();
+  link_->FlushNeighbourCache();
+  const uint32_t flushMs = link_->Tick() - flushStart;
+  if (flushMs > kArpSlowMs) LogWarning("Clearing ARP table was took %u ms.!?!", flushMs);
+
+  if (ConnectTo(node_)) OnTimer();
+  BuildView();
+}
+
+void NodeScreenController::PreviousNode() {
+  if (node_ > kFirstNode) ChangeNode(-1);
+}
+
+void NodeScreenController::NextNode() {
+  if (node_ < kLastNode) ChangeNode(1);
+}
+
+bool NodeScreenController::PingModule() {
+  in_addr parsed{};
+  if (inet_pton(AF_INET, address_.c_str(), &parsed) != 1) return false;
+  for (int attempt = 0; attempt < kPingAttempts; ++attempt) {
+    if (link_->PingOnce(parsed.s_addr)) return true;
+  }
+  return false;
+}
+
+void NodeScreenController::ShowFailure(const std::string& text) {
+  LogError("%s", text.c_str());
+  prompt_.Tell(text, kProgramName, base::PromptIcon::Warning);
+}
+
+bool NodeScreenController::ConnectTo(int node) {
+  if (connected_) {
+    link_->Disconnect();
+    connected_ = false;
+  }
+  address_ = NodeAddress(node);
+  const std::string nodeText = base::Format("%d", node);
+  if (!PingModule()) {
+    ShowFailure(ConnectFailureText(nodeText, address_));
+    return false;
+  }
+  try {
+    link_->Connect(address_);
+  } catch (const CBlockingSocketException& error) {
+    LogError("CMRegDlg::Connect - %s", error.GetErrorMessage().c_str());
+    ShowFailure(ConnectFailureText(nodeText, address_));
+    return false;
+  }
+  connected_ = true;
+  connectedNode_ = node;
+  return true;
+}
+
+// ---- the refresh cycle -----------------------------------------------------------------
+
+void NodeScreenController::OnTimer() {
+  StopTimer();
+  if (!connected_) {
+    EnterDisconnected();
+    return;
+  }
+  view_.title = ConnectedWindowTitle(baseTitle_, address_);
+  if (RefreshPass()) StartTimer();
+}
+
+int NodeScreenController::MappedRegister(int reg) const {
+  if (reg < 0) return reg;
+  return MirrorMap::ReversedVariant(image_.Get(6))
+             ? static_cast<int>(MirrorMap::Map(static_cast<uint32_t>(reg)))
+             : reg;
+}
+
+void NodeScreenController::ReadBlock(int first, int count) {
+  if (!connected_) {
+    throw CBlockingSocketException(
+        ReadPingFailureText(base::Format("%d", connectedNode_), address_), kPlainMessage);
+  }
+  if (!PingModule()) {
+    const std::string text = ReadPingFailureText(base::Format("%d", connectedNode_), address_);
+    EnterDisconnected();
+    throw CBlockingSocketException(text, kPlainMessage);
+  }
+  const bool unmapped =
+      MirrorMap::BlockReadUnmapped(static_cast<uint32_t>(first), static_cast<uint32_t>(count));
+  const int sent = unmapped ? first : MappedRegister(first);
+  std::vector<uint16_t> values(static_cast<size_t>(count));
+  link_->ReadRegisters(static_cast<uint16_t>(sent), static_cast<uint16_t>(count), values.data());
+  image_.StoreBlock(static_cast<uint32_t>(sent), values.data(), count);
+}
+
+uint16_t NodeScreenController::ReadOne(int reg) {
+  const int sent = MappedRegister(reg);
+  uint16_t value = 0;
+  link_->ReadRegisters(static_cast<uint16_t>(sent), 1, &value);
+  image_.StoreBlock(static_cast<uint32_t>(sent), &value, 1);
+  return value;
+}
+
+int NodeScreenController::WriteOne(int reg, uint16_t value) {
+  const int sent = MappedRegister(reg);
+  const int result = link_->WriteRegister(static_cast<uint16_t>(sent), value);
+  image_.StoreBlock(static_cast<uint32_t>(sent), &value, 1);
+  return result;
+}
+
+int NodeScreenController::SaveOne(int reg, uint16_t value) {
+  const int sent = MappedRegister(reg);
+  const int result = link_->SaveToFlash(static_cast<uint16_t>(sent), value);
+  image_.StoreBlock(static_cast<uint32_t>(sent), &value, 1);
+  return result;
+}
+
+int NodeScreenController::SaveGroup(int first, int count) {
+  return link_->SaveToFlashGroup(static_cast<uint16_t>(MappedRegister(first)),
+                                 static_cast<uint16_t>(count));
+}
+
+void NodeScreenController::ExtendedRead(Side side) {
+  const auto countFailure = [this] {
+    if (extendedFailures_ < 10) ++extendedFailures_;
+  };
+  try {
+    ReadBlock(362, 24);
+  } catch (const CBlockingSocketException&) {
+    countFailure();
+  }
+  const ImageView image = Lookup();
+  const uint16_t firmware = image[25];
+  const uint8_t family = image.Family();
+  if (connected_ && extendedFailures_ < 7 && firmware >= 1025 && firmware != 33685 &&
+      firmware != 33686 && firmware != 33687) {
+    link_->Sleep(kGroupPauseMs);
+    try {
+      if (family != kFamilyDriveController) ReadBlock(490, 20);
+      if (family == kFamily09) {
+        ReadBlock(507, 5);
+        ReadBlock(side == Side::A ? 10002 : 10102, 1);
+      } else {
+        image_.Set(507, 0);
+        image_.Set(508, 0);
+      }
+    } catch (const CBlockingSocketException&) {
+      countFailure();
+    }
+  }
+  if (family == kFamilyDriveController) {
+    image_.Set(490, 0);
+    image_.Set(492, 0);
+  }
+}
+
+std::string NodeScreenController::ReadGroup(int group, bool fullRead) {
+  const auto failed = [&](const std::string& text, const CBlockingSocketException& error) {
+    LogError("%s", text.c_str());
+    LogError("%s", error.GetErrorMessage().c_str());
+    return text;
+  };
+  const std::string groupText = (fullRead || group < 5)
+                                    ? base::Format("Read Reg Group %d Error", group)
+                                    : base::Format("Read Reg Group %d", group);
+  try {
+    switch (group) {
+      case 5:
+        ReadBlock(17, 20);
+        break;
+      case 1:
+        ReadBlock(40, 25);
+        ExtendedRead(Side::A);
+        break;
+      case 2:
+        ReadBlock(64, 25);
+        ExtendedRead(Side::B);
+        link_->Sleep(kGroupPauseMs);
+        try {
+          ReadBlock(254, 1);
+        } catch (const CBlockingSocketException& error) {
+          return failed("Read Reg [254]", error);
+        }
+        break;
+      case 3:
+      case 4: {
+        const int first = group == 3 ? 90 : 170;
+        ReadBlock(first, 28);
+        const uint16_t type = image_.Get(18);
+        if (type == 2 || type == 5) image_.Set(first, 0);
+        break;
+      }
+      case 8:
+        ReadBlock(279, 16);
+        break;
+      default:
+        break;
+    }
+  } catch (const CBlockingSocketException& error) {
+    return failed(groupText, error);
+  }
+  return std::string();
+}
+
+bool NodeScreenController::FullReadPass() {
+  for (int group : {5, 1, 2, 3, 4}) {
+    view_.errorText = ReadGroup(group, true);
+    if (!view_.errorText.empty()) return false;
+  }
+  try {
+    ReadBlock(6, 7);
+  } catch (const CBlockingSocketException& error) {
+    view_.errorText = "Read Reg [6] - [12]";
+    LogError("%s", view_.errorText.c_str());
+    return false;
+  }
+  const ImageView image = Lookup();
+  if (image.Family() == kFamilyDriveController) {
+    try {
+      ReadBlock(254, 1);
+    } catch (const CBlockingSocketException&) {
+      view_.errorText = "Read Reg [254]";
+      LogError("%s", view_.errorText.c_str());
+      return false;
+    }
+  }
+  if (image.ModuleType() == kTypePlcIo || image.Family() == kFamilyDriveController) {
+    plcProgramName_ = link_->ReadPlcProgramName(address_);
+  } else {
+    plcProgramName_.clear();
+  }
+  layout_ = DecideLayout(image, !plcProgramName_.empty());
+  previousKind_ = kind_;
+  kind_ = ModuleKind{image.Family(), image.ModuleType(), image.Variant()};
+  for (size_t s = 0; s < 2; ++s) {
+    show_.driveList[s] = NextDriveList(kind_, previousKind_, show_.driveList[s]);
+  }
+  fullRead_ = false;
+  return true;
+}
+
+bool NodeScreenController::RotatingPass() {
+  const int group = rotatingGroup_;
+  view_.errorText = ReadGroup(group, false);
+  if (!view_.errorText.empty()) return false;
+  rotatingGroup_ = group >= 4 ? 1 : group + 1;
+  if (group == 3 && Lookup().Family() == kFamilyDriveController) rotatingGroup_ = 1;
+  view_.errorText = ReadGroup(5, false);
+  if (!view_.errorText.empty()) return false;
+  link_->Sleep(kGroupPauseMs);
+  view_.errorText = ReadGroup(8, false);
+  if (!view_.errorText.empty()) return false;
+  link_->Sleep(kGroupPauseMs);
+  return true;
+}
+
+bool NodeScreenController::RefreshPass() {
+  view_.errorText.clear();
+  const bool ok = fullRead_ ? FullReadPass() : RotatingPass();
+  ++view_.passes;
+  BuildView();
+  return ok;
+}
+
+// ---- edits and toggles ------------------------------------------------------------------
+
+bool NodeScreenController::CheckCurrentNode() {
+  if (const auto refusal = CheckNodeNumber(node_)) {
+    prompt_.Tell(*refusal, kProgramName, base::PromptIcon::Warning);
+    return false;
+  }
+  return true;
+}
+
+bool NodeScreenController::RunPlan(const RegisterPlan& plan) {
+  bool ok = true;
+  for (const PlanStep& step : plan.steps) {
+    switch (step.kind) {
+      case PlanStepKind::Write:
+        ok = WriteOne(step.reg, step.value) != 0 && ok;
+        break;
+      case PlanStepKind::Save:
+        ok = SaveOne(step.reg, step.value) != 0 && ok;
+        break;
+      case PlanStepKind::SaveGroup:
+        ok = SaveGroup(step.reg, step.value) != 0 && ok;
+        break;
+      case PlanStepKind::Pause:
+        link_->Sleep(step.value);
+        break;
+      case PlanStepKind::Read:
+        try {
+          ReadOne(step.reg);
+        } catch (const CBlockingSocketException& error) {
+          LogError("CMRegDlg - Read Reg [%d] - %s", step.reg, error.GetErrorMessage().c_str());
+          ok = false;
+        }
+        break;
+      case PlanStepKind::ShowCurrentLimit:
+      case PlanStepKind::HideCurrentLimit:
+        // The controls follow the drive code in the image, which the plan has just written.
+        break;
+    }
+  }
+  if (plan.readNext != RefreshGroup::None) rotatingGroup_ = static_cast<int>(plan.readNext);
+  return ok;
+}
+
+void NodeScreenController::ApplyEdit(int itemId, Side side, const std::string& typed,
+                                     const std::string& secondTyped) {
+  if (!connected_ || !CheckCurrentNode()) return;
+  const ImageView image = Lookup();
+  const uint16_t type = image.ModuleType();
+  RegisterPlan plan;
+  switch (itemId) {
+    case item::kSpeed:
+      plan = PlanSpeed(side, typed, image);
+      break;
+    case item::kAcceleration:
+      plan = PlanRamp(side, Ramp::Acceleration, typed, image);
+      break;
+    case item::kDeceleration:
+      plan = PlanRamp(side, Ramp::Deceleration, typed, image);
+      break;
+    case item::kCurrentLimit:
+      plan = PlanCurrentLimit(side, typed);
+      break;
+    case item::kGapTimer:
+      plan = PlanGapTimer(side, typed);
+      break;
+    case item::kTZoneAccept:
+      plan = PlanTZoneAccept(side, typed, type);
+      break;
+    case item::kNotFullStop:
+      plan = PlanNotFullStop(side, typed);
+      break;
+    case item::kInduct:
+      plan = PlanInduct(side, typed);
+      break;
+    case item::kLowCurrent:
+    case item::kHighCurrent:
+      // typed = low current, secondTyped = high current, whichever field was applied.
+      plan = PlanZoneCurrents(side, typed, secondTyped);
+      break;
+    default:
+      return;
+  }
+  if (plan.Refused()) {
+    prompt_.Tell(plan.refusal, kProgramName, base::PromptIcon::Warning);
+    return;
+  }
+  RunPlan(plan);
+  BuildView();
+}
+
+void NodeScreenController::ApplyList(int itemId, Side side, int entry) {
+  const size_t s = SideIndex(side);
+  if (!connected_) {
+    BuildView();  // the list shows no selection again
+    return;
+  }
+  if (!CheckCurrentNode()) return;
+  const ImageView image = Lookup();
+  const uint16_t type = image.ModuleType();
+  RegisterPlan plan;
+  try {
+    switch (itemId) {
+      case item::kDriveType: {
+        const auto entries = DriveListEntries(show_.driveList[s]);
+        if (entry < 0 || static_cast<size_t>(entry) >= entries.size()) return;
+        plan = PlanApplyDriveType(side, entries[static_cast<size_t>(entry)].text, entry,
+                                  image.Family() == kFamily09);
+        break;
+      }
+      case item::kBrake:
+        plan = PlanBrakeMethod(side, entry);
+        break;
+      case item::kDirection:
+        if (type == kTypeValves) {
+          plan = PlanValveAction(side, entry);
+        } else {
+          const uint16_t reg96 = ReadOne(96);
+          const uint16_t reg6 = ReadOne(6);
+          plan = PlanDirection(side, entry, reg96, reg6);
+        }
+        break;
+      case item::kZpaMode: {
+        uint16_t gap = 0;
+        if (ZpaModeNeedsGapRead(entry)) gap = ReadOne(side == Side::A ? 103 : 183);
+        plan = PlanZpaMode(side, entry, gap);
+        show_.zpaEntry[s] = entry;
+        break;
+      }
+      default:
+        return;
+    }
+  } catch (const CBlockingSocketException& error) {
+    LogError("CMRegDlg::OnSelchange - %s", error.GetErrorMessage().c_str());
+    return;
+  }
+  if (plan.Refused()) {
+    prompt_.Tell(plan.refusal, kProgramName, base::PromptIcon::Warning);
+    return;
+  }
+  RunPlan(plan);
+  BuildView();
+}
+
+void NodeScreenController::ApplyCheck(int itemId, Side side, bool ticked) {
+  if (!connected_ || !CheckCurrentNode()) return;
+  const ImageView image = Lookup();
+  const DisplayItem& item = DisplayItemById(itemId);
+  RegisterPlan plan;
+  if (itemId == item::kClosedLoop) {
+    plan = PlanClosedLoop(side, ticked);
+  } else if (item.display == DisplayKind::ZoneOption) {
+    plan =
+        PlanZoneOption(side, itemId, ticked, image[side == Side::A ? 94 : 174], image.ModuleType());
+  } else {
+    return;
+  }
+  RunPlan(plan);
+  BuildView();
+}
+
+void NodeScreenController::Toggle(int itemId, Side side) {
+  if (!connected_ || !CheckCurrentNode()) return;
+  const ImageView image = Lookup();
+  const uint16_t type = image.ModuleType();
+  const int zoneControl = side == Side::A ? 117 : 197;
+  const int zoneRun = side == Side::A ? 95 : 175;
+  RegisterPlan plan;
+  try {
+    switch (itemId) {
+      case item::kAccumulate:
+        plan = PlanAccumulate(side, image[zoneControl]);
+        break;
+      case item::kZoneRun:
+        plan = PlanZoneForcedRun(side, image[zoneRun], image[zoneControl]);
+        break;
+      case item::kDriveRun:
+        plan = PlanDriveRun(side, type, image);
+        break;
+      case item::kJamClear:
+        plan = PlanJamClear(side);
+        break;
+      case item::kBlink:
+        plan = PlanBlink(ReadOne(19));
+        break;
+      default:
+        return;
+    }
+  } catch (const CBlockingSocketException& error) {
+    LogError("CMRegDlg::OnButton - %s", error.GetErrorMessage().c_str());
+    return;
+  }
+  RunPlan(plan);
+  BuildView();
+}
+
+// ---- the view --------------------------------------------------------------------------
+
+void NodeScreenController::BuildView() {
+  NodeScreenView& v = view_;
+  v.connected = connected_;
+  v.title = connected_ ? ConnectedWindowTitle(baseTitle_, address_) : baseTitle_;
+  v.networkText = networkText_;
+  v.node = node_;
+  v.fromText = fromText_;
+  v.toText = toText_;
+  v.moduleAddress = node_ > 0 ? NodeAddress(node_) : std::string();
+  v.show = show_;
+
+  // While disconnected the rules see the drive-family layout and show no texts.
+  std::array<uint16_t, kImageWords> words = image_.Words();
+  if (!connected_) {
+    words[17] = static_cast<uint16_t>(kind_.family << 8);
+    words[6] = kind_.variant;
+  }
+  const ImageView image{ImageSpan(words)};
+  const uint16_t type = image.ModuleType();
+  v.layout = connected_ ? layout_ : Layout{};
+
+  if (!statusOverride_) {
+    v.statusText = connected_ ? PlcStatusText(image.Family(), image[12], image[254], image[279],
+                                              plcProgramName_)
+                              : std::string();
+  }
+  v.linkShown = connected_ && LinkIndicatorsShown(image[290]);
+  v.cableText = connected_ ? CableDiagnosisText(image[291]) : std::string();
+  v.reconnectCounter = connected_ ? CounterText(image[286]) : std::string();
+  v.responseTimeouts = connected_ ? CounterText(image[287]) : std::string();
+  v.diagnosticLogButton = connected_ && v.layout.diagnosticLogButton;
+  v.driveControllerButton = connected_ && v.layout.view == ScreenView::DriveController;
+
+  for (size_t s = 0; s < 2; ++s) {
+    v.driveEntries[s] = DriveListEntries(show_.driveList[s]);
+    const auto directions = DirectionListEntries(show_.driveList[s]);
+    v.directionEntries[s].assign(directions.begin(), directions.end());
+  }
+
+  for (const DisplayItem& item : kDisplayItems) {
+    ItemScreen& screen = v.items[static_cast<size_t>(item.id)];
+    for (Side side : {Side::A, Side::B}) {
+      const size_t s = SideIndex(side);
+      const char* label = item.LabelFor(side, type);
+      screen.label[s] = label ? label : "";
+      screen.shown[s] = ItemShown(item, side, image, v.layout);
+      if (connected_ && screen.shown[s]) {
+        screen.view[s] = ShowItem(item, side, image, show_);
+      } else {
+        screen.view[s] = ItemView{};
+      }
+    }
+    if (item.display == DisplayKind::ZpaMode && connected_) {
+      for (size_t s = 0; s < 2; ++s) {
+        if (screen.shown[s]) show_.zpaEntry[s] = screen.view[s].listIndex;
+      }
+    }
+  }
+  for (size_t s = 0; s < 2; ++s) {
+    v.currentLimitShown[s] = connected_ && v.items[item::kCurrentLimit].shown[s];
+  }
+
+  ModulePictureState& picture = v.picture;
+  picture.connected = connected_;
+  picture.leftToRight = !connected_ || DirectionFlip(image[96], image.Variant());
+  for (size_t s = 0; s < 2; ++s) {
+    const Side side = static_cast<Side>(s);
+    picture.driveShown[s] = v.layout.drive[s];
+    picture.zoneUsed[s] = v.layout.zone[s];
+    const uint16_t errors = image[side == Side::A ? 58 : 82];
+    picture.driveState[s] = !connected_                  ? PictureColour::Off
+                            : (errors & kDriveFaultBits) ? PictureColour::Red
+                            : (errors & kMaxTorqueBit)   ? PictureColour::Yellow
+                                                         : PictureColour::Green;
+    picture.driveRunning[s] = image[side == Side::A ? 49 : 73] != 0;
+    picture.zoneJam[s] = image[side == Side::A ? 108 : 188] != 0;
+    const DisplayItem& dirt = DisplayItemById(item::kSensorDirt);
+    const DisplayItem& wiring = DisplayItemById(item::kSensorConnection);
+    picture.zoneSensorFault[s] =
+        (image[35] & dirt.MaskOf(side)) != 0 || (image[36] & wiring.MaskOf(side)) != 0;
+    picture.zoneAccumulate[s] = image[side == Side::A ? 117 : 197] >= 0x100;
+    picture.zoneForcedRun[s] = image[side == Side::A ? 95 : 175] != 0;
+  }
+  picture.caption = node_ > 0 ? base::Format("Knoten %d", node_) : std::string();
+  (void)type;
+}
+
+}  // namespace params

@@ -1,0 +1,224 @@
+#pragma once
+// The node screen without its window: the current node and network, the connection, the
+// register image, the refresh cycle (full read, rotating groups), the layout decision, the
+// display rules applied to every item, and the user's edits and toggles. All module traffic
+// goes through NodeLink so that tests can put a simulated module behind it. The controller is
+// used by one thread at a time (the node screen's worker); the window reads only the view it
+// publishes.
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/prompt.h"
+#include "params/display_items.h"
+#include "params/module_picture_state.h"
+#include "params/register_image.h"
+#include "params/register_plan.h"
+#include "platform/profile.h"
+
+namespace params {
+
+// The node screen's way to a module. Register numbers are those sent to the module (the
+// controller has applied the mirror map); values are in host order. Reads throw
+// CBlockingSocketException; writes and saves return the register client's result (0 = failed),
+// as the client has already caught and logged its failure.
+class NodeLink {
+ public:
+  virtual ~NodeLink() = default;
+  // "arp -d *": false when the system refused.
+  virtual bool FlushNeighbourCache() = 0;
+  // One ICMP echo (32 bytes of 'E', TTL 10, 500 ms); true when a matching reply came.
+  virtual bool PingOnce(uint32_t addressNetworkOrder) = 0;
+  // Opens the register connection to port 502 (`_Connect`); throws on failure.
+  virtual void Connect(const std::string& ipText) = 0;
+  virtual void Disconnect() = 0;
+  virtual void ReadRegisters(uint16_t first, uint16_t count, uint16_t* values) = 0;
+  virtual int WriteRegister(uint16_t reg, uint16_t value) = 0;
+  virtual int WriteRegisters(uint16_t first, uint16_t count, const uint16_t* values) = 0;
+  virtual int SaveToFlash(uint16_t reg, uint16_t value) = 0;
+  virtual int SaveToFlashGroup(uint16_t first, uint16_t count) = 0;
+  // The name of the module's internal PLC program ("" when none or unknown).
+  virtual std::string ReadPlcProgramName(const std::string& ipText) = 0;
+  virtual void Sleep(uint32_t ms) = 0;
+  virtual uint32_t Tick() = 0;
+};
+
+// The real link: the register client over TCP, the platform's ICMP echo and neighbour flush.
+std::unique_ptr<NodeLink> MakeSocketNodeLink();
+
+// The name of the internal PLC program of the module at `ipText`, read through the service
+// text port ("p") and TFTP. Not available yet: returns "" until the TFTP client exists.
+std::string ReadPlcProgramNameFromModule(const std::string& ipText);
+
+// One display item as the window shows it: per side (A, B) its label, whether it is shown,
+// and what its control shows. Module items use side A only.
+struct ItemScreen {
+  std::array<std::string, 2> label;
+  std::array<bool, 2> shown{false, false};
+  std::array<ItemView, 2> view;
+};
+
+struct NodeScreenView {
+  bool connected = false;
+  bool busy = false;          // a range operation runs: show the wait indication
+  std::string title;          // window title
+  std::string statusText;     // PLC status text, or "Node: %d" during a range operation
+  std::string errorText;      // the last read failure ("Read Reg Group 1 Error" …), "" when none
+  std::string networkText;    // the network address as used ("a.b.c.d")
+  int node = 0;               // the current node (0 before the first change of node)
+  std::string fromText;       // the From field as the controller last set it
+  std::string toText;         // the To field
+  std::string moduleAddress;  // the address of the current node ("" before the first change)
+  Layout layout;
+  ShowState show;
+  std::array<ItemScreen, kDisplayItemCount> items;
+  std::array<std::vector<DriveListEntry>, 2> driveEntries;
+  std::array<std::vector<std::string>, 2> directionEntries;
+  std::array<bool, 2> currentLimitShown{false, false};
+  bool linkShown = false;
+  std::string cableText;
+  std::string reconnectCounter;  // "%i" of 286
+  std::string responseTimeouts;  // "%i" of 287
+  bool diagnosticLogButton = false;
+  bool driveControllerButton = false;
+  ModulePictureState picture;
+  uint64_t passes = 0;        // passes run since start (each changes the view)
+  uint64_t fieldsSerial = 0;  // bumps when the controller rewrote the From/To/network fields
+};
+
+class NodeScreenController {
+ public:
+  static constexpr const char* kProgramName = "Quillmar";
+  static constexpr const char* kDialogTitle = "Brevantrix Modul Parameter";
+  static constexpr int kPingAttempts = 3;
+  static constexpr uint32_t kArpSlowMs = 2000;
+  static constexpr uint32_t kGroupPauseMs = 50;
+
+  // prompt and profile are not owned and must outlive the controller.
+  NodeScreenController(std::unique_ptr<NodeLink> link, base::Prompt& prompt,
+                       platform::ProfileStore& profile);
+  ~NodeScreenController();
+
+  // ---- start ----
+  // Reads "Default Net" into the network address and sets the base title. With a start
+  // address the From node becomes its last byte − 19 and the screen changes to it.
+  void Start(const std::string& startAddress = "");
+
+  // ---- the fields the user edits (the window posts them before each command) ----
+  void SetNetworkText(const std::string& text);
+  void SetFromText(const std::string& text);
+  void SetToText(const std::string& text);
+
+  // ---- commands ----
+  // Change node by delta (Refresh = delta 0; + / - = ±1). The target must pass check kind 0.
+  void ChangeNode(int delta);
+  // Left / Right arrow keys: only above node 1 / below node 236.
+  void PreviousNode();
+  void NextNode();
+  // Timer 1 elapsed: one refresh (title, one pass, timer again when the pass succeeded).
+  void OnTimer();
+  // Enter the disconnected state (also used by range operations and Close).
+  void EnterDisconnected();
+
+  // Edits. `typed` is the field's text; zone currents take both texts (low, high).
+  void ApplyEdit(int itemId, Side side, const std::string& typed,
+                 const std::string& secondTyped = "");
+  // List selections: drive type, brake method, direction / valve action, ZPA mode.
+  void ApplyList(int itemId, Side side, int entry);
+  // Check boxes: closed loop and the zone options.
+  void ApplyCheck(int itemId, Side side, bool ticked);
+  // Buttons: Aufstauen, Forced Run (drive run), Start (zone run), Löschen, Blink.
+  void Toggle(int itemId, Side side);
+
+  // ---- what the worker and range operations use ----
+  bool TimerRunning() const { return timerRunning_; }
+  uint64_t TimerGeneration() const { return timerGeneration_; }
+  void StartTimer();
+  void StopTimer();
+  void SetBusy(bool busy);
+  void SetStatusText(const std::string& text);  // also reports progress
+  // Called on the worker thread whenever an intermediate view should be shown.
+  void SetProgressListener(std::function<void()> listener) { progress_ = std::move(listener); }
+  const NodeScreenView& View() const { return view_; }
+
+  bool Connected() const { return connected_; }
+  int Node() const { return node_; }
+  // "a.b.c.(node + 19)" of the current network.
+  std::string NodeAddress(int node) const;
+  // Connects to the node's module (ping up to three times, then the register connection);
+  // on failure logs and shows the connect failure text and returns false.
+  bool ConnectTo(int node);
+  // One read-and-show pass; false when a read failed (its text is in View().errorText).
+  bool RefreshPass();
+  void RequestFullRead() { fullRead_ = true; }
+  bool FullReadPending() const { return fullRead_; }
+  int RotatingGroup() const { return rotatingGroup_; }
+
+  // Register operations of the screen: numbers pass through the mirror map; values read go
+  // to the image.
+  void ReadBlock(int first, int count);  // pings first; throws CBlockingSocketException
+  uint16_t ReadOne(int reg);             // throws
+  int WriteOne(int reg, uint16_t value);
+  int SaveOne(int reg, uint16_t value);
+  int SaveGroup(int first, int count);
+  // Runs a plan's steps (register numbers before the mirror map); false when a step failed.
+  bool RunPlan(const RegisterPlan& plan);
+
+  const RegisterImage& Image() const { return image_; }
+  RegisterImage& MutableImage() { return image_; }
+  // The image as the display rules see it (mirror map applied to lookups).
+  ImageView Lookup() const { return ImageView(ImageSpan(image_.Words())); }
+  NodeLink& Link() { return *link_; }
+  base::Prompt& prompt() { return prompt_; }
+  int ExtendedReadFailures() const { return extendedFailures_; }
+
+  // Rebuilds the view from the image and publishes it to the progress listener.
+  void Publish();
+
+ private:
+  int MappedRegister(int reg) const;
+  void StoreRead(int sent, int count, const uint16_t* values);
+  bool PingModule();
+  // Reads one group with its after-steps; "" or the failure text (logged).
+  std::string ReadGroup(int group, bool fullRead);
+  void ExtendedRead(Side side);
+  bool FullReadPass();
+  bool RotatingPass();
+  void BuildView();
+  void ShowFailure(const std::string& text);
+  bool CheckCurrentNode();
+  std::array<uint8_t, 4> NetworkBytes() const;
+
+  std::unique_ptr<NodeLink> link_;
+  base::Prompt& prompt_;
+  platform::ProfileStore& profile_;
+  std::function<void()> progress_;
+
+  RegisterImage image_;
+  std::string networkText_ = kDefaultNet;
+  std::string fromText_;
+  std::string toText_;
+  int node_ = 0;
+  bool connected_ = false;
+  bool fullRead_ = true;
+  int rotatingGroup_ = 1;
+  int extendedFailures_ = 0;
+  bool timerRunning_ = false;
+  uint64_t timerGeneration_ = 0;
+  std::string baseTitle_;
+  std::string plcProgramName_;
+  Layout layout_;
+  ShowState show_;
+  ModuleKind kind_{kDisconnectedFamily, 0, kDisconnectedVariant};
+  ModuleKind previousKind_{kDisconnectedFamily, 0, kDisconnectedVariant};
+  std::string address_;          // the connected (or last tried) module's address
+  int connectedNode_ = 0;        // its node number
+  bool statusOverride_ = false;  // a range operation owns the status text
+  NodeScreenView view_;
+};
+
+}  // namespace params

@@ -1,0 +1,87 @@
+#include "params/ui/ctab_dlg.h"
+
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QVBoxLayout>
+#include <map>
+#include <mutex>
+
+namespace params {
+namespace {
+
+std::mutex& RegistryMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+std::map<int, CTabDlg::PageFactory>& Registry() {
+  static std::map<int, CTabDlg::PageFactory> factories;
+  return factories;
+}
+
+QWidget* Placeholder(const QString& title, QWidget* parent) {
+  auto* page = new QWidget(parent);
+  auto* layout = new QVBoxLayout(page);
+  auto* label =
+      new QLabel(QStringLiteral("%1\n\nDiese Seite ist noch nicht verfügbar.").arg(title), page);
+  label->setAlignment(Qt::AlignCenter);
+  label->setObjectName(QStringLiteral("placeholder"));
+  label->setStyleSheet(QStringLiteral("color: #707070;"));
+  layout->addWidget(label);
+  return page;
+}
+
+}  // namespace
+
+const std::array<const char*, CTabDlg::kPageCount>& CTabDlg::PageTitles() {
+  static const std::array<const char*, kPageCount> titles = {"Vorausschau && Einstellung",
+                                                             "Upgrade",
+                                                             "Verbindungen",
+                                                             "Netzwerk Einstellungen",
+                                                             "Besondere Dienste",
+                                                             "Funktion Pin 2",
+                                                             "Flex Zone",
+                                                             "Sensoren",
+                                                             "Erweiterungen"};
+  return titles;
+}
+
+void CTabDlg::RegisterPage(int index, PageFactory factory) {
+  if (index < 0 || index >= kPageCount) return;
+  std::lock_guard<std::mutex> lock(RegistryMutex());
+  Registry()[index] = std::move(factory);
+}
+
+CTabDlg::CTabDlg(const AdvancedPageContext& context, QWidget* parent)
+    : QDialog(parent), context_(context) {
+  setWindowTitle(QStringLiteral("Erweiterte Funktionen"));
+  setObjectName(QStringLiteral("CTabDlg"));
+  auto* layout = new QVBoxLayout(this);
+  tabs_ = new QTabWidget(this);
+  tabs_->setObjectName(QStringLiteral("CMRegTabCtrl"));
+  tabs_->setDocumentMode(false);
+  std::map<int, PageFactory> factories;
+  {
+    std::lock_guard<std::mutex> lock(RegistryMutex());
+    factories = Registry();
+  }
+  for (int index = 0; index < kPageCount; ++index) {
+    const QString title = QString::fromUtf8(PageTitles()[index]);
+    QWidget* page = nullptr;
+    auto found = factories.find(index);
+    if (found != factories.end() && found->second) page = found->second(context_, tabs_);
+    // The tab shows "&&" as "&", as the shown title; a placeholder names the page plainly.
+    if (!page)
+      page = Placeholder(QString(title).replace(QStringLiteral("&&"), QStringLiteral("&")), tabs_);
+    tabs_->addTab(page, title);
+  }
+  layout->addWidget(tabs_);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  layout->addWidget(buttons);
+  resize(760, 520);
+}
+
+}  // namespace params
