@@ -1,0 +1,95 @@
+// Captured frames as the discovery and the generic receiver see them: the candidate checks,
+// the packet header, node records, 0x58/0x59 lists, Set NodeIP / Set First/Last and ReadLock
+// answers, the merge into an adapter and the copy handed to callers.
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "comm/event_log.h"
+#include "discovery/discover.h"
+#include "discovery/discover_environment.h"
+#include "discovery/mreg_app.h"
+
+namespace {
+
+// Plays the input as the one captured frame, on a clock that moves only when asked.
+class OneFrame : public platform::CaptureHandle, public discovery::DiscoverEnvironment {
+ public:
+  OneFrame(const uint8_t* data, size_t size) : frame_(data, data + size) {}
+  bool Send(const uint8_t*, size_t) override { return true; }
+  bool Read(std::vector<uint8_t>& frame, uint32_t timeoutMs) override {
+    if (given_) {
+      now_ += timeoutMs;
+      return false;
+    }
+    given_ = true;
+    frame = frame_;
+    return true;
+  }
+  std::string LastError() const override { return ""; }
+  uint32_t Now() override { return now_; }
+  void Sleep(uint32_t ms) override { now_ += ms; }
+  std::optional<std::vector<platform::AdapterInfo>> ListAdapters() override {
+    return std::vector<platform::AdapterInfo>{};
+  }
+
+ private:
+  std::vector<uint8_t> frame_;
+  bool given_ = false;
+  uint32_t now_ = 0;
+};
+
+std::string g_logFolder;
+
+void RemoveLogFolder() {
+  std::error_code ignored;
+  std::filesystem::remove_all(g_logFolder, ignored);
+}
+
+void KeepLogOutOfTheWay() {
+  if (!g_logFolder.empty()) return;
+  char pattern[] = "/tmp/qm_fuzz_discovery_XXXXXX";
+  if (mkdtemp(pattern) == nullptr) return;
+  g_logFolder = std::string(pattern) + "/";
+  eventlog::testing::SetTempFolder(g_logFolder);
+  eventlog::testing::SetRotateBytes(1'000'000);
+  atexit(RemoveLogFolder);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  KeepLogOutOfTheWay();
+  using namespace discovery;
+
+  // The discovery's path: candidate, header, record, node, merge, copy.
+  if (const auto answer = ParseCapturedAnswer(data, size, 0)) {
+    const AnswerPacket& packet = answer->packet;
+    if (packet.data + packet.dataLength > data + size) __builtin_trap();
+    if (const auto record =
+            ParseNodeRecord(packet.data, std::min(packet.dataLength, kMaxStoredRecordLength))) {
+      CNAdapter adapter;
+      const NodePtr node = NodeFromRecord(*record, answer->frame.sourceMac);
+      MergeDiscoveryAnswer(adapter, node, record->length, packet.flags);
+      MergeDiscoveryAnswer(adapter, NodeFromRecord(*record, MacBytes{}), record->length,
+                           packet.flags);
+      std::lock_guard guard(adapter.lock);
+      for (const auto& n : adapter.nodes) (void)CopyNodeForList(*n);
+    }
+  }
+
+  // The generic receiver on the same frame.
+  OneFrame frame(data, size);
+  ScopedDiscoverEnvironment environment(&frame);
+  CMRegApp app;
+  app.SetSelectedAdapter("fuzz0");
+  NodeList list;
+  ReceiveNodeAnswers(app, &frame, 20, &list, true);
+  for (const auto& node : list) (void)CopyNodeForList(*node);
+  return 0;
+}
