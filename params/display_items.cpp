@@ -270,6 +270,50 @@ const DisplayItem* DisplayItemByKey(std::string_view key) {
   return nullptr;
 }
 
+const char* SideKey(ItemGroup group, Side side) {
+  switch (group) {
+    case ItemGroup::Drive:
+      return side == Side::A ? "left" : "right";
+    case ItemGroup::Zone:
+      return side == Side::A ? "upstream" : "downstream";
+    case ItemGroup::Module:
+      return "";
+  }
+  return "";
+}
+
+std::string UnitTextOf(const DisplayItem& item, Side side, const ImageView& image) {
+  const bool valves = image.ModuleType() == kTypeValves;
+  switch (item.display) {
+    case DK::Speed:
+      if (valves) return "";
+      if (const auto unit = SpeedUnitOf(side, image)) return SpeedUnitText(*unit);
+      return "";
+    case DK::RealSpeed: {
+      const uint8_t selector = SpeedUnitSelector(side, image);
+      return selector == 0 ? "m/s" : selector == 1 ? "U/min" : "";
+    }
+    case DK::Ramp:
+      if (valves) return "";
+      if (const auto unit = RampUnitOf(side, image)) return RampUnitText(*unit);
+      return "";
+    case DK::Seconds:
+      return "s";
+    case DK::ZoneCurrent:
+      return "A";
+    case DK::Milliamperes:
+    case DK::CurrentLimit:
+      return "mA";
+    case DK::DriveTemperature:
+    case DK::ModuleTemperature:
+      return valves ? "" : "°C";
+    case DK::Number:
+      return valves ? "" : "min";
+    default:
+      return "";
+  }
+}
+
 // ---- Layout -----------------------------------------------------------------------------
 
 int LayoutCode(uint8_t family, uint16_t moduleType, uint16_t zoneA, uint16_t zoneB) {

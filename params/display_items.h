@@ -94,6 +94,7 @@ struct DisplayItem {
 
 extern const std::array<DisplayItem, kDisplayItemCount> kDisplayItems;
 
+// The item with id 0..68 (an id outside that range gives item 0).
 const DisplayItem& DisplayItemById(int id);
 // The item whose key is `key`, or nullptr.
 const DisplayItem* DisplayItemByKey(std::string_view key);
@@ -113,6 +114,13 @@ inline constexpr int kDriveType = 0, kBrake = 1, kClosedLoop = 2, kSpeed = 3, kD
                      kSensorPinUse = 59, kRealSpeed = 60, kCurrentLimit = 61, kDriveMismatch = 62,
                      kModuleMismatch = 63, kSetAll = 68;
 }  // namespace item
+
+// The side of a sided item as scripts name it: "left" / "right" for drive items, "upstream" /
+// "downstream" for zone items; "" for module items.
+const char* SideKey(ItemGroup group, Side side);
+// The unit the item's value is shown in on `side` ("%", "m/s", "U/min", "s", "Pulse", "mm",
+// "mA", "A", "°C", "min"); "" for items without a unit.
+std::string UnitTextOf(const DisplayItem& item, Side side, const ImageView& image);
 
 // ---- Module kinds and layout ---------------------------------------------------------------
 

@@ -435,6 +435,17 @@ TEST(DisplayRules, ShowItemFromAnImage) {
   EXPECT_TRUE(show(item::kAccumulate).checked);
   EXPECT_FALSE(show(33).checked);  // bit 0 set shows an unticked "Auto Clear" box
   EXPECT_FALSE(show(item::kDynamicReleaseTermination).checked);
+
+  // Units and side names as scripts print them.
+  const auto unit = [&](int id, Side side) { return UnitTextOf(DisplayItemById(id), side, view); };
+  EXPECT_EQ(unit(item::kSpeed, Side::A), "m/s");
+  EXPECT_EQ(unit(item::kSpeed, Side::B), "U/min");
+  EXPECT_EQ(unit(item::kAcceleration, Side::A), "mm");
+  EXPECT_EQ(unit(item::kAcceleration, Side::B), "s");
+  EXPECT_EQ(unit(item::kGapTimer, Side::A), "s");
+  EXPECT_EQ(unit(item::kFirmware, Side::A), "");
+  EXPECT_STREQ(SideKey(ItemGroup::Drive, Side::B), "right");
+  EXPECT_STREQ(SideKey(ItemGroup::Zone, Side::A), "upstream");
 }
 
 TEST(DisplayRules, ShowItemOnValveTransportAndMirroredModules) {
