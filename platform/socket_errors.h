@@ -39,6 +39,9 @@ enum WsaError : int {
 };
 
 // Maps an errno value to its Windows Sockets number; unknown values map to themselves.
+// EPIPE maps to 10054 (reset) and EAGAIN to 10035 (would block). A wait that runs out of time
+// is 10060 (kWsaEtimedout): code that waits with poll() or SO_RCVTIMEO reports it itself,
+// since Linux gives EAGAIN (or nothing) where Windows Sockets gives 10060.
 int WsaErrorFromErrno(int errnoValue);
 // The current thread's last socket error (errno mapped).
 int LastSocketError();
