@@ -1,0 +1,189 @@
+// The register client and the register map against linesim modules inside a lab.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "comm/blocking_socket.h"
+#include "discovery/connect_inventory_link.h"
+#include "discovery/mreg_app.h"
+#include "fixtures/lab.h"
+#include "fixtures/linesim_fixture.h"
+#include "fixtures/temp_log.h"
+#include "params/register_map.h"
+#include "platform/tick.h"
+
+namespace {
+
+using nlohmann::json;
+
+constexpr uint32_t kPlainModule = 3100103;     // node 3, family 0x00
+constexpr uint32_t kReversedModule = 3100104;  // node 4, mounted reversed
+constexpr uint32_t kFamily9Module = 3100102;   // node 2
+
+std::string LineFile() {
+  return test::SourceFile("sim/lines/demo.json");
+}
+
+bool BackAlive(const test::Linesim& line, uint32_t serial, uint32_t timeoutMs) {
+  return test::Linesim::WaitUntil(
+      [&] {
+        const auto module = line.Module(serial);
+        return module.alive && !module.rebooting && module.reachable;
+      },
+      timeoutMs);
+}
+
+TEST(RegisterClientLab, ConnectAddsAnUnknownModuleAndLogsItsIdentity) {
+  QM_SKIP_WITHOUT_LAB();
+  test::Lab lab;
+  test::Linesim line(lab, LineFile());
+  const test::LinesimModule module = line.Module(kPlainModule);
+  // The module keeps quiet to discovery, so the fast discovery does not learn it.
+  line.SetFault(kPlainModule, {{"drop", 1.0}, {"discovery", true}, {"modbus", false}});
+  in_addr address{};
+  inet_pton(AF_INET, module.address.c_str(), &address);
+  const std::string expectedLine = "! Connected to Node SN: 3100103, IP = 0x" + [&] {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%04x", address.s_addr);
+    return std::string(hex);
+  }() + ", MAC addr. " + module.mac;
+
+  const auto report = lab.RunInNamespaceForText("pc", [&]() -> std::string {
+    fixtures::ScopedTempLog log;
+    json result;
+    {
+      CMRegApp app;
+      discovery::ScopedConnectInventory link(app);
+      CBlockingSocket client;
+      result["connect"] = client._Connect(module.address, 502, true);
+      result["discoverDone"] = app.discoverDone.load();
+      result["selected"] = app.SelectedAdapterName();
+      int index = -1;
+      AdapterPtr adapter;
+      MacAddress mac{};
+      unsigned bytes[6];
+      std::sscanf(module.mac.c_str(), "%02X:%02X:%02X:%02X:%02X:%02X", &bytes[0], &bytes[1],
+                  &bytes[2], &bytes[3], &bytes[4], &bytes[5]);
+      for (int k = 0; k < 6; ++k) mac[k] = static_cast<uint8_t>(bytes[k]);
+      NodePtr node = app.FindNodeByMac(mac, &index, &adapter);
+      result["found"] = node != nullptr;
+      if (node) {
+        result["serial"] = node->serialNumber;
+        result["ipText"] = node->ipText;
+      }
+      size_t nodes = 0;
+      for (const auto& a : app.AdaptersSnapshot()) nodes += a->NodeCount();
+      result["nodes"] = nodes;
+    }
+    result["log"] = log.Messages();
+    return result.dump();
+  });
+  ASSERT_TRUE(report.has_value());
+  const json result = json::parse(*report);
+  EXPECT_EQ(result["connect"], 1);
+  EXPECT_FALSE(result["selected"].get<std::string>().empty());
+  EXPECT_EQ(result["found"], true);
+  EXPECT_EQ(result["serial"], kPlainModule);
+  EXPECT_EQ(result["ipText"], module.address);
+  EXPECT_EQ(result["nodes"], 12u);  // eleven from the fast discovery, this one added
+  const auto messages = result["log"].get<std::vector<std::string>>();
+  auto has = [&](const std::string& text) {
+    for (const auto& m : messages) {
+      if (m.find(text) != std::string::npos) return true;
+    }
+    return false;
+  };
+  EXPECT_TRUE(has("Sockets::_Connect - no Discover yet! Going to do Fast discover..."));
+  EXPECT_TRUE(has(expectedLine)) << expectedLine;
+}
+
+TEST(RegisterClientLab, ValueSavedToFlashSurvivesARestart) {
+  QM_SKIP_WITHOUT_LAB();
+  test::Lab lab;
+  test::Linesim line(lab, LineFile());
+  const test::LinesimModule module = line.Module(kFamily9Module);
+  const uint16_t before = line.Read(kFamily9Module, 43, 1, true).at(0);
+  const uint16_t value = static_cast<uint16_t>(before == 1234 ? 1235 : 1234);
+
+  const int saved = lab.RunInNamespace("pc", [&] {
+    CBlockingSocket client;
+    client._Connect(module.address, 502, false);
+    return client.SaveToFlash(43, value);
+  });
+  ASSERT_EQ(saved, 1);
+  EXPECT_EQ(line.Read(kFamily9Module, 43, 1, true).at(0), value);
+  const auto counters = line.Counters(kFamily9Module);
+  EXPECT_EQ(counters.saves, 1u);
+  EXPECT_EQ(counters.lastSaveFirst, 43);
+  EXPECT_EQ(counters.lastSaveCount, 1);
+
+  line.Reboot(kFamily9Module);
+  ASSERT_TRUE(BackAlive(line, kFamily9Module, 30000));
+  const int readBack = lab.RunInNamespace("pc", [&] {
+    CBlockingSocket client;
+    client._Connect(module.address, 502, false);
+    uint16_t word = 0;
+    if (client.ReadMultiplyRegisters(43, 1, &word) != 1) return -1;
+    return static_cast<int>(ntohs(word));
+  });
+  EXPECT_EQ(readBack, value);
+}
+
+TEST(RegisterClientLab, ReversedModulesLeftDriveIsWrittenAt64) {
+  QM_SKIP_WITHOUT_LAB();
+  test::Lab lab;
+  test::Linesim line(lab, LineFile());
+  const test::LinesimModule module = line.Module(kReversedModule);
+  ASSERT_EQ(module.variant, 4);
+  const uint16_t left40 = line.Read(kReversedModule, 40).at(0);
+  const uint16_t value =
+      static_cast<uint16_t>(line.Read(kReversedModule, 64).at(0) == 777 ? 778 : 777);
+
+  const auto report = lab.RunInNamespaceForText("pc", [&]() -> std::string {
+    CBlockingSocket client;
+    client._Connect(module.address, 502, false);
+    params::ClientRegisterAccess access(client);
+    params::RegisterMap map(access);
+    json result;
+    result["fullRead"] = map.FullRead().ok;  // learns register 6
+    result["mirror"] = map.MirrorInForce();
+    result["saved"] = map.SaveToFlash(40, value);
+    result["shown"] = map.ReadOne(40).value_or(0);
+    return result.dump();
+  });
+  ASSERT_TRUE(report.has_value());
+  const json result = json::parse(*report);
+  EXPECT_EQ(result["fullRead"], true);
+  EXPECT_EQ(result["mirror"], true);
+  EXPECT_EQ(result["saved"], true);
+  EXPECT_EQ(result["shown"], value);
+  EXPECT_EQ(line.Read(kReversedModule, 64, 1, true).at(0), value);
+  EXPECT_EQ(line.Read(kReversedModule, 40).at(0), left40);
+  EXPECT_EQ(line.Counters(kReversedModule).lastSaveFirst, 64);
+}
+
+TEST(RegisterClientLab, ResetModuleRestartsTheModule) {
+  QM_SKIP_WITHOUT_LAB();
+  test::Lab lab;
+  test::Linesim line(lab, LineFile());
+  const test::LinesimModule module = line.Module(kPlainModule);
+  const int result = lab.RunInNamespace(
+      "pc",
+      [&] {
+        CBlockingSocket client;
+        client._Connect(module.address, 502, false);
+        std::atomic<int> progress{0};
+        const int reset = client.ResetModule(&progress);
+        return reset == 1 && progress.load() == 75 ? 1 : 0;
+      },
+      60000);
+  EXPECT_EQ(result, 1);
+  const auto counters = line.Counters(kPlainModule);
+  EXPECT_EQ(counters.restarts, 1u);
+  EXPECT_TRUE(BackAlive(line, kPlainModule, 30000));
+}
+
+}  // namespace
