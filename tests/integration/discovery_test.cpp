@@ -1,0 +1,262 @@
+// Discovery against linesim inside a lab: the demo line found with every field, old-firmware
+// records, stale answers, the adapter chooser with two adapters, and the discover frame as an
+// independent dissector (tshark) sees it.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "base/format.h"
+#include "base/prompt.h"
+#include "discovery/discover.h"
+#include "discovery/mreg_app.h"
+#include "fixtures/lab.h"
+#include "fixtures/temp_log.h"
+#include "sim/line.h"
+
+namespace {
+
+using nlohmann::json;
+
+constexpr uint32_t kReadyMs = 15000;
+
+// linesim with a line file on the line side of adapter k.
+test::BackgroundProcess StartLine(const test::Lab& lab, const std::string& lineFile, int k = 1) {
+  auto process = lab.Start(
+      k == 1 ? "line" : "line" + std::to_string(k),
+      {test::BuiltProgram("sim/linesim"), "--line", lineFile, "--ifname", lab.LineInterface(k)});
+  if (!process.WaitForOutput(" modules on ", kReadyMs, true)) {
+    ADD_FAILURE() << "linesim did not start: " << process.Stderr();
+  }
+  return process;
+}
+
+// A line file written for one test and removed afterwards.
+class LineFile {
+ public:
+  explicit LineFile(const json& line) {
+    path_ = folder_.path() + "line.json";
+    std::ofstream(path_) << line.dump(2);
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  fixtures::TempFolder folder_;
+  std::string path_;
+};
+
+json NodeJson(const CNode_Data& node) {
+  return {{"serial", node.serialNumber},
+          {"ip", node.ipText},
+          {"mask", node.maskText},
+          {"gateway", node.gatewayText},
+          {"mac", base::MacText(node.mac.data())},
+          {"revision", node.revision},
+          {"capability", node.record[17]},
+          {"packetFlags", node.packetFlags},
+          {"direction", node.direction}};
+}
+
+// Runs one full discovery in the PC namespace (in a child process) and reports the inventory,
+// the caller's list and what the prompt was shown.
+json DiscoverInPc(const test::Lab& lab, bool fast, int choice = -1) {
+  const auto text = lab.RunInNamespaceForText("pc", [&] {
+    base::ScriptedPrompt prompt;
+    prompt.SetDefaultChoice(choice);
+    CMRegApp app(&prompt);
+    app.discoverDone = fast ? 0 : 1;
+    NodeList list;
+    json result;
+    result["result"] = app.Discover(true, &list);
+    result["selected"] = app.SelectedAdapterName();
+    result["adapters"] = json::array();
+    for (const auto& adapter : app.AdaptersSnapshot()) {
+      json nodes = json::array();
+      std::lock_guard guard(adapter->lock);
+      for (const auto& node : adapter->nodes) nodes.push_back(NodeJson(*node));
+      result["adapters"].push_back({{"name", adapter->name}, {"nodes", nodes}});
+    }
+    result["list"] = json::array();
+    for (const auto& node : list) result["list"].push_back(NodeJson(*node));
+    result["chooser"] = json::array();
+    for (const auto& shown : prompt.History()) {
+      if (shown.kind == "choose") result["chooser"].push_back(shown.entries);
+    }
+    return result.dump();
+  });
+  if (!text) {
+    ADD_FAILURE() << "discovery in the PC namespace failed";
+    return json::object();
+  }
+  return json::parse(*text);
+}
+
+uint16_t ReportedRevision(const sim::ModuleSpec& m) {
+  const bool plus100 = m.family == 0x03 || m.family == 0x09 || m.family == 0x0C;
+  return static_cast<uint16_t>(((m.firmwareMajor + (plus100 ? 100 : 0)) << 8) | m.firmwareMinor);
+}
+
+TEST(DiscoveryIntegration, EveryModuleOfTheDemoLineIsFoundWithItsFields) {
+  QM_SKIP_WITHOUT_LAB();
+  fixtures::ScopedTempLog log;
+  test::Lab lab;
+  const std::string demo = test::SourceFile("sim/lines/demo.json");
+  auto line = StartLine(lab, demo);
+  const sim::LineSpec spec = sim::LoadLineFile(demo);
+
+  for (const bool fast : {true, false}) {
+    const json found = DiscoverInPc(lab, fast);
+    ASSERT_EQ(found.value("result", 0), 1);
+    EXPECT_EQ(found["selected"], lab.PcInterface());
+    EXPECT_TRUE(found["chooser"].empty());  // one adapter: selected without asking
+    ASSERT_EQ(found["adapters"].size(), 1u);
+    const json& nodes = found["adapters"][0]["nodes"];
+    ASSERT_EQ(nodes.size(), spec.ModuleCount()) << (fast ? "fast" : "normal");
+    // Sorted by address; the demo line numbers its modules upwards along the chains.
+    uint32_t lastAddress = 0;
+    for (const auto& node : nodes) {
+      uint32_t address = 0;
+      ASSERT_TRUE(ParseAddress(node["ip"].get<std::string>(), &address));
+      EXPECT_LT(ntohl(lastAddress), ntohl(address));
+      lastAddress = address;
+    }
+    for (const auto& chain : spec.chains) {
+      for (const auto& m : chain) {
+        const auto it = std::find_if(nodes.begin(), nodes.end(),
+                                     [&](const json& n) { return n["serial"] == m.serial; });
+        ASSERT_NE(it, nodes.end()) << m.serial;
+        const json& n = *it;
+        EXPECT_EQ(n["ip"], base::Ipv4Text(m.address)) << m.serial;
+        EXPECT_EQ(n["mask"], "255.255.255.0") << m.serial;
+        EXPECT_EQ(n["gateway"], "192.168.202.1") << m.serial;
+        EXPECT_EQ(n["mac"], base::MacText(m.mac.data())) << m.serial;
+        EXPECT_EQ(n["revision"], ReportedRevision(m)) << m.serial;
+        EXPECT_EQ(n["packetFlags"], m.packetFlags) << m.serial;
+        EXPECT_EQ(n["direction"], m.packetFlags == 0x10 ? 0 : 1) << m.serial;
+        const bool keeps = discovery::RevisionKeepsCapability(ReportedRevision(m));
+        EXPECT_EQ(n["capability"], keeps ? (m.family << 4) & 0xFF : 0) << m.serial;
+      }
+    }
+    EXPECT_EQ(found["list"], nodes);  // the caller's copy reads the same
+  }
+}
+
+TEST(DiscoveryIntegration, OldRecordsAndStaleAnswers) {
+  QM_SKIP_WITHOUT_LAB();
+  fixtures::ScopedTempLog log;
+  const json line = {{"network", "192.168.202.0"},
+                     {"mask", "255.255.255.0"},
+                     {"gateway", "192.168.202.1"},
+                     {"chains",
+                      {{{{"serial", 501}, {"node", 1}, {"recordLength", 8}},
+                        {{"serial", 502}, {"node", 2}, {"recordLength", 16}},
+                        {{"serial", 503}, {"node", 3}, {"firmware", "4.0"}, {"recordLength", 20}},
+                        {{"serial", 504}, {"node", 4}, {"faults", {{"staleSequence", true}}}},
+                        {{"serial", 505}, {"node", 5}, {"firmware", "4.1"}}}}}};
+  LineFile file(line);
+  test::Lab lab;
+  auto sim = StartLine(lab, file.path());
+  const json found = DiscoverInPc(lab, false);
+  ASSERT_EQ(found.value("result", 0), 1);
+  ASSERT_EQ(found["adapters"].size(), 1u);
+  const json& nodes = found["adapters"][0]["nodes"];
+  ASSERT_EQ(nodes.size(), 4u);  // 504 echoes an old sequence number: ignored
+  EXPECT_EQ(nodes[0]["serial"], 501);
+  EXPECT_EQ(nodes[0]["ip"], "192.168.202.20");
+  EXPECT_EQ(nodes[0]["mask"], "0.0.0.0");
+  EXPECT_EQ(nodes[0]["gateway"], "0.0.0.0");
+  EXPECT_EQ(nodes[0]["revision"], 0);
+  EXPECT_EQ(nodes[1]["mask"], "255.255.255.0");
+  EXPECT_EQ(nodes[1]["revision"], 0);
+  EXPECT_EQ(nodes[2]["revision"], 0x0400);
+  EXPECT_EQ(nodes[3]["serial"], 505);
+  EXPECT_EQ(nodes[3]["revision"], 0x0401);
+}
+
+TEST(DiscoveryIntegration, TwoAdaptersWithModulesBringUpTheChooser) {
+  QM_SKIP_WITHOUT_LAB();
+  fixtures::ScopedTempLog log;
+  test::Lab lab(2);
+  auto first = StartLine(lab, test::SourceFile("sim/lines/demo.json"), 1);
+  const json second = {
+      {"network", "192.168.203.0"},
+      {"mask", "255.255.255.0"},
+      {"gateway", "192.168.203.1"},
+      {"chains", {{{{"serial", 901}, {"node", 1}}, {{"serial", 902}, {"node", 2}}}}}};
+  LineFile file(second);
+  auto other = StartLine(lab, file.path(), 2);
+
+  const json found = DiscoverInPc(lab, true, 1);
+  ASSERT_EQ(found.value("result", 0), 1);
+  ASSERT_EQ(found["chooser"].size(), 1u);
+  const json& entries = found["chooser"][0];
+  ASSERT_EQ(entries.size(), 2u);
+  // Entries "<description> - (<count> Knoten)" in inventory order; the description is the
+  // interface name with its first address.
+  std::vector<std::string> expected = {
+      lab.PcInterface(1) + " " + lab.PcAddress(1) + " - (12 Knoten)",
+      lab.PcInterface(2) + " " + lab.PcAddress(2) + " - (2 Knoten)"};
+  std::vector<std::string> shown = entries.get<std::vector<std::string>>();
+  std::sort(expected.begin(), expected.end());
+  std::sort(shown.begin(), shown.end());
+  EXPECT_EQ(shown, expected);
+  const std::string chosen = entries[1].get<std::string>();
+  EXPECT_EQ(found["selected"],
+            chosen.rfind(lab.PcInterface(1), 0) == 0 ? lab.PcInterface(1) : lab.PcInterface(2));
+  // The caller's list holds the chosen adapter's nodes.
+  EXPECT_EQ(found["list"].size(), chosen.find("(2 Knoten)") != std::string::npos ? 2u : 12u);
+}
+
+// tshark (an independent dissector) checks the IPv4 header and UDP checksums of the frames the
+// discovery sends.
+TEST(DiscoveryIntegration, TsharkFindsTheDiscoverFrameChecksumsGood) {
+  QM_SKIP_WITHOUT_LAB();
+  if (test::RunProgram({"tshark", "--version"}).exitCode != 0) GTEST_SKIP() << "no tshark";
+  fixtures::TempFolder folder;
+  fixtures::ScopedTempLog log;
+  test::Lab lab;
+  const std::string capture = folder.path() + "discover.pcap";
+  auto tshark = lab.Start("line", {"tshark", "-i", lab.LineInterface(), "-n", "-c", "3", "-a",
+                                   "duration:30", "-f", "udp and src port 34531", "-w", capture});
+  ASSERT_TRUE(tshark.WaitForOutput("Capturing on", 20000, true)) << tshark.Stderr();
+
+  ASSERT_EQ(lab.RunInNamespace("pc",
+                               [] {
+                                 CMRegApp app;
+                                 return app.Discover(true, nullptr);  // fast: three sends
+                               }),
+            1);
+  ASSERT_TRUE(tshark.Wait(20000).has_value()) << tshark.Stderr();
+
+  const auto read = test::RunProgram({"tshark", "-r",
+                                      capture,  "-n",
+                                      "-o",     "ip.check_checksum:TRUE",
+                                      "-o",     "udp.check_checksum:TRUE",
+                                      "-T",     "fields",
+                                      "-E",     "separator=,",
+                                      "-e",     "ip.checksum.status",
+                                      "-e",     "udp.checksum.status",
+                                      "-e",     "ip.id",
+                                      "-e",     "ip.ttl",
+                                      "-e",     "udp.dstport",
+                                      "-e",     "udp.length",
+                                      "-e",     "data.data"});
+  ASSERT_EQ(read.exitCode, 0) << read.err;
+  std::istringstream lines(read.out);
+  std::string row;
+  int frames = 0;
+  while (std::getline(lines, row)) {
+    if (row.empty()) continue;
+    ++frames;
+    // 1 = good in tshark's checksum status (0 bad, 2 unverified).
+    EXPECT_EQ(row.substr(0, 4), "1,1,") << row;
+    EXPECT_NE(row.find(",0x1337,128,55555,16,10000000"), std::string::npos) << row;
+  }
+  EXPECT_EQ(frames, 3);
+}
+
+}  // namespace
