@@ -1,0 +1,140 @@
+// linesim's Modbus side as a third-party client (Debian's mbpoll) sees it from the PC
+// namespace of a lab, and the module-side effects of saves and restarts.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include <map>
+#include <regex>
+#include <sstream>
+
+#include "fixtures/lab.h"
+#include "fixtures/linesim_fixture.h"
+#include "platform/icmp.h"
+#include "platform/tick.h"
+
+namespace {
+
+constexpr uint32_t kNode2 = 3100102;  // family 0x09, firmware 4.14.2, at 192.168.202.21
+const char* const kMbpoll = "/usr/bin/mbpoll";
+
+// Reads `count` holding registers from `first` (1-based) with mbpoll; the values by number,
+// empty when mbpoll failed.
+std::map<int, uint16_t> Mbpoll(const test::Lab& lab, const std::string& address, int first,
+                               int count) {
+  const test::RunResult run =
+      lab.Exec("pc",
+               {kMbpoll, "-m", "tcp", "-a", "1", "-t", "4", "-r", std::to_string(first), "-c",
+                std::to_string(count), "-1", "-o", "2", address},
+               15000);
+  std::map<int, uint16_t> values;
+  if (run.exitCode != 0) return values;
+  static const std::regex line(R"(\[(\d+)\]:\s+(\d+))");
+  for (std::sregex_iterator it(run.out.begin(), run.out.end(), line), end; it != end; ++it) {
+    values[std::stoi((*it)[1])] = static_cast<uint16_t>(std::stoul((*it)[2]));
+  }
+  return values;
+}
+
+// Writes values from `first` with mbpoll (function 6 for one value, 16 for several).
+bool MbpollWrite(const test::Lab& lab, const std::string& address, int first,
+                 const std::vector<uint16_t>& values) {
+  std::vector<std::string> argv = {
+      kMbpoll, "-m", "tcp", "-a",   "1", "-t", "4", "-r", std::to_string(first),
+      "-1",    "-o", "2",   address};
+  for (uint16_t value : values) argv.push_back(std::to_string(value));
+  return lab.Exec("pc", argv, 15000).exitCode == 0;
+}
+
+bool Pingable(const test::Lab& lab, const std::string& address) {
+  uint32_t value = 0;
+  inet_pton(AF_INET, address.c_str(), &value);
+  return lab.RunInNamespace("pc", [value] { return platform::PingIpv4(value, 500) ? 1 : 0; }) == 1;
+}
+
+TEST(LinesimModbus, MbpollReadsIdentityRegistersThatMatchTheDescription) {
+  QM_SKIP_WITHOUT_LAB();
+  test::Lab lab;
+  test::Linesim line(lab, test::SourceFile("sim/lines/demo.json"));
+  for (const test::LinesimModule& module : line.List()) {
+    if (module.serial != kNode2 && module.serial != 3100204) continue;
+    const auto values = Mbpoll(lab, module.address, 25, 8);
+    ASSERT_EQ(values.size(), 8u) << module.address;
+    unsigned a, b, c, d;
+    ASSERT_EQ(std::sscanf(module.address.c_str(), "%u.%u.%u.%u", &a, &b, &c, &d), 4);
+    unsigned m[6];
+    ASSERT_EQ(std::sscanf(module.mac.c_str(), "%x:%x:%x:%x:%x:%x", &m[0], &m[1], &m[2], &m[3],
+                          &m[4], &m[5]),
+              6);
+    EXPECT_EQ(values.at(25), module.firmwareRegister);
+    EXPECT_EQ(values.at(26), (a << 8) | b);
+    EXPECT_EQ(values.at(27), (c << 8) | d);
+    EXPECT_EQ(values.at(28), module.serial & 0xFFFF);
+    EXPECT_EQ(values.at(29), module.serial >> 16);
+    EXPECT_EQ(values.at(30), (m[0] << 8) | m[1]);
+    EXPECT_EQ(values.at(31), (m[2] << 8) | m[3]);
+    EXPECT_EQ(values.at(32), (m[4] << 8) | m[5]);
+  }
+  // The demo's node 2 is a family 0x09 module with firmware 4.14.2: 104.14 in register 25.
+  const auto node2 = Mbpoll(lab, "192.168.202.21", 6, 13);
+  ASSERT_EQ(node2.size(), 13u);
+  EXPECT_EQ(node2.at(6) & 0xF0, 0x90);
+  EXPECT_EQ(node2.at(12) >> 8, 2);
+  EXPECT_EQ(node2.at(17) >> 8, 0x09);
+  EXPECT_EQ(node2.at(18), 1);
+  EXPECT_EQ(line.Module(kNode2).firmwareRegister, (104 << 8) | 14);
+  EXPECT_GE(line.Counters(kNode2).reads, 2u);
+}
+
+TEST(LinesimModbus, SaveSurvivesARestartWhileAnUnsavedWriteDoesNot) {
+  QM_SKIP_WITHOUT_LAB();
+  test::Lab lab;
+  test::Linesim line(lab, test::SourceFile("sim/lines/demo.json"));
+  const std::string address = "192.168.202.21";
+  ASSERT_TRUE(MbpollWrite(lab, address, 40, {1234}));
+  ASSERT_TRUE(MbpollWrite(lab, address, 64, {4321}));
+  ASSERT_TRUE(MbpollWrite(lab, address, 251, {3, 40, 1}));
+  // The module clears 253 once the flash write is done.
+  EXPECT_TRUE(
+      test::Linesim::WaitUntil([&] { return Mbpoll(lab, address, 253, 1)[253] == 0; }, 5000));
+  EXPECT_EQ(line.Read(kNode2, 40, 1, true), std::vector<uint16_t>{1234});
+  EXPECT_EQ(line.Counters(kNode2).saves, 1u);
+  EXPECT_EQ(line.Counters(kNode2).lastSaveFirst, 40);
+
+  ASSERT_TRUE(MbpollWrite(lab, address, 251, {300, 333, 666}));
+  EXPECT_TRUE(line.Module(kNode2).rebooting);
+  EXPECT_FALSE(Pingable(lab, address)) << "unreachable while it restarts";
+  ASSERT_TRUE(test::Linesim::WaitUntil([&] { return !line.Module(kNode2).rebooting; }, 10000));
+  const auto after = Mbpoll(lab, address, 40, 25);
+  ASSERT_EQ(after.size(), 25u);
+  EXPECT_EQ(after.at(40), 1234);
+  EXPECT_NE(after.at(64), 4321);
+  EXPECT_EQ(line.Counters(kNode2).restarts, 1u);
+}
+
+TEST(LinesimModbus, KilledModuleAnswersNothingAndRevivedOneAnswersAgain) {
+  QM_SKIP_WITHOUT_LAB();
+  test::Lab lab;
+  test::Linesim line(lab, test::SourceFile("sim/lines/demo.json"));
+  const std::string address = "192.168.202.22";
+  ASSERT_EQ(Mbpoll(lab, address, 28, 2).size(), 2u);
+  line.Kill(3100103);
+  EXPECT_TRUE(Mbpoll(lab, address, 28, 2).empty());
+  EXPECT_FALSE(Pingable(lab, address));
+  EXPECT_EQ(Mbpoll(lab, "192.168.202.21", 28, 2).size(), 2u) << "its neighbour still answers";
+  line.Revive(3100103);
+  EXPECT_EQ(Mbpoll(lab, address, 28, 2).size(), 2u);
+}
+
+TEST(LinesimModbus, IcmpEchoIsAnsweredByLiveModulesOnly) {
+  QM_SKIP_WITHOUT_LAB();
+  test::Lab lab;
+  test::Linesim line(lab, test::SourceFile("sim/lines/demo.json"));
+  line.Kill(3100105);
+  line.Reboot(3100106, 20000);
+  for (const test::LinesimModule& module : line.List()) {
+    EXPECT_EQ(Pingable(lab, module.address), module.reachable) << module.address;
+  }
+  EXPECT_FALSE(Pingable(lab, "192.168.202.200")) << "no module there";
+}
+
+}  // namespace
