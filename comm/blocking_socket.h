@@ -119,6 +119,7 @@ class CBlockingSocket {
  private:
   // One request/answer exchange with `tries` tries; returns the answer length (> 0).
   size_t Transaction(const uint8_t* request, size_t requestLength, uint8_t* answer, int tries);
+  void DropQueuedInput(uint8_t* buffer);
   // Reads one whole answer (header, then the announced length) within the try's time-out.
   size_t ReceiveAnswer(uint8_t* answer, uint32_t t0, uint16_t id);
   int Exchange(const uint8_t* request, size_t requestLength, uint16_t* out, size_t outWords);

@@ -52,16 +52,25 @@ void CBlockingSocket::SetLastError(const std::string& text) {
   lastError_ = text;
 }
 
+void CBlockingSocket::DropQueuedInput(uint8_t* buffer) {
+  // What Receive(buffer, 2048, 0) does with its failures discarded, without throwing and
+  // catching on every transaction: a stale answer already queued is read and dropped.
+  const int fd = socket_.load();
+  pollfd entry{fd, POLLIN, 0};
+  if (::poll(&entry, 1, 0) > 0) (void)::recv(fd, buffer, kAnswerBufferSize, 0);
+}
+
 size_t CBlockingSocket::ReceiveAnswer(uint8_t* answer, uint32_t t0, uint16_t id) {
   const uint32_t timeout = timeoutMs();
   size_t got = 0;
-  // Reads until `need` bytes are there; the first wait is the socket's own (whole seconds),
-  // the rest of the answer must come within what is left of the try's time-out.
+  // Reads until `need` bytes are there. The first read is the socket's own Receive of up to the
+  // whole buffer (its wait is whole seconds); what is missing of the announced length must
+  // then come within what is left of the try's time-out.
   auto readUpTo = [&](size_t need) {
     while (got < need) {
       int received;
       if (got == 0) {
-        received = Receive(answer, need, timeout);
+        received = Receive(answer, kAnswerBufferSize, timeout);
       } else {
         const uint32_t elapsed = platform::TicksSince(t0);
         const uint32_t left = elapsed >= timeout ? 0 : timeout - elapsed;
@@ -122,10 +131,7 @@ size_t CBlockingSocket::Transaction(const uint8_t* request, size_t requestLength
       LogError("\n %s \n", text.c_str());
       ThrowMessage(text);
     }
-    try {
-      Receive(answer, kAnswerBufferSize, 0);  // drops a stale answer already queued
-    } catch (const CBlockingSocketException&) {
-    }
+    DropQueuedInput(answer);
     try {
       Write(request, requestLength, timeoutMs());
     } catch (const CBlockingSocketException&) {
