@@ -93,7 +93,8 @@ struct NodeScreenView {
 class NodeScreenController {
  public:
   static constexpr const char* kProgramName = "Quillmar";
-  static constexpr const char* kDialogTitle = "Brevantrix Modul Parameter";
+  // The dialog's own title; "Quillmar Version" starts every main window title.
+  static constexpr const char* kDialogTitle = "Version 0.1";
   static constexpr int kPingAttempts = 3;
   static constexpr uint32_t kArpSlowMs = 2000;
   static constexpr uint32_t kGroupPauseMs = 50;

@@ -91,8 +91,7 @@ TEST_F(NodeScreenTest, RefreshConnectsToTheNodeAndReadsEveryGroupOnce) {
 
   const auto& view = Controller().View();
   EXPECT_EQ(view.title,
-            "Quillmar Brevantrix Modul Parameter (Deutsch)                  Angezeigte "
-            "Moduladresse: 10.4.7.20");
+            "Quillmar Version 0.1 (Deutsch)                  Angezeigte Moduladresse: 10.4.7.20");
   EXPECT_EQ(view.fromText, "1");
   EXPECT_EQ(Shown(item::kSpeed, Side::A).text, "0.800");
   EXPECT_EQ(Shown(item::kDriveType, Side::B).text, "Oskarn-Ux ECO");
@@ -183,7 +182,7 @@ TEST_F(NodeScreenTest, FailedPingOrConnectLeavesTheScreenDisconnectedWithTheText
   EXPECT_EQ(module.connects.size(), 1u);
   EXPECT_FALSE(Controller().Connected());
   EXPECT_EQ(prompt.Texts(), (std::vector<std::string>{expected, expected}));
-  EXPECT_EQ(Controller().View().title, "Quillmar Brevantrix Modul Parameter (Deutsch)");
+  EXPECT_EQ(Controller().View().title, "Quillmar Version 0.1 (Deutsch)");
 }
 
 TEST_F(NodeScreenTest, SlowNeighbourFlushIsLogged) {

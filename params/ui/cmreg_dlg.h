@@ -1,0 +1,160 @@
+#pragma once
+// The node screen: Quillmar's main window. It shows one module at a time, built from the
+// display item table (every item with its German label, per side), and posts every command
+// to the node screen's worker; what it paints comes back from the worker as views, queued to
+// the GUI thread. The GUI thread never waits on the network.
+#include <QDialog>
+#include <array>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "params/display_items.h"
+#include "params/node_screen_controller.h"
+#include "params/node_screen_worker.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QGridLayout;
+class QGroupBox;
+
+namespace params {
+
+class ModulePicture;
+class IndicatorLamp;
+
+class CMRegDlg : public QDialog {
+  Q_OBJECT
+ public:
+  // prompt and profile must outlive the window. With a start address the window changes to
+  // that module as soon as it runs.
+  CMRegDlg(std::unique_ptr<NodeLink> link, base::Prompt& prompt, platform::ProfileStore& profile,
+           const std::string& startAddress = std::string(), QWidget* parent = nullptr);
+  ~CMRegDlg() override;
+
+  // The worker that runs the module traffic (range operations and pages post to it).
+  NodeScreenWorker& Worker() { return *worker_; }
+  // The last view painted.
+  const NodeScreenView& ShownView() const { return shown_; }
+  // The advanced functions window, while it is open.
+  QDialog* AdvancedWindow() const { return advanced_; }
+
+  // Range of nodes and network as typed in the window.
+  std::string NetworkText() const;
+  std::string FromText() const;
+  std::string ToText() const;
+
+ public slots:
+  void Refresh();  // Einlesen
+  void NextNode();
+  void PreviousNode();
+  void OpenAdvanced();
+
+ signals:
+  // Hooks for the dialogs and operations that later work fills in. Emitted on the GUI thread.
+  void diagnosticScreenRequested();
+  void diagnosticLogRequested();
+  void statisticsRequested();    // Ctrl+Shift+S
+  void driveHistoryRequested();  // Ctrl+Alt+H
+  void mergerRequested();        // "Merger" or Ctrl+Shift+M
+  void formatFlashRequested();   // Shift+Alt+F
+  void debuggingRequested();     // Ctrl+Alt+D
+  void driveControllerRequested();
+  // SetAll next to a field (item id, side 0 = A, 1 = B), and Set All of the whole module.
+  void setAllFieldRequested(int itemId, int side);
+  void setAllModuleRequested();
+  // A new view was painted (tests wait on it).
+  void viewShown();
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void reject() override;
+
+ private:
+  struct SideControls {
+    QWidget* control = nullptr;  // QLabel, QLineEdit, QComboBox, QCheckBox, QPushButton, lamp
+    QPushButton* set = nullptr;
+    QPushButton* setAll = nullptr;
+  };
+  struct ItemControls {
+    QLabel* label = nullptr;
+    std::array<SideControls, 2> side;
+  };
+
+  void BuildWindow();
+  QGroupBox* BuildSidePanel(ItemGroup group, const std::vector<int>& order);
+  QWidget* BuildModulePanel();
+  void AddItemRow(QGridLayout* grid, int row, const DisplayItem& item);
+  QWidget* MakeControl(const DisplayItem& item, Side side);
+  void ConnectControl(const DisplayItem& item, Side side);
+
+  // Posts a command after the fields the user typed.
+  void Post(std::function<void(NodeScreenController&)> command, bool showWait = false);
+  void ApplyField(int itemId, Side side);
+  void ReceiveView(const NodeScreenView& view);  // worker thread
+  void ShowLatestView();                         // GUI thread
+  void Paint(const NodeScreenView& view);
+  void PaintItem(const DisplayItem& item, const ItemScreen& screen, const NodeScreenView& view);
+  void ShutDown();
+
+  base::Prompt& prompt_;
+  std::unique_ptr<NodeScreenController> controller_;
+  std::unique_ptr<NodeScreenWorker> worker_;
+
+  std::mutex latestMutex_;
+  std::unique_ptr<NodeScreenView> latest_;  // newest view not yet painted
+  bool paintQueued_ = false;
+  NodeScreenView shown_;
+  uint64_t fieldsSerialShown_ = 0;
+  bool busyCursor_ = false;
+  bool shutDown_ = false;
+
+  std::array<ItemControls, kDisplayItemCount> items_{};
+  QLineEdit* network_ = nullptr;
+  QLineEdit* from_ = nullptr;
+  QLineEdit* to_ = nullptr;
+  QPushButton* refresh_ = nullptr;
+  QLabel* connection_ = nullptr;
+  QLabel* status_ = nullptr;
+  QLabel* error_ = nullptr;
+  QLabel* reconnects_ = nullptr;
+  QLabel* timeouts_ = nullptr;
+  QLabel* cable_ = nullptr;
+  std::array<IndicatorLamp*, 2> linkLamps_{};
+  QWidget* linkRow_ = nullptr;
+  QGroupBox* drives_ = nullptr;
+  QGroupBox* zones_ = nullptr;
+  QLabel* otherView_ = nullptr;
+  QPushButton* diagnosticLog_ = nullptr;
+  QPushButton* driveController_ = nullptr;
+  ModulePicture* picture_ = nullptr;
+  QDialog* advanced_ = nullptr;
+};
+
+// A round indicator lamp; repaints only when its colour changes.
+class IndicatorLamp : public QWidget {
+  Q_OBJECT
+ public:
+  explicit IndicatorLamp(QWidget* parent = nullptr);
+  void SetState(bool lit, IndicatorColour colour);
+  bool Lit() const { return lit_; }
+  IndicatorColour Colour() const { return colour_; }
+  int Repaints() const { return repaints_; }
+  QSize sizeHint() const override { return QSize(16, 16); }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  bool lit_ = false;
+  bool known_ = false;
+  IndicatorColour colour_ = IndicatorColour::Green;
+  int repaints_ = 0;
+};
+
+}  // namespace params
