@@ -16,7 +16,11 @@ namespace discovery {
 
 using CaptureHandlePtr = std::unique_ptr<platform::CaptureHandle>;
 
-constexpr int kCaptureSnapLength = 65536;
+// Capture snapshot length. libpcap sizes the slots of its receive ring by the snapshot length:
+// with 65536 its default ring holds about 30 frames, and a line of a few hundred modules
+// answering within 50 ms overflows it. Module answers are far shorter than 2048 bytes (the
+// longest the tool acts on is 42 + 8 + 255), so nothing they carry is cut.
+constexpr int kCaptureSnapLength = 2048;
 constexpr uint32_t kFastCollectMs = 300;
 constexpr uint32_t kNormalCollectMs = 3500;
 constexpr uint32_t kNoAnswerEndMs = 700;      // collection ends when nothing came by then
