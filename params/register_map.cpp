@@ -69,7 +69,10 @@ std::optional<ReadGroup> GroupRegisters(int group) {
 
 void RegisterMap::SetImagePresent(bool present) {
   imagePresent_ = present;
-  if (!present) image_.Clear();
+  if (!present) {
+    image_.Clear();
+    readSlots_.reset();
+  }
 }
 
 bool RegisterMap::MirrorInForce() const {
@@ -93,7 +96,15 @@ bool RegisterMap::ReadBlock(uint16_t first, uint16_t count) {
   std::vector<uint16_t> values(count, 0);
   if (!access_.ReadRegisters(sent, count, values.data())) return false;
   image_.StoreBlock(sent, values.data(), count);
+  MarkRead(sent, count);
   return true;
+}
+
+void RegisterMap::MarkRead(uint16_t first, uint16_t count) {
+  for (uint32_t k = 0; k < count; ++k) {
+    if (const auto slot = RegisterImage::SlotOf(first + k))
+      readSlots_.set(static_cast<size_t>(*slot));
+  }
 }
 
 std::optional<uint16_t> RegisterMap::ReadOne(uint16_t reg) {
@@ -101,6 +112,7 @@ std::optional<uint16_t> RegisterMap::ReadOne(uint16_t reg) {
   uint16_t value = 0;
   if (!access_.ReadRegisters(sent, 1, &value)) return std::nullopt;
   image_.StoreBlock(sent, &value, 1);
+  MarkRead(sent, 1);
   return value;
 }
 

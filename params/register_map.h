@@ -6,6 +6,7 @@
 // Toolkit-free and single-threaded: the node screen's worker owns one RegisterMap and calls it
 // from its own thread. The wire side is a RegisterAccess, so that the screen can put its ping
 // in front of every block read and tests can script a module.
+#include <bitset>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -100,6 +101,8 @@ class RegisterMap {
   uint16_t ToModule(uint16_t reg) const;
   // The value of `reg` as the screen sees it: the image slot of its mapped number.
   uint16_t Value(uint16_t reg) const;
+  // Slots filled by a read since the map was made (or the image dropped).
+  const std::bitset<RegisterImage::kSize>& ReadSlots() const { return readSlots_; }
   uint8_t Family() const { return static_cast<uint8_t>(Value(reg::kHardwareRevision) >> 8); }
   uint16_t ModuleType() const { return Value(reg::kModuleType); }
 
@@ -141,6 +144,9 @@ class RegisterMap {
 
   RegisterAccess& access_;
   RegisterImage image_;
+  void MarkRead(uint16_t first, uint16_t count);
+
+  std::bitset<RegisterImage::kSize> readSlots_;
   bool imagePresent_ = true;
   int extendedFailures_ = 0;
 };

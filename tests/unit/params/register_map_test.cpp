@@ -180,6 +180,12 @@ TEST_F(RegisterMapTest, FullReadOfAFamily9ModuleRunsEveryGroupAndExtendedRead) {
   EXPECT_EQ(access.log, expected);
   EXPECT_EQ(map.image().Get(1), 0x0300);
   EXPECT_EQ(map.image().Get(2), 0x0401);
+  const auto& read = map.ReadSlots();
+  for (int slot : {1, 2, 6, 12, 17, 36, 40, 88, 90, 117, 170, 197, 254, 362, 385, 490, 511}) {
+    EXPECT_TRUE(read.test(slot)) << slot;
+  }
+  for (int slot : {3, 4, 13, 37, 89, 118, 198, 279, 386, 512})
+    EXPECT_FALSE(read.test(slot)) << slot;
 }
 
 TEST_F(RegisterMapTest, ExtendedReadDependsOnFamilyAndFirmware) {
