@@ -33,6 +33,11 @@ Simulator::~Simulator() {
   addresses_.RemoveAll();
 }
 
+std::string Simulator::CaptureError() const {
+  std::lock_guard<std::mutex> lock(captureErrorMutex_);
+  return captureError_;
+}
+
 uint16_t Simulator::ModbusPort() const {
   return modbus_ ? modbus_->Port() : 0;
 }
@@ -74,7 +79,19 @@ bool Simulator::Start(std::string* error) {
 void Simulator::CaptureLoop() {
   std::vector<uint8_t> frame;
   while (!captureStop_) {
-    if (!captureHandle_->Read(frame, 100)) continue;
+    if (!captureHandle_->Read(frame, 100)) {
+      const std::string error = captureHandle_->LastError();
+      if (!error.empty()) {
+        // The interface went away (the lab is being removed): nothing more to simulate.
+        {
+          std::lock_guard<std::mutex> lock(captureErrorMutex_);
+          captureError_ = error;
+        }
+        loop_.Stop();
+        return;
+      }
+      continue;
+    }
     // Only frames for the modules' UDP port go to the loop; the rest (Modbus traffic, ARP,
     // our own answers) is dropped here.
     const auto udp = ParseUdpFrame(frame.data(), frame.size());
@@ -222,10 +239,11 @@ json Simulator::ModuleJson(size_t index) const {
   auto neighbour = [&](int at) -> json {
     if (at < 0 || at >= static_cast<int>(chain.size())) return nullptr;
     const ModuleSpec& other = chain[at];
-    // The other module's port that faces this one.
-    const bool otherFacesPcWithLeft = other.direction == 0;
-    const bool towardsPc = at > position;  // the other is further out: its PC-side port faces us
-    const int port = towardsPc == otherFacesPcWithLeft ? 2 : 1;
+    // The other module's port that faces this one: its PC-side port when it sits further
+    // out, its far port when it sits nearer the PC. Left (2) faces the PC for direction 0.
+    const bool otherIsFurtherOut = at > position;
+    const bool otherLeftFacesPc = other.direction == 0;
+    const int port = otherIsFurtherOut == otherLeftFacesPc ? 2 : 1;
     return json{{"serial", other.serial}, {"mac", MacString(other.mac)}, {"port", port}};
   };
   const json towardsPc = neighbour(position - 1);

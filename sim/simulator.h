@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
@@ -45,6 +46,8 @@ class Simulator {
   void Stop() { loop_.Stop(); }  // thread-safe
   EventLoop& Loop() { return loop_; }
   uint16_t ModbusPort() const;
+  // Why the capture stopped the simulator, empty when it did not.
+  std::string CaptureError() const;
 
   size_t ModuleCount() const { return modules_.size(); }
   SimModule& Module(size_t index) { return *modules_[index]; }
@@ -91,6 +94,8 @@ class Simulator {
   std::unique_ptr<platform::CaptureHandle> sendHandle_;
   std::thread captureThread_;
   std::atomic<bool> captureStop_{false};
+  mutable std::mutex captureErrorMutex_;
+  std::string captureError_;
 };
 
 }  // namespace sim

@@ -116,5 +116,9 @@ int main(int argc, char** argv) {
                control.c_str());
   simulator.Run();
   g_simulator = nullptr;
+  if (const std::string error = simulator.CaptureError(); !error.empty()) {
+    std::fprintf(stderr, "linesim: capture on %s failed: %s\n", ifname.c_str(), error.c_str());
+    return 1;
+  }
   return 0;
 }

@@ -304,6 +304,38 @@ TEST_F(LoopbackLine, ControlSocketRefusesBadRequestsWithAReason) {
   EXPECT_FALSE(Control({{"cmd", "list"}})["modules"][0]["rebooting"].get<bool>());
 }
 
+TEST(SimWiring, ListShowsEachModulesNeighboursWithTheirFacingPorts) {
+  // Chain: PC switch - A (left faces PC) - B (right faces PC) - C (left faces PC).
+  LineSpec line = ParseLine(json::parse(R"({"chains": [[{"serial": 1, "node": 1},
+      {"serial": 2, "node": 2, "direction": 1}, {"serial": 3, "node": 3}]]})"));
+  SimulatorOptions options;
+  options.modbusPort = 0;
+  Simulator simulator(std::move(line), options);
+  std::string error;
+  ASSERT_TRUE(simulator.Start(&error)) << error;
+  const json modules = simulator.HandleControl({{"cmd", "list"}})["modules"];
+  const struct {
+    int index;
+    json left, right;
+  } cases[] = {
+      {0,
+       nullptr,
+       {{"serial", 2}, {"mac", "02:51:00:00:00:02"}, {"port", 1}}},  // B's right port faces the PC
+      {1,
+       {{"serial", 3}, {"mac", "02:51:00:00:00:03"}, {"port", 2}},
+       {{"serial", 1}, {"mac", "02:51:00:00:00:01"}, {"port", 1}}},
+      {2,
+       {{"serial", 2}, {"mac", "02:51:00:00:00:02"}, {"port", 2}},
+       nullptr},  // B's far port is its left
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(modules[c.index]["left"], c.left) << c.index;
+    EXPECT_EQ(modules[c.index]["right"], c.right) << c.index;
+  }
+  EXPECT_TRUE(modules[0]["onPcSwitch"].get<bool>());
+  EXPECT_FALSE(modules[1]["onPcSwitch"].get<bool>());
+}
+
 TEST(SimControlWords, CommandLineWordsBecomeRequests) {
   EXPECT_EQ(
       ControlRequestFromWords({"read", "101", "25", "8", "--flash"}),
