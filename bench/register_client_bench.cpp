@@ -65,6 +65,7 @@ BENCHMARK(Libmodbus)->Iterations(kReads)->Repetitions(5)->Unit(benchmark::kMicro
 // Keeps the median real time per benchmark for the ratio.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
+  RatioReporter() : ConsoleReporter(OO_None) {}  // plain text: the output goes to logs
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
       if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
