@@ -19,6 +19,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "comm/event_log.h"
 #include "params/ui/ctab_dlg.h"
 #include "params/ui/module_picture.h"
 
@@ -61,6 +62,11 @@ bool HasSetAll(int id) {
     default:
       return false;
   }
+}
+
+// Button texts treat "&" as a mnemonic marker; the labels show it as it is.
+QString ButtonText(const QString& text) {
+  return QString(text).replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
 QString Q(const std::string& text) {
@@ -362,7 +368,8 @@ QGroupBox* CMRegDlg::BuildSidePanel(ItemGroup group, const std::vector<int>& ord
   std::vector<int> checks;
   std::vector<int> lamps;
   for (const DisplayItem& item : kDisplayItems) {
-    if (item.group != group || std::find(order.begin(), order.end(), item.id) != order.end())
+    if (item.group != group || item.control == ControlKind::Frame ||
+        std::find(order.begin(), order.end(), item.id) != order.end())
       continue;
     if (IsLamp(item)) {
       lamps.push_back(item.id);
@@ -446,7 +453,7 @@ void CMRegDlg::AddItemRow(QGridLayout* grid, int row, const DisplayItem& item) {
       sc.setAll = new QPushButton(QStringLiteral("SetAll"), parent);
       sc.setAll->setObjectName(ObjectName("setall", item.id, side));
       sc.setAll->setAutoDefault(false);
-      sc.setAll->setFixedWidth(56);
+      sc.setAll->setFixedWidth(50);
       grid->addWidget(sc.setAll, row, column + 2);
     }
     ConnectControl(item, side);
@@ -459,14 +466,15 @@ QWidget* CMRegDlg::MakeControl(const DisplayItem& item, Side side) {
   switch (item.control) {
     case ControlKind::Edit: {
       auto* edit = new QLineEdit(parent);
-      edit->setMinimumWidth(70);
-      edit->setMaximumWidth(110);
+      edit->setMinimumWidth(64);
+      edit->setMaximumWidth(96);
       control = edit;
       break;
     }
     case ControlKind::List: {
       auto* combo = new QComboBox(parent);
-      combo->setMinimumWidth(item.id == item::kDriveType ? 150 : 110);
+      combo->setMinimumWidth(item.id == item::kDriveType ? 150 : 104);
+      combo->setMaximumWidth(item.id == item::kDriveType ? 190 : 130);
       combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
       control = combo;
       break;
@@ -477,7 +485,7 @@ QWidget* CMRegDlg::MakeControl(const DisplayItem& item, Side side) {
       break;
     }
     case ControlKind::Button: {
-      auto* button = new QPushButton(Q(item.LabelFor(side, 0)), parent);
+      auto* button = new QPushButton(ButtonText(Q(item.LabelFor(side, 0))), parent);
       button->setCheckable(item.id != item::kJamClear);
       button->setAutoDefault(false);
       control = button;
@@ -490,7 +498,8 @@ QWidget* CMRegDlg::MakeControl(const DisplayItem& item, Side side) {
     default: {
       auto* value = new QLabel(parent);
       value->setTextFormat(Qt::PlainText);
-      value->setMinimumWidth(70);
+      value->setMinimumWidth(64);
+      value->setMaximumWidth(item.group == ItemGroup::Module ? 200 : 110);
       value->setFrameShape(QFrame::StyledPanel);
       value->setTextInteractionFlags(Qt::TextSelectableByMouse);
       control = value;
@@ -605,6 +614,7 @@ void CMRegDlg::OpenAdvanced() {
   dialog->setAttribute(Qt::WA_DeleteOnClose);
   advanced_ = dialog;
   connect(dialog, &QObject::destroyed, this, [this] { advanced_ = nullptr; });
+  WriteTrace("Do Modal");
   dialog->open();
 }
 
@@ -691,7 +701,7 @@ void CMRegDlg::Paint(const NodeScreenView& view) {
     }
   }
   connection_->setText(view.connected ? QStringLiteral("● %1").arg(Q(view.moduleAddress))
-                                      : QStringLiteral("○ ---"));
+                                      : QStringLiteral("○ Nicht verbunden"));
   connection_->setStyleSheet(view.connected ? QStringLiteral("color: #1f8a3a; font-weight: bold;")
                                             : QStringLiteral("color: #909090;"));
   status_->setText(Q(view.statusText));
@@ -781,6 +791,9 @@ void CMRegDlg::PaintItem(const DisplayItem& item, const ItemScreen& screen,
       if (!combo->view()->isVisible() && combo->currentIndex() != v.listIndex) {
         combo->setCurrentIndex(v.listIndex);
       }
+      // A value the list does not offer (a drive type outside this module's list) is still
+      // named.
+      combo->setPlaceholderText(v.listIndex < 0 ? Q(v.text) : QString());
     } else if (auto* box = qobject_cast<QCheckBox*>(sc.control)) {
       box->setChecked(v.checked);
       // Only closed loop and the zone options are written; the others only show.
@@ -788,7 +801,9 @@ void CMRegDlg::PaintItem(const DisplayItem& item, const ItemScreen& screen,
         box->setEnabled(false);
       }
     } else if (auto* button = qobject_cast<QPushButton*>(sc.control)) {
-      button->setText(Q(screen.label[s].empty() ? item.label : screen.label[s].c_str()));
+      const QString text =
+          ButtonText(Q(screen.label[s].empty() ? item.label : screen.label[s].c_str()));
+      if (button->text() != text) button->setText(text);
       if (button->isCheckable()) button->setChecked(v.checked);
     } else if (auto* lamp = qobject_cast<IndicatorLamp*>(sc.control)) {
       lamp->SetState(view.connected, v.colour);

@@ -8,6 +8,9 @@
 #include <map>
 #include <mutex>
 
+#include "base/format.h"
+#include "comm/event_log.h"
+
 namespace params {
 namespace {
 
@@ -56,12 +59,13 @@ void CTabDlg::RegisterPage(int index, PageFactory factory) {
 
 CTabDlg::CTabDlg(const AdvancedPageContext& context, QWidget* parent)
     : QDialog(parent), context_(context) {
+  WriteTrace("Init Advanced Dlgs");
   setWindowTitle(QStringLiteral("Erweiterte Funktionen"));
   setObjectName(QStringLiteral("CTabDlg"));
   auto* layout = new QVBoxLayout(this);
   tabs_ = new QTabWidget(this);
   tabs_->setObjectName(QStringLiteral("CMRegTabCtrl"));
-  tabs_->setDocumentMode(false);
+  tabs_->setUsesScrollButtons(false);  // all nine tabs in view
   std::map<int, PageFactory> factories;
   {
     std::lock_guard<std::mutex> lock(RegistryMutex());
@@ -76,12 +80,17 @@ CTabDlg::CTabDlg(const AdvancedPageContext& context, QWidget* parent)
     if (!page)
       page = Placeholder(QString(title).replace(QStringLiteral("&&"), QStringLiteral("&")), tabs_);
     tabs_->addTab(page, title);
+    WriteTrace(base::Format("m_Tab.InsertItem(%d,%s)", index, PageTitles()[index]));
   }
   layout->addWidget(tabs_);
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+  auto* buttons = new QDialogButtonBox(this);
+  QPushButton* close =
+      buttons->addButton(QStringLiteral("Schließen"), QDialogButtonBox::RejectRole);
+  close->setObjectName(QStringLiteral("close"));
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   layout->addWidget(buttons);
-  resize(760, 520);
+  resize(1060, 600);
+  WriteTrace("Init Successful");
 }
 
 }  // namespace params

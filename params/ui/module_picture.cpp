@@ -24,7 +24,7 @@ QColor ColourOf(PictureColour colour) {
 // A run of rollers seen from above, with the drive roller (MDR) marked by its state colour.
 void DrawZone(QPainter& p, const QRectF& area, bool used, bool jam, bool sensorFault,
               bool accumulate, bool forcedRun, bool driveShown, PictureColour drive,
-              bool driveAtInnerEnd, const QString& title) {
+              bool driveAtInnerEnd, const QString& title, bool known) {
   p.save();
   const QColor frame = used ? QColor(70, 80, 90) : QColor(185, 185, 185);
   p.setPen(QPen(jam ? QColor(210, 40, 40) : frame, jam ? 3.0 : 1.5));
@@ -58,7 +58,7 @@ void DrawZone(QPainter& p, const QRectF& area, bool used, bool jam, bool sensorF
   p.setFont(font);
   QString state;
   if (!used) {
-    state = QStringLiteral("nicht benutzt");
+    if (known) state = QStringLiteral("nicht benutzt");
   } else if (jam) {
     state = QStringLiteral("Stau");
   } else if (forcedRun) {
@@ -138,12 +138,12 @@ void ModulePicture::paintEvent(QPaintEvent*) {
     const int side = zone == 0 ? upstreamSide : 1 - upstreamSide;
     const QRectF area = side == 0 ? leftArea : rightArea;
     // The drive on the same physical side powers that half of the module.
-    DrawZone(
-        p, area, on && state_.zoneUsed[zone], on && state_.zoneJam[zone],
-        on && state_.zoneSensorFault[zone], on && state_.zoneAccumulate[zone],
-        on && state_.zoneForcedRun[zone], state_.driveShown[side],
-        on ? state_.driveState[side] : PictureColour::Off, side == 0,
-        zone == 0 ? QStringLiteral("Vorgelagerte Zone") : QStringLiteral("Nachgelagerte Zone"));
+    DrawZone(p, area, on && state_.zoneUsed[zone], on && state_.zoneJam[zone],
+             on && state_.zoneSensorFault[zone], on && state_.zoneAccumulate[zone],
+             on && state_.zoneForcedRun[zone], state_.driveShown[side],
+             on ? state_.driveState[side] : PictureColour::Off, side == 0,
+             zone == 0 ? QStringLiteral("Vorgelagerte Zone") : QStringLiteral("Nachgelagerte Zone"),
+             on);
   }
 
   // The module body under the zones, with its two drive ports.

@@ -1,0 +1,135 @@
+// gui_screenshots DIR: renders the node screen connected to a linesim module of each family
+// and disconnected, the adapter chooser and the advanced functions window to PNG files, for
+// review. It makes its own lab and starts linesim with the demo line.
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPushButton>
+#include <QTabWidget>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "base/prompt.h"
+#include "discovery/ui/choose_nic_dialog.h"
+#include "fixtures/lab.h"
+#include "fixtures/linesim_fixture.h"
+#include "params/ui/cmreg_dlg.h"
+#include "params/ui/ctab_dlg.h"
+#include "platform/profile.h"
+
+namespace {
+
+// Processes events until `done` holds or timeoutMs passed.
+bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done()) {
+    if (timer.elapsed() > timeoutMs) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  return true;
+}
+
+bool Save(QWidget* widget, const QString& folder, const QString& name) {
+  QCoreApplication::processEvents();
+  const QString path = QDir(folder).filePath(name);
+  const bool saved = widget->grab().save(path, "PNG");
+  std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(path));
+  std::fflush(stdout);  // the lab child ends with _exit
+  return saved;
+}
+
+struct Shot {
+  int node;
+  const char* file;
+};
+
+int RenderAll(const QString& folder) {
+  base::SilentPrompt prompt;
+  platform::MemoryProfileStore profile;
+  int failures = 0;
+
+  // Disconnected: the window as it opens.
+  {
+    params::CMRegDlg dialog(params::MakeSocketNodeLink(), prompt, profile);
+    dialog.show();
+    WaitFor([&] { return dialog.ShownView().fieldsSerial > 0; }, 5000);
+    failures += !Save(&dialog, folder, QStringLiteral("node_screen_disconnected.png"));
+  }
+
+  // One module of each family of the demo line, and the valve module.
+  const std::vector<Shot> shots = {{1, "node_screen_family09.png"},
+                                   {3, "node_screen_family00.png"},
+                                   {4, "node_screen_family03_transport_reversed.png"},
+                                   {5, "node_screen_family02_drive_controller.png"},
+                                   {8, "node_screen_family0C_io.png"},
+                                   {11, "node_screen_type4_valves.png"}};
+  params::CMRegDlg dialog(params::MakeSocketNodeLink(), prompt, profile);
+  dialog.show();
+  WaitFor([&] { return dialog.ShownView().fieldsSerial > 0; }, 5000);
+  for (const Shot& shot : shots) {
+    dialog.findChild<QLineEdit*>(QStringLiteral("from"))->setText(QString::number(shot.node));
+    dialog.Refresh();
+    const bool connected = WaitFor(
+        [&] { return dialog.ShownView().connected && dialog.ShownView().node == shot.node; },
+        20000);
+    const uint64_t passes = dialog.ShownView().passes;
+    // A few passes so that every rotating group has been read once.
+    WaitFor([&] { return dialog.ShownView().passes >= passes + 4; }, 20000);
+    if (!connected) std::printf("node %d did not connect\n", shot.node);
+    std::fflush(stdout);
+    failures += !connected;
+    failures += !Save(&dialog, folder, QString::fromLatin1(shot.file));
+  }
+
+  // The advanced functions window.
+  dialog.OpenAdvanced();
+  WaitFor([&] { return dialog.AdvancedWindow() && dialog.AdvancedWindow()->isVisible(); }, 5000);
+  if (dialog.AdvancedWindow()) {
+    failures += !Save(dialog.AdvancedWindow(), folder, QStringLiteral("advanced_functions.png"));
+    dialog.AdvancedWindow()->close();
+  } else {
+    ++failures;
+  }
+
+  // The adapter chooser.
+  {
+    CDlg_ChooseNIC chooser;
+    chooser.SetEntries(
+        {"q-pc1 (192.168.202.10) - (12 Knoten)", "q-pc2 (192.168.203.10) - (3 Knoten)"});
+    chooser.show();
+    failures += !Save(&chooser, folder, QStringLiteral("chooser.png"));
+  }
+  return failures == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: gui_screenshots DIR\n");
+    return 2;
+  }
+  const QString folder = QDir().absoluteFilePath(QString::fromLocal8Bit(argv[1]));
+  QDir().mkpath(folder);
+  const std::string reason = test::LabUnavailableReason();
+  if (!reason.empty()) {
+    std::fprintf(stderr, "gui_screenshots needs a lab: %s\n", reason.c_str());
+    return 1;
+  }
+  test::Lab lab;
+  test::Linesim line(lab, test::SourceFile("sim/lines/demo.json"));
+  const int result = lab.RunInNamespace(
+      "pc",
+      [&] {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        int qtArgc = 1;
+        QApplication app(qtArgc, argv);
+        return RenderAll(folder);
+      },
+      300000);
+  return result == 0 ? 0 : 1;
+}
