@@ -35,6 +35,8 @@ bool InterfaceAddresses::Open(std::string* error) {
     if (error) *error = std::string("netlink socket: ") + std::strerror(errno);
     return false;
   }
+  timeval wait{2, 0};  // the kernel acknowledges at once; never hang on it
+  setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
   // Without this, removing the first address of a subnet would remove all the others too.
   std::ofstream promote("/proc/sys/net/ipv4/conf/" + ifname_ + "/promote_secondaries");
   promote << "1\n";
@@ -79,19 +81,22 @@ bool InterfaceAddresses::Request(int type, uint32_t address, int prefixLength) {
     lastError_ = std::string("netlink send: ") + std::strerror(errno);
     return false;
   }
-  char answer[4096];
+  alignas(nlmsghdr) char answer[4096];
   for (;;) {
     const ssize_t got = recv(socket_, answer, sizeof answer, 0);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      lastError_ = std::string("netlink receive: ") + std::strerror(errno);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      lastError_ = std::string("netlink receive: ") + (got == 0 ? "closed" : std::strerror(errno));
       return false;
     }
-    int remaining = static_cast<int>(got);
-    for (auto* header = reinterpret_cast<nlmsghdr*>(answer); NLMSG_OK(header, remaining);
-         header = NLMSG_NEXT(header, remaining)) {
-      if (header->nlmsg_seq != request.header.nlmsg_seq) continue;
-      if (header->nlmsg_type == NLMSG_ERROR) {
+    // Walked by hand: the netlink macros compare signed with unsigned lengths.
+    size_t offset = 0;
+    const size_t length = static_cast<size_t>(got);
+    while (offset + sizeof(nlmsghdr) <= length) {
+      const auto* header = reinterpret_cast<const nlmsghdr*>(answer + offset);
+      if (header->nlmsg_len < sizeof(nlmsghdr) || header->nlmsg_len > length - offset) break;
+      if (header->nlmsg_seq == request.header.nlmsg_seq && header->nlmsg_type == NLMSG_ERROR &&
+          header->nlmsg_len >= NLMSG_LENGTH(sizeof(nlmsgerr))) {
         const auto* failure = static_cast<const nlmsgerr*>(NLMSG_DATA(header));
         if (failure->error == 0) return true;
         lastError_ = base::Format(
@@ -99,6 +104,7 @@ bool InterfaceAddresses::Request(int type, uint32_t address, int prefixLength) {
             base::Ipv4Text(address).c_str(), prefixLength, std::strerror(-failure->error));
         return false;
       }
+      offset += NLMSG_ALIGN(header->nlmsg_len);
     }
   }
 }
