@@ -2,6 +2,9 @@
 // namespace of a lab, and the module-side effects of saves and restarts.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <map>
 #include <regex>
@@ -123,6 +126,40 @@ TEST(LinesimModbus, KilledModuleAnswersNothingAndRevivedOneAnswersAgain) {
   EXPECT_EQ(Mbpoll(lab, "192.168.202.21", 28, 2).size(), 2u) << "its neighbour still answers";
   line.Revive(3100103);
   EXPECT_EQ(Mbpoll(lab, address, 28, 2).size(), 2u);
+}
+
+// In the PC namespace: opens a connection to the module, reads register 28, has linesim kill
+// the module, and sends another read. 1 when the first read was answered and afterwards
+// nothing came back at all (no answer, no close, no reset), as with a module without power.
+int ConnectionGoesSilentWhenKilled(const test::Linesim& line, uint32_t serial,
+                                   const std::string& address) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(502);
+  inet_pton(AF_INET, address.c_str(), &to.sin_addr);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) return 10;
+  const uint8_t request[12] = {0, 1, 0, 0, 0, 6, 1, 3, 0, 27, 0, 1};
+  uint8_t answer[64];
+  if (send(fd, request, sizeof request, MSG_NOSIGNAL) != 12) return 11;
+  pollfd waiting{fd, POLLIN, 0};
+  if (poll(&waiting, 1, 3000) != 1 || recv(fd, answer, sizeof answer, 0) != 11) return 12;
+  line.Kill(serial);
+  if (send(fd, request, sizeof request, MSG_NOSIGNAL) != 12) return 13;
+  const int ready = poll(&waiting, 1, 1500);
+  close(fd);
+  return ready == 0 ? 1 : 14;
+}
+
+TEST(LinesimModbus, OpenConnectionOfAKilledModuleGoesSilent) {
+  QM_SKIP_WITHOUT_LAB();
+  test::Lab lab;
+  test::Linesim line(lab, test::SourceFile("sim/lines/demo.json"));
+  EXPECT_EQ(
+      lab.RunInNamespace(
+          "pc", [&] { return ConnectionGoesSilentWhenKilled(line, 3100102, "192.168.202.21"); }),
+      1);
+  EXPECT_FALSE(line.Module(3100102).alive);
 }
 
 TEST(LinesimModbus, IcmpEchoIsAnsweredByLiveModulesOnly) {
