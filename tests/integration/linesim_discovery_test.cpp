@@ -11,7 +11,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <map>
 
 #include <nlohmann/json.hpp>
@@ -19,6 +21,7 @@
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
 #include "platform/tick.h"
+#include "sim/line.h"
 
 namespace {
 
@@ -309,6 +312,33 @@ TEST(LinesimDiscovery, SharedAddressFaultMakesTwoModulesAnswerFromOneAddress) {
   EXPECT_EQ(byAddress.count("192.168.202.31"), 0u);
   line.ClearFaults(3100206);
   EXPECT_EQ(line.Module(3100206).address, "192.168.202.31");
+}
+
+TEST(LinesimDiscovery, GeneratedLineOf236ModulesAnswersCompletely) {
+  QM_SKIP_WITHOUT_LAB();
+  test::Lab lab;
+  const std::string file = "/tmp/qm-linesim-" + lab.Name() + "-236.json";
+  {
+    std::ofstream out(file);
+    out << sim::GenerateLine(236, 1).dump();
+  }
+  test::Linesim line(lab, file);
+  std::map<uint32_t, test::LinesimModule> modules;
+  for (auto& module : line.List()) modules[module.serial] = module;
+  ASSERT_EQ(modules.size(), 236u);
+  const uint32_t sequence = 0x80000200;
+  const Answers answers = Discover(lab, sequence, 1000);
+  std::map<uint32_t, int> answered;
+  for (const Bytes& frame : answers.frames) {
+    ASSERT_GE(frame.size(), 54u);
+    const uint32_t serial = SerialOf(frame);
+    ASSERT_TRUE(modules.count(serial));
+    ++answered[serial];
+    EXPECT_EQ(CheckAnswer(frame, answers.pcMac, sequence, modules[serial]), "") << serial;
+  }
+  EXPECT_EQ(answered.size(), 236u);
+  for (const auto& [serial, count] : answered) EXPECT_EQ(count, 1) << serial;
+  std::remove(file.c_str());
 }
 
 }  // namespace
