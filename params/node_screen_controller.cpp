@@ -47,9 +47,14 @@ NodeScreenController::~NodeScreenController() {
   if (connected_) link_->Disconnect();
 }
 
-void NodeScreenController::Start(const std::string& startAddress) {
+void NodeScreenController::ReadDefaultNet() {
   networkText_ = profile_.GetString(kProfileSection, kDefaultNetKey, kDefaultNet);
   ++view_.fieldsSerial;
+  BuildView();
+}
+
+void NodeScreenController::Start(const std::string& startAddress) {
+  ReadDefaultNet();
   if (!startAddress.empty()) {
     in_addr parsed{};
     if (inet_pton(AF_INET, startAddress.c_str(), &parsed) == 1) {

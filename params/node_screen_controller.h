@@ -108,6 +108,8 @@ class NodeScreenController {
   // Reads "Default Net" into the network address and sets the base title. With a start
   // address the From node becomes its last byte − 19 and the screen changes to it.
   void Start(const std::string& startAddress = "");
+  // Reads "Default Net" into the network address (no module traffic).
+  void ReadDefaultNet();
 
   // ---- the fields the user edits (the window posts them before each command) ----
   void SetNetworkText(const std::string& text);

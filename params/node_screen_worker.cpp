@@ -1,7 +1,6 @@
 #include "params/node_screen_worker.h"
 
 #include <chrono>
-#include <optional>
 
 #include "params/node_screen_controller.h"
 #include "platform/tick.h"
@@ -62,13 +61,15 @@ void NodeScreenWorker::PublishView() {
 void NodeScreenWorker::Run() {
   // The one-shot timer of the cycle: armed whenever the controller (re)starts it, due
   // cycleMs_ after that moment, i.e. after the pass that started it has ended.
-  std::optional<uint32_t> deadline;
+  bool armed = false;
+  uint32_t deadline = 0;
   uint64_t seenGeneration = controller_.TimerGeneration();
   auto followTimer = [&] {
     if (!controller_.TimerRunning()) {
-      deadline.reset();
-    } else if (controller_.TimerGeneration() != seenGeneration || !deadline) {
+      armed = false;
+    } else if (controller_.TimerGeneration() != seenGeneration || !armed) {
       seenGeneration = controller_.TimerGeneration();
+      armed = true;
       deadline = platform::GetTickCount() + cycleMs_;
     }
   };
@@ -93,8 +94,8 @@ void NodeScreenWorker::Run() {
       ++jobs_;
       continue;
     }
-    if (deadline && platform::TickReached(platform::GetTickCount(), *deadline)) {
-      deadline.reset();
+    if (armed && platform::TickReached(platform::GetTickCount(), deadline)) {
+      armed = false;
       working_ = true;
       lock.unlock();
       controller_.OnTimer();
@@ -106,8 +107,8 @@ void NodeScreenWorker::Run() {
       continue;
     }
     idle_.notify_all();
-    if (deadline) {
-      const uint32_t left = *deadline - platform::GetTickCount();
+    if (armed) {
+      const uint32_t left = deadline - platform::GetTickCount();
       wake_.wait_for(lock, std::chrono::milliseconds(left > cycleMs_ ? cycleMs_ : left));
     } else {
       wake_.wait(lock);

@@ -139,7 +139,9 @@ CMRegDlg::CMRegDlg(std::unique_ptr<NodeLink> link, base::Prompt& prompt,
   setObjectName(QStringLiteral("CMRegDlg"));
   controller_ = std::make_unique<NodeScreenController>(std::move(link), prompt, profile);
   BuildWindow();
-  // Everything the user sees comes from the controller's view, painted on this thread.
+  // Everything the user sees comes from the controller's view, painted on this thread. The
+  // network address is there before the first command can be given.
+  controller_->ReadDefaultNet();
   Paint(controller_->View());
   worker_ = std::make_unique<NodeScreenWorker>(
       *controller_, [this](const NodeScreenView& view) { ReceiveView(view); });
@@ -686,7 +688,7 @@ void CMRegDlg::ShowLatestView() {
 
 void CMRegDlg::Paint(const NodeScreenView& view) {
   shown_ = view;
-  setWindowTitle(Q(view.title));
+  if (windowTitle() != Q(view.title)) setWindowTitle(Q(view.title));
   if (view.fieldsSerial != fieldsSerialShown_) {
     fieldsSerialShown_ = view.fieldsSerial;
     network_->setText(Q(view.networkText));
@@ -700,15 +702,21 @@ void CMRegDlg::Paint(const NodeScreenView& view) {
       QApplication::restoreOverrideCursor();
     }
   }
-  connection_->setText(view.connected ? QStringLiteral("● %1").arg(Q(view.moduleAddress))
-                                      : QStringLiteral("○ Nicht verbunden"));
-  connection_->setStyleSheet(view.connected ? QStringLiteral("color: #1f8a3a; font-weight: bold;")
-                                            : QStringLiteral("color: #909090;"));
-  status_->setText(Q(view.statusText));
-  error_->setText(Q(view.errorText));
-  reconnects_->setText(Q(view.reconnectCounter));
-  timeouts_->setText(Q(view.responseTimeouts));
-  cable_->setText(Q(view.cableText));
+  const auto setText = [](QLabel* label, const QString& text) {
+    if (label->text() != text) label->setText(text);
+  };
+  const QString connection = view.connected ? QStringLiteral("● %1").arg(Q(view.moduleAddress))
+                                            : QStringLiteral("○ Nicht verbunden");
+  if (connection_->text() != connection) {
+    connection_->setText(connection);
+    connection_->setStyleSheet(view.connected ? QStringLiteral("color: #1f8a3a; font-weight: bold;")
+                                              : QStringLiteral("color: #909090;"));
+  }
+  setText(status_, Q(view.statusText));
+  setText(error_, Q(view.errorText));
+  setText(reconnects_, Q(view.reconnectCounter));
+  setText(timeouts_, Q(view.responseTimeouts));
+  setText(cable_, Q(view.cableText));
   cable_->setVisible(!view.cableText.empty());
   linkRow_->setVisible(view.linkShown);
   for (IndicatorLamp* lamp : linkLamps_) lamp->SetState(view.linkShown, IndicatorColour::Green);
