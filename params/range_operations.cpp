@@ -149,13 +149,23 @@ void FollowTargetOrientation(RangeScreen& screen) {
   screen.ReadOne(6);
 }
 
-// A typed value that no check covers on this layout: it is written when it is a number that
-// fits a register (F12), refused when it does not fit, and left out when it is no number
-// at all (an empty field of a part the layout does not use).
+// A typed value that no check covers on this layout still has to fit a register (F12).
 Conversion ConvertUnchecked(const std::string& typed, double factor) {
-  if (!ParseTypedNumber(typed)) return Conversion{};
   constexpr int kNoCheck = -1;
   return ConvertTyped(typed, factor, kNoCheck, 0);
+}
+
+bool Blank(const std::string& text) {
+  return text.find_first_not_of(" \t") == std::string::npos;
+}
+
+// A field the layout hides shows nothing; the copy then takes the shown module's own value
+// (already in register units), under the same check.
+Conversion ShownValue(uint16_t value, bool checked, int kind, int subKind) {
+  if (checked) {
+    if (const auto refusal = CheckInput(kind, subKind, value)) return Conversion{{}, *refusal};
+  }
+  return Conversion{value, std::string()};
 }
 
 double SpeedFactor(SpeedUnit unit) {
@@ -438,17 +448,24 @@ RangeOutcome SetAllModule(RangeContext& context, const NodeRange& range, const S
     const bool checked =
         side == Side::A ? LayoutIn(layout, {1, 4, 6, 7}) : LayoutIn(layout, {1, 5, 6, 7});
     if (const auto unit = SpeedUnitOf(side, source)) {
-      take(checked ? ConvertSpeed(typed.speed[s], *unit)
-                   : ConvertUnchecked(typed.speed[s], SpeedFactor(*unit)),
+      const std::string& text = typed.speed[s];
+      take(Blank(text) ? ShownValue(source[Pick(side, 40, 64)], checked, 3, SpeedSubKind(*unit))
+           : checked   ? ConvertSpeed(text, *unit)
+                       : ConvertUnchecked(text, SpeedFactor(*unit)),
            drive.speed);
     }
     if (const auto unit = RampUnitOf(side, source)) {
       const double factor = *unit == RampUnit::Seconds ? 1000.0 : 1.0;
-      take(checked ? ConvertRamp(typed.acceleration[s], Ramp::Acceleration, *unit)
-                   : ConvertUnchecked(typed.acceleration[s], factor),
+      const int subKind = RampSubKind(*unit);
+      const std::string& accel = typed.acceleration[s];
+      const std::string& decel = typed.deceleration[s];
+      take(Blank(accel) ? ShownValue(source[Pick(side, 43, 67)], checked, 4, subKind)
+           : checked    ? ConvertRamp(accel, Ramp::Acceleration, *unit)
+                        : ConvertUnchecked(accel, factor),
            drive.acceleration);
-      take(checked ? ConvertRamp(typed.deceleration[s], Ramp::Deceleration, *unit)
-                   : ConvertUnchecked(typed.deceleration[s], factor),
+      take(Blank(decel) ? ShownValue(source[Pick(side, 44, 68)], checked, 5, subKind)
+           : checked    ? ConvertRamp(decel, Ramp::Deceleration, *unit)
+                        : ConvertUnchecked(decel, factor),
            drive.deceleration);
     }
     drive.direction = ShowItem(DisplayItemById(item::kDirection), side, source, shown).listIndex;
@@ -465,10 +482,15 @@ RangeOutcome SetAllModule(RangeContext& context, const NodeRange& range, const S
     const size_t s = static_cast<size_t>(side);
     ZoneCopy& zone = zones[s];
     const bool checked = side == Side::A || LayoutIn(layout, {4, 5, 6, 7});
-    take(checked ? ConvertSeconds(typed.gapTimer[s], 1) : ConvertUnchecked(typed.gapTimer[s], 1000),
+    const std::string& gap = typed.gapTimer[s];
+    const std::string& tZone = typed.tZoneAccept[s];
+    take(Blank(gap) ? ShownValue(source[Pick(side, 103, 183)], checked, 1, 0)
+         : checked  ? ConvertSeconds(gap, 1)
+                    : ConvertUnchecked(gap, 1000),
          zone.gap);
-    take(checked ? ConvertSeconds(typed.tZoneAccept[s], 2, 1)
-                 : ConvertUnchecked(typed.tZoneAccept[s], 1000),
+    take(Blank(tZone) ? ShownValue(source[Pick(side, 101, 181)], checked, 2, 1)
+         : checked    ? ConvertSeconds(tZone, 2, 1)
+                      : ConvertUnchecked(tZone, 1000),
          zone.tZone);
     zone.mode = source[Pick(side, 91, 171)];
     zone.options = source[Pick(side, 94, 174)];
