@@ -259,4 +259,74 @@ TEST(DiscoveryIntegration, TsharkFindsTheDiscoverFrameChecksumsGood) {
   EXPECT_EQ(frames, 3);
 }
 
+// quillmar-cli discover, as a script uses it: JSON per adapter, the table, --adapter, and the
+// exit status when an adapter must be chosen but nobody can be asked (stdin is not a terminal).
+TEST(DiscoveryIntegration, CliListsTheModulesPerAdapter) {
+  QM_SKIP_WITHOUT_LAB();
+  test::Lab lab(2);
+  auto first = StartLine(lab, test::SourceFile("sim/lines/demo.json"), 1);
+  const std::string cli = test::BuiltProgram("apps/quillmar-cli");
+
+  // One adapter with modules: selected without asking.
+  auto run = lab.Exec("pc", {cli, "discover", "--fast", "--json"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  json out = json::parse(run.out);
+  ASSERT_EQ(out["adapters"].size(), 1u);
+  const json& adapter = out["adapters"][0];
+  EXPECT_EQ(adapter["name"], lab.PcInterface(1));
+  EXPECT_EQ(adapter["ip"], lab.PcAddress(1));
+  EXPECT_EQ(adapter["mask"], "255.255.255.0");
+  EXPECT_EQ(adapter["selected"], true);
+  const sim::LineSpec spec = sim::LoadLineFile(test::SourceFile("sim/lines/demo.json"));
+  ASSERT_EQ(adapter["nodes"].size(), spec.ModuleCount());
+  const json& node = adapter["nodes"][0];  // 192.168.202.20: node 1 of the first chain
+  const sim::ModuleSpec& m = spec.chains[0][0];
+  EXPECT_EQ(node["ip"], base::Ipv4Text(m.address));
+  EXPECT_EQ(node["serial"], m.serial);
+  EXPECT_EQ(node["mac"], base::MacText(m.mac.data()));
+  EXPECT_EQ(node["mask"], "255.255.255.0");
+  EXPECT_EQ(node["gateway"], "192.168.202.1");
+  EXPECT_EQ(node["revision"],
+            base::Format("%u.%u", ReportedRevision(m) >> 8, ReportedRevision(m) & 0xFFu));
+  EXPECT_EQ(node["packetFlags"], m.packetFlags);
+  EXPECT_EQ(node["direction"], "Left To Right");
+  EXPECT_EQ(adapter["nodes"][6]["direction"], "Right To Left");  // the second chain
+
+  run = lab.Exec("pc", {cli, "discover", "--fast"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NE(run.out.find("  192.168.202.20      3100101  " + base::MacText(m.mac.data())),
+            std::string::npos)
+      << run.out;
+
+  // A second adapter with modules: nobody to ask, so the adapters are listed and the status
+  // says a choice is needed; --adapter picks one.
+  const json second = {{"network", "192.168.203.0"},
+                       {"mask", "255.255.255.0"},
+                       {"gateway", "192.168.203.1"},
+                       {"chains", {{{{"serial", 901}, {"node", 1}}}}}};
+  LineFile file(second);
+  auto other = StartLine(lab, file.path(), 2);
+  run = lab.Exec("pc", {cli, "discover", "--fast"});
+  EXPECT_EQ(run.exitCode, 3) << run.out << run.err;
+  EXPECT_NE(run.out.find(lab.PcInterface(1) + "  " + lab.PcInterface(1) + " " + lab.PcAddress(1) +
+                         " - (12 Knoten)"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find(" - (1 Knoten)"), std::string::npos) << run.out;
+
+  run = lab.Exec("pc", {cli, "discover", "--adapter", lab.PcInterface(2), "--json"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  out = json::parse(run.out);
+  bool sawSelected = false;
+  for (const auto& a : out["adapters"]) {
+    if (a["name"] == lab.PcInterface(2)) {
+      sawSelected = a["selected"] == true;
+      ASSERT_EQ(a["nodes"].size(), 1u);
+      EXPECT_EQ(a["nodes"][0]["serial"], 901);
+    }
+  }
+  EXPECT_TRUE(sawSelected) << run.out;
+  EXPECT_EQ(lab.Exec("pc", {cli, "discover", "--adapter", "nosuch0"}).exitCode, 2);
+}
+
 }  // namespace
