@@ -1,6 +1,102 @@
+// quillmar: the desktop tool. Start: one copy per user, the start line of the event log, the
+// main window; end: the exit banner, the log closed and the inventory freed, also on SIGINT
+// and SIGTERM.
+#include <sys/socket.h>
+#include <unistd.h>
 #include <QApplication>
+#include <QDialog>
+#include <QSocketNotifier>
+#include <clocale>
+#include <csignal>
+
+#include "discovery/mreg_app.h"
+#include "discovery/ui/choose_nic_dialog.h"
+#include "main_window.h"
+#include "single_instance.h"
+#include "ui/qt_profile_store.h"
+#include "ui/qt_prompt.h"
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void OnTerminationSignal(int signalNumber) {
+  const char byte = static_cast<char>(signalNumber);
+  [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+}
+
+// SIGINT and SIGTERM become a close of the main window on the GUI thread.
+bool InstallSignalPipe() {
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) return false;
+  struct sigaction action {};
+  action.sa_handler = OnTerminationSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  return true;
+}
+
+void CloseWindow(QWidget* window) {
+  if (auto* dialog = qobject_cast<QDialog*>(window)) {
+    dialog->reject();
+  } else {
+    window->close();
+  }
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  return 0;
+  QApplication qapp(argc, argv);
+  // Texts formatted with printf and strftime use the C locale whatever the user's locale.
+  std::setlocale(LC_NUMERIC, "C");
+  std::setlocale(LC_TIME, "C");
+  QApplication::setApplicationName(CMRegApp::kProductTitle);
+  QApplication::setOrganizationName(CMRegApp::kRegistryKey);
+
+  const bool hasCommandLine = qapp.arguments().size() > 1;
+  SingleInstance instance(SingleInstance::DefaultSocketPath());
+  if (instance.Claim(hasCommandLine) == SingleInstance::Outcome::OtherRaised) return 0;
+
+  ui::QtProfileStore profile;
+  ui::QtPrompt prompt;
+  prompt.SetAdapterChooser(&ChooseAdapterWithDialog);
+  CMRegApp app(&prompt, &profile);
+  app.StartSequence();
+
+  MainWindowContext context{app, prompt, profile};
+  std::unique_ptr<QWidget> window = CreateMainWindow(context);
+  prompt.SetParentWidget(window.get());
+
+  QObject::connect(&instance, &SingleInstance::raiseRequested, window.get(), [&] {
+    window->showNormal();
+    window->raise();
+    window->activateWindow();
+  });
+  QObject::connect(&instance, &SingleInstance::closeRequested, window.get(),
+                   [&] { CloseWindow(window.get()); });
+
+  std::unique_ptr<QSocketNotifier> signalNotifier;
+  if (InstallSignalPipe()) {
+    signalNotifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(signalNotifier.get(), &QSocketNotifier::activated, window.get(), [&] {
+      char byte;
+      [[maybe_unused]] const ssize_t got = ::read(signalPipe[0], &byte, 1);
+      CloseWindow(window.get());
+    });
+  }
+
+  if (auto* dialog = qobject_cast<QDialog*>(window.get())) {
+    QObject::connect(dialog, &QDialog::finished, &qapp, &QCoreApplication::quit);
+  }
+  window->show();
+  const int result = qapp.exec();
+
+  // Workers may be waiting on a dialog; let them go before they are joined.
+  prompt.ReleaseWaiters();
+  signalNotifier.reset();
+  window.reset();
+  app.EndSequence();
+  return result;
 }

@@ -1,0 +1,53 @@
+#pragma once
+// Commands of quillmar-cli register themselves: a command is one .cpp file in this folder with
+//
+//   static CliCommandRegistrar discover("discover", "Find the modules on every adapter",
+//       [](CLI::App& sub, CliContext& context) -> CliRun {
+//         auto all = std::make_shared<bool>(false);
+//         sub.add_flag("--all", *all, "every adapter");
+//         return [&context, all] { ...; return 0; };   // the exit code
+//       });
+//
+// The setup function declares the sub-command's options; the function it returns runs the
+// command after the start sequence (start line in the event log) and before the end sequence
+// (exit banner). Options live as long as the returned function: capture shared state by value.
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "base/progress.h"
+#include "base/prompt.h"
+#include "discovery/mreg_app.h"
+#include "platform/profile.h"
+
+struct CliContext {
+  CMRegApp& app;
+  base::Prompt& prompt;
+  platform::ProfileStore& profile;
+  bool json = false;  // --json: machine-readable output on stdout
+  bool yes = false;   // --yes: every question answered with its first button
+  // Set on SIGINT/SIGTERM; long commands poll it and end early.
+  base::CancelToken& cancel;
+  std::FILE* out = stdout;  // results; questions and progress go to stderr
+};
+
+using CliRun = std::function<int()>;
+using CliSetup = std::function<CliRun(CLI::App& sub, CliContext& context)>;
+
+struct CliCommandInfo {
+  std::string name;
+  std::string description;
+  CliSetup setup;
+};
+
+void RegisterCliCommand(std::string name, std::string description, CliSetup setup);
+// Every registered command, in name order.
+std::vector<CliCommandInfo> RegisteredCliCommands();
+
+struct CliCommandRegistrar {
+  CliCommandRegistrar(std::string name, std::string description, CliSetup setup) {
+    RegisterCliCommand(std::move(name), std::move(description), std::move(setup));
+  }
+};
