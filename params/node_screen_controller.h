@@ -160,6 +160,12 @@ class NodeScreenController {
   void RequestFullRead() { fullRead_ = true; }
   bool FullReadPending() const { return fullRead_; }
   int RotatingGroup() const { return rotatingGroup_; }
+  // The drive lists and ZPA entries the screen shows.
+  const ShowState& Shown() const { return show_; }
+  // The From field's text as the controller holds it.
+  const std::string& FromText() const { return fromText_; }
+  const std::string& ToText() const { return toText_; }
+  const std::string& NetworkText() const { return networkText_; }
 
   // Register operations of the screen: numbers pass through the mirror map; values read go
   // to the image.

@@ -320,10 +320,17 @@ QWidget* CMRegDlg::BuildModulePanel() {
   };
   counterRow(kReconnectCounterLabel, reconnects_, "reconnects");
   counterRow(kResponseTimeoutLabel, timeouts_, "timeouts");
-  for (int id : {item::kDriveMismatch, item::kModuleMismatch, item::kBlink}) {
+  for (int id : {item::kDriveMismatch, item::kModuleMismatch}) {
     AddItemRow(grid, row++, DisplayItemById(id));
   }
   layout->addLayout(grid);
+
+  // Optical identification: the module blinks while the button is pressed.
+  auto* blinkBox = new QGroupBox(QStringLiteral("Optische Modullokalisierung"), panel);
+  auto* blinkGrid = new QGridLayout(blinkBox);
+  blinkGrid->setContentsMargins(6, 4, 6, 4);
+  AddItemRow(blinkGrid, 0, DisplayItemById(item::kBlink));
+  layout->addWidget(blinkBox);
 
   // Link ports of the module: lamps and the cable diagnosis.
   linkRow_ = new QWidget(panel);
@@ -555,6 +562,29 @@ std::string CMRegDlg::ToText() const {
   return to_->text().trimmed().toStdString();
 }
 
+std::string CMRegDlg::FieldText(int itemId, Side side) const {
+  if (itemId < 0 || itemId >= kDisplayItemCount) return std::string();
+  QWidget* control = items_[static_cast<size_t>(itemId)].side[static_cast<size_t>(side)].control;
+  if (auto* edit = qobject_cast<QLineEdit*>(control)) return edit->text().trimmed().toStdString();
+  if (auto* combo = qobject_cast<QComboBox*>(control)) return combo->currentText().toStdString();
+  if (auto* label = qobject_cast<QLabel*>(control)) return label->text().toStdString();
+  return std::string();
+}
+
+int CMRegDlg::ListEntry(int itemId, Side side) const {
+  if (itemId < 0 || itemId >= kDisplayItemCount) return -1;
+  auto* combo = qobject_cast<QComboBox*>(
+      items_[static_cast<size_t>(itemId)].side[static_cast<size_t>(side)].control);
+  return combo ? combo->currentIndex() : -1;
+}
+
+bool CMRegDlg::Ticked(int itemId, Side side) const {
+  if (itemId < 0 || itemId >= kDisplayItemCount) return false;
+  auto* box = qobject_cast<QCheckBox*>(
+      items_[static_cast<size_t>(itemId)].side[static_cast<size_t>(side)].control);
+  return box && box->isChecked();
+}
+
 void CMRegDlg::Post(std::function<void(NodeScreenController&)> command, bool showWait) {
   if (shutDown_) return;
   const std::string network = NetworkText();
@@ -615,7 +645,6 @@ void CMRegDlg::OpenAdvanced() {
   auto* dialog = new CTabDlg(context, this);
   dialog->setAttribute(Qt::WA_DeleteOnClose);
   advanced_ = dialog;
-  connect(dialog, &QObject::destroyed, this, [this] { advanced_ = nullptr; });
   WriteTrace("Do Modal");
   dialog->open();
 }

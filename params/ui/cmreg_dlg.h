@@ -4,6 +4,7 @@
 // to the node screen's worker; what it paints comes back from the worker as views, queued to
 // the GUI thread. The GUI thread never waits on the network.
 #include <QDialog>
+#include <QPointer>
 #include <array>
 #include <functional>
 #include <memory>
@@ -47,6 +48,11 @@ class CMRegDlg : public QDialog {
   std::string NetworkText() const;
   std::string FromText() const;
   std::string ToText() const;
+  // What a field of the display table shows now (for SetAll): an edit's text, a list's
+  // selected entry (-1 none), a check box's state.
+  std::string FieldText(int itemId, Side side) const;
+  int ListEntry(int itemId, Side side) const;
+  bool Ticked(int itemId, Side side) const;
 
  public slots:
   void Refresh();  // Einlesen
@@ -133,7 +139,7 @@ class CMRegDlg : public QDialog {
   QPushButton* diagnosticLog_ = nullptr;
   QPushButton* driveController_ = nullptr;
   ModulePicture* picture_ = nullptr;
-  QDialog* advanced_ = nullptr;
+  QPointer<QDialog> advanced_;  // null once the window is gone
 };
 
 // A round indicator lamp; repaints only when its colour changes.

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QtTest>
 #include <cstdio>
 
@@ -14,6 +15,7 @@
 #include "fixtures/linesim_fixture.h"
 #include "params/display_items.h"
 #include "params/ui/cmreg_dlg.h"
+#include "params/ui/ctab_dlg.h"
 #include "platform/profile.h"
 
 namespace {
@@ -66,6 +68,8 @@ class NodeScreenGuiTest : public QObject {
   void init() {
     dialog_ = std::make_unique<params::CMRegDlg>(params::MakeSocketNodeLink(), prompt_, profile_);
     dialog_->show();
+    dialog_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(dialog_.get()));
     QTRY_COMPARE_WITH_TIMEOUT(Find<QLineEdit>(QStringLiteral("network"))->text(),
                               QStringLiteral("192.168.202.20"), kWaitMs);
   }
@@ -133,6 +137,54 @@ class NodeScreenGuiTest : public QObject {
       QVERIFY(!dialog_->ShownView().connected);
       QCOMPARE(line_.Counters(kNode1).connections, uint64_t{0});
     }
+  }
+
+  void enterAppliesTheFocusedFieldAndLampsRepaintOnlyOnChange() {
+    ChangeTo(QStringLiteral("1"));
+    QTRY_VERIFY_WITH_TIMEOUT(dialog_->ShownView().connected, kWaitMs);
+    Settle();
+    auto* lamp = Find<params::IndicatorLamp>(QStringLiteral("item13_A"));
+    const int repaints = lamp->Repaints();
+    auto* edit = Find<QLineEdit>(QStringLiteral("item5_A"));  // acceleration, mm here
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClicks(edit, QStringLiteral("321"));
+    QTest::keyClick(edit, Qt::Key_Return);
+    QTRY_COMPARE_WITH_TIMEOUT(line_.Read(kNode1, 43).at(0), uint16_t{321}, kWaitMs);
+    QVERIFY(dialog_->isVisible());  // Enter never closes the window
+    const uint64_t passes = dialog_->ShownView().passes;
+    QTRY_VERIFY_WITH_TIMEOUT(dialog_->ShownView().passes >= passes + 2, kWaitMs);
+    QCOMPARE(lamp->Repaints(), repaints);  // the overheat bits did not change
+    line_.Write(kNode1, 58, {0x0010});     // overheat on the left drive
+    QTRY_COMPARE_WITH_TIMEOUT(lamp->Colour(), params::IndicatorColour::Red, kWaitMs);
+    QCOMPARE(lamp->Repaints(), repaints + 1);
+    line_.Write(kNode1, 58, {0});
+  }
+
+  void f2OpensTheAdvancedWindowWithItsNineTabs() {
+    QTest::keyClick(dialog_.get(), Qt::Key_F2);
+    QTRY_VERIFY_WITH_TIMEOUT(dialog_->AdvancedWindow() != nullptr, kWaitMs);
+    auto* tabs = dialog_->AdvancedWindow()->findChild<QTabWidget*>(QStringLiteral("CMRegTabCtrl"));
+    QVERIFY(tabs);
+    const QStringList expected = {"Vorausschau && Einstellung",
+                                  "Upgrade",
+                                  "Verbindungen",
+                                  "Netzwerk Einstellungen",
+                                  "Besondere Dienste",
+                                  "Funktion Pin 2",
+                                  "Flex Zone",
+                                  "Sensoren",
+                                  "Erweiterungen"};
+    QStringList titles;
+    for (int i = 0; i < tabs->count(); ++i) titles << tabs->tabText(i);
+    QCOMPARE(titles, expected);
+    QCOMPARE(dialog_->AdvancedWindow()->windowTitle(), QStringLiteral("Erweiterte Funktionen"));
+    dialog_->AdvancedWindow()->close();
+    QTRY_VERIFY_WITH_TIMEOUT(dialog_->AdvancedWindow() == nullptr, kWaitMs);
+    dialog_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(dialog_.get()));
+    QTest::keyClick(dialog_.get(), Qt::Key_U, Qt::ControlModifier | Qt::ShiftModifier);
+    QTRY_VERIFY_WITH_TIMEOUT(dialog_->AdvancedWindow() != nullptr, kWaitMs);
   }
 
   void readErrorStopsTheCycleAndRefreshStartsAgainWithAFullRead() {
