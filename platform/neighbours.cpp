@@ -14,6 +14,11 @@
 #include <cstring>
 #include <vector>
 
+
+// The C library's netlink walking macros compare signed and unsigned lengths.
+#if defined(__clang__)
+#pragma clang diagnostic ignored "-Wsign-compare"
+#endif
 namespace platform {
 namespace {
 
