@@ -187,3 +187,83 @@ TEST(RegisterClientLab, ResetModuleRestartsTheModule) {
 }
 
 }  // namespace
+
+namespace {
+
+test::RunResult Cli(const test::Lab& lab, std::vector<std::string> args) {
+  args.insert(args.begin(), test::BuiltProgram("apps/quillmar-cli"));
+  return lab.Exec("pc", args, 60000);
+}
+
+TEST(RegisterCliLab, ReadWriteSaveAndImage) {
+  QM_SKIP_WITHOUT_LAB();
+  test::Lab lab;
+  test::Linesim line(lab, LineFile());
+  const std::string net = "192.168.202.0";
+
+  // read: node 2 is 192.168.202.21.
+  line.Write(kFamily9Module, 40, {1500, 3600});
+  test::RunResult read = Cli(lab, {"--json", "read", "2", "40", "2", "--net", net});
+  ASSERT_EQ(read.exitCode, 0) << read.err;
+  const json values = json::parse(read.out);
+  EXPECT_EQ(values["ip"], "192.168.202.21");
+  EXPECT_EQ(values["first"], 40);
+  EXPECT_EQ(values["values"], json::array({1500, 3600}));
+  read = Cli(lab, {"read", "192.168.202.21", "40", "--net", net});
+  ASSERT_EQ(read.exitCode, 0) << read.err;
+  EXPECT_EQ(read.out, "40 = 1500 (0x05DC)\n");
+
+  // write: a single register by function 6, a run by function 16, both saved.
+  line.ResetCounters();
+  const test::RunResult write =
+      Cli(lab, {"write", "2", "43=700", "50=5", "51=0xFFFF", "--save", "--net", net});
+  ASSERT_EQ(write.exitCode, 0) << write.err;
+  EXPECT_EQ(line.Read(kFamily9Module, 43, 1, true).at(0), 700);
+  EXPECT_EQ(line.Read(kFamily9Module, 50, 2, true), (std::vector<uint16_t>{5, 0xFFFF}));
+  const auto counters = line.Counters(kFamily9Module);
+  EXPECT_EQ(counters.writeSingles, 1u);
+  EXPECT_EQ(counters.writeMultiples, 3u);  // two command blocks and the run 50..51
+  EXPECT_EQ(counters.saves, 2u);
+  EXPECT_EQ(counters.lastSaveFirst, 50);
+  EXPECT_EQ(counters.lastSaveCount, 2);
+
+  // Refused before anything is sent.
+  line.ResetCounters();
+  const test::RunResult tooBig = Cli(lab, {"write", "2", "43=65536", "--net", net});
+  EXPECT_EQ(tooBig.exitCode, 2);
+  EXPECT_NE(tooBig.err.find("does not fit a 16-bit register"), std::string::npos) << tooBig.err;
+  const test::RunResult badNode = Cli(lab, {"read", "237", "40", "--net", net});
+  EXPECT_EQ(badNode.exitCode, 2);
+  EXPECT_NE(badNode.err.find("Falsche Module Nummer. Nur Nummern von 1 bis 236 sind gültig."),
+            std::string::npos);
+  EXPECT_EQ(line.Counters(kFamily9Module).connections, 0u);
+
+  // A module that is not there: the reason is named, the exit status is not 0.
+  const test::RunResult missing = Cli(lab, {"read", "192.168.202.99", "40"});
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_NE(missing.err.find("Verbindung zu Modul IP 192.168.202.99 (IP: \"192.168.202.99\") "
+                             "nicht möglich."),
+            std::string::npos)
+      << missing.err;
+
+  // image of the reversed module: identity decoded, the refresh's registers listed.
+  const test::LinesimModule reversed = line.Module(kReversedModule);
+  const test::RunResult image = Cli(lab, {"--json", "image", reversed.address});
+  ASSERT_EQ(image.exitCode, 0) << image.err;
+  const json shown = json::parse(image.out);
+  EXPECT_EQ(shown["serial"], kReversedModule);
+  EXPECT_EQ(shown["mac"], reversed.mac);
+  EXPECT_EQ(shown["address"], reversed.address);
+  EXPECT_EQ(shown["family"], "0x03");
+  EXPECT_EQ(shown["firmware"], "4.10");
+  EXPECT_EQ(shown["type"], 3);
+  EXPECT_EQ(shown["mirrored"], true);
+  const json& registers = shown["registers"];
+  for (const char* reg : {"6", "17", "36", "40", "88", "90", "117", "170", "197", "254", "362"}) {
+    EXPECT_TRUE(registers.contains(reg)) << reg;
+  }
+  EXPECT_FALSE(registers.contains("279"));  // group 8 belongs to the rotating passes
+  EXPECT_EQ(registers["64"], line.Read(kReversedModule, 64).at(0));
+}
+
+}  // namespace
