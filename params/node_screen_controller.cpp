@@ -48,13 +48,14 @@ NodeScreenController::~NodeScreenController() {
 }
 
 void NodeScreenController::ReadDefaultNet() {
+  defaultNetRead_ = true;
   networkText_ = profile_.GetString(kProfileSection, kDefaultNetKey, kDefaultNet);
   ++view_.fieldsSerial;
   BuildView();
 }
 
 void NodeScreenController::Start(const std::string& startAddress) {
-  ReadDefaultNet();
+  if (!defaultNetRead_) ReadDefaultNet();
   if (!startAddress.empty()) {
     in_addr parsed{};
     if (inet_pton(AF_INET, startAddress.c_str(), &parsed) == 1) {

@@ -105,7 +105,7 @@ class NodeScreenController {
   ~NodeScreenController();
 
   // ---- start ----
-  // Reads "Default Net" into the network address and sets the base title. With a start
+  // Reads "Default Net" (unless ReadDefaultNet ran) into the network address. With a start
   // address the From node becomes its last byte − 19 and the screen changes to it.
   void Start(const std::string& startAddress = "");
   // Reads "Default Net" into the network address (no module traffic).
@@ -224,9 +224,10 @@ class NodeScreenController {
   ShowState show_;
   ModuleKind kind_{kDisconnectedFamily, 0, kDisconnectedVariant};
   ModuleKind previousKind_{kDisconnectedFamily, 0, kDisconnectedVariant};
-  std::string address_;          // the connected (or last tried) module's address
-  int connectedNode_ = 0;        // its node number
-  bool statusOverride_ = false;  // a range operation owns the status text
+  std::string address_;    // the connected (or last tried) module's address
+  int connectedNode_ = 0;  // its node number
+  bool statusOverride_ = false;
+  bool defaultNetRead_ = false;  // a range operation owns the status text
   NodeScreenView view_;
 };
 

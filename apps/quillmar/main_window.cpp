@@ -1,8 +1,10 @@
 #include "main_window.h"
 
-#include <QDialog>
-#include <QLabel>
-#include <QVBoxLayout>
+#include <QCoreApplication>
+#include <QStringList>
+
+#include "params/node_screen_controller.h"
+#include "params/ui/cmreg_dlg.h"
 
 #ifndef QM_VERSION
 #define QM_VERSION "0.1"
@@ -13,12 +15,10 @@ QString MainWindowTitle() {
 }
 
 std::unique_ptr<QWidget> CreateMainWindow(MainWindowContext& context) {
-  (void)context;
-  // Placeholder until the node screen is installed here: it must not touch the network.
-  auto window = std::make_unique<QDialog>();
-  window->setWindowTitle(MainWindowTitle());
-  auto* layout = new QVBoxLayout(window.get());
-  layout->addWidget(new QLabel(QStringLiteral("Quillmar"), window.get()));
-  window->resize(480, 320);
-  return window;
+  // The node screen; a module address given on the command line is shown at once.
+  const QStringList arguments = QCoreApplication::arguments();
+  const std::string startAddress =
+      arguments.size() > 1 ? arguments.at(1).trimmed().toStdString() : std::string();
+  return std::make_unique<params::CMRegDlg>(params::MakeSocketNodeLink(), context.prompt,
+                                            context.profile, startAddress);
 }

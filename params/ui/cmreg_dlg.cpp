@@ -22,6 +22,7 @@
 #include "comm/event_log.h"
 #include "params/ui/ctab_dlg.h"
 #include "params/ui/module_picture.h"
+#include "ui/qt_prompt.h"
 
 namespace params {
 namespace {
@@ -165,10 +166,9 @@ void CMRegDlg::ShutDown() {
   shutDown_ = true;
   if (busyCursor_) QApplication::restoreOverrideCursor();
   busyCursor_ = false;
-  if (worker_) {
-    worker_->Post([](NodeScreenController& screen) { screen.EnterDisconnected(); });
-    worker_->Stop();
-  }
+  // A worker waiting for a message box must not wait for this thread, which joins it now.
+  if (auto* qtPrompt = dynamic_cast<ui::QtPrompt*>(&prompt_)) qtPrompt->ReleaseWaiters();
+  if (worker_) worker_->Stop();  // the controller closes the connection when it goes
 }
 
 void CMRegDlg::BuildWindow() {
