@@ -186,6 +186,40 @@ TEST(RegisterClientLab, ResetModuleRestartsTheModule) {
   EXPECT_TRUE(BackAlive(line, kPlainModule, 30000));
 }
 
+TEST(RegisterClientLab, ConnectToAnAddressThatNeverAnswersGivesUpAfterFiveSeconds) {
+  QM_SKIP_WITHOUT_LAB();
+  test::Lab lab;
+  // A neighbour entry that nobody behind the veth owns: the SYNs leave and meet silence.
+  ASSERT_EQ(lab.Exec("pc", {"ip", "neigh", "add", "192.168.202.77", "lladdr", "02:00:00:00:00:77",
+                            "dev", lab.PcInterface(), "nud", "permanent"})
+                .exitCode,
+            0);
+  const auto report = lab.RunInNamespaceForText("pc", [&]() -> std::string {
+    CBlockingSocket client;
+    const uint32_t start = platform::GetTickCount();
+    json result;
+    try {
+      client._Connect("192.168.202.77", 502, false);
+      result["thrown"] = false;
+    } catch (const CBlockingSocketException& e) {
+      result["thrown"] = true;
+      result["text"] = e.Text();
+      result["number"] = e.Number();
+    }
+    result["elapsed"] = platform::TicksSince(start);
+    result["open"] = client.IsOpen();
+    return result.dump();
+  });
+  ASSERT_TRUE(report.has_value());
+  const json result = json::parse(*report);
+  EXPECT_EQ(result["thrown"], true);
+  EXPECT_EQ(result["text"], "Connect");
+  EXPECT_EQ(result["number"], 10060);
+  EXPECT_GE(result["elapsed"].get<uint32_t>(), 4900u);
+  EXPECT_LT(result["elapsed"].get<uint32_t>(), 15000u);  // not the kernel's two minutes
+  EXPECT_EQ(result["open"], false);
+}
+
 }  // namespace
 
 namespace {
