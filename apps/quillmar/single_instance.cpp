@@ -9,6 +9,7 @@
 namespace {
 constexpr int kConnectMs = 1000;
 constexpr int kAnswerMs = 5000;
+constexpr int kCloseWaitMs = 10000;
 }  // namespace
 
 SingleInstance::SingleInstance(QString socketPath, QObject* parent)
@@ -37,8 +38,14 @@ SingleInstance::Outcome SingleInstance::Claim(bool hasCommandLine) {
   while (!other.canReadLine() && other.state() == QLocalSocket::ConnectedState) {
     if (!other.waitForReadyRead(kAnswerMs)) break;
   }
-  other.disconnectFromServer();
-  if (!hasCommandLine) return Outcome::OtherRaised;
+  if (!hasCommandLine) {
+    other.disconnectFromServer();
+    return Outcome::OtherRaised;
+  }
+  // The connection ends when the closing copy has ended (its exit banner written), so that
+  // the two runs do not overlap in the event log; a copy that hangs is not waited for long.
+  if (other.state() == QLocalSocket::ConnectedState) other.waitForDisconnected(kCloseWaitMs);
+  other.abort();
   Listen();
   return Outcome::OtherClosing;
 }
@@ -68,6 +75,8 @@ void SingleInstance::OnNewConnection() {
           peer->write("closing\n");
           peer->flush();
           peer->waitForBytesWritten(kAnswerMs);
+          // The connection stays open until this process ends.
+          disconnect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
           emit closeRequested();
         }
       }

@@ -2,7 +2,7 @@
 // One running copy per user. The first copy listens on a per-user local socket; a later copy
 // connects to it and either asks it to bring its window to the front (no command line: the
 // later copy then ends) or to close (a command line: the later copy goes on starting and
-// takes over the socket once the first copy has let it go).
+// takes over the socket once the first copy has ended).
 #include <QLocalServer>
 #include <QObject>
 #include <QString>
