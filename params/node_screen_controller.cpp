@@ -10,6 +10,7 @@
 #include "params/drive_catalogue.h"
 #include "params/edit_rules.h"
 #include "params/mirror_map.h"
+#include "params/register_map.h"
 
 namespace params {
 namespace {
@@ -38,7 +39,11 @@ size_t SideIndex(Side side) {
 
 NodeScreenController::NodeScreenController(std::unique_ptr<NodeLink> link, base::Prompt& prompt,
                                            platform::ProfileStore& profile)
-    : link_(std::move(link)), prompt_(prompt), profile_(profile) {
+    : link_(std::move(link)),
+      prompt_(prompt),
+      profile_(profile),
+      access_(std::make_unique<ScreenAccess>(*this)),
+      map_(std::make_unique<RegisterMap>(*access_)) {
   baseTitle_ = BaseWindowTitle(kProgramName, kDialogTitle);
   EnterDisconnected();
 }
@@ -125,8 +130,8 @@ void NodeScreenController::EnterDisconnected() {
   StopTimer();
   if (connected_) link_->Disconnect();
   connected_ = false;
-  image_.Set(507, 0);
-  image_.Set(508, 0);
+  map_->image().Set(507, 0);
+  map_->image().Set(508, 0);
   // The empty screen shows the drive-family layout.
   kind_.family = kDisconnectedFamily;
   kind_.variant = kDisconnectedVariant;
@@ -216,50 +221,78 @@ void NodeScreenController::OnTimer() {
   if (RefreshPass()) StartTimer();
 }
 
+// ---- register traffic ------------------------------------------------------------------
+
+// The register map's way to the module: every read it makes is a block read of the screen,
+// so each is preceded by the screen's ping rule.
+class NodeScreenController::ScreenAccess : public RegisterAccess {
+ public:
+  explicit ScreenAccess(NodeScreenController& screen) : screen_(screen) {}
+  bool ReadRegisters(uint16_t first, uint16_t count, uint16_t* values) override {
+    screen_.BeforeBlockRead();
+    screen_.link_->ReadRegisters(first, count, values);
+    return true;
+  }
+  bool WriteRegister(uint16_t reg, uint16_t value) override {
+    return screen_.link_->WriteRegister(reg, value) != 0;
+  }
+  bool WriteRegisters(uint16_t first, uint16_t count, const uint16_t* values) override {
+    return screen_.link_->WriteRegisters(first, count, values) != 0;
+  }
+  bool SaveToFlash(uint16_t reg, uint16_t value) override {
+    return screen_.link_->SaveToFlash(reg, value) != 0;
+  }
+  bool SaveToFlashGroup(uint16_t first, uint16_t count) override {
+    return screen_.link_->SaveToFlashGroup(first, count) != 0;
+  }
+  void Pause(uint32_t ms) override { screen_.link_->Sleep(ms); }
+
+ private:
+  NodeScreenController& screen_;
+};
+
 int NodeScreenController::MappedRegister(int reg) const {
-  if (reg < 0) return reg;
-  return MirrorMap::ReversedVariant(image_.Get(6))
-             ? static_cast<int>(MirrorMap::Map(static_cast<uint32_t>(reg)))
-             : reg;
+  if (reg < 0 || reg > 0xFFFF) return reg;
+  return map_->ToModule(static_cast<uint16_t>(reg));
 }
 
-void NodeScreenController::ReadBlock(int first, int count) {
+void NodeScreenController::BeforeBlockRead() {
+  const std::string node = base::Format("%d", connectedNode_);
   if (!connected_) {
-    throw CBlockingSocketException(
-        ReadPingFailureText(base::Format("%d", connectedNode_), address_), kPlainMessage);
+    throw CBlockingSocketException(ReadPingFailureText(node, address_), kPlainMessage);
   }
   if (!PingModule()) {
-    const std::string text = ReadPingFailureText(base::Format("%d", connectedNode_), address_);
+    const std::string text = ReadPingFailureText(node, address_);
     EnterDisconnected();
     throw CBlockingSocketException(text, kPlainMessage);
   }
-  const bool unmapped =
-      MirrorMap::BlockReadUnmapped(static_cast<uint32_t>(first), static_cast<uint32_t>(count));
-  const int sent = unmapped ? first : MappedRegister(first);
-  std::vector<uint16_t> values(static_cast<size_t>(count));
-  link_->ReadRegisters(static_cast<uint16_t>(sent), static_cast<uint16_t>(count), values.data());
-  image_.StoreBlock(static_cast<uint32_t>(sent), values.data(), count);
+}
+
+void NodeScreenController::ReadBlock(int first, int count) {
+  if (!map_->ReadBlock(static_cast<uint16_t>(first), static_cast<uint16_t>(count))) {
+    throw CBlockingSocketException(base::Format("Read Reg [%d]", first), kPlainMessage);
+  }
 }
 
 uint16_t NodeScreenController::ReadOne(int reg) {
   const int sent = MappedRegister(reg);
   uint16_t value = 0;
   link_->ReadRegisters(static_cast<uint16_t>(sent), 1, &value);
-  image_.StoreBlock(static_cast<uint32_t>(sent), &value, 1);
+  map_->image().StoreBlock(static_cast<uint32_t>(sent), &value, 1);
   return value;
 }
 
 int NodeScreenController::WriteOne(int reg, uint16_t value) {
   const int sent = MappedRegister(reg);
   const int result = link_->WriteRegister(static_cast<uint16_t>(sent), value);
-  image_.StoreBlock(static_cast<uint32_t>(sent), &value, 1);
+  map_->image().StoreBlock(static_cast<uint32_t>(sent), &value, 1);
   return result;
 }
 
 int NodeScreenController::SaveOne(int reg, uint16_t value) {
   const int sent = MappedRegister(reg);
   const int result = link_->SaveToFlash(static_cast<uint16_t>(sent), value);
-  image_.StoreBlock(static_cast<uint32_t>(sent), &value, 1);
+  map_->image().StoreBlock(static_cast<uint32_t>(sent), &value, 1);
   return result;
 }
 
@@ -268,110 +301,19 @@ int NodeScreenController::SaveGroup(int first, int count) {
                                  static_cast<uint16_t>(count));
 }
 
-void NodeScreenController::ExtendedRead(Side side) {
-  const auto countFailure = [this] {
-    if (extendedFailures_ < 10) ++extendedFailures_;
-  };
-  try {
-    ReadBlock(362, 24);
-  } catch (const CBlockingSocketException&) {
-    countFailure();
-  }
-  const ImageView image = Lookup();
-  const uint16_t firmware = image[25];
-  const uint8_t family = image.Family();
-  if (connected_ && extendedFailures_ < 7 && firmware >= 1025 && firmware != 33685 &&
-      firmware != 33686 && firmware != 33687) {
-    link_->Sleep(kGroupPauseMs);
-    try {
-      if (family != kFamilyDriveController) ReadBlock(490, 20);
-      if (family == kFamily09) {
-        ReadBlock(507, 5);
-        ReadBlock(side == Side::A ? 10002 : 10102, 1);
-      } else {
-        image_.Set(507, 0);
-        image_.Set(508, 0);
-      }
-    } catch (const CBlockingSocketException&) {
-      countFailure();
-    }
-  }
-  if (family == kFamilyDriveController) {
-    image_.Set(490, 0);
-    image_.Set(492, 0);
-  }
+int NodeScreenController::ExtendedReadFailures() const {
+  return map_->extendedFailures();
 }
 
-std::string NodeScreenController::ReadGroup(int group, bool fullRead) {
-  const auto failed = [&](const std::string& text, const CBlockingSocketException& error) {
-    LogError("%s", text.c_str());
-    LogError("%s", error.GetErrorMessage().c_str());
-    return text;
-  };
-  const std::string groupText = (fullRead || group < 5)
-                                    ? base::Format("Read Reg Group %d Error", group)
-                                    : base::Format("Read Reg Group %d", group);
-  try {
-    switch (group) {
-      case 5:
-        ReadBlock(17, 20);
-        break;
-      case 1:
-        ReadBlock(40, 25);
-        ExtendedRead(Side::A);
-        break;
-      case 2:
-        ReadBlock(64, 25);
-        ExtendedRead(Side::B);
-        link_->Sleep(kGroupPauseMs);
-        try {
-          ReadBlock(254, 1);
-        } catch (const CBlockingSocketException& error) {
-          return failed("Read Reg [254]", error);
-        }
-        break;
-      case 3:
-      case 4: {
-        const int first = group == 3 ? 90 : 170;
-        ReadBlock(first, 28);
-        const uint16_t type = image_.Get(18);
-        if (type == 2 || type == 5) image_.Set(first, 0);
-        break;
-      }
-      case 8:
-        ReadBlock(279, 16);
-        break;
-      default:
-        break;
-    }
-  } catch (const CBlockingSocketException& error) {
-    return failed(groupText, error);
-  }
-  return std::string();
-}
+// ---- the refresh cycle's reads --------------------------------------------------------
 
 bool NodeScreenController::FullReadPass() {
-  for (int group : {5, 1, 2, 3, 4}) {
-    view_.errorText = ReadGroup(group, true);
-    if (!view_.errorText.empty()) return false;
-  }
-  try {
-    ReadBlock(6, 7);
-  } catch (const CBlockingSocketException& error) {
-    view_.errorText = "Read Reg [6] - [12]";
-    LogError("%s", view_.errorText.c_str());
+  const RegisterMap::ReadOutcome outcome = map_->FullRead();
+  if (!outcome.ok) {
+    view_.errorText = outcome.error;
     return false;
   }
   const ImageView image = Lookup();
-  if (image.Family() == kFamilyDriveController) {
-    try {
-      ReadBlock(254, 1);
-    } catch (const CBlockingSocketException&) {
-      view_.errorText = "Read Reg [254]";
-      LogError("%s", view_.errorText.c_str());
-      return false;
-    }
-  }
   if (image.ModuleType() == kTypePlcIo || image.Family() == kFamilyDriveController) {
     plcProgramName_ = link_->ReadPlcProgramName(address_);
   } else {
@@ -389,16 +331,13 @@ bool NodeScreenController::FullReadPass() {
 
 bool NodeScreenController::RotatingPass() {
   const int group = rotatingGroup_;
-  view_.errorText = ReadGroup(group, false);
-  if (!view_.errorText.empty()) return false;
+  const RegisterMap::ReadOutcome outcome = map_->RotatingRead(group);
+  if (!outcome.ok) {
+    view_.errorText = outcome.error;
+    return false;
+  }
   rotatingGroup_ = group >= 4 ? 1 : group + 1;
   if (group == 3 && Lookup().Family() == kFamilyDriveController) rotatingGroup_ = 1;
-  view_.errorText = ReadGroup(5, false);
-  if (!view_.errorText.empty()) return false;
-  link_->Sleep(kGroupPauseMs);
-  view_.errorText = ReadGroup(8, false);
-  if (!view_.errorText.empty()) return false;
-  link_->Sleep(kGroupPauseMs);
   return true;
 }
 
@@ -620,7 +559,7 @@ void NodeScreenController::BuildView() {
   v.show = show_;
 
   // While disconnected the rules see the drive-family layout and show no texts.
-  std::array<uint16_t, kImageWords> words = image_.Words();
+  std::array<uint16_t, kImageWords> words = map_->image().Words();
   if (!connected_) {
     words[17] = static_cast<uint16_t>(kind_.family << 8);
     words[6] = kind_.variant;

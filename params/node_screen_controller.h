@@ -17,6 +17,7 @@
 #include "params/display_items.h"
 #include "params/module_picture_state.h"
 #include "params/register_image.h"
+#include "params/register_map.h"
 #include "params/register_plan.h"
 #include "platform/profile.h"
 
@@ -177,24 +178,23 @@ class NodeScreenController {
   // Runs a plan's steps (register numbers before the mirror map); false when a step failed.
   bool RunPlan(const RegisterPlan& plan);
 
-  const RegisterImage& Image() const { return image_; }
-  RegisterImage& MutableImage() { return image_; }
+  const RegisterImage& Image() const { return map_->image(); }
+  RegisterImage& MutableImage() { return map_->image(); }
+  RegisterMap& Map() { return *map_; }
   // The image as the display rules see it (mirror map applied to lookups).
-  ImageView Lookup() const { return ImageView(ImageSpan(image_.Words())); }
+  ImageView Lookup() const { return ImageView(ImageSpan(map_->image().Words())); }
   NodeLink& Link() { return *link_; }
   base::Prompt& prompt() { return prompt_; }
-  int ExtendedReadFailures() const { return extendedFailures_; }
+  int ExtendedReadFailures() const;
 
   // Rebuilds the view from the image and publishes it to the progress listener.
   void Publish();
 
  private:
   int MappedRegister(int reg) const;
-  void StoreRead(int sent, int count, const uint16_t* values);
+  // The ping rule in front of every block read: throws when disconnected or unanswered.
+  void BeforeBlockRead();
   bool PingModule();
-  // Reads one group with its after-steps; "" or the failure text (logged).
-  std::string ReadGroup(int group, bool fullRead);
-  void ExtendedRead(Side side);
   bool FullReadPass();
   bool RotatingPass();
   void BuildView();
@@ -207,7 +207,9 @@ class NodeScreenController {
   platform::ProfileStore& profile_;
   std::function<void()> progress_;
 
-  RegisterImage image_;
+  class ScreenAccess;
+  std::unique_ptr<ScreenAccess> access_;
+  std::unique_ptr<RegisterMap> map_;  // the register image, mirror map and refresh reads
   std::string networkText_ = kDefaultNet;
   std::string fromText_;
   std::string toText_;
@@ -215,7 +217,6 @@ class NodeScreenController {
   bool connected_ = false;
   bool fullRead_ = true;
   int rotatingGroup_ = 1;
-  int extendedFailures_ = 0;
   bool timerRunning_ = false;
   uint64_t timerGeneration_ = 0;
   std::string baseTitle_;
