@@ -905,8 +905,13 @@ ScreenRangeOperations::Job ScreenRangeOperations::Wrap(Operation operation) {
     ControllerRangeScreen screen(controller, hooks_);
     StatusTextProgress progress(controller);
     RangeContext context{screen, controller.prompt(), progress};
+    {
+      std::lock_guard<std::mutex> lock(outcomeMutex_);
+      running_ = &progress;
+    }
     RangeOutcome outcome = operation(context);
     std::lock_guard<std::mutex> lock(outcomeMutex_);
+    running_ = nullptr;
     lastOutcome_ = std::move(outcome);
   };
 }
@@ -941,6 +946,11 @@ ScreenRangeOperations::Job ScreenRangeOperations::DebuggingJob(NodeRange range) 
   return Wrap([this, range = std::move(range)](RangeContext& context) {
     return Debugging(context, range, flags_);
   });
+}
+
+void ScreenRangeOperations::CancelRunning() {
+  std::lock_guard<std::mutex> lock(outcomeMutex_);
+  if (running_ != nullptr) running_->Cancel().Cancel();
 }
 
 RangeOutcome ScreenRangeOperations::LastOutcome() const {

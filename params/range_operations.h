@@ -281,6 +281,10 @@ class ScreenRangeOperations {
   Job FormatFlashJob(NodeRange range);
   Job DebuggingJob(NodeRange range);
 
+  // Ends the running job after the node it is working on (any thread, e.g. the wait
+  // indication's Cancel button).
+  void CancelRunning();
+
   // The per-node debug flags (read them from any thread to show them).
   const DebugFlags& Flags() const { return flags_; }
   // What the last job did (read after the job, e.g. by tests).
@@ -294,6 +298,7 @@ class ScreenRangeOperations {
   DebugFlags flags_;
   mutable std::mutex outcomeMutex_;
   RangeOutcome lastOutcome_;
+  base::Progress* running_ = nullptr;  // guarded by outcomeMutex_
 };
 
 }  // namespace params

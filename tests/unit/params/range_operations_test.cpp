@@ -56,8 +56,12 @@ std::vector<std::string> FirstVisit(const std::vector<std::string>& ops) {
 
 class RecordingProgress : public base::Progress {
  public:
-  void SetText(const std::string& text) override { texts.push_back(text); }
+  void SetText(const std::string& text) override {
+    texts.push_back(text);
+    if (!cancelAt.empty() && text == cancelAt) Cancel().Cancel();  // while this node runs
+  }
   std::vector<std::string> texts;
+  std::string cancelAt;
 };
 
 struct SavedPair {
@@ -165,6 +169,18 @@ TEST_F(RangeOperationsTest, SetAllOfASpeedAsksWritesEveryReachableNodeAndShowsFr
   EXPECT_EQ(line_.ops.back().rfind(Address(1), 0), 0u) << line_.ops.back();
   EXPECT_TRUE(controller_->Connected());
   EXPECT_TRUE(controller_->TimerRunning());
+}
+
+TEST_F(RangeOperationsTest, ACancelEndsTheLoopAfterTheNodeUnderWay) {
+  for (int node = 1; node <= 3; ++node) AddNode(node);
+  Show(1);
+  progress_.cancelAt = "Node: 2";
+  const RangeOutcome outcome = SetAllField("1", "3", Field(item::kSpeed, Side::A, "0.5"));
+  EXPECT_TRUE(outcome.cancelled);
+  EXPECT_EQ(outcome.done, (std::vector<int>{1, 2}));
+  EXPECT_EQ(Reg(2, 40), 500);
+  EXPECT_TRUE(line_.OpsOf(Address(3)).empty());
+  EXPECT_TRUE(controller_->Connected());  // the From node is shown again
 }
 
 TEST_F(RangeOperationsTest, SetAllRefusesABadRangeAndAnswerNoDoesNothing) {
