@@ -358,4 +358,45 @@ TEST_F(DiscoverTest, DevicesThatCannotBeOpenedOrHaveNoAdapterInfoAreSkipped) {
       1u);
 }
 
+// The caller's copy reads the record as 28 bytes, or as 16 when the revision bytes are unset
+// (0x0000 or 0xFFFF): then revision and flags byte count as absent.
+TEST(CopyNodeForList, RevisionBytesDecideHowMuchOfTheRecordIsRead) {
+  struct Case {
+    uint8_t major, minor;
+    uint16_t revision;
+    uint8_t capability;
+  };
+  const Case cases[] = {
+      {0x04, 0x02, 0x0402, 0x30}, {0xFF, 0xFF, 0, 0}, {0x00, 0x00, 0, 0}, {0x04, 0x00, 0x0400, 0}};
+  for (const auto& c : cases) {
+    FakeModule m = Module(42, "10.0.0.42", 1);
+    m.revisionMajor = c.major;
+    m.revisionMinor = c.minor;
+    m.capability = 0x30;
+    const auto bytes = m.Record();
+    const auto record = discovery::ParseNodeRecord(bytes.data(), bytes.size());
+    const NodePtr node = discovery::NodeFromRecord(*record, m.mac);
+    node->packetFlags = 0x10;
+    node->stale = 1;
+    const NodePtr copy = discovery::CopyNodeForList(*node);
+    EXPECT_NE(copy.get(), node.get());
+    EXPECT_EQ(copy->serialNumber, 42u);
+    EXPECT_EQ(copy->ipText, "10.0.0.42");
+    EXPECT_EQ(copy->maskText, "255.255.255.0");
+    EXPECT_EQ(copy->gatewayText, "192.168.202.1");
+    EXPECT_EQ(copy->mac, m.mac);
+    EXPECT_EQ(copy->packetFlags, 0x10);
+    EXPECT_EQ(copy->stale, 1u);
+    EXPECT_EQ(copy->revision, c.revision) << int(c.major) << "." << int(c.minor);
+    EXPECT_EQ(copy->record[17], c.capability) << int(c.major) << "." << int(c.minor);
+  }
+}
+
+TEST_F(DiscoverTest, TheCallersListIsEmptiedFirst) {
+  net_.AddAdapter("eth-a", kPcMacA, "192.168.202.10");
+  NodeList list = {std::make_shared<CNode_Data>(), std::make_shared<CNode_Data>()};
+  ASSERT_EQ(app_.Discover(true, &list), 1);
+  EXPECT_TRUE(list.empty());
+}
+
 }  // namespace
