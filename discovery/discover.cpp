@@ -120,13 +120,19 @@ platform::CaptureHandle* EnsureOpen(CMRegApp& app, CaptureHandlePtr& handle,
 }
 
 // Sends `frame` repeat times with the given pauses between the sends (none after the last).
-void SendRepeated(platform::CaptureHandle& handle, const std::vector<uint8_t>& frame, int repeat,
+// A failed send ends the loop: false, with the error in the log.
+bool SendRepeated(platform::CaptureHandle& handle, const std::vector<uint8_t>& frame, int repeat,
                   const uint32_t* pauses, size_t pauseCount) {
   for (int i = 0; i < repeat; ++i) {
-    handle.Send(frame.data(), frame.size());
-    if (i + 1 < repeat && pauses != nullptr)
+    if (!handle.Send(frame.data(), frame.size())) {
+      LogError("pcap_sendpacket was FAILED: %s", handle.LastError().c_str());
+      return false;
+    }
+    if (i + 1 < repeat && pauses != nullptr) {
       Environment().Sleep(PauseFromTable(pauses, pauseCount, i));
+    }
   }
+  return true;
 }
 
 constexpr uint32_t kNodePauses[] = {5, 30, 10};
@@ -477,8 +483,7 @@ platform::CaptureHandle* _send_UDP_to_Node(CMRegApp& app, CaptureHandlePtr& hand
   if (open == nullptr) return nullptr;
   const auto frame =
       BuildUdpFrame(AddressToNode(target->info, node, kNodeCommandPort, dstPort), payload, length);
-  SendRepeated(*open, frame, repeat, kNodePauses, std::size(kNodePauses));
-  return open;
+  return SendRepeated(*open, frame, repeat, kNodePauses, std::size(kNodePauses)) ? open : nullptr;
 }
 
 platform::CaptureHandle* _send_UDP_to_NodeIP(CMRegApp& app, CaptureHandlePtr& handle,
@@ -493,15 +498,16 @@ platform::CaptureHandle* _send_UDP_to_NodeIP(CMRegApp& app, CaptureHandlePtr& ha
   if (open == nullptr) return nullptr;
   std::optional<CNode_Data> node = KnownNodeByIp(app.SelectedAdapter(), ipText);
   if (!node) {
-    uint32_t address = kBroadcastIpv4;
-    if (!ParseAddress(ipText, &address)) address = kBroadcastIpv4;
+    // An address that is not one goes nowhere rather than to every module.
+    uint32_t address = 0;
+    if (!ParseAddress(ipText, &address)) return nullptr;
     node.emplace();
     node->ipAddress = address;
   }
   const auto frame = BuildUdpFrame(AddressToNode(target->info, &*node, kNodeCommandPort, dstPort),
                                    payload, length);
-  SendRepeated(*open, frame, repeat, kNodeIpPauses, std::size(kNodeIpPauses));
-  return open;
+  return SendRepeated(*open, frame, repeat, kNodeIpPauses, std::size(kNodeIpPauses)) ? open
+                                                                                     : nullptr;
 }
 
 int SendOnAllAdapters(CMRegApp& app, const std::string& ipText, const uint8_t* payload,
@@ -520,7 +526,7 @@ int SendOnAllAdapters(CMRegApp& app, const std::string& ipText, const uint8_t* p
     CaptureHandlePtr handle =
         app.captureDriver().Open(device.name, kCaptureSnapLength, true, nullptr);
     if (!handle) continue;
-    SendRepeated(*handle, frame, repeat, kCommandPauses, std::size(kCommandPauses));
+    if (!SendRepeated(*handle, frame, repeat, kCommandPauses, std::size(kCommandPauses))) continue;
     if (repeat > 1) Environment().Sleep(30);
     ++sentOn;
   }
@@ -536,9 +542,8 @@ bool SendBroadcastCommand(CMRegApp& app, const uint8_t* payload, size_t length, 
   if (EnsureOpen(app, handle, target->device, nullptr) == nullptr) return false;
   const auto frame = BuildUdpFrame(
       AddressToNode(target->info, nullptr, kBroadcastCommandPort, dstPort), payload, length);
-  SendRepeated(*handle, frame, repeat, noPause ? nullptr : kCommandPauses,
-               std::size(kCommandPauses));
-  return true;
+  return SendRepeated(*handle, frame, repeat, noPause ? nullptr : kCommandPauses,
+                      std::size(kCommandPauses));
 }
 
 platform::CaptureHandle* SendRawFrame(CMRegApp& app, CaptureHandlePtr& handle, uint8_t* frame,
@@ -550,8 +555,8 @@ platform::CaptureHandle* SendRawFrame(CMRegApp& app, CaptureHandlePtr& handle, u
   if (open == nullptr) return nullptr;
   std::memcpy(frame + 6, target->info.mac.data(), 6);
   const std::vector<uint8_t> bytes(frame, frame + length);
-  SendRepeated(*open, bytes, repeat, kCommandPauses, std::size(kCommandPauses));
-  return open;
+  return SendRepeated(*open, bytes, repeat, kCommandPauses, std::size(kCommandPauses)) ? open
+                                                                                       : nullptr;
 }
 
 bool SendRawFrame(CMRegApp& app, uint8_t* frame, size_t length, int repeat) {

@@ -50,7 +50,9 @@ platform::CaptureHandle* _send_UDP_to_Node(CMRegApp& app, CaptureHandlePtr& hand
                                            const CNode_Data* node, const uint8_t* payload,
                                            size_t length, uint16_t dstPort, int repeat);
 // The same for a node given by its address text (known node: its MAC; else the broadcast MAC
-// to that address); pauses 5 and 30 ms.
+// to that address); pauses 5 and 30 ms. A text that is no address sends nothing (null).
+// For every send helper: a failed send ends the repeats, is logged, and the result is null /
+// false (the handle stays with the caller).
 platform::CaptureHandle* _send_UDP_to_NodeIP(CMRegApp& app, CaptureHandlePtr& handle,
                                              const std::string& ipText, const uint8_t* payload,
                                              size_t length, uint16_t dstPort, int repeat);

@@ -263,4 +263,23 @@ TEST_F(SendReceiveTest, ReceiverActsOnEveryAnswerCode) {
   EXPECT_EQ(discovery::ReceiveNodeAnswers(app_, nullptr, 100, &list), 0);
 }
 
+TEST_F(SendReceiveTest, NoAddressOrAFailedSendSendsNoMore) {
+  SelectWithNode();
+  const auto payload = discovery::MakePacketHeader(0x70, 0, 0, 5);
+  discovery::CaptureHandlePtr handle;
+  EXPECT_EQ(
+      discovery::_send_UDP_to_NodeIP(app_, handle, "not an address", payload.data(), 8, 55555, 3),
+      nullptr);
+  EXPECT_TRUE(net_.Sent().empty());
+
+  net_.FailSends("eth-a");
+  handle.reset();
+  EXPECT_EQ(discovery::_send_UDP_to_Node(app_, handle, nullptr, payload.data(), 8, 55555, 3),
+            nullptr);
+  EXPECT_TRUE(handle);                 // opened: the caller still owns and closes it
+  EXPECT_TRUE(net_.Sleeps().empty());  // no pauses after the first failure
+  EXPECT_FALSE(discovery::SendBroadcastCommand(app_, payload.data(), 8, 55555, 3, false));
+  EXPECT_EQ(log_.CountContaining("pcap_sendpacket was FAILED"), 2u);
+}
+
 }  // namespace
