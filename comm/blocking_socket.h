@@ -44,6 +44,7 @@ class CBlockingSocket {
   static constexpr uint16_t kModbusPort = 502;
   static constexpr size_t kAnswerBufferSize = 2048;
   static constexpr int kMaxWriteRegisters = 127;  // one byte carries the quantity of a write
+  static constexpr int kMaxReadRegisters = (kAnswerBufferSize - 9) / 2;  // 1019 fit one answer
   static constexpr uint32_t kRetryPauseMs = 70;
   static constexpr uint32_t kFlashPollPauseMs = 30;
   static constexpr uint32_t kFlashPollLimitMs = 3000;

@@ -208,6 +208,13 @@ int CBlockingSocket::Exchange(const uint8_t* request, size_t requestLength, uint
 }
 
 int CBlockingSocket::ReadMultiplyRegisters(uint16_t first, uint16_t count, uint16_t* out) {
+  if (count > kMaxReadRegisters) {
+    // The answer could never fit the answer buffer: refused before anything is sent.
+    throw CBlockingSocketException(
+        base::Format("ReadMultiplyRegisters(%d, %d): at most %d registers fit one answer", first,
+                     count, static_cast<int>(kMaxReadRegisters)),
+        16);
+  }
   uint8_t request[comm::modbus::kSingleRequestSize];
   // Register 1 alone is asked for together with register 2.
   const uint16_t quantity = (first == 1 && count == 1) ? 2 : count;

@@ -31,7 +31,7 @@ namespace registercli {
 
 using nlohmann::json;
 
-constexpr uint16_t kMaxReadCount = (CBlockingSocket::kAnswerBufferSize - 9) / 2;
+constexpr uint16_t kMaxReadCount = CBlockingSocket::kMaxReadRegisters;
 
 struct Target {
   std::string address;  // dotted IPv4

@@ -123,12 +123,16 @@ TEST_F(RegisterClientTest, WriteOfSeveralRegistersIsFunctionSixteen) {
   EXPECT_EQ(Be16(request, 17), 1);
 }
 
-TEST_F(RegisterClientTest, WritesOfMoreThan127RegistersAreRefusedWithoutTraffic) {
+TEST_F(RegisterClientTest, OversizedWritesAndReadsAreRefusedWithoutTraffic) {
   std::vector<uint16_t> values(128, 0);
   EXPECT_THROW(client.WriteMultiplyRegisters(1, 128, values.data(), nullptr),
                CBlockingSocketException);
   EXPECT_EQ(client.WriteMultipleRegisters(1, 128, values.data()), 0);
+  std::vector<uint16_t> words(1020, 0);
+  EXPECT_THROW(client.ReadMultiplyRegisters(1, 1020, words.data()), CBlockingSocketException);
   EXPECT_EQ(server.RequestCount(), 0u);
+  // 1019 registers still fit one answer.
+  EXPECT_EQ(client.ReadMultiplyRegisters(1, 1019, words.data()), 1);
 }
 
 TEST_F(RegisterClientTest, TransactionIdentifiersFollowTheProcessWideCounter) {
