@@ -95,6 +95,7 @@ int MeasureStalls(int argc, char** argv, int node, int seconds) {
   }
   for (int i = 0; i < 100; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
   const uint64_t passesBefore = dialog.ShownView().passes;
+  const params::CMRegDlg::PaintStats paintBefore = dialog.Painting();
 
   // The probe: a 1 ms timer; how much later than due each tick runs is a stall of the GUI
   // thread.
@@ -140,6 +141,13 @@ int MeasureStalls(int argc, char** argv, int node, int seconds) {
               static_cast<unsigned long long>(passes), edits);
   std::printf("  longest stall %.2f ms (target < 16 ms), 99th percentile %.2f ms\n",
               static_cast<double>(longest) / 1e6, p99);
+  const params::CMRegDlg::PaintStats& paint = dialog.Painting();
+  const uint64_t paints = paint.paints - paintBefore.paints;
+  std::printf(
+      "  painting a view: %llu views, mean %.3f ms, longest %.3f ms (whole run)\n",
+      static_cast<unsigned long long>(paints),
+      paints ? static_cast<double>(paint.totalNs - paintBefore.totalNs) / 1e6 / paints : 0.0,
+      static_cast<double>(paint.longestNs) / 1e6);
   std::printf("  connected at the end: %s\n", dialog.ShownView().connected ? "yes" : "no");
   return dialog.ShownView().connected ? 0 : 1;
 }

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -712,10 +713,58 @@ void CMRegDlg::ShowLatestView() {
     view = std::move(latest_);
     paintQueued_ = false;
   }
-  if (view && !shutDown_) Paint(*view);
+  if (view && !shutDown_) {
+    QElapsedTimer timer;
+    timer.start();
+    Paint(*view);
+    const int64_t ns = timer.nsecsElapsed();
+    ++paintStats_.paints;
+    paintStats_.totalNs += ns;
+    paintStats_.longestNs = std::max(paintStats_.longestNs, ns);
+  }
 }
 
+namespace {
+
+bool SameItemView(const ItemView& a, const ItemView& b) {
+  return a.text == b.text && a.listIndex == b.listIndex && a.checked == b.checked &&
+         a.masked == b.masked && a.colour == b.colour && a.enabled == b.enabled;
+}
+
+bool SameItemScreen(const ItemScreen& a, const ItemScreen& b) {
+  for (size_t s = 0; s < 2; ++s) {
+    if (a.label[s] != b.label[s] || a.shown[s] != b.shown[s] || !SameItemView(a.view[s], b.view[s]))
+      return false;
+  }
+  return true;
+}
+
+bool SameLists(const NodeScreenView& a, const NodeScreenView& b) {
+  for (size_t s = 0; s < 2; ++s) {
+    if (a.directionEntries[s] != b.directionEntries[s]) return false;
+    if (a.driveEntries[s].size() != b.driveEntries[s].size()) return false;
+    for (size_t i = 0; i < a.driveEntries[s].size(); ++i) {
+      if (a.driveEntries[s][i].catalogueIndex != b.driveEntries[s][i].catalogueIndex) return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 void CMRegDlg::Paint(const NodeScreenView& view) {
+  // Items whose view did not change are left alone, so that a steady module costs the GUI
+  // thread almost nothing; edit fields are always refreshed (a value typed but not applied
+  // goes back to the module's value).
+  const bool everything = !painted_ || view.connected != shown_.connected ||
+                          view.layout.code != shown_.layout.code || !SameLists(view, shown_);
+  std::array<bool, kDisplayItemCount> changed{};
+  for (const DisplayItem& item : kDisplayItems) {
+    const size_t i = static_cast<size_t>(item.id);
+    changed[i] = everything || item.control == ControlKind::Edit ||
+                 !SameItemScreen(view.items[i], shown_.items[i]);
+  }
+  painted_ = true;
   shown_ = view;
   if (windowTitle() != Q(view.title)) setWindowTitle(Q(view.title));
   if (view.fieldsSerial != fieldsSerialShown_) {
@@ -775,7 +824,8 @@ void CMRegDlg::Paint(const NodeScreenView& view) {
   if (otherView_->isVisible()) zones_->setVisible(false);
 
   for (const DisplayItem& item : kDisplayItems) {
-    PaintItem(item, view.items[static_cast<size_t>(item.id)], view);
+    const size_t i = static_cast<size_t>(item.id);
+    if (changed[i]) PaintItem(item, view.items[i], view);
   }
   picture_->SetState(view.picture);
   emit viewShown();
@@ -830,7 +880,8 @@ void CMRegDlg::PaintItem(const DisplayItem& item, const ItemScreen& screen,
       }
       // A value the list does not offer (a drive type outside this module's list) is still
       // named.
-      combo->setPlaceholderText(v.listIndex < 0 ? Q(v.text) : QString());
+      const QString placeholder = v.listIndex < 0 ? Q(v.text) : QString();
+      if (combo->placeholderText() != placeholder) combo->setPlaceholderText(placeholder);
     } else if (auto* box = qobject_cast<QCheckBox*>(sc.control)) {
       box->setChecked(v.checked);
       // Only closed loop and the zone options are written; the others only show.

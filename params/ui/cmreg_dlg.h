@@ -41,6 +41,13 @@ class CMRegDlg : public QDialog {
   NodeScreenWorker& Worker() { return *worker_; }
   // The last view painted.
   const NodeScreenView& ShownView() const { return shown_; }
+  // How long painting the worker's views has taken on the GUI thread (for the benchmark).
+  struct PaintStats {
+    uint64_t paints = 0;
+    int64_t longestNs = 0;
+    int64_t totalNs = 0;
+  };
+  const PaintStats& Painting() const { return paintStats_; }
   // The advanced functions window, while it is open.
   QDialog* AdvancedWindow() const { return advanced_; }
 
@@ -116,6 +123,8 @@ class CMRegDlg : public QDialog {
   std::unique_ptr<NodeScreenView> latest_;  // newest view not yet painted
   bool paintQueued_ = false;
   NodeScreenView shown_;
+  bool painted_ = false;
+  PaintStats paintStats_;
   uint64_t fieldsSerialShown_ = 0;
   bool busyCursor_ = false;
   bool shutDown_ = false;

@@ -155,6 +155,17 @@ TEST_F(NodeScreenTest, NodeNumbersOutsideOneTo236AreRefusedBeforeAnyTraffic) {
   EXPECT_EQ(module.connects, (std::vector<std::string>{"192.168.202.255"}));
 }
 
+TEST_F(NodeScreenTest, StartAddressSelectsNetworkAndNode) {
+  controller = std::make_unique<NodeScreenController>(std::make_unique<FakeNodeLink>(module),
+                                                      prompt, profile);
+  controller->Start("10.1.2.27");
+  EXPECT_TRUE(controller->Connected());
+  EXPECT_EQ(controller->Node(), 8);
+  EXPECT_EQ(controller->View().fromText, "8");
+  EXPECT_EQ(controller->View().networkText, "10.1.2.27");
+  EXPECT_EQ(module.connects, std::vector<std::string>{"10.1.2.27"});
+}
+
 TEST_F(NodeScreenTest, ArrowKeysStayInsideTheNodeRange) {
   ConnectTo("236");
   Controller().NextNode();  // already the last node: nothing happens
