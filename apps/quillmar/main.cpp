@@ -9,6 +9,7 @@
 #include <clocale>
 #include <csignal>
 
+#include "discovery/connect_inventory_link.h"
 #include "discovery/mreg_app.h"
 #include "discovery/ui/choose_nic_dialog.h"
 #include "main_window.h"
@@ -63,6 +64,8 @@ int main(int argc, char** argv) {
   ui::QtPrompt prompt;
   prompt.SetAdapterChooser(&ChooseAdapterWithDialog);
   CMRegApp app(&prompt, &profile);
+  // Register connections report the modules they meet to this application's inventory.
+  discovery::ScopedConnectInventory connectInventory(app);
   app.StartSequence();
 
   MainWindowContext context{app, prompt, profile};
