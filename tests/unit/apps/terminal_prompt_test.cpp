@@ -1,0 +1,94 @@
+#include "apps/quillmar-cli/terminal_prompt.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+using base::PromptAnswer;
+using base::PromptButtons;
+using base::PromptIcon;
+
+// A prompt that reads `input` and writes into a buffer the test can read back.
+class Terminal {
+ public:
+  Terminal(const std::string& input, bool interactive) : input_(input) {
+    in_ = fmemopen(input_.data(), input_.size(), "r");
+    if (input_.empty()) in_ = fopen("/dev/null", "r");
+    out_ = tmpfile();
+    prompt = std::make_unique<TerminalPrompt>(in_, out_, interactive);
+  }
+  ~Terminal() {
+    prompt.reset();
+    fclose(in_);
+    fclose(out_);
+  }
+  std::string Shown() {
+    fflush(out_);
+    rewind(out_);
+    std::string text;
+    for (int c; (c = fgetc(out_)) != EOF;) text.push_back(static_cast<char>(c));
+    return text;
+  }
+  std::unique_ptr<TerminalPrompt> prompt;
+
+ private:
+  std::string input_;
+  FILE* in_ = nullptr;
+  FILE* out_ = nullptr;
+};
+
+TEST(TerminalPrompt, InteractiveAnswersFromTheTerminal) {
+  struct Case {
+    std::string input;
+    PromptButtons buttons;
+    PromptAnswer answer;
+  };
+  const Case cases[] = {
+      {"\n", PromptButtons::YesNo, PromptAnswer::Yes},  // empty: the first button
+      {"n\n", PromptButtons::YesNo, PromptAnswer::No},
+      {"nein\n", PromptButtons::YesNo, PromptAnswer::No},
+      {"J\n", PromptButtons::YesNo, PromptAnswer::Yes},
+      {"maybe\ncancel\n", PromptButtons::YesNoCancel, PromptAnswer::Cancel},  // asks again
+      {"abbruch\n", PromptButtons::RetryCancel, PromptAnswer::Cancel},
+      {" IGNORE \n", PromptButtons::AbortRetryIgnore, PromptAnswer::Ignore},
+      {"", PromptButtons::OkCancel, PromptAnswer::Ok},  // end of input: the first button
+  };
+  for (const Case& c : cases) {
+    Terminal terminal(c.input, true);
+    EXPECT_EQ(terminal.prompt->Ask("Weiter?", "Quillmar", c.buttons, PromptIcon::Question),
+              c.answer)
+        << c.input;
+    EXPECT_EQ(terminal.Shown().rfind("[Quillmar] Weiter?\n", 0), 0u);
+  }
+}
+
+TEST(TerminalPrompt, UnattendedOrYesTakesTheFirstButtonAndNoAdapter) {
+  for (bool interactive : {false, true}) {
+    Terminal terminal("n\n2\n", interactive);
+    terminal.prompt->SetAssumeYes(interactive);  // --yes on a terminal
+    EXPECT_EQ(
+        terminal.prompt->Ask("Sicher?", "Quillmar", PromptButtons::YesNo, PromptIcon::Question),
+        PromptAnswer::Yes);
+    EXPECT_EQ(terminal.prompt->ChooseAdapter({"a - (1 Knoten)", "b - (2 Knoten)"}), -1);
+    const std::string shown = terminal.Shown();
+    EXPECT_NE(shown.find("  2) b - (2 Knoten)\n"), std::string::npos) << shown;
+  }
+}
+
+TEST(TerminalPrompt, ChooserTakesALineNumberAndRefusesOthers) {
+  struct Case {
+    std::string input;
+    int choice;
+  };
+  const Case cases[] = {{"2\n", 1}, {"0\n3\nx\n1\n", 0}, {"\n", -1}, {"", -1}};
+  for (const Case& c : cases) {
+    Terminal terminal(c.input, true);
+    EXPECT_EQ(terminal.prompt->ChooseAdapter({"a - (1 Knoten)", "b - (2 Knoten)"}), c.choice)
+        << c.input;
+  }
+}
+
+}  // namespace
