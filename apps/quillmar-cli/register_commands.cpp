@@ -310,23 +310,23 @@ int RunImage(std::FILE* out, const Target& target, bool asJson) {
   const std::string firmware = FirmwareText(image.Get(25), image.Get(12), family);
   const bool mirrored = map.MirrorInForce();
   if (asJson) {
-    json registers = json::object();
+    nlohmann::ordered_json registers = nlohmann::ordered_json::object();  // register order
     for (int slot = 0; slot < params::RegisterImage::kSize; ++slot) {
       if (map.ReadSlots().test(static_cast<size_t>(slot))) {
         registers[std::to_string(RegisterOfSlot(slot))] = image.Get(slot);
       }
     }
-    json result{{"ip", target.address},
-                {"serial", serial},
-                {"mac", mac},
-                {"address", address},
-                {"firmware", firmware},
-                {"family", base::Format("0x%02X", family)},
-                {"type", image.Get(18)},
-                {"variant", image.Get(6)},
-                {"mirrored", mirrored},
-                {"extendedReadFailures", map.extendedFailures()},
-                {"registers", registers}};
+    nlohmann::ordered_json result{{"ip", target.address},
+                                  {"serial", serial},
+                                  {"mac", mac},
+                                  {"address", address},
+                                  {"firmware", firmware},
+                                  {"family", base::Format("0x%02X", family)},
+                                  {"type", image.Get(18)},
+                                  {"variant", image.Get(6)},
+                                  {"mirrored", mirrored},
+                                  {"extendedReadFailures", map.extendedFailures()},
+                                  {"registers", registers}};
     std::fprintf(out, "%s\n", result.dump().c_str());
     return 0;
   }
