@@ -276,6 +276,23 @@ TEST_F(RegisterClientTest, WriteRegisterReconnectsOnceAfterAFailure) {
   EXPECT_EQ(client.WriteMultipleRegisters(40, 2, values), 0);
 }
 
+TEST_F(RegisterClientTest, SecondFailedConnectLeavesWriteMultipleRegistersButNotWriteRegister) {
+  server.StopListening();  // every reconnect is refused
+  server.QueueFaults({{Fault::kClose}});
+  const uint16_t values[2] = {htons(1), htons(2)};
+  const uint32_t start = platform::GetTickCount();
+  try {
+    client.WriteMultipleRegisters(40, 2, values);
+    FAIL() << "no exception";
+  } catch (const CBlockingSocketException& e) {
+    EXPECT_EQ(e.Text(), "Connect");
+    EXPECT_EQ(e.Number(), 10061);
+  }
+  EXPECT_GE(platform::TicksSince(start), 500u);  // the pause between the two connects
+  EXPECT_EQ(client.WriteRegister(48, 1), 0);     // WriteRegister gives up quietly
+  EXPECT_EQ(server.ConnectionCount(), 1);
+}
+
 TEST_F(RegisterClientTest, SaveToFlashWritesTheValueThenTheCommandBlockAndPolls) {
   ASSERT_EQ(client.SaveToFlash(40, 1500), 1);
   const auto writes = server.Writes();
