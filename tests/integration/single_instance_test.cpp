@@ -79,19 +79,25 @@ TEST_F(SingleInstanceTest, SecondCopyWithoutCommandLineEndsWithoutLogging) {
   EXPECT_FALSE(second.timedOut);
   EXPECT_EQ(second.exitCode, 0) << second.err;
   EXPECT_TRUE(first.Running());
-  const std::string log = Log();
-  EXPECT_EQ(Count(log, kStart), 1u) << log;
-  EXPECT_EQ(Count(log, "Exit Quillmar"), 0u) << log;
+  const std::string running = Log();
+  EXPECT_EQ(Count(running, kStart), 1u) << running;
+  EXPECT_EQ(Count(running, "Exit Quillmar"), 0u) << running;
 
   // SIGTERM ends the first copy through its normal end: the banner closes the log.
   first.Signal(SIGTERM);
   const auto code = first.Wait(30000);
   ASSERT_TRUE(code.has_value());
   EXPECT_EQ(*code, 0);
-  const std::regex whole(
-      R"(\d\d:\d\d:\d\d\.\d{1,3}\tInfo\t\d+\tStaring Quillmar\.\.\.\r\r\n)"
-      R"(-------------------------------------\r\n<<<< Exit Quillmar at \d\d:\d\d:\d\d>>>>\r\n)");
-  EXPECT_TRUE(std::regex_match(Log(), whole)) << Log();
+  // Whatever the main window logged in between, the run ends with the banner.
+  const std::string log = Log();
+  EXPECT_EQ(log.find(kStart) + std::string(kStart).size(), log.find('\n') + 1)
+      << "the first line is the start line";
+  EXPECT_EQ(Count(log, kStart), 1u);
+  const size_t banner = log.rfind(kBannerStart);
+  ASSERT_NE(banner, std::string::npos) << log;
+  EXPECT_TRUE(std::regex_match(log.substr(banner + std::string(kBannerStart).size()),
+                               std::regex(R"(\d\d:\d\d:\d\d>>>>\r\n)")))
+      << log;
 }
 
 TEST_F(SingleInstanceTest, SecondCopyWithCommandLineClosesTheFirstAndGoesOn) {
@@ -100,7 +106,7 @@ TEST_F(SingleInstanceTest, SecondCopyWithCommandLineClosesTheFirstAndGoesOn) {
   auto first = lab.Start("pc", Quillmar());
   ASSERT_TRUE(WaitForStarts(1)) << first.Stderr();
 
-  auto second = lab.Start("pc", Quillmar({"--replace"}));
+  auto second = lab.Start("pc", Quillmar({"192.168.202.21"}));
   const auto firstCode = first.Wait(30000);
   ASSERT_TRUE(firstCode.has_value()) << "the first copy did not close";
   EXPECT_EQ(*firstCode, 0);
