@@ -13,6 +13,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMetaMethod>
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
@@ -244,7 +245,8 @@ void CMRegDlg::BuildWindow() {
     bottom->addWidget(button);
     return button;
   };
-  QPushButton* setAll = addButton(Q(DisplayItemById(item::kSetAll).label), "setAllModule");
+  setAllModule_ = addButton(Q(DisplayItemById(item::kSetAll).label), "setAllModule");
+  QPushButton* setAll = setAllModule_;
   connect(setAll, &QPushButton::clicked, this, [this] { emit setAllModuleRequested(); });
   QPushButton* advanced = addButton(QStringLiteral("Advanced\nDialog"), "advanced");
   advanced->setToolTip(Q(DisplayItemById(67).label));
@@ -799,6 +801,8 @@ void CMRegDlg::Paint(const NodeScreenView& view) {
   linkRow_->setVisible(view.linkShown);
   for (IndicatorLamp* lamp : linkLamps_) lamp->SetState(view.linkShown, IndicatorColour::Green);
   diagnosticLog_->setVisible(view.diagnosticLogButton);
+  setAllModule_->setEnabled(view.connected && isSignalConnected(QMetaMethod::fromSignal(
+                                                  &CMRegDlg::setAllModuleRequested)));
   driveController_->setVisible(view.driveControllerButton);
 
   const bool drivesShown = view.layout.drive[0] || view.layout.drive[1];
@@ -846,7 +850,9 @@ void CMRegDlg::PaintItem(const DisplayItem& item, const ItemScreen& screen,
     if (sc.set) sc.set->setVisible(shown);
     if (sc.setAll) {
       sc.setAll->setVisible(shown);
-      sc.setAll->setEnabled(view.connected);
+      // Range operations are wired by whoever connects to the request.
+      sc.setAll->setEnabled(view.connected && isSignalConnected(QMetaMethod::fromSignal(
+                                                  &CMRegDlg::setAllFieldRequested)));
     }
     if (!shown) continue;
     sc.control->setEnabled(v.enabled && (view.connected || item.control == ControlKind::Value));

@@ -146,6 +146,7 @@ class CMRegDlg : public QDialog {
   QGroupBox* zones_ = nullptr;
   QLabel* otherView_ = nullptr;
   QPushButton* diagnosticLog_ = nullptr;
+  QPushButton* setAllModule_ = nullptr;
   QPushButton* driveController_ = nullptr;
   ModulePicture* picture_ = nullptr;
   QPointer<QDialog> advanced_;  // null once the window is gone
