@@ -274,7 +274,7 @@ RangeOutcome SetAllField(RangeContext& context, const NodeRange& range, const Fi
       break;
     case item::kZpaMode:
       if (transport) {
-        fixed = PlanNotFullStop(side, field.typed);
+        fixed = PlanNotFullStop(side, field.secondTyped);
         work = Work::Fixed;
       } else {
         work = Work::ZpaMode;
@@ -351,6 +351,38 @@ RangeOutcome SetAllField(RangeContext& context, const NodeRange& range, const Fi
   });
   FinishRange(context, from);
   return outcome;
+}
+
+FieldSetAll ReadFieldForSetAll(int itemId, Side side, const ScreenFieldReader& fields) {
+  FieldSetAll field;
+  field.itemId = itemId;
+  field.side = side;
+  const auto text = [&](int id) { return fields.text ? fields.text(id, side) : std::string(); };
+  switch (itemId) {
+    case item::kZpaMode:
+      field.entry = fields.entry ? fields.entry(itemId, side) : -1;
+      field.typed = text(item::kGapTimer);
+      field.secondTyped = text(item::kNotFullStop);
+      break;
+    case item::kLowCurrent:
+    case item::kHighCurrent:
+      field.typed = text(item::kLowCurrent);
+      field.secondTyped = text(item::kHighCurrent);
+      break;
+    case item::kDriveType:
+    case item::kBrake:
+    case item::kDirection:
+      field.entry = fields.entry ? fields.entry(itemId, side) : -1;
+      break;
+    case item::kClosedLoop:
+    case item::kDynamicReleaseTermination:
+      field.ticked = fields.ticked && fields.ticked(itemId, side);
+      break;
+    default:
+      field.typed = text(itemId);
+      break;
+  }
+  return field;
 }
 
 // ---- Set All ---------------------------------------------------------------------------
@@ -561,6 +593,20 @@ RangeOutcome SetAllModule(RangeContext& context, const NodeRange& range, const S
   });
   FinishRange(context, from);
   return outcome;
+}
+
+SetAllTyped ReadTypedForSetAll(const ScreenFieldReader& fields) {
+  SetAllTyped typed;
+  if (!fields.text) return typed;
+  for (Side side : {Side::A, Side::B}) {
+    const size_t s = static_cast<size_t>(side);
+    typed.speed[s] = fields.text(item::kSpeed, side);
+    typed.acceleration[s] = fields.text(item::kAcceleration, side);
+    typed.deceleration[s] = fields.text(item::kDeceleration, side);
+    typed.gapTimer[s] = fields.text(item::kGapTimer, side);
+    typed.tZoneAccept[s] = fields.text(item::kTZoneAccept, side);
+  }
+  return typed;
 }
 
 // ---- ZPA / DTA -------------------------------------------------------------------------

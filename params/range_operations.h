@@ -132,8 +132,9 @@ struct FieldSetAll {
   int itemId = 0;  // item::kSpeed, item::kZpaMode, …
   Side side = Side::A;
   // Edit fields: the typed text. Zone currents: the low current (high in secondTyped).
-  // ZPA mode: the GAP timer field's text (used for "Blocklückenabzug"), or on module type 3
-  // the not-full-stop time field's text.
+  // ZPA mode: the GAP timer field's text (used for "Blocklückenabzug"), and in secondTyped
+  // the not-full-stop time field's text (what SetAll next to the ZPA mode writes on module
+  // type 3).
   std::string typed;
   std::string secondTyped;
   int entry = -1;       // lists: the selected entry
@@ -144,6 +145,15 @@ struct FieldSetAll {
 // runs the field's own Set operation on every node of the range. The module type that
 // decides the work is the shown module's.
 RangeOutcome SetAllField(RangeContext& context, const NodeRange& range, const FieldSetAll& field);
+
+// How the window reads what its fields show now.
+struct ScreenFieldReader {
+  std::function<std::string(int itemId, Side side)> text;  // an edit's text
+  std::function<int(int itemId, Side side)> entry;         // a list's entry, -1 none
+  std::function<bool(int itemId, Side side)> ticked;       // a check box
+};
+// The field of a SetAll button with everything its work takes from the screen.
+FieldSetAll ReadFieldForSetAll(int itemId, Side side, const ScreenFieldReader& fields);
 
 // ---- Set All (copy the shown module) ---------------------------------------------------------
 
@@ -157,6 +167,7 @@ struct SetAllTyped {
 };
 
 RangeOutcome SetAllModule(RangeContext& context, const NodeRange& range, const SetAllTyped& typed);
+SetAllTyped ReadTypedForSetAll(const ScreenFieldReader& fields);
 
 // ---- ZPA / DTA list --------------------------------------------------------------------------
 

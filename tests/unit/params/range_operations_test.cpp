@@ -228,6 +228,66 @@ TEST_F(RangeOperationsTest, SetAllOfTheZpaModeWritesTheCheckedGapTimerAfterTheMo
   EXPECT_TRUE(line_.OpsOf(Address(2)).empty());
 }
 
+TEST(ReadFieldForSetAll, TakesWhatEachFieldsWorkNeedsFromTheScreen) {
+  params::ScreenFieldReader fields;
+  fields.text = [](int id, Side side) {
+    return base::Format("%d%c", id, side == Side::A ? 'a' : 'b');
+  };
+  fields.entry = [](int id, Side) { return id == item::kZpaMode ? 2 : 1; };
+  fields.ticked = [](int id, Side) { return id == item::kDynamicReleaseTermination; };
+
+  const FieldSetAll zpa = params::ReadFieldForSetAll(item::kZpaMode, Side::B, fields);
+  EXPECT_EQ(zpa.entry, 2);
+  EXPECT_EQ(zpa.typed, "24b");        // the GAP timer
+  EXPECT_EQ(zpa.secondTyped, "28b");  // the not-full-stop time (type 3)
+  const FieldSetAll high = params::ReadFieldForSetAll(item::kHighCurrent, Side::A, fields);
+  EXPECT_EQ(high.typed, "30a");
+  EXPECT_EQ(high.secondTyped, "31a");
+  EXPECT_EQ(params::ReadFieldForSetAll(item::kSpeed, Side::A, fields).typed, "3a");
+  EXPECT_EQ(params::ReadFieldForSetAll(item::kBrake, Side::A, fields).entry, 1);
+  EXPECT_TRUE(params::ReadFieldForSetAll(item::kDynamicReleaseTermination, Side::A, fields).ticked);
+  EXPECT_FALSE(params::ReadFieldForSetAll(item::kClosedLoop, Side::A, fields).ticked);
+
+  const params::SetAllTyped typed = params::ReadTypedForSetAll(fields);
+  EXPECT_EQ(typed.speed, (std::array<std::string, 2>{"3a", "3b"}));
+  EXPECT_EQ(typed.tZoneAccept, (std::array<std::string, 2>{"25a", "25b"}));
+}
+
+TEST_F(RangeOperationsTest, SetAllOfAZoneFieldDependsOnTheShownModuleType) {
+  struct Case {
+    uint16_t type;
+    int itemId;
+    std::string typed, second;
+    std::string expected;  // the save on the target, "" for none
+  };
+  const std::vector<Case> cases{
+      {1, item::kGapTimer, "2", "", ""},
+      {3, item::kGapTimer, "2", "", "save 103=2000"},
+      {3, item::kZpaMode, "", "3", "save 101=3000"},  // the not-full-stop time
+      {3, item::kInduct, "0.5", "", "save 99=500"},
+      {4, item::kTZoneAccept, "1", "", "save 98=1000"},
+      {1, item::kTZoneAccept, "1", "", ""},
+      {3, item::kDynamicReleaseTermination, "", "", ""},
+  };
+  for (const Case& c : cases) {
+    line_ = {};
+    AddNode(1).registers[18] = c.type;
+    AddNode(2);
+    Show(1);
+    FieldSetAll field = Field(c.itemId, Side::A, c.typed);
+    field.secondTyped = c.second;
+    field.ticked = true;
+    SetAllField("2", "2", field);
+    std::vector<std::string> saves;
+    for (const std::string& op : FirstVisit(line_.OpsOf(Address(2)))) {
+      if (op.rfind("save", 0) == 0) saves.push_back(op);
+    }
+    const auto expected =
+        c.expected.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.expected};
+    EXPECT_EQ(saves, expected) << "type " << c.type << " item " << c.itemId;
+  }
+}
+
 // ---- Set All ---------------------------------------------------------------------------
 
 params::SetAllTyped TypedValues() {
