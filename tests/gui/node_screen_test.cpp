@@ -57,16 +57,17 @@ class NodeScreenGuiTest : public QObject {
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
   }
-  size_t PromptCount() { return prompt_.Texts().size(); }
+  size_t PromptCount() { return prompt_->Texts().size(); }
 
   const test::Linesim& line_;
-  base::ScriptedPrompt prompt_;
+  std::unique_ptr<base::ScriptedPrompt> prompt_;  // fresh for every test
   platform::MemoryProfileStore profile_;
   std::unique_ptr<params::CMRegDlg> dialog_;
 
  private slots:
   void init() {
-    dialog_ = std::make_unique<params::CMRegDlg>(params::MakeSocketNodeLink(), prompt_, profile_);
+    prompt_ = std::make_unique<base::ScriptedPrompt>();
+    dialog_ = std::make_unique<params::CMRegDlg>(params::MakeSocketNodeLink(), *prompt_, profile_);
     dialog_->show();
     dialog_->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(dialog_.get()));
@@ -115,7 +116,7 @@ class NodeScreenGuiTest : public QObject {
     line_.ResetCounters();
     TypeAndSet(params::item::kSpeed, QStringLiteral("0.0149"));
     QTRY_COMPARE_WITH_TIMEOUT(PromptCount(), size_t{1}, kWaitMs);
-    QCOMPARE(QString::fromStdString(prompt_.Texts().at(0)),
+    QCOMPARE(QString::fromStdString(prompt_->Texts().at(0)),
              QStringLiteral("Ungültige Geschwindigkeit. Es sind nur Werte von 0.015 bis 6.20 m/s "
                             "gültig."));
     Settle();
@@ -132,7 +133,7 @@ class NodeScreenGuiTest : public QObject {
       line_.ResetCounters();
       ChangeTo(node);
       QTRY_COMPARE_WITH_TIMEOUT(PromptCount(), before + 1, kWaitMs);
-      QCOMPARE(QString::fromStdString(prompt_.Texts().back()), QString::fromUtf8(kNodeRefusal));
+      QCOMPARE(QString::fromStdString(prompt_->Texts().back()), QString::fromUtf8(kNodeRefusal));
       Settle();
       QVERIFY(!dialog_->ShownView().connected);
       QCOMPARE(line_.Counters(kNode1).connections, uint64_t{0});
@@ -159,6 +160,29 @@ class NodeScreenGuiTest : public QObject {
     QTRY_COMPARE_WITH_TIMEOUT(lamp->Colour(), params::IndicatorColour::Red, kWaitMs);
     QCOMPARE(lamp->Repaints(), repaints + 1);
     line_.Write(kNode1, 58, {0});
+  }
+
+  void arrowKeysChangeNodeOutsideTextFields() {
+    ChangeTo(QStringLiteral("1"));
+    QTRY_VERIFY_WITH_TIMEOUT(dialog_->ShownView().connected, kWaitMs);
+    Settle();
+    auto* refresh = Find<QPushButton>(QStringLiteral("refresh"));
+    refresh->setFocus();
+    QTest::keyClick(dialog_.get(), Qt::Key_Left);  // node 1 has no previous node
+    Settle();
+    QCOMPARE(dialog_->ShownView().node, 1);
+    QTest::keyClick(dialog_.get(), Qt::Key_Right);
+    QTRY_COMPARE_WITH_TIMEOUT(dialog_->ShownView().node, 2, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(dialog_->ShownView().connected, kWaitMs);
+    QCOMPARE(Find<QLineEdit>(QStringLiteral("from"))->text(), QStringLiteral("2"));
+    QCOMPARE(Text(QStringLiteral("item48_A")), QStringLiteral("3100102"));
+    // In a text field the arrows move the cursor.
+    auto* speed = Find<QLineEdit>(QStringLiteral("item3_A"));
+    speed->setFocus();
+    QTest::keyClick(speed, Qt::Key_Left);
+    Settle();
+    QCOMPARE(dialog_->ShownView().node, 2);
+    QCOMPARE(PromptCount(), size_t{0});
   }
 
   void f2OpensTheAdvancedWindowWithItsNineTabs() {
