@@ -317,7 +317,6 @@ int CMRegApp::Discover(bool allAdapters, std::vector<std::shared_ptr<CNode_Data>
   int opened = 0;
   int deniedOpens = 0;
   if (listed) {
-    g_recoveryCounter.store(1);
     const std::string selected = SelectedAdapterName();
     const auto systemAdapters = env.ListAdapters();
     int number = 0;
@@ -394,6 +393,7 @@ int CMRegApp::Discover(bool allAdapters, std::vector<std::shared_ptr<CNode_Data>
 
   // Without capture rights the devices are listed but none can be opened: the same recovery.
   if (listed && opened == 0 && deniedOpens > 0) listed = false;
+  if (listed) g_recoveryCounter.store(1);
 
   if (!listed) {
     const int failure = g_recoveryCounter.load();

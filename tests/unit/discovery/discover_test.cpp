@@ -399,4 +399,34 @@ TEST_F(DiscoverTest, TheCallersListIsEmptiedFirst) {
   EXPECT_TRUE(list.empty());
 }
 
+// Without capture rights the devices are listed but cannot be opened: the same recovery.
+TEST_F(DiscoverTest, DevicesThatCannotBeOpenedForLackOfRightsStartTheRecovery) {
+  net_.AddAdapter("eth-a", kPcMacA, "192.168.202.10");
+  net_.FailOpen("eth-a", "eth-a: You don't have permission to perform this capture on that device");
+  EXPECT_EQ(app_.Discover(true, nullptr), 0);
+  EXPECT_EQ(prompt_.Texts().size(), 2u);
+  EXPECT_EQ(net_.ListingCalls(), 3);
+}
+
+TEST_F(DiscoverTest, AFullDiscoveryThatLosesTheSelectedAdapterRunsAgain) {
+  net_.AddAdapter("eth-a", kPcMacA, "192.168.202.10");
+  net_.AddAdapter("eth-b", kPcMacB, "192.168.203.10");
+  net_.AddModule("eth-a", Module(1, "192.168.202.20", 1));
+  net_.AddModule("eth-b", Module(2, "192.168.203.20", 2));
+  prompt_.QueueChoice(0);
+  ASSERT_EQ(app_.Discover(true, nullptr), 1);
+  ASSERT_EQ(app_.SelectedAdapterName(), "eth-a");
+  net_.RemoveAdapter("eth-a");
+  net_.ClearRecords();
+  NodeList list;
+  ASSERT_EQ(app_.Discover(true, &list), 1);
+  EXPECT_EQ(app_.SelectedAdapterName(), "eth-b");
+  EXPECT_EQ(app_.AdaptersSnapshot().size(), 1u);
+  // Two passes over eth-b: the first found eth-a gone, the second chose what was left.
+  EXPECT_EQ(net_.Opens().size(), 2u + 2u);  // two opens from the first discovery, two now
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0]->serialNumber, 2u);
+  EXPECT_EQ(prompt_.CountOf("choose"), 1u);
+}
+
 }  // namespace
