@@ -147,6 +147,7 @@ void Discovery(benchmark::State& state, bool fast) {
       fast ? "fast" : "normal", expectedModules, found, totalSum / runs / 1000,
       overheadSum / runs / 1000, openSum / runs / 1000, closeSum / runs / 1000,
       (overheadSum - openSum - closeSum) / runs / 1000, lateSum / runs / 1000);
+  std::fflush(stdout);
 }
 
 void FastDiscovery(benchmark::State& state) {
