@@ -151,15 +151,20 @@ TEST(DiscoveryIntegration, EveryModuleOfTheDemoLineIsFoundWithItsFields) {
 TEST(DiscoveryIntegration, OldRecordsAndStaleAnswers) {
   QM_SKIP_WITHOUT_LAB();
   fixtures::ScopedTempLog log;
-  const json line = {{"network", "192.168.202.0"},
-                     {"mask", "255.255.255.0"},
-                     {"gateway", "192.168.202.1"},
-                     {"chains",
-                      {{{{"serial", 501}, {"node", 1}, {"recordLength", 8}},
-                        {{"serial", 502}, {"node", 2}, {"recordLength", 16}},
-                        {{"serial", 503}, {"node", 3}, {"firmware", "4.0"}, {"recordLength", 20}},
-                        {{"serial", 504}, {"node", 4}, {"faults", {{"staleSequence", true}}}},
-                        {{"serial", 505}, {"node", 5}, {"firmware", "4.1"}}}}}};
+  const json line = {
+      {"network", "192.168.202.0"},
+      {"mask", "255.255.255.0"},
+      {"gateway", "192.168.202.1"},
+      {"chains",
+       {{{{"serial", 501}, {"node", 1}, {"recordLength", 8}},
+         {{"serial", 502}, {"node", 2}, {"recordLength", 16}},
+         {{"serial", 503},
+          {"node", 3},
+          {"firmware", "4.0"},
+          {"recordLength", 20},
+          {"registers", {{"6", 0x10}}}},
+         {{"serial", 504}, {"node", 4}, {"faults", {{"staleSequence", true}}}},
+         {{"serial", 505}, {"node", 5}, {"firmware", "4.1"}, {"registers", {{"6", 0x10}}}}}}}};
   LineFile file(line);
   test::Lab lab;
   auto sim = StartLine(lab, file.path());
@@ -176,8 +181,10 @@ TEST(DiscoveryIntegration, OldRecordsAndStaleAnswers) {
   EXPECT_EQ(nodes[1]["mask"], "255.255.255.0");
   EXPECT_EQ(nodes[1]["revision"], 0);
   EXPECT_EQ(nodes[2]["revision"], 0x0400);
+  EXPECT_EQ(nodes[2]["capability"], 0);  // sent as 0x10, but firmware 4.0 is older than 4.1
   EXPECT_EQ(nodes[3]["serial"], 505);
   EXPECT_EQ(nodes[3]["revision"], 0x0401);
+  EXPECT_EQ(nodes[3]["capability"], 0x10);
 }
 
 TEST(DiscoveryIntegration, TwoAdaptersWithModulesBringUpTheChooser) {
