@@ -230,8 +230,7 @@ class NodeScreenController::ScreenAccess : public RegisterAccess {
   explicit ScreenAccess(NodeScreenController& screen) : screen_(screen) {}
   bool ReadRegisters(uint16_t first, uint16_t count, uint16_t* values) override {
     screen_.BeforeBlockRead();
-    screen_.link_->ReadRegisters(first, count, values);
-    return true;
+    return screen_.link_->ReadRegisters(first, count, values);
   }
   bool WriteRegister(uint16_t reg, uint16_t value) override {
     return screen_.link_->WriteRegister(reg, value) != 0;
@@ -277,7 +276,9 @@ void NodeScreenController::ReadBlock(int first, int count) {
 uint16_t NodeScreenController::ReadOne(int reg) {
   const int sent = MappedRegister(reg);
   uint16_t value = 0;
-  link_->ReadRegisters(static_cast<uint16_t>(sent), 1, &value);
+  if (!link_->ReadRegisters(static_cast<uint16_t>(sent), 1, &value)) {
+    throw CBlockingSocketException(base::Format("Read Reg [%d]", reg), kPlainMessage);
+  }
   map_->image().StoreBlock(static_cast<uint32_t>(sent), &value, 1);
   return value;
 }

@@ -25,8 +25,9 @@ namespace params {
 
 // The node screen's way to a module. Register numbers are those sent to the module (the
 // controller has applied the mirror map); values are in host order. Reads throw
-// CBlockingSocketException; writes and saves return the register client's result (0 = failed),
-// as the client has already caught and logged its failure.
+// CBlockingSocketException, or return false for an answer the client refused without throwing
+// (one that belongs to another request); writes and saves return the register client's result
+// (0 = failed), as the client has already caught and logged its failure.
 class NodeLink {
  public:
   virtual ~NodeLink() = default;
@@ -37,7 +38,7 @@ class NodeLink {
   // Opens the register connection to port 502 (`_Connect`); throws on failure.
   virtual void Connect(const std::string& ipText) = 0;
   virtual void Disconnect() = 0;
-  virtual void ReadRegisters(uint16_t first, uint16_t count, uint16_t* values) = 0;
+  virtual bool ReadRegisters(uint16_t first, uint16_t count, uint16_t* values) = 0;
   virtual int WriteRegister(uint16_t reg, uint16_t value) = 0;
   virtual int WriteRegisters(uint16_t first, uint16_t count, const uint16_t* values) = 0;
   virtual int SaveToFlash(uint16_t reg, uint16_t value) = 0;

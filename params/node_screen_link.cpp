@@ -29,9 +29,12 @@ class SocketNodeLink : public NodeLink {
 
   void Disconnect() override { socket_.Cleanup(); }
 
-  void ReadRegisters(uint16_t first, uint16_t count, uint16_t* values) override {
-    socket_.ReadMultiplyRegisters(first, count, values);
+  bool ReadRegisters(uint16_t first, uint16_t count, uint16_t* values) override {
+    // 0 means the answer was not the one asked for (another transaction id): nothing valid
+    // came back, and the caller must not keep the buffer.
+    if (socket_.ReadMultiplyRegisters(first, count, values) != 1) return false;
     for (uint16_t i = 0; i < count; ++i) values[i] = ntohs(values[i]);
+    return true;
   }
 
   int WriteRegister(uint16_t reg, uint16_t value) override {

@@ -248,6 +248,29 @@ TEST_F(NodeScreenTest, FailureTextsOfEachReadOfTheRefresh) {
   }
 }
 
+TEST_F(NodeScreenTest, AnswerOfAnotherRequestIsAReadErrorAndNeverReachesTheImage) {
+  // The register client returns 0 without throwing when the answer carries another
+  // transaction id; its words must not be shown as the module's.
+  ConnectTo("1");
+  const uint16_t speedBefore = Controller().Image().Get(64);
+  module.strayAnswerReads = {64};
+  Controller().OnTimer();  // group 1: fine
+  ASSERT_TRUE(Controller().TimerRunning());
+  Controller().OnTimer();  // group 2 gets the stray answer
+  EXPECT_FALSE(Controller().TimerRunning());
+  EXPECT_EQ(Controller().View().errorText, "Read Reg Group 2 Error");
+  EXPECT_EQ(Controller().Image().Get(64), speedBefore);
+  EXPECT_NE(Controller().Image().Get(64), 0xDEAD);
+
+  // A single read before a write (Blink reads 19 first): nothing is written from it.
+  module.strayAnswerReads = {19};
+  module.registers[19] = 0x1000;
+  module.ops.clear();
+  Controller().Toggle(item::kBlink, Side::A);
+  EXPECT_EQ(module.ops, (std::vector<std::string>{"read 19+1"}));
+  EXPECT_NE(Controller().Image().Get(19), 0xDEAD);
+}
+
 TEST_F(NodeScreenTest, ModuleThatStopsAnsweringPingsIsShownDisconnected) {
   ConnectTo("1");
   module.answersPing = false;
