@@ -19,11 +19,11 @@ TEST(Demo, FindsTheDemoLineAndRemovesItsLab) {
   const auto run = test::RunProgram({test::SourceFile("tools/demo")}, 120000);
   ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
 
-  const sim::LineSpec spec = sim::LoadLineFile(test::SourceFile("sim/lines/demo.json"));
-  EXPECT_NE(run.out.find(", selected: " + std::to_string(spec.ModuleCount()) + " modules"),
+  const sim::LineSpec demoLine = sim::LoadLineFile(test::SourceFile("sim/lines/demo.json"));
+  EXPECT_NE(run.out.find(", selected: " + std::to_string(demoLine.ModuleCount()) + " modules"),
             std::string::npos)
       << run.out;
-  for (const auto& chain : spec.chains) {
+  for (const auto& chain : demoLine.chains) {
     for (const auto& module : chain) {
       EXPECT_NE(run.out.find(std::to_string(module.serial)), std::string::npos) << module.serial;
     }

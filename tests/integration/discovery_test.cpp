@@ -109,7 +109,7 @@ TEST(DiscoveryIntegration, EveryModuleOfTheDemoLineIsFoundWithItsFields) {
   test::Lab lab;
   const std::string demo = test::SourceFile("sim/lines/demo.json");
   auto line = StartLine(lab, demo);
-  const sim::LineSpec spec = sim::LoadLineFile(demo);
+  const sim::LineSpec demoLine = sim::LoadLineFile(demo);
 
   for (const bool fast : {true, false}) {
     const json found = DiscoverInPc(lab, fast);
@@ -118,7 +118,7 @@ TEST(DiscoveryIntegration, EveryModuleOfTheDemoLineIsFoundWithItsFields) {
     EXPECT_TRUE(found["chooser"].empty());  // one adapter: selected without asking
     ASSERT_EQ(found["adapters"].size(), 1u);
     const json& nodes = found["adapters"][0]["nodes"];
-    ASSERT_EQ(nodes.size(), spec.ModuleCount()) << (fast ? "fast" : "normal");
+    ASSERT_EQ(nodes.size(), demoLine.ModuleCount()) << (fast ? "fast" : "normal");
     // Sorted by address; the demo line numbers its modules upwards along the chains.
     uint32_t lastAddress = 0;
     for (const auto& node : nodes) {
@@ -127,7 +127,7 @@ TEST(DiscoveryIntegration, EveryModuleOfTheDemoLineIsFoundWithItsFields) {
       EXPECT_LT(ntohl(lastAddress), ntohl(address));
       lastAddress = address;
     }
-    for (const auto& chain : spec.chains) {
+    for (const auto& chain : demoLine.chains) {
       for (const auto& m : chain) {
         const auto it = std::find_if(nodes.begin(), nodes.end(),
                                      [&](const json& n) { return n["serial"] == m.serial; });
@@ -293,10 +293,10 @@ TEST(DiscoveryIntegration, CliListsTheModulesPerAdapter) {
   EXPECT_EQ(adapter["ip"], lab.PcAddress(1));
   EXPECT_EQ(adapter["mask"], "255.255.255.0");
   EXPECT_EQ(adapter["selected"], true);
-  const sim::LineSpec spec = sim::LoadLineFile(test::SourceFile("sim/lines/demo.json"));
-  ASSERT_EQ(adapter["nodes"].size(), spec.ModuleCount());
+  const sim::LineSpec demoLine = sim::LoadLineFile(test::SourceFile("sim/lines/demo.json"));
+  ASSERT_EQ(adapter["nodes"].size(), demoLine.ModuleCount());
   const json& node = adapter["nodes"][0];  // 192.168.202.20: node 1 of the first chain
-  const sim::ModuleSpec& m = spec.chains[0][0];
+  const sim::ModuleSpec& m = demoLine.chains[0][0];
   EXPECT_EQ(node["ip"], base::Ipv4Text(m.address));
   EXPECT_EQ(node["serial"], m.serial);
   EXPECT_EQ(node["mac"], base::MacText(m.mac.data()));
