@@ -61,7 +61,11 @@ base::PromptAnswer TerminalPrompt::Ask(const std::string& text, const std::strin
   const auto names = ButtonsOf(buttons);
   std::fprintf(out_, "[%s] %s\n", caption.c_str(), text.c_str());
   std::string choices;
-  for (const auto& name : names) choices += (choices.empty() ? "" : "/") + std::string(name.word);
+  for (const auto& name : names) {
+    // Appended piece by piece: GCC 12 at -O3 warns (-Wrestrict) on "x" + std::string here.
+    if (!choices.empty()) choices += '/';
+    choices += name.word;
+  }
   if (!Interactive()) {
     std::fprintf(out_, "(%s) -> %s\n", choices.c_str(), names.front().word);
     return names.front().answer;
