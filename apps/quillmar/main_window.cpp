@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include "params/node_screen_controller.h"
+#include "params/range_operations.h"
 #include "params/ui/cmreg_dlg.h"
 
 #ifndef QM_VERSION
@@ -19,6 +20,10 @@ std::unique_ptr<QWidget> CreateMainWindow(MainWindowContext& context) {
   const QStringList arguments = QCoreApplication::arguments();
   const std::string startAddress =
       arguments.size() > 1 ? arguments.at(1).trimmed().toStdString() : std::string();
+  // Debugging sends the modules the address of the selected adapter that fits them.
+  params::ScreenRangeHooks ranges;
+  ranges.pcAddressFor = params::PcAddressFromApp(context.app);
   return std::make_unique<params::CMRegDlg>(params::MakeSocketNodeLink(), context.prompt,
-                                            context.profile, startAddress);
+                                            context.profile, startAddress, nullptr,
+                                            std::move(ranges));
 }

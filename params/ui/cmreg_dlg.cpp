@@ -13,7 +13,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMetaMethod>
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
@@ -137,8 +136,10 @@ void IndicatorLamp::paintEvent(QPaintEvent*) {
 
 CMRegDlg::CMRegDlg(std::unique_ptr<NodeLink> link, base::Prompt& prompt,
                    platform::ProfileStore& profile, const std::string& startAddress,
-                   QWidget* parent)
-    : QDialog(parent), prompt_(prompt) {
+                   QWidget* parent, ScreenRangeHooks rangeHooks)
+    : QDialog(parent),
+      prompt_(prompt),
+      ranges_(std::make_unique<ScreenRangeOperations>(std::move(rangeHooks))) {
   setObjectName(QStringLiteral("CMRegDlg"));
   controller_ = std::make_unique<NodeScreenController>(std::move(link), prompt, profile);
   BuildWindow();
@@ -204,6 +205,7 @@ void CMRegDlg::BuildWindow() {
   for (QPushButton* button : {refresh_, minus, plus}) {
     button->setAutoDefault(false);
     top->addWidget(button);
+    lockedWhileBusy_.push_back(button);
   }
   connect(refresh_, &QPushButton::clicked, this, &CMRegDlg::Refresh);
   connect(minus, &QPushButton::clicked, this, &CMRegDlg::PreviousNode);
@@ -246,8 +248,17 @@ void CMRegDlg::BuildWindow() {
     return button;
   };
   setAllModule_ = addButton(Q(DisplayItemById(item::kSetAll).label), "setAllModule");
-  QPushButton* setAll = setAllModule_;
-  connect(setAll, &QPushButton::clicked, this, [this] { emit setAllModuleRequested(); });
+  connect(setAllModule_, &QPushButton::clicked, this, &CMRegDlg::SetAllModule);
+  // Zone logic of the module, or of every module of the range.
+  zpaDta_ = new QComboBox(this);
+  zpaDta_->setObjectName(QStringLiteral("zpaDta"));
+  for (const char* entry : kZpaDtaEntries) zpaDta_->addItem(Q(entry));
+  zpaDta_->setPlaceholderText(QStringLiteral("ZPA / DTA"));
+  zpaDta_->setCurrentIndex(-1);
+  connect(zpaDta_, &QComboBox::activated, this, &CMRegDlg::ZpaDtaSelected);
+  bottom->addWidget(zpaDta_);
+  lockedWhileBusy_.push_back(setAllModule_);
+  lockedWhileBusy_.push_back(zpaDta_);
   QPushButton* advanced = addButton(QStringLiteral("Advanced\nDialog"), "advanced");
   advanced->setToolTip(Q(DisplayItemById(67).label));
   connect(advanced, &QPushButton::clicked, this, &CMRegDlg::OpenAdvanced);
@@ -276,9 +287,24 @@ void CMRegDlg::BuildWindow() {
   error_->setObjectName(QStringLiteral("error"));
   error_->setTextFormat(Qt::PlainText);
   error_->setStyleSheet(QStringLiteral("color: #c02020; font-weight: bold;"));
+  // Nodes whose debug output this run has switched to this PC.
+  debugFlags_ = new QLabel(this);
+  debugFlags_->setObjectName(QStringLiteral("debugFlags"));
+  debugFlags_->setTextFormat(Qt::PlainText);
+  debugFlags_->hide();
+  // The wait indication of a range operation: it ends after the node under way.
+  cancelRange_ = new QPushButton(QStringLiteral("Abbrechen"), this);
+  cancelRange_->setObjectName(QStringLiteral("cancelRange"));
+  cancelRange_->setAutoDefault(false);
+  cancelRange_->hide();
+  connect(cancelRange_, &QPushButton::clicked, this, &CMRegDlg::CancelRange);
   statusRow->addWidget(status_, 1);
+  statusRow->addWidget(debugFlags_, 0);
+  statusRow->addWidget(cancelRange_, 0);
   statusRow->addWidget(error_, 0);
   root->addLayout(statusRow);
+  lockedWhileBusy_.push_back(drives_);
+  lockedWhileBusy_.push_back(zones_);
 
   // Keys. Left / Right change node unless a text field takes them for its cursor.
   const auto shortcut = [this](const QKeySequence& keys, auto slot) {
@@ -292,8 +318,8 @@ void CMRegDlg::BuildWindow() {
   shortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_H), [this] { emit driveHistoryRequested(); });
   shortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_M), [this] { emit mergerRequested(); });
   shortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P), [] {});  // E-Stop: no action
-  shortcut(QKeySequence(Qt::SHIFT | Qt::ALT | Qt::Key_F), [this] { emit formatFlashRequested(); });
-  shortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_D), [this] { emit debuggingRequested(); });
+  shortcut(QKeySequence(Qt::SHIFT | Qt::ALT | Qt::Key_F), [this] { FormatFlash(); });
+  shortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_D), [this] { Debugging(); });
 }
 
 QWidget* CMRegDlg::BuildModulePanel() {
@@ -530,8 +556,7 @@ void CMRegDlg::ConnectControl(const DisplayItem& item, Side side) {
   if (sc.set)
     connect(sc.set, &QPushButton::clicked, this, [this, id, side] { ApplyField(id, side); });
   if (sc.setAll) {
-    connect(sc.setAll, &QPushButton::clicked, this,
-            [this, id, side] { emit setAllFieldRequested(id, static_cast<int>(side)); });
+    connect(sc.setAll, &QPushButton::clicked, this, [this, id, side] { SetAllField(id, side); });
   }
   if (auto* combo = qobject_cast<QComboBox*>(sc.control)) {
     // Only the user's choices apply; the view's updates do not emit `activated`.
@@ -633,6 +658,60 @@ void CMRegDlg::ApplyField(int itemId, Side side) {
   Post([itemId, side, typed, second](NodeScreenController& screen) {
     screen.ApplyEdit(itemId, side, typed, second);
   });
+}
+
+// ---- range operations --------------------------------------------------------------------
+
+ScreenFieldReader CMRegDlg::FieldReader() const {
+  ScreenFieldReader fields;
+  fields.text = [this](int id, Side side) { return FieldText(id, side); };
+  fields.entry = [this](int id, Side side) { return ListEntry(id, side); };
+  fields.ticked = [this](int id, Side side) { return Ticked(id, side); };
+  return fields;
+}
+
+NodeRange CMRegDlg::Range() const {
+  return NodeRange{FromText(), ToText()};
+}
+
+void CMRegDlg::SetAllField(int itemId, Side side) {
+  // The fields are read here, on the GUI thread; the job only carries the values.
+  FieldSetAll field = ReadFieldForSetAll(itemId, side, FieldReader());
+  Post(ranges_->SetAllFieldJob(Range(), std::move(field)), true);
+  emit setAllFieldRequested(itemId, static_cast<int>(side));
+}
+
+void CMRegDlg::SetAllModule() {
+  Post(ranges_->SetAllModuleJob(Range(), ReadTypedForSetAll(FieldReader())), true);
+  emit setAllModuleRequested();
+}
+
+bool CMRegDlg::KeyOperationsAllowed() const {
+  return !shutDown_ && isActiveWindow() && !advanced_;
+}
+
+void CMRegDlg::FormatFlash() {
+  if (!KeyOperationsAllowed()) return;
+  Post(ranges_->FormatFlashJob(Range()), true);
+  emit formatFlashRequested();
+}
+
+void CMRegDlg::Debugging() {
+  if (!KeyOperationsAllowed()) return;
+  Post(ranges_->DebuggingJob(Range()), true);
+  emit debuggingRequested();
+}
+
+void CMRegDlg::ZpaDtaSelected(int entry) {
+  if (!shown_.connected) {
+    zpaDta_->setCurrentIndex(-1);  // nothing to convert while no module is shown
+    return;
+  }
+  Post(ranges_->ZpaDtaJob(Range(), entry), true);
+}
+
+void CMRegDlg::CancelRange() {
+  ranges_->CancelRunning();
 }
 
 void CMRegDlg::OpenAdvanced() {
@@ -759,7 +838,8 @@ void CMRegDlg::Paint(const NodeScreenView& view) {
   // thread almost nothing; edit fields are always refreshed (a value typed but not applied
   // goes back to the module's value).
   const bool everything = !painted_ || view.connected != shown_.connected ||
-                          view.layout.code != shown_.layout.code || !SameLists(view, shown_);
+                          view.busy != shown_.busy || view.layout.code != shown_.layout.code ||
+                          !SameLists(view, shown_);
   std::array<bool, kDisplayItemCount> changed{};
   for (const DisplayItem& item : kDisplayItems) {
     const size_t i = static_cast<size_t>(item.id);
@@ -801,8 +881,18 @@ void CMRegDlg::Paint(const NodeScreenView& view) {
   linkRow_->setVisible(view.linkShown);
   for (IndicatorLamp* lamp : linkLamps_) lamp->SetState(view.linkShown, IndicatorColour::Green);
   diagnosticLog_->setVisible(view.diagnosticLogButton);
-  setAllModule_->setEnabled(view.connected && isSignalConnected(QMetaMethod::fromSignal(
-                                                  &CMRegDlg::setAllModuleRequested)));
+  for (QWidget* widget : lockedWhileBusy_) widget->setEnabled(!view.busy);
+  setAllModule_->setEnabled(view.connected && !view.busy);
+  cancelRange_->setVisible(view.busy);
+  {
+    QStringList nodes;
+    for (int node : ranges_->Flags().NodesOn()) nodes << QString::number(node);
+    const QString debug = nodes.isEmpty()
+                              ? QString()
+                              : QStringLiteral("Debug: %1").arg(nodes.join(QStringLiteral(", ")));
+    setText(debugFlags_, debug);
+    debugFlags_->setVisible(!nodes.isEmpty());
+  }
   driveController_->setVisible(view.driveControllerButton);
 
   const bool drivesShown = view.layout.drive[0] || view.layout.drive[1];
@@ -850,9 +940,7 @@ void CMRegDlg::PaintItem(const DisplayItem& item, const ItemScreen& screen,
     if (sc.set) sc.set->setVisible(shown);
     if (sc.setAll) {
       sc.setAll->setVisible(shown);
-      // Range operations are wired by whoever connects to the request.
-      sc.setAll->setEnabled(view.connected && isSignalConnected(QMetaMethod::fromSignal(
-                                                  &CMRegDlg::setAllFieldRequested)));
+      sc.setAll->setEnabled(view.connected && !view.busy);
     }
     if (!shown) continue;
     sc.control->setEnabled(v.enabled && (view.connected || item.control == ControlKind::Value));

@@ -10,10 +10,12 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "params/display_items.h"
 #include "params/node_screen_controller.h"
 #include "params/node_screen_worker.h"
+#include "params/range_operations.h"
 
 class QCheckBox;
 class QComboBox;
@@ -32,13 +34,17 @@ class CMRegDlg : public QDialog {
   Q_OBJECT
  public:
   // prompt and profile must outlive the window. With a start address the window changes to
-  // that module as soon as it runs.
+  // that module as soon as it runs. `rangeHooks` give the range operations what lies outside
+  // the screen (the PC address for Debugging, the zone-logic conversion).
   CMRegDlg(std::unique_ptr<NodeLink> link, base::Prompt& prompt, platform::ProfileStore& profile,
-           const std::string& startAddress = std::string(), QWidget* parent = nullptr);
+           const std::string& startAddress = std::string(), QWidget* parent = nullptr,
+           ScreenRangeHooks rangeHooks = {});
   ~CMRegDlg() override;
 
   // The worker that runs the module traffic (range operations and pages post to it).
   NodeScreenWorker& Worker() { return *worker_; }
+  // The range operations of this screen (SetAll, Set Alle, ZPA / DTA, Format Flash, Debugging).
+  ScreenRangeOperations& Ranges() { return *ranges_; }
   // The last view painted.
   const NodeScreenView& ShownView() const { return shown_; }
   // How long painting the worker's views has taken on the GUI thread (for the benchmark).
@@ -66,9 +72,17 @@ class CMRegDlg : public QDialog {
   void NextNode();
   void PreviousNode();
   void OpenAdvanced();
+  // Range operations over the From..To nodes, posted to the worker with the wait indication.
+  void SetAllField(int itemId, Side side);
+  void SetAllModule();
+  void FormatFlash();  // Shift+Alt+F: only while this window is active and no advanced window
+  void Debugging();    // Ctrl+Alt+D: the same
+  void ZpaDtaSelected(int entry);
+  void CancelRange();  // the wait indication's cancel
 
  signals:
-  // Hooks for the dialogs and operations that later work fills in. Emitted on the GUI thread.
+  // Hooks for the dialogs that later work fills in, and notices of the range operations the
+  // window has started. Emitted on the GUI thread.
   void diagnosticScreenRequested();
   void diagnosticLogRequested();
   void statisticsRequested();    // Ctrl+Shift+S
@@ -108,6 +122,10 @@ class CMRegDlg : public QDialog {
 
   // Posts a command after the fields the user typed.
   void Post(std::function<void(NodeScreenController&)> command, bool showWait = false);
+  // What the fields show now, and the node range typed, for the range operations.
+  ScreenFieldReader FieldReader() const;
+  NodeRange Range() const;
+  bool KeyOperationsAllowed() const;
   void ApplyField(int itemId, Side side);
   void ReceiveView(const NodeScreenView& view);  // worker thread
   void ShowLatestView();                         // GUI thread
@@ -116,6 +134,8 @@ class CMRegDlg : public QDialog {
   void ShutDown();
 
   base::Prompt& prompt_;
+  // Jobs of the range operations refer to it: it goes after the worker has been joined.
+  std::unique_ptr<ScreenRangeOperations> ranges_;
   std::unique_ptr<NodeScreenController> controller_;
   std::unique_ptr<NodeScreenWorker> worker_;
 
@@ -148,6 +168,10 @@ class CMRegDlg : public QDialog {
   QPushButton* diagnosticLog_ = nullptr;
   QPushButton* setAllModule_ = nullptr;
   QPushButton* driveController_ = nullptr;
+  QComboBox* zpaDta_ = nullptr;
+  QLabel* debugFlags_ = nullptr;
+  QPushButton* cancelRange_ = nullptr;
+  std::vector<QWidget*> lockedWhileBusy_;  // commands that wait until a range has ended
   ModulePicture* picture_ = nullptr;
   QPointer<QDialog> advanced_;  // null once the window is gone
 };

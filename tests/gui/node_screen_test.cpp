@@ -7,7 +7,9 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QtTest>
+#include <algorithm>
 #include <cstdio>
+#include <optional>
 
 #include "base/format.h"
 #include "base/prompt.h"
@@ -21,6 +23,9 @@
 namespace {
 
 constexpr uint32_t kNode1 = 3100101;  // family 0x09, speed in m/s
+constexpr uint32_t kNode2 = 3100102;  // the same kind
+constexpr uint32_t kNode4 = 3100104;  // family 0x03, module type 3 (transport), reversed
+constexpr uint32_t kNode5 = 3100105;
 constexpr int kWaitMs = 15000;
 constexpr const char* kNodeRefusal =
     "Falsche Module Nummer. Nur Nummern von 1 bis 236 sind gültig.";
@@ -28,7 +33,8 @@ constexpr const char* kNodeRefusal =
 class NodeScreenGuiTest : public QObject {
   Q_OBJECT
  public:
-  explicit NodeScreenGuiTest(const test::Linesim& line) : line_(line) {}
+  NodeScreenGuiTest(const test::Linesim& line, std::string pcAddress)
+      : line_(line), pcAddress_(std::move(pcAddress)) {}
 
  private:
   template <typename T>
@@ -58,8 +64,37 @@ class NodeScreenGuiTest : public QObject {
     QCoreApplication::processEvents();
   }
   size_t PromptCount() { return prompt_->Texts().size(); }
+  size_t Shown(const std::string& text) {
+    const auto texts = prompt_->Texts();
+    return static_cast<size_t>(std::count(texts.begin(), texts.end(), text));
+  }
+  // Connects to `from` and types `to` into the To field.
+  void ShowRange(const QString& from, const QString& to) {
+    ChangeTo(from);
+    QTRY_VERIFY_WITH_TIMEOUT(dialog_->ShownView().connected, kWaitMs);
+    Settle();
+    Find<QLineEdit>(QStringLiteral("to"))->setText(to);
+  }
+  // A range operation has run to its end: the wait indication is gone and the From node is
+  // shown again.
+  void WaitRangeEnded(int from) {
+    QTRY_VERIFY_WITH_TIMEOUT(dialog_->Worker().JobsRun() > jobsBefore_, kWaitMs);
+    Settle();
+    QTRY_VERIFY_WITH_TIMEOUT(!dialog_->ShownView().busy, kWaitMs);
+    QVERIFY(!Find<QPushButton>(QStringLiteral("cancelRange"))->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(dialog_->ShownView().connected, kWaitMs);
+    QCOMPARE(dialog_->ShownView().node, from);
+  }
+  void NoWrites(uint32_t serial) {
+    const test::LinesimCounters counters = line_.Counters(serial);
+    QCOMPARE(counters.writeSingles, uint64_t{0});
+    QCOMPARE(counters.writeMultiples, uint64_t{0});
+    QCOMPARE(counters.saves, uint64_t{0});
+  }
 
   const test::Linesim& line_;
+  const std::string pcAddress_;
+  uint64_t jobsBefore_ = 0;
   std::unique_ptr<base::ScriptedPrompt> prompt_;  // fresh for every test
   platform::MemoryProfileStore profile_;
   std::unique_ptr<params::CMRegDlg> dialog_;
@@ -67,7 +102,10 @@ class NodeScreenGuiTest : public QObject {
  private slots:
   void init() {
     prompt_ = std::make_unique<base::ScriptedPrompt>();
-    dialog_ = std::make_unique<params::CMRegDlg>(params::MakeSocketNodeLink(), *prompt_, profile_);
+    params::ScreenRangeHooks hooks;
+    hooks.pcAddressFor = [pc = pcAddress_](const std::string&) { return std::optional(pc); };
+    dialog_ = std::make_unique<params::CMRegDlg>(params::MakeSocketNodeLink(), *prompt_, profile_,
+                                                 std::string(), nullptr, std::move(hooks));
     dialog_->show();
     dialog_->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(dialog_.get()));
@@ -211,6 +249,164 @@ class NodeScreenGuiTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(dialog_->AdvancedWindow() != nullptr, kWaitMs);
   }
 
+  void setAllOnATransportModuleIsRefusedAndWritesNothing() {
+    ShowRange(QStringLiteral("4"), QStringLiteral("5"));
+    auto* setAll = Find<QPushButton>(QStringLiteral("setAllModule"));
+    QCOMPARE(setAll->text(), QStringLiteral("Set Alle"));
+    QTRY_VERIFY_WITH_TIMEOUT(setAll->isEnabled(), kWaitMs);
+    line_.ResetCounters();
+    jobsBefore_ = dialog_->Worker().JobsRun();
+    QTest::mouseClick(setAll, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(Shown(params::kTransportRefusal), size_t{1}, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(dialog_->Worker().JobsRun() > jobsBefore_, kWaitMs);
+    Settle();
+    QCOMPARE(PromptCount(), size_t{1});
+    QCOMPARE(prompt_->CountOf("beep"), size_t{1});
+    NoWrites(kNode4);
+    NoWrites(kNode5);
+    QCOMPARE(line_.Counters(kNode5).connections, uint64_t{0});
+  }
+
+  void setAllOfASpeedOutOfRangeShowsTheMessageOnceAndTouchesNoNode() {
+    ShowRange(QStringLiteral("1"), QStringLiteral("2"));
+    auto* setAll = Find<QPushButton>(QStringLiteral("setall3_A"));
+    QTRY_VERIFY_WITH_TIMEOUT(setAll->isEnabled(), kWaitMs);
+    const uint16_t before1 = line_.Read(kNode1, 40).at(0);
+    const uint16_t before2 = line_.Read(kNode2, 40).at(0);
+    line_.ResetCounters();
+    auto* edit = Find<QLineEdit>(QStringLiteral("item3_A"));
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClicks(edit, QStringLiteral("0.0149"));
+    jobsBefore_ = dialog_->Worker().JobsRun();
+    QTest::mouseClick(setAll, Qt::LeftButton);
+    const std::string message =
+        "Ungültige Geschwindigkeit. Es sind nur Werte von 0.015 bis 6.20 m/s gültig.";
+    QTRY_COMPARE_WITH_TIMEOUT(Shown(message), size_t{1}, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(dialog_->Worker().JobsRun() > jobsBefore_, kWaitMs);
+    Settle();
+    // The question with the range's module addresses, then the refusal, once.
+    const auto texts = prompt_->Texts();
+    QCOMPARE(texts.size(), size_t{2});
+    QCOMPARE(QString::fromStdString(texts.at(0)),
+             QStringLiteral("Soll diese Einstellung für all Module von 192.168.202.20 bis "
+                            "192.168.202.21 übernommen werden?"));
+    NoWrites(kNode1);
+    NoWrites(kNode2);
+    QCOMPARE(line_.Counters(kNode2).connections, uint64_t{0});
+    QCOMPARE(line_.Read(kNode1, 40).at(0), before1);
+    QCOMPARE(line_.Read(kNode2, 40).at(0), before2);
+  }
+
+  void setAllOfAValidSpeedWritesAndSavesEveryNodeOfTheRange() {
+    line_.Write(kNode1, 40, {1000});
+    line_.Write(kNode2, 40, {1000});
+    ShowRange(QStringLiteral("1"), QStringLiteral("2"));
+    auto* setAll = Find<QPushButton>(QStringLiteral("setall3_A"));
+    QTRY_VERIFY_WITH_TIMEOUT(setAll->isEnabled(), kWaitMs);
+    line_.ResetCounters();
+    auto* edit = Find<QLineEdit>(QStringLiteral("item3_A"));
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClicks(edit, QStringLiteral("0.7"));
+    jobsBefore_ = dialog_->Worker().JobsRun();
+    QTest::mouseClick(setAll, Qt::LeftButton);
+    WaitRangeEnded(1);
+    for (uint32_t serial : {kNode1, kNode2}) {
+      QCOMPARE(line_.Read(serial, 40, 1, true).at(0), uint16_t{700});  // in flash
+      QCOMPARE(line_.Read(serial, 40).at(0), uint16_t{700});
+      const test::LinesimCounters counters = line_.Counters(serial);
+      QCOMPARE(counters.saves, uint64_t{1});
+      QCOMPARE(counters.lastSaveFirst, uint16_t{40});
+      QCOMPARE(counters.lastSaveCount, uint16_t{1});
+    }
+    QCOMPARE(PromptCount(), size_t{1});  // only the question
+    QTRY_COMPARE_WITH_TIMEOUT(Find<QLineEdit>(QStringLiteral("item3_A"))->text(),
+                              QStringLiteral("0.700"), kWaitMs);
+    line_.Write(kNode1, 40, {1000});
+    line_.Write(kNode2, 40, {1000});
+  }
+
+  void cancelOnTheWaitIndicationEndsTheRangeAfterTheNodeUnderWay() {
+    line_.Write(kNode1, 40, {1000});
+    line_.Write(kNode2, 40, {1000});
+    ShowRange(QStringLiteral("1"), QStringLiteral("2"));
+    auto* setAll = Find<QPushButton>(QStringLiteral("setall3_A"));
+    QTRY_VERIFY_WITH_TIMEOUT(setAll->isEnabled(), kWaitMs);
+    auto* edit = Find<QLineEdit>(QStringLiteral("item3_A"));
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClicks(edit, QStringLiteral("0.7"));
+    line_.ResetCounters();
+    // Node 1 answers slowly, so that its work is surely under way when Cancel is pressed.
+    line_.SetFault(kNode1, {{"delayMs", 800}, {"discovery", false}, {"modbus", true}});
+    jobsBefore_ = dialog_->Worker().JobsRun();
+    QTest::mouseClick(setAll, Qt::LeftButton);
+    auto* cancel = Find<QPushButton>(QStringLiteral("cancelRange"));
+    QTRY_VERIFY_WITH_TIMEOUT(cancel->isVisible(), kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(Text(QStringLiteral("status")), QStringLiteral("Node: 1"), kWaitMs);
+    QVERIFY(!setAll->isEnabled());  // no second operation while one runs
+    QTest::mouseClick(cancel, Qt::LeftButton);
+    line_.ClearFaults(kNode1);
+    WaitRangeEnded(1);
+    QVERIFY(dialog_->Ranges().LastOutcome().cancelled);
+    QCOMPARE(line_.Read(kNode1, 40, 1, true).at(0), uint16_t{700});
+    NoWrites(kNode2);
+    QCOMPARE(line_.Counters(kNode2).connections, uint64_t{0});
+    QCOMPARE(line_.Read(kNode2, 40).at(0), uint16_t{1000});
+    line_.Write(kNode1, 40, {1000});
+  }
+
+  void debuggingKeySwitchesTheRangeAndShowsItsNodes() {
+    ShowRange(QStringLiteral("1"), QStringLiteral("2"));
+    auto* flags = Find<QLabel>(QStringLiteral("debugFlags"));
+    QVERIFY(!flags->isVisible());
+    // Not while the advanced window is open.
+    QTest::keyClick(dialog_.get(), Qt::Key_F2);
+    QTRY_VERIFY_WITH_TIMEOUT(dialog_->AdvancedWindow() != nullptr, kWaitMs);
+    dialog_->Debugging();
+    Settle();
+    QCOMPARE(PromptCount(), size_t{0});
+    dialog_->AdvancedWindow()->close();
+    QTRY_VERIFY_WITH_TIMEOUT(dialog_->AdvancedWindow() == nullptr, kWaitMs);
+    dialog_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(dialog_.get()));
+
+    jobsBefore_ = dialog_->Worker().JobsRun();
+    QTest::keyClick(dialog_.get(), Qt::Key_D, Qt::ControlModifier | Qt::AltModifier);
+    WaitRangeEnded(1);
+    QCOMPARE(prompt_->History().at(0).caption, std::string("Debugging"));
+    for (uint32_t serial : {kNode1, kNode2}) {
+      QCOMPARE(line_.Read(serial, 298, 2, true), (std::vector<uint16_t>{0xC0A8, 0xCA0A}));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(flags->text(), QStringLiteral("Debug: 1, 2"), kWaitMs);
+    QVERIFY(flags->isVisible());
+
+    // No switches it off again.
+    prompt_->QueueAnswer(base::PromptAnswer::No);
+    jobsBefore_ = dialog_->Worker().JobsRun();
+    QTest::keyClick(dialog_.get(), Qt::Key_D, Qt::ControlModifier | Qt::AltModifier);
+    WaitRangeEnded(1);
+    for (uint32_t serial : {kNode1, kNode2}) {
+      QCOMPARE(line_.Read(serial, 298, 2, true), (std::vector<uint16_t>{0, 0}));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!flags->isVisible(), kWaitMs);
+  }
+
+  void zpaDtaListIsClearedWhileNotConnected() {
+    auto* list = Find<QComboBox>(QStringLiteral("zpaDta"));
+    QStringList entries;
+    for (int i = 0; i < list->count(); ++i) entries << list->itemText(i);
+    QCOMPARE(entries, (QStringList{"ZPA", "DTA", "Make All DTA->ZPA", "Make All ZPA->DTA"}));
+    QVERIFY(!dialog_->ShownView().connected);
+    const uint64_t jobs = dialog_->Worker().JobsRun();
+    list->setCurrentIndex(3);
+    emit list->activated(3);
+    QCOMPARE(list->currentIndex(), -1);
+    Settle();
+    QCOMPARE(dialog_->Worker().JobsRun(), jobs);
+  }
+
   void readErrorStopsTheCycleAndRefreshStartsAgainWithAFullRead() {
     ChangeTo(QStringLiteral("1"));
     QTRY_VERIFY_WITH_TIMEOUT(dialog_->ShownView().connected, kWaitMs);
@@ -253,7 +449,7 @@ int main(int argc, char** argv) {
       [&] {
         qputenv("QT_QPA_PLATFORM", "offscreen");
         QApplication app(argc, argv);
-        NodeScreenGuiTest tests(line);
+        NodeScreenGuiTest tests(line, lab.PcAddress());
         return QTest::qExec(&tests, argc, argv);
       },
       600000);
