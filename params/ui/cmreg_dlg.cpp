@@ -306,12 +306,16 @@ void CMRegDlg::BuildWindow() {
   lockedWhileBusy_.push_back(drives_);
   lockedWhileBusy_.push_back(zones_);
 
-  // Keys. Left / Right change node unless a text field takes them for its cursor.
+  // Keys. Left / Right change node unless a text field takes them for its cursor. As
+  // shortcuts they come before the focus widget: a button or check box with the focus would
+  // otherwise take them to move the focus (text fields claim them first, as their own).
   const auto shortcut = [this](const QKeySequence& keys, auto slot) {
     auto* sc = new QShortcut(keys, this);
     sc->setContext(Qt::WindowShortcut);
     connect(sc, &QShortcut::activated, this, slot);
   };
+  shortcut(QKeySequence(Qt::Key_Left), [this] { ArrowKey(Qt::Key_Left); });
+  shortcut(QKeySequence(Qt::Key_Right), [this] { ArrowKey(Qt::Key_Right); });
   shortcut(QKeySequence(Qt::Key_F2), [this] { OpenAdvanced(); });
   shortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_U), [this] { OpenAdvanced(); });
   shortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), [this] { emit statisticsRequested(); });
@@ -750,16 +754,15 @@ void CMRegDlg::keyPressEvent(QKeyEvent* event) {
     }
     return;  // Enter never closes the window
   }
-  if (event->modifiers() == Qt::NoModifier && (key == Qt::Key_Left || key == Qt::Key_Right)) {
-    if (!qobject_cast<QLineEdit*>(QApplication::focusWidget())) {
-      const int node = shown_.node;
-      if (key == Qt::Key_Left && node > kFirstNode) PreviousNode();
-      if (key == Qt::Key_Right && node < kLastNode) NextNode();
-      return;
-    }
-  }
   if (key == Qt::Key_Escape) return;  // only Schließen closes the window
   QDialog::keyPressEvent(event);
+}
+
+void CMRegDlg::ArrowKey(int key) {
+  if (qobject_cast<QLineEdit*>(QApplication::focusWidget())) return;
+  const int node = shown_.node;
+  if (key == Qt::Key_Left && node > kFirstNode) PreviousNode();
+  if (key == Qt::Key_Right && node < kLastNode) NextNode();
 }
 
 void CMRegDlg::closeEvent(QCloseEvent* event) {

@@ -126,6 +126,7 @@ class CMRegDlg : public QDialog {
   ScreenFieldReader FieldReader() const;
   NodeRange Range() const;
   bool KeyOperationsAllowed() const;
+  void ArrowKey(int key);  // Qt::Key_Left / Qt::Key_Right: previous / next node
   void ApplyField(int itemId, Side side);
   void ReceiveView(const NodeScreenView& view);  // worker thread
   void ShowLatestView();                         // GUI thread

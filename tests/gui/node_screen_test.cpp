@@ -63,6 +63,13 @@ class NodeScreenGuiTest : public QObject {
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
   }
+  // Gives `widget` the keyboard focus and waits until the application reports it there,
+  // which needs the window to be active.
+  bool FocusOn(QWidget* widget) {
+    if (!QTest::qWaitFor([&] { return dialog_->isActiveWindow(); }, kWaitMs)) return false;
+    widget->setFocus(Qt::OtherFocusReason);
+    return QTest::qWaitFor([&] { return QApplication::focusWidget() == widget; }, kWaitMs);
+  }
   size_t PromptCount() { return prompt_->Texts().size(); }
   size_t Shown(const std::string& text) {
     const auto texts = prompt_->Texts();
@@ -204,22 +211,32 @@ class NodeScreenGuiTest : public QObject {
     ChangeTo(QStringLiteral("1"));
     QTRY_VERIFY_WITH_TIMEOUT(dialog_->ShownView().connected, kWaitMs);
     Settle();
+    // The keys go where a user's keys go: to the focus widget, from which the ones it does not
+    // take pass to the window. Focus exists only in the active window, so wait for both
+    // rather than assume them.
     auto* refresh = Find<QPushButton>(QStringLiteral("refresh"));
-    refresh->setFocus();
-    QTest::keyClick(dialog_.get(), Qt::Key_Left);  // node 1 has no previous node
+    QVERIFY(FocusOn(refresh));
+    jobsBefore_ = dialog_->Worker().JobsRun();
+    QTest::keyClick(refresh, Qt::Key_Left);  // node 1 has no previous node
     Settle();
     QCOMPARE(dialog_->ShownView().node, 1);
-    QTest::keyClick(dialog_.get(), Qt::Key_Right);
+    QCOMPARE(dialog_->Worker().JobsRun(), jobsBefore_);
+    QTest::keyClick(refresh, Qt::Key_Right);
     QTRY_COMPARE_WITH_TIMEOUT(dialog_->ShownView().node, 2, kWaitMs);
     QTRY_VERIFY_WITH_TIMEOUT(dialog_->ShownView().connected, kWaitMs);
     QCOMPARE(Find<QLineEdit>(QStringLiteral("from"))->text(), QStringLiteral("2"));
     QCOMPARE(Text(QStringLiteral("item48_A")), QStringLiteral("3100102"));
-    // In a text field the arrows move the cursor.
+    // In a text field the arrows move the cursor and leave the node alone.
     auto* speed = Find<QLineEdit>(QStringLiteral("item3_A"));
-    speed->setFocus();
+    QTRY_VERIFY_WITH_TIMEOUT(speed->isEnabled() && !speed->text().isEmpty(), kWaitMs);
+    QVERIFY(FocusOn(speed));
+    speed->end(false);
+    const int cursor = speed->cursorPosition();
     QTest::keyClick(speed, Qt::Key_Left);
+    QCOMPARE(speed->cursorPosition(), cursor - 1);
     Settle();
     QCOMPARE(dialog_->ShownView().node, 2);
+    QCOMPARE(dialog_->ShownView().moduleAddress, std::string("192.168.202.21"));
     QCOMPARE(PromptCount(), size_t{0});
   }
 
