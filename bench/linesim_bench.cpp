@@ -20,6 +20,8 @@
 #include <set>
 #include <string>
 
+#include "fixtures/raw_discover.h"
+
 namespace {
 
 std::string Env(const char* name, const char* fallback) {
@@ -27,16 +29,7 @@ std::string Env(const char* name, const char* fallback) {
   return value && *value ? value : fallback;
 }
 
-uint16_t Be16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] << 8 | p[1]);
-}
-
-uint16_t Checksum(const uint8_t* data, size_t length, uint32_t sum) {
-  for (size_t i = 0; i + 1 < length; i += 2) sum += Be16(data + i);
-  if (length % 2) sum += uint32_t{data[length - 1]} << 8;
-  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
-  return static_cast<uint16_t>(~sum);
-}
+using test::Be16;
 
 double Seconds(const timespec& t) {
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
@@ -73,63 +66,8 @@ class RawPort {
   bool Ok() const { return ok_; }
 
   bool SendDiscover(uint32_t sequence) {
-    uint8_t frame[60] = {0xFF,
-                         0xFF,
-                         0xFF,
-                         0xFF,
-                         0xFF,
-                         0xFF,
-                         mac_[0],
-                         mac_[1],
-                         mac_[2],
-                         mac_[3],
-                         mac_[4],
-                         mac_[5],
-                         0x08,
-                         0x00,
-                         0x45,
-                         0,
-                         0,
-                         36,
-                         0x13,
-                         0x37,
-                         0,
-                         0,
-                         128,
-                         17,
-                         0,
-                         0,
-                         192,
-                         168,
-                         202,
-                         10,
-                         255,
-                         255,
-                         255,
-                         255,
-                         0x86,
-                         0xE3,
-                         0xD9,
-                         0x03,
-                         0,
-                         16,
-                         0,
-                         0,
-                         0x10,
-                         0,
-                         0,
-                         0,
-                         static_cast<uint8_t>(sequence),
-                         static_cast<uint8_t>(sequence >> 8),
-                         static_cast<uint8_t>(sequence >> 16),
-                         static_cast<uint8_t>(sequence >> 24)};
-    const uint16_t ip = Checksum(frame + 14, 20, 0);
-    frame[24] = static_cast<uint8_t>(ip >> 8);
-    frame[25] = static_cast<uint8_t>(ip);
-    const uint16_t udp = Checksum(frame + 34, 16, 17 + 16 + 0xC0A8 + 0xCA0A + 0xFFFF + 0xFFFF);
-    frame[40] = static_cast<uint8_t>(udp >> 8);
-    frame[41] = static_cast<uint8_t>(udp);
-    return send(sendFd_, frame, sizeof frame, 0) == sizeof frame;
+    const auto frame = test::RawDiscoverFrame(mac_, sequence);
+    return send(sendFd_, frame.data(), frame.size(), 0) == static_cast<ssize_t>(frame.size());
   }
 
   // One frame with its kernel timestamp; false after timeoutMs without one.

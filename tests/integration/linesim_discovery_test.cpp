@@ -1,6 +1,6 @@
-// Discovery answers of linesim as they arrive on the PC's wire: a discover request built here
-// from raw bytes (independently of the tool's and linesim's frame code) is sent from the PC
-// namespace, and every answer frame is checked byte by byte.
+// Discovery answers of linesim as they arrive on the PC's wire: a discover request built from
+// raw bytes (fixtures/raw_discover.h, independently of the tool's and linesim's frame code) is
+// sent from the PC namespace, and every answer frame is checked byte by byte.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <linux/if_packet.h>
@@ -20,6 +20,7 @@
 
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
+#include "fixtures/raw_discover.h"
 #include "platform/tick.h"
 #include "sim/line.h"
 
@@ -28,16 +29,8 @@ namespace {
 using nlohmann::json;
 using Bytes = std::vector<uint8_t>;
 
-uint16_t Be16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] << 8 | p[1]);
-}
-
-uint16_t OnesComplement(const uint8_t* data, size_t length, uint32_t sum) {
-  for (size_t i = 0; i + 1 < length; i += 2) sum += Be16(data + i);
-  if (length % 2) sum += uint32_t{data[length - 1]} << 8;
-  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
-  return static_cast<uint16_t>(~sum);
-}
+using test::Be16;
+using test::OnesComplement;
 
 std::string MacText(const uint8_t* mac) {
   char text[18];
@@ -72,66 +65,9 @@ std::string SendDiscoverAndCollect(const std::string& ifname, uint32_t sequence,
     close(fd);
     return "";
   }
-  // Ethernet, IPv4 (192.168.202.10 -> 255.255.255.255), UDP 34531 -> 55555, 8-byte header.
-  uint8_t frame[60] = {0xFF,
-                       0xFF,
-                       0xFF,
-                       0xFF,
-                       0xFF,
-                       0xFF,
-                       pcMac[0],
-                       pcMac[1],
-                       pcMac[2],
-                       pcMac[3],
-                       pcMac[4],
-                       pcMac[5],
-                       0x08,
-                       0x00,
-                       0x45,
-                       0x00,
-                       0x00,
-                       36,
-                       0x13,
-                       0x37,
-                       0x00,
-                       0x00,
-                       128,
-                       17,
-                       0x00,
-                       0x00,
-                       192,
-                       168,
-                       202,
-                       10,
-                       255,
-                       255,
-                       255,
-                       255,
-                       0x86,
-                       0xE3,
-                       0xD9,
-                       0x03,
-                       0x00,
-                       16,
-                       0x00,
-                       0x00,
-                       0x10,
-                       0x00,
-                       0x00,
-                       0x00,
-                       static_cast<uint8_t>(sequence),
-                       static_cast<uint8_t>(sequence >> 8),
-                       static_cast<uint8_t>(sequence >> 16),
-                       static_cast<uint8_t>(sequence >> 24)};
-  const uint16_t ipSum = OnesComplement(frame + 14, 20, 0);
-  frame[24] = static_cast<uint8_t>(ipSum >> 8);
-  frame[25] = static_cast<uint8_t>(ipSum);
-  const uint16_t udpSum =
-      OnesComplement(frame + 34, 16, 17 + 16 + 0xC0A8 + 0xCA0A + 0xFFFF + 0xFFFF);
-  frame[40] = static_cast<uint8_t>(udpSum >> 8);
-  frame[41] = static_cast<uint8_t>(udpSum);
+  const auto frame = test::RawDiscoverFrame(pcMac, sequence);
   json result = {{"pcMac", MacText(pcMac)}, {"frames", json::array()}};
-  if (send(fd, frame, sizeof frame, 0) != static_cast<ssize_t>(sizeof frame)) {
+  if (send(fd, frame.data(), frame.size(), 0) != static_cast<ssize_t>(frame.size())) {
     close(fd);
     return "";
   }
@@ -145,7 +81,9 @@ std::string SendDiscoverAndCollect(const std::string& ifname, uint32_t sequence,
     const ssize_t got =
         recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
     if (got < 42 || from.sll_pkttype == PACKET_OUTGOING) continue;
-    if (Be16(buffer + 12) != 0x0800 || buffer[23] != 17 || Be16(buffer + 36) != 34531) continue;
+    if (Be16(buffer + 12) != 0x0800 || buffer[23] != 17 ||
+        Be16(buffer + 36) != test::kRawDiscoverReplyPort)
+      continue;
     static const char* hex = "0123456789abcdef";
     std::string text;
     for (ssize_t i = 0; i < got; ++i) {
