@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -125,6 +126,14 @@ class CBlockingSocket {
   size_t ReceiveAnswer(uint8_t* answer, uint32_t t0, uint16_t id);
   int Exchange(const uint8_t* request, size_t requestLength, uint16_t* out, size_t outWords);
   int FlashPoll(uint32_t commandTick);
+  // What a failed second connect of WithOneReconnect does: leave the operation with its
+  // exception, or end it with 0.
+  enum class SecondConnectFailure { Throws, GivesUp };
+  // Runs `attempt` up to twice; a result ends it at once. After a first attempt that threw,
+  // reconnects to the peer (one more connect 500 ms after a failed one). 0 when the second
+  // attempt throws too.
+  int WithOneReconnect(const std::function<int()>& attempt,
+                       SecondConnectFailure secondConnectFailure);
   void SetLastError(const std::string& text);
 
   std::atomic<int> socket_{-1};

@@ -247,38 +247,13 @@ int CBlockingSocket::WriteMultiplyRegisters(uint16_t first, uint16_t count, cons
   return Exchange(request, length, out != nullptr ? out : &code, 1);
 }
 
-int CBlockingSocket::WriteMultipleRegisters(uint16_t first, uint16_t count,
-                                            const uint16_t* values) {
-  if (count > kMaxWriteRegisters) {
-    LogError("WriteMultipleRegisters(%d, %d) Error!", first, count);
-    return 0;
-  }
-  for (int attempt = 0; attempt < 2; ++attempt) {
+int CBlockingSocket::WithOneReconnect(const std::function<int()>& attempt,
+                                      SecondConnectFailure secondConnectFailure) {
+  for (int round = 0; round < 2; ++round) {
     try {
-      uint16_t echo = 0;
-      return WriteMultiplyRegisters(first, count, values, &echo);
+      return attempt();
     } catch (const CBlockingSocketException&) {
-      if (attempt == 1) return 0;
-    }
-    const std::string peer = peerAddress();
-    try {
-      _Connect(peer, peerPort_, true);
-    } catch (const CBlockingSocketException&) {
-      platform::SleepMs(500);
-      _Connect(peer, peerPort_, true);  // a second failure leaves the operation
-    }
-  }
-  return 0;
-}
-
-int CBlockingSocket::WriteRegister(uint16_t reg, uint16_t value) {
-  const uint16_t valueNetworkOrder = htons(value);
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    try {
-      uint16_t echo = 0;
-      return WriteSingleRegister(reg, valueNetworkOrder, &echo);
-    } catch (const CBlockingSocketException&) {
-      if (attempt == 1) return 0;
+      if (round == 1) return 0;
     }
     const std::string peer = peerAddress();
     try {
@@ -288,11 +263,36 @@ int CBlockingSocket::WriteRegister(uint16_t reg, uint16_t value) {
       try {
         _Connect(peer, peerPort_, true);
       } catch (const CBlockingSocketException&) {
+        if (secondConnectFailure == SecondConnectFailure::Throws) throw;
         return 0;
       }
     }
   }
   return 0;
+}
+
+int CBlockingSocket::WriteMultipleRegisters(uint16_t first, uint16_t count,
+                                            const uint16_t* values) {
+  if (count > kMaxWriteRegisters) {
+    LogError("WriteMultipleRegisters(%d, %d) Error!", first, count);
+    return 0;
+  }
+  return WithOneReconnect(
+      [&] {
+        uint16_t echo = 0;
+        return WriteMultiplyRegisters(first, count, values, &echo);
+      },
+      SecondConnectFailure::Throws);
+}
+
+int CBlockingSocket::WriteRegister(uint16_t reg, uint16_t value) {
+  const uint16_t valueNetworkOrder = htons(value);
+  return WithOneReconnect(
+      [&] {
+        uint16_t echo = 0;
+        return WriteSingleRegister(reg, valueNetworkOrder, &echo);
+      },
+      SecondConnectFailure::GivesUp);
 }
 
 int CBlockingSocket::FlashPoll(uint32_t commandTick) {
