@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -351,74 +352,83 @@ std::string NetworkFor(CliContext& context, const std::string& net) {
   return context.profile.GetString("Settings", params::kDefaultNetKey, params::kDefaultNet);
 }
 
-// Resolves the target and installs the inventory link for the run; nullopt (message printed)
-// when the target is refused.
-std::optional<registercli::Target> TargetFor(CliContext& context, const std::string& text,
-                                             const std::string& net) {
-  registercli::Target target = registercli::ResolveTarget(text, NetworkFor(context, net));
+// The target argument and the --net option every register command takes; --net is added by
+// AddNetOption after the command's own options, where the help lists it.
+struct TargetArguments {
+  std::string target;
+  std::string network;
+};
+
+std::shared_ptr<TargetArguments> AddTargetArgument(CLI::App& sub) {
+  auto arguments = std::make_shared<TargetArguments>();
+  sub.add_option("target", arguments->target, "Node number or the module's IPv4 address")
+      ->required();
+  return arguments;
+}
+
+void AddNetOption(CLI::App& sub, TargetArguments& arguments) {
+  sub.add_option("--net", arguments.network,
+                 "Network of node numbers (default: the profile's \"Default Net\")");
+}
+
+// Resolves the target and runs `command` on it with the inventory link installed; 2 (message
+// printed) when the target is refused.
+int RunOnTarget(CliContext& context, const TargetArguments& arguments,
+                const std::function<int(const registercli::Target&)>& command) {
+  const registercli::Target target =
+      registercli::ResolveTarget(arguments.target, NetworkFor(context, arguments.network));
   if (!target.error.empty()) {
     registercli::PrintError(target.error);
-    return std::nullopt;
+    return 2;
   }
-  return target;
+  discovery::ScopedConnectInventory inventoryLink(context.app);
+  return command(target);
 }
 
 const CliCommandRegistrar kReadCommand(
     "read", "Read holding registers of a module (READ TARGET FIRST [COUNT])",
     [](CLI::App& sub, CliContext& context) -> CliRun {
-      auto target = std::make_shared<std::string>();
+      auto arguments = AddTargetArgument(sub);
       auto first = std::make_shared<std::string>();
       auto count = std::make_shared<std::string>("1");
-      auto network = std::make_shared<std::string>();
-      sub.add_option("target", *target, "Node number or the module's IPv4 address")->required();
       sub.add_option("first", *first, "First register (numbered from 1)")->required();
       sub.add_option("count", *count, "Number of registers (default 1)");
-      sub.add_option("--net", *network,
-                     "Network of node numbers (default: the profile's \"Default Net\")");
-      return [&context, target, first, count, network] {
-        const auto resolved = TargetFor(context, *target, *network);
-        if (!resolved) return 2;
-        discovery::ScopedConnectInventory inventoryLink(context.app);
-        return registercli::RunRead(context.out, *resolved, *first, *count, context.json);
+      AddNetOption(sub, *arguments);
+      return [&context, arguments, first, count] {
+        return RunOnTarget(context, *arguments, [&](const registercli::Target& target) {
+          return registercli::RunRead(context.out, target, *first, *count, context.json);
+        });
       };
     });
 
 const CliCommandRegistrar kWriteCommand(
     "write", "Write holding registers of a module (REG=VALUE...; --save saves them to flash)",
     [](CLI::App& sub, CliContext& context) -> CliRun {
-      auto target = std::make_shared<std::string>();
+      auto arguments = AddTargetArgument(sub);
       auto assignments = std::make_shared<std::vector<std::string>>();
       auto save = std::make_shared<bool>(false);
-      auto network = std::make_shared<std::string>();
-      sub.add_option("target", *target, "Node number or the module's IPv4 address")->required();
       sub.add_option("assignments", *assignments,
                      "REG=VALUE, value 0..65535 (decimal or 0x-hex); consecutive registers go "
                      "into one write")
           ->required();
       sub.add_flag("--save", *save, "Save the written registers to the module's flash");
-      sub.add_option("--net", *network,
-                     "Network of node numbers (default: the profile's \"Default Net\")");
-      return [&context, target, assignments, save, network] {
-        const auto resolved = TargetFor(context, *target, *network);
-        if (!resolved) return 2;
-        discovery::ScopedConnectInventory inventoryLink(context.app);
-        return registercli::RunWrite(context.out, *resolved, *assignments, *save, context.json);
+      AddNetOption(sub, *arguments);
+      return [&context, arguments, assignments, save] {
+        return RunOnTarget(context, *arguments, [&](const registercli::Target& target) {
+          return registercli::RunWrite(context.out, target, *assignments, *save, context.json);
+        });
       };
     });
 
 const CliCommandRegistrar kImageCommand(
     "image", "Read a module's register image as the node screen does (groups, extended reads)",
     [](CLI::App& sub, CliContext& context) -> CliRun {
-      auto target = std::make_shared<std::string>();
-      auto network = std::make_shared<std::string>();
-      sub.add_option("target", *target, "Node number or the module's IPv4 address")->required();
-      sub.add_option("--net", *network,
-                     "Network of node numbers (default: the profile's \"Default Net\")");
-      return [&context, target, network] {
-        const auto resolved = TargetFor(context, *target, *network);
-        if (!resolved) return 2;
-        discovery::ScopedConnectInventory inventoryLink(context.app);
-        return registercli::RunImage(context.out, *resolved, context.json);
+      auto arguments = AddTargetArgument(sub);
+      AddNetOption(sub, *arguments);
+      return [&context, arguments] {
+        return RunOnTarget(context, *arguments, [&](const registercli::Target& target) {
+          return registercli::RunImage(context.out, target, context.json);
+        });
       };
     });
 
