@@ -171,6 +171,8 @@ void CMRegDlg::ShutDown() {
   busyCursor_ = false;
   // A worker waiting for a message box must not wait for this thread, which joins it now.
   if (auto* qtPrompt = dynamic_cast<ui::QtPrompt*>(&prompt_)) qtPrompt->ReleaseWaiters();
+  // A range under way ends after its current node rather than running to its last one.
+  if (ranges_) ranges_->CancelRunning();
   if (worker_) worker_->Stop();  // the controller closes the connection when it goes
 }
 

@@ -119,7 +119,10 @@ class NodeScreenGuiTest : public QObject {
     QTRY_COMPARE_WITH_TIMEOUT(Find<QLineEdit>(QStringLiteral("network"))->text(),
                               QStringLiteral("192.168.202.20"), kWaitMs);
   }
-  void cleanup() { dialog_.reset(); }
+  void cleanup() {
+    dialog_.reset();
+    line_.ClearFaults(kNode1);
+  }
 
   void nodeOneConnectsAndShowsItsValues() {
     ChangeTo(QStringLiteral("1"));
@@ -371,6 +374,26 @@ class NodeScreenGuiTest : public QObject {
     NoWrites(kNode2);
     QCOMPARE(line_.Counters(kNode2).connections, uint64_t{0});
     QCOMPARE(line_.Read(kNode2, 40).at(0), uint16_t{1000});
+    line_.Write(kNode1, 40, {1000});
+  }
+
+  void closingTheWindowEndsARangeAfterTheNodeUnderWay() {
+    line_.Write(kNode2, 40, {1000});
+    ShowRange(QStringLiteral("1"), QStringLiteral("2"));
+    auto* setAll = Find<QPushButton>(QStringLiteral("setall3_A"));
+    QTRY_VERIFY_WITH_TIMEOUT(setAll->isEnabled(), kWaitMs);
+    auto* edit = Find<QLineEdit>(QStringLiteral("item3_A"));
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClicks(edit, QStringLiteral("0.7"));
+    line_.ResetCounters();
+    line_.SetFault(kNode1, {{"delayMs", 800}, {"discovery", false}, {"modbus", true}});
+    QTest::mouseClick(setAll, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(Text(QStringLiteral("status")), QStringLiteral("Node: 1"), kWaitMs);
+    dialog_.reset();  // joins the worker
+    line_.ClearFaults(kNode1);
+    NoWrites(kNode2);
+    QCOMPARE(line_.Counters(kNode2).connections, uint64_t{0});
     line_.Write(kNode1, 40, {1000});
   }
 
