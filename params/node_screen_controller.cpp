@@ -433,6 +433,11 @@ void NodeScreenController::ApplyEdit(int itemId, Side side, const std::string& t
     default:
       return;
   }
+  CarryOut(plan);
+}
+
+// Shows a refused plan's message, or runs the plan and shows the result.
+void NodeScreenController::CarryOut(const RegisterPlan& plan) {
   if (plan.Refused()) {
     prompt_.Tell(plan.refusal, kProgramName, base::PromptIcon::Warning);
     return;
@@ -486,12 +491,7 @@ void NodeScreenController::ApplyList(int itemId, Side side, int entry) {
     LogError("CMRegDlg::OnSelchange - %s", error.GetErrorMessage().c_str());
     return;
   }
-  if (plan.Refused()) {
-    prompt_.Tell(plan.refusal, kProgramName, base::PromptIcon::Warning);
-    return;
-  }
-  RunPlan(plan);
-  BuildView();
+  CarryOut(plan);
 }
 
 void NodeScreenController::ApplyCheck(int itemId, Side side, bool ticked) {
@@ -507,8 +507,7 @@ void NodeScreenController::ApplyCheck(int itemId, Side side, bool ticked) {
   } else {
     return;
   }
-  RunPlan(plan);
-  BuildView();
+  CarryOut(plan);
 }
 
 void NodeScreenController::Toggle(int itemId, Side side) {
@@ -542,8 +541,7 @@ void NodeScreenController::Toggle(int itemId, Side side) {
     LogError("CMRegDlg::OnButton - %s", error.GetErrorMessage().c_str());
     return;
   }
-  RunPlan(plan);
-  BuildView();
+  CarryOut(plan);
 }
 
 // ---- the view --------------------------------------------------------------------------

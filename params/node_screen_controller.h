@@ -178,6 +178,7 @@ class NodeScreenController {
   int SaveGroup(int first, int count);
   // Runs a plan's steps (register numbers before the mirror map); false when a step failed.
   bool RunPlan(const RegisterPlan& plan);
+  void CarryOut(const RegisterPlan& plan);
 
   const RegisterImage& Image() const { return map_->image(); }
   RegisterImage& MutableImage() { return map_->image(); }

@@ -691,16 +691,21 @@ const std::array<DriveDefault, 13> kDriveDefaults{{{40, 64, 1000, 1000},
                                                    {51, 75, 0xFFFF, 0xFFFF},
                                                    {52, 76, 130, 130}}};
 
+// Check kind 0 of the From node alone; a refusal is shown and kept in the outcome.
+static bool RefusedFromNode(RangeContext& context, int from, RangeOutcome& outcome) {
+  const auto refusal = CheckNodeNumber(from);
+  if (!refusal) return false;
+  outcome.refusal = *refusal;
+  Warn(context, *refusal);
+  return true;
+}
+
 RangeOutcome FormatFlash(RangeContext& context, const NodeRange& range,
                          const FormatOptions& options) {
   RangeScreen& screen = context.screen;
   RangeOutcome outcome;
   const int from = range.From();
-  if (const auto refusal = CheckNodeNumber(from)) {
-    outcome.refusal = *refusal;
-    Warn(context, *refusal);
-    return outcome;
-  }
+  if (RefusedFromNode(context, from, outcome)) return outcome;
   int to = from;
   std::string question;
   if (range.ToEmpty()) {
@@ -801,11 +806,7 @@ RangeOutcome Debugging(RangeContext& context, const NodeRange& range, DebugFlags
   RangeScreen& screen = context.screen;
   RangeOutcome outcome;
   const int from = range.From();
-  if (const auto refusal = CheckNodeNumber(from)) {
-    outcome.refusal = *refusal;
-    Warn(context, *refusal);
-    return outcome;
-  }
+  if (RefusedFromNode(context, from, outcome)) return outcome;
   // An empty To field means the From node alone.
   const int to = range.ToEmpty() ? from : range.To();
   if (const auto refusal = CheckNodeRange(from, to)) {
