@@ -8,10 +8,10 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (uint8_t family : {uint8_t{0x09}, uint8_t{0x0C}}) {
-    sim::ModuleSpec spec;
-    spec.serial = 42;
-    spec.family = family;
-    sim::SimModule module(spec);
+    sim::ModuleSetup setup;
+    setup.serial = 42;
+    setup.family = family;
+    sim::SimModule module(setup);
     size_t used = 0;
     for (;;) {
       sim::ModbusRequest request;

@@ -12,12 +12,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static sim::Timing timing;
   std::vector<std::unique_ptr<sim::SimModule>> modules;
   for (uint32_t i = 0; i < 3; ++i) {
-    sim::ModuleSpec spec;
-    spec.serial = 100 + i;
-    spec.mac = sim::MacFromSerial(spec.serial);
-    spec.recordLength = static_cast<uint8_t>(i == 0 ? 8 : 28);
-    spec.faults.duplicate = i == 2;
-    modules.push_back(std::make_unique<sim::SimModule>(spec));
+    sim::ModuleSetup setup;
+    setup.serial = 100 + i;
+    setup.mac = sim::MacFromSerial(setup.serial);
+    setup.recordLength = static_cast<uint8_t>(i == 0 ? 8 : 28);
+    setup.faults.duplicate = i == 2;
+    modules.push_back(std::make_unique<sim::SimModule>(setup));
   }
   // Copy into a buffer of exactly `size` bytes so that any over-read is caught.
   std::vector<uint8_t> frame(data, data + size);

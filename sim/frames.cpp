@@ -57,28 +57,28 @@ uint16_t InternetChecksum(const uint8_t* data, size_t length, uint32_t initial) 
   return static_cast<uint16_t>(~sum);
 }
 
-std::vector<uint8_t> BuildUdpFrame(const UdpFrameSpec& spec, const uint8_t* payload,
+std::vector<uint8_t> BuildUdpFrame(const UdpFrameFields& setup, const uint8_t* payload,
                                    size_t length) {
   const size_t udpLength = 8 + length;
   const size_t ipLength = 20 + udpLength;
   std::vector<uint8_t> frame(kEthernetHeaderLength + ipLength);
-  std::memcpy(frame.data(), spec.destinationMac.data(), 6);
-  std::memcpy(frame.data() + 6, spec.sourceMac.data(), 6);
+  std::memcpy(frame.data(), setup.destinationMac.data(), 6);
+  std::memcpy(frame.data() + 6, setup.sourceMac.data(), 6);
   base::PutBE16(frame.data() + 12, 0x0800);
   uint8_t* ip = frame.data() + kEthernetHeaderLength;
   ip[0] = 0x45;
   ip[1] = 0;
   base::PutBE16(ip + 2, static_cast<uint16_t>(ipLength));
-  base::PutBE16(ip + 4, spec.identification);
+  base::PutBE16(ip + 4, setup.identification);
   base::PutBE16(ip + 6, 0);
-  ip[8] = spec.ttl;
+  ip[8] = setup.ttl;
   ip[9] = 17;
-  base::Ipv4ToBytes(spec.sourceAddress, ip + 12);
-  base::Ipv4ToBytes(spec.destinationAddress, ip + 16);
+  base::Ipv4ToBytes(setup.sourceAddress, ip + 12);
+  base::Ipv4ToBytes(setup.destinationAddress, ip + 16);
   base::PutBE16(ip + 10, InternetChecksum(ip, 20));
   uint8_t* udp = ip + 20;
-  base::PutBE16(udp, spec.sourcePort);
-  base::PutBE16(udp + 2, spec.destinationPort);
+  base::PutBE16(udp, setup.sourcePort);
+  base::PutBE16(udp + 2, setup.destinationPort);
   base::PutBE16(udp + 4, static_cast<uint16_t>(udpLength));
   if (length) std::memcpy(udp + 8, payload, length);
   // Pseudo-header: source, destination, protocol, UDP length.

@@ -48,7 +48,7 @@ std::optional<PacketHeader> ParsePacketHeader(const uint8_t* payload, size_t len
 // One's-complement sum as IPv4 and UDP use it.
 uint16_t InternetChecksum(const uint8_t* data, size_t length, uint32_t initial = 0);
 
-struct UdpFrameSpec {
+struct UdpFrameFields {
   Mac destinationMac{};
   Mac sourceMac{};
   uint32_t sourceAddress = 0;
@@ -59,7 +59,8 @@ struct UdpFrameSpec {
   uint8_t ttl = 64;
 };
 // A whole frame (padded to the Ethernet minimum) with both checksums filled in.
-std::vector<uint8_t> BuildUdpFrame(const UdpFrameSpec& spec, const uint8_t* payload, size_t length);
+std::vector<uint8_t> BuildUdpFrame(const UdpFrameFields& setup, const uint8_t* payload,
+                                   size_t length);
 
 // The sequence bytes of an earlier request: the 32-bit number they carry, minus one.
 std::array<uint8_t, 4> PreviousSequence(const std::array<uint8_t, 4>& sequence);

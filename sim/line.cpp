@@ -53,7 +53,7 @@ bool Flag(const json& value, const std::string& where) {
   return value.get<bool>();
 }
 
-void ParseFirmware(const json& value, const std::string& where, ModuleSpec& module) {
+void ParseFirmware(const json& value, const std::string& where, ModuleSetup& module) {
   if (!value.is_string()) Fail(where, "expected a version text such as \"4.12\"");
   const std::string text = value.get<std::string>();
   unsigned major = 0, minor = 0, patch = 0;
@@ -75,12 +75,12 @@ const std::set<std::string> kModuleKeys = {
     "plcMode",   "alive",       "driveType",    "registers",
     "faults",    "comment"};
 
-ModuleSpec ParseModule(const json& value, const std::string& where, const LineSpec& line) {
+ModuleSetup ParseModule(const json& value, const std::string& where, const LineSetup& line) {
   if (!value.is_object()) Fail(where, "expected an object");
   for (const auto& [key, unused] : value.items()) {
     if (!kModuleKeys.count(key)) Fail(where, "unknown key \"" + key + "\"");
   }
-  ModuleSpec module;
+  ModuleSetup module;
   if (!value.contains("serial")) Fail(where, "a module needs a \"serial\"");
   module.serial = static_cast<uint32_t>(Number(value["serial"], where + ".serial", 0xFFFFFFFFu));
   module.mac = MacFromSerial(module.serial);
@@ -169,7 +169,7 @@ std::string IpText(uint32_t address) {
 
 }  // namespace
 
-size_t LineSpec::ModuleCount() const {
+size_t LineSetup::ModuleCount() const {
   size_t count = 0;
   for (const auto& chain : chains) count += chain.size();
   return count;
@@ -261,7 +261,7 @@ nlohmann::json FaultsToJson(const Faults& faults) {
   return result;
 }
 
-nlohmann::json ModuleToJson(const ModuleSpec& module) {
+nlohmann::json ModuleToJson(const ModuleSetup& module) {
   json result = {{"serial", module.serial},
                  {"mac", MacString(module.mac)},
                  {"address", IpText(module.address)},
@@ -283,7 +283,7 @@ nlohmann::json ModuleToJson(const ModuleSpec& module) {
   return result;
 }
 
-LineSpec ParseLine(const nlohmann::json& value) {
+LineSetup ParseLine(const nlohmann::json& value) {
   if (!value.is_object()) Fail("line", "expected an object");
   for (const auto& [key, unused] : value.items()) {
     if (key != "network" && key != "mask" && key != "gateway" && key != "timing" && key != "seed" &&
@@ -291,7 +291,7 @@ LineSpec ParseLine(const nlohmann::json& value) {
       Fail("line", "unknown key \"" + key + "\"");
     }
   }
-  LineSpec line;
+  LineSetup line;
   line.network = value.contains("network") ? Address(value["network"], "network")
                                            : *ParseIpv4("192.168.202.0");
   line.mask = value.contains("mask") ? Address(value["mask"], "mask") : *ParseIpv4("255.255.255.0");
@@ -330,11 +330,11 @@ LineSpec ParseLine(const nlohmann::json& value) {
     const json* modules = &chainValue;
     if (chainValue.is_object() && chainValue.contains("modules")) modules = &chainValue["modules"];
     if (!modules->is_array()) Fail(chainWhere, "expected an array of modules");
-    std::vector<ModuleSpec> chain;
+    std::vector<ModuleSetup> chain;
     int position = 0;
     for (const json& moduleValue : *modules) {
       const std::string where = base::Format("%s[%d]", chainWhere.c_str(), position);
-      ModuleSpec module = ParseModule(moduleValue, where, line);
+      ModuleSetup module = ParseModule(moduleValue, where, line);
       if (!serials.insert(module.serial).second)
         Fail(where, base::Format("serial %u appears twice", module.serial));
       if (!macs.insert(module.mac).second)
@@ -349,7 +349,7 @@ LineSpec ParseLine(const nlohmann::json& value) {
   return line;
 }
 
-LineSpec LoadLineFile(const std::string& path) {
+LineSetup LoadLineFile(const std::string& path) {
   std::ifstream in(path);
   if (!in) throw LineError("cannot open line file \"" + path + "\"");
   json value;

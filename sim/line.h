@@ -38,7 +38,7 @@ struct Timing {
   uint32_t answerDelayMaxMs = 50;
 };
 
-struct ModuleSpec {
+struct ModuleSetup {
   uint32_t serial = 0;
   Mac mac{};
   uint32_t address = 0;  // network order
@@ -65,13 +65,13 @@ struct ModuleSpec {
   int position = 0;  // 0 = next to the PC switch
 };
 
-struct LineSpec {
+struct LineSetup {
   uint32_t network = 0;  // network order, e.g. 192.168.202.0
   uint32_t mask = 0;
   uint32_t gateway = 0;
   Timing timing;
-  uint32_t seed = 1;                            // for the random answer delays and drop decisions
-  std::vector<std::vector<ModuleSpec>> chains;  // each chain from the PC switch outwards
+  uint32_t seed = 1;                             // for the random answer delays and drop decisions
+  std::vector<std::vector<ModuleSetup>> chains;  // each chain from the PC switch outwards
 
   size_t ModuleCount() const;
 };
@@ -82,13 +82,13 @@ class LineError : public std::runtime_error {
 };
 
 // Parses a line description; throws LineError with a reason naming the place of the fault.
-LineSpec ParseLine(const nlohmann::json& json);
-LineSpec LoadLineFile(const std::string& path);
+LineSetup ParseLine(const nlohmann::json& json);
+LineSetup LoadLineFile(const std::string& path);
 // A line of `modules` modules spread over `networks` /24 networks (192.168.202.0,
 // 192.168.203.0, ...), in chains of up to 12, with mixed families and firmware versions.
 nlohmann::json GenerateLine(int modules, int networks);
 // The JSON form of a module (the same keys the line file uses).
-nlohmann::json ModuleToJson(const ModuleSpec& module);
+nlohmann::json ModuleToJson(const ModuleSetup& module);
 nlohmann::json FaultsToJson(const Faults& faults);
 // Merges the keys of `json` into `faults`; throws LineError on an unknown key or bad value.
 void ApplyFaults(const nlohmann::json& json, Faults& faults);

@@ -68,19 +68,19 @@ void AddLogEntry(std::vector<uint16_t>& log, int index, uint8_t category, uint8_
 
 }  // namespace
 
-uint16_t ReportedFirmware(const ModuleSpec& spec) {
-  const bool plus100 = spec.family == 0x03 || spec.family == 0x09 || spec.family == 0x0C;
-  const int major = spec.firmwareMajor + (plus100 ? 100 : 0);
-  return static_cast<uint16_t>((major << 8) | spec.firmwareMinor);
+uint16_t ReportedFirmware(const ModuleSetup& setup) {
+  const bool plus100 = setup.family == 0x03 || setup.family == 0x09 || setup.family == 0x0C;
+  const int major = setup.firmwareMajor + (plus100 ? 100 : 0);
+  return static_cast<uint16_t>((major << 8) | setup.firmwareMinor);
 }
 
-SimModule::SimModule(const ModuleSpec& spec)
-    : spec_(spec), log1_(kDiagnosticLogSize), log2_(kDiagnosticLogSize) {
+SimModule::SimModule(const ModuleSetup& setup)
+    : setup_(setup), log1_(kDiagnosticLogSize), log2_(kDiagnosticLogSize) {
   FillFactory();
   ram_ = factory_;
   flash_ = factory_;
-  const uint32_t salt = spec_.serial % 97;
-  if (spec_.family != 0x0C) {
+  const uint32_t salt = setup_.serial % 97;
+  if (setup_.family != 0x0C) {
     AddLogEntry(log1_, 0, 1, 3, 0, 90000 + salt * 1000);     // motor A event
     AddLogEntry(log1_, 1, 2, 11, 2, 3600000 + salt * 7000);  // motor B event
     AddLogEntry(log1_, 2, 6, 1, 1, 7200000 + salt * 13000);  // sensor event
@@ -91,33 +91,33 @@ SimModule::SimModule(const ModuleSpec& spec)
 
 void SimModule::WriteIdentity(Bank& bank) const {
   auto& r = bank.main;
-  r[6] = static_cast<uint16_t>(((spec_.family & 0x0F) << 4) | (spec_.variant & 0x0F));
-  uint16_t twelve = spec_.plcMode ? 1 : 0;
-  if (spec_.family == 0x09 || spec_.family == 0x0C)
-    twelve |= static_cast<uint16_t>(spec_.firmwarePatch << 8);
+  r[6] = static_cast<uint16_t>(((setup_.family & 0x0F) << 4) | (setup_.variant & 0x0F));
+  uint16_t twelve = setup_.plcMode ? 1 : 0;
+  if (setup_.family == 0x09 || setup_.family == 0x0C)
+    twelve |= static_cast<uint16_t>(setup_.firmwarePatch << 8);
   r[12] = static_cast<uint16_t>((r[12] & 0x00FE) | twelve);
-  r[17] = static_cast<uint16_t>((spec_.family << 8) | spec_.hardwareRevision);
-  r[25] = ReportedFirmware(spec_);
+  r[17] = static_cast<uint16_t>((setup_.family << 8) | setup_.hardwareRevision);
+  r[25] = ReportedFirmware(setup_);
   uint8_t address[4];
-  base::Ipv4ToBytes(spec_.address, address);
+  base::Ipv4ToBytes(setup_.address, address);
   r[26] = base::GetBE16(address);
   r[27] = base::GetBE16(address + 2);
-  r[28] = static_cast<uint16_t>(spec_.serial & 0xFFFF);
-  r[29] = static_cast<uint16_t>(spec_.serial >> 16);
-  r[30] = base::GetBE16(spec_.mac.data());
-  r[31] = base::GetBE16(spec_.mac.data() + 2);
-  r[32] = base::GetBE16(spec_.mac.data() + 4);
+  r[28] = static_cast<uint16_t>(setup_.serial & 0xFFFF);
+  r[29] = static_cast<uint16_t>(setup_.serial >> 16);
+  r[30] = base::GetBE16(setup_.mac.data());
+  r[31] = base::GetBE16(setup_.mac.data() + 2);
+  r[32] = base::GetBE16(setup_.mac.data() + 4);
 }
 
 void SimModule::FillFactory() {
   Bank& bank = factory_;
   auto& r = bank.main;
   r.fill(0);
-  r[18] = spec_.moduleType;
+  r[18] = setup_.moduleType;
   WriteIdentity(bank);
   r[23] = 2;  // resets after undervoltage
-  const bool metric = spec_.family == 0x09 || spec_.family == 0x03 || spec_.family == 0x02;
-  const DriveRow& drive = kDrives[std::clamp(spec_.driveType, 0, 34)];
+  const bool metric = setup_.family == 0x09 || setup_.family == 0x03 || setup_.family == 0x02;
+  const DriveRow& drive = kDrives[std::clamp(setup_.driveType, 0, 34)];
   for (int side = 0; side < 2; ++side) {
     const int b = side == 0 ? 40 : 64;  // drive block A / B
     r[b + 0] = metric ? static_cast<uint16_t>(500 + 100 * side)
@@ -134,9 +134,9 @@ void SimModule::FillFactory() {
     r[b + 11] = 0xFFFF;
     SetIf(r[b + 12], drive.parameter);
     r[b + 13] =
-        static_cast<uint16_t>(1200 + (spec_.serial % 1000) + 17 * side);  // operating minutes
-    r[b + 15] = 0;                                                        // drive current (idle)
-    r[b + 16] = 0;                                                        // real speed (idle)
+        static_cast<uint16_t>(1200 + (setup_.serial % 1000) + 17 * side);  // operating minutes
+    r[b + 15] = 0;                                                         // drive current (idle)
+    r[b + 16] = 0;                                                         // real speed (idle)
     r[b + 17] = static_cast<uint16_t>((31 + side) << 8 | 27);  // drive 31 °C, module 27 °C
     r[b + 18] = 0;                                             // no drive error
     SetIf(r[b + 19], drive.maximum);
@@ -148,25 +148,25 @@ void SimModule::FillFactory() {
     r[z + 1] = 1;                        // ZPA singulation
     r[z + 4] = 0x0001;
     r[z + 6] = static_cast<uint16_t>(side);
-    r[z + 9] = 400;                                             // induct time
-    r[z + 11] = 2000;                                           // accept time
-    r[z + 12] = static_cast<uint16_t>((45 << 8) | 5);           // current thresholds 4.5 A / 0.5 A
-    r[z + 13] = 0;                                              // GAP timer
-    r[z + 16] = static_cast<uint16_t>(40 + spec_.serial % 60);  // arrival counter
-    r[z + 23] = static_cast<uint16_t>(spec_.driveType);
+    r[z + 9] = 400;                                              // induct time
+    r[z + 11] = 2000;                                            // accept time
+    r[z + 12] = static_cast<uint16_t>((45 << 8) | 5);            // current thresholds 4.5 A / 0.5 A
+    r[z + 13] = 0;                                               // GAP timer
+    r[z + 16] = static_cast<uint16_t>(40 + setup_.serial % 60);  // arrival counter
+    r[z + 23] = static_cast<uint16_t>(setup_.driveType);
   }
-  r[254] = spec_.plcMode ? 0 : 1;
+  r[254] = setup_.plcMode ? 0 : 1;
   r[265] = 1;
   r[275] = 1;
   r[280] = 0;
-  r[284] = static_cast<uint16_t>(spec_.serial % 3);
+  r[284] = static_cast<uint16_t>(setup_.serial % 3);
   r[286] = 1;
   r[290] = 0x0003;  // both link ports up
-  if (spec_.family == 0x09) {
+  if (setup_.family == 0x09) {
     r[500] = 2;
     r[503] = 2;
   }
-  const bool plus = spec_.family == 0x09;
+  const bool plus = setup_.family == 0x09;
   bank.blockA.fill(0);
   bank.blockB.fill(0);
   // Speed unit (low byte, 0 = m/s) and roller code (high byte) of each drive.
@@ -174,7 +174,7 @@ void SimModule::FillFactory() {
   bank.blockA[2] = plus ? 0x0200 : 0;
   bank.blockB[1] = plus ? 0x0100 : 0;
   bank.blockB[2] = plus ? 0x0200 : 0;
-  for (const auto& [number, value] : spec_.registers) {
+  for (const auto& [number, value] : setup_.registers) {
     if (uint16_t* slot = Slot(bank, number)) *slot = value;
   }
 }
@@ -208,7 +208,7 @@ uint8_t SimModule::Read(uint32_t first, uint32_t count, uint16_t* out) const {
   // The diagnostic logs are read as windows that start inside them.
   const std::vector<uint16_t>* log = nullptr;
   uint32_t logStart = 0;
-  if (first >= kDiagnosticLog1 && first < kDiagnosticLog2 && spec_.family != 0x0C) {
+  if (first >= kDiagnosticLog1 && first < kDiagnosticLog2 && setup_.family != 0x0C) {
     log = &log1_;
     logStart = kDiagnosticLog1;
   } else if (first >= kDiagnosticLog2 && first < kDiagnosticLog2 + kDiagnosticLogSize) {
@@ -313,9 +313,9 @@ void SimModule::Restart() {
 }
 
 void SimModule::SetNetwork(uint32_t address, uint32_t mask, uint32_t gateway) {
-  spec_.address = address;
-  spec_.mask = mask;
-  spec_.gateway = gateway;
+  setup_.address = address;
+  setup_.mask = mask;
+  setup_.gateway = gateway;
   // The module keeps its network settings in flash at once.
   WriteIdentity(ram_);
   WriteIdentity(flash_);
@@ -324,16 +324,16 @@ void SimModule::SetNetwork(uint32_t address, uint32_t mask, uint32_t gateway) {
 
 std::vector<uint8_t> SimModule::NodeRecord() const {
   std::vector<uint8_t> record(28, 0);
-  base::PutBE32(record.data(), spec_.serial);
-  base::Ipv4ToBytes(spec_.address, record.data() + 4);
-  base::Ipv4ToBytes(spec_.mask, record.data() + 8);
-  base::Ipv4ToBytes(spec_.gateway, record.data() + 12);
-  record[16] = spec_.linePosition;
+  base::PutBE32(record.data(), setup_.serial);
+  base::Ipv4ToBytes(setup_.address, record.data() + 4);
+  base::Ipv4ToBytes(setup_.mask, record.data() + 8);
+  base::Ipv4ToBytes(setup_.gateway, record.data() + 12);
+  record[16] = setup_.linePosition;
   record[17] = static_cast<uint8_t>(ram_.main[6] & 0xF0);
-  const uint16_t firmware = ReportedFirmware(spec_);
+  const uint16_t firmware = ReportedFirmware(setup_);
   record[18] = static_cast<uint8_t>(firmware >> 8);
   record[19] = static_cast<uint8_t>(firmware);
-  record.resize(spec_.recordLength);
+  record.resize(setup_.recordLength);
   return record;
 }
 

@@ -53,21 +53,21 @@ struct ModuleCounters {
 
 class SimModule {
  public:
-  explicit SimModule(const ModuleSpec& spec);
+  explicit SimModule(const ModuleSetup& setup);
 
-  const ModuleSpec& Spec() const { return spec_; }
-  uint32_t Serial() const { return spec_.serial; }
-  const Mac& MacAddress() const { return spec_.mac; }
-  uint32_t Address() const { return spec_.address; }
-  uint8_t Family() const { return spec_.family; }
-  Faults& ModuleFaults() { return spec_.faults; }
+  const ModuleSetup& Setup() const { return setup_; }
+  uint32_t Serial() const { return setup_.serial; }
+  const Mac& MacAddress() const { return setup_.mac; }
+  uint32_t Address() const { return setup_.address; }
+  uint8_t Family() const { return setup_.family; }
+  Faults& ModuleFaults() { return setup_.faults; }
   ModuleCounters& Counters() { return counters_; }
 
   // Liveness. A module is reachable when it is alive and not rebooting.
-  bool Alive() const { return spec_.alive; }
+  bool Alive() const { return setup_.alive; }
   bool Rebooting() const { return rebooting_; }
-  bool Reachable() const { return spec_.alive && !rebooting_; }
-  void SetAlive(bool alive) { spec_.alive = alive; }
+  bool Reachable() const { return setup_.alive && !rebooting_; }
+  void SetAlive(bool alive) { setup_.alive = alive; }
   void SetRebooting(bool rebooting) { rebooting_ = rebooting; }
 
   // Modbus access by register number (wire address + 1). Return 0 or an exception code.
@@ -93,7 +93,7 @@ class SimModule {
   // The discovery record (Part of the UDP protocol): serial, address, mask, gateway,
   // line position, family nibble, firmware; `recordLength` bytes of it.
   std::vector<uint8_t> NodeRecord() const;
-  uint8_t PacketFlags() const { return spec_.packetFlags; }
+  uint8_t PacketFlags() const { return setup_.packetFlags; }
 
  private:
   struct Bank {
@@ -103,13 +103,13 @@ class SimModule {
   };
   uint16_t* Slot(Bank& bank, uint32_t number) const;
   const uint16_t* Slot(const Bank& bank, uint32_t number) const;
-  bool HasExtendedBlocks() const { return spec_.family == 0x09; }
+  bool HasExtendedBlocks() const { return setup_.family == 0x09; }
   bool IsPseudoRegister(uint32_t number) const;
   bool IsIdentityRegister(uint32_t number) const;
   void FillFactory();
   void WriteIdentity(Bank& bank) const;
 
-  ModuleSpec spec_;
+  ModuleSetup setup_;
   Bank ram_;
   Bank flash_;
   Bank factory_;
@@ -122,6 +122,6 @@ class SimModule {
 
 // The firmware version the module reports in register 25 and in its record (major + 100 on
 // families 0x03, 0x09 and 0x0C).
-uint16_t ReportedFirmware(const ModuleSpec& spec);
+uint16_t ReportedFirmware(const ModuleSetup& setup);
 
 }  // namespace sim

@@ -10,14 +10,14 @@ namespace sim {
 
 using nlohmann::json;
 
-Simulator::Simulator(LineSpec line, SimulatorOptions options)
+Simulator::Simulator(LineSetup line, SimulatorOptions options)
     : line_(std::move(line)),
       options_(std::move(options)),
       random_(line_.seed),
       addresses_(options_.ifname),
       udp_(modules_, line_.timing, line_.seed + 1) {
   for (const auto& chain : line_.chains) {
-    for (const auto& spec : chain) modules_.push_back(std::make_unique<SimModule>(spec));
+    for (const auto& setup : chain) modules_.push_back(std::make_unique<SimModule>(setup));
   }
   generation_.assign(modules_.size(), 0);
   addressAdded_.assign(modules_.size(), false);
@@ -117,14 +117,14 @@ void Simulator::OnCapturedFrame(const std::vector<uint8_t>& frame) {
 void Simulator::AddAddress(size_t index) {
   if (addressAdded_[index]) return;
   const SimModule& module = *modules_[index];
-  if (addresses_.Add(module.Address(), PrefixLength(module.Spec().mask)))
+  if (addresses_.Add(module.Address(), PrefixLength(module.Setup().mask)))
     addressAdded_[index] = true;
 }
 
 void Simulator::RemoveAddress(size_t index) {
   if (!addressAdded_[index]) return;
   const SimModule& module = *modules_[index];
-  addresses_.Remove(module.Address(), PrefixLength(module.Spec().mask));
+  addresses_.Remove(module.Address(), PrefixLength(module.Setup().mask));
   addressAdded_[index] = false;
 }
 
@@ -217,7 +217,7 @@ void Simulator::SetFaults(size_t index, const Faults& faults) {
     RemoveAddress(index);
     if (modbus_) modbus_->CloseModuleConnections(index, true);
     const uint32_t own = ownAddress_[index];
-    module.SetNetwork(wanted, module.Spec().mask, module.Spec().gateway);
+    module.SetNetwork(wanted, module.Setup().mask, module.Setup().gateway);
     ownAddress_[index] = own;  // the module's own address comes back when the fault is cleared
     if (had) AddAddress(index);
   }
@@ -225,20 +225,20 @@ void Simulator::SetFaults(size_t index, const Faults& faults) {
 
 json Simulator::ModuleJson(size_t index) const {
   const SimModule& module = *modules_[index];
-  json result = ModuleToJson(module.Spec());
+  json result = ModuleToJson(module.Setup());
   result["index"] = index;
-  result["chain"] = module.Spec().chain;
-  result["position"] = module.Spec().position;
+  result["chain"] = module.Setup().chain;
+  result["position"] = module.Setup().position;
   result["rebooting"] = module.Rebooting();
   result["reachable"] = module.Reachable();
-  result["firmwareRegister"] = ReportedFirmware(module.Spec());
+  result["firmwareRegister"] = ReportedFirmware(module.Setup());
   result["faults"] = FaultsToJson(const_cast<SimModule&>(module).ModuleFaults());
   // The wiring: the neighbour towards the PC sits on the port that faces the PC.
-  const auto& chain = line_.chains[module.Spec().chain];
-  const int position = module.Spec().position;
+  const auto& chain = line_.chains[module.Setup().chain];
+  const int position = module.Setup().position;
   auto neighbour = [&](int at) -> json {
     if (at < 0 || at >= static_cast<int>(chain.size())) return nullptr;
-    const ModuleSpec& other = chain[at];
+    const ModuleSetup& other = chain[at];
     // The other module's port that faces this one: its PC-side port when it sits further
     // out, its far port when it sits nearer the PC. Left (2) faces the PC for direction 0.
     const bool otherIsFurtherOut = at > position;
@@ -248,7 +248,7 @@ json Simulator::ModuleJson(size_t index) const {
   };
   const json towardsPc = neighbour(position - 1);
   const json awayFromPc = neighbour(position + 1);
-  const bool leftFacesPc = module.Spec().direction == 0;
+  const bool leftFacesPc = module.Setup().direction == 0;
   result["left"] = leftFacesPc ? towardsPc : awayFromPc;
   result["right"] = leftFacesPc ? awayFromPc : towardsPc;
   result["onPcSwitch"] = position == 0;
@@ -395,9 +395,9 @@ json Simulator::HandleControl(const json& request) {
         throw LineError("\"address\" is missing");
       auto address = ParseIpv4(request["address"].get<std::string>());
       auto mask = request.contains("mask") ? ParseIpv4(request["mask"].get<std::string>())
-                                           : module.Spec().mask;
+                                           : module.Setup().mask;
       auto gateway = request.contains("gateway") ? ParseIpv4(request["gateway"].get<std::string>())
-                                                 : module.Spec().gateway;
+                                                 : module.Setup().gateway;
       if (!address || !mask || !gateway) throw LineError("bad address, mask or gateway");
       ChangeNetwork(index, *address, *mask, *gateway);
     } else {

@@ -35,7 +35,7 @@ struct SimulatorOptions {
 
 class Simulator {
  public:
-  Simulator(LineSpec line, SimulatorOptions options);
+  Simulator(LineSetup line, SimulatorOptions options);
   ~Simulator();
   Simulator(const Simulator&) = delete;
   Simulator& operator=(const Simulator&) = delete;
@@ -51,7 +51,7 @@ class Simulator {
 
   size_t ModuleCount() const { return modules_.size(); }
   SimModule& Module(size_t index) { return *modules_[index]; }
-  const LineSpec& Line() const { return line_; }
+  const LineSetup& Line() const { return line_; }
 
   // Module life, all on the loop thread.
   void Kill(size_t index);
@@ -78,7 +78,7 @@ class Simulator {
   nlohmann::json ModuleJson(size_t index) const;
   size_t FindModule(const nlohmann::json& key) const;  // throws LineError
 
-  LineSpec line_;
+  LineSetup line_;
   SimulatorOptions options_;
   EventLoop loop_;
   std::vector<std::unique_ptr<SimModule>> modules_;

@@ -61,16 +61,16 @@ void UdpResponder::Emit(size_t index, uint32_t baseDelayMs, uint8_t code, const 
       faulty && faults.staleSequence ? PreviousSequence(header.sequence) : header.sequence;
   std::copy(sequence.begin(), sequence.end(), payload.begin() + 4);
   std::copy(data.begin(), data.end(), payload.begin() + kPacketHeaderLength);
-  UdpFrameSpec spec;
-  spec.destinationMac = request.sourceMac;
-  spec.sourceMac = module.MacAddress();
-  spec.sourceAddress = module.Address();
-  spec.destinationAddress = kBroadcastAddress;
-  spec.sourcePort = kModulePort;
-  spec.destinationPort = request.sourcePort;
-  spec.identification = identification_++;
+  UdpFrameFields setup;
+  setup.destinationMac = request.sourceMac;
+  setup.sourceMac = module.MacAddress();
+  setup.sourceAddress = module.Address();
+  setup.destinationAddress = kBroadcastAddress;
+  setup.sourcePort = kModulePort;
+  setup.destinationPort = request.sourcePort;
+  setup.identification = identification_++;
   OutgoingFrame frame{index, baseDelayMs + (faulty ? faults.delayMs : 0),
-                      BuildUdpFrame(spec, payload.data(), payload.size())};
+                      BuildUdpFrame(setup, payload.data(), payload.size())};
   if (faulty && faults.duplicate) {
     OutgoingFrame copy = frame;
     copy.delayMs += 1;

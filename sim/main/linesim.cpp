@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
   app.footer("Control client: linesim ctl PATH COMMAND [ARGS...] (linesim ctl PATH help)");
   CLI11_PARSE(app, argc, argv);
 
-  sim::LineSpec line;
+  sim::LineSetup line;
   try {
     nlohmann::json description;
     if (!generate.empty()) {

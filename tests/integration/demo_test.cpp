@@ -19,7 +19,7 @@ TEST(Demo, FindsTheDemoLineAndRemovesItsLab) {
   const auto run = test::RunProgram({test::SourceFile("tools/demo")}, 120000);
   ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
 
-  const sim::LineSpec demoLine = sim::LoadLineFile(test::SourceFile("sim/lines/demo.json"));
+  const sim::LineSetup demoLine = sim::LoadLineFile(test::SourceFile("sim/lines/demo.json"));
   EXPECT_NE(run.out.find(", selected: " + std::to_string(demoLine.ModuleCount()) + " modules"),
             std::string::npos)
       << run.out;

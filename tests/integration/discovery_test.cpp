@@ -98,7 +98,7 @@ json DiscoverInPc(const test::Lab& lab, bool fast, int choice = -1) {
   return json::parse(*text);
 }
 
-uint16_t ReportedRevision(const sim::ModuleSpec& m) {
+uint16_t ReportedRevision(const sim::ModuleSetup& m) {
   const bool plus100 = m.family == 0x03 || m.family == 0x09 || m.family == 0x0C;
   return static_cast<uint16_t>(((m.firmwareMajor + (plus100 ? 100 : 0)) << 8) | m.firmwareMinor);
 }
@@ -109,7 +109,7 @@ TEST(DiscoveryIntegration, EveryModuleOfTheDemoLineIsFoundWithItsFields) {
   test::Lab lab;
   const std::string demo = test::SourceFile("sim/lines/demo.json");
   auto line = StartLine(lab, demo);
-  const sim::LineSpec demoLine = sim::LoadLineFile(demo);
+  const sim::LineSetup demoLine = sim::LoadLineFile(demo);
 
   for (const bool fast : {true, false}) {
     const json found = DiscoverInPc(lab, fast);
@@ -293,10 +293,10 @@ TEST(DiscoveryIntegration, CliListsTheModulesPerAdapter) {
   EXPECT_EQ(adapter["ip"], lab.PcAddress(1));
   EXPECT_EQ(adapter["mask"], "255.255.255.0");
   EXPECT_EQ(adapter["selected"], true);
-  const sim::LineSpec demoLine = sim::LoadLineFile(test::SourceFile("sim/lines/demo.json"));
+  const sim::LineSetup demoLine = sim::LoadLineFile(test::SourceFile("sim/lines/demo.json"));
   ASSERT_EQ(adapter["nodes"].size(), demoLine.ModuleCount());
   const json& node = adapter["nodes"][0];  // 192.168.202.20: node 1 of the first chain
-  const sim::ModuleSpec& m = demoLine.chains[0][0];
+  const sim::ModuleSetup& m = demoLine.chains[0][0];
   EXPECT_EQ(node["ip"], base::Ipv4Text(m.address));
   EXPECT_EQ(node["serial"], m.serial);
   EXPECT_EQ(node["mac"], base::MacText(m.mac.data()));

@@ -13,7 +13,7 @@ namespace {
 using nlohmann::json;
 
 TEST(LineDescription, DemoLineHasTwelveModulesInTwoChainsWithOneReversed) {
-  const LineSpec line = LoadLineFile(test::SourceFile("sim/lines/demo.json"));
+  const LineSetup line = LoadLineFile(test::SourceFile("sim/lines/demo.json"));
   ASSERT_EQ(line.chains.size(), 2u);
   EXPECT_EQ(line.ModuleCount(), 12u);
   int reversed = 0;
@@ -35,17 +35,17 @@ TEST(LineDescription, DemoLineHasTwelveModulesInTwoChainsWithOneReversed) {
 }
 
 TEST(LineDescription, ModuleDefaultsFollowTheLineAndTheSerial) {
-  const LineSpec line = ParseLine(json::parse(R"({"network": "10.1.2.0", "mask": "255.255.255.0",
+  const LineSetup line = ParseLine(json::parse(R"({"network": "10.1.2.0", "mask": "255.255.255.0",
       "gateway": "10.1.2.1", "chains": [[{"serial": 305419896, "node": 3, "direction": 1},
       {"serial": 7, "address": "10.1.2.99", "mac": "00:11:22:33:44:55", "mask": "255.255.0.0",
        "packetFlags": "0x55", "recordLength": 16}]]})"));
-  const ModuleSpec& first = line.chains[0][0];
+  const ModuleSetup& first = line.chains[0][0];
   EXPECT_EQ(base::Ipv4Text(first.address), "10.1.2.22");
   EXPECT_EQ(base::Ipv4Text(first.gateway), "10.1.2.1");
   EXPECT_EQ(MacString(first.mac), "02:51:12:34:56:78");
   EXPECT_EQ(first.packetFlags, 0x00);  // right port faces the PC
   EXPECT_EQ(first.recordLength, 28);
-  const ModuleSpec& second = line.chains[0][1];
+  const ModuleSetup& second = line.chains[0][1];
   EXPECT_EQ(MacString(second.mac), "00:11:22:33:44:55");
   EXPECT_EQ(base::Ipv4Text(second.mask), "255.255.0.0");
   EXPECT_EQ(second.packetFlags, 0x55);
@@ -83,7 +83,7 @@ TEST(LineDescription, FaultyDescriptionsAreRefusedWithTheirPlace) {
 }
 
 TEST(LineDescription, GeneratorFillsOneSlash24WithUniqueUsableAddresses) {
-  const LineSpec line = ParseLine(GenerateLine(236, 1));
+  const LineSetup line = ParseLine(GenerateLine(236, 1));
   EXPECT_EQ(line.ModuleCount(), 236u);
   std::set<uint32_t> addresses;
   std::set<uint8_t> families;
@@ -103,7 +103,7 @@ TEST(LineDescription, GeneratorFillsOneSlash24WithUniqueUsableAddresses) {
 }
 
 TEST(LineDescription, GeneratorSpreadsModulesOverSeveralNetworks) {
-  const LineSpec line = ParseLine(GenerateLine(30, 3));
+  const LineSetup line = ParseLine(GenerateLine(30, 3));
   std::map<uint32_t, int> perNetwork;
   for (const auto& chain : line.chains) {
     for (const auto& module : chain) {

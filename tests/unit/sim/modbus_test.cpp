@@ -8,15 +8,15 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-ModuleSpec TestSpec() {
-  ModuleSpec spec;
-  spec.serial = 0x00010203;
-  spec.address = *ParseIpv4("192.168.202.21");
-  spec.mask = *ParseIpv4("255.255.255.0");
-  spec.family = 0x09;
-  spec.firmwareMajor = 4;
-  spec.firmwareMinor = 14;
-  return spec;
+ModuleSetup TestModuleSetup() {
+  ModuleSetup setup;
+  setup.serial = 0x00010203;
+  setup.address = *ParseIpv4("192.168.202.21");
+  setup.mask = *ParseIpv4("255.255.255.0");
+  setup.family = 0x09;
+  setup.firmwareMajor = 4;
+  setup.firmwareMinor = 14;
+  return setup;
 }
 
 // Runs a whole byte stream through the parser the way a connection does.
@@ -93,7 +93,7 @@ TEST(SimModbus, AnswersHaveTheExactFraming) {
        {0, 10, 0, 0, 0, 3, 1, 0x90, 3}},
   };
   for (const auto& c : cases) {
-    SimModule module(TestSpec());
+    SimModule module(TestModuleSetup());
     const StreamResult result = Feed(module, c.request);
     EXPECT_FALSE(result.closed) << c.what;
     EXPECT_EQ(result.answers, c.answer) << c.what;
@@ -117,13 +117,13 @@ TEST(SimModbus, MalformedRequestsCloseTheConnection) {
       {"write multiple without a byte count", {0, 1, 0, 0, 0, 6, 1, 16, 0, 0, 0, 2}},
   };
   for (const auto& c : cases) {
-    SimModule module(TestSpec());
+    SimModule module(TestModuleSetup());
     EXPECT_TRUE(Feed(module, c.request).closed) << c.what;
   }
 }
 
 TEST(SimModbus, SeveralRequestsInOneSegmentAreAnsweredInOrderAndAPartialOneWaits) {
-  SimModule module(TestSpec());
+  SimModule module(TestModuleSetup());
   Bytes stream = {0, 1, 0, 0, 0, 6, 1, 6, 0, 42, 0x12, 0x34,  // write 43 = 0x1234
                   0, 2, 0, 0, 0, 6, 1, 3, 0, 42, 0,    1,     // read 43
                   0, 3, 0, 0, 0, 6, 1, 3, 0};                 // the start of a third
@@ -137,7 +137,7 @@ TEST(SimModbus, SeveralRequestsInOneSegmentAreAnsweredInOrderAndAPartialOneWaits
 }
 
 TEST(SimModbus, DiagnosticLogIsReadWholeIn600Registers) {
-  SimModule module(TestSpec());
+  SimModule module(TestModuleSetup());
   const Bytes request = {0, 1, 0, 0, 0, 6, 1, 3, 0x27, 0xD7, 0x02, 0x58};  // 10200, 600 registers
   const StreamResult result = Feed(module, request);
   ASSERT_EQ(result.answers.size(), 9u + 1200u);
@@ -149,7 +149,7 @@ TEST(SimModbus, DiagnosticLogIsReadWholeIn600Registers) {
 }
 
 TEST(SimModbus, AWriteToTheCommandBlockIsStoredBeforeItRuns) {
-  SimModule module(TestSpec());
+  SimModule module(TestModuleSetup());
   const Bytes request = {0, 1, 0, 0, 0, 13, 1, 16, 0, 250, 0, 3, 6, 0, 3, 0, 39, 0, 1};
   const StreamResult result = Feed(module, request);
   ASSERT_FALSE(result.closed);

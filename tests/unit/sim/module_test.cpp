@@ -7,22 +7,22 @@
 namespace sim {
 namespace {
 
-ModuleSpec Spec(uint8_t family, const char* firmware = "4.14.2") {
-  ModuleSpec spec;
-  spec.serial = 0x00123456;
-  spec.mac = Mac{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
-  spec.address = *ParseIpv4("192.168.202.21");
-  spec.mask = *ParseIpv4("255.255.255.0");
-  spec.gateway = *ParseIpv4("192.168.202.1");
-  spec.family = family;
+ModuleSetup SetupOf(uint8_t family, const char* firmware = "4.14.2") {
+  ModuleSetup setup;
+  setup.serial = 0x00123456;
+  setup.mac = Mac{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
+  setup.address = *ParseIpv4("192.168.202.21");
+  setup.mask = *ParseIpv4("255.255.255.0");
+  setup.gateway = *ParseIpv4("192.168.202.1");
+  setup.family = family;
   unsigned major = 0, minor = 0, patch = 0;
   std::sscanf(firmware, "%u.%u.%u", &major, &minor, &patch);
-  spec.firmwareMajor = static_cast<uint8_t>(major);
-  spec.firmwareMinor = static_cast<uint8_t>(minor);
-  spec.firmwarePatch = static_cast<uint8_t>(patch);
-  spec.moduleType = 3;
-  spec.variant = 4;
-  return spec;
+  setup.firmwareMajor = static_cast<uint8_t>(major);
+  setup.firmwareMinor = static_cast<uint8_t>(minor);
+  setup.firmwarePatch = static_cast<uint8_t>(patch);
+  setup.moduleType = 3;
+  setup.variant = 4;
+  return setup;
 }
 
 std::vector<uint16_t> ReadOk(const SimModule& module, uint32_t first, uint32_t count) {
@@ -43,7 +43,7 @@ TEST(SimModule, IdentityRegistersMatchTheDescription) {
       {0x0C, 0x00C4, 0x0C03, 0x680E, 0x0200},
   };
   for (const auto& c : cases) {
-    SimModule module(Spec(c.family));
+    SimModule module(SetupOf(c.family));
     const auto r = ReadOk(module, 1, 40);
     EXPECT_EQ(r[6 - 1], c.register6) << int(c.family);
     EXPECT_EQ(r[12 - 1], c.register12) << int(c.family);
@@ -62,10 +62,10 @@ TEST(SimModule, IdentityRegistersMatchTheDescription) {
 }
 
 TEST(SimModule, WorkingSetIsACatalogueDriveWithZonesInUse) {
-  ModuleSpec spec = Spec(0x09);
-  spec.driveType = 12;  // rated 3600 mA, class 1, constant 483, max 5000, parameter 105, code 30
-  spec.registers[44] = 321;
-  SimModule module(spec);
+  ModuleSetup setup = SetupOf(0x09);
+  setup.driveType = 12;  // rated 3600 mA, class 1, constant 483, max 5000, parameter 105, code 30
+  setup.registers[44] = 321;
+  SimModule module(setup);
   const auto r = ReadOk(module, 1, 512);
   for (int b : {40, 64}) {
     EXPECT_EQ(r[b + 1 - 1], 3600) << b;
@@ -83,9 +83,9 @@ TEST(SimModule, WorkingSetIsACatalogueDriveWithZonesInUse) {
 }
 
 TEST(SimModule, RegistersItDoesNotHaveAreIllegalAddresses) {
-  SimModule plain(Spec(0x00));
-  SimModule extended(Spec(0x09));
-  SimModule io(Spec(0x0C));
+  SimModule plain(SetupOf(0x00));
+  SimModule extended(SetupOf(0x09));
+  SimModule io(SetupOf(0x0C));
   uint16_t buffer[700];
   const struct {
     const SimModule* module;
@@ -117,13 +117,13 @@ TEST(SimModule, RegistersItDoesNotHaveAreIllegalAddresses) {
   }
   const uint16_t value = 1;
   EXPECT_EQ(plain.Read(10200, 1, buffer), 0);
-  EXPECT_EQ(SimModule(Spec(0x00)).Write(10200, 1, &value), kIllegalDataAddress)
+  EXPECT_EQ(SimModule(SetupOf(0x00)).Write(10200, 1, &value), kIllegalDataAddress)
       << "logs are read only";
-  EXPECT_EQ(SimModule(Spec(0x00)).Write(513, 1, &value), kIllegalDataAddress);
+  EXPECT_EQ(SimModule(SetupOf(0x00)).Write(513, 1, &value), kIllegalDataAddress);
 }
 
 TEST(SimModule, DiagnosticLogsHoldAFewEntriesEndedByZeros) {
-  SimModule module(Spec(0x09));
+  SimModule module(SetupOf(0x09));
   for (uint32_t start : {10200u, 10300u}) {
     const auto log = ReadOk(module, start, 600);
     int entries = 0;
@@ -140,7 +140,7 @@ TEST(SimModule, DiagnosticLogsHoldAFewEntriesEndedByZeros) {
 }
 
 TEST(SimModule, SaveCommandCopiesItsRangeToFlashAndRestartLosesTheRest) {
-  SimModule module(Spec(0x09));
+  SimModule module(SetupOf(0x09));
   const uint16_t speeds[] = {1111, 2222};
   ASSERT_EQ(module.Write(40, 1, &speeds[0]), 0);
   ASSERT_EQ(module.Write(64, 1, &speeds[1]), 0);
@@ -176,7 +176,7 @@ TEST(SimModule, CommandBlockRecognisesSaveFormatAndRestartOnly) {
       {{7, 1, 1}, std::nullopt},
   };
   for (const auto& c : cases) {
-    SimModule module(Spec(0x00));
+    SimModule module(SetupOf(0x00));
     ASSERT_EQ(module.Write(251, static_cast<uint32_t>(c.block.size()), c.block.data()), 0);
     const auto command = module.TakeCommand();
     EXPECT_EQ(command.has_value(), c.kind.has_value()) << c.block[0];
@@ -185,7 +185,7 @@ TEST(SimModule, CommandBlockRecognisesSaveFormatAndRestartOnly) {
     }
   }
   // A command written register by register runs when 251 is written last.
-  SimModule module(Spec(0x00));
+  SimModule module(SetupOf(0x00));
   const uint16_t first = 41, count = 2, save = 3;
   module.Write(252, 1, &first);
   module.Write(253, 1, &count);
@@ -198,7 +198,7 @@ TEST(SimModule, CommandBlockRecognisesSaveFormatAndRestartOnly) {
 }
 
 TEST(SimModule, FormatRestoresFactoryValuesSavesAllAndClears251) {
-  SimModule module(Spec(0x00));
+  SimModule module(SetupOf(0x00));
   const uint16_t changed = 999, format = 100;
   const uint16_t factory = ReadOk(module, 43, 1)[0];
   module.Write(43, 1, &changed);
@@ -213,7 +213,7 @@ TEST(SimModule, FormatRestoresFactoryValuesSavesAllAndClears251) {
 }
 
 TEST(SimModule, IdentityWritesAreIgnoredAndJamClearClearsTheJam) {
-  SimModule module(Spec(0x00));
+  SimModule module(SetupOf(0x00));
   ASSERT_TRUE(module.Poke(108, {1}, false));
   ASSERT_TRUE(module.Poke(188, {1}, false));
   const uint16_t block[] = {0xAAAA, 0xBBBB, 0xCCCC, 0xDDDD, 0xEEEE, 0xFFFF, 0x1111, 0x2222};
@@ -228,25 +228,25 @@ TEST(SimModule, IdentityWritesAreIgnoredAndJamClearClearsTheJam) {
 }
 
 TEST(SimModule, NodeRecordHasTheLayoutAndLengthOfTheModule) {
-  ModuleSpec spec = Spec(0x09, "4.12");
-  spec.linePosition = 1;
-  SimModule module(spec);
+  ModuleSetup setup = SetupOf(0x09, "4.12");
+  setup.linePosition = 1;
+  SimModule module(setup);
   const std::vector<uint8_t> expected = {0x00, 0x12, 0x34, 0x56, 192, 168, 202, 21,   255, 255,
                                          255,  0,    192,  168,  202, 1,   1,   0x90, 104, 12,
                                          0,    0,    0,    0,    0,   0,   0,   0};
   EXPECT_EQ(module.NodeRecord(), expected);
   for (uint8_t length : {8, 16, 20}) {
-    spec.recordLength = length;
-    const auto record = SimModule(spec).NodeRecord();
+    setup.recordLength = length;
+    const auto record = SimModule(setup).NodeRecord();
     EXPECT_EQ(record, std::vector<uint8_t>(expected.begin(), expected.begin() + length));
   }
-  ModuleSpec plain = Spec(0x00, "4.0");
+  ModuleSetup plain = SetupOf(0x00, "4.0");
   EXPECT_EQ(SimModule(plain).NodeRecord()[17], 0x00);
   EXPECT_EQ(SimModule(plain).NodeRecord()[18], 4);
 }
 
 TEST(SimModule, NetworkChangeUpdatesRegistersAndRecord) {
-  SimModule module(Spec(0x00));
+  SimModule module(SetupOf(0x00));
   module.SetNetwork(*ParseIpv4("10.20.30.40"), *ParseIpv4("255.0.0.0"), *ParseIpv4("10.0.0.1"));
   EXPECT_EQ(ReadOk(module, 26, 2), (std::vector<uint16_t>{0x0A14, 0x1E28}));
   module.Restart();

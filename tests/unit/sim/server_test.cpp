@@ -23,7 +23,7 @@ class LoopbackLine : public ::testing::Test {
  protected:
   void SetUp() override {
     controlPath_ = "/tmp/qm-sim-unit-" + std::to_string(getpid()) + ".sock";
-    LineSpec line = ParseLine(json::parse(R"({"network": "127.0.0.0", "mask": "255.0.0.0",
+    LineSetup line = ParseLine(json::parse(R"({"network": "127.0.0.0", "mask": "255.0.0.0",
         "timing": {"flashWriteMs": 30, "formatMs": 30, "rebootMs": 300},
         "chains": [[{"serial": 101, "node": 1, "family": "0x09", "firmware": "4.14"},
                     {"serial": 102, "node": 2}, {"serial": 103, "node": 3}]]})"));
@@ -306,7 +306,7 @@ TEST_F(LoopbackLine, ControlSocketRefusesBadRequestsWithAReason) {
 
 TEST(SimWiring, ListShowsEachModulesNeighboursWithTheirFacingPorts) {
   // Chain: PC switch - A (left faces PC) - B (right faces PC) - C (left faces PC).
-  LineSpec line = ParseLine(json::parse(R"({"chains": [[{"serial": 1, "node": 1},
+  LineSetup line = ParseLine(json::parse(R"({"chains": [[{"serial": 1, "node": 1},
       {"serial": 2, "node": 2, "direction": 1}, {"serial": 3, "node": 3}]]})"));
   SimulatorOptions options;
   options.modbusPort = 0;

@@ -36,14 +36,14 @@ Bytes DiscoverRequest(uint16_t sourcePort = 34531, uint8_t dataLength = 0,
 std::vector<std::unique_ptr<SimModule>> Modules(int count) {
   std::vector<std::unique_ptr<SimModule>> modules;
   for (int i = 0; i < count; ++i) {
-    ModuleSpec spec;
-    spec.serial = 5000 + i;
-    spec.mac = MacFromSerial(spec.serial);
-    spec.address = *ParseIpv4("192.168.202." + std::to_string(20 + i));
-    spec.mask = *ParseIpv4("255.255.255.0");
-    spec.family = 0x09;
-    spec.packetFlags = i % 2 ? 0x00 : 0x10;
-    modules.push_back(std::make_unique<SimModule>(spec));
+    ModuleSetup setup;
+    setup.serial = 5000 + i;
+    setup.mac = MacFromSerial(setup.serial);
+    setup.address = *ParseIpv4("192.168.202." + std::to_string(20 + i));
+    setup.mask = *ParseIpv4("255.255.255.0");
+    setup.family = 0x09;
+    setup.packetFlags = i % 2 ? 0x00 : 0x10;
+    modules.push_back(std::make_unique<SimModule>(setup));
   }
   return modules;
 }
@@ -96,16 +96,16 @@ TEST(SimFrames, PacketHeaderUsableLengthIsTheSmallestOfWhatIsClaimedAndPresent) 
 }
 
 TEST(SimFrames, BuiltFramesCarryValidChecksums) {
-  UdpFrameSpec spec;
-  spec.destinationMac = kPcMac;
-  spec.sourceMac = MacFromSerial(1);
-  spec.sourceAddress = *ParseIpv4("192.168.202.21");
-  spec.destinationAddress = 0xFFFFFFFF;
-  spec.sourcePort = 55555;
-  spec.destinationPort = 34531;
+  UdpFrameFields setup;
+  setup.destinationMac = kPcMac;
+  setup.sourceMac = MacFromSerial(1);
+  setup.sourceAddress = *ParseIpv4("192.168.202.21");
+  setup.destinationAddress = 0xFFFFFFFF;
+  setup.sourcePort = 55555;
+  setup.destinationPort = 34531;
   for (size_t length : {0u, 1u, 17u, 36u}) {
     Bytes payload(length, 0xA5);
-    const Bytes frame = BuildUdpFrame(spec, payload.data(), payload.size());
+    const Bytes frame = BuildUdpFrame(setup, payload.data(), payload.size());
     ASSERT_GE(frame.size(), 60u);
     EXPECT_EQ(InternetChecksum(frame.data() + 14, 20), 0)
         << "IPv4 header checksum, length " << length;
