@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QStringList>
 
+#include "discovery/pc_address.h"
 #include "params/node_screen_controller.h"
 #include "params/range_operations.h"
 #include "params/ui/cmreg_dlg.h"
@@ -22,7 +23,9 @@ std::unique_ptr<QWidget> CreateMainWindow(MainWindowContext& context) {
       arguments.size() > 1 ? arguments.at(1).trimmed().toStdString() : std::string();
   // Debugging sends the modules the address of the selected adapter that fits them.
   params::ScreenRangeHooks ranges;
-  ranges.pcAddressFor = params::PcAddressFromApp(context.app);
+  ranges.pcAddressFor = [&app = context.app](const std::string& module) {
+    return discovery::PcAddressFor(app, module);
+  };
   return std::make_unique<params::CMRegDlg>(params::MakeSocketNodeLink(), context.prompt,
                                             context.profile, startAddress, nullptr,
                                             std::move(ranges));

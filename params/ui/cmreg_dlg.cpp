@@ -21,8 +21,8 @@
 #include <algorithm>
 
 #include "comm/event_log.h"
-#include "params/ui/ctab_dlg.h"
 #include "params/ui/module_picture.h"
+#include "ui/ctab_dlg.h"
 #include "ui/qt_prompt.h"
 
 namespace params {
@@ -42,29 +42,6 @@ const std::vector<int> kZoneRows = {item::kZpaMode,          item::kGapTimer,   
                                     item::kHighCurrent,      item::kAccumulate, item::kZoneRun,
                                     item::kJamClear,         item::kBoxCounter, item::kJamCounter,
                                     item::kSensorDirtCounter};
-
-// Fields whose value SetAll copies to the node range.
-bool HasSetAll(int id) {
-  switch (id) {
-    case item::kDriveType:
-    case item::kBrake:
-    case item::kClosedLoop:
-    case item::kSpeed:
-    case item::kDirection:
-    case item::kAcceleration:
-    case item::kDeceleration:
-    case item::kZpaMode:
-    case item::kGapTimer:
-    case item::kTZoneAccept:
-    case item::kInduct:
-    case item::kLowCurrent:
-    case item::kHighCurrent:
-    case item::kDynamicReleaseTermination:
-      return true;
-    default:
-      return false;
-  }
-}
 
 // Button texts treat "&" as a mnemonic marker; the labels show it as it is.
 QString ButtonText(const QString& text) {
@@ -169,10 +146,12 @@ void CMRegDlg::ShutDown() {
   shutDown_ = true;
   if (busyCursor_) QApplication::restoreOverrideCursor();
   busyCursor_ = false;
-  // A worker waiting for a message box must not wait for this thread, which joins it now.
-  if (auto* qtPrompt = dynamic_cast<ui::QtPrompt*>(&prompt_)) qtPrompt->ReleaseWaiters();
-  // A range under way ends after its current node rather than running to its last one.
+  // A range under way ends after its current node rather than running to its last one; it is
+  // cancelled before its question is let go, so that nothing it asked goes ahead.
   if (ranges_) ranges_->CancelRunning();
+  // A worker waiting for a message box must not wait for this thread, which joins it now; the
+  // box answers No / Cancel.
+  if (auto* qtPrompt = dynamic_cast<ui::QtPrompt*>(&prompt_)) qtPrompt->ReleaseWaiters();
   if (worker_) worker_->Stop();  // the controller closes the connection when it goes
 }
 
@@ -265,12 +244,12 @@ void CMRegDlg::BuildWindow() {
   advanced->setToolTip(Q(DisplayItemById(67).label));
   connect(advanced, &QPushButton::clicked, this, &CMRegDlg::OpenAdvanced);
   diagnosticLog_ = addButton(QStringLiteral("Diagnostic Log"), "diagnosticLog");
-  connect(diagnosticLog_, &QPushButton::clicked, this, [this] { emit diagnosticLogRequested(); });
+  connect(diagnosticLog_, &QPushButton::clicked, this, [this] { Open(screens_.diagnosticLog); });
   driveController_ = addButton(QStringLiteral("Drive Controller"), "driveController");
   connect(driveController_, &QPushButton::clicked, this,
-          [this] { emit driveControllerRequested(); });
+          [this] { Open(screens_.driveController); });
   QPushButton* merger = addButton(QStringLiteral("Merger"), "merger");
-  connect(merger, &QPushButton::clicked, this, [this] { emit mergerRequested(); });
+  connect(merger, &QPushButton::clicked, this, [this] { Open(screens_.merger); });
   addButton(QStringLiteral("E-Stop..."), "estop");  // no action
   bottom->addStretch(1);
   QPushButton* close = addButton(Q(DisplayItemById(53).label), "close");
@@ -320,9 +299,9 @@ void CMRegDlg::BuildWindow() {
   shortcut(QKeySequence(Qt::Key_Right), [this] { ArrowKey(Qt::Key_Right); });
   shortcut(QKeySequence(Qt::Key_F2), [this] { OpenAdvanced(); });
   shortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_U), [this] { OpenAdvanced(); });
-  shortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), [this] { emit statisticsRequested(); });
-  shortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_H), [this] { emit driveHistoryRequested(); });
-  shortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_M), [this] { emit mergerRequested(); });
+  shortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), [this] { Open(screens_.statistics); });
+  shortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_H), [this] { Open(screens_.driveHistory); });
+  shortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_M), [this] { Open(screens_.merger); });
   shortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P), [] {});  // E-Stop: no action
   shortcut(QKeySequence(Qt::SHIFT | Qt::ALT | Qt::Key_F), [this] { FormatFlash(); });
   shortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_D), [this] { Debugging(); });
@@ -336,7 +315,7 @@ QWidget* CMRegDlg::BuildModulePanel() {
   picture_->setObjectName(QStringLiteral("picture"));
   picture_->setMinimumSize(260, 150);
   connect(picture_, &ModulePicture::diagnosticScreenRequested, this,
-          &CMRegDlg::diagnosticScreenRequested);
+          [this] { Open(screens_.diagnosticScreen); });
   layout->addWidget(picture_);
 
   auto* grid = new QGridLayout;
@@ -493,7 +472,7 @@ void CMRegDlg::AddItemRow(QGridLayout* grid, int row, const DisplayItem& item) {
       sc.set->setFixedWidth(40);
       grid->addWidget(sc.set, row, column + 1);
     }
-    if (HasSetAll(item.id)) {
+    if (item.HasSetAll()) {
       sc.setAll = new QPushButton(QStringLiteral("SetAll"), parent);
       sc.setAll->setObjectName(ObjectName("setall", item.id, side));
       sc.setAll->setAutoDefault(false);
@@ -620,7 +599,9 @@ bool CMRegDlg::Ticked(int itemId, Side side) const {
 }
 
 void CMRegDlg::Post(std::function<void(NodeScreenController&)> command, bool showWait) {
-  if (shutDown_) return;
+  // While a range operation runs the screen takes no commands: keys and clicks would otherwise
+  // queue node changes, edits and questions that run after it.
+  if (shutDown_ || worker_->LongWorkPending()) return;
   const std::string network = NetworkText();
   const std::string from = FromText();
   const std::string to = ToText();
@@ -684,28 +665,24 @@ void CMRegDlg::SetAllField(int itemId, Side side) {
   // The fields are read here, on the GUI thread; the job only carries the values.
   FieldSetAll field = ReadFieldForSetAll(itemId, side, FieldReader());
   Post(ranges_->SetAllFieldJob(Range(), std::move(field)), true);
-  emit setAllFieldRequested(itemId, static_cast<int>(side));
 }
 
 void CMRegDlg::SetAllModule() {
   Post(ranges_->SetAllModuleJob(Range(), ReadTypedForSetAll(FieldReader())), true);
-  emit setAllModuleRequested();
 }
 
 bool CMRegDlg::KeyOperationsAllowed() const {
-  return !shutDown_ && isActiveWindow() && !advanced_;
+  return !shutDown_ && isActiveWindow() && !advanced_ && !worker_->LongWorkPending();
 }
 
 void CMRegDlg::FormatFlash() {
   if (!KeyOperationsAllowed()) return;
   Post(ranges_->FormatFlashJob(Range()), true);
-  emit formatFlashRequested();
 }
 
 void CMRegDlg::Debugging() {
   if (!KeyOperationsAllowed()) return;
   Post(ranges_->DebuggingJob(Range()), true);
-  emit debuggingRequested();
 }
 
 void CMRegDlg::ZpaDtaSelected(int entry) {
@@ -725,12 +702,12 @@ void CMRegDlg::OpenAdvanced() {
     advanced_->raise();
     return;
   }
-  AdvancedPageContext context;
+  ui::AdvancedPageContext context;
   context.networkAddress = NetworkText();
   context.fromNode = from_->text().toInt();
   context.toNode = to_->text().toInt();
-  context.worker = worker_.get();
-  auto* dialog = new CTabDlg(context, this);
+  context.worker = &worker_->Serial();
+  auto* dialog = new ui::CTabDlg(context, advancedPages_, this);
   dialog->setAttribute(Qt::WA_DeleteOnClose);
   advanced_ = dialog;
   WriteTrace("Do Modal");
@@ -984,7 +961,7 @@ void CMRegDlg::PaintItem(const DisplayItem& item, const ItemScreen& screen,
     } else if (auto* box = qobject_cast<QCheckBox*>(sc.control)) {
       box->setChecked(v.checked);
       // Only closed loop and the zone options are written; the others only show.
-      if (item.id != item::kClosedLoop && item.display != DisplayKind::ZoneOption) {
+      if (item.set != SetKind::Check) {
         box->setEnabled(false);
       }
     } else if (auto* button = qobject_cast<QPushButton*>(sc.control)) {

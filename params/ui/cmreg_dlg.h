@@ -16,6 +16,7 @@
 #include "params/node_screen_controller.h"
 #include "params/node_screen_worker.h"
 #include "params/range_operations.h"
+#include "ui/ctab_dlg.h"
 
 class QCheckBox;
 class QComboBox;
@@ -56,6 +57,19 @@ class CMRegDlg : public QDialog {
   const PaintStats& Painting() const { return paintStats_; }
   // The advanced functions window, while it is open.
   QDialog* AdvancedWindow() const { return advanced_; }
+  // The screens the node screen opens: the program installs each as it exists; a button or key
+  // whose screen is not installed does nothing.
+  struct Screens {
+    std::function<void()> diagnosticScreen;  // a click on the module picture
+    std::function<void()> diagnosticLog;
+    std::function<void()> statistics;    // Ctrl+Shift+S
+    std::function<void()> driveHistory;  // Ctrl+Alt+H
+    std::function<void()> merger;        // "Merger" or Ctrl+Shift+M
+    std::function<void()> driveController;
+  };
+  void SetScreens(Screens screens) { screens_ = std::move(screens); }
+  // The pages the advanced functions window shows (the program installs them).
+  void SetAdvancedPages(ui::CTabDlg::Pages pages) { advancedPages_ = std::move(pages); }
 
   // Range of nodes and network as typed in the window.
   std::string NetworkText() const;
@@ -81,19 +95,6 @@ class CMRegDlg : public QDialog {
   void CancelRange();  // the wait indication's cancel
 
  signals:
-  // Hooks for the dialogs that later work fills in, and notices of the range operations the
-  // window has started. Emitted on the GUI thread.
-  void diagnosticScreenRequested();
-  void diagnosticLogRequested();
-  void statisticsRequested();    // Ctrl+Shift+S
-  void driveHistoryRequested();  // Ctrl+Alt+H
-  void mergerRequested();        // "Merger" or Ctrl+Shift+M
-  void formatFlashRequested();   // Shift+Alt+F
-  void debuggingRequested();     // Ctrl+Alt+D
-  void driveControllerRequested();
-  // SetAll next to a field (item id, side 0 = A, 1 = B), and Set All of the whole module.
-  void setAllFieldRequested(int itemId, int side);
-  void setAllModuleRequested();
   // A new view was painted (tests wait on it).
   void viewShown();
 
@@ -175,6 +176,11 @@ class CMRegDlg : public QDialog {
   std::vector<QWidget*> lockedWhileBusy_;  // commands that wait until a range has ended
   ModulePicture* picture_ = nullptr;
   QPointer<QDialog> advanced_;  // null once the window is gone
+  ui::CTabDlg::Pages advancedPages_;
+  Screens screens_;
+  void Open(const std::function<void()>& screen) {
+    if (screen) screen();
+  }
 };
 
 // A round indicator lamp; repaints only when its colour changes.

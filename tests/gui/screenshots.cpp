@@ -17,7 +17,7 @@
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
 #include "params/ui/cmreg_dlg.h"
-#include "params/ui/ctab_dlg.h"
+#include "ui/ctab_dlg.h"
 #include "platform/profile.h"
 
 namespace {

@@ -10,6 +10,7 @@
 #include "base/prompt.h"
 #include "discovery/connect_inventory_link.h"
 #include "discovery/mreg_app.h"
+#include "discovery/pc_address.h"
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
 #include "fixtures/temp_log.h"
@@ -52,7 +53,9 @@ TEST(RangeOperationsLab, SetAllFormatFlashAndDebuggingReachTheModules) {
     result["connected"] = controller.Connected();
 
     params::ScreenRangeHooks hooks;
-    hooks.pcAddressFor = params::PcAddressFromApp(app);
+    hooks.pcAddressFor = [&app](const std::string& module) {
+      return discovery::PcAddressFor(app, module);
+    };
     params::ScreenRangeOperations ranges(hooks);
     params::FieldSetAll speed;
     speed.itemId = params::item::kSpeed;

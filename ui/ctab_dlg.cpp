@@ -1,28 +1,16 @@
-#include "params/ui/ctab_dlg.h"
+#include "ui/ctab_dlg.h"
 
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QVBoxLayout>
-#include <map>
-#include <mutex>
 
 #include "base/format.h"
 #include "comm/event_log.h"
 
-namespace params {
+namespace ui {
 namespace {
-
-std::mutex& RegistryMutex() {
-  static std::mutex mutex;
-  return mutex;
-}
-
-std::map<int, CTabDlg::PageFactory>& Registry() {
-  static std::map<int, CTabDlg::PageFactory> factories;
-  return factories;
-}
 
 QWidget* Placeholder(const QString& title, QWidget* parent) {
   auto* page = new QWidget(parent);
@@ -51,13 +39,7 @@ const std::array<const char*, CTabDlg::kPageCount>& CTabDlg::PageTitles() {
   return titles;
 }
 
-void CTabDlg::RegisterPage(int index, PageFactory factory) {
-  if (index < 0 || index >= kPageCount) return;
-  std::lock_guard<std::mutex> lock(RegistryMutex());
-  Registry()[index] = std::move(factory);
-}
-
-CTabDlg::CTabDlg(const AdvancedPageContext& context, QWidget* parent)
+CTabDlg::CTabDlg(const AdvancedPageContext& context, const Pages& pages, QWidget* parent)
     : QDialog(parent), context_(context) {
   WriteTrace("Init Advanced Dlgs");
   setWindowTitle(QStringLiteral("Erweiterte Funktionen"));
@@ -66,16 +48,11 @@ CTabDlg::CTabDlg(const AdvancedPageContext& context, QWidget* parent)
   tabs_ = new QTabWidget(this);
   tabs_->setObjectName(QStringLiteral("CMRegTabCtrl"));
   tabs_->setUsesScrollButtons(false);  // all nine tabs in view
-  std::map<int, PageFactory> factories;
-  {
-    std::lock_guard<std::mutex> lock(RegistryMutex());
-    factories = Registry();
-  }
   for (int index = 0; index < kPageCount; ++index) {
     const QString title = QString::fromUtf8(PageTitles()[index]);
     QWidget* page = nullptr;
-    auto found = factories.find(index);
-    if (found != factories.end() && found->second) page = found->second(context_, tabs_);
+    const PageFactory& factory = pages[static_cast<size_t>(index)];
+    if (factory) page = factory(context_, tabs_);
     // The tab shows "&&" as "&", as the shown title; a placeholder names the page plainly.
     if (!page)
       page = Placeholder(QString(title).replace(QStringLiteral("&&"), QStringLiteral("&")), tabs_);
@@ -93,4 +70,4 @@ CTabDlg::CTabDlg(const AdvancedPageContext& context, QWidget* parent)
   WriteTrace("Init Successful");
 }
 
-}  // namespace params
+}  // namespace ui

@@ -1,7 +1,7 @@
 #pragma once
 // "Erweiterte Funktionen": the advanced functions window opened from the node screen (button,
-// F2 or Ctrl+Shift+U). Its tab control hosts nine pages in a fixed order; a page that is not
-// built yet shows a plain placeholder. Later pages register a factory for their index.
+// F2 or Ctrl+Shift+U). Its tab control hosts nine pages in a fixed order; the program hands the
+// window a factory per page, and a page without one shows a plain placeholder.
 #include <QDialog>
 #include <array>
 #include <functional>
@@ -9,9 +9,11 @@
 
 class QTabWidget;
 
-namespace params {
+namespace base {
+class SerialWorker;
+}
 
-class NodeScreenWorker;
+namespace ui {
 
 // What a page takes from the window: the current network and node range, and the node
 // screen's worker, on which the pages' register traffic runs.
@@ -19,7 +21,7 @@ struct AdvancedPageContext {
   std::string networkAddress;  // "a.b.c.d"
   int fromNode = 1;
   int toNode = 0;  // 0 = empty field
-  NodeScreenWorker* worker = nullptr;
+  base::SerialWorker* worker = nullptr;
 };
 
 class CTabDlg : public QDialog {
@@ -30,10 +32,10 @@ class CTabDlg : public QDialog {
   static const std::array<const char*, kPageCount>& PageTitles();
 
   using PageFactory = std::function<QWidget*(const AdvancedPageContext&, QWidget* parent)>;
-  // Registers the page for tab `index` (0..8) for every window opened afterwards.
-  static void RegisterPage(int index, PageFactory factory);
+  // The factory of each tab, by index (0..8); an empty one gives the placeholder.
+  using Pages = std::array<PageFactory, kPageCount>;
 
-  explicit CTabDlg(const AdvancedPageContext& context, QWidget* parent = nullptr);
+  CTabDlg(const AdvancedPageContext& context, const Pages& pages, QWidget* parent = nullptr);
 
   QTabWidget* Tabs() const { return tabs_; }
   const AdvancedPageContext& Context() const { return context_; }
@@ -43,4 +45,4 @@ class CTabDlg : public QDialog {
   QTabWidget* tabs_ = nullptr;
 };
 
-}  // namespace params
+}  // namespace ui
