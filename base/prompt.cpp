@@ -2,6 +2,22 @@
 
 namespace base {
 
+PromptAnswer EscapeAnswerOf(PromptButtons buttons) {
+  switch (buttons) {
+    case PromptButtons::Ok:
+      return PromptAnswer::Ok;
+    case PromptButtons::YesNo:
+      return PromptAnswer::No;
+    case PromptButtons::AbortRetryIgnore:
+      return PromptAnswer::Abort;
+    case PromptButtons::OkCancel:
+    case PromptButtons::YesNoCancel:
+    case PromptButtons::RetryCancel:
+      return PromptAnswer::Cancel;
+  }
+  return PromptAnswer::Cancel;
+}
+
 PromptAnswer FirstButtonOf(PromptButtons buttons) {
   switch (buttons) {
     case PromptButtons::Ok:

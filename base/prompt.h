@@ -77,5 +77,9 @@ class SilentPrompt : public Prompt {
 };
 
 PromptAnswer FirstButtonOf(PromptButtons buttons);
+// What closing the box with Escape answers: No, Cancel or Abort (OK for a box with OK only).
+// A question nobody can answer any more (the program is ending) gets this answer, never a
+// button that would go ahead.
+PromptAnswer EscapeAnswerOf(PromptButtons buttons);
 
 }  // namespace base

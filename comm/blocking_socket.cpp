@@ -42,8 +42,7 @@ uint32_t WholeSecondsMs(uint32_t timeoutMs) {
 
 // A time-out is not a socket error: its number is the (cleared) current error.
 [[noreturn]] void ThrowTimeout(const char* operation) {
-  errno = 0;
-  throw CBlockingSocketException(operation, 0);
+  throw CBlockingSocketException::Timeout(operation);
 }
 
 bool ConnectBounded(int fd, const sockaddr_in& address, uint32_t limitMs) {
@@ -70,6 +69,13 @@ bool ConnectBounded(int fd, const sockaddr_in& address, uint32_t limitMs) {
 
 CBlockingSocketException::CBlockingSocketException(std::string text, int number)
     : text_(std::move(text)), number_(number != 0 ? number : platform::LastSocketError()) {}
+
+CBlockingSocketException CBlockingSocketException::Timeout(std::string text) {
+  errno = 0;
+  CBlockingSocketException timeout(std::move(text), 0);
+  timeout.timedOut_ = true;
+  return timeout;
+}
 
 bool CBlockingSocketException::GetErrorMessage(char* buffer, unsigned size,
                                                unsigned* /*helpContext*/) const {

@@ -30,13 +30,18 @@ class CBlockingSocketException : public std::exception {
   bool GetErrorMessage(char* buffer, unsigned size, unsigned* helpContext = nullptr) const;
   std::string GetErrorMessage() const;
 
+  // A wait that ran out (no error number of its own: the log texts show "… timeout error").
+  static CBlockingSocketException Timeout(std::string text);
+
   const std::string& Text() const { return text_; }
   int Number() const { return number_; }
+  bool TimedOut() const { return timedOut_; }
   const char* what() const noexcept override { return text_.c_str(); }
 
  private:
   std::string text_;
   int number_;
+  bool timedOut_ = false;
 };
 
 class CBlockingSocket {

@@ -80,10 +80,7 @@ size_t CBlockingSocket::ReceiveAnswer(uint8_t* answer, uint32_t t0, uint16_t id)
         do {
           ready = ::poll(&entry, 1, static_cast<int>(left));
         } while (ready < 0 && errno == EINTR);
-        if (ready == 0) {
-          errno = 0;
-          throw CBlockingSocketException("Receive timeout", 0);
-        }
+        if (ready == 0) throw CBlockingSocketException::Timeout("Receive timeout");
         const ssize_t n = ready < 0 ? -1 : ::recv(fd, answer + got, need - got, 0);
         if (n < 0) throw CBlockingSocketException("Receive", platform::LastSocketError());
         received = static_cast<int>(n);
@@ -156,7 +153,7 @@ size_t CBlockingSocket::Transaction(const uint8_t* request, size_t requestLength
       const int number = e.Number();
       const std::string& text = e.Text();
       if (number == platform::kWsaEconnreset ||
-          (text != "Receive timeout" && number != platform::kWsaEmsgsize)) {
+          (!e.TimedOut() && number != platform::kWsaEmsgsize)) {
         Cleanup();
         const std::string message = base::Format(
             "Receive error: (#%d,\"%s\") on requestID: 0x%04X !\n", number, text.c_str(), id);

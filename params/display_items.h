@@ -60,6 +60,21 @@ struct RegisterPair {
   int Of(Side side) const { return side == Side::A ? a : b; }
 };
 
+// How the node screen sets an item: nothing, a typed value, two typed values sharing a register
+// (the zone currents), a list entry, a check box.
+enum class SetKind { None, Typed, TypedPair, List, Check };
+
+// Registers the screen reads from the module just before it makes an item's plan: the item's
+// auxiliary registers of that side.
+enum class PreRead {
+  None,
+  DirectionExchange,  // both auxiliary registers (96, then 6), except for the valve action
+  GapForGapTrain,     // the first (the zone's GAP timer) when the entry is "Blocklückenabzug"
+};
+
+// Which modules SetAll copies an item to, by the type of the module shown.
+enum class SetAllScope { None, AnyModule, TransportOnly, TransportOrValves, NotTransport };
+
 // The cases an item's help text distinguishes.
 enum class HelpCase { Ordinary, Type4, Type3, Metres, Rpm, Forkane };
 
@@ -83,6 +98,10 @@ struct DisplayItem {
   DisplayKind display = DisplayKind::None;
   bool inverted = false;              // a set bit shows as an unticked box
   std::array<const char*, 6> help{};  // by HelpCase; nullptr = the ordinary text
+  SetKind set = SetKind::None;
+  PreRead preRead = PreRead::None;
+  SetAllScope setAll = SetAllScope::None;
+  int setAllOnTransport = -1;  // the item SetAll writes instead on module type 3 (-1: itself)
 
   const char* LabelFor(Side side, uint16_t moduleType) const;
   const char* HelpFor(HelpCase helpCase) const;
@@ -90,6 +109,8 @@ struct DisplayItem {
   int RegisterFor(Side side, uint16_t moduleType) const;
   uint16_t MaskOf(Side side) const { return side == Side::A ? maskA : maskB; }
   bool HasSides() const { return group != ItemGroup::Module; }
+  bool Settable() const { return set != SetKind::None; }
+  bool HasSetAll() const { return setAll != SetAllScope::None; }
 };
 
 extern const std::array<DisplayItem, kDisplayItemCount> kDisplayItems;
@@ -187,7 +208,7 @@ struct ItemView {
 struct ShowState {
   std::array<DriveListKind, 2> driveList{DriveListKind::WholeCatalogue,
                                          DriveListKind::WholeCatalogue};
-  std::array<int, 2> zpaEntry{-1, -1};  // the ZPA entry shown (a third entry the user chose)
+  std::array<int, 2> zpaEntry{-1, -1};  // the ZPA entry the user chose on this module, -1 none
 };
 
 ItemView ShowItem(const DisplayItem& item, Side side, const ImageView& image,

@@ -15,6 +15,10 @@ RefreshGroup ZoneGroup(Side side) {
 int Pick(Side side, int a, int b) {
   return side == Side::A ? a : b;
 }
+// The register of a settable field, as the display table holds it.
+int RegisterOf(int itemId, Side side) {
+  return kDisplayItems[static_cast<size_t>(itemId)].regs.Of(side);
+}
 
 RegisterPlan Refused(std::string message) {
   RegisterPlan plan;
@@ -42,44 +46,49 @@ RegisterPlan SaveConverted(const Conversion& conversion, int reg, RefreshGroup g
 RegisterPlan PlanSpeed(Side side, std::string_view typed, const ImageView& image) {
   const std::optional<SpeedUnit> unit = SpeedUnitOf(side, image);
   if (!unit) return RegisterPlan{};
-  return SaveConverted(ConvertSpeed(typed, *unit), Pick(side, 40, 64), DriveGroup(side));
+  return SaveConverted(ConvertSpeed(typed, *unit), RegisterOf(item::kSpeed, side),
+                       DriveGroup(side));
 }
 
 RegisterPlan PlanRamp(Side side, Ramp ramp, std::string_view typed, const ImageView& image) {
   const std::optional<RampUnit> unit = RampUnitOf(side, image);
   if (!unit) return RegisterPlan{};
-  const int reg = ramp == Ramp::Acceleration ? Pick(side, 43, 67) : Pick(side, 44, 68);
+  const int reg =
+      RegisterOf(ramp == Ramp::Acceleration ? item::kAcceleration : item::kDeceleration, side);
   return SaveConverted(ConvertRamp(typed, ramp, *unit), reg, DriveGroup(side));
 }
 
 RegisterPlan PlanCurrentLimit(Side side, std::string_view typed) {
-  return SaveConverted(ConvertCurrentLimit(typed), Pick(side, 41, 65), DriveGroup(side));
+  return SaveConverted(ConvertCurrentLimit(typed), RegisterOf(item::kCurrentLimit, side),
+                       DriveGroup(side));
 }
 
 RegisterPlan PlanClosedLoop(Side side, bool on) {
-  return SaveOne(Pick(side, 46, 70), on ? 1 : 0, DriveGroup(side));
+  return SaveOne(RegisterOf(item::kClosedLoop, side), on ? 1 : 0, DriveGroup(side));
 }
 
 RegisterPlan PlanBrakeMethod(Side side, int entry) {
   if (entry < 0 || static_cast<size_t>(entry) >= kBrakeMethods.size()) return RegisterPlan{};
-  return SaveOne(Pick(side, 47, 71), static_cast<uint16_t>(entry), DriveGroup(side));
+  return SaveOne(RegisterOf(item::kBrake, side), static_cast<uint16_t>(entry), DriveGroup(side));
 }
 
 RegisterPlan PlanDirection(Side side, int entry, uint16_t reg96, uint16_t reg6) {
   if (entry != 0 && entry != 1) return RegisterPlan{};
-  return SaveOne(Pick(side, 48, 72), DirectionRegisterValue(entry, reg96, reg6), DriveGroup(side));
+  return SaveOne(RegisterOf(item::kDirection, side), DirectionRegisterValue(entry, reg96, reg6),
+                 DriveGroup(side));
 }
 
 RegisterPlan PlanValveAction(Side side, int entry) {
   if (entry != 0 && entry != 1) return RegisterPlan{};
-  return SaveOne(Pick(side, 96, 176), static_cast<uint16_t>(entry), ZoneGroup(side));
+  return SaveOne(kDisplayItems[item::kDirection].regsType4.Of(side), static_cast<uint16_t>(entry),
+                 ZoneGroup(side));
 }
 
 RegisterPlan PlanZpaMode(Side side, int entry, uint16_t gapTimerRead) {
   RegisterPlan plan;
   plan.readNext = ZoneGroup(side);
-  const int mode = Pick(side, 91, 171);
-  const int gap = Pick(side, 103, 183);
+  const int mode = RegisterOf(item::kZpaMode, side);
+  const int gap = RegisterOf(item::kGapTimer, side);
   switch (entry) {
     case 0:
       plan.steps.push_back(PlanStep::Save(mode, 1));
@@ -100,7 +109,8 @@ RegisterPlan PlanZpaMode(Side side, int entry, uint16_t gapTimerRead) {
 }
 
 RegisterPlan PlanGapTimer(Side side, std::string_view typed) {
-  return SaveConverted(ConvertSeconds(typed, 1), Pick(side, 103, 183), ZoneGroup(side));
+  return SaveConverted(ConvertSeconds(typed, CheckKind::GapTimer),
+                       RegisterOf(item::kGapTimer, side), ZoneGroup(side));
 }
 
 RegisterPlan PlanTZoneAccept(Side side, std::string_view typed, uint16_t moduleType) {
@@ -108,19 +118,23 @@ RegisterPlan PlanTZoneAccept(Side side, std::string_view typed, uint16_t moduleT
   if (moduleType == kTypeTransport) subKind = 2;
   if (moduleType == kTypeValves) subKind = 3;
   const int reg = kDisplayItems[item::kTZoneAccept].RegisterFor(side, moduleType);
-  return SaveConverted(ConvertSeconds(typed, 2, subKind), reg, ZoneGroup(side));
+  return SaveConverted(ConvertSeconds(typed, CheckKind::TZoneAccept, subKind), reg,
+                       ZoneGroup(side));
 }
 
 RegisterPlan PlanNotFullStop(Side side, std::string_view typed) {
-  return SaveConverted(ConvertSeconds(typed, 10), Pick(side, 101, 181), ZoneGroup(side));
+  return SaveConverted(ConvertSeconds(typed, CheckKind::NotFullStop),
+                       RegisterOf(item::kNotFullStop, side), ZoneGroup(side));
 }
 
 RegisterPlan PlanInduct(Side side, std::string_view typed) {
-  return SaveConverted(ConvertSeconds(typed, 11), Pick(side, 99, 179), ZoneGroup(side));
+  return SaveConverted(ConvertSeconds(typed, CheckKind::Induct), RegisterOf(item::kInduct, side),
+                       ZoneGroup(side));
 }
 
 RegisterPlan PlanZoneCurrents(Side side, std::string_view low, std::string_view high) {
-  return SaveConverted(ConvertZoneCurrents(low, high), Pick(side, 102, 182), ZoneGroup(side));
+  return SaveConverted(ConvertZoneCurrents(low, high), RegisterOf(item::kLowCurrent, side),
+                       ZoneGroup(side));
 }
 
 RegisterPlan PlanZoneOption(Side side, int itemId, bool ticked, uint16_t optionWord,
@@ -135,6 +149,60 @@ RegisterPlan PlanZoneOption(Side side, int itemId, bool ticked, uint16_t optionW
   const bool set = ticked != item.inverted;
   const auto word = static_cast<uint16_t>(set ? (optionWord | bit) : (optionWord & ~bit));
   return SaveOne(item.regs.Of(side), word, ZoneGroup(side));
+}
+
+RegisterPlan PlanField(const DisplayItem& item, Side side, const FieldInput& input,
+                       const ImageView& image, const ShowState& shown, const ModuleRead& read) {
+  const uint16_t type = image.ModuleType();
+  const size_t s = static_cast<size_t>(side);
+  const auto& aux = side == Side::A ? item.auxA : item.auxB;
+  switch (item.id) {
+    case item::kSpeed:
+      return PlanSpeed(side, input.typed, image);
+    case item::kAcceleration:
+      return PlanRamp(side, Ramp::Acceleration, input.typed, image);
+    case item::kDeceleration:
+      return PlanRamp(side, Ramp::Deceleration, input.typed, image);
+    case item::kCurrentLimit:
+      return PlanCurrentLimit(side, input.typed);
+    case item::kGapTimer:
+      return PlanGapTimer(side, input.typed);
+    case item::kTZoneAccept:
+      return PlanTZoneAccept(side, input.typed, type);
+    case item::kNotFullStop:
+      return PlanNotFullStop(side, input.typed);
+    case item::kInduct:
+      return PlanInduct(side, input.typed);
+    case item::kLowCurrent:
+    case item::kHighCurrent:
+      return PlanZoneCurrents(side, input.typed, input.secondTyped);
+    case item::kDriveType: {
+      const auto entries = DriveListEntries(shown.driveList[s]);
+      if (input.entry < 0 || static_cast<size_t>(input.entry) >= entries.size()) return {};
+      return PlanApplyDriveType(side, entries[static_cast<size_t>(input.entry)].text, input.entry,
+                                image.Family() == kFamily09);
+    }
+    case item::kBrake:
+      return PlanBrakeMethod(side, input.entry);
+    case item::kClosedLoop:
+      return PlanClosedLoop(side, input.ticked);
+    case item::kDirection: {
+      if (type == kTypeValves) return PlanValveAction(side, input.entry);
+      // The exchange rule's registers, read in the table's order (96 first).
+      const uint16_t reg96 = read(aux[0]);
+      const uint16_t reg6 = read(aux[1]);
+      return PlanDirection(side, input.entry, reg96, reg6);
+    }
+    case item::kZpaMode: {
+      const uint16_t gap = ZpaModeNeedsGapRead(input.entry) ? read(aux[0]) : 0;
+      return PlanZpaMode(side, input.entry, gap);
+    }
+    default:
+      if (item.display == DisplayKind::ZoneOption) {
+        return PlanZoneOption(side, item.id, input.ticked, image[item.regs.Of(side)], type);
+      }
+      return {};
+  }
 }
 
 RegisterPlan PlanAccumulate(Side side, uint16_t reg117) {

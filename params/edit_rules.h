@@ -6,8 +6,11 @@
 // Typed values are converted and checked here; a refused plan carries the message and no
 // steps.
 #include <cstdint>
+#include <functional>
+#include <string>
 #include <string_view>
 
+#include "params/display_items.h"
 #include "params/image_view.h"
 #include "params/register_plan.h"
 #include "params/units.h"
@@ -44,6 +47,27 @@ RegisterPlan PlanZoneCurrents(Side side, std::string_view low, std::string_view 
 // changed (`optionWord` is the word as shown).
 RegisterPlan PlanZoneOption(Side side, int itemId, bool ticked, uint16_t optionWord,
                             uint16_t moduleType);
+
+// ---- One write path for every settable field -----------------------------------------------
+
+// What the user gave a settable field (the item's SetKind says which member counts).
+struct FieldInput {
+  std::string typed;        // Typed; TypedPair: the low current
+  std::string secondTyped;  // TypedPair: the high current
+  int entry = -1;           // List: the selected entry
+  bool ticked = false;      // Check
+};
+
+// Reads one register of the module about to be written (number before the mirror map) and
+// returns it; throws CBlockingSocketException when the module does not answer.
+using ModuleRead = std::function<uint16_t(int reg)>;
+
+// The plan of setting `item` on `side`, the one path of the node screen's Set, SetAll and the
+// CLI. Units, module type and lists come from `image` and `shown` (the module the user sees);
+// the item's pre-reads (its PreRead column) go through `read`. An item that cannot be set
+// gives an empty plan.
+RegisterPlan PlanField(const DisplayItem& item, Side side, const FieldInput& input,
+                       const ImageView& image, const ShowState& shown, const ModuleRead& read);
 
 // Toggles.
 // Accumulate: 117 below 256 → write 95 = 0, save 117 = 256 + low byte; else save 117 = low

@@ -150,6 +150,16 @@ void NodeScreenController::ChangeNode(int delta) {
     return;
   }
   EnterDisconnected();
+  // Nothing of another module may shape what the next one shows or is written with: its
+  // registers (units, drive types, orientation), the ZPA entry its user chose. A refresh of the
+  // same module keeps its image (register 6, read last, decides the first read's sides); the
+  // extended reads are tried again either way.
+  if (NodeAddress(target) != address_) {
+    map_->ForgetModule();
+    show_.zpaEntry = {-1, -1};
+  } else {
+    map_->RetryExtendedReads();
+  }
   node_ = target;
   fromText_ = base::Format("%d", node_);
   ++view_.fieldsSerial;
@@ -230,30 +240,24 @@ class NodeScreenController::ScreenAccess : public RegisterAccess {
   explicit ScreenAccess(NodeScreenController& screen) : screen_(screen) {}
   bool ReadRegisters(uint16_t first, uint16_t count, uint16_t* values) override {
     screen_.BeforeBlockRead();
-    return screen_.link_->ReadRegisters(first, count, values);
+    return Wire().ReadRegisters(first, count, values);
   }
   bool WriteRegister(uint16_t reg, uint16_t value) override {
-    return screen_.link_->WriteRegister(reg, value) != 0;
+    return Wire().WriteRegister(reg, value);
   }
   bool WriteRegisters(uint16_t first, uint16_t count, const uint16_t* values) override {
-    return screen_.link_->WriteRegisters(first, count, values) != 0;
+    return Wire().WriteRegisters(first, count, values);
   }
-  bool SaveToFlash(uint16_t reg, uint16_t value) override {
-    return screen_.link_->SaveToFlash(reg, value) != 0;
-  }
+  bool SaveToFlash(uint16_t reg, uint16_t value) override { return Wire().SaveToFlash(reg, value); }
   bool SaveToFlashGroup(uint16_t first, uint16_t count) override {
-    return screen_.link_->SaveToFlashGroup(first, count) != 0;
+    return Wire().SaveToFlashGroup(first, count);
   }
   void Pause(uint32_t ms) override { screen_.link_->Sleep(ms); }
 
  private:
+  RegisterAccess& Wire() { return screen_.link_->Registers(); }
   NodeScreenController& screen_;
 };
-
-int NodeScreenController::MappedRegister(int reg) const {
-  if (reg < 0 || reg > 0xFFFF) return reg;
-  return map_->ToModule(static_cast<uint16_t>(reg));
-}
 
 void NodeScreenController::BeforeBlockRead() {
   const std::string node = base::Format("%d", connectedNode_);
@@ -274,32 +278,26 @@ void NodeScreenController::ReadBlock(int first, int count) {
 }
 
 uint16_t NodeScreenController::ReadOne(int reg) {
-  const int sent = MappedRegister(reg);
+  // A single read before a write has no ping in front of it, unlike the block reads.
+  const uint16_t sent = map_->ToModule(static_cast<uint16_t>(reg));
   uint16_t value = 0;
-  if (!link_->ReadRegisters(static_cast<uint16_t>(sent), 1, &value)) {
+  if (!link_->Registers().ReadRegisters(sent, 1, &value)) {
     throw CBlockingSocketException(base::Format("Read Reg [%d]", reg), kPlainMessage);
   }
-  map_->image().StoreBlock(static_cast<uint32_t>(sent), &value, 1);
+  map_->image().StoreBlock(sent, &value, 1);
   return value;
 }
 
-int NodeScreenController::WriteOne(int reg, uint16_t value) {
-  const int sent = MappedRegister(reg);
-  const int result = link_->WriteRegister(static_cast<uint16_t>(sent), value);
-  map_->image().StoreBlock(static_cast<uint32_t>(sent), &value, 1);
-  return result;
+bool NodeScreenController::WriteOne(int reg, uint16_t value) {
+  return map_->WriteOne(static_cast<uint16_t>(reg), value);
 }
 
-int NodeScreenController::SaveOne(int reg, uint16_t value) {
-  const int sent = MappedRegister(reg);
-  const int result = link_->SaveToFlash(static_cast<uint16_t>(sent), value);
-  map_->image().StoreBlock(static_cast<uint32_t>(sent), &value, 1);
-  return result;
+bool NodeScreenController::SaveOne(int reg, uint16_t value) {
+  return map_->SaveToFlash(static_cast<uint16_t>(reg), value);
 }
 
-int NodeScreenController::SaveGroup(int first, int count) {
-  return link_->SaveToFlashGroup(static_cast<uint16_t>(MappedRegister(first)),
-                                 static_cast<uint16_t>(count));
+bool NodeScreenController::SaveGroup(int first, int count) {
+  return map_->SaveToFlashGroup(static_cast<uint16_t>(first), static_cast<uint16_t>(count));
 }
 
 int NodeScreenController::ExtendedReadFailures() const {
@@ -365,13 +363,13 @@ bool NodeScreenController::RunPlan(const RegisterPlan& plan) {
   for (const PlanStep& step : plan.steps) {
     switch (step.kind) {
       case PlanStepKind::Write:
-        ok = WriteOne(step.reg, step.value) != 0 && ok;
+        ok = WriteOne(step.reg, step.value) && ok;
         break;
       case PlanStepKind::Save:
-        ok = SaveOne(step.reg, step.value) != 0 && ok;
+        ok = SaveOne(step.reg, step.value) && ok;
         break;
       case PlanStepKind::SaveGroup:
-        ok = SaveGroup(step.reg, step.value) != 0 && ok;
+        ok = SaveGroup(step.reg, step.value) && ok;
         break;
       case PlanStepKind::Pause:
         link_->Sleep(step.value);
@@ -394,46 +392,38 @@ bool NodeScreenController::RunPlan(const RegisterPlan& plan) {
   return ok;
 }
 
-void NodeScreenController::ApplyEdit(int itemId, Side side, const std::string& typed,
-                                     const std::string& secondTyped) {
+RegisterPlan NodeScreenController::PlanFor(int itemId, Side side, const FieldInput& input) {
+  if (itemId < 0 || itemId >= kDisplayItemCount) return {};
+  return PlanField(DisplayItemById(itemId), side, input, Lookup(), show_,
+                   [this](int reg) { return ReadOne(reg); });
+}
+
+void NodeScreenController::ApplyField(int itemId, Side side, const FieldInput& input) {
   if (!connected_ || !CheckCurrentNode()) return;
-  const ImageView image = Lookup();
-  const uint16_t type = image.ModuleType();
   RegisterPlan plan;
-  switch (itemId) {
-    case item::kSpeed:
-      plan = PlanSpeed(side, typed, image);
-      break;
-    case item::kAcceleration:
-      plan = PlanRamp(side, Ramp::Acceleration, typed, image);
-      break;
-    case item::kDeceleration:
-      plan = PlanRamp(side, Ramp::Deceleration, typed, image);
-      break;
-    case item::kCurrentLimit:
-      plan = PlanCurrentLimit(side, typed);
-      break;
-    case item::kGapTimer:
-      plan = PlanGapTimer(side, typed);
-      break;
-    case item::kTZoneAccept:
-      plan = PlanTZoneAccept(side, typed, type);
-      break;
-    case item::kNotFullStop:
-      plan = PlanNotFullStop(side, typed);
-      break;
-    case item::kInduct:
-      plan = PlanInduct(side, typed);
-      break;
-    case item::kLowCurrent:
-    case item::kHighCurrent:
-      // typed = low current, secondTyped = high current, whichever field was applied.
-      plan = PlanZoneCurrents(side, typed, secondTyped);
-      break;
-    default:
-      return;
+  try {
+    plan = PlanFor(itemId, side, input);
+  } catch (const CBlockingSocketException& error) {
+    LogError("CMRegDlg::OnSelchange - %s", error.GetErrorMessage().c_str());
+    return;
+  }
+  if (DisplayItemById(itemId).set == SetKind::List && itemId == item::kZpaMode) {
+    // The user's own choice of ZPA entry is what the list keeps showing for this module.
+    show_.zpaEntry[static_cast<size_t>(side)] = input.entry;
   }
   CarryOut(plan);
+}
+
+void NodeScreenController::ApplyEdit(int itemId, Side side, const std::string& typed,
+                                     const std::string& secondTyped) {
+  if (DisplayItemById(itemId).set != SetKind::Typed &&
+      DisplayItemById(itemId).set != SetKind::TypedPair) {
+    return;
+  }
+  FieldInput input;
+  input.typed = typed;
+  input.secondTyped = secondTyped;
+  ApplyField(itemId, side, input);
 }
 
 // Shows a refused plan's message, or runs the plan and shows the result.
@@ -447,67 +437,25 @@ void NodeScreenController::CarryOut(const RegisterPlan& plan) {
 }
 
 void NodeScreenController::ApplyList(int itemId, Side side, int entry) {
-  const size_t s = SideIndex(side);
   if (!connected_) {
     BuildView();  // the list shows no selection again
     return;
   }
-  if (!CheckCurrentNode()) return;
-  const ImageView image = Lookup();
-  const uint16_t type = image.ModuleType();
-  RegisterPlan plan;
-  try {
-    switch (itemId) {
-      case item::kDriveType: {
-        const auto entries = DriveListEntries(show_.driveList[s]);
-        if (entry < 0 || static_cast<size_t>(entry) >= entries.size()) return;
-        plan = PlanApplyDriveType(side, entries[static_cast<size_t>(entry)].text, entry,
-                                  image.Family() == kFamily09);
-        break;
-      }
-      case item::kBrake:
-        plan = PlanBrakeMethod(side, entry);
-        break;
-      case item::kDirection:
-        if (type == kTypeValves) {
-          plan = PlanValveAction(side, entry);
-        } else {
-          const uint16_t reg96 = ReadOne(96);
-          const uint16_t reg6 = ReadOne(6);
-          plan = PlanDirection(side, entry, reg96, reg6);
-        }
-        break;
-      case item::kZpaMode: {
-        uint16_t gap = 0;
-        if (ZpaModeNeedsGapRead(entry)) gap = ReadOne(side == Side::A ? 103 : 183);
-        plan = PlanZpaMode(side, entry, gap);
-        show_.zpaEntry[s] = entry;
-        break;
-      }
-      default:
-        return;
-    }
-  } catch (const CBlockingSocketException& error) {
-    LogError("CMRegDlg::OnSelchange - %s", error.GetErrorMessage().c_str());
-    return;
+  if (DisplayItemById(itemId).set != SetKind::List) return;
+  if (itemId == item::kDriveType) {
+    const auto entries = DriveListEntries(show_.driveList[static_cast<size_t>(side)]);
+    if (entry < 0 || static_cast<size_t>(entry) >= entries.size()) return;
   }
-  CarryOut(plan);
+  FieldInput input;
+  input.entry = entry;
+  ApplyField(itemId, side, input);
 }
 
 void NodeScreenController::ApplyCheck(int itemId, Side side, bool ticked) {
-  if (!connected_ || !CheckCurrentNode()) return;
-  const ImageView image = Lookup();
-  const DisplayItem& item = DisplayItemById(itemId);
-  RegisterPlan plan;
-  if (itemId == item::kClosedLoop) {
-    plan = PlanClosedLoop(side, ticked);
-  } else if (item.display == DisplayKind::ZoneOption) {
-    plan =
-        PlanZoneOption(side, itemId, ticked, image[side == Side::A ? 94 : 174], image.ModuleType());
-  } else {
-    return;
-  }
-  CarryOut(plan);
+  if (DisplayItemById(itemId).set != SetKind::Check) return;
+  FieldInput input;
+  input.ticked = ticked;
+  ApplyField(itemId, side, input);
 }
 
 void NodeScreenController::Toggle(int itemId, Side side) {
@@ -591,21 +539,15 @@ void NodeScreenController::BuildView() {
       const size_t s = SideIndex(side);
       const char* label = item.LabelFor(side, type);
       screen.label[s] = label ? label : "";
-      screen.shown[s] = ItemShown(item, side, image, v.layout);
+      // The current limit belongs to a recognised drive: nothing to show without a module.
+      screen.shown[s] =
+          ItemShown(item, side, image, v.layout) && (connected_ || item.id != item::kCurrentLimit);
       if (connected_ && screen.shown[s]) {
         screen.view[s] = ShowItem(item, side, image, show_);
       } else {
         screen.view[s] = ItemView{};
       }
     }
-    if (item.display == DisplayKind::ZpaMode && connected_) {
-      for (size_t s = 0; s < 2; ++s) {
-        if (screen.shown[s]) show_.zpaEntry[s] = screen.view[s].listIndex;
-      }
-    }
-  }
-  for (size_t s = 0; s < 2; ++s) {
-    v.currentLimitShown[s] = connected_ && v.items[item::kCurrentLimit].shown[s];
   }
 
   ModulePictureState& picture = v.picture;

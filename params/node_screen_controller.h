@@ -15,6 +15,7 @@
 
 #include "base/prompt.h"
 #include "params/display_items.h"
+#include "params/edit_rules.h"
 #include "params/module_picture_state.h"
 #include "params/register_image.h"
 #include "params/register_map.h"
@@ -23,11 +24,11 @@
 
 namespace params {
 
-// The node screen's way to a module. Register numbers are those sent to the module (the
-// controller has applied the mirror map); values are in host order. Reads throw
-// CBlockingSocketException, or return false for an answer the client refused without throwing
-// (one that belongs to another request); writes and saves return the register client's result
-// (0 = failed), as the client has already caught and logged its failure.
+// The node screen's way to a module: the module's registers over the register connection, with
+// the neighbour flush, the ping and the clock beside them. Register numbers given to
+// Registers() are those sent to the module (the controller has applied the mirror map); values
+// are in host order; failures follow RegisterAccess (false for a refused or unmatched answer,
+// CBlockingSocketException for a broken connection).
 class NodeLink {
  public:
   virtual ~NodeLink() = default;
@@ -38,11 +39,8 @@ class NodeLink {
   // Opens the register connection to port 502 (`_Connect`); throws on failure.
   virtual void Connect(const std::string& ipText) = 0;
   virtual void Disconnect() = 0;
-  virtual bool ReadRegisters(uint16_t first, uint16_t count, uint16_t* values) = 0;
-  virtual int WriteRegister(uint16_t reg, uint16_t value) = 0;
-  virtual int WriteRegisters(uint16_t first, uint16_t count, const uint16_t* values) = 0;
-  virtual int SaveToFlash(uint16_t reg, uint16_t value) = 0;
-  virtual int SaveToFlashGroup(uint16_t first, uint16_t count) = 0;
+  // The registers of the connected module.
+  virtual RegisterAccess& Registers() = 0;
   // The name of the module's internal PLC program ("" when none or unknown).
   virtual std::string ReadPlcProgramName(const std::string& ipText) = 0;
   virtual void Sleep(uint32_t ms) = 0;
@@ -80,7 +78,6 @@ struct NodeScreenView {
   std::array<ItemScreen, kDisplayItemCount> items;
   std::array<std::vector<DriveListEntry>, 2> driveEntries;
   std::array<std::vector<std::string>, 2> directionEntries;
-  std::array<bool, 2> currentLimitShown{false, false};
   bool linkShown = false;
   std::string cableText;
   std::string reconnectCounter;  // "%i" of 286
@@ -129,6 +126,11 @@ class NodeScreenController {
   // Enter the disconnected state (also used by range operations and Close).
   void EnterDisconnected();
 
+  // The plan of setting a field as the screen's Set would make it, pre-reads included (throws
+  // CBlockingSocketException when a pre-read fails). The CLI and tests use it too.
+  RegisterPlan PlanFor(int itemId, Side side, const FieldInput& input);
+  // Set: the node check, the plan, its refusal message or its run.
+  void ApplyField(int itemId, Side side, const FieldInput& input);
   // Edits. `typed` is the field's text; zone currents take both texts (low, high).
   void ApplyEdit(int itemId, Side side, const std::string& typed,
                  const std::string& secondTyped = "");
@@ -171,11 +173,11 @@ class NodeScreenController {
 
   // Register operations of the screen: numbers pass through the mirror map; values read go
   // to the image.
-  void ReadBlock(int first, int count);  // pings first; throws CBlockingSocketException
-  uint16_t ReadOne(int reg);             // throws
-  int WriteOne(int reg, uint16_t value);
-  int SaveOne(int reg, uint16_t value);
-  int SaveGroup(int first, int count);
+  void ReadBlock(int first, int count);    // pings first; throws CBlockingSocketException
+  uint16_t ReadOne(int reg);               // throws
+  bool WriteOne(int reg, uint16_t value);  // the image takes the value written
+  bool SaveOne(int reg, uint16_t value);
+  bool SaveGroup(int first, int count);
   // Runs a plan's steps (register numbers before the mirror map); false when a step failed.
   bool RunPlan(const RegisterPlan& plan);
   void CarryOut(const RegisterPlan& plan);
@@ -193,7 +195,6 @@ class NodeScreenController {
   void Publish();
 
  private:
-  int MappedRegister(int reg) const;
   // The ping rule in front of every block read: throws when disconnected or unanswered.
   void BeforeBlockRead();
   bool PingModule();

@@ -1,7 +1,5 @@
 // The node screen's real way to a module: the register client over TCP, the platform's ICMP
 // echo and the neighbour-cache flush.
-#include <arpa/inet.h>
-
 #include "comm/blocking_socket.h"
 #include "params/node_screen_controller.h"
 #include "platform/icmp.h"
@@ -29,29 +27,7 @@ class SocketNodeLink : public NodeLink {
 
   void Disconnect() override { socket_.Cleanup(); }
 
-  bool ReadRegisters(uint16_t first, uint16_t count, uint16_t* values) override {
-    // 0 means the answer was not the one asked for (another transaction id): nothing valid
-    // came back, and the caller must not keep the buffer.
-    if (socket_.ReadMultiplyRegisters(first, count, values) != 1) return false;
-    for (uint16_t i = 0; i < count; ++i) values[i] = ntohs(values[i]);
-    return true;
-  }
-
-  int WriteRegister(uint16_t reg, uint16_t value) override {
-    return socket_.WriteRegister(reg, value);
-  }
-
-  int WriteRegisters(uint16_t first, uint16_t count, const uint16_t* values) override {
-    std::vector<uint16_t> wire(values, values + count);
-    for (uint16_t& word : wire) word = htons(word);
-    return socket_.WriteMultipleRegisters(first, count, wire.data());
-  }
-
-  int SaveToFlash(uint16_t reg, uint16_t value) override { return socket_.SaveToFlash(reg, value); }
-
-  int SaveToFlashGroup(uint16_t first, uint16_t count) override {
-    return socket_.SaveToFlashGroup(first, count);
-  }
+  RegisterAccess& Registers() override { return registers_; }
 
   std::string ReadPlcProgramName(const std::string& ipText) override {
     return ReadPlcProgramNameFromModule(ipText);
@@ -62,6 +38,7 @@ class SocketNodeLink : public NodeLink {
 
  private:
   CBlockingSocket socket_;
+  ClientRegisterAccess registers_{socket_};
 };
 
 }  // namespace

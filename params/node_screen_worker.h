@@ -1,15 +1,11 @@
 #pragma once
-// The node screen's worker thread. It does all of the screen's module traffic, one thing at a
-// time: the refresh cycle (the next pass starts 500 ms after the previous one ended; a pass
-// that fails ends the cycle until the user acts) and the user's actions, which run between
-// passes in the order they were given. The window only posts work and paints what the worker
-// reports, so its thread never waits on the network.
-#include <condition_variable>
+// The node screen's worker: a serial worker (base/serial_worker.h) whose cycle is the
+// controller's 500 ms refresh timer and whose jobs get the controller. The window only posts
+// work and paints what the worker reports, so its thread never waits on the network.
 #include <cstdint>
-#include <deque>
 #include <functional>
-#include <mutex>
-#include <thread>
+
+#include "base/serial_worker.h"
 
 namespace params {
 
@@ -32,39 +28,25 @@ class NodeScreenWorker {
   NodeScreenWorker& operator=(const NodeScreenWorker&) = delete;
 
   // Queues a user action. `showWait` marks long work (range operations): the view reports
-  // busy from its start to its end.
+  // busy from its start to its end, and LongWorkPending() holds until it has ended.
   void Post(Job job, bool showWait = false);
   // Ends the thread after the work under way; queued work is dropped.
   void Stop();
+  bool LongWorkPending() const { return worker_.LongWorkPending(); }
 
-  // Counters for tests and benchmarks (read from any thread).
-  uint64_t PassesRun() const;
-  uint64_t JobsRun() const;
-  // Blocks the caller until the worker has nothing queued and is not inside a job or pass.
+  uint64_t PassesRun() const { return worker_.PassesRun(); }
+  uint64_t JobsRun() const { return worker_.JobsRun(); }
   // For tests and tools only; the window never calls it.
-  void WaitIdle();
+  void WaitIdle() { worker_.WaitIdle(); }
+  // The serial worker itself (pages that run on the node screen's worker post plain jobs).
+  base::SerialWorker& Serial() { return worker_; }
 
  private:
-  struct Posted {
-    Job job;
-    bool showWait = false;
-  };
-  void Run();
   void PublishView();
 
   NodeScreenController& controller_;
   ViewListener listener_;
-  const uint32_t cycleMs_;
-
-  mutable std::mutex mutex_;
-  std::condition_variable wake_;
-  std::condition_variable idle_;
-  std::deque<Posted> queue_;
-  bool stopping_ = false;
-  bool working_ = false;
-  uint64_t passes_ = 0;
-  uint64_t jobs_ = 0;
-  std::thread thread_;
+  base::SerialWorker worker_;
 };
 
 }  // namespace params

@@ -7,7 +7,6 @@
 #include "base/format.h"
 #include "comm/blocking_socket.h"
 #include "comm/event_log.h"
-#include "discovery/discover.h"
 #include "params/drive_catalogue.h"
 #include "params/edit_rules.h"
 #include "params/node_screen_controller.h"
@@ -48,10 +47,32 @@ class ImageCopy {
     for (int reg = 0; reg < kImageWords; ++reg) words_[static_cast<size_t>(reg)] = image.Raw(reg);
   }
   ImageView View() const { return ImageView(ImageSpan(words_)); }
+  // Stores `value` where View()[reg] reads it.
+  void Set(int reg, uint16_t value) {
+    if (View().Mirrored()) reg = static_cast<int>(MirrorMap::Map(static_cast<uint32_t>(reg)));
+    if (reg >= 0 && reg < kImageWords) words_[static_cast<size_t>(reg)] = value;
+  }
 
  private:
   std::array<uint16_t, kImageWords> words_{};
 };
+
+bool InSetAllScope(SetAllScope scope, uint16_t moduleType) {
+  const bool transport = moduleType == kTypeTransport;
+  switch (scope) {
+    case SetAllScope::None:
+      return false;
+    case SetAllScope::AnyModule:
+      return true;
+    case SetAllScope::TransportOnly:
+      return transport;
+    case SetAllScope::TransportOrValves:
+      return transport || moduleType == kTypeValves;
+    case SetAllScope::NotTransport:
+      return !transport;
+  }
+  return false;
+}
 
 void Warn(RangeContext& context, const std::string& text) {
   context.prompt.Tell(text, kRangeCaption, PromptIcon::Warning);
@@ -151,8 +172,7 @@ void FollowTargetOrientation(RangeScreen& screen) {
 
 // A typed value that no check covers on this layout still has to fit a register (F12).
 Conversion ConvertUnchecked(const std::string& typed, double factor) {
-  constexpr int kNoCheck = -1;
-  return ConvertTyped(typed, factor, kNoCheck, 0);
+  return ConvertTyped(typed, factor, CheckKind::NoCheck, 0);
 }
 
 bool Blank(const std::string& text) {
@@ -161,7 +181,7 @@ bool Blank(const std::string& text) {
 
 // A field the layout hides shows nothing; the copy then takes the shown module's own value
 // (already in register units), under the same check.
-Conversion ShownValue(uint16_t value, bool checked, int kind, int subKind) {
+Conversion ShownValue(uint16_t value, bool checked, CheckKind kind, int subKind) {
   if (checked) {
     if (const auto refusal = CheckInput(kind, subKind, value)) return Conversion{{}, *refusal};
   }
@@ -223,130 +243,50 @@ RangeOutcome SetAllField(RangeContext& context, const NodeRange& range, const Fi
   const ShowState shown = screen.Shown();
   const uint16_t type = source.ModuleType();
   const Side side = field.side;
-  const bool transport = type == kTypeTransport;
 
-  enum class Work { None, Fixed, ZpaMode, Direction, ZoneOption };
-  Work work = Work::None;
-  RegisterPlan fixed;
-  RegisterPlan gapAfterMode;  // the GAP timer written after "Blocklückenabzug"
-  bool followOrientation = false;
-  switch (field.itemId) {
-    case item::kSpeed:
-      fixed = PlanSpeed(side, field.typed, source);
-      work = Work::Fixed;
-      followOrientation = true;
-      break;
-    case item::kAcceleration:
-    case item::kDeceleration:
-      fixed = PlanRamp(
-          side, field.itemId == item::kAcceleration ? Ramp::Acceleration : Ramp::Deceleration,
-          field.typed, source);
-      work = Work::Fixed;
-      followOrientation = true;
-      break;
-    case item::kDriveType: {
-      const auto entries = DriveListEntries(shown.driveList[static_cast<size_t>(side)]);
-      if (field.entry >= 0 && static_cast<size_t>(field.entry) < entries.size()) {
-        fixed = PlanApplyDriveType(side, entries[static_cast<size_t>(field.entry)].text,
-                                   field.entry, source.Family() == kFamily09);
-      }
-      work = Work::Fixed;
-      followOrientation = true;
-      break;
-    }
-    case item::kClosedLoop:
-      fixed = PlanClosedLoop(side, field.ticked);
-      work = Work::Fixed;
-      followOrientation = true;
-      break;
-    case item::kBrake:
-      fixed = PlanBrakeMethod(side, field.entry);
-      work = Work::Fixed;
-      followOrientation = true;
-      break;
-    case item::kDirection:
-      if (type == kTypeValves) {
-        fixed = PlanValveAction(side, field.entry);
-        work = Work::Fixed;
-      } else {
-        work = Work::Direction;  // reads 96 and 6 of each node itself
-      }
-      break;
-    case item::kZpaMode:
-      if (transport) {
-        fixed = PlanNotFullStop(side, field.secondTyped);
-        work = Work::Fixed;
-      } else {
-        work = Work::ZpaMode;
-        // The GAP timer that follows "Blocklückenabzug" is tested before the loop too.
-        if (ZpaModeNeedsGapRead(field.entry)) gapAfterMode = PlanGapTimer(side, field.typed);
-      }
-      break;
-    case item::kTZoneAccept:
-      if (transport || type == kTypeValves) {
-        fixed = PlanTZoneAccept(side, field.typed, type);
-        work = Work::Fixed;
-      }
-      break;
-    case item::kInduct:
-      if (transport) {
-        fixed = PlanInduct(side, field.typed);
-        work = Work::Fixed;
-      }
-      break;
-    case item::kGapTimer:
-      if (transport) {
-        fixed = PlanGapTimer(side, field.typed);
-        work = Work::Fixed;
-      }
-      break;
-    case item::kLowCurrent:
-    case item::kHighCurrent:
-      if (transport) {
-        fixed = PlanZoneCurrents(side, field.typed, field.secondTyped);
-        work = Work::Fixed;
-      }
-      break;
-    case item::kDynamicReleaseTermination:
-      if (!transport) work = Work::ZoneOption;
-      break;
-    default:
-      break;
+  // What SetAll writes comes from the field's row: the modules it reaches, the item written
+  // instead on a transport module, and the field's own Set on every node.
+  const DisplayItem* target = &DisplayItemById(field.itemId);
+  FieldInput input{field.typed, field.secondTyped, field.entry, field.ticked};
+  if (!InSetAllScope(target->setAll, type)) target = nullptr;
+  if (target != nullptr && type == kTypeTransport && target->setAllOnTransport >= 0) {
+    target = &DisplayItemById(target->setAllOnTransport);
+    input = FieldInput{field.secondTyped, std::string(), -1, false};
   }
+  // Values are converted and checked once, before the first node. Plans that need a pre-read
+  // are made per node; their typed values (none today) would be checked there.
+  const bool perNode = target != nullptr && (target->preRead != PreRead::None ||
+                                             target->display == DisplayKind::ZoneOption);
+  RegisterPlan fixed;
+  if (target != nullptr && !perNode) {
+    fixed = PlanField(*target, side, input, source, shown, [](int) -> uint16_t { return 0; });
+  }
+  // "Blocklückenabzug" takes the GAP timer typed beside it too.
+  RegisterPlan gapAfterMode;
+  const bool withGap =
+      target != nullptr && target->id == item::kZpaMode && ZpaModeNeedsGapRead(field.entry);
+  if (withGap) gapAfterMode = PlanGapTimer(side, field.typed);
   const std::string refusal = fixed.Refused() ? fixed.refusal : gapAfterMode.refusal;
   if (!refusal.empty()) return Refuse(context, refusal);
 
   const LoopOptions options{"OnButtonSetAll", kNodeStatus, true, false};
   ForEachNode(context, from, to, options, outcome, [&](int) {
-    bool ok = true;
-    switch (work) {
-      case Work::None:
-        break;
-      case Work::Fixed:
-        if (followOrientation) FollowTargetOrientation(screen);
-        ok = screen.RunPlan(fixed);
-        break;
-      case Work::ZpaMode: {
-        uint16_t gap = 0;
-        if (ZpaModeNeedsGapRead(field.entry)) gap = screen.ReadOne(Pick(side, 103, 183));
-        ok = screen.RunPlan(PlanZpaMode(side, field.entry, gap));
-        if (ZpaModeNeedsGapRead(field.entry)) ok = screen.RunPlan(gapAfterMode) && ok;
-        break;
+    if (target == nullptr) return NodeResult::Done;
+    // The drive registers change sides on a reversed module.
+    if (target->group == ItemGroup::Drive) FollowTargetOrientation(screen);
+    RegisterPlan plan = fixed;
+    if (perNode) {
+      // A zone option changes one bit of the node's own option word.
+      ImageCopy nodeImage(source);
+      if (target->display == DisplayKind::ZoneOption) {
+        const int word = target->regs.Of(side);
+        nodeImage.Set(word, screen.ReadOne(word));
       }
-      case Work::Direction: {
-        const uint16_t reg96 = screen.ReadOne(96);
-        const uint16_t reg6 = screen.ReadOne(6);
-        ok = screen.RunPlan(PlanDirection(side, field.entry, reg96, reg6));
-        break;
-      }
-      case Work::ZoneOption: {
-        // Only this box's bit changes: the node's other options stay as they are.
-        const uint16_t word = screen.ReadOne(Pick(side, 94, 174));
-        ok = screen.RunPlan(
-            PlanZoneOption(side, item::kDynamicReleaseTermination, field.ticked, word, type));
-        break;
-      }
+      plan = PlanField(*target, side, input, nodeImage.View(), shown,
+                       [&](int reg) { return screen.ReadOne(reg); });
     }
+    bool ok = screen.RunPlan(plan);
+    if (withGap) ok = screen.RunPlan(gapAfterMode) && ok;
     return ok ? NodeResult::Done : NodeResult::Lost;
   });
   FinishRange(context, from);
@@ -481,7 +421,8 @@ RangeOutcome SetAllModule(RangeContext& context, const NodeRange& range, const S
         side == Side::A ? LayoutIn(layout, {1, 4, 6, 7}) : LayoutIn(layout, {1, 5, 6, 7});
     if (const auto unit = SpeedUnitOf(side, source)) {
       const std::string& text = typed.speed[s];
-      take(Blank(text) ? ShownValue(source[Pick(side, 40, 64)], checked, 3, SpeedSubKind(*unit))
+      take(Blank(text) ? ShownValue(source[Pick(side, 40, 64)], checked, CheckKind::Speed,
+                                    SpeedSubKind(*unit))
            : checked   ? ConvertSpeed(text, *unit)
                        : ConvertUnchecked(text, SpeedFactor(*unit)),
            drive.speed);
@@ -491,13 +432,15 @@ RangeOutcome SetAllModule(RangeContext& context, const NodeRange& range, const S
       const int subKind = RampSubKind(*unit);
       const std::string& accel = typed.acceleration[s];
       const std::string& decel = typed.deceleration[s];
-      take(Blank(accel) ? ShownValue(source[Pick(side, 43, 67)], checked, 4, subKind)
-           : checked    ? ConvertRamp(accel, Ramp::Acceleration, *unit)
-                        : ConvertUnchecked(accel, factor),
+      take(Blank(accel)
+               ? ShownValue(source[Pick(side, 43, 67)], checked, CheckKind::Acceleration, subKind)
+           : checked ? ConvertRamp(accel, Ramp::Acceleration, *unit)
+                     : ConvertUnchecked(accel, factor),
            drive.acceleration);
-      take(Blank(decel) ? ShownValue(source[Pick(side, 44, 68)], checked, 5, subKind)
-           : checked    ? ConvertRamp(decel, Ramp::Deceleration, *unit)
-                        : ConvertUnchecked(decel, factor),
+      take(Blank(decel)
+               ? ShownValue(source[Pick(side, 44, 68)], checked, CheckKind::Deceleration, subKind)
+           : checked ? ConvertRamp(decel, Ramp::Deceleration, *unit)
+                     : ConvertUnchecked(decel, factor),
            drive.deceleration);
     }
     drive.direction = ShowItem(DisplayItemById(item::kDirection), side, source, shown).listIndex;
@@ -516,12 +459,12 @@ RangeOutcome SetAllModule(RangeContext& context, const NodeRange& range, const S
     const bool checked = side == Side::A || LayoutIn(layout, {4, 5, 6, 7});
     const std::string& gap = typed.gapTimer[s];
     const std::string& tZone = typed.tZoneAccept[s];
-    take(Blank(gap) ? ShownValue(source[Pick(side, 103, 183)], checked, 1, 0)
-         : checked  ? ConvertSeconds(gap, 1)
+    take(Blank(gap) ? ShownValue(source[Pick(side, 103, 183)], checked, CheckKind::GapTimer, 0)
+         : checked  ? ConvertSeconds(gap, CheckKind::GapTimer)
                     : ConvertUnchecked(gap, 1000),
          zone.gap);
-    take(Blank(tZone) ? ShownValue(source[Pick(side, 101, 181)], checked, 2, 1)
-         : checked    ? ConvertSeconds(tZone, 2, 1)
+    take(Blank(tZone) ? ShownValue(source[Pick(side, 101, 181)], checked, CheckKind::TZoneAccept, 1)
+         : checked    ? ConvertSeconds(tZone, CheckKind::TZoneAccept, 1)
                       : ConvertUnchecked(tZone, 1000),
          zone.tZone);
     zone.mode = source[Pick(side, 91, 171)];
@@ -858,15 +801,6 @@ RangeOutcome Debugging(RangeContext& context, const NodeRange& range, DebugFlags
 
 // ---- on the node screen ------------------------------------------------------------------
 
-std::function<std::optional<std::string>(const std::string&)> PcAddressFromApp(CMRegApp& app) {
-  return [&app](const std::string& moduleAddress) -> std::optional<std::string> {
-    std::string address;
-    if (!discovery::AdapterAddressFor(app, moduleAddress, &address, nullptr)) return std::nullopt;
-    if (address.empty() || address == "0.0.0.0") return std::nullopt;
-    return address;
-  };
-}
-
 ControllerRangeScreen::ControllerRangeScreen(NodeScreenController& controller,
                                              const ScreenRangeHooks& hooks)
     : controller_(controller), hooks_(hooks) {}
@@ -909,7 +843,7 @@ uint16_t ControllerRangeScreen::ReadOne(int reg) {
   return controller_.ReadOne(reg);
 }
 bool ControllerRangeScreen::WriteOne(int reg, uint16_t value) {
-  return controller_.WriteOne(reg, value) != 0;
+  return controller_.WriteOne(reg, value);
 }
 bool ControllerRangeScreen::RunPlan(const RegisterPlan& plan) {
   return controller_.RunPlan(plan);

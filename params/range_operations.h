@@ -21,8 +21,6 @@
 #include "params/image_view.h"
 #include "params/register_plan.h"
 
-class CMRegApp;
-
 namespace params {
 
 class NodeScreenController;
@@ -240,9 +238,6 @@ struct ScreenRangeHooks {
   ZoneLogicConversion convertZoneLogic = ConvertZoneLogicLeavingModuleUnchanged;
   FormatOptions format;
 };
-
-// The PC address rule of F18 over the application's selected adapter.
-std::function<std::optional<std::string>(const std::string&)> PcAddressFromApp(CMRegApp& app);
 
 class ControllerRangeScreen : public RangeScreen {
  public:

@@ -75,6 +75,12 @@ void RegisterMap::SetImagePresent(bool present) {
   }
 }
 
+void RegisterMap::ForgetModule() {
+  image_.Clear();
+  readSlots_.reset();
+  extendedFailures_ = 0;
+}
+
 bool RegisterMap::MirrorInForce() const {
   return imagePresent_ && MirrorMap::ReversedVariant(image_.Get(reg::kVariant));
 }
@@ -117,7 +123,10 @@ std::optional<uint16_t> RegisterMap::ReadOne(uint16_t reg) {
 }
 
 bool RegisterMap::WriteOne(uint16_t reg, uint16_t value) {
-  return access_.WriteRegister(ToModule(reg), value);
+  const uint16_t sent = ToModule(reg);
+  const bool ok = access_.WriteRegister(sent, value);
+  image_.StoreBlock(sent, &value, 1);
+  return ok;
 }
 
 bool RegisterMap::WriteBlock(uint16_t first, uint16_t count, const uint16_t* values) {
@@ -125,7 +134,10 @@ bool RegisterMap::WriteBlock(uint16_t first, uint16_t count, const uint16_t* val
 }
 
 bool RegisterMap::SaveToFlash(uint16_t reg, uint16_t value) {
-  return access_.SaveToFlash(ToModule(reg), value);
+  const uint16_t sent = ToModule(reg);
+  const bool ok = access_.SaveToFlash(sent, value);
+  image_.StoreBlock(sent, &value, 1);
+  return ok;
 }
 
 bool RegisterMap::SaveToFlashGroup(uint16_t first, uint16_t count) {

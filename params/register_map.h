@@ -130,7 +130,10 @@ class RegisterMap {
   // "Read Reg Group %d Error"; the caller decides what to log.
   ReadOutcome ReadGroupWithSteps(int group);
   int extendedFailures() const { return extendedFailures_; }
-  void ResetExtendedFailures() { extendedFailures_ = 0; }
+  // Another module is about to be read: its image starts empty and its extended reads are
+  // tried again.
+  void ForgetModule();
+  void RetryExtendedReads() { extendedFailures_ = 0; }
 
   // ---- command block ----
   // Clear and save all ("Format Flash"): 251 = 100, then reads 251 until it is 0. Gives up

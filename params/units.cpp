@@ -21,7 +21,7 @@ std::string FixedText(double value, int decimals) {
 namespace {
 
 struct CheckRule {
-  int kind;
+  CheckKind kind;
   int subKind;  // kAnySubKind: every sub-kind
   double low;
   double high;
@@ -30,6 +30,10 @@ struct CheckRule {
 };
 
 constexpr int kAnySubKind = -1;
+
+constexpr CheckKind K(int number) {
+  return static_cast<CheckKind>(number);
+}
 
 constexpr const char* kTime65 =
     "Ungültige Zeiteinstellung. Es sind nur Werte von 0 bis 65 Sekunen gültig.";
@@ -42,59 +46,59 @@ constexpr const char* kPulses5To10000 =
 
 // The input checks by kind and sub-kind. Kind 0 (node numbers) is CheckNodeRange.
 constexpr std::array<CheckRule, 27> kCheckRules{{
-    {1, kAnySubKind, 0, 65000, false, kTime65},
-    {2, 1, 0, 65000, false, kTime65},
-    {2, 2, 0, 10000, false,
+    {K(1), kAnySubKind, 0, 65000, false, kTime65},
+    {K(2), 1, 0, 65000, false, kTime65},
+    {K(2), 2, 0, 10000, false,
      "Ungültige Zeiteinstellung. Es sind nur Werte von 0 bis 10 Sekunen gültig."},
-    {2, 3, 0, 5000, false,
+    {K(2), 3, 0, 5000, false,
      "Ungültige Zeiteinstellung. Es sind nur Werte von 0 bis 5 Sekunen gültig."},
-    {3, 1, 0, 1000, true, "Ungültige Geschwindigkeit. Es sind nur Werte von 1 bis 100% gültig."},
-    {3, 2, 15, 6200, false,
+    {K(3), 1, 0, 1000, true, "Ungültige Geschwindigkeit. Es sind nur Werte von 1 bis 100% gültig."},
+    {K(3), 2, 15, 6200, false,
      "Ungültige Geschwindigkeit. Es sind nur Werte von 0.015 bis 6.20 m/s gültig."},
-    {3, 3, 80, 19330, false,
+    {K(3), 3, 80, 19330, false,
      "Ungültige Geschwindigkeit. Es sind nur Werte von 8 bis 1933 U/min gültig."},
-    {3, 4, 570, 3100, false,
+    {K(3), 4, 570, 3100, false,
      "Ungültige Geschwindigkeit. Es sind nur Werte von 570 bis 3100 U/min gültig."},
-    {4, 1, 30, 10000, false,
+    {K(4), 1, 30, 10000, false,
      "Ungültige Zeiteinstellung. Es sind nur Werte von 0.03 bis 10 Sekunen gültig."},
-    {4, 2, 5, 10000, false, kPulses5To10000},
-    {4, 3, 5, 10000, false,
+    {K(4), 2, 5, 10000, false, kPulses5To10000},
+    {K(4), 3, 5, 10000, false,
      "Ungültige Wegeinstellung.. Es sind nur Werte von 5 bis 10000mm gültig."},
-    {5, 1, 0, 10000, false,
+    {K(5), 1, 0, 10000, false,
      "Ungültige Zeiteinstellung. Es sind nur Werte von 5 bis 10 Sekunden gültig."},
-    {5, 2, 0, 10000, false, kPulses5To10000},
-    {5, 3, 0, 10000, false,
+    {K(5), 2, 0, 10000, false, kPulses5To10000},
+    {K(5), 3, 0, 10000, false,
      "Ungültige Wegeinstellung. Es sind nur Längen zwischen 0 und 10000mm gültig."},
-    {6, 1, 10, 65000, false,
+    {K(6), 1, 10, 65000, false,
      "Ungültige Zeiteinstellung. Es sind nur Werte von 0.01 bis 65 Sekunden gültig."},
-    {6, 2, 10, 65000, false,
+    {K(6), 2, 10, 65000, false,
      "Ungültige Zeiteinstellung. Es sind nur Werte von 0.01 bis 65 Sekunden gültig."},
-    {7, kAnySubKind, 20, 100, false,
+    {K(7), kAnySubKind, 20, 100, false,
      "Ungültige Prozentangabe. Es sind nur Prozentwerte von 20 bis 100 gültig."},
-    {8, 0, 0, 65000, false, kTime65},
-    {8, 1, 0, 65535, false, kPulses65535},
-    {9, kAnySubKind, 1000, 65000, false,
+    {K(8), 0, 0, 65000, false, kTime65},
+    {K(8), 1, 0, 65535, false, kPulses65535},
+    {K(9), kAnySubKind, 1000, 65000, false,
      "Ungültige Zeiteinstellung. Es sind nur Werte von 1 bis 65 Sekunden gültig."},
-    {10, kAnySubKind, 0, 10000, false,
+    {K(10), kAnySubKind, 0, 10000, false,
      "Ungültige Zeiteinstellung. Es sind nur Werte von 1 bis 10 Sekunden gültig."},
-    {11, kAnySubKind, 0, 10000, false,
+    {K(11), kAnySubKind, 0, 10000, false,
      "Ungültige Zeiteinstellung. Es sind nur Werte von 0 bis 10 Sekunden gültig."},
-    {12, kAnySubKind, 0, 70, false, "Ungültige Wert. Es sind nur Werte von 0 bis 7 A gültig."},
-    {14, kAnySubKind, 0, 2000, false,
+    {K(12), kAnySubKind, 0, 70, false, "Ungültige Wert. Es sind nur Werte von 0 bis 7 A gültig."},
+    {K(14), kAnySubKind, 0, 2000, false,
      "Ungültige Zeiteinstellung. Es sind nur Werte von 0 bis 2 Sekunden gültig."},
-    {15, kAnySubKind, 0, 15000, false,
+    {K(15), kAnySubKind, 0, 15000, false,
      "Ungültige Zeiteinstellung. Es sind nur Werte von 0 bis 15 Sekunden gültig."},
-    {16, kAnySubKind, 0, 65535, false, kTime65Sekunden},
-    {19, kAnySubKind, 200, 2800, false,
+    {K(16), kAnySubKind, 0, 65535, false, kTime65Sekunden},
+    {K(19), kAnySubKind, 200, 2800, false,
      "Ungültiger Wert. Es sind nur Werte von 0,2 bis 2,8 A gültig."},
 }};
 
 // Kinds 17 and 18 (the same test, 18 composing its message first).
-constexpr CheckRule kKind17Sub0{17, 0, 0, 65000, false, kTime65Sekunden};
-constexpr CheckRule kKind17Sub1{17, 1, 0, 65535, false, kPulses65535};
+constexpr CheckRule kKind17Sub0{K(17), 0, 0, 65000, false, kTime65Sekunden};
+constexpr CheckRule kKind17Sub1{K(17), 1, 0, 65535, false, kPulses65535};
 
-const CheckRule* FindRule(int kind, int subKind) {
-  if (kind == 17 || kind == 18) {
+const CheckRule* FindRule(CheckKind kind, int subKind) {
+  if (kind == CheckKind::TimeOrPulsesWide || kind == CheckKind::TimeOrPulsesComposed) {
     if (subKind == 0) return &kKind17Sub0;
     if (subKind == 1) return &kKind17Sub1;
     return nullptr;
@@ -120,20 +124,21 @@ constexpr const char* kRegisterRangeMessage =
 
 }  // namespace
 
-const char* CheckMessage(int kind, int subKind) {
-  if (kind == 0) return kNodeMessage;
+const char* CheckMessage(CheckKind kind, int subKind) {
+  if (kind == CheckKind::NodeNumber) return kNodeMessage;
   const CheckRule* rule = FindRule(kind, subKind);
   return rule != nullptr ? rule->message : nullptr;
 }
 
-std::optional<std::string> CheckInput(int kind, int subKind, double value, double second) {
-  if (kind == 0) {
+std::optional<std::string> CheckInput(CheckKind kind, int subKind, double value, double second) {
+  if (kind == CheckKind::NodeNumber) {
     if (value >= kFirstNode && value <= kLastNode) return std::nullopt;
     return std::string(kNodeMessage);
   }
   const CheckRule* rule = FindRule(kind, subKind);
   if (rule == nullptr) return std::nullopt;
-  const bool ok = InRule(*rule, value) && (kind != 12 || InRule(*rule, second));
+  const bool ok =
+      InRule(*rule, value) && (kind != CheckKind::ZoneCurrents || InRule(*rule, second));
   if (ok) return std::nullopt;
   return std::string(rule->message);
 }
@@ -182,7 +187,7 @@ std::optional<double> ParseTypedNumber(std::string_view typed) {
   return value;
 }
 
-Conversion ConvertTyped(std::string_view typed, double factor, int kind, int subKind) {
+Conversion ConvertTyped(std::string_view typed, double factor, CheckKind kind, int subKind) {
   const char* message = CheckMessage(kind, subKind);
   const auto refuse = [&] {
     return Conversion{std::nullopt, message != nullptr ? message : kRegisterRangeMessage};
@@ -252,7 +257,7 @@ double SpeedFactor(SpeedUnit unit) {
 }  // namespace
 
 Conversion ConvertSpeed(std::string_view typed, SpeedUnit unit) {
-  return ConvertTyped(typed, SpeedFactor(unit), 3, SpeedSubKind(unit));
+  return ConvertTyped(typed, SpeedFactor(unit), CheckKind::Speed, SpeedSubKind(unit));
 }
 
 std::string SpeedText(uint16_t reg, SpeedUnit unit) {
@@ -384,7 +389,9 @@ const char* RampUnitText(RampUnit unit) {
 
 Conversion ConvertRamp(std::string_view typed, Ramp ramp, RampUnit unit) {
   const double factor = unit == RampUnit::Seconds ? 1000.0 : 1.0;
-  return ConvertTyped(typed, factor, ramp == Ramp::Acceleration ? 4 : 5, RampSubKind(unit));
+  return ConvertTyped(
+      typed, factor, ramp == Ramp::Acceleration ? CheckKind::Acceleration : CheckKind::Deceleration,
+      RampSubKind(unit));
 }
 
 std::string RampText(uint16_t reg, RampUnit unit) {
@@ -395,13 +402,13 @@ std::string RampText(uint16_t reg, RampUnit unit) {
 // ---- Currents and times -----------------------------------------------------------------
 
 Conversion ConvertCurrentLimit(std::string_view typed) {
-  return ConvertTyped(typed, 1.0, 19, 0);
+  return ConvertTyped(typed, 1.0, CheckKind::CurrentLimit, 0);
 }
 
 Conversion ConvertZoneCurrents(std::string_view low, std::string_view high) {
-  const Conversion lowValue = ConvertTyped(low, 10.0, 12, 0);
+  const Conversion lowValue = ConvertTyped(low, 10.0, CheckKind::ZoneCurrents, 0);
   if (!lowValue.value) return lowValue;
-  const Conversion highValue = ConvertTyped(high, 10.0, 12, 0);
+  const Conversion highValue = ConvertTyped(high, 10.0, CheckKind::ZoneCurrents, 0);
   if (!highValue.value) return highValue;
   return Conversion{static_cast<uint16_t>(*lowValue.value | (*highValue.value << 8)),
                     std::string()};
@@ -412,7 +419,7 @@ std::string ZoneCurrentText(uint16_t reg, bool high) {
   return FixedText(tenths / 10.0, 1);
 }
 
-Conversion ConvertSeconds(std::string_view typed, int kind, int subKind) {
+Conversion ConvertSeconds(std::string_view typed, CheckKind kind, int subKind) {
   return ConvertTyped(typed, 1000.0, kind, subKind);
 }
 

@@ -24,13 +24,39 @@ inline constexpr int kNoRangeEnd = 0xFFFF;
 inline constexpr int kFirstNode = 1;
 inline constexpr int kLastNode = 236;
 
+// The input checks, numbered as the modules' documentation and the log texts number them.
+// Kinds with a sub-kind pick their range by it (the unit the value was typed in).
+enum class CheckKind : int {
+  NoCheck = -1,  // no check of its own: the register's range only
+  NodeNumber = 0,
+  GapTimer = 1,
+  TZoneAccept = 2,   // sub-kind 1 ordinary, 2 module type 3, 3 module type 4
+  Speed = 3,         // sub-kind by SpeedSubKind
+  Acceleration = 4,  // sub-kind by RampSubKind
+  Deceleration = 5,
+  TimeFrom10Ms = 6,
+  Percent20To100 = 7,
+  TimeOrPulses = 8,  // sub-kind 0 time, 1 pulses
+  TimeFrom1S = 9,
+  NotFullStop = 10,
+  Induct = 11,
+  ZoneCurrents = 12,  // tests both values
+  TimeTo2S = 14,
+  TimeTo15S = 15,
+  TimeTo65535Ms = 16,
+  TimeOrPulsesWide = 17,
+  TimeOrPulsesComposed = 18,  // the same test as 17
+  CurrentLimit = 19,
+};
+
 // The message of check (kind, subKind), or nullptr for a kind that has none (it passes).
-const char* CheckMessage(int kind, int subKind);
+const char* CheckMessage(CheckKind kind, int subKind);
 
 // Checks a value in register units. Returns the message when refused, nullopt when it passes.
-// Kind 12 tests `value` and `second`; every other kind tests `value` only. Kind 0 tests node
-// numbers: prefer CheckNodeNumber / CheckNodeRange for it.
-std::optional<std::string> CheckInput(int kind, int subKind, double value, double second = 0.0);
+// ZoneCurrents tests `value` and `second`; every other kind tests `value` only. NodeNumber:
+// prefer CheckNodeNumber / CheckNodeRange.
+std::optional<std::string> CheckInput(CheckKind kind, int subKind, double value,
+                                      double second = 0.0);
 
 // Kind 0: node 1..236; with a range end other than kNoRangeEnd also 1..236 and from <= to.
 std::optional<std::string> CheckNodeRange(int from, int to = kNoRangeEnd);
@@ -57,7 +83,7 @@ std::optional<double> ParseTypedNumber(std::string_view typed);
 
 // Converts `typed` × factor and checks it by (kind, subKind). Text that is not a number is
 // refused with the check's message. A product that does not fit a register is refused too.
-Conversion ConvertTyped(std::string_view typed, double factor, int kind, int subKind);
+Conversion ConvertTyped(std::string_view typed, double factor, CheckKind kind, int subKind);
 
 // Speed (registers 40 / 64). The unit depends on the module family (high byte of register
 // 17), the side's speed-unit selector (low byte of image slot 1 or 2) and, in RPM, on whether
@@ -102,9 +128,9 @@ Conversion ConvertZoneCurrents(std::string_view low, std::string_view high);
 // One of the two currents as shown, in A with one decimal.
 std::string ZoneCurrentText(uint16_t reg, bool high);
 
-// Times typed in seconds (GAP timer kind 1, T-zone accept time kind 2, not-full-stop time
-// kind 10, induct time kind 11): × 1000 into ms.
-Conversion ConvertSeconds(std::string_view typed, int kind, int subKind = 0);
+// Times typed in seconds (GAP timer, T-zone accept time, not-full-stop time, induct time):
+// × 1000 into ms.
+Conversion ConvertSeconds(std::string_view typed, CheckKind kind, int subKind = 0);
 // A time register in ms shown in seconds with two decimals.
 std::string SecondsText(uint16_t ms);
 

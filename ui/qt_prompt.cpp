@@ -84,16 +84,7 @@ base::PromptAnswer FromQt(int button, base::PromptButtons buttons) {
       break;
   }
   // Closed without a button: what Escape means for that set.
-  switch (buttons) {
-    case base::PromptButtons::Ok:
-      return base::PromptAnswer::Ok;
-    case base::PromptButtons::YesNo:
-      return base::PromptAnswer::No;
-    case base::PromptButtons::AbortRetryIgnore:
-      return base::PromptAnswer::Abort;
-    default:
-      return base::PromptAnswer::Cancel;
-  }
+  return base::EscapeAnswerOf(buttons);
 }
 
 }  // namespace
@@ -127,7 +118,9 @@ Result QtPrompt::OnGuiThread(std::function<Result()> work, Result fallback) {
       },
       Qt::QueuedConnection);
   std::unique_lock lock(waitMutex_);
+  ++waiting_;
   waitDone_.wait(lock, [&] { return call->finished || released_.load(); });
+  --waiting_;
   return call->finished ? call->result : fallback;
 }
 
@@ -149,7 +142,7 @@ base::PromptAnswer QtPrompt::AskHere(const std::string& text, const std::string&
 base::PromptAnswer QtPrompt::Ask(const std::string& text, const std::string& caption,
                                  base::PromptButtons buttons, base::PromptIcon icon) {
   return OnGuiThread<base::PromptAnswer>(
-      [=, this] { return AskHere(text, caption, buttons, icon); }, base::FirstButtonOf(buttons));
+      [=, this] { return AskHere(text, caption, buttons, icon); }, base::EscapeAnswerOf(buttons));
 }
 
 void QtPrompt::Beep() {

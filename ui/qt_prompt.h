@@ -2,8 +2,9 @@
 // The core's Prompt shown with Qt dialogs. Create it on the GUI thread. Calls from a worker
 // thread are carried over to the GUI thread and the worker waits for the answer; once
 // ReleaseWaiters() has been called (at shutdown, before workers are joined) such calls answer
-// at once with the first button (the chooser with -1) instead of waiting on a GUI that may
-// itself be waiting for the worker.
+// at once with what Escape means for their buttons (No, Cancel, Abort; the chooser -1) instead
+// of waiting on a GUI that may itself be waiting for the worker: a question nobody answered
+// never goes ahead.
 #include <QObject>
 #include <QPointer>
 #include <QWidget>
@@ -32,6 +33,8 @@ class QtPrompt : public QObject, public base::Prompt {
   // answers -1.
   void SetAdapterChooser(Chooser chooser) { chooser_ = std::move(chooser); }
   void ReleaseWaiters();
+  // Worker threads waiting for an answer now (for tests).
+  int Waiting() const { return waiting_.load(); }
 
   base::PromptAnswer Ask(const std::string& text, const std::string& caption,
                          base::PromptButtons buttons, base::PromptIcon icon) override;
@@ -49,6 +52,7 @@ class QtPrompt : public QObject, public base::Prompt {
   QPointer<QWidget> parentWidget_;
   Chooser chooser_;
   std::atomic<bool> released_{false};
+  std::atomic<int> waiting_{0};
   std::mutex waitMutex_;
   std::condition_variable waitDone_;
 };

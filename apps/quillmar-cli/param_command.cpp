@@ -32,6 +32,7 @@
 #include "params/display_items.h"
 #include "params/drive_catalogue.h"
 #include "params/edit_rules.h"
+#include "params/field_text.h"
 #include "params/node_screen_controller.h"
 
 namespace {
@@ -145,159 +146,28 @@ std::optional<Side> SideFromKey(const DisplayItem& item, std::string_view key) {
   return std::nullopt;
 }
 
-// The index of `value` in a list (German or English texts, any letter case), or -1.
-template <typename List>
-int EntryIndex(const List& german, const List& english, const std::string& value) {
-  const auto same = [](std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-      if (std::tolower(static_cast<unsigned char>(a[i])) !=
-          std::tolower(static_cast<unsigned char>(b[i]))) {
-        return false;
-      }
-    }
-    return true;
-  };
-  for (size_t i = 0; i < german.size(); ++i) {
-    if (same(german[i], value) || same(english[i], value)) return static_cast<int>(i);
-  }
-  return -1;
-}
-
-std::optional<bool> OnOff(const std::string& value) {
-  for (const char* on : {"on", "1", "ja", "yes", "true"}) {
-    if (value == on) return true;
-  }
-  for (const char* off : {"off", "0", "nein", "no", "false"}) {
-    if (value == off) return false;
-  }
-  return std::nullopt;
-}
-
-template <typename List>
-std::string Choices(const List& list) {
-  std::string text;
-  for (const auto& entry : list) text += std::string(text.empty() ? "" : ", ") + entry;
-  return text;
-}
-
-constexpr const char* kSettableKeys =
-    "speed, accel, decel, currentlimit, drivetype, brake, direction, closedloop, zpa, gap, "
-    "tzone, notfullstop, induct, lowcurrent, highcurrent, drt, noautoclear, drc, "
-    "noarrivaljamdelay, nosensorjamdelay, noarrivaltimeout, nomanual";
-
 // Builds the plan of one assignment as the screen's Set would; an empty `error` and a plan
 // (possibly refused) on success, else the usage error.
 std::string PlanAssignment(params::NodeScreenController& controller, Assignment& a,
                            const std::vector<Assignment>& all) {
   const params::NodeScreenView& view = controller.View();
-  const params::ImageView image = controller.Lookup();
-  const uint16_t type = image.ModuleType();
-  const size_t s = static_cast<size_t>(a.side);
   const DisplayItem& item = *a.item;
-  const auto list = [&](int entry, const std::string& choices) -> std::string {
-    if (entry < 0) return base::Format("\"%s\" is none of: %s", a.value.c_str(), choices.c_str());
-    return std::string();
-  };
-  switch (item.id) {
-    case item::kSpeed:
-      a.plan = params::PlanSpeed(a.side, a.value, image);
-      break;
-    case item::kAcceleration:
-      a.plan = params::PlanRamp(a.side, params::Ramp::Acceleration, a.value, image);
-      break;
-    case item::kDeceleration:
-      a.plan = params::PlanRamp(a.side, params::Ramp::Deceleration, a.value, image);
-      break;
-    case item::kCurrentLimit:
-      a.plan = params::PlanCurrentLimit(a.side, a.value);
-      break;
-    case item::kGapTimer:
-      a.plan = params::PlanGapTimer(a.side, a.value);
-      break;
-    case item::kTZoneAccept:
-      a.plan = params::PlanTZoneAccept(a.side, a.value, type);
-      break;
-    case item::kNotFullStop:
-      a.plan = params::PlanNotFullStop(a.side, a.value);
-      break;
-    case item::kInduct:
-      a.plan = params::PlanInduct(a.side, a.value);
-      break;
-    case item::kLowCurrent:
-    case item::kHighCurrent: {
-      // Both currents share one register: the other one as shown, or as assigned too.
-      std::string low = view.items[item::kLowCurrent].view[s].text;
-      std::string high = view.items[item::kHighCurrent].view[s].text;
-      for (const Assignment& other : all) {
-        if (other.item == nullptr || other.side != a.side) continue;
-        if (other.item->id == item::kLowCurrent) low = other.value;
-        if (other.item->id == item::kHighCurrent) high = other.value;
-      }
-      a.plan = params::PlanZoneCurrents(a.side, low, high);
-      break;
+  std::string error;
+  std::optional<params::FieldInput> input =
+      params::FieldInputFromText(item, a.side, a.value, view, controller.Lookup(), &error);
+  if (!input) return error;
+  if (item.set == params::SetKind::TypedPair) {
+    // Both currents share one register: the other one as shown, or as assigned too.
+    const size_t s = static_cast<size_t>(a.side);
+    input->typed = view.items[item::kLowCurrent].view[s].text;
+    input->secondTyped = view.items[item::kHighCurrent].view[s].text;
+    for (const Assignment& other : all) {
+      if (other.item == nullptr || other.side != a.side) continue;
+      if (other.item->id == item::kLowCurrent) input->typed = other.value;
+      if (other.item->id == item::kHighCurrent) input->secondTyped = other.value;
     }
-    case item::kDriveType: {
-      const auto& entries = view.driveEntries[s];
-      int entry = -1;
-      std::string choices;
-      for (size_t i = 0; i < entries.size(); ++i) {
-        const params::DriveType& row =
-            params::kDriveCatalogue[static_cast<size_t>(entries[i].catalogueIndex)];
-        if (a.value == entries[i].text || a.value == row.name || a.value == row.family09Name) {
-          entry = static_cast<int>(i);
-        }
-        choices += std::string(choices.empty() ? "" : ", ") + entries[i].text;
-      }
-      if (auto error = list(entry, choices); !error.empty()) return error;
-      a.plan = params::PlanApplyDriveType(a.side, entries[static_cast<size_t>(entry)].text, entry,
-                                          image.Family() == params::kFamily09);
-      break;
-    }
-    case item::kBrake: {
-      const int entry = EntryIndex(params::kBrakeMethods, params::kBrakeMethodsEnglish, a.value);
-      if (auto error = list(entry, Choices(params::kBrakeMethods)); !error.empty()) return error;
-      a.plan = params::PlanBrakeMethod(a.side, entry);
-      break;
-    }
-    case item::kDirection: {
-      if (type == params::kTypeValves) {
-        const int entry = EntryIndex(params::kValveActions, params::kValveActions, a.value);
-        if (auto error = list(entry, Choices(params::kValveActions)); !error.empty()) return error;
-        a.plan = params::PlanValveAction(a.side, entry);
-      } else {
-        const int entry = EntryIndex(params::kDirections, params::kDirections, a.value);
-        if (auto error = list(entry, Choices(params::kDirections)); !error.empty()) return error;
-        // Register 96 first, then 6, as the screen reads them before a direction.
-        const uint16_t reg96 = controller.ReadOne(96);
-        const uint16_t reg6 = controller.ReadOne(6);
-        a.plan = params::PlanDirection(a.side, entry, reg96, reg6);
-      }
-      break;
-    }
-    case item::kZpaMode: {
-      const int entry = EntryIndex(params::kZpaModes, params::kZpaModesEnglish, a.value);
-      if (auto error = list(entry, Choices(params::kZpaModes)); !error.empty()) return error;
-      uint16_t gap = 0;
-      if (params::ZpaModeNeedsGapRead(entry)) gap = controller.ReadOne(s == 0 ? 103 : 183);
-      a.plan = params::PlanZpaMode(a.side, entry, gap);
-      break;
-    }
-    case item::kClosedLoop: {
-      const auto on = OnOff(a.value);
-      if (!on) return base::Format("\"%s\" is none of: on, off", a.value.c_str());
-      a.plan = params::PlanClosedLoop(a.side, *on);
-      break;
-    }
-    default:
-      if (item.display == params::DisplayKind::ZoneOption) {
-        const auto on = OnOff(a.value);
-        if (!on) return base::Format("\"%s\" is none of: on, off", a.value.c_str());
-        a.plan = params::PlanZoneOption(a.side, item.id, *on, image[s == 0 ? 94 : 174], type);
-        break;
-      }
-      return base::Format("%s cannot be set; fields that can: %s", a.key.c_str(), kSettableKeys);
   }
+  a.plan = controller.PlanFor(item.id, a.side, *input);
   if (!a.plan.Refused() && a.plan.steps.empty()) {
     return base::Format("%s: nothing to write for this module", a.key.c_str());
   }
@@ -329,7 +199,7 @@ int ApplyAssignments(params::NodeScreenController& controller, CliContext& conte
       PrintError(base::Format(
           "\"%s\": no such field (FIELD is KEY.SIDE, e.g. speed.left or gap.upstream; keys "
           "that can be set: %s); nothing was written",
-          a.key.c_str(), kSettableKeys));
+          a.key.c_str(), params::SettableKeys().c_str()));
       return kExitUsage;
     }
     a.side = *side;

@@ -4,10 +4,13 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QtTest>
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
 #include <cstdio>
 #include <optional>
 
@@ -17,7 +20,8 @@
 #include "fixtures/linesim_fixture.h"
 #include "params/display_items.h"
 #include "params/ui/cmreg_dlg.h"
-#include "params/ui/ctab_dlg.h"
+#include "ui/ctab_dlg.h"
+#include "ui/qt_prompt.h"
 #include "platform/profile.h"
 
 namespace {
@@ -395,6 +399,73 @@ class NodeScreenGuiTest : public QObject {
     NoWrites(kNode2);
     QCOMPARE(line_.Counters(kNode2).connections, uint64_t{0});
     line_.Write(kNode1, 40, {1000});
+  }
+
+  // Quitting while "Clear and Save All …?" waits for its answer must not format the module.
+  void quittingDuringTheFormatQuestionFormatsNothing() {
+    dialog_.reset();
+    ui::QtPrompt qtPrompt;
+    params::ScreenRangeHooks hooks;
+    dialog_ = std::make_unique<params::CMRegDlg>(params::MakeSocketNodeLink(), qtPrompt, profile_,
+                                                 std::string(), nullptr, std::move(hooks));
+    qtPrompt.SetParentWidget(dialog_.get());
+    dialog_->show();
+    dialog_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(dialog_.get()));
+    ShowRange(QStringLiteral("1"), QString());
+    line_.ResetCounters();
+    // The question is a real message box on this thread; the window is closed while it is up.
+    bool closedDuringQuestion = false;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box) return;
+      poll.stop();
+      QVERIFY(box->text().startsWith(QStringLiteral("Do You want to Clear and Save All")));
+      QVERIFY(qtPrompt.Waiting() == 1);
+      dialog_->close();  // releases the question and joins the worker
+      closedDuringQuestion = true;
+      box->reject();
+    });
+    poll.start(5);
+    dialog_->FormatFlash();
+    QTRY_VERIFY_WITH_TIMEOUT(closedDuringQuestion, kWaitMs);
+    dialog_.reset();
+    const test::LinesimCounters counters = line_.Counters(kNode1);
+    QCOMPARE(counters.writeSingles, uint64_t{0});
+    QCOMPARE(counters.writeMultiples, uint64_t{0});
+  }
+
+  // While a range operation runs, keys and buttons queue nothing that would run after it.
+  void theScreenTakesNoCommandsWhileARangeRuns() {
+    ShowRange(QStringLiteral("1"), QStringLiteral("2"));
+    QVERIFY(FocusOn(Find<QPushButton>(QStringLiteral("refresh"))));
+    std::mutex mutex;
+    std::condition_variable released;
+    bool go = false;
+    jobsBefore_ = dialog_->Worker().JobsRun();
+    dialog_->Worker().Post(
+        [&](params::NodeScreenController&) {
+          std::unique_lock lock(mutex);
+          released.wait(lock, [&] { return go; });
+        },
+        true);
+    QTRY_VERIFY_WITH_TIMEOUT(dialog_->ShownView().busy, kWaitMs);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
+    QTest::keyClick(dialog_.get(), Qt::Key_F, Qt::ShiftModifier | Qt::AltModifier);
+    QTest::keyClick(dialog_.get(), Qt::Key_D, Qt::ControlModifier | Qt::AltModifier);
+    dialog_->Refresh();
+    dialog_->SetAllModule();
+    {
+      std::lock_guard lock(mutex);
+      go = true;
+    }
+    released.notify_all();
+    Settle();
+    QCOMPARE(dialog_->Worker().JobsRun(), jobsBefore_ + 1);
+    QCOMPARE(dialog_->ShownView().node, 1);
+    QCOMPARE(PromptCount(), size_t{0});
+    QVERIFY(!dialog_->ShownView().busy);
   }
 
   void debuggingKeySwitchesTheRangeAndShowsItsNodes() {

@@ -56,26 +56,43 @@ class QtPromptTest : public QObject {
     QCOMPARE(shownTitle, QStringLiteral("Quillmar"));
   }
 
-  void releasedWaitersGetTheFirstButtonWithoutAGui() {
-    ui::QtPrompt prompt;
-    std::atomic<int> answer{-1};
-    std::atomic<bool> started{false};
-    // The GUI thread does not process events here, as when it is joining workers at shutdown.
-    std::thread worker([&] {
-      started = true;
-      answer = int(
-          prompt.Ask("x", "Quillmar", base::PromptButtons::RetryCancel, base::PromptIcon::Warning));
-    });
-    while (!started) std::this_thread::yield();
-    prompt.ReleaseWaiters();
-    worker.join();
-    QCOMPARE(answer.load(), int(base::PromptAnswer::Retry));
-    // Later calls from workers do not wait at all.
-    int choice = 5;
-    std::thread([&] { choice = prompt.ChooseAdapter({"a"}); }).join();
-    QCOMPARE(choice, -1);
-    QCoreApplication::processEvents();  // the stale queued call shows nothing
-    QVERIFY(QApplication::activeModalWidget() == nullptr);
+  // At shutdown nobody can answer any more: a released question answers what Escape means,
+  // never the button that would go ahead (Yes to "Clear and Save all …?").
+  void releasedWaitersGetTheEscapeAnswerWithoutAGui() {
+    using base::PromptAnswer;
+    using base::PromptButtons;
+    const std::pair<PromptButtons, PromptAnswer> cases[] = {
+        {PromptButtons::YesNo, PromptAnswer::No},
+        {PromptButtons::YesNoCancel, PromptAnswer::Cancel},
+        {PromptButtons::OkCancel, PromptAnswer::Cancel},
+        {PromptButtons::RetryCancel, PromptAnswer::Cancel},
+        {PromptButtons::AbortRetryIgnore, PromptAnswer::Abort},
+        {PromptButtons::Ok, PromptAnswer::Ok},
+    };
+    for (const auto& [buttons, expected] : cases) {
+      ui::QtPrompt prompt;
+      std::atomic<int> answer{-1};
+      // The GUI thread does not process events here, as when it is joining workers at shutdown.
+      std::thread worker([&, buttons = buttons] {
+        answer = int(prompt.Ask("x", "Quillmar", buttons, base::PromptIcon::Warning));
+      });
+      // Released only once the worker really waits, so that the wake-up path is what runs.
+      while (prompt.Waiting() == 0) std::this_thread::yield();
+      prompt.ReleaseWaiters();
+      worker.join();
+      QCOMPARE(answer.load(), int(expected));
+      // Later calls from workers do not wait at all.
+      int later = -1;
+      std::thread([&] {
+        later = int(prompt.Ask("y", "Quillmar", PromptButtons::YesNo, base::PromptIcon::Question));
+      }).join();
+      QCOMPARE(later, int(PromptAnswer::No));
+      int choice = 5;
+      std::thread([&] { choice = prompt.ChooseAdapter({"a"}); }).join();
+      QCOMPARE(choice, -1);
+      QCoreApplication::processEvents();  // the stale queued call shows nothing
+      QVERIFY(QApplication::activeModalWidget() == nullptr);
+    }
   }
 };
 

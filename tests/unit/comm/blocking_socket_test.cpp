@@ -85,6 +85,7 @@ TEST(BlockingSocket, ReceiveWaitsWholeSecondsOnly) {
     FAIL() << "no exception";
   } catch (const CBlockingSocketException& e) {
     EXPECT_EQ(e.Text(), "Receive timeout");
+    EXPECT_TRUE(e.TimedOut());
   }
   EXPECT_LT(platform::TicksSince(start), 500u);  // 999 ms polls without waiting
 
@@ -143,6 +144,7 @@ TEST(BlockingSocket, DatagramsTravelAndTimeOutInSeconds) {
     FAIL() << "no exception";
   } catch (const CBlockingSocketException& e) {
     EXPECT_EQ(e.Text(), "Receive timeout");
+    EXPECT_TRUE(e.TimedOut());
   }
 }
 

@@ -12,6 +12,7 @@
 #include "fixtures/temp_log.h"
 #include "params/node_screen_controller.h"
 #include "params/node_screen_worker.h"
+#include "params/register_map.h"
 #include "params/units.h"
 #include "platform/profile.h"
 
@@ -354,6 +355,45 @@ TEST_F(NodeScreenTest, ZpaGapTrainReadsTheGapTimerAndSetsItWhenZero) {
   EXPECT_FALSE(Shown(item::kGapTimer).enabled);
 }
 
+// Module 5 runs GAP train (mode 2, GAP 1.5 s); module 6 block train (mode 2, GAP 0). What was
+// shown for module 5 must not turn module 6 into GAP train.
+TEST_F(NodeScreenTest, ZpaEntryOfOneModuleIsNotCarriedToTheNext) {
+  module.registers[91] = 2;
+  module.registers[103] = 1500;
+  ConnectTo("5");
+  EXPECT_EQ(Shown(item::kZpaMode).text, "Blocklückenabzug");
+  EXPECT_TRUE(Shown(item::kGapTimer).enabled);
+  module.registers[103] = 0;  // the next node's module
+  Controller().NextNode();
+  ASSERT_EQ(Controller().Node(), 6);
+  EXPECT_EQ(Shown(item::kZpaMode).text, "Blockabzug");
+  EXPECT_FALSE(Shown(item::kGapTimer).enabled);
+  // The user's own choice is kept for the module it was made on.
+  module.ops.clear();
+  Controller().ApplyList(item::kZpaMode, Side::A, 2);
+  EXPECT_EQ(Shown(item::kZpaMode).text, "Blocklückenabzug");
+}
+
+// After seven failed extended reads on one module the next module was shown, and written, with
+// the first one's speed unit: m/s against RPM is a factor of 100.
+TEST_F(NodeScreenTest, NextModuleIsReadWholeAfterExtendedReadsFailedOnThePrevious) {
+  module.failingReads = {362};  // the extended block of this module never answers
+  ConnectTo("1");
+  for (int pass = 0; pass < 16; ++pass) Controller().OnTimer();  // groups 1 and 2 try again
+  EXPECT_GE(Controller().ExtendedReadFailures(), params::RegisterMap::kExtendedFailureLimit);
+  EXPECT_EQ(Shown(item::kSpeed).text, "0.800");  // m/s
+
+  module.failingReads.clear();  // node 2: a module with an RPM drive
+  module.registers[10002] = 1;
+  Controller().NextNode();
+  ASSERT_TRUE(Controller().Connected());
+  EXPECT_EQ(Controller().ExtendedReadFailures(), 0);
+  EXPECT_EQ(Shown(item::kSpeed).text, "80.0");  // RPM
+  module.ops.clear();
+  Controller().ApplyEdit(item::kSpeed, Side::A, "100");
+  EXPECT_EQ(Writes(), std::vector<std::string>{"save 40=1000"});
+}
+
 TEST_F(NodeScreenTest, TogglesWriteWithoutSaving) {
   ConnectTo("1");
   module.registers[19] = 0x1000;
@@ -374,13 +414,17 @@ TEST_F(NodeScreenTest, EditsWhileDisconnectedSendNothing) {
 }
 
 TEST_F(NodeScreenTest, DisconnectedScreenShowsTheDriveFamilyLayoutEmpty) {
+  module.registers[490] = 26;  // a drive with a current limit
   ConnectTo("1");
+  EXPECT_TRUE(Controller().View().items[item::kCurrentLimit].shown[0]);
+  module.ops.clear();
   Controller().EnterDisconnected();
   const auto& view = Controller().View();
   EXPECT_FALSE(view.connected);
   EXPECT_EQ(module.ops, std::vector<std::string>{"disconnect"});
   EXPECT_TRUE(view.items[item::kSpeed].shown[0]);
   EXPECT_TRUE(view.items[item::kRealSpeed].shown[1]);  // family 0x09 layout
+  EXPECT_FALSE(view.items[item::kCurrentLimit].shown[0]);
   for (const auto& screen : view.items) {
     EXPECT_EQ(screen.view[0].text, "");
     EXPECT_EQ(screen.view[1].text, "");

@@ -177,17 +177,17 @@ TEST(Units, CurrentsAndTimes) {
   EXPECT_EQ(ZoneCurrentText(5 | (70 << 8), false), "0.5");
   EXPECT_EQ(ZoneCurrentText(5 | (70 << 8), true), "7.0");
 
-  EXPECT_EQ(ConvertSeconds("65", 1).value, 65000);
-  EXPECT_EQ(ConvertSeconds("65.001", 1).refusal,
+  EXPECT_EQ(ConvertSeconds("65", CheckKind::GapTimer).value, 65000);
+  EXPECT_EQ(ConvertSeconds("65.001", CheckKind::GapTimer).refusal,
             "Ungültige Zeiteinstellung. Es sind nur Werte von 0 bis 65 Sekunen gültig.");
-  EXPECT_EQ(ConvertSeconds("5", 2, 3).value, 5000);
-  EXPECT_EQ(ConvertSeconds("5.01", 2, 3).refusal,
+  EXPECT_EQ(ConvertSeconds("5", CheckKind::TZoneAccept, 3).value, 5000);
+  EXPECT_EQ(ConvertSeconds("5.01", CheckKind::TZoneAccept, 3).refusal,
             "Ungültige Zeiteinstellung. Es sind nur Werte von 0 bis 5 Sekunen gültig.");
-  EXPECT_EQ(ConvertSeconds("10.5", 2, 2).refusal,
+  EXPECT_EQ(ConvertSeconds("10.5", CheckKind::TZoneAccept, 2).refusal,
             "Ungültige Zeiteinstellung. Es sind nur Werte von 0 bis 10 Sekunen gültig.");
-  EXPECT_EQ(ConvertSeconds("10.5", 10).refusal,
+  EXPECT_EQ(ConvertSeconds("10.5", CheckKind::NotFullStop).refusal,
             "Ungültige Zeiteinstellung. Es sind nur Werte von 1 bis 10 Sekunden gültig.");
-  EXPECT_EQ(ConvertSeconds("10.5", 11).refusal,
+  EXPECT_EQ(ConvertSeconds("10.5", CheckKind::Induct).refusal,
             "Ungültige Zeiteinstellung. Es sind nur Werte von 0 bis 10 Sekunden gültig.");
   EXPECT_EQ(SecondsText(1500), "1.50");
 }
@@ -234,21 +234,24 @@ TEST(Units, EveryCheckKindAtItsEnds) {
   };
   for (const Case& c : cases) {
     const std::string where = std::to_string(c.kind) + "/" + std::to_string(c.subKind);
-    EXPECT_EQ(CheckInput(c.kind, c.subKind, c.low),
+    EXPECT_EQ(CheckInput(static_cast<CheckKind>(c.kind), c.subKind, c.low),
               c.lowExclusive ? std::optional<std::string>(c.message) : std::nullopt)
         << where;
-    EXPECT_EQ(CheckInput(c.kind, c.subKind, c.high), std::nullopt) << where;
-    EXPECT_EQ(CheckInput(c.kind, c.subKind, c.low - 0.001), c.message) << where;
-    EXPECT_EQ(CheckInput(c.kind, c.subKind, c.high + 0.001), c.message) << where;
+    EXPECT_EQ(CheckInput(static_cast<CheckKind>(c.kind), c.subKind, c.high), std::nullopt) << where;
+    EXPECT_EQ(CheckInput(static_cast<CheckKind>(c.kind), c.subKind, c.low - 0.001), c.message)
+        << where;
+    EXPECT_EQ(CheckInput(static_cast<CheckKind>(c.kind), c.subKind, c.high + 0.001), c.message)
+        << where;
   }
   // Kind 12 tests both values.
-  EXPECT_EQ(CheckInput(12, 0, 70, 0), std::nullopt);
-  EXPECT_EQ(CheckInput(12, 0, 0, 70.5), "Ungültige Wert. Es sind nur Werte von 0 bis 7 A gültig.");
+  EXPECT_EQ(CheckInput(CheckKind::ZoneCurrents, 0, 70, 0), std::nullopt);
+  EXPECT_EQ(CheckInput(CheckKind::ZoneCurrents, 0, 0, 70.5),
+            "Ungültige Wert. Es sind nur Werte von 0 bis 7 A gültig.");
   // Kinds without a check pass; as typed values they still must fit a register.
-  EXPECT_EQ(CheckInput(13, 0, 1e9), std::nullopt);
-  EXPECT_EQ(ConvertTyped("70000", 1, 13, 0).refusal,
+  EXPECT_EQ(CheckInput(static_cast<CheckKind>(13), 0, 1e9), std::nullopt);
+  EXPECT_EQ(ConvertTyped("70000", 1, static_cast<CheckKind>(13), 0).refusal,
             "Ungültiger Wert. Es sind nur Werte von 0 bis 65535 gültig.");
-  EXPECT_EQ(ConvertTyped("17", 1, 13, 0).value, 17);
+  EXPECT_EQ(ConvertTyped("17", 1, static_cast<CheckKind>(13), 0).value, 17);
 }
 
 TEST(Units, NodeNumbersAndRanges) {
@@ -262,7 +265,7 @@ TEST(Units, NodeNumbersAndRanges) {
   EXPECT_EQ(CheckNodeRange(5, 0), kNodeMessage);  // an empty To field
   EXPECT_EQ(CheckNodeRange(5, 237), kNodeMessage);
   EXPECT_EQ(CheckNodeRange(5, kNoRangeEnd), std::nullopt);
-  EXPECT_STREQ(CheckMessage(0, 0), kNodeMessage);
+  EXPECT_STREQ(CheckMessage(CheckKind::NodeNumber, 0), kNodeMessage);
 }
 
 TEST(Units, FixedTextRoundsLikePrintfInTheCLocale) {
