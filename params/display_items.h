@@ -120,6 +120,11 @@ const DisplayItem& DisplayItemById(int id);
 // The item whose key is `key`, or nullptr.
 const DisplayItem* DisplayItemByKey(std::string_view key);
 
+// The register of item `id` on `side` of an ordinary module, as the table holds it.
+inline int RegisterOf(int id, Side side);
+// Auxiliary register `index` of item `id` on `side`.
+inline int AuxRegisterOf(int id, Side side, size_t index);
+
 // Item ids the screen and the edit rules refer to.
 namespace item {
 inline constexpr int kDriveType = 0, kBrake = 1, kClosedLoop = 2, kSpeed = 3, kDirection = 4,
@@ -135,6 +140,14 @@ inline constexpr int kDriveType = 0, kBrake = 1, kClosedLoop = 2, kSpeed = 3, kD
                      kSensorPinUse = 59, kRealSpeed = 60, kCurrentLimit = 61, kDriveMismatch = 62,
                      kModuleMismatch = 63, kSetAll = 68;
 }  // namespace item
+
+inline int RegisterOf(int id, Side side) {
+  return DisplayItemById(id).regs.Of(side);
+}
+inline int AuxRegisterOf(int id, Side side, size_t index) {
+  const DisplayItem& row = DisplayItemById(id);
+  return (side == Side::A ? row.auxA : row.auxB).at(index);
+}
 
 // The side of a sided item as scripts name it: "left" / "right" for drive items, "upstream" /
 // "downstream" for zone items; "" for module items.

@@ -15,10 +15,6 @@ RefreshGroup ZoneGroup(Side side) {
 int Pick(Side side, int a, int b) {
   return side == Side::A ? a : b;
 }
-// The register of a settable field, as the display table holds it.
-int RegisterOf(int itemId, Side side) {
-  return kDisplayItems[static_cast<size_t>(itemId)].regs.Of(side);
-}
 
 RegisterPlan Refused(std::string message) {
   RegisterPlan plan;
@@ -208,8 +204,8 @@ RegisterPlan PlanField(const DisplayItem& item, Side side, const FieldInput& inp
 RegisterPlan PlanAccumulate(Side side, uint16_t reg117) {
   RegisterPlan plan;
   plan.readNext = ZoneGroup(side);
-  const int control = Pick(side, 117, 197);
-  const int run = Pick(side, 95, 175);
+  const int control = RegisterOf(item::kAccumulate, side);
+  const int run = RegisterOf(item::kZoneRun, side);
   const auto low = static_cast<uint16_t>(reg117 & 0xFF);
   if (reg117 < 0x100) {
     plan.steps.push_back(PlanStep::Write(run, 0));
@@ -223,8 +219,8 @@ RegisterPlan PlanAccumulate(Side side, uint16_t reg117) {
 RegisterPlan PlanZoneForcedRun(Side side, uint16_t reg95, uint16_t reg117) {
   RegisterPlan plan;
   plan.readNext = ZoneGroup(side);
-  const int control = Pick(side, 117, 197);
-  const int run = Pick(side, 95, 175);
+  const int control = RegisterOf(item::kAccumulate, side);
+  const int run = RegisterOf(item::kZoneRun, side);
   if (reg95 == 0) {
     plan.steps.push_back(PlanStep::Write(control, static_cast<uint16_t>(reg117 & 0xFF)));
     plan.steps.push_back(PlanStep::Write(run, 1));
@@ -236,11 +232,12 @@ RegisterPlan PlanZoneForcedRun(Side side, uint16_t reg95, uint16_t reg117) {
 
 RegisterPlan PlanDriveRun(Side side, uint16_t moduleType, const ImageView& image) {
   if (moduleType == kTypeValves) {
-    return PlanZoneForcedRun(side, image[Pick(side, 95, 175)], image[Pick(side, 117, 197)]);
+    return PlanZoneForcedRun(side, image[RegisterOf(item::kZoneRun, side)],
+                             image[RegisterOf(item::kAccumulate, side)]);
   }
   RegisterPlan plan;
   plan.readNext = DriveGroup(side);
-  const int run = Pick(side, 49, 73);
+  const int run = RegisterOf(item::kDriveRun, side);
   plan.steps.push_back(PlanStep::Write(run, image[run] == 0 ? 1 : 0));
   return plan;
 }
@@ -250,7 +247,7 @@ RegisterPlan PlanJamClear(Side side) {
   plan.readNext = ZoneGroup(side);
   plan.steps.push_back(PlanStep::Write(Pick(side, 109, 189), 1));
   plan.steps.push_back(PlanStep::Pause(50));
-  plan.steps.push_back(PlanStep::Read(Pick(side, 108, 188)));
+  plan.steps.push_back(PlanStep::Read(RegisterOf(item::kJam, side)));
   return plan;
 }
 

@@ -421,8 +421,8 @@ RangeOutcome SetAllModule(RangeContext& context, const NodeRange& range, const S
         side == Side::A ? LayoutIn(layout, {1, 4, 6, 7}) : LayoutIn(layout, {1, 5, 6, 7});
     if (const auto unit = SpeedUnitOf(side, source)) {
       const std::string& text = typed.speed[s];
-      take(Blank(text) ? ShownValue(source[Pick(side, 40, 64)], checked, CheckKind::Speed,
-                                    SpeedSubKind(*unit))
+      take(Blank(text) ? ShownValue(source[RegisterOf(item::kSpeed, side)], checked,
+                                    CheckKind::Speed, SpeedSubKind(*unit))
            : checked   ? ConvertSpeed(text, *unit)
                        : ConvertUnchecked(text, SpeedFactor(*unit)),
            drive.speed);
@@ -432,26 +432,26 @@ RangeOutcome SetAllModule(RangeContext& context, const NodeRange& range, const S
       const int subKind = RampSubKind(*unit);
       const std::string& accel = typed.acceleration[s];
       const std::string& decel = typed.deceleration[s];
-      take(Blank(accel)
-               ? ShownValue(source[Pick(side, 43, 67)], checked, CheckKind::Acceleration, subKind)
-           : checked ? ConvertRamp(accel, Ramp::Acceleration, *unit)
-                     : ConvertUnchecked(accel, factor),
+      take(Blank(accel) ? ShownValue(source[RegisterOf(item::kAcceleration, side)], checked,
+                                     CheckKind::Acceleration, subKind)
+           : checked    ? ConvertRamp(accel, Ramp::Acceleration, *unit)
+                        : ConvertUnchecked(accel, factor),
            drive.acceleration);
-      take(Blank(decel)
-               ? ShownValue(source[Pick(side, 44, 68)], checked, CheckKind::Deceleration, subKind)
-           : checked ? ConvertRamp(decel, Ramp::Deceleration, *unit)
-                     : ConvertUnchecked(decel, factor),
+      take(Blank(decel) ? ShownValue(source[RegisterOf(item::kDeceleration, side)], checked,
+                                     CheckKind::Deceleration, subKind)
+           : checked    ? ConvertRamp(decel, Ramp::Deceleration, *unit)
+                        : ConvertUnchecked(decel, factor),
            drive.deceleration);
     }
     drive.direction = ShowItem(DisplayItemById(item::kDirection), side, source, shown).listIndex;
-    drive.current = source[Pick(side, 41, 65)];
-    drive.flag = source[Pick(side, 45, 69)];
-    drive.constant = source[Pick(side, 42, 66)];
-    drive.maxCurrent = source[Pick(side, 59, 83)];
+    drive.current = source[AuxRegisterOf(item::kDriveType, side, 1)];
+    drive.flag = source[AuxRegisterOf(item::kDriveType, side, 0)];
+    drive.constant = source[AuxRegisterOf(item::kDriveType, side, 2)];
+    drive.maxCurrent = source[AuxRegisterOf(item::kDriveType, side, 3)];
     drive.parameter = source[Pick(side, 52, 76)];
-    drive.brake = source[Pick(side, 47, 71)];
-    drive.closedLoop = source[Pick(side, 46, 70)];
-    drive.typeIndex = source[Pick(side, 490, 492)];
+    drive.brake = source[RegisterOf(item::kBrake, side)];
+    drive.closedLoop = source[RegisterOf(item::kClosedLoop, side)];
+    drive.typeIndex = source[AuxRegisterOf(item::kDriveType, side, 4)];
   }
   for (Side side : {Side::A, Side::B}) {
     const size_t s = static_cast<size_t>(side);
@@ -459,16 +459,18 @@ RangeOutcome SetAllModule(RangeContext& context, const NodeRange& range, const S
     const bool checked = side == Side::A || LayoutIn(layout, {4, 5, 6, 7});
     const std::string& gap = typed.gapTimer[s];
     const std::string& tZone = typed.tZoneAccept[s];
-    take(Blank(gap) ? ShownValue(source[Pick(side, 103, 183)], checked, CheckKind::GapTimer, 0)
+    take(Blank(gap) ? ShownValue(source[RegisterOf(item::kGapTimer, side)], checked,
+                                 CheckKind::GapTimer, 0)
          : checked  ? ConvertSeconds(gap, CheckKind::GapTimer)
                     : ConvertUnchecked(gap, 1000),
          zone.gap);
-    take(Blank(tZone) ? ShownValue(source[Pick(side, 101, 181)], checked, CheckKind::TZoneAccept, 1)
+    take(Blank(tZone) ? ShownValue(source[RegisterOf(item::kTZoneAccept, side)], checked,
+                                   CheckKind::TZoneAccept, 1)
          : checked    ? ConvertSeconds(tZone, CheckKind::TZoneAccept, 1)
                       : ConvertUnchecked(tZone, 1000),
          zone.tZone);
-    zone.mode = source[Pick(side, 91, 171)];
-    zone.options = source[Pick(side, 94, 174)];
+    zone.mode = source[RegisterOf(item::kZpaMode, side)];
+    zone.options = source[RegisterOf(item::kDynamicReleaseTermination, side)];
   }
   if (!refusal.empty()) return Refuse(context, refusal);
 
@@ -494,11 +496,12 @@ RangeOutcome SetAllModule(RangeContext& context, const NodeRange& range, const S
     };
     for (Side side : {Side::A, Side::B}) {
       const DriveCopy& drive = drives[static_cast<size_t>(side)];
-      write(Pick(side, 40, 64), drive.speed);
-      write(Pick(side, 43, 67), drive.acceleration);
-      write(Pick(side, 44, 68), drive.deceleration);
+      write(RegisterOf(item::kSpeed, side), drive.speed);
+      write(RegisterOf(item::kAcceleration, side), drive.acceleration);
+      write(RegisterOf(item::kDeceleration, side), drive.deceleration);
       if (drive.direction == 0 || drive.direction == 1) {
-        write(Pick(side, 48, 72), DirectionRegisterValue(drive.direction, reg96, reg6));
+        write(RegisterOf(item::kDirection, side),
+              DirectionRegisterValue(drive.direction, reg96, reg6));
       }
     }
     const DriveCopy& left = drives[0];
