@@ -208,17 +208,28 @@ void ControlServer::OnEvents(int fd, uint32_t events) {
   }
   size_t newline;
   while ((newline = client.in.find('\n')) != std::string::npos) {
-    const std::string line = client.in.substr(0, newline);
+    client.out += AnswerControlLine(dispatch_, std::string_view(client.in).substr(0, newline));
+    client.out += '\n';
     client.in.erase(0, newline + 1);
-    json answer;
-    try {
-      answer = dispatch_(json::parse(line));
-    } catch (const std::exception& error) {
-      answer = {{"ok", false}, {"error", error.what()}};
-    }
-    client.out += answer.dump() + "\n";
   }
   Flush(client);
+}
+
+std::string AnswerControlLine(const ControlServer::Dispatch& dispatch, std::string_view line) {
+  json answer;
+  try {
+    answer = dispatch(json::parse(line));
+  } catch (const std::exception& error) {
+    // Parse errors quote the bytes they met, which need not be UTF-8.
+    answer = {{"ok", false}, {"error", error.what()}};
+  } catch (...) {
+    answer = {{"ok", false}, {"error", "the request failed"}};
+  }
+  try {
+    return answer.dump(-1, ' ', false, json::error_handler_t::replace);
+  } catch (...) {
+    return R"({"error":"the answer could not be written","ok":false})";
+  }
 }
 
 void ControlServer::Flush(Client& client) {
