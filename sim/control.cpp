@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -160,10 +161,27 @@ bool ControlServer::Listen(const std::string& path, std::string* error) {
     if (error) *error = "control socket path too long: " + path;
     return false;
   }
-  listenFd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   address.sun_family = AF_UNIX;
   std::memcpy(address.sun_path, path.c_str(), path.size());
-  unlink(path.c_str());
+  // Only a socket that a run which ended left behind is replaced: never another file, and
+  // never the socket of a simulator that still runs.
+  struct stat existing {};
+  if (lstat(path.c_str(), &existing) == 0) {
+    if (!S_ISSOCK(existing.st_mode)) {
+      if (error) *error = "control socket " + path + ": a file that is not a socket is there";
+      return false;
+    }
+    const int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool answered =
+        probe >= 0 && connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    if (probe >= 0) close(probe);
+    if (answered) {
+      if (error) *error = "control socket " + path + ": another program listens on it";
+      return false;
+    }
+    unlink(path.c_str());
+  }
+  listenFd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (listenFd_ < 0 ||
       bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       listen(listenFd_, 16) != 0) {

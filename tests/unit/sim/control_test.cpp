@@ -1,10 +1,17 @@
 // Control commands without sockets: one answer line per request line, whatever the line
 // holds, and refusals of what a line cannot be, with the place that was wrong.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <cstring>
+#include <fstream>
 #include <stdexcept>
 #include <string>
 
+#include "fixtures/temp_log.h"
 #include "sim/control.h"
 #include "sim/simulator.h"
 
@@ -134,6 +141,41 @@ TEST_F(ControlLines, ADuplicateAddressIsOnlyTheFaultOneAsksFor) {
   EXPECT_EQ(AddressOf(2), "192.168.202.22");
   // A serial given as text still finds its module.
   EXPECT_EQ(Answer(json{{"cmd", "read"}, {"module", "103"}, {"register", 28}})["serial"], 103);
+}
+
+TEST(ControlSocket, APathInUseOrThatIsNoSocketIsNeverTakenOver) {
+  fixtures::TempFolder folder;
+  EventLoop loop;
+  const ControlServer::Dispatch dispatch = [](const json&) { return json{{"ok", true}}; };
+  std::string error;
+  const std::string live = folder.path() + "live.sock";
+  ControlServer first(loop, dispatch);
+  ASSERT_TRUE(first.Listen(live, &error)) << error;
+  {
+    ControlServer second(loop, dispatch);
+    EXPECT_FALSE(second.Listen(live, &error));
+    EXPECT_EQ(error, "control socket " + live + ": another program listens on it");
+  }
+  struct stat status {};
+  EXPECT_EQ(lstat(live.c_str(), &status), 0) << "the refused server removed the live socket";
+
+  const std::string notes = folder.path() + "notes.txt";
+  std::ofstream(notes) << "keep";
+  ControlServer third(loop, dispatch);
+  EXPECT_FALSE(third.Listen(notes, &error));
+  EXPECT_EQ(error, "control socket " + notes + ": a file that is not a socket is there");
+  EXPECT_EQ(fixtures::ReadFile(notes), "keep");
+
+  // A socket whose server has ended is what a killed run leaves: it is replaced.
+  const std::string left = folder.path() + "left.sock";
+  const int ended = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, left.c_str(), left.size());
+  ASSERT_EQ(bind(ended, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  close(ended);
+  ControlServer fourth(loop, dispatch);
+  EXPECT_TRUE(fourth.Listen(left, &error)) << error;
 }
 
 }  // namespace
