@@ -59,7 +59,15 @@ void ParseFirmware(const json& value, const std::string& where, ModuleSetup& mod
   const std::string text = value.get<std::string>();
   unsigned major = 0, minor = 0, patch = 0;
   char tail = 0;
-  const int parts = std::sscanf(text.c_str(), "%u.%u.%u%c", &major, &minor, &patch, &tail);
+  // Parts of at most three digits: sscanf would take "4.4294967308" as 4.12.
+  bool plain = !text.empty();
+  size_t run = 0;
+  for (const char c : text) {
+    run = c == '.' ? 0 : run + 1;
+    plain = plain && (c == '.' || (c >= '0' && c <= '9')) && run <= 3;
+  }
+  const int parts =
+      plain ? std::sscanf(text.c_str(), "%u.%u.%u%c", &major, &minor, &patch, &tail) : 0;
   if (parts < 2 || parts > 3 || major > 155 || minor > 255 || patch > 255) {
     Fail(where, "\"" + text + "\" is not a version MAJOR.MINOR[.PATCH] (major at most 155)");
   }
@@ -284,13 +292,11 @@ std::optional<std::string> ModuleAddressProblem(uint32_t address, uint32_t mask)
 }
 
 std::pair<int, int> ParseGenerateOption(const std::string& text) {
-  const auto fail = [&text]() -> std::pair<int, int> {
-    throw LineError("--generate expects N[,NETWORKS], not \"" + text + "\"");
-  };
-  auto number = [&](const std::string& part) {
+  // Digits only (at most 6), so that "5,abc" or "5x" is never read as 5.
+  auto number = [&text](const std::string& part) {
     if (part.empty() || part.size() > 6 ||
         part.find_first_not_of("0123456789") != std::string::npos) {
-      fail();
+      throw LineError("--generate expects N[,NETWORKS], not \"" + text + "\"");
     }
     return std::stoi(part);
   };

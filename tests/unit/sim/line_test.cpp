@@ -123,6 +123,9 @@ TEST(LineDescription, WhatALineCannotBeIsRefusedWithItsExactPlace) {
        "chains[0][1].faults.sharesAddressOf: a module cannot share its own address"},
       {R"({"serial": "3100101abc", "node": 2})",
        "chains[0][1].serial: \"3100101abc\" is not a number"},
+      {R"({"serial": 2, "node": 2, "firmware": "4.4294967308"})",
+       "chains[0][1].firmware: \"4.4294967308\" is not a version MAJOR.MINOR[.PATCH] (major at "
+       "most 155)"},
       {R"({"serial": 2, "address": "192.168.202.4294967317"})",
        "chains[0][1].address: \"192.168.202.4294967317\" is not an IPv4 address"},
   };
