@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -160,10 +161,27 @@ bool ControlServer::Listen(const std::string& path, std::string* error) {
     if (error) *error = "control socket path too long: " + path;
     return false;
   }
-  listenFd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   address.sun_family = AF_UNIX;
   std::memcpy(address.sun_path, path.c_str(), path.size());
-  unlink(path.c_str());
+  // Only a socket that a run which ended left behind is replaced: never another file, and
+  // never the socket of a simulator that still runs.
+  struct stat existing {};
+  if (lstat(path.c_str(), &existing) == 0) {
+    if (!S_ISSOCK(existing.st_mode)) {
+      if (error) *error = "control socket " + path + ": a file that is not a socket is there";
+      return false;
+    }
+    const int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool answered =
+        probe >= 0 && connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    if (probe >= 0) close(probe);
+    if (answered) {
+      if (error) *error = "control socket " + path + ": another program listens on it";
+      return false;
+    }
+    unlink(path.c_str());
+  }
+  listenFd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (listenFd_ < 0 ||
       bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       listen(listenFd_, 16) != 0) {
@@ -208,17 +226,28 @@ void ControlServer::OnEvents(int fd, uint32_t events) {
   }
   size_t newline;
   while ((newline = client.in.find('\n')) != std::string::npos) {
-    const std::string line = client.in.substr(0, newline);
+    client.out += AnswerControlLine(dispatch_, std::string_view(client.in).substr(0, newline));
+    client.out += '\n';
     client.in.erase(0, newline + 1);
-    json answer;
-    try {
-      answer = dispatch_(json::parse(line));
-    } catch (const std::exception& error) {
-      answer = {{"ok", false}, {"error", error.what()}};
-    }
-    client.out += answer.dump() + "\n";
   }
   Flush(client);
+}
+
+std::string AnswerControlLine(const ControlServer::Dispatch& dispatch, std::string_view line) {
+  json answer;
+  try {
+    answer = dispatch(json::parse(line));
+  } catch (const std::exception& error) {
+    // Parse errors quote the bytes they met, which need not be UTF-8.
+    answer = {{"ok", false}, {"error", error.what()}};
+  } catch (...) {
+    answer = {{"ok", false}, {"error", "the request failed"}};
+  }
+  try {
+    return answer.dump(-1, ' ', false, json::error_handler_t::replace);
+  } catch (...) {
+    return R"({"error":"the answer could not be written","ok":false})";
+  }
 }
 
 void ControlServer::Flush(Client& client) {

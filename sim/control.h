@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -39,6 +40,12 @@ class ControlServer {
   std::string path_;
   std::unordered_map<int, std::unique_ptr<Client>> clients_;
 };
+
+// Answers one request line (without its newline) with one answer line (without its newline):
+// the dispatch's answer, or {"ok": false, "error": TEXT} when the line is not JSON or the
+// dispatch throws. Never throws; texts that are not UTF-8 are written with U+FFFD in their
+// place. This is all the control socket does with a line, callable without sockets.
+std::string AnswerControlLine(const ControlServer::Dispatch& dispatch, std::string_view line);
 
 // Sends one request to the control socket at `path` and returns the answer object. Throws
 // std::runtime_error when the socket cannot be reached or the answer is not JSON.

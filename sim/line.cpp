@@ -7,6 +7,7 @@
 #include <set>
 
 #include "base/format.h"
+#include "sim/module.h"
 
 namespace sim {
 namespace {
@@ -58,13 +59,37 @@ void ParseFirmware(const json& value, const std::string& where, ModuleSetup& mod
   const std::string text = value.get<std::string>();
   unsigned major = 0, minor = 0, patch = 0;
   char tail = 0;
-  const int parts = std::sscanf(text.c_str(), "%u.%u.%u%c", &major, &minor, &patch, &tail);
+  // Parts of at most three digits: sscanf would take "4.4294967308" as 4.12.
+  bool plain = !text.empty();
+  size_t run = 0;
+  for (const char c : text) {
+    run = c == '.' ? 0 : run + 1;
+    plain = plain && (c == '.' || (c >= '0' && c <= '9')) && run <= 3;
+  }
+  const int parts =
+      plain ? std::sscanf(text.c_str(), "%u.%u.%u%c", &major, &minor, &patch, &tail) : 0;
   if (parts < 2 || parts > 3 || major > 155 || minor > 255 || patch > 255) {
     Fail(where, "\"" + text + "\" is not a version MAJOR.MINOR[.PATCH] (major at most 155)");
   }
   module.firmwareMajor = static_cast<uint8_t>(major);
   module.firmwareMinor = static_cast<uint8_t>(minor);
   module.firmwarePatch = static_cast<uint8_t>(parts == 3 ? patch : 0);
+}
+
+std::string IpText(uint32_t address) {
+  return base::Ipv4Text(address);
+}
+
+// The key a module's address came from, with its place: "chains[0][1].address" or ".node".
+std::string AddressPlace(const json& value, const std::string& where) {
+  return where + (value.contains("address") ? ".address" : ".node");
+}
+
+// A register some module can have: an override anywhere else would be silently lost.
+bool IsRegisterNumber(uint32_t number) {
+  return (number >= 1 && number <= static_cast<uint32_t>(kRegisterCount)) ||
+         (number >= kExtendedBlockA && number < kExtendedBlockA + kExtendedBlockSize) ||
+         (number >= kExtendedBlockB && number < kExtendedBlockB + kExtendedBlockSize);
 }
 
 const std::set<std::string> kModuleKeys = {
@@ -102,7 +127,13 @@ ModuleSetup ParseModule(const json& value, const std::string& where, const LineS
   } else {
     Fail(where, "a module needs an \"address\" or a \"node\"");
   }
-  if (value.contains("mask")) module.mask = Address(value["mask"], where + ".mask");
+  if (value.contains("mask")) {
+    module.mask = Address(value["mask"], where + ".mask");
+    if (!IsContiguousMask(module.mask))
+      Fail(where + ".mask", IpText(module.mask) + " is not a contiguous network mask");
+  }
+  if (auto problem = ModuleAddressProblem(module.address, module.mask))
+    Fail(AddressPlace(value, where), *problem);
   if (value.contains("gateway")) module.gateway = Address(value["gateway"], where + ".gateway");
   if (value.contains("family")) {
     const auto family = Number(value["family"], where + ".family", 0xFF);
@@ -149,6 +180,13 @@ ModuleSetup ParseModule(const json& value, const std::string& where, const LineS
     if (!registers.is_object()) Fail(where + ".registers", "expected {\"REGISTER\": VALUE, ...}");
     for (const auto& [key, registerValue] : registers.items()) {
       const auto number = Number(json(key), where + ".registers", 0xFFFF);
+      if (!IsRegisterNumber(static_cast<uint32_t>(number))) {
+        Fail(where + ".registers",
+             base::Format("register %u does not exist (registers are 1..%d, %u..%u and %u..%u)",
+                          static_cast<unsigned>(number), kRegisterCount, kExtendedBlockA,
+                          kExtendedBlockA + kExtendedBlockSize - 1, kExtendedBlockB,
+                          kExtendedBlockB + kExtendedBlockSize - 1));
+      }
       module.registers[static_cast<uint32_t>(number)] =
           static_cast<uint16_t>(Number(registerValue, where + ".registers." + key, 0xFFFF));
     }
@@ -163,8 +201,40 @@ ModuleSetup ParseModule(const json& value, const std::string& where, const LineS
   return module;
 }
 
-std::string IpText(uint32_t address) {
-  return base::Ipv4Text(address);
+// A module's place in the description, for messages about two modules.
+struct Placed {
+  std::string where;         // "chains[0][1]"
+  std::string addressWhere;  // "chains[0][1].address" or ".node"
+  const ModuleSetup* module;
+};
+
+// A second module on an address is a fault one asks for (sharesAddressOf), never an accident:
+// modules may share an address only when they all share it with the same module.
+void CheckAddressesAndSharing(const std::vector<Placed>& modules) {
+  std::map<uint32_t, const Placed*> bySerial;
+  for (const Placed& placed : modules) bySerial[placed.module->serial] = &placed;
+  for (const Placed& placed : modules) {
+    const auto& shares = placed.module->faults.sharesAddressOf;
+    if (!shares) continue;
+    const std::string where = placed.where + ".faults.sharesAddressOf";
+    if (*shares == placed.module->serial) Fail(where, "a module cannot share its own address");
+    if (!bySerial.count(*shares)) Fail(where, base::Format("no module with serial %u", *shares));
+  }
+  auto owner = [](const ModuleSetup& module) {
+    return module.faults.sharesAddressOf ? *module.faults.sharesAddressOf : module.serial;
+  };
+  std::map<uint32_t, const Placed*> byAddress;
+  for (const Placed& placed : modules) {
+    const auto [found, added] = byAddress.emplace(placed.module->address, &placed);
+    if (added) continue;
+    const Placed& first = *found->second;
+    if (owner(*first.module) == owner(*placed.module)) continue;
+    Fail(placed.addressWhere,
+         base::Format("%s is also the address of %s (serial %u); a duplicate address is the "
+                      "fault \"sharesAddressOf\"",
+                      IpText(placed.module->address).c_str(), first.where.c_str(),
+                      first.module->serial));
+  }
 }
 
 }  // namespace
@@ -176,19 +246,63 @@ size_t LineSetup::ModuleCount() const {
 }
 
 std::optional<uint32_t> ParseIpv4(const std::string& text) {
-  unsigned parts[4];
-  char tail = 0;
-  if (std::sscanf(text.c_str(), "%u.%u.%u.%u%c", &parts[0], &parts[1], &parts[2], &parts[3],
-                  &tail) != 4) {
-    return std::nullopt;
+  // By hand: sscanf's %u would take "4294967297" as 1 and "+1" or " 1" as 1.
+  uint32_t result = 0;
+  size_t at = 0;
+  for (int part = 0; part < 4; ++part) {
+    if (part > 0) {
+      if (at >= text.size() || text[at] != '.') return std::nullopt;
+      ++at;
+    }
+    unsigned value = 0;
+    size_t digits = 0;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9' && digits < 4) {
+      value = value * 10 + static_cast<unsigned>(text[at] - '0');
+      ++at;
+      ++digits;
+    }
+    if (digits == 0 || digits > 3 || value > 255) return std::nullopt;
+    result = (result << 8) | value;
   }
-  for (unsigned part : parts) {
-    if (part > 255) return std::nullopt;
+  if (at != text.size()) return std::nullopt;
+  return htonl(result);
+}
+
+bool IsContiguousMask(uint32_t mask) {
+  const uint32_t host = ~ntohl(mask);
+  return (host & (host + 1)) == 0;
+}
+
+std::optional<std::string> ModuleAddressProblem(uint32_t address, uint32_t mask) {
+  const uint32_t host = ntohl(address);
+  const std::string text = IpText(address);
+  if ((host >> 24) == 0) return text + " is not a module address (0.0.0.0/8 is \"this network\")";
+  if ((host >> 28) == 0xE) return text + " is a multicast address";
+  if (host == 0xFFFFFFFFu) return text + " is the broadcast address";
+  if ((host >> 28) == 0xF) return text + " is a reserved address (240.0.0.0/4)";
+  const int prefix = PrefixLength(mask);
+  if (IsContiguousMask(mask) && prefix <= 30) {
+    const uint32_t hostBits = ~ntohl(mask);
+    const std::string network =
+        base::Format("%s/%d", IpText(htonl(host & ~hostBits)).c_str(), prefix);
+    if ((host & hostBits) == hostBits) return text + " is the broadcast address of " + network;
+    if ((host & hostBits) == 0) return text + " is the address of the network " + network;
   }
-  for (char c : text) {
-    if (!(c == '.' || (c >= '0' && c <= '9'))) return std::nullopt;
-  }
-  return htonl((parts[0] << 24) | (parts[1] << 16) | (parts[2] << 8) | parts[3]);
+  return std::nullopt;
+}
+
+std::pair<int, int> ParseGenerateOption(const std::string& text) {
+  // Digits only (at most 6), so that "5,abc" or "5x" is never read as 5.
+  auto number = [&text](const std::string& part) {
+    if (part.empty() || part.size() > 6 ||
+        part.find_first_not_of("0123456789") != std::string::npos) {
+      throw LineError("--generate expects N[,NETWORKS], not \"" + text + "\"");
+    }
+    return std::stoi(part);
+  };
+  const size_t comma = text.find(',');
+  if (comma == std::string::npos) return {number(text), 1};
+  return {number(text.substr(0, comma)), number(text.substr(comma + 1))};
 }
 
 std::optional<Mac> ParseMac(const std::string& text) {
@@ -295,6 +409,8 @@ LineSetup ParseLine(const nlohmann::json& value) {
   line.network = value.contains("network") ? Address(value["network"], "network")
                                            : *ParseIpv4("192.168.202.0");
   line.mask = value.contains("mask") ? Address(value["mask"], "mask") : *ParseIpv4("255.255.255.0");
+  if (!IsContiguousMask(line.mask))
+    Fail("mask", IpText(line.mask) + " is not a contiguous network mask");
   line.gateway = value.contains("gateway") ? Address(value["gateway"], "gateway") : 0;
   if (value.contains("seed"))
     line.seed = static_cast<uint32_t>(Number(value["seed"], "seed", 0xFFFFFFFFu));
@@ -324,6 +440,7 @@ LineSetup ParseLine(const nlohmann::json& value) {
     Fail("line", "expected \"chains\": [[module, ...], ...]");
   std::set<uint32_t> serials;
   std::set<Mac> macs;
+  std::vector<std::pair<std::string, std::string>> places;  // per module, in order
   int chainIndex = 0;
   for (const json& chainValue : value["chains"]) {
     const std::string chainWhere = base::Format("chains[%d]", chainIndex);
@@ -341,11 +458,20 @@ LineSetup ParseLine(const nlohmann::json& value) {
         Fail(where, "MAC " + MacString(module.mac) + " appears twice");
       module.chain = chainIndex;
       module.position = position++;
+      places.emplace_back(where, AddressPlace(moduleValue, where));
       chain.push_back(std::move(module));
     }
     line.chains.push_back(std::move(chain));
     ++chainIndex;
   }
+  std::vector<Placed> placed;
+  for (const auto& chain : line.chains) {
+    for (const ModuleSetup& module : chain) {
+      const auto& [where, addressWhere] = places[placed.size()];
+      placed.push_back(Placed{where, addressWhere, &module});
+    }
+  }
+  CheckAddressesAndSharing(placed);
   return line;
 }
 

@@ -95,6 +95,14 @@ void ApplyFaults(const nlohmann::json& json, Faults& faults);
 
 // "a.b.c.d" to network order; nullopt when it is not a dotted quad of bytes.
 std::optional<uint32_t> ParseIpv4(const std::string& text);
+// True when the mask's ones are contiguous from the top (0.0.0.0 .. 255.255.255.255).
+bool IsContiguousMask(uint32_t maskNetworkOrder);
+// Why `address` (with `mask`, network order) cannot be a module's address on a line: the
+// this-network block, multicast, reserved or broadcast addresses, or its own network's
+// address or broadcast; nullopt when it can be.
+std::optional<std::string> ModuleAddressProblem(uint32_t address, uint32_t mask);
+// The N[,NETWORKS] of `linesim --generate`; throws LineError when the text is anything else.
+std::pair<int, int> ParseGenerateOption(const std::string& text);
 std::optional<Mac> ParseMac(const std::string& text);
 std::string MacString(const Mac& mac);
 // The MAC a module gets when the line file gives none: locally administered, from the serial.

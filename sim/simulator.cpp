@@ -165,7 +165,7 @@ void Simulator::Kill(size_t index) {
   module.SetRebooting(false);
   // The address goes first so that nothing more leaves the module.
   RemoveAddress(index);
-  modbus_->CloseModuleConnections(index, false);
+  if (modbus_) modbus_->CloseModuleConnections(index, false);
 }
 
 void Simulator::Revive(size_t index) {
@@ -183,7 +183,7 @@ void Simulator::Reboot(size_t index, uint32_t ms) {
   if (!module.Alive()) return;
   const uint64_t generation = ++generation_[index];
   module.SetRebooting(true);
-  modbus_->CloseModuleConnections(index, true);
+  if (modbus_) modbus_->CloseModuleConnections(index, true);
   RemoveAddress(index);
   loop_.After(ms, [this, index, generation] {
     if (generation_[index] != generation) return;
@@ -197,7 +197,7 @@ void Simulator::Reboot(size_t index, uint32_t ms) {
 void Simulator::ChangeNetwork(size_t index, uint32_t address, uint32_t mask, uint32_t gateway) {
   const bool had = addressAdded_[index];
   RemoveAddress(index);
-  modbus_->CloseModuleConnections(index, true);
+  if (modbus_) modbus_->CloseModuleConnections(index, true);
   modules_[index]->SetNetwork(address, mask, gateway);
   ownAddress_[index] = address;
   if (had || modules_[index]->Reachable()) AddAddress(index);
@@ -275,6 +275,10 @@ size_t Simulator::FindModule(const json& key) const {
       }
       throw LineError("no module at " + text);
     }
+    // A serial as text: digits only ("3100101abc" is no module, not 3100101).
+    if (text.empty() || text.size() > 10 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+      throw LineError("\"module\" must be a serial number or an address, not \"" + text + "\"");
     return FindModule(json(std::stoull(text)));
   }
   throw LineError("\"module\" must be a serial number or an address");
@@ -385,20 +389,47 @@ json Simulator::HandleControl(const json& request) {
       if (!request.contains("set")) throw LineError("\"set\" is missing");
       Faults faults = module.ModuleFaults();
       ApplyFaults(request["set"], faults);
+      if (const auto& shares = faults.sharesAddressOf) {
+        if (*shares == module.Serial())
+          throw LineError("sharesAddressOf: a module cannot share its own address");
+        bool known = false;
+        for (const auto& other : modules_) known = known || other->Serial() == *shares;
+        if (!known)
+          throw LineError(base::Format("sharesAddressOf: no module with serial %u", *shares));
+      }
       SetFaults(index, faults);
       answer["faults"] = FaultsToJson(module.ModuleFaults());
     } else if (command == "clear-faults") {
       SetFaults(index, Faults{});
       answer["faults"] = FaultsToJson(module.ModuleFaults());
     } else if (command == "network") {
+      const auto text = [&request](const char* key) -> std::optional<std::string> {
+        if (!request.contains(key) || !request.at(key).is_string()) return std::nullopt;
+        return request.at(key).get<std::string>();
+      };
       if (!request.contains("address") || !request["address"].is_string())
         throw LineError("\"address\" is missing");
-      auto address = ParseIpv4(request["address"].get<std::string>());
-      auto mask = request.contains("mask") ? ParseIpv4(request["mask"].get<std::string>())
-                                           : module.Setup().mask;
-      auto gateway = request.contains("gateway") ? ParseIpv4(request["gateway"].get<std::string>())
-                                                 : module.Setup().gateway;
+      std::optional<uint32_t> address = ParseIpv4(*text("address"));
+      std::optional<uint32_t> mask = module.Setup().mask;
+      std::optional<uint32_t> gateway = module.Setup().gateway;
+      if (request.contains("mask")) mask = text("mask") ? ParseIpv4(*text("mask")) : std::nullopt;
+      if (request.contains("gateway"))
+        gateway = text("gateway") ? ParseIpv4(*text("gateway")) : std::nullopt;
       if (!address || !mask || !gateway) throw LineError("bad address, mask or gateway");
+      if (!IsContiguousMask(*mask))
+        throw LineError("mask: " + base::Ipv4Text(*mask) + " is not a contiguous network mask");
+      if (auto problem = ModuleAddressProblem(*address, *mask))
+        throw LineError("address: " + *problem);
+      // Another module's address (its own, or the one it shares) is never taken by accident.
+      for (size_t i = 0; i < modules_.size(); ++i) {
+        if (i == index) continue;
+        if (ownAddress_[i] == *address || modules_[i]->Address() == *address) {
+          throw LineError(base::Format(
+              "address: %s is the address of module %u; a duplicate address is the fault "
+              "\"sharesAddressOf\"",
+              base::Ipv4Text(*address).c_str(), modules_[i]->Serial()));
+        }
+      }
       ChangeNetwork(index, *address, *mask, *gateway);
     } else {
       throw LineError("unknown command \"" + command + "\"");

@@ -1,5 +1,8 @@
 // linesim: a simulated conveyor line behind one network interface, or (`linesim ctl`) the
 // client of a running linesim's control socket.
+#include <signal.h>
+
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -11,14 +14,17 @@
 #include "platform/capture.h"
 #include "sim/control.h"
 #include "sim/line.h"
+#include "sim/run.h"
 #include "sim/simulator.h"
 
 namespace {
 
-sim::Simulator* g_simulator = nullptr;
+// The running simulator, for the signal handler: a signal ends the loop, and main's return
+// then removes the modules' addresses and the control socket.
+std::atomic<sim::Simulator*> g_simulator{nullptr};
 
 void OnSignal(int) {
-  if (g_simulator) g_simulator->Stop();
+  if (sim::Simulator* simulator = g_simulator.load()) simulator->Stop();
 }
 
 int RunControlClient(int argc, char** argv) {
@@ -36,14 +42,6 @@ int RunControlClient(int argc, char** argv) {
     std::fprintf(stderr, "linesim ctl: %s\n", error.what());
     return 2;
   }
-}
-
-std::pair<int, int> ParseGenerate(const std::string& text) {
-  int modules = 0, networks = 1;
-  char tail = 0;
-  const int parts = std::sscanf(text.c_str(), "%d,%d%c", &modules, &networks, &tail);
-  if (parts < 1 || parts > 2) throw sim::LineError("--generate expects N[,NETWORKS]");
-  return {modules, networks};
 }
 
 }  // namespace
@@ -65,11 +63,15 @@ int main(int argc, char** argv) {
   app.footer("Control client: linesim ctl PATH COMMAND [ARGS...] (linesim ctl PATH help)");
   CLI11_PARSE(app, argc, argv);
 
+  if (!generate.empty() && !lineFile.empty()) {
+    std::fprintf(stderr, "linesim: give --line FILE or --generate N[,NETWORKS], not both\n");
+    return 2;
+  }
   sim::LineSetup line;
   try {
     nlohmann::json description;
     if (!generate.empty()) {
-      const auto [modules, networks] = ParseGenerate(generate);
+      const auto [modules, networks] = sim::ParseGenerateOption(generate);
       description = sim::GenerateLine(modules, networks);
       line = sim::ParseLine(description);
     } else if (!lineFile.empty()) {
@@ -102,23 +104,21 @@ int main(int argc, char** argv) {
   options.controlPath = control;
   options.captureDriver = driver.get();
   sim::Simulator simulator(std::move(line), options);
-  std::string error;
-  if (!simulator.Start(&error)) {
-    std::fprintf(stderr, "linesim: %s\n", error.c_str());
-    return 1;
-  }
+  // Handlers first: a signal during Start ends the run as soon as it begins, and the
+  // simulator's destructor removes whatever Start added.
   g_simulator = &simulator;
-  std::signal(SIGTERM, OnSignal);
-  std::signal(SIGINT, OnSignal);
+  struct sigaction stop {};
+  stop.sa_handler = OnSignal;
+  stop.sa_flags = SA_RESTART;
+  sigemptyset(&stop.sa_mask);
+  for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP}) sigaction(signalNumber, &stop, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
-  std::fprintf(stderr, "linesim: %zu modules on %s, Modbus port %u%s%s\n", simulator.ModuleCount(),
-               ifname.c_str(), simulator.ModbusPort(), control.empty() ? "" : ", control ",
-               control.c_str());
-  simulator.Run();
+  const sim::RunOutcome outcome = sim::RunSimulator(simulator, [&] {
+    std::fprintf(stderr, "linesim: %zu modules on %s, Modbus port %u%s%s\n",
+                 simulator.ModuleCount(), ifname.c_str(), simulator.ModbusPort(),
+                 control.empty() ? "" : ", control ", control.c_str());
+  });
+  if (!outcome.message.empty()) std::fprintf(stderr, "linesim: %s\n", outcome.message.c_str());
   g_simulator = nullptr;
-  if (const std::string error = simulator.CaptureError(); !error.empty()) {
-    std::fprintf(stderr, "linesim: capture on %s failed: %s\n", ifname.c_str(), error.c_str());
-    return 1;
-  }
-  return 0;
+  return outcome.status;
 }

@@ -7,12 +7,15 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 #include <thread>
@@ -121,6 +124,142 @@ TEST(LabTest, StaleSweepRemovesLabsOfEndedCreatorsOnly) {
   EXPECT_FALSE(ListsNamespaceOf(list, orphan)) << list;
   EXPECT_NE(list.find(live.Namespace("pc")), std::string::npos) << list;
   if (ListsNamespaceOf(list, orphan)) test::RunProgram({lab, "down", orphan});
+}
+
+// What one sweep test made: labs in its own state folder, foreign namespaces and processes.
+// Everything goes again whatever the test's outcome.
+class SweepScene {
+ public:
+  SweepScene() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/qm-labstate-XXXXXX";
+    if (mkdtemp(pattern.data()) != nullptr) state_ = pattern;
+  }
+  ~SweepScene() {
+    for (const int pid : sleepers_) kill(pid, SIGKILL);
+    for (const pid_t pid : processes_) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+    for (const std::string& lab : labs_) Lab({"down", lab});
+    for (const std::string& ns : namespaces_) test::RunProgram({"ip", "netns", "del", ns});
+    if (!state_.empty()) test::RunProgram({"rm", "-rf", state_});
+  }
+  const std::string& State() const { return state_; }
+  // tools/lab with this scene's state folder.
+  test::RunResult Lab(const std::vector<std::string>& args) const {
+    std::vector<std::string> argv = {"env", "QM_LAB_STATE=" + state_,
+                                     test::SourceFile("tools/lab")};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return test::RunProgram(argv, 60000);
+  }
+  bool Up(const std::string& name, pid_t owner) {
+    labs_.push_back(name);
+    return Lab({"up", name, "--owner", std::to_string(owner)}).exitCode == 0;
+  }
+  bool AddForeignNamespace(const std::string& ns) {
+    namespaces_.push_back(ns);
+    return test::RunProgram({"ip", "netns", "add", ns}).exitCode == 0;
+  }
+  // A child that waits until it is killed (or this process ends).
+  pid_t Waiter() {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      for (;;) pause();
+    }
+    if (pid > 0) processes_.push_back(pid);
+    return pid;
+  }
+  void End(pid_t pid) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    processes_.erase(std::remove(processes_.begin(), processes_.end(), pid), processes_.end());
+  }
+  // A process inside namespace ns; its pid.
+  int SleeperIn(const std::string& ns) {
+    const test::RunResult run = test::RunProgram(
+        {"sh", "-c",
+         "ip netns exec " + ns + " setsid sleep 600 </dev/null >/dev/null 2>&1 & echo $!"});
+    const int pid = run.exitCode == 0 ? std::atoi(run.out.c_str()) : 0;
+    if (pid > 0) sleepers_.push_back(pid);
+    return pid;
+  }
+
+ private:
+  std::string state_;
+  std::vector<std::string> labs_;
+  std::vector<std::string> namespaces_;
+  std::vector<pid_t> processes_;
+  std::vector<int> sleepers_;
+};
+
+std::string Base36(unsigned long value) {
+  std::string text;
+  do {
+    text.insert(text.begin(), "0123456789abcdefghijklmnopqrstuvwxyz"[value % 36]);
+    value /= 36;
+  } while (value != 0);
+  return text;
+}
+
+bool HasNamespace(const std::string& list, const std::string& ns) {
+  std::istringstream lines(list);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.substr(0, line.find(' ')) == ns) return true;
+  }
+  return false;
+}
+
+TEST(LabTest, SweepWithoutNamesRemovesOnlyMarkedLabsOfEndedCreators) {
+  QM_SKIP_WITHOUT_LAB();
+  SweepScene scene;
+  ASSERT_FALSE(scene.State().empty());
+  const std::string id = Base36(static_cast<unsigned long>(getpid()));
+  const std::string mine = "qw" + id + "a";     // this test run's lab
+  const std::string theirs = "qw" + id + "b";   // a lab of another run, still going
+  const std::string crashed = "qw" + id + "c";  // a lab whose creator is gone
+  const std::string foreign = "qw" + id + "f";  // namespaces the lab never made
+  const pid_t otherRun = scene.Waiter();
+  ASSERT_GT(otherRun, 0);
+  const pid_t crashedRun = scene.Waiter();
+  ASSERT_GT(crashedRun, 0);
+  ASSERT_TRUE(scene.Up(mine, getpid()));
+  ASSERT_TRUE(scene.Up(theirs, otherRun));
+  ASSERT_TRUE(scene.Up(crashed, crashedRun));
+  scene.End(crashedRun);
+  ASSERT_TRUE(scene.AddForeignNamespace(foreign + "-pc"));
+  ASSERT_TRUE(scene.AddForeignNamespace(foreign + "-line"));
+  const int foreignProcess = scene.SleeperIn(foreign + "-pc");
+  ASSERT_GT(foreignProcess, 0);
+  // Someone else made a namespace of the crashed lab's name after the lab's own was gone.
+  ASSERT_EQ(test::RunProgram({"ip", "netns", "del", crashed + "-line"}).exitCode, 0);
+  ASSERT_TRUE(scene.AddForeignNamespace(crashed + "-line"));
+
+  const test::RunResult sweep = scene.Lab({"down", "--stale"});
+  EXPECT_EQ(sweep.exitCode, 0) << sweep.err;
+  std::string list = NamespaceList();
+  for (const std::string& ns : {mine + "-pc", mine + "-line", theirs + "-pc", theirs + "-line",
+                                foreign + "-pc", foreign + "-line", crashed + "-line"}) {
+    EXPECT_TRUE(HasNamespace(list, ns)) << ns << " was removed:\n" << list;
+  }
+  EXPECT_FALSE(HasNamespace(list, crashed + "-pc")) << list;
+  EXPECT_TRUE(Alive(foreignProcess)) << "the sweep killed a process of a foreign namespace";
+  EXPECT_EQ(scene.Lab({"list"}).out, mine + "\n" + theirs + "\n");
+
+  // Neither `down NAME` removes namespaces it did not make.
+  EXPECT_NE(scene.Lab({"down", foreign}).exitCode, 0);
+  EXPECT_TRUE(HasNamespace(NamespaceList(), foreign + "-pc"));
+
+  // Once the other run has ended, its lab is stale too.
+  scene.End(otherRun);
+  EXPECT_EQ(scene.Lab({"down", "--stale"}).exitCode, 0);
+  list = NamespaceList();
+  EXPECT_FALSE(HasNamespace(list, theirs + "-pc")) << list;
+  EXPECT_FALSE(HasNamespace(list, theirs + "-line")) << list;
+  EXPECT_TRUE(HasNamespace(list, mine + "-pc")) << list;
+  EXPECT_EQ(scene.Lab({"list"}).out, mine + "\n");
 }
 
 TEST(LabTest, ExecReportsExitCodeOutputAndTimeOut) {

@@ -1,6 +1,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <set>
 
 #include "base/format.h"
@@ -78,6 +79,134 @@ TEST(LineDescription, FaultyDescriptionsAreRefusedWithTheirPlace) {
     } catch (const LineError& error) {
       EXPECT_NE(std::string(error.what()).find(c.reason), std::string::npos)
           << c.text << " -> " << error.what();
+    }
+  }
+}
+
+TEST(LineDescription, WhatALineCannotBeIsRefusedWithItsExactPlace) {
+  // The second module of a one-chain line, after module 1 at node 1 (192.168.202.20).
+  const struct {
+    const char* second;
+    const char* message;
+  } cases[] = {
+      {R"({"serial": 2, "node": 1})",
+       "chains[0][1].node: 192.168.202.20 is also the address of chains[0][0] (serial 1); a "
+       "duplicate address is the fault \"sharesAddressOf\""},
+      {R"({"serial": 2, "address": "192.168.202.20", "alive": false})",
+       "chains[0][1].address: 192.168.202.20 is also the address of chains[0][0] (serial 1); a "
+       "duplicate address is the fault \"sharesAddressOf\""},
+      {R"({"serial": 2, "address": "0.0.0.0"})",
+       "chains[0][1].address: 0.0.0.0 is not a module address (0.0.0.0/8 is \"this network\")"},
+      {R"({"serial": 2, "address": "224.0.0.251"})",
+       "chains[0][1].address: 224.0.0.251 is a multicast address"},
+      {R"({"serial": 2, "address": "255.255.255.255"})",
+       "chains[0][1].address: 255.255.255.255 is the broadcast address"},
+      {R"({"serial": 2, "address": "240.1.2.3"})",
+       "chains[0][1].address: 240.1.2.3 is a reserved address (240.0.0.0/4)"},
+      {R"({"serial": 2, "node": 236})",
+       "chains[0][1].node: 192.168.202.255 is the broadcast address of 192.168.202.0/24"},
+      {R"({"serial": 2, "address": "192.168.202.0"})",
+       "chains[0][1].address: 192.168.202.0 is the address of the network 192.168.202.0/24"},
+      {R"({"serial": 2, "address": "10.0.255.255", "mask": "255.255.0.0"})",
+       "chains[0][1].address: 10.0.255.255 is the broadcast address of 10.0.0.0/16"},
+      {R"({"serial": 2, "node": 2, "mask": "255.0.255.0"})",
+       "chains[0][1].mask: 255.0.255.0 is not a contiguous network mask"},
+      {R"({"serial": 2, "node": 2, "registers": {"0": 1}})",
+       "chains[0][1].registers: register 0 does not exist (registers are 1..512, 10000..10035 "
+       "and 10100..10135)"},
+      {R"({"serial": 2, "node": 2, "registers": {"10036": 1}})",
+       "chains[0][1].registers: register 10036 does not exist (registers are 1..512, "
+       "10000..10035 and 10100..10135)"},
+      {R"({"serial": 2, "node": 2, "faults": {"sharesAddressOf": 7}})",
+       "chains[0][1].faults.sharesAddressOf: no module with serial 7"},
+      {R"({"serial": 2, "node": 2, "faults": {"sharesAddressOf": 2}})",
+       "chains[0][1].faults.sharesAddressOf: a module cannot share its own address"},
+      {R"({"serial": "3100101abc", "node": 2})",
+       "chains[0][1].serial: \"3100101abc\" is not a number"},
+      {R"({"serial": 2, "node": 2, "firmware": "4.4294967308"})",
+       "chains[0][1].firmware: \"4.4294967308\" is not a version MAJOR.MINOR[.PATCH] (major at "
+       "most 155)"},
+      {R"({"serial": 2, "address": "192.168.202.4294967317"})",
+       "chains[0][1].address: \"192.168.202.4294967317\" is not an IPv4 address"},
+  };
+  for (const auto& c : cases) {
+    const std::string text =
+        std::string(R"({"chains": [[{"serial": 1, "node": 1}, )") + c.second + "]]}";
+    try {
+      ParseLine(json::parse(text));
+      ADD_FAILURE() << "accepted " << c.second;
+    } catch (const LineError& error) {
+      EXPECT_EQ(std::string(error.what()), c.message) << c.second;
+    }
+  }
+  try {
+    ParseLine(json::parse(R"({"mask": "255.255.0.255", "chains": []})"));
+    ADD_FAILURE() << "accepted a mask with a hole";
+  } catch (const LineError& error) {
+    EXPECT_EQ(std::string(error.what()), "mask: 255.255.0.255 is not a contiguous network mask");
+  }
+}
+
+TEST(LineDescription, ModulesShareAnAddressOnlyWhenTheFileAsksForIt) {
+  // Both ways round, and a third module sharing the same module's address.
+  const LineSetup line = ParseLine(json::parse(R"({"chains": [[
+      {"serial": 1, "node": 1, "faults": {"sharesAddressOf": 2}}, {"serial": 2, "node": 1},
+      {"serial": 3, "node": 1, "faults": {"sharesAddressOf": 2}}, {"serial": 4, "node": 4,
+       "registers": {"512": 1, "10000": 2, "10135": 3}}]]})"));
+  EXPECT_EQ(line.ModuleCount(), 4u);
+  EXPECT_EQ(line.chains[0][2].faults.sharesAddressOf, 2u);
+  // Two modules that each share a different module's address may not meet on one node.
+  EXPECT_THROW(ParseLine(json::parse(R"({"chains": [[{"serial": 1, "node": 1},
+      {"serial": 2, "node": 2}, {"serial": 3, "node": 3, "faults": {"sharesAddressOf": 1}},
+      {"serial": 4, "node": 3, "faults": {"sharesAddressOf": 2}}]]})")),
+               LineError);
+}
+
+TEST(LineDescription, AddressTextsAreDottedQuadsOfBytesOnly) {
+  const struct {
+    const char* text;
+    std::optional<const char*> parsed;
+  } cases[] = {
+      {"192.168.202.20", "192.168.202.20"},
+      {"255.255.255.255", "255.255.255.255"},
+      {"010.1.2.3", "10.1.2.3"},
+      {"1.2.3.4294967297", std::nullopt},  // sscanf would wrap this to 1.2.3.1
+      {"1.2.3.256", std::nullopt},
+      {"1.2.3.0004", std::nullopt},
+      {"+1.2.3.4", std::nullopt},
+      {" 1.2.3.4", std::nullopt},
+      {"1.2.3.4 ", std::nullopt},
+      {"1.2.3", std::nullopt},
+      {"1.2.3.4.5", std::nullopt},
+      {"1..3.4", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    const auto parsed = ParseIpv4(c.text);
+    ASSERT_EQ(parsed.has_value(), c.parsed.has_value()) << c.text;
+    if (parsed) {
+      EXPECT_EQ(base::Ipv4Text(*parsed), *c.parsed) << c.text;
+    }
+  }
+  EXPECT_TRUE(IsContiguousMask(*ParseIpv4("255.255.255.0")));
+  EXPECT_TRUE(IsContiguousMask(*ParseIpv4("0.0.0.0")));
+  EXPECT_TRUE(IsContiguousMask(*ParseIpv4("255.255.255.255")));
+  EXPECT_FALSE(IsContiguousMask(*ParseIpv4("255.255.255.1")));
+  EXPECT_FALSE(IsContiguousMask(*ParseIpv4("0.255.255.255")));
+}
+
+TEST(LineDescription, GenerateOptionIsACountAndAnOptionalNetworkCount) {
+  EXPECT_EQ(ParseGenerateOption("5"), std::make_pair(5, 1));
+  EXPECT_EQ(ParseGenerateOption("236"), std::make_pair(236, 1));
+  EXPECT_EQ(ParseGenerateOption("30,3"), std::make_pair(30, 3));
+  for (const char* text :
+       {"5,abc", "5,", ",3", "abc", "5,3,2", "-5", " 5", "5x", "", "5,3 ", "9999999"}) {
+    try {
+      ParseGenerateOption(text);
+      ADD_FAILURE() << "accepted \"" << text << "\"";
+    } catch (const LineError& error) {
+      EXPECT_EQ(std::string(error.what()),
+                std::string("--generate expects N[,NETWORKS], not \"") + text + "\"");
     }
   }
 }

@@ -5,8 +5,11 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
 #include <thread>
 
 #include "platform/tick.h"
@@ -302,6 +305,35 @@ TEST_F(LoopbackLine, ControlSocketRefusesBadRequestsWithAReason) {
   ASSERT_TRUE(Control(
       {{"cmd", "write"}, {"module", 101}, {"register", 251}, {"values", {300, 333, 666}}})["ok"]);
   EXPECT_FALSE(Control({{"cmd", "list"}})["modules"][0]["rebooting"].get<bool>());
+}
+
+TEST_F(LoopbackLine, ALineThatIsNotUtf8IsRefusedAndTheSocketGoesOn) {
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, controlPath_.c_str(), controlPath_.size());
+  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const std::string lines = "\xff\n{\"cmd\": \"ping\"}\n";
+  ASSERT_EQ(send(fd, lines.data(), lines.size(), MSG_NOSIGNAL), static_cast<ssize_t>(lines.size()));
+  std::string received;
+  const uint32_t start = platform::GetTickCount();
+  while (std::count(received.begin(), received.end(), '\n') < 2 &&
+         platform::TicksSince(start) < 3000) {
+    pollfd waiting{fd, POLLIN, 0};
+    if (poll(&waiting, 1, 20) <= 0) continue;
+    char buffer[4096];
+    const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+    if (n <= 0) break;
+    received.append(buffer, static_cast<size_t>(n));
+  }
+  close(fd);
+  const size_t newline = received.find('\n');
+  ASSERT_NE(newline, std::string::npos) << "no answer";
+  const json refused = json::parse(received.substr(0, newline));
+  EXPECT_EQ(refused["ok"], false);
+  EXPECT_NE(refused.value("error", std::string()).find("parse_error"), std::string::npos);
+  EXPECT_EQ(json::parse(received.substr(newline + 1))["ok"], true) << received;
+  EXPECT_EQ(Control({{"cmd", "list"}})["modules"].size(), 3u);
 }
 
 TEST(SimWiring, ListShowsEachModulesNeighboursWithTheirFacingPorts) {
