@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 
 #include "comm/blocking_socket.h"
+#include "config/plc_program.h"
 #include "params/node_screen_controller.h"
 #include "platform/icmp.h"
 #include "platform/neighbours.h"
@@ -71,10 +72,7 @@ std::unique_ptr<NodeLink> MakeSocketNodeLink() {
 }
 
 std::string ReadPlcProgramNameFromModule(const std::string& ipText) {
-  (void)ipText;
-  // Reading the name needs the service port's "p" answer and a TFTP download of the program
-  // (the TFTP client); until that exists the name is unknown.
-  return std::string();
+  return config::ReadPlcProgramName(ipText);
 }
 
 }  // namespace params
