@@ -290,7 +290,7 @@ std::string ReadPlcProgramName(const std::string& ipText, uint16_t servicePort, 
   long length = -1;
   for (int attempt = 0; attempt < 3 && length < 0; ++attempt) {
     CCommandSocket port;
-    if (!port.ConnectTelnet(ipText, servicePort)) continue;
+    if (port.Create() != comm::kStatusOk || !port.ConnectTelnet(ipText, servicePort)) continue;
     length = PlcLengthFromAnswer(port.Command("p", 1, 3000));
   }
   if (length <= 0) {
