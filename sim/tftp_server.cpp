@@ -64,10 +64,14 @@ uint16_t Crc16Modbus(const uint8_t* data, size_t length) {
   return crc;
 }
 
+// The packets are built in place (sized first, then filled): GCC 12 at -O3 mistakes an insert
+// after a short initializer list for an overflow.
 std::vector<uint8_t> Data(uint16_t block, const uint8_t* bytes, size_t length) {
-  std::vector<uint8_t> packet{0, kOpData, static_cast<uint8_t>(block >> 8),
-                              static_cast<uint8_t>(block)};
-  if (length) packet.insert(packet.end(), bytes, bytes + length);
+  std::vector<uint8_t> packet(4 + length);
+  packet[1] = kOpData;
+  packet[2] = static_cast<uint8_t>(block >> 8);
+  packet[3] = static_cast<uint8_t>(block);
+  if (length) std::memcpy(packet.data() + 4, bytes, length);
   return packet;
 }
 
@@ -76,10 +80,11 @@ std::vector<uint8_t> Ack(uint16_t block) {
 }
 
 std::vector<uint8_t> Error(uint16_t code, const std::string& message) {
-  std::vector<uint8_t> packet{0, kOpError, static_cast<uint8_t>(code >> 8),
-                              static_cast<uint8_t>(code)};
-  packet.insert(packet.end(), message.begin(), message.end());
-  packet.push_back(0);
+  std::vector<uint8_t> packet(4 + message.size() + 1, 0);
+  packet[1] = kOpError;
+  packet[2] = static_cast<uint8_t>(code >> 8);
+  packet[3] = static_cast<uint8_t>(code);
+  if (!message.empty()) std::memcpy(packet.data() + 4, message.data(), message.size());
   return packet;
 }
 

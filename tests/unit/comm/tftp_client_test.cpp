@@ -309,6 +309,14 @@ TEST(TftpPacket, AppendsStopBelow1024AndReadsStayInside) {
   EXPECT_EQ(client.Put_Buf(nullptr, 0, std::string(513, 'n'), "127.0.0.1", 9),
             CTFTPClient::kFailed);
   EXPECT_STREQ(client.GetLastError(), "Can't create read req.");
+  // 65,535 blocks carry at most 33,553,920 bytes with the check bytes: a larger upload is
+  // refused before anything is read or sent.
+  const uint8_t byte = 0;
+  EXPECT_EQ(client.Put_Buf(&byte, 65535u * 512u - 1u, "x.bin", "127.0.0.1", 9),
+            CTFTPClient::kFailed);
+  EXPECT_STREQ(client.GetLastError(),
+               "The data are too large: 33553919 bytes (at most 33553920 with the check bytes).");
+  EXPECT_EQ(client.GetRetransmissions(), 0u);
 }
 
 TEST(TftpPacket, ErrorTextsAreBoundedByThePacket) {
