@@ -47,12 +47,13 @@ class NodeLink {
   virtual uint32_t Tick() = 0;
 };
 
-// The real link: the register client over TCP, the platform's ICMP echo and neighbour flush.
-std::unique_ptr<NodeLink> MakeSocketNodeLink();
+// Reads the name of the internal PLC program of the module at an address (service text port and
+// TFTP; the program hands it over, as PLC transfer sits above the node screen). "" when unknown.
+using PlcProgramNameReader = std::function<std::string(const std::string& ipText)>;
 
-// The name of the internal PLC program of the module at `ipText`, read through the service
-// text port ("p") and TFTP. Not available yet: returns "" until the TFTP client exists.
-std::string ReadPlcProgramNameFromModule(const std::string& ipText);
+// The real link: the register client over TCP, the platform's ICMP echo and neighbour flush.
+// Without a reader the PLC program name is unknown.
+std::unique_ptr<NodeLink> MakeSocketNodeLink(PlcProgramNameReader readPlcProgramName = {});
 
 // One display item as the window shows it: per side (A, B) its label, whether it is shown,
 // and what its control shows. Module items use side A only.

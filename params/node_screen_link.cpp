@@ -13,6 +13,9 @@ constexpr uint32_t kPingTimeoutMs = 500;
 
 class SocketNodeLink : public NodeLink {
  public:
+  explicit SocketNodeLink(PlcProgramNameReader readPlcProgramName)
+      : readPlcProgramName_(std::move(readPlcProgramName)) {}
+
   bool FlushNeighbourCache() override { return platform::FlushNeighbourCache(); }
 
   bool PingOnce(uint32_t addressNetworkOrder) override {
@@ -30,28 +33,22 @@ class SocketNodeLink : public NodeLink {
   RegisterAccess& Registers() override { return registers_; }
 
   std::string ReadPlcProgramName(const std::string& ipText) override {
-    return ReadPlcProgramNameFromModule(ipText);
+    return readPlcProgramName_ ? readPlcProgramName_(ipText) : std::string();
   }
 
   void Sleep(uint32_t ms) override { platform::SleepMs(ms); }
   uint32_t Tick() override { return platform::GetTickCount(); }
 
  private:
+  PlcProgramNameReader readPlcProgramName_;
   CBlockingSocket socket_;
   ClientRegisterAccess registers_{socket_};
 };
 
 }  // namespace
 
-std::unique_ptr<NodeLink> MakeSocketNodeLink() {
-  return std::make_unique<SocketNodeLink>();
-}
-
-std::string ReadPlcProgramNameFromModule(const std::string& ipText) {
-  (void)ipText;
-  // Reading the name needs the service port's "p" answer and a TFTP download of the program
-  // (the TFTP client); until that exists the name is unknown.
-  return std::string();
+std::unique_ptr<NodeLink> MakeSocketNodeLink(PlcProgramNameReader readPlcProgramName) {
+  return std::make_unique<SocketNodeLink>(std::move(readPlcProgramName));
 }
 
 }  // namespace params

@@ -360,6 +360,14 @@ void ApplyFaults(const nlohmann::json& value, Faults& faults) {
       faults.affectsDiscovery = Flag(item, "discovery");
     } else if (key == "modbus") {
       faults.affectsModbus = Flag(item, "modbus");
+    } else if (key == "tftpLose") {
+      faults.tftpLoseBlock = static_cast<uint32_t>(Number(item, "tftpLose", 65535));
+    } else if (key == "tftpDuplicateAck") {
+      faults.tftpDuplicateAck = Flag(item, "tftpDuplicateAck");
+    } else if (key == "tftpError") {
+      faults.tftpErrorBlock = static_cast<uint32_t>(Number(item, "tftpError", 65535));
+    } else if (key == "tftpDie") {
+      faults.tftpDieBlock = static_cast<uint32_t>(Number(item, "tftpDie", 65535));
     } else {
       Fail("faults", "unknown fault \"" + key + "\"");
     }
@@ -372,6 +380,10 @@ nlohmann::json FaultsToJson(const Faults& faults) {
                  {"discovery", faults.affectsDiscovery}, {"modbus", faults.affectsModbus}};
   result["sharesAddressOf"] =
       faults.sharesAddressOf ? json(*faults.sharesAddressOf) : json(nullptr);
+  result["tftpLose"] = faults.tftpLoseBlock;
+  result["tftpDuplicateAck"] = faults.tftpDuplicateAck;
+  result["tftpError"] = faults.tftpErrorBlock;
+  result["tftpDie"] = faults.tftpDieBlock;
   return result;
 }
 

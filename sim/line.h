@@ -24,9 +24,17 @@ struct Faults {
   std::optional<uint32_t> sharesAddressOf;  // serial of the module whose address it also uses
   bool affectsDiscovery = true;             // the faults above apply to UDP protocol answers
   bool affectsModbus = true;                // ... and to Modbus answers
+  // TFTP (each 0 / false when off): the module's DATA or ACK of that block is lost once per
+  // transfer; every ACK is sent twice; an ERROR instead of the answer to that block; the
+  // module dies when that block is due.
+  uint32_t tftpLoseBlock = 0;
+  bool tftpDuplicateAck = false;
+  uint32_t tftpErrorBlock = 0;
+  uint32_t tftpDieBlock = 0;
 
   bool Any() const {
-    return dropFraction > 0 || delayMs > 0 || duplicate || staleSequence || sharesAddressOf;
+    return dropFraction > 0 || delayMs > 0 || duplicate || staleSequence || sharesAddressOf ||
+           tftpLoseBlock || tftpDuplicateAck || tftpErrorBlock || tftpDieBlock;
   }
 };
 

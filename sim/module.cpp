@@ -91,7 +91,9 @@ SimModule::SimModule(const ModuleSetup& setup)
 
 void SimModule::WriteIdentity(Bank& bank) const {
   auto& r = bank.main;
-  r[6] = static_cast<uint16_t>(((setup_.family & 0x0F) << 4) | (setup_.variant & 0x0F));
+  // The high byte (the device-type code of the PLC program check) comes from the line file.
+  r[6] = static_cast<uint16_t>((r[6] & 0xFF00) | ((setup_.family & 0x0F) << 4) |
+                               (setup_.variant & 0x0F));
   uint16_t twelve = setup_.plcMode ? 1 : 0;
   if (setup_.family == 0x09 || setup_.family == 0x0C)
     twelve |= static_cast<uint16_t>(setup_.firmwarePatch << 8);
@@ -301,6 +303,14 @@ void SimModule::FinishFormat() {
   flash_ = ram_;
   ram_.main[251] = 0;
   ++counters_.formats;
+}
+
+void SimModule::SetFirmware(uint8_t major, uint8_t minor) {
+  setup_.firmwareMajor = major;
+  setup_.firmwareMinor = minor;
+  WriteIdentity(ram_);
+  WriteIdentity(flash_);
+  WriteIdentity(factory_);
 }
 
 void SimModule::Restart() {

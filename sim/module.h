@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sim/line.h"
+#include "sim/module_files.h"
 
 namespace sim {
 
@@ -62,6 +63,7 @@ class SimModule {
   uint8_t Family() const { return setup_.family; }
   Faults& ModuleFaults() { return setup_.faults; }
   ModuleCounters& Counters() { return counters_; }
+  ModuleFiles& Files() { return files_; }
 
   // Liveness. A module is reachable when it is alive and not rebooting.
   bool Alive() const { return setup_.alive; }
@@ -86,6 +88,8 @@ class SimModule {
   void FinishSave(uint16_t first, uint16_t count);  // copies to flash, clears 253
   void FinishFormat();                              // factory registers, all saved, 251 = 0
   void Restart();                                   // RAM from flash, command block clear
+  // A staged firmware file became active: the plain version, reported in register 25.
+  void SetFirmware(uint8_t major, uint8_t minor);
 
   // Network settings (Set NodeIP, control socket); updates registers 26/27.
   void SetNetwork(uint32_t address, uint32_t mask, uint32_t gateway);
@@ -118,6 +122,7 @@ class SimModule {
   bool rebooting_ = false;
   std::optional<ModuleCommand> pendingCommand_;
   ModuleCounters counters_;
+  ModuleFiles files_;
 };
 
 // The firmware version the module reports in register 25 and in its record (major + 100 on

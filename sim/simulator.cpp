@@ -5,6 +5,8 @@
 #include "base/format.h"
 #include "sim/control.h"
 #include "sim/modbus_server.h"
+#include "sim/service_port.h"
+#include "sim/tftp_server.h"
 
 namespace sim {
 
@@ -29,6 +31,8 @@ Simulator::~Simulator() {
   captureStop_ = true;
   if (captureThread_.joinable()) captureThread_.join();
   control_.reset();
+  tftp_.reset();
+  service_.reset();
   modbus_.reset();
   addresses_.RemoveAll();
 }
@@ -40,6 +44,12 @@ std::string Simulator::CaptureError() const {
 
 uint16_t Simulator::ModbusPort() const {
   return modbus_ ? modbus_->Port() : 0;
+}
+uint16_t Simulator::TftpPort() const {
+  return tftp_ ? tftp_->Port() : 0;
+}
+uint16_t Simulator::ServicePort() const {
+  return service_ ? service_->Port() : 0;
 }
 
 bool Simulator::Start(std::string* error) {
@@ -53,6 +63,10 @@ bool Simulator::Start(std::string* error) {
   }
   modbus_ = std::make_unique<ModbusServer>(loop_, *this);
   if (!modbus_->Listen(options_.modbusBindAddress, options_.modbusPort, error)) return false;
+  tftp_ = std::make_unique<TftpServer>(loop_, *this);
+  if (!tftp_->Listen(options_.modbusBindAddress, options_.tftpPort, error)) return false;
+  service_ = std::make_unique<ServicePortServer>(loop_, *this);
+  if (!service_->Listen(options_.modbusBindAddress, options_.servicePort, error)) return false;
   if (!options_.ifname.empty()) {
     if (!options_.captureDriver) {
       if (error) *error = "no capture driver";
@@ -166,6 +180,7 @@ void Simulator::Kill(size_t index) {
   // The address goes first so that nothing more leaves the module.
   RemoveAddress(index);
   if (modbus_) modbus_->CloseModuleConnections(index, false);
+  if (service_) service_->CloseModuleConnections(index);
 }
 
 void Simulator::Revive(size_t index) {
@@ -178,16 +193,28 @@ void Simulator::Revive(size_t index) {
   AddAddress(index);
 }
 
+// A firmware file received by TFTP becomes the running firmware at the restart.
+static void ActivateStagedFirmware(SimModule& module) {
+  auto& staged = module.Files().staged;
+  if (!staged) return;
+  if (const auto version = FirmwareVersionFromName(staged->name)) {
+    module.SetFirmware(static_cast<uint8_t>(version->major), static_cast<uint8_t>(version->minor));
+  }
+  staged.reset();
+}
+
 void Simulator::Reboot(size_t index, uint32_t ms) {
   SimModule& module = *modules_[index];
   if (!module.Alive()) return;
   const uint64_t generation = ++generation_[index];
   module.SetRebooting(true);
   if (modbus_) modbus_->CloseModuleConnections(index, true);
+  if (service_) service_->CloseModuleConnections(index);
   RemoveAddress(index);
   loop_.After(ms, [this, index, generation] {
     if (generation_[index] != generation) return;
     SimModule& rebooted = *modules_[index];
+    ActivateStagedFirmware(rebooted);
     rebooted.Restart();
     rebooted.SetRebooting(false);
     AddAddress(index);
@@ -303,6 +330,36 @@ json CountersJson(const ModuleCounters& c) {
               {"discoverAnswers", c.discoverAnswers}};
 }
 
+// FNV-1a (64 bit) of a file's bytes as 16 hex digits: lets tests compare contents cheaply.
+std::string ContentHash(const std::vector<uint8_t>& bytes) {
+  uint64_t hash = 0xcbf29ce484222325ull;
+  for (uint8_t byte : bytes) hash = (hash ^ byte) * 0x100000001b3ull;
+  return base::Format("%016llx", static_cast<unsigned long long>(hash));
+}
+
+// The PLC program, lock, staged firmware and TFTP counters of a module.
+json FilesJson(const ModuleFiles& files) {
+  json staged = nullptr;
+  if (files.staged) {
+    staged = {{"name", files.staged->name},
+              {"length", files.staged->bytes.size()},
+              {"hash", ContentHash(files.staged->bytes)}};
+  }
+  const TftpCounters& t = files.tftp;
+  return json{{"plcLength", files.plcProgram.size()},
+              {"plcHash", ContentHash(files.plcProgram)},
+              {"plcLock", files.plcLock},
+              {"lockRequests", files.lockRequests},
+              {"staged", staged},
+              {"tftp",
+               {{"requests", t.requests},
+                {"completed", t.completed},
+                {"failed", t.failed},
+                {"duplicates", t.duplicates},
+                {"resends", t.resends},
+                {"crcErrors", t.crcErrors}}}};
+}
+
 uint32_t JsonUint(const json& request, const char* key, uint32_t max) {
   if (!request.contains(key) || !request[key].is_number_unsigned()) {
     throw LineError(base::Format("\"%s\" must be a number", key));
@@ -376,6 +433,8 @@ json Simulator::HandleControl(const json& request) {
       if (!module.Poke(first, values, request.value("flash", false))) {
         throw LineError("the module has no such registers");
       }
+    } else if (command == "files") {
+      answer["files"] = FilesJson(module.Files());
     } else if (command == "kill") {
       Kill(index);
     } else if (command == "revive") {

@@ -24,10 +24,15 @@ namespace sim {
 
 class ModbusServer;
 class ControlServer;
+class TftpServer;
+class ServicePortServer;
 
 struct SimulatorOptions {
   std::string ifname;         // line-side interface; empty: no addresses, no raw frames
   uint16_t modbusPort = 502;  // 0 picks a free port (tests)
+  // 0 picks a free port: tests that run outside a lab never take the well-known ports.
+  uint16_t tftpPort = 0;     // linesim: 69
+  uint16_t servicePort = 0;  // linesim: 23
   std::string modbusBindAddress = "0.0.0.0";
   std::string controlPath;  // Unix socket of the control commands; empty: none
   platform::CaptureDriver* captureDriver = nullptr;  // needed when ifname is set
@@ -46,6 +51,8 @@ class Simulator {
   void Stop() { loop_.Stop(); }  // thread-safe
   EventLoop& Loop() { return loop_; }
   uint16_t ModbusPort() const;
+  uint16_t TftpPort() const;
+  uint16_t ServicePort() const;
   // Why the capture stopped the simulator, empty when it did not.
   std::string CaptureError() const;
 
@@ -89,6 +96,8 @@ class Simulator {
   InterfaceAddresses addresses_;
   std::unique_ptr<ModbusServer> modbus_;
   std::unique_ptr<ControlServer> control_;
+  std::unique_ptr<TftpServer> tftp_;
+  std::unique_ptr<ServicePortServer> service_;
   UdpResponder udp_;
   std::unique_ptr<platform::CaptureHandle> captureHandle_;
   std::unique_ptr<platform::CaptureHandle> sendHandle_;

@@ -1,5 +1,9 @@
 #include "sim/udp_protocol.h"
 
+#include <cstring>
+
+#include "base/bytes.h"
+
 namespace sim {
 namespace {
 
@@ -25,10 +29,38 @@ std::vector<OutgoingFrame> UdpResponder::OnFrame(const uint8_t* bytes, size_t le
       if (header->dataLength == 0 && frame->destinationMac == kBroadcastMac)
         AnswerDiscover(*frame, *header, out);
       break;
+    case kCodePlcLock:
+      AnswerPlcLock(*frame, *header, out);
+      break;
     default:
       break;
   }
   return out;
+}
+
+void UdpResponder::AnswerPlcLock(const UdpFrame& frame, const PacketHeader& header,
+                                 std::vector<OutgoingFrame>& out) {
+  // "MGMT" and the lock value (big-endian): 1 lock, 0 unlock.
+  if (header.usableDataLength < 8 || std::memcmp(header.data, "MGMT", 4) != 0) return;
+  const uint32_t value = base::GetBE32(header.data + 4);
+  for (size_t i = 0; i < modules_.size(); ++i) {
+    SimModule& module = *modules_[i];
+    if (!module.Reachable()) continue;
+    const bool addressed =
+        frame.destinationMac == module.MacAddress() ||
+        (frame.destinationMac == kBroadcastMac && frame.destinationAddress == module.Address());
+    if (!addressed) continue;
+    ModuleFiles& files = module.Files();
+    ++files.lockRequests;
+    files.plcLock = value ? 1 : 0;
+    // The answer: the first 20 bytes of the record (zero-padded when the module sends a
+    // shorter one), then the lock state.
+    std::vector<uint8_t> data = module.NodeRecord();
+    data.resize(20, 0);
+    data.resize(24);
+    base::PutBE32(data.data() + 20, files.plcLock);
+    Emit(i, 0, kCodePlcLockAnswer, frame, header, data, out);
+  }
 }
 
 void UdpResponder::AnswerDiscover(const UdpFrame& frame, const PacketHeader& header,

@@ -28,6 +28,8 @@ class UdpResponder {
  private:
   void AnswerDiscover(const UdpFrame& frame, const PacketHeader& header,
                       std::vector<OutgoingFrame>& out);
+  void AnswerPlcLock(const UdpFrame& frame, const PacketHeader& header,
+                     std::vector<OutgoingFrame>& out);
   // Applies a module's drop, delay, duplicate and stale-sequence faults to one answer.
   void Emit(size_t index, uint32_t baseDelayMs, uint8_t code, const UdpFrame& request,
             const PacketHeader& header, const std::vector<uint8_t>& data,

@@ -28,6 +28,7 @@
 #include "base/format.h"
 #include "cli_command.h"
 #include "comm/blocking_socket.h"
+#include "config/plc_program.h"
 #include "discovery/connect_inventory_link.h"
 #include "params/display_items.h"
 #include "params/drive_catalogue.h"
@@ -271,7 +272,8 @@ int ApplyAssignments(params::NodeScreenController& controller, CliContext& conte
 int RunParam(CliContext& context, const std::string& target, const std::string& network,
              const std::vector<std::string>& assignments) {
   discovery::ScopedConnectInventory inventoryLink(context.app);
-  params::NodeScreenController controller(params::MakeSocketNodeLink(), context.prompt,
+  params::NodeScreenController controller(params::MakeSocketNodeLink(
+          [](const std::string& ip) { return config::ReadPlcProgramName(ip); }), context.prompt,
                                           context.profile);
   in_addr parsed{};
   if (target.find('.') != std::string::npos) {

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QStringList>
 
+#include "config/plc_program.h"
 #include "discovery/pc_address.h"
 #include "params/node_screen_controller.h"
 #include "params/range_operations.h"
@@ -26,7 +27,8 @@ std::unique_ptr<QWidget> CreateMainWindow(MainWindowContext& context) {
   ranges.pcAddressFor = [&app = context.app](const std::string& module) {
     return discovery::PcAddressFor(app, module);
   };
-  return std::make_unique<params::CMRegDlg>(params::MakeSocketNodeLink(), context.prompt,
+  return std::make_unique<params::CMRegDlg>(params::MakeSocketNodeLink(
+          [](const std::string& ip) { return config::ReadPlcProgramName(ip); }), context.prompt,
                                             context.profile, startAddress, nullptr,
                                             std::move(ranges));
 }

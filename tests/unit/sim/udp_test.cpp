@@ -204,3 +204,65 @@ TEST(SimDiscovery, PreviousSequenceWrapsLikeA32BitNumber) {
 
 }  // namespace
 }  // namespace sim
+
+namespace sim {
+namespace {
+
+// A PLC lock request (0x70, "MGMT", value) to one module: by its MAC, or broadcast MAC to its
+// address.
+Bytes LockRequest(const Mac& destination, const std::string& address, uint32_t value) {
+  Bytes frame = DiscoverRequest(44532, 8, destination);
+  frame.resize(42 + 16);
+  base::PutBE16(frame.data() + 16, 20 + 8 + 16);
+  const uint32_t to = *ParseIpv4(address);  // network order
+  std::memcpy(frame.data() + 30, &to, 4);
+  base::PutBE16(frame.data() + 24, 0);
+  base::PutBE16(frame.data() + 24, InternetChecksum(frame.data() + 14, 20));
+  base::PutBE16(frame.data() + 38, 8 + 16);
+  frame[42] = 0x70;
+  std::memcpy(frame.data() + 50, "MGMT", 4);
+  base::PutBE32(frame.data() + 54, value);
+  return frame;
+}
+
+TEST(SimPlcLock, OnlyTheAddressedModuleStoresTheLockAndAnswersWithRecordAndState) {
+  auto modules = Modules(3);
+  Timing timing;
+  UdpResponder responder(modules, timing, 1);
+  const struct {
+    const char* what;
+    Mac destination;
+    std::string address;
+    uint32_t value;
+    int answering;  // index of the module that answers, -1 none
+  } cases[] = {
+      {"by MAC", MacFromSerial(5001), "255.255.255.255", 1, 1},
+      {"broadcast MAC to its address", kBroadcast, "192.168.202.22", 1, 2},
+      {"unlock by MAC", MacFromSerial(5001), "255.255.255.255", 0, 1},
+      {"broadcast to the broadcast address: nobody", kBroadcast, "255.255.255.255", 1, -1},
+  };
+  for (const auto& c : cases) {
+    const Bytes request = LockRequest(c.destination, c.address, c.value);
+    const auto out = responder.OnFrame(request.data(), request.size());
+    if (c.answering < 0) {
+      EXPECT_TRUE(out.empty()) << c.what;
+      continue;
+    }
+    ASSERT_EQ(out.size(), 1u) << c.what;
+    EXPECT_EQ(out[0].module, static_cast<size_t>(c.answering)) << c.what;
+    const auto frame = ParseUdpFrame(out[0].bytes.data(), out[0].bytes.size());
+    ASSERT_TRUE(frame) << c.what;
+    EXPECT_EQ(frame->destinationPort, 44532) << c.what;
+    const auto header = ParsePacketHeader(frame->payload, frame->payloadLength);
+    ASSERT_TRUE(header);
+    EXPECT_EQ(header->code, 0x73) << c.what;
+    ASSERT_EQ(header->usableDataLength, 24u) << c.what;
+    EXPECT_EQ(base::GetBE32(header->data), 5000u + c.answering) << c.what;  // the serial
+    EXPECT_EQ(base::GetBE32(header->data + 20), c.value) << c.what;
+    EXPECT_EQ(modules[c.answering]->Files().plcLock, c.value) << c.what;
+  }
+  EXPECT_EQ(modules[0]->Files().lockRequests, 0u);
+}
+
+}  // namespace
+}  // namespace sim
