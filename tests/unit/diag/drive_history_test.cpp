@@ -127,6 +127,19 @@ TEST(DriveHistory, MissingMarkerEmptiesTheRemainingFields) {
   EXPECT_EQ(rows[1].columns[3], "");
 }
 
+TEST(DriveHistory, EndMarkerBeforeTheStartMarkerIsNotTheField) {
+  // The welcome text carries an end marker before the first record starts.
+  std::string answer = "Welcome ];Serial      99;Date                   1,Lock  2\r\n";
+  answer += Record("0", "2051", "658188", "1", "1", "2", "3", "4", "5", "6");
+  const auto records = diag::ParseHistory(answer);
+  EXPECT_EQ(records[0].text[diag::kHistoryIndex], "0");
+  EXPECT_EQ(records[0].text[diag::kHistorySerial], "2051");
+  const std::vector<HistoryRow> rows = diag::HistoryRows(records);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].columns[1], "SN: USA 10.11.12-3");
+  EXPECT_EQ(rows[0].columns[2], "Linker Motor");
+}
+
 TEST(DriveHistory, NoAnswerNoRows) {
   EXPECT_TRUE(diag::HistoryRows(diag::ParseHistory("")).empty());
   EXPECT_TRUE(diag::HistoryRows(diag::ParseHistory("Welcome\r\n>")).empty());
