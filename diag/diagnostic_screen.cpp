@@ -3,6 +3,7 @@
 #include <array>
 
 #include "base/format.h"
+#include "params/mirror_map.h"
 
 namespace diag {
 
@@ -93,7 +94,9 @@ std::string ReasonCodeText(uint16_t code, uint16_t flags, uint16_t register6, ui
     case 6: {
       const uint8_t family = FamilyOf(register17);
       if (family == 0x03 || family == 0x09) return "Pin2 Staubefehl";
-      return (register6 & 0x0F) == 4 ? "Pin3 AUX I/O Staubefehl" : "Pin3 Controlport Staubefehl";
+      // A module mounted reversed names its pin 3 input after the AUX I/O port.
+      return params::MirrorMap::ReversedVariant(register6) ? "Pin3 AUX I/O Staubefehl"
+                                                           : "Pin3 Controlport Staubefehl";
     }
     case 7:
       if (flags & kFlagLaneFullFromPlc) return "SPS";
