@@ -131,8 +131,6 @@ std::vector<LogEntry> DecodeLogEntries(std::span<const uint16_t> words) {
 LogRow LogRowOf(const LogEntry& entry) {
   LogRow row;
   row.time = EventAgeText(entry.timeMs);
-  // A category beyond the module's table has no text (the table is not read past its end).
-  row.cause = CategoryText(entry.category);
   switch (entry.category) {
     case kCategoryMotorA:
     case kCategoryMotorB:
@@ -156,9 +154,10 @@ LogRow LogRowOf(const LogEntry& entry) {
       row.value = "-";
       break;
     default:
-      // Category 0, 7 and anything above: the time (and the category's name) only.
-      break;
+      // Category 0, 7 and anything above: the time only.
+      return row;
   }
+  row.cause = CategoryText(entry.category);
   return row;
 }
 

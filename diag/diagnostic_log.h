@@ -71,7 +71,7 @@ std::string EventAgeText(uint32_t ms);
 // The entries of one log in order, up to the first all-zero entry and to the 150th; only whole
 // entries of the words given count, so a short read yields fewer entries and never more.
 std::vector<LogEntry> DecodeLogEntries(std::span<const uint16_t> words);
-// The row that one entry shows.
+// The row that one entry shows: categories 1 to 6 fill every column, any other only the time.
 LogRow LogRowOf(const LogEntry& entry);
 // The rows of one log as read from its registers.
 std::vector<LogRow> DecodeLog(std::span<const uint16_t> words);

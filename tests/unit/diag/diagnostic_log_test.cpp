@@ -105,9 +105,9 @@ TEST(DiagnosticLog, RowsByCategory) {
       {1, 19, 40000, " MOTOR A", "Unterspannung", "40000"},
       {1, 20, 1, " MOTOR A", "", "1"},
       {1, 0, 1, " MOTOR A", "", "1"},
-      // Other categories show only their time (and their name where the table has one).
-      {0, 1, 1, "UNKNOWN", "", ""},
-      {7, 1, 1, "DIAG_CODES_MAX", "", ""},
+      // Other categories show only their time, even those the table names.
+      {0, 1, 1, "", "", ""},
+      {7, 1, 1, "", "", ""},
       {8, 1, 1, "", "", ""},
       {255, 1, 1, "", "", ""},
   };
@@ -118,6 +118,15 @@ TEST(DiagnosticLog, RowsByCategory) {
     EXPECT_EQ(row.value, c.value) << c.category << "/" << c.code << "/" << c.parameter;
     EXPECT_EQ(row.time, "00:00:00.001");
   }
+}
+
+TEST(DiagnosticLog, EveryCategoryText) {
+  const char* texts[8] = {"UNKNOWN",    " MOTOR A", " MOTOR B", "PROFINET",
+                          "ETHERNETIP", "MODBUS",   "SENSORS",  "DIAG_CODES_MAX"};
+  for (unsigned category = 0; category < 8; ++category) {
+    EXPECT_EQ(diag::CategoryText(category), texts[category]);
+  }
+  EXPECT_EQ(diag::CategoryText(8), "");
 }
 
 TEST(DiagnosticLog, EveryDriveEventText) {
@@ -193,7 +202,7 @@ TEST(DiagnosticLog, EntryWithSomeZeroWordsStillCounts) {
   const std::vector<LogRow> rows = DecodeLog(Log(words));
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0].time, "00:01:05.536");
-  EXPECT_EQ(rows[0].cause, "UNKNOWN");
+  EXPECT_EQ(rows[0].cause, "");
   EXPECT_EQ(rows[1].time, "00:00:00.000");
   EXPECT_EQ(rows[1].description, "Unterspannung Occur");
 }
