@@ -53,9 +53,10 @@ void RemoveLogFolder() {
 
 void KeepLogOutOfTheWay() {
   if (!g_logFolder.empty()) return;
-  char pattern[] = "/tmp/qm_fuzz_discovery_XXXXXX";
-  if (mkdtemp(pattern) == nullptr) return;
-  g_logFolder = std::string(pattern) + "/";
+  const char* base = getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/qm_fuzz_discovery_XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) return;
+  g_logFolder = pattern + "/";
   eventlog::testing::SetTempFolder(g_logFolder);
   eventlog::testing::SetRotateBytes(1'000'000);
   atexit(RemoveLogFolder);

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "base/format.h"
+#include "environment/test_folders.h"
 #include "fixtures/temp_log.h"
 
 namespace {
@@ -252,7 +253,7 @@ TEST_F(PruneTest, NewLogFilePrunesByPathWithoutChangingTheCurrentDirectory) {
   SetNow(now);
   eventlog::testing::SetClock(clock);
   LogInfo("\nStaring Quillmar...\n");  // creates the 9th file, which prunes 2 old ones
-  eventlog::testing::Reset();
+  fixtures::RestoreTestLogFolders();
   EXPECT_EQ(fs::current_path(), before);
   const auto names = Names();
   EXPECT_EQ(names.size(), 7u);
@@ -277,6 +278,25 @@ TEST_F(EventLogTest, TraceLinesAppendWithEnglishMonthAndCrLf) {
   eventlog::testing::SetExecutableFolder(exe.path() + "missing/");
   WriteTrace("lost silently");
   EXPECT_FALSE(fs::exists(exe.path() + "missing"));
+}
+
+}  // namespace
+
+namespace {
+
+// The test programs' own folder (environment/test_folders.h): what a test logs without
+// choosing a folder, and what its children see as TMPDIR, stays out of the user's folders.
+TEST(TestRunFolder, LogTraceAndChildrenUseTheProgramsOwnFolder) {
+  const std::string& folder = fixtures::TestRunFolder();
+  ASSERT_FALSE(folder.empty());
+  EXPECT_EQ(folder.back(), '/');
+  EXPECT_EQ(std::string(std::getenv("TMPDIR")), folder);
+  LogInfo("a line with no folder chosen");
+  WriteTrace("a trace line with no folder chosen");
+  EXPECT_EQ(eventlog::CurrentLogPath().rfind(folder + "Quillmar_", 0), 0u)
+      << eventlog::CurrentLogPath();
+  EXPECT_TRUE(fs::exists(folder + "Quillmar_Err_log.txt"));
+  fixtures::RestoreTestLogFolders();
 }
 
 }  // namespace
