@@ -1,6 +1,7 @@
 #include "environment/test_folders.h"
 
 #include <stdlib.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -51,6 +52,11 @@ const bool applied = (RestoreTestLogFolders(), true);
 
 const std::string& TestRunFolder() {
   return Folder().path();
+}
+
+std::string SocketPath(const std::string& name) {
+  const std::string path = TestRunFolder() + name;
+  return path.size() < sizeof(sockaddr_un{}.sun_path) ? path : "/tmp/" + name;
 }
 
 void RestoreTestLogFolders() {

@@ -19,4 +19,8 @@ const std::string& TestRunFolder();
 // folders).
 void RestoreTestLogFolders();
 
+// Path for a Unix socket named `name` in TestRunFolder(); in /tmp when that path would not fit
+// a socket address.
+std::string SocketPath(const std::string& name);
+
 }  // namespace fixtures

@@ -9,6 +9,7 @@
 
 #include <thread>
 
+#include "environment/test_folders.h"
 #include "platform/tick.h"
 #include "sim/control.h"
 #include "sim/simulator.h"
@@ -22,7 +23,7 @@ using nlohmann::json;
 class LoopbackLine : public ::testing::Test {
  protected:
   void SetUp() override {
-    controlPath_ = "/tmp/qm-sim-unit-" + std::to_string(getpid()) + ".sock";
+    controlPath_ = fixtures::SocketPath("qm-sim-unit-" + std::to_string(getpid()) + ".sock");
     LineSetup line = ParseLine(json::parse(R"({"network": "127.0.0.0", "mask": "255.0.0.0",
         "timing": {"flashWriteMs": 30, "formatMs": 30, "rebootMs": 1500},
         "chains": [[{"serial": 101, "node": 1, "family": "0x09", "firmware": "4.14"},
