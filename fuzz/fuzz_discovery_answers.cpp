@@ -1,12 +1,15 @@
 // Captured frames as the discovery and the generic receiver see them: the candidate checks,
 // the packet header, node records, 0x58/0x59 lists, Set NodeIP / Set First/Last and ReadLock
-// answers, the merge into an adapter and the copy handed to callers.
+// answers, the merge into an adapter (empty, or already holding the answering node) and the
+// copy handed to callers.
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,12 +56,33 @@ void RemoveLogFolder() {
 
 void KeepLogOutOfTheWay() {
   if (!g_logFolder.empty()) return;
-  char pattern[] = "/tmp/qm_fuzz_discovery_XXXXXX";
-  if (mkdtemp(pattern) == nullptr) return;
-  g_logFolder = std::string(pattern) + "/";
+  const char* base = getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/qm_fuzz_discovery_XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) return;
+  g_logFolder = pattern + "/";
   eventlog::testing::SetTempFolder(g_logFolder);
   eventlog::testing::SetRotateBytes(1'000'000);
   atexit(RemoveLogFolder);
+}
+
+// A node that the inventory and the caller's list already hold under the serial number the
+// answer carries, with other fields, so that the answer is merged into it.
+NodePtr KnownNode(uint32_t serial) {
+  auto node = std::make_shared<CNode_Data>();
+  node->serialNumber = serial;
+  node->ipAddress = 0x0100A8C0;  // 192.168.0.1
+  node->ipText = "192.168.0.1";
+  node->mac = {0x02, 0x00, 0x00, 0x00, 0x00, 0x01};
+  node->stale = 1;
+  return node;
+}
+
+// Serial number of the first record the frame carries; nullopt when there is none.
+std::optional<uint32_t> FirstSerial(const uint8_t* data, size_t size) {
+  const auto answer = discovery::ParseCapturedAnswer(data, size, 0);
+  if (!answer || answer->packet.dataLength < 4) return std::nullopt;
+  const uint8_t* p = answer->packet.data;
+  return static_cast<uint32_t>(p[0] << 24 | p[1] << 16 | p[2] << 8 | p[3]);
 }
 
 }  // namespace
@@ -66,6 +90,15 @@ void KeepLogOutOfTheWay() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   KeepLogOutOfTheWay();
   using namespace discovery;
+  // Inputs of even size meet an inventory and a list that already know the answering node (and
+  // one other), inputs of odd size empty ones, so that both the merge and the first sight of a
+  // node are fuzzed.
+  const std::optional<uint32_t> serial = (size % 2 == 0) ? FirstSerial(data, size) : std::nullopt;
+  auto seeded = [&serial] {
+    NodeList nodes;
+    if (serial) nodes = {KnownNode(*serial ^ 1), KnownNode(*serial)};
+    return nodes;
+  };
 
   // The discovery's path: candidate, header, record, node, merge, copy.
   if (const auto answer = ParseCapturedAnswer(data, size, 0)) {
@@ -74,6 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (const auto record =
             ParseNodeRecord(packet.data, std::min(packet.dataLength, kMaxStoredRecordLength))) {
       CNAdapter adapter;
+      adapter.nodes = seeded();
       const NodePtr node = NodeFromRecord(*record, answer->frame.sourceMac);
       MergeDiscoveryAnswer(adapter, node, record->length, packet.flags);
       MergeDiscoveryAnswer(adapter, NodeFromRecord(*record, MacBytes{}), record->length,
@@ -87,8 +121,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   OneFrame frame(data, size);
   ScopedDiscoverEnvironment environment(&frame);
   CMRegApp app;
+  auto adapter = std::make_shared<CNAdapter>();
+  adapter->name = "fuzz0";
+  adapter->description = "fuzz0 192.168.0.10";
+  adapter->nodes = seeded();
+  {
+    std::lock_guard guard(app.inventoryLock);
+    app.adapters.push_back(adapter);
+  }
   app.SetSelectedAdapter("fuzz0");
-  NodeList list;
+  NodeList list = seeded();
   ReceiveNodeAnswers(app, &frame, 20, &list, true);
   for (const auto& node : list) (void)CopyNodeForList(*node);
   return 0;

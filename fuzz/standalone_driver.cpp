@@ -12,13 +12,27 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
 int main(int argc, char** argv) {
-  std::vector<std::vector<uint8_t>> corpus;
-  if (argc > 1 && std::filesystem::is_directory(argv[1])) {
-    for (const auto& entry : std::filesystem::directory_iterator(argv[1])) {
-      std::ifstream in(entry.path(), std::ios::binary);
-      corpus.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
+  // Without its corpus the run would only mutate an empty input and prove nothing: a missing,
+  // empty or unreadable corpus fails the test.
+  if (argc != 2 || !std::filesystem::is_directory(argv[1])) {
+    std::fprintf(stderr, "fuzz driver: no corpus folder given (%s)\n", argc > 1 ? argv[1] : "");
+    return 2;
   }
+  std::vector<std::vector<uint8_t>> corpus;
+  for (const auto& entry : std::filesystem::directory_iterator(argv[1])) {
+    if (!entry.is_regular_file()) continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    if (!in) {
+      std::fprintf(stderr, "fuzz driver: cannot read %s\n", entry.path().c_str());
+      return 2;
+    }
+    corpus.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  if (corpus.empty()) {
+    std::fprintf(stderr, "fuzz driver: the corpus folder %s holds no inputs\n", argv[1]);
+    return 2;
+  }
+  const size_t corpusFiles = corpus.size();
   corpus.emplace_back();
   for (const auto& input : corpus) LLVMFuzzerTestOneInput(input.data(), input.size());
 
@@ -45,6 +59,6 @@ int main(int argc, char** argv) {
     }
     LLVMFuzzerTestOneInput(input.data(), input.size());
   }
-  std::printf("fuzz driver: %zu corpus inputs, 20000 mutated inputs, no fault\n", corpus.size());
+  std::printf("fuzz driver: %zu corpus inputs, 20000 mutated inputs, no fault\n", corpusFiles);
   return 0;
 }

@@ -21,6 +21,7 @@
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
 #include "fixtures/raw_discover.h"
+#include "fixtures/temp_log.h"
 #include "platform/tick.h"
 #include "sim/line.h"
 
@@ -255,7 +256,8 @@ TEST(LinesimDiscovery, SharedAddressFaultMakesTwoModulesAnswerFromOneAddress) {
 TEST(LinesimDiscovery, GeneratedLineOf236ModulesAnswersCompletely) {
   QM_SKIP_WITHOUT_LAB();
   test::Lab lab;
-  const std::string file = "/tmp/qm-linesim-" + lab.Name() + "-236.json";
+  fixtures::TempFolder folder;  // removed with the file however the test ends
+  const std::string file = folder.path() + "line-236.json";
   {
     std::ofstream out(file);
     out << sim::GenerateLine(236, 1).dump();
@@ -276,7 +278,6 @@ TEST(LinesimDiscovery, GeneratedLineOf236ModulesAnswersCompletely) {
   }
   EXPECT_EQ(answered.size(), 236u);
   for (const auto& [serial, count] : answered) EXPECT_EQ(count, 1) << serial;
-  std::remove(file.c_str());
 }
 
 }  // namespace

@@ -6,12 +6,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
 
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
+#include "fixtures/temp_log.h"
 #include "platform/icmp.h"
 #include "platform/tick.h"
 
@@ -90,8 +93,19 @@ TEST(LinesimModbus, MbpollReadsIdentityRegistersThatMatchTheDescription) {
 
 TEST(LinesimModbus, SaveSurvivesARestartWhileAnUnsavedWriteDoesNot) {
   QM_SKIP_WITHOUT_LAB();
+  // The demo line with a long reboot, so that the checks made while the module is away fall
+  // inside its absence however slowly this test runs.
+  constexpr uint32_t kRebootMs = 6000;
+  fixtures::TempFolder folder;
+  const std::string lineFile = folder.path() + "demo-long-reboot.json";
+  {
+    nlohmann::json demo =
+        nlohmann::json::parse(fixtures::ReadFile(test::SourceFile("sim/lines/demo.json")));
+    demo["timing"] = {{"rebootMs", kRebootMs}};
+    std::ofstream(lineFile) << demo.dump();
+  }
   test::Lab lab;
-  test::Linesim line(lab, test::SourceFile("sim/lines/demo.json"));
+  test::Linesim line(lab, lineFile);
   const std::string address = "192.168.202.21";
   ASSERT_TRUE(MbpollWrite(lab, address, 40, {1234}));
   ASSERT_TRUE(MbpollWrite(lab, address, 64, {4321}));
@@ -103,10 +117,15 @@ TEST(LinesimModbus, SaveSurvivesARestartWhileAnUnsavedWriteDoesNot) {
   EXPECT_EQ(line.Counters(kNode2).saves, 1u);
   EXPECT_EQ(line.Counters(kNode2).lastSaveFirst, 40);
 
+  // The clock starts before the restart command: the time measured can only be longer than the
+  // module's absence, never shorter.
+  const uint32_t restartSent = platform::GetTickCount();
   ASSERT_TRUE(MbpollWrite(lab, address, 251, {300, 333, 666}));
   EXPECT_TRUE(line.Module(kNode2).rebooting);
   EXPECT_FALSE(Pingable(lab, address)) << "unreachable while it restarts";
-  ASSERT_TRUE(test::Linesim::WaitUntil([&] { return !line.Module(kNode2).rebooting; }, 10000));
+  ASSERT_TRUE(
+      test::Linesim::WaitUntil([&] { return !line.Module(kNode2).rebooting; }, kRebootMs + 30000));
+  EXPECT_GE(platform::TicksSince(restartSent), kRebootMs);
   const auto after = Mbpoll(lab, address, 40, 25);
   ASSERT_EQ(after.size(), 25u);
   EXPECT_EQ(after.at(40), 1234);

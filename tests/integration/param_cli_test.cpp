@@ -10,7 +10,6 @@
 
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
-#include "params/units.h"
 
 namespace {
 
@@ -43,16 +42,15 @@ TEST(ParamCli, PrintsTheFieldsTheNodeScreenShows) {
   QM_SKIP_WITHOUT_LAB();
   test::Lab lab;
   test::Linesim line(lab, test::SourceFile("sim/lines/demo.json"));
-  const uint16_t left = line.Read(kFamily9Module, 40).at(0);
-  const uint16_t right = line.Read(kFamily9Module, 64).at(0);
+  line.Write(kFamily9Module, 40, {800});
+  line.Write(kFamily9Module, 64, {1234});
 
   const test::RunResult run = Param(lab, {"param", "1", "--net", "192.168.202.0"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   const std::string speedLeft = LineOf(run.out, "speed.left");
   EXPECT_THAT(speedLeft, HasSubstr("Geschwindigkeit:")) << run.out;
-  EXPECT_THAT(speedLeft, HasSubstr(params::FixedText(left / 1000.0, 3) + " m/s"));
-  EXPECT_THAT(LineOf(run.out, "speed.right"),
-              HasSubstr(params::FixedText(right / 1000.0, 3) + " m/s"));
+  EXPECT_THAT(speedLeft, HasSubstr("0.800 m/s"));
+  EXPECT_THAT(LineOf(run.out, "speed.right"), HasSubstr("1.234 m/s"));
   EXPECT_THAT(LineOf(run.out, "serial"), HasSubstr("Seriennummer:"));
   EXPECT_THAT(LineOf(run.out, "serial"), HasSubstr("3100101"));
   EXPECT_THAT(LineOf(run.out, "firmware"), HasSubstr("4.14.2"));
@@ -70,7 +68,7 @@ TEST(ParamCli, PrintsTheFieldsTheNodeScreenShows) {
     EXPECT_EQ(field.at("label"), "Geschwindigkeit:");
     EXPECT_EQ(field.at("side"), "left");
     EXPECT_EQ(field.at("unit"), "m/s");
-    EXPECT_EQ(field.at("value"), params::FixedText(left / 1000.0, 3));
+    EXPECT_EQ(field.at("value"), "0.800");
   }
   EXPECT_TRUE(found) << asJson.out;
 }

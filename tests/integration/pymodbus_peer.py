@@ -24,9 +24,16 @@ async def serve(address, port):
     block = ModbusSequentialDataBlock(0, registers())
     slave = ModbusSlaveContext(hr=block, zero_mode=False)
     context = ModbusServerContext(slaves=slave, single=True)
-    server = StartAsyncTcpServer(context=context, address=(address, port), defer_start=False)
-    asyncio.get_running_loop().call_later(0.5, lambda: (print("ready", flush=True)))
-    await server
+    server = await StartAsyncTcpServer(context=context, address=(address, port), defer_start=True)
+    serving = asyncio.ensure_future(server.serve_forever())
+    # The server's own future is done once its socket is bound and listening; "ready" is said
+    # only then. A failed bind ends serve_forever first and is raised here.
+    await asyncio.wait([serving, server.serving], return_when=asyncio.FIRST_COMPLETED)
+    if serving.done():
+        serving.result()
+        raise RuntimeError("the server ended before it listened")
+    print("ready", flush=True)
+    await serving
 
 
 def main():

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "base/format.h"
+#include "environment/test_folders.h"
 #include "fixtures/temp_log.h"
 
 namespace {
@@ -118,16 +119,28 @@ TEST_F(EventLogTest, RotatesPastTheLimitIntoAFileOfTheCurrentMinute) {
 
 TEST_F(EventLogTest, RealLimitIsTenMillionBytes) {
   EXPECT_EQ(eventlog::kRotateBytes, 10'000'000u);
-  fixtures::ScopedTempLog log(clock);
-  // A file of exactly 10,000,000 bytes is not rotated; one byte more is.
-  const std::string path = log.folder() + eventlog::LogFileName(At(5, 6, 7, 7));
-  fs::resize_file((std::ofstream(path), path), 10'000'000);
-  LogInfo("a");
-  EXPECT_EQ(eventlog::CurrentLogPath(), path);
-  EXPECT_GT(fs::file_size(path), 10'000'000u);
-  SetNow(At(5, 8, 0, 0));
-  LogInfo("b");
-  EXPECT_EQ(eventlog::CurrentLogPath(), log.folder() + "Quillmar_2026-03-04_05-08.txt");
+  // The file is brought to the size under test, and the next line comes in a later minute, so
+  // that a rotation would show as a new file name.
+  struct Case {
+    uint64_t size;
+    bool rotates;
+  };
+  const Case cases[] = {{10'000'000, false}, {10'000'001, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.size);
+    fixtures::ScopedTempLog log(clock);
+    SetNow(At(5, 6, 7, 7));
+    LogInfo("a");
+    const std::string first = eventlog::CurrentLogPath();
+    ASSERT_EQ(first, log.folder() + "Quillmar_2026-03-04_05-06.txt");
+    fs::resize_file(first, c.size);
+    SetNow(At(5, 7, 0, 0));
+    LogInfo("b");
+    const std::string next = log.folder() + "Quillmar_2026-03-04_05-07.txt";
+    EXPECT_EQ(eventlog::CurrentLogPath(), c.rotates ? next : first);
+    EXPECT_EQ(fs::exists(next), c.rotates);
+    EXPECT_EQ(fs::file_size(first) > c.size, !c.rotates);  // "b" went to the first file
+  }
 }
 
 TEST_F(EventLogTest, UnopenableFolderLosesLinesUntilItWorksAgain) {
@@ -170,10 +183,14 @@ class PruneTest : public EventLogTest {
   fixtures::TempFolder folder;
   Clock::time_point now = At(12, 0, 0, 0, 20);
 
+  // A file last written ageDays and a minute before `now`.
   void MakeFile(const std::string& name, int ageDays) {
+    MakeFileAged(name, int64_t{ageDays} * 86400 + 60);
+  }
+  void MakeFileAged(const std::string& name, int64_t ageSeconds) {
     const std::string path = folder.path() + name;
     std::ofstream(path) << "x";
-    const time_t when = Clock::to_time_t(now) - ageDays * 86400 - 60;
+    const time_t when = Clock::to_time_t(now) - static_cast<time_t>(ageSeconds);
     timeval times[2] = {{when, 0}, {when, 0}};
     ASSERT_EQ(utimes(path.c_str(), times), 0);
   }
@@ -220,10 +237,13 @@ TEST_F(PruneTest, SevenOrFewerFilesAreNeverDeletedHoweverOld) {
 
 TEST_F(PruneTest, TenDaysIsNotYetOld) {
   for (int i = 0; i < 8; ++i) MakeFile(base::Format("Quillmar_2026-03-%02d_00-00.txt", i + 1), 9);
-  // Exactly 10 days and a minute old (MakeFile subtracts a minute) is old; 9 days is not.
+  // 864,000 seconds (ten days) old is not yet old; one second more is.
+  MakeFileAged("Quillmar_2026-03-09_00-00.txt", 864'000);
   EXPECT_EQ(eventlog::PruneLogFiles(folder.path(), "Quillmar_", now), 0);
-  MakeFile("Quillmar_2026-03-09_00-00.txt", 10);
+  EXPECT_EQ(Names().size(), 9u);
+  MakeFileAged("Quillmar_2026-03-09_00-00.txt", 864'001);
   EXPECT_EQ(eventlog::PruneLogFiles(folder.path(), "Quillmar_", now), 1);
+  EXPECT_FALSE(Names().count("Quillmar_2026-03-09_00-00.txt"));
 }
 
 TEST_F(PruneTest, NewLogFilePrunesByPathWithoutChangingTheCurrentDirectory) {
@@ -233,7 +253,7 @@ TEST_F(PruneTest, NewLogFilePrunesByPathWithoutChangingTheCurrentDirectory) {
   SetNow(now);
   eventlog::testing::SetClock(clock);
   LogInfo("\nStaring Quillmar...\n");  // creates the 9th file, which prunes 2 old ones
-  eventlog::testing::Reset();
+  fixtures::RestoreTestLogFolders();
   EXPECT_EQ(fs::current_path(), before);
   const auto names = Names();
   EXPECT_EQ(names.size(), 7u);
@@ -258,6 +278,25 @@ TEST_F(EventLogTest, TraceLinesAppendWithEnglishMonthAndCrLf) {
   eventlog::testing::SetExecutableFolder(exe.path() + "missing/");
   WriteTrace("lost silently");
   EXPECT_FALSE(fs::exists(exe.path() + "missing"));
+}
+
+}  // namespace
+
+namespace {
+
+// The test programs' own folder (environment/test_folders.h): what a test logs without
+// choosing a folder, and what its children see as TMPDIR, stays out of the user's folders.
+TEST(TestRunFolder, LogTraceAndChildrenUseTheProgramsOwnFolder) {
+  const std::string& folder = fixtures::TestRunFolder();
+  ASSERT_FALSE(folder.empty());
+  EXPECT_EQ(folder.back(), '/');
+  EXPECT_EQ(std::string(std::getenv("TMPDIR")), folder);
+  LogInfo("a line with no folder chosen");
+  WriteTrace("a trace line with no folder chosen");
+  EXPECT_EQ(eventlog::CurrentLogPath().rfind(folder + "Quillmar_", 0), 0u)
+      << eventlog::CurrentLogPath();
+  EXPECT_TRUE(fs::exists(folder + "Quillmar_Err_log.txt"));
+  fixtures::RestoreTestLogFolders();
 }
 
 }  // namespace

@@ -1,10 +1,15 @@
 // The register client against the in-process fake Modbus server on loopback.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <regex>
 #include <string>
 #include <vector>
 
+#include "base/format.h"
 #include "comm/blocking_socket.h"
 #include "comm/connect_inventory.h"
 #include "fixtures/fake_modbus_server.h"
@@ -136,11 +141,20 @@ TEST_F(RegisterClientTest, OversizedWritesAndReadsAreRefusedWithoutTraffic) {
 }
 
 TEST_F(RegisterClientTest, TransactionIdentifiersFollowTheProcessWideCounter) {
+  // A second client on its own connection draws from the same counter, so the identifiers of
+  // the two interleave without a gap.
+  CBlockingSocket other;
+  ASSERT_EQ(other._Connect(server.Address(), server.Port(), false), 1);
+  server.ClearLog();
   uint16_t out[2];
   ASSERT_EQ(client.ReadMultiplyRegisters(10, 2, out), 1);
+  ASSERT_EQ(other.ReadMultiplyRegisters(10, 2, out), 1);
   ASSERT_EQ(client.ReadMultiplyRegisters(10, 2, out), 1);
   const auto requests = server.Requests();
-  EXPECT_EQ(static_cast<uint16_t>(Be16(requests[1], 0) - Be16(requests[0], 0)), 1);
+  ASSERT_EQ(requests.size(), 3u);
+  const uint16_t first = Be16(requests[0], 0);
+  EXPECT_EQ(Be16(requests[1], 0), static_cast<uint16_t>(first + 1));
+  EXPECT_EQ(Be16(requests[2], 0), static_cast<uint16_t>(first + 2));
 }
 
 TEST_F(RegisterClientTest, AnswerOfAnotherTransactionYieldsZeroWithoutException) {
@@ -205,13 +219,80 @@ TEST_F(RegisterClientTest, SilentModuleExhaustsBothTriesAndThrowsTheTimeoutText)
 
 TEST_F(RegisterClientTest, LateAnswerIsDrainedBeforeTheNextRequest) {
   client.SetTimeoutMs(1000);
+  // Both tries' answers come in two pieces, the second piece after its try has given up.
   server.QueueFaults({{Fault::kSplit, 0, 1500}, {Fault::kSplit, 0, 1500}});
   uint16_t out[2];
   EXPECT_THROW(client.ReadMultiplyRegisters(17, 2, out), CBlockingSocketException);
-  platform::SleepMs(2000);  // both late tails are queued now
+  // Once the server has sent both answers whole, the late tail lies queued at the client.
+  ASSERT_TRUE(server.WaitForAnswersSent(2, 10000));
+  ASSERT_EQ(server.RequestCount(), 2u);
   server.SetRegister(18, 7);
   ASSERT_EQ(client.ReadMultiplyRegisters(18, 1, out), 1);
   EXPECT_EQ(ntohs(out[0]), 7);
+  // One request: the first try already found its own answer, not the stale bytes.
+  EXPECT_EQ(server.RequestCount(), 3u);
+}
+
+TEST_F(RegisterClientTest, AnswerHeadersThatCannotBeReadAreFailedTries) {
+  client.SetTimeoutMs(1000);  // the first read of a try waits whole seconds
+  struct Case {
+    uint16_t lengthField;
+    const char* reason;  // nullptr: the answer fits the buffer and is waited for
+  };
+  const Case cases[] = {
+      {2043, "Answer longer than 2048 bytes"},  // 6 + 2043 bytes
+      {2042, nullptr},                          // exactly 2048 bytes, of which 8 come
+      {1, "Answer without function code"},
+      {0, "Answer without function code"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.lengthField);
+    server.ClearLog();
+    const FakeModbusServer::Step bad{.fault = Fault::kBadLength, .lengthField = c.lengthField};
+    server.QueueFaults({bad, bad});
+    uint16_t out[2];
+    try {
+      client.ReadMultiplyRegisters(40, 2, out);
+      ADD_FAILURE() << "no exception";
+    } catch (const CBlockingSocketException& e) {
+      const uint16_t wireId = Be16(server.Requests().at(1), 0);
+      const int shownId = static_cast<uint16_t>((wireId >> 8) | (wireId << 8));
+      if (c.reason != nullptr) {
+        EXPECT_EQ(e.Text(), base::Format("Receive error: \"%s\" on requestID: 0x%04X !\n", c.reason,
+                                         shownId));
+      } else {
+        EXPECT_EQ(e.Text().rfind("Receive timeout of ", 0), 0u) << e.Text();
+      }
+    }
+    EXPECT_EQ(server.RequestCount(), 2u);  // both tries ran
+    EXPECT_TRUE(client.IsOpen());          // and the connection stands
+  }
+  server.ClearLog();
+  server.SetRegister(40, 9);
+  uint16_t out[2] = {};
+  ASSERT_EQ(client.ReadMultiplyRegisters(40, 2, out), 1);
+  EXPECT_EQ(ntohs(out[0]), 9);
+  EXPECT_EQ(server.RequestCount(), 1u);
+}
+
+TEST_F(RegisterClientTest, FailedSendDropsTheConnectionWithTheSendingText) {
+  server.QueueFaults({{Fault::kAnswerThenReset}});
+  uint16_t out[2];
+  ASSERT_EQ(client.ReadMultiplyRegisters(17, 2, out), 1);
+  ASSERT_TRUE(server.WaitForAnswersSent(1, 5000));  // the connection is reset by now
+  server.ClearLog();
+  try {
+    client.ReadMultiplyRegisters(17, 2, out);
+    FAIL() << "no exception";
+  } catch (const CBlockingSocketException& e) {
+    EXPECT_TRUE(std::regex_match(
+        e.Text(),
+        std::regex(R"(TimeOut - sending transID: 0x[0-9A-F]{4} to node "127\.0\.0\.1"\.)")))
+        << e.Text();
+    EXPECT_EQ(client.lastError(), e.Text());
+  }
+  EXPECT_FALSE(client.IsOpen());
+  EXPECT_EQ(server.RequestCount(), 0u);  // a failed send is not tried again
 }
 
 TEST_F(RegisterClientTest, AnswerInTwoPiecesIsReassembled) {
@@ -361,21 +442,26 @@ TEST(RegisterClientConnect, IdentityReadExceptionIsLoggedAndTheConnectionStands)
 }
 
 TEST(RegisterClientConnect, RefusedConnectionIsThrownAndLeavesNoSocket) {
-  // A port that was just free: nothing listens there.
-  int port;
-  {
-    FakeModbusServer probe;
-    port = probe.Port();
-  }
+  // A socket bound to a port but not listening refuses connections to it, and holds the port
+  // for the whole test so that nobody else can take it meanwhile.
+  const int holder = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(holder, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::getsockname(holder, reinterpret_cast<sockaddr*>(&address), &length), 0);
   CBlockingSocket client;
   try {
-    client._Connect("127.0.0.1", static_cast<uint16_t>(port), false);
-    FAIL() << "no exception";
+    client._Connect("127.0.0.1", ntohs(address.sin_port), false);
+    ADD_FAILURE() << "no exception";
   } catch (const CBlockingSocketException& e) {
     EXPECT_EQ(e.Text(), "Connect");
     EXPECT_EQ(e.Number(), 10061);
   }
   EXPECT_FALSE(client.IsOpen());
+  ::close(holder);
 }
 
 }  // namespace

@@ -214,6 +214,10 @@ TEST_F(DiscoverTest, OnlyAnswersToThisRequestAreTaken) {
   EXPECT_EQ(nodes[1].serialNumber, 8u);
   // The collection ran 300 ms past the last answer it took (at 100), not past the ignored ones.
   EXPECT_EQ(net_.Opens()[0].closedAt - start, 400u);
+  // Answers go to the modules' own addresses: only a promiscuous capture sees them; 2048 bytes
+  // hold every answer acted on.
+  EXPECT_EQ(net_.Opens()[0].snapLength, 2048);
+  EXPECT_TRUE(net_.Opens()[0].promiscuous);
 }
 
 TEST_F(DiscoverTest, RecordLengthDecidesWhichFieldsAreKnown) {

@@ -90,6 +90,9 @@ TEST_F(SendReceiveTest, NodeSendDestinationsAndPauses) {
   }
   // The handle is handed back and reused: no second open.
   const size_t opens = net_.Opens().size();
+  ASSERT_GT(opens, 0u);
+  EXPECT_EQ(net_.Opens().back().snapLength, 2048);
+  EXPECT_TRUE(net_.Opens().back().promiscuous);
   discovery::_send_UDP_to_Node(app_, handle, nullptr, payload.data(), 8, 55555, 1);
   EXPECT_EQ(net_.Opens().size(), opens);
 
@@ -126,12 +129,15 @@ TEST_F(SendReceiveTest, CommandSendsPauseAndRawFramesCarryTheAdapterMac) {
             std::vector<uint8_t>(kPcMac.begin(), kPcMac.end()));
   EXPECT_EQ(net_.Sleeps(), (std::vector<uint32_t>{50}));
   EXPECT_TRUE(net_.Opens().back().closed);  // the one-call form closes
+  EXPECT_EQ(net_.Opens().back().snapLength, 2048);
+  EXPECT_TRUE(net_.Opens().back().promiscuous);
   std::vector<uint8_t> tooShort(10, 0);
   EXPECT_FALSE(discovery::SendRawFrame(app_, tooShort.data(), tooShort.size(), 1));
 
   // On all adapters: the known node by its MAC on its adapter, broadcast elsewhere.
   net_.AddAdapter("eth-b", {2, 0, 0, 0, 0, 0x0B}, "192.168.203.10");
   net_.ClearRecords();
+  const size_t opensBefore = net_.Opens().size();
   EXPECT_EQ(discovery::SendOnAllAdapters(app_, "192.168.202.21", payload.data(), 8, 55555, 2), 2);
   const auto sent = net_.Sent();
   ASSERT_EQ(sent.size(), 4u);
@@ -140,6 +146,13 @@ TEST_F(SendReceiveTest, CommandSendsPauseAndRawFramesCarryTheAdapterMac) {
   EXPECT_EQ(sent[2].device, "eth-b");
   EXPECT_EQ(sent[2].bytes[0], 0xFF);
   EXPECT_EQ(net_.Sleeps(), (std::vector<uint32_t>{50, 30, 50, 30}));
+  const auto opens = net_.Opens();
+  ASSERT_EQ(opens.size(), opensBefore + 2);  // one per adapter
+  for (size_t k = opensBefore; k < opens.size(); ++k) {
+    const auto& open = opens[k];
+    EXPECT_EQ(open.snapLength, 2048) << open.device;
+    EXPECT_TRUE(open.promiscuous) << open.device;
+  }
 }
 
 TEST_F(SendReceiveTest, AdapterAddressForPicksTheFittingAddress) {

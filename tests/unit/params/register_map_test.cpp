@@ -362,13 +362,23 @@ TEST(RegisterMapOverClient, StandaloneSaveOfARegisterPair) {
   const auto requests = server.Requests();
   for (size_t k = 1; k < requests.size(); ++k) EXPECT_EQ(requests[k][7], 6);  // all function 6
 
-  // Nothing is saved after a write that was not confirmed.
+  // Nothing is saved after a write that was not confirmed: the first value is answered, the
+  // second meets exception answers (and so does everything after it). Only what reached the
+  // module counts, answered or not.
   testing_support::FakeModbusServer refusing;
-  refusing.QueueFaults({{}, {}});  // identity reads
+  refusing.QueueFaults({{}, {}});  // the identity read and the first write
   refusing.SetDefaultFault({testing_support::FakeModbusServer::Fault::kException, 2});
   EXPECT_FALSE(
       params::SaveRegisterPairStandalone(refusing.Address(), 40, 1, 64, 1, false, refusing.Port()));
-  for (const auto& write : refusing.Writes()) EXPECT_NE(write.first, 251);
+  std::vector<uint16_t> written;
+  for (const auto& request : refusing.Requests()) {
+    if (request[7] == 6)
+      written.push_back(static_cast<uint16_t>((request[8] << 8 | request[9]) + 1));
+  }
+  // The second write is tried twice (once more after its reconnect), then nothing follows.
+  EXPECT_EQ(written, (std::vector<uint16_t>{40, 64, 64}));
+  EXPECT_EQ(refusing.Writes(),
+            (std::vector<std::pair<uint16_t, uint16_t>>{{40, 1}, {64, 1}, {64, 1}}));
 }
 
 }  // namespace

@@ -1,0 +1,68 @@
+#include "environment/test_folders.h"
+
+#include <stdlib.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "comm/event_log.h"
+
+namespace fixtures {
+namespace {
+
+class RunFolder {
+ public:
+  RunFolder() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/qm_run_XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
+      std::perror(("cannot make the test folder " + pattern).c_str());
+      std::abort();
+    }
+    path_ = pattern + "/";
+    owner_ = getpid();
+    setenv("TMPDIR", path_.c_str(), 1);
+  }
+  ~RunFolder() {
+    // A forked child (a lab namespace runner) ends before its parent: the folder is not its.
+    if (getpid() != owner_) return;
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  RunFolder(const RunFolder&) = delete;
+  RunFolder& operator=(const RunFolder&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  pid_t owner_ = -1;
+};
+
+const RunFolder& Folder() {
+  static const RunFolder folder;
+  return folder;
+}
+
+// In force before main(): the first log line of any test already goes to the run's folder.
+const bool applied = (RestoreTestLogFolders(), true);
+
+}  // namespace
+
+const std::string& TestRunFolder() {
+  return Folder().path();
+}
+
+std::string SocketPath(const std::string& name) {
+  const std::string path = TestRunFolder() + name;
+  return path.size() < sizeof(sockaddr_un{}.sun_path) ? path : "/tmp/" + name;
+}
+
+void RestoreTestLogFolders() {
+  eventlog::testing::Reset();
+  eventlog::testing::SetTempFolder(TestRunFolder());
+  eventlog::testing::SetExecutableFolder(TestRunFolder());
+}
+
+}  // namespace fixtures
