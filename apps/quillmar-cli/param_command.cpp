@@ -459,7 +459,7 @@ int RunParam(CliContext& context, const std::string& targetText, const std::stri
   // The change of node has shown its refusal or connect failure through the prompt.
   if (!controller.Connected()) {
     LogError("quillmar-cli param: no connection to the module %s", target.address.c_str());
-    return kExitFailed;
+    return context.chooser.ChoiceRefused() ? cli::kExitChooseAdapter : kExitFailed;
   }
   if (context.chooser.ChoiceRefused()) {
     PrintError("several adapters carry modules and none could be chosen; nothing was sent");

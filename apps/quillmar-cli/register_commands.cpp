@@ -61,6 +61,11 @@ bool ChoiceRefused(CliContext& context, const std::string& command) {
   return true;
 }
 
+// A connection that failed after the chooser found no adapter ends with the chooser's status.
+int FailedConnectStatus(const CliContext& context) {
+  return context.chooser.ChoiceRefused() ? cli::kExitChooseAdapter : cli::kExitFailed;
+}
+
 std::string LostText(const CBlockingSocket& client, const ResolvedTarget& target) {
   if (client.IsOpen()) return std::string();
   return base::Format(" Connection to the module \"%s\" is lost !", target.address.c_str());
@@ -84,7 +89,7 @@ int RunRead(CliContext& context, const ResolvedTarget& target, const std::string
     return cli::kExitUsage;
   }
   CBlockingSocket client;
-  if (!Connect(client, target, command)) return cli::kExitFailed;
+  if (!Connect(client, target, command)) return FailedConnectStatus(context);
   if (ChoiceRefused(context, command)) return cli::kExitChooseAdapter;
   std::vector<uint16_t> words(*count.value, 0);
   const auto f = static_cast<uint16_t>(*first.value);
@@ -238,7 +243,7 @@ int RunWrite(CliContext& context, const ResolvedTarget& target,
     return cli::kExitUsage;
   }
   CBlockingSocket client;
-  if (!Connect(client, target, command)) return cli::kExitFailed;
+  if (!Connect(client, target, command)) return FailedConnectStatus(context);
   if (ChoiceRefused(context, command)) return cli::kExitChooseAdapter;
   json done = json::array();
   json failed = nullptr;
@@ -354,7 +359,7 @@ int RunImage(CliContext& context, const ResolvedTarget& target) {
   std::FILE* out = context.out;
   const bool asJson = context.json;
   CBlockingSocket client;
-  if (!Connect(client, target, command)) return cli::kExitFailed;
+  if (!Connect(client, target, command)) return FailedConnectStatus(context);
   if (ChoiceRefused(context, command)) return cli::kExitChooseAdapter;
   params::ClientRegisterAccess access(client);
   params::RegisterMap map(access);
