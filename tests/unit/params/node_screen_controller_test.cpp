@@ -138,7 +138,8 @@ TEST_F(NodeScreenTest, NodeNumbersOutsideOneTo236AreRefusedBeforeAnyTraffic) {
     int delta;
   };
   for (const Case& c :
-       {Case{"237", 0}, Case{"0", 0}, Case{"236", 1}, Case{"1", -1}, Case{"-4", 0}}) {
+       {Case{"237", 0}, Case{"0", 0}, Case{"236", 1}, Case{"1", -1}, Case{"-4", 0},
+        Case{"4294967297", 0}, Case{"-4294967295", 0}}) {  // 2^32 + 1 and its negative wrap to 1
     SCOPED_TRACE(std::string(c.from) + " " + std::to_string(c.delta));
     const size_t shownBefore = prompt.Texts().size();
     Controller().SetFromText(c.from);
