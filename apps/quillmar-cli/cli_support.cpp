@@ -110,8 +110,9 @@ ResolvedTarget ResolveTarget(CliContext& context, const std::string& command,
     return resolved;
   }
   if (context.chooser.ChoiceRefused()) {
-    ReportFailure(command,
-                  "several adapters carry modules and none could be chosen; nothing was sent");
+    ReportFailure(
+        command,
+        "several adapters carry modules and none could be chosen; the command was not carried out");
     resolved.exitCode = kExitChooseAdapter;
     return resolved;
   }

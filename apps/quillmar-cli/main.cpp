@@ -46,6 +46,7 @@ void WatchSignals(sigset_t stopSignals, CMRegApp* app, base::CancelToken* cancel
   std::unique_lock lock(state->mutex);
   if (state->finished.wait_for(lock, kWindDown, [&] { return state->done; })) return;
   // The command did not end in time: end the run here, banner first.
+  LogWarning("quillmar-cli: ended by signal %d before the command finished", signalNumber);
   app->EndSequence();
   _exit(128 + signalNumber);
 }
@@ -126,13 +127,14 @@ int main(int argc, char** argv) {
     LogWarning("quillmar-cli: the output was closed before the command ended");
     if (result == cli::kExitDone) result = cli::kExitSignalBase + SIGPIPE;
   }
+  const int stoppedBy = state->signalNumber.load();
+  if (stoppedBy != 0) LogWarning("quillmar-cli: ended by signal %d", stoppedBy);
   app.EndSequence();
   {
     std::lock_guard lock(state->mutex);
     state->done = true;
   }
   state->finished.notify_all();
-  const int stoppedBy = state->signalNumber.load();
   if (stoppedBy != 0 && result == cli::kExitDone) result = cli::kExitSignalBase + stoppedBy;
   return result;
 }

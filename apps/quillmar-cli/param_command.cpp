@@ -462,7 +462,8 @@ int RunParam(CliContext& context, const std::string& targetText, const std::stri
     return context.chooser.ChoiceRefused() ? cli::kExitChooseAdapter : kExitFailed;
   }
   if (context.chooser.ChoiceRefused()) {
-    PrintError("several adapters carry modules and none could be chosen; nothing was sent");
+    PrintError(
+        "several adapters carry modules and none could be chosen; the command was not carried out");
     return cli::kExitChooseAdapter;
   }
   const params::NodeScreenView& view = controller.View();

@@ -52,17 +52,18 @@ bool Connect(CBlockingSocket& client, const ResolvedTarget& target, const std::s
   }
 }
 
-// The connection stands, but the adapter chooser found no adapter for the target: nothing may
-// be sent on a guess.
+// The connection stands, but the adapter chooser found no adapter for the target: no write or
+// read of the command goes out on a guess.
 bool ChoiceRefused(CliContext& context, const std::string& command) {
   if (!context.chooser.ChoiceRefused()) return false;
-  cli::ReportFailure(command,
-                     "several adapters carry modules and none could be chosen; nothing was sent");
+  cli::ReportFailure(
+      command,
+      "several adapters carry modules and none could be chosen; the command was not carried out");
   return true;
 }
 
 // A connection that failed after the chooser found no adapter ends with the chooser's status.
-int FailedConnectStatus(const CliContext& context) {
+int FailedConnectStatus(CliContext& context) {
   return context.chooser.ChoiceRefused() ? cli::kExitChooseAdapter : cli::kExitFailed;
 }
 

@@ -380,6 +380,7 @@ TEST(CliConventions, ClosedOutputAndHangupEndWithTheBanner) {
     ++banners;
   }
   EXPECT_EQ(banners, 2u) << log;
+  EXPECT_EQ(CountLines(log, "Warning", "quillmar-cli: ended by signal 1"), 1u) << log;
 }
 
 }  // namespace
