@@ -47,6 +47,9 @@ class NodeLink {
   virtual std::string ReadPlcProgramName(const std::string& ipText) = 0;
   virtual void Sleep(uint32_t ms) = 0;
   virtual uint32_t Tick() = 0;
+  // Why the last register operation failed, as the register client recorded it ("" when
+  // unknown); reports beside a failed step.
+  virtual std::string LastFailure() const { return std::string(); }
 };
 
 // The real link: the register client over TCP, the platform's ICMP echo and neighbour flush.

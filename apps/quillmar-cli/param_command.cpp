@@ -390,7 +390,7 @@ int ApplyAssignments(params::NodeScreenController& controller, CliContext& conte
       if (&step == &a.plan.steps.back()) single.readNext = a.plan.readNext;
       const std::string stepText = params::StepText(step);
       if (!controller.RunPlan(single)) {
-        const std::string reason =
+        std::string reason =
             step.kind == params::PlanStepKind::Write
                 ? "the module did not confirm the write; the value may have been written"
             : step.kind == params::PlanStepKind::Save
@@ -400,6 +400,11 @@ int ApplyAssignments(params::NodeScreenController& controller, CliContext& conte
                 ? "the module did not confirm the save; the written values may not "
                   "be in flash"
                 : "the module did not answer";
+        // The register client's own record of the failure, with its cause in words.
+        const std::string detail = controller.Link().LastFailure();
+        if (!detail.empty()) {
+          reason += " (" + cli::DescribeSocketFailure(CBlockingSocketException(detail, 16)) + ")";
+        }
         failed = {{"field", a.key},
                   {"value", a.value},
                   {"stepsDone", steps},

@@ -273,6 +273,7 @@ TEST(CliConventions, AParamThatFailsHalfwayReportsTheFieldsDone) {
   EXPECT_EQ(out.at("failed").at("field"), "gap.upstream");
   EXPECT_EQ(out["failed"].at("step"), "save 103=1500");
   EXPECT_THAT(out["failed"].at("reason").get<std::string>(), HasSubstr("may have been written"));
+  EXPECT_THAT(out["failed"].at("reason").get<std::string>(), HasSubstr("timed out, error 10060"));
   EXPECT_THAT(run.Stderr(), HasSubstr("gap.upstream=1.5: module 192.168.202.20: step \"save "
                                       "103=1500\" failed"));
 
