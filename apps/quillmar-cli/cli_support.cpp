@@ -236,7 +236,7 @@ int ChoosingPrompt::ChooseAdapter(const std::vector<std::string>& entries) {
     std::fprintf(stderr, "quillmar-cli: several adapters carry modules:\n");
     for (const std::string& entry : entries) std::fprintf(stderr, "  %s\n", entry.c_str());
     std::fprintf(stderr, "%s\n",
-                 address_ || serial_ ? "quillmar-cli: none of them holds the target's network"
+                 address_ || serial_ ? "quillmar-cli: none of them holds the target"
                                      : "quillmar-cli: --yes chooses by the target, and there is "
                                        "none");
   } else {
