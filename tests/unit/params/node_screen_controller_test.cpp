@@ -302,6 +302,12 @@ TEST_F(NodeScreenTest, SpeedIsWrittenAndSavedInRegisterUnitsOrRefusedWithItsMess
             std::vector<std::string>{
                 "Ungültige Geschwindigkeit. Es sind nur Werte von 0.015 bis 6.20 m/s gültig."});
   EXPECT_EQ(module.registers[40], 800);
+
+  // The German decimal comma is the decimal point.
+  module.ops.clear();
+  Controller().ApplyEdit(item::kSpeed, Side::A, "0,75");
+  EXPECT_EQ(Writes(), std::vector<std::string>{"save 40=750"});
+  EXPECT_EQ(module.registers[40], 750);
 }
 
 TEST_F(NodeScreenTest, MirroredModuleExchangesSidesExceptZoneBlockReads) {
