@@ -7,7 +7,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdarg>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <mutex>
 #include <vector>
@@ -28,6 +31,7 @@ struct LogState {
   std::string executableFolder;
   std::function<Clock::time_point()> clock;
   uint64_t rotateBytes = eventlog::kRotateBytes;
+  bool openFailureTold = false;  // a log that cannot be opened is said once on stderr
 };
 
 LogState& State() {
@@ -143,7 +147,16 @@ void WriteLogText(const std::string& text) {
     if (state.fd < 0) {
       if (state.path.empty()) state.path = folder + eventlog::LogFileName(now);
       state.fd = OpenLogFile(state.path, &created);
-      if (state.fd < 0) return;  // the line is lost; the next one tries again
+      if (state.fd < 0) {
+        // The line is lost and the next one tries again; the user hears of it once, since
+        // the log is the record of what was changed on the modules.
+        if (!state.openFailureTold) {
+          state.openFailureTold = true;
+          std::fprintf(stderr, "Quillmar: the event log %s cannot be written (%s)\n",
+                       state.path.c_str(), std::strerror(errno));
+        }
+        return;
+      }
     }
     struct stat info {};
     if (::fstat(state.fd, &info) == 0 && static_cast<uint64_t>(info.st_size) > state.rotateBytes) {

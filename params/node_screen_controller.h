@@ -45,6 +45,9 @@ class NodeLink {
   virtual std::string ReadPlcProgramName(const std::string& ipText) = 0;
   virtual void Sleep(uint32_t ms) = 0;
   virtual uint32_t Tick() = 0;
+  // Why the last register operation failed, as the register client recorded it ("" when
+  // unknown); reports beside a failed step.
+  virtual std::string LastFailure() const { return std::string(); }
 };
 
 // Reads the name of the internal PLC program of the module at an address (service text port and

@@ -38,6 +38,11 @@ class SocketNodeLink : public NodeLink {
 
   void Sleep(uint32_t ms) override { platform::SleepMs(ms); }
   uint32_t Tick() override { return platform::GetTickCount(); }
+  std::string LastFailure() const override {
+    std::string text = socket_.lastError();
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    return text;
+  }
 
  private:
   PlcProgramNameReader readPlcProgramName_;

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 
 #include <cstdlib>
+#include <limits>
 
 #include "base/format.h"
 #include "comm/blocking_socket.h"
@@ -21,9 +22,13 @@ using base::PromptAnswer;
 using base::PromptButtons;
 using base::PromptIcon;
 
-// atol of a field: leading blanks, a sign, digits; anything else ends the number.
+// atol of a field: leading blanks, a sign, digits; anything else ends the number. A number
+// beyond int saturates, as a 32-bit atol does, so that 2^32 + 1 never becomes node 1.
 int FieldNumber(const std::string& text) {
-  return static_cast<int>(std::strtol(text.c_str(), nullptr, 10));
+  const long value = std::strtol(text.c_str(), nullptr, 10);
+  if (value > std::numeric_limits<int>::max()) return std::numeric_limits<int>::max();
+  if (value < std::numeric_limits<int>::min()) return std::numeric_limits<int>::min();
+  return static_cast<int>(value);
 }
 
 std::string NumberList(const std::vector<int>& nodes) {

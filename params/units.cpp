@@ -161,7 +161,10 @@ std::optional<double> ParseTypedNumber(std::string_view typed) {
   if (typed[i] == '+' || typed[i] == '-') ++i;
   size_t digits = 0;
   while (i < typed.size() && typed[i] >= '0' && typed[i] <= '9') ++i, ++digits;
-  if (i < typed.size() && typed[i] == '.') {
+  // A decimal comma is the German way of writing the point on a German screen: the same.
+  size_t comma = std::string_view::npos;
+  if (i < typed.size() && (typed[i] == '.' || typed[i] == ',')) {
+    if (typed[i] == ',') comma = i;
     ++i;
     while (i < typed.size() && typed[i] >= '0' && typed[i] <= '9') ++i, ++digits;
   }
@@ -175,8 +178,10 @@ std::optional<double> ParseTypedNumber(std::string_view typed) {
   }
   if (i != typed.size()) return std::nullopt;
 
-  // from_chars takes no leading '+'.
-  std::string_view number = typed;
+  // from_chars takes no leading '+' and only a point.
+  std::string pointed(typed);
+  if (comma != std::string_view::npos) pointed[comma] = '.';
+  std::string_view number = pointed;
   if (number.front() == '+') number.remove_prefix(1);
   double value = 0.0;
   const auto result = std::from_chars(number.data(), number.data() + number.size(), value);

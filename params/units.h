@@ -76,9 +76,10 @@ struct Conversion {
   bool NothingToWrite() const { return !value && refusal.empty(); }
 };
 
-// A typed number: optional blanks, an optional sign, digits with an optional decimal dot, an
-// optional exponent, optional blanks. Anything else (empty text, a comma, letters, hex, "inf")
-// is not a number.
+// A typed number: optional blanks, an optional sign, digits with an optional decimal point, an
+// optional exponent, optional blanks. The decimal point may be written as a comma ("0,5" is
+// 0.5), as German users write it; only one separator, and no thousands separators. Anything
+// else (empty text, letters, hex, "inf", "1,000.5") is not a number.
 std::optional<double> ParseTypedNumber(std::string_view typed);
 
 // Converts `typed` × factor and checks it by (kind, subKind). Text that is not a number is

@@ -64,8 +64,11 @@ std::string XdgDesktopFolder(const std::string& home) {
 }  // namespace
 
 std::string TempFolder() {
+  // A TMPDIR that is missing, not a folder or not writable would lose every log line: /tmp
+  // takes its place, as for an unset TMPDIR.
   const std::string tmp = Environment("TMPDIR");
-  return WithSlash(tmp.empty() ? "/tmp" : tmp);
+  if (tmp.empty() || !IsFolder(tmp) || ::access(tmp.c_str(), W_OK | X_OK) != 0) return "/tmp/";
+  return WithSlash(tmp);
 }
 
 std::string ExecutableFolder() {

@@ -95,4 +95,36 @@ int LastSocketError() {
   return WsaErrorFromErrno(errno);
 }
 
+const char* SocketErrorWords(int wsaError) {
+  switch (wsaError) {
+    case kWsaEtimedout:
+      return "timed out";
+    case kWsaEconnrefused:
+      return "refused";
+    case kWsaEhostunreach:
+    case kWsaEhostdown:
+      return "no route to the module";
+    case kWsaEnetunreach:
+    case kWsaEnetdown:
+      return "no route to the module's network";
+    case kWsaEconnreset:
+    case kWsaEconnaborted:
+    case kWsaEnetreset:
+      return "the connection was closed by the module";
+    case kWsaEaddrnotavail:
+      return "address not available";
+    case kWsaEintr:
+      return "interrupted";
+    case kWsaEacces:
+      return "not permitted";
+    case kWsaEmsgsize:
+      return "answer too long";
+    case kWsaEnotconn:
+    case kWsaEshutdown:
+      return "not connected";
+    default:
+      return "";
+  }
+}
+
 }  // namespace platform

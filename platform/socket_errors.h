@@ -46,4 +46,9 @@ int WsaErrorFromErrno(int errnoValue);
 // The current thread's last socket error (errno mapped).
 int LastSocketError();
 
+// The cause of a socket error in a few words for the user, shown beside the number the log
+// texts carry: "timed out", "refused", "no route to the module" …; "" for a number without
+// words of its own.
+const char* SocketErrorWords(int wsaError);
+
 }  // namespace platform

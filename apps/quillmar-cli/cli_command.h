@@ -19,17 +19,20 @@
 
 #include "base/progress.h"
 #include "base/prompt.h"
+#include "cli_support.h"
 #include "discovery/mreg_app.h"
 #include "platform/profile.h"
 
 struct CliContext {
   CMRegApp& app;
-  base::Prompt& prompt;
+  base::Prompt& prompt;  // the chooser below, questions go on to the terminal
   platform::ProfileStore& profile;
-  bool json = false;  // --json: machine-readable output on stdout
-  bool yes = false;   // --yes: every question answered with its first button
-  // Set on SIGINT/SIGTERM; long commands poll it and end early.
+  bool json = false;  // --json: machine-readable output on stdout (before or after the command)
+  bool yes = false;   // --yes: every question answered with Yes or OK (before or after)
+  // Set on SIGINT/SIGTERM/SIGHUP; long commands poll it and end early.
   base::CancelToken& cancel;
+  // The application's prompt: the adapter chooser's rule for the command's target.
+  cli::ChoosingPrompt& chooser;
   std::FILE* out = stdout;  // results; questions and progress go to stderr
 };
 

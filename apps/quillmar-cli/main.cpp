@@ -1,6 +1,6 @@
 // quillmar-cli: the tool's core without a window. Every command is registered by its own file
 // (cli_command.h). A run writes the same start line and exit banner to the event log as the
-// desktop program, also when it is ended by SIGINT or SIGTERM.
+// desktop program, also when it is ended by SIGINT, SIGTERM, SIGHUP or a closed output.
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -32,17 +32,21 @@ struct RunState {
   std::mutex mutex;
   std::condition_variable finished;
   bool done = false;
+  std::atomic<int> signalNumber{0};  // the stop signal that arrived, 0 while none
 };
 
-// Waits for SIGINT/SIGTERM on its own thread (the signals are blocked in every other thread).
+// Waits for SIGINT/SIGTERM/SIGHUP on its own thread (the signals are blocked in every other
+// thread).
 void WatchSignals(sigset_t stopSignals, CMRegApp* app, base::CancelToken* cancel,
                   std::shared_ptr<RunState> state) {
   int signalNumber = 0;
   if (sigwait(&stopSignals, &signalNumber) != 0) return;
+  state->signalNumber.store(signalNumber);
   cancel->Cancel();
   std::unique_lock lock(state->mutex);
   if (state->finished.wait_for(lock, kWindDown, [&] { return state->done; })) return;
   // The command did not end in time: end the run here, banner first.
+  LogWarning("quillmar-cli: ended by signal %d before the command finished", signalNumber);
   app->EndSequence();
   _exit(128 + signalNumber);
 }
@@ -52,57 +56,85 @@ void WatchSignals(sigset_t stopSignals, CMRegApp* app, base::CancelToken* cancel
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "C");
 
-  TerminalPrompt prompt;
+  // A closed stdout or stderr must not kill the run before its exit banner: writes then fail
+  // with EPIPE, and the run ends as on SIGINT (below).
+  ::signal(SIGPIPE, SIG_IGN);
+
+  TerminalPrompt terminal;
 #ifdef QM_HAVE_QT
   ui::QtProfileStore profile;
 #else
   platform::MemoryProfileStore profile;
 #endif
   base::CancelToken cancel;
-  CMRegApp app(&prompt, &profile);
-  CliContext context{app, prompt, profile, false, false, cancel, stdout};
+  CMRegApp app(&terminal, &profile);
+  cli::ChoosingPrompt chooser(terminal, app);
+  app.SetPrompt(&chooser);
+  CliContext context{app, chooser, profile, false, false, cancel, chooser, stdout};
 
   CLI::App cli{"Quillmar command line: commissioning and diagnosis of Brevantrix conveyor modules",
                "quillmar-cli"};
   cli.add_flag("--json", context.json, "Machine-readable output (JSON) on stdout");
-  cli.add_flag("-y,--yes", context.yes, "Answer every question with its first button");
+  cli.add_flag("-y,--yes", context.yes,
+               "Answer every question with Yes or OK; choose the adapter that holds the target");
+  cli.footer(cli::HelpFooter());
   cli.require_subcommand(1);
+  // --json and --yes are the program's own options: a command passes them up, so that they
+  // may stand before or after it.
+  cli.fallthrough();
   std::map<CLI::App*, CliRun> runs;
   for (const auto& command : RegisteredCliCommands()) {
     CLI::App* sub = cli.add_subcommand(command.name, command.description);
     runs[sub] = command.setup(*sub, context);
   }
-  CLI11_PARSE(cli, argc, argv);
-  prompt.SetAssumeYes(context.yes);
+  try {
+    cli.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    // --help is a "parse error" that exits 0; every real one has the usage status.
+    return cli.exit(error) == 0 ? cli::kExitDone : cli::kExitUsage;
+  }
+  terminal.SetAssumeYes(context.yes);
+  chooser.SetAssumeYes(context.yes);
 
   CliRun run;
   for (CLI::App* sub : cli.get_subcommands()) {
     if (runs.count(sub)) run = runs[sub];
   }
-  if (!run) return 2;
+  if (!run) return cli::kExitUsage;
 
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   auto state = std::make_shared<RunState>();
   std::thread(WatchSignals, stopSignals, &app, &cancel, state).detach();
 
   app.StartSequence();
-  int result = 1;
+  int result = cli::kExitFailed;
   try {
     result = run();
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "quillmar-cli: %s\n", error.what());
-    result = 1;
+    cli::ReportFailure("", error.what());
+    result = cli::kExitFailed;
   }
+  // Output that could not be written (the reader closed the pipe) ends the run like a
+  // signal: the banner is written, and the status says so.
+  const bool outputLost = std::fflush(stdout) != 0 || std::ferror(stdout) != 0 ||
+                          std::fflush(stderr) != 0 || std::ferror(stderr) != 0;
+  if (outputLost) {
+    LogWarning("quillmar-cli: the output was closed before the command ended");
+    if (result == cli::kExitDone) result = cli::kExitSignalBase + SIGPIPE;
+  }
+  const int stoppedBy = state->signalNumber.load();
+  if (stoppedBy != 0) LogWarning("quillmar-cli: ended by signal %d", stoppedBy);
   app.EndSequence();
   {
     std::lock_guard lock(state->mutex);
     state->done = true;
   }
   state->finished.notify_all();
-  if (cancel.IsCancelled() && result == 0) result = 130;
+  if (stoppedBy != 0 && result == cli::kExitDone) result = cli::kExitSignalBase + stoppedBy;
   return result;
 }

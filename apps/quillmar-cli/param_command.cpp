@@ -8,14 +8,17 @@
 // value is converted and checked by the same rules as the screen's Set, and only when all of
 // them pass are they written and saved in the order given, as the screen writes them.
 //
-// TARGET is a node number (the network from --net or the profile's "Default Net") or the
-// module's IPv4 address. The connection is the screen's: ARP clearing, ping, register
-// connection and one full read.
+// TARGET goes through the one target parser (a decimal node number on the network from --net or
+// the profile's "Default Net", an IPv4 address, or sn:SERIAL). The connection is the screen's:
+// ARP clearing, ping, register connection and one full read.
 //
-// Exit status: 0 done; 1 no connection, a failed read or write, or a refused value (its message
-// is printed); 2 a field that does not exist, is not shown on this module or cannot be set.
-#include <arpa/inet.h>
-
+// The steps of the plans run one at a time and the first failure ends the command: the report
+// (text and JSON) lists every step carried out before it and names the one that failed, and
+// each write and save, and the failure, is a line of the event log.
+//
+// Exit status (the program's table): 0 done; 1 no connection, a failed read or write, or a
+// refused value (its message is printed); 2 a target or a field that does not exist, is not
+// shown on this module or cannot be set; 3 no adapter could be chosen.
 #include <cctype>
 
 #include <memory>
@@ -28,6 +31,7 @@
 #include "base/format.h"
 #include "cli_command.h"
 #include "comm/blocking_socket.h"
+#include "comm/event_log.h"
 #include "config/plc_program.h"
 #include "discovery/connect_inventory_link.h"
 #include "params/display_items.h"
@@ -43,11 +47,11 @@ using params::DisplayItem;
 using params::Side;
 namespace item = params::item;
 
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
+constexpr int kExitFailed = cli::kExitFailed;
+constexpr int kExitUsage = cli::kExitUsage;
 
 void PrintError(const std::string& text) {
-  std::fprintf(stderr, "quillmar-cli param: %s\n", text.c_str());
+  cli::ReportFailure("param", text);
 }
 
 // What a shown control says, as text: the value of edits, values, lists and counters; the
@@ -244,63 +248,103 @@ int ApplyAssignments(params::NodeScreenController& controller, CliContext& conte
     }
   }
 
+  // The plans run step by step, so that a failure names its step and nothing after it is
+  // sent on a module that stopped answering.
   json written = json::array();
-  for (const Assignment& a : assignments) {
-    const bool ok = controller.RunPlan(a.plan);
+  json failed = nullptr;
+  for (size_t index = 0; index < assignments.size() && failed.is_null(); ++index) {
+    const Assignment& a = assignments[index];
     std::vector<std::string> steps;
-    for (const params::PlanStep& step : a.plan.steps) steps.push_back(params::StepText(step));
-    if (!ok) {
-      PrintError(base::Format("%s: writing to the module %s failed (%s)", a.text.c_str(),
-                              view.moduleAddress.c_str(), json(steps).dump().c_str()));
-      return kExitFailed;
+    for (const params::PlanStep& step : a.plan.steps) {
+      params::RegisterPlan single;
+      single.steps = {step};
+      if (&step == &a.plan.steps.back()) single.readNext = a.plan.readNext;
+      const std::string stepText = params::StepText(step);
+      if (!controller.RunPlan(single)) {
+        std::string reason =
+            step.kind == params::PlanStepKind::Write
+                ? "the module did not confirm the write; the value may have been written"
+            : step.kind == params::PlanStepKind::Save
+                ? "the module did not confirm the write and its save; the value may have "
+                  "been written but not saved"
+            : step.kind == params::PlanStepKind::SaveGroup
+                ? "the module did not confirm the save; the written values may not "
+                  "be in flash"
+                : "the module did not answer";
+        // The register client's own record of the failure, with its cause in words.
+        const std::string detail = controller.Link().LastFailure();
+        if (!detail.empty()) {
+          reason += " (" + cli::DescribeSocketFailure(CBlockingSocketException(detail, 16)) + ")";
+        }
+        failed = {{"field", a.key},
+                  {"value", a.value},
+                  {"stepsDone", steps},
+                  {"step", stepText},
+                  {"reason", reason}};
+        PrintError(base::Format("%s: module %s: step \"%s\" failed: %s", a.text.c_str(),
+                                view.moduleAddress.c_str(), stepText.c_str(), reason.c_str()) +
+                   (steps.empty()
+                        ? std::string()
+                        : base::Format(" (done before it: %s)", json(steps).dump().c_str())));
+        break;
+      }
+      steps.push_back(stepText);
+      if (step.kind == params::PlanStepKind::Write || step.kind == params::PlanStepKind::Save ||
+          step.kind == params::PlanStepKind::SaveGroup) {
+        cli::LogChange("param", base::Format("module %s: %s: %s done", view.moduleAddress.c_str(),
+                                             a.text.c_str(), stepText.c_str()));
+      }
     }
-    if (context.json) {
-      written.push_back({{"field", a.key}, {"value", a.value}, {"steps", steps}});
-    } else {
+    if (!failed.is_null()) break;
+    written.push_back({{"field", a.key}, {"value", a.value}, {"steps", steps}});
+    if (!context.json) {
       std::string joined;
       for (const std::string& step : steps) joined += (joined.empty() ? "" : ", ") + step;
       std::fprintf(context.out, "%s = %s: %s\n", a.key.c_str(), a.value.c_str(), joined.c_str());
     }
   }
-  if (context.json) {
-    std::fprintf(context.out, "%s\n",
-                 json{{"ip", view.moduleAddress}, {"written", written}}.dump().c_str());
+  if (!failed.is_null()) {
+    json notDone = json::array();
+    bool after = false;
+    for (const Assignment& a : assignments) {
+      if (after) notDone.push_back(a.text);
+      after = after || a.key == failed["field"].get<std::string>();
+    }
+    failed["notWritten"] = notDone;
+    if (!context.json && !notDone.empty()) {
+      std::fprintf(stderr, "quillmar-cli param: not written: %s\n", notDone.dump().c_str());
+    }
   }
-  return 0;
+  if (context.json) {
+    json result{{"ip", view.moduleAddress}, {"written", written}, {"ok", failed.is_null()}};
+    if (!failed.is_null()) result["failed"] = failed;
+    std::fprintf(context.out, "%s\n", result.dump().c_str());
+  }
+  return failed.is_null() ? 0 : kExitFailed;
 }
 
-int RunParam(CliContext& context, const std::string& target, const std::string& network,
+int RunParam(CliContext& context, const std::string& targetText, const std::string& network,
              const std::vector<std::string>& assignments) {
   discovery::ScopedConnectInventory inventoryLink(context.app);
-  params::NodeScreenController controller(params::MakeSocketNodeLink(
-          [](const std::string& ip) { return config::ReadPlcProgramName(ip); }), context.prompt,
+  const cli::ResolvedTarget target = cli::ResolveTarget(context, "param", targetText, network);
+  if (target.exitCode != cli::kExitDone) return target.exitCode;
+  params::NodeScreenController controller(
+      params::MakeSocketNodeLink(
+          [](const std::string& ip) { return config::ReadPlcProgramName(ip); }),
+      context.prompt,
                                           context.profile);
-  in_addr parsed{};
-  if (target.find('.') != std::string::npos) {
-    if (inet_pton(AF_INET, target.c_str(), &parsed) != 1) {
-      PrintError(base::Format("\"%s\" is not an IPv4 address", target.c_str()));
-      return kExitUsage;
-    }
-    controller.Start(target);
-  } else {
-    if (target.empty() || target.find_first_not_of("0123456789") != std::string::npos) {
-      PrintError(
-          base::Format("\"%s\" is neither a node number nor an IPv4 address", target.c_str()));
-      return kExitUsage;
-    }
-    controller.Start();
-    if (!network.empty()) {
-      if (inet_pton(AF_INET, network.c_str(), &parsed) != 1) {
-        PrintError(base::Format("the network \"%s\" is not an IPv4 address", network.c_str()));
-        return kExitUsage;
-      }
-      controller.SetNetworkText(network);
-    }
-    controller.SetFromText(target);
-    controller.ChangeNode(0);
-  }
+  // The screen's own start with an address: its network, and its host byte as the node.
+  controller.Start(target.address);
   // The change of node has shown its refusal or connect failure through the prompt.
-  if (!controller.Connected()) return kExitFailed;
+  if (!controller.Connected()) {
+    LogError("quillmar-cli param: no connection to the module %s", target.address.c_str());
+    return context.chooser.ChoiceRefused() ? cli::kExitChooseAdapter : kExitFailed;
+  }
+  if (context.chooser.ChoiceRefused()) {
+    PrintError(
+        "several adapters carry modules and none could be chosen; the command was not carried out");
+    return cli::kExitChooseAdapter;
+  }
   const params::NodeScreenView& view = controller.View();
   if (!view.errorText.empty()) {
     PrintError(base::Format("module %s: %s", view.moduleAddress.c_str(), view.errorText.c_str()));
@@ -316,7 +360,9 @@ const CliCommandRegistrar kParamCommand(
       auto target = std::make_shared<std::string>();
       auto network = std::make_shared<std::string>();
       auto assignments = std::make_shared<std::vector<std::string>>();
-      sub.add_option("target", *target, "Node number or the module's IPv4 address")->required();
+      sub.add_option("target", *target,
+                     "Node number (1..236, decimal), the module's IPv4 address, or sn:SERIAL")
+          ->required();
       sub.add_option("assignments", *assignments,
                      "FIELD=VALUE with FIELD as KEY.SIDE (speed.left, accel.right, "
                      "gap.upstream, drivetype.left=\"Oskarn ECO\", brake.left=Frei …)");

@@ -4,9 +4,10 @@
 //   write TARGET REG=VALUE... [--save] function 6 (single) or 16 (runs of consecutive registers)
 //   image TARGET                       one full refresh as the node screen does it
 //
-// TARGET is a node number (address = the network's first three bytes and node + 19; the
-// network from --net or the profile's "Default Net") or an IPv4 address. Registers are the
-// module's own numbers: the mirror map of reversed modules is not applied to read and write.
+// TARGET is parsed by the one target parser (params/target.h): a node number (address = the
+// network's first three bytes and node + 19; the network from --net or the profile's "Default
+// Net"), an IPv4 address or sn:SERIAL. Every number is decimal. Registers are the module's own
+// numbers: the mirror map of reversed modules is not applied to read and write.
 #include <arpa/inet.h>
 
 #include <cerrno>
@@ -21,8 +22,10 @@
 #include <vector>
 
 #include "base/format.h"
+#include "base/numbers.h"
 #include "cli_command.h"
 #include "comm/blocking_socket.h"
+#include "comm/event_log.h"
 #include "discovery/connect_inventory_link.h"
 #include "params/display_items.h"
 #include "params/register_map.h"
@@ -30,132 +33,96 @@
 
 namespace registercli {
 
+using cli::ResolvedTarget;
 using nlohmann::json;
 
 constexpr uint16_t kMaxReadCount = CBlockingSocket::kMaxReadRegisters;
 
-struct Target {
-  std::string address;  // dotted IPv4
-  std::string node;     // node number text, or the address when given as one
-  std::string error;    // why the target was refused
-};
-
-// A whole decimal or 0x-hex number of at most maxValue; nothing else.
-std::optional<unsigned long> ParseNumber(const std::string& text, unsigned long maxValue) {
-  if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ') return std::nullopt;
-  errno = 0;
-  char* end = nullptr;
-  const unsigned long value = std::strtoul(text.c_str(), &end, 0);
-  if (errno != 0 || end == text.c_str() || *end != '\0' || value > maxValue) return std::nullopt;
-  return value;
-}
-
-Target ResolveTarget(const std::string& text, const std::string& network) {
-  Target target;
-  in_addr address{};
-  if (text.find('.') != std::string::npos) {
-    if (inet_pton(AF_INET, text.c_str(), &address) != 1) {
-      target.error = base::Format("\"%s\" is not an IPv4 address", text.c_str());
-      return target;
-    }
-    target.address = text;
-    target.node = text;
-    return target;
-  }
-  const auto node = ParseNumber(text, 100000);
-  if (!node) {
-    target.error =
-        base::Format("\"%s\" is neither a node number nor an IPv4 address", text.c_str());
-    return target;
-  }
-  if (const auto refusal = params::CheckNodeNumber(static_cast<int>(*node))) {
-    target.error = *refusal;
-    return target;
-  }
-  if (inet_pton(AF_INET, network.c_str(), &address) != 1) {
-    target.error = base::Format("the network \"%s\" is not an IPv4 address", network.c_str());
-    return target;
-  }
-  uint8_t bytes[4];
-  std::memcpy(bytes, &address, 4);
-  target.address = base::Format("%u.%u.%u.%d", bytes[0], bytes[1], bytes[2],
-                                params::NodeHostByte(static_cast<int>(*node)));
-  target.node = std::to_string(*node);
-  return target;
-}
-
-void PrintError(const std::string& text) {
-  std::fprintf(stderr, "quillmar-cli: %s\n", text.c_str());
-}
-
-// Connects; on failure prints the node screen's text with the reason.
-bool Connect(CBlockingSocket& client, const Target& target) {
+// Connects; on failure reports the node screen's text with the cause.
+bool Connect(CBlockingSocket& client, const ResolvedTarget& target, const std::string& command) {
   try {
     client._Connect(target.address, CBlockingSocket::kModbusPort, true);
     return true;
   } catch (const CBlockingSocketException& e) {
-    PrintError(base::Format("Verbindung zu Modul IP %s (IP: \"%s\") nicht möglich. (%s)",
-                            target.node.c_str(), target.address.c_str(),
-                            e.GetErrorMessage().c_str()));
+    cli::ReportFailure(command,
+                       base::Format("Verbindung zu Modul IP %s (IP: \"%s\") nicht möglich. (%s)",
+                                    target.node.c_str(), target.address.c_str(),
+                                    cli::DescribeSocketFailure(e).c_str()));
     return false;
   }
 }
 
-// The reason of a failed operation: the client's last error, and the lost connection.
-std::string Reason(const CBlockingSocket& client, const Target& target, const std::string& what) {
-  std::string text = what;
-  std::string last = client.lastError();
-  while (!last.empty() && (last.back() == '\n' || last.back() == ' ')) last.pop_back();
-  if (!last.empty()) text += " " + last;
-  if (!client.IsOpen()) {
-    text += base::Format(" Connection to the module \"%s\" is lost !", target.address.c_str());
-  }
-  return text;
+// The connection stands, but the adapter chooser found no adapter for the target: no write or
+// read of the command goes out on a guess.
+bool ChoiceRefused(CliContext& context, const std::string& command) {
+  if (!context.chooser.ChoiceRefused()) return false;
+  cli::ReportFailure(
+      command,
+      "several adapters carry modules and none could be chosen; the command was not carried out");
+  return true;
 }
 
-int RunRead(std::FILE* out, const Target& target, const std::string& firstText,
-            const std::string& countText, bool asJson) {
-  const auto first = ParseNumber(firstText, 65535);
-  const auto count = ParseNumber(countText, kMaxReadCount);
-  if (!first || *first == 0) {
-    PrintError("FIRST must be a register number from 1 to 65535");
-    return 2;
+// A connection that failed after the chooser found no adapter ends with the chooser's status.
+int FailedConnectStatus(CliContext& context) {
+  return context.chooser.ChoiceRefused() ? cli::kExitChooseAdapter : cli::kExitFailed;
+}
+
+std::string LostText(const CBlockingSocket& client, const ResolvedTarget& target) {
+  if (client.IsOpen()) return std::string();
+  return base::Format(" Connection to the module \"%s\" is lost !", target.address.c_str());
+}
+
+int RunRead(CliContext& context, const ResolvedTarget& target, const std::string& firstText,
+            const std::string& countText) {
+  const std::string command = "read";
+  const base::ParsedNumber first = base::ParseWholeNumber(firstText, 1, 65535);
+  if (!first.value) {
+    cli::ReportFailure(command, "FIRST must be a register number from 1 to 65535: " +
+                                    first.refusal + "; nothing was sent");
+    return cli::kExitUsage;
   }
-  if (!count || *count == 0 || *first + *count - 1 > 65535) {
-    PrintError(
-        base::Format("COUNT must be from 1 to %u and stay below register 65536", kMaxReadCount));
-    return 2;
+  const base::ParsedNumber count = base::ParseWholeNumber(countText, 1, kMaxReadCount);
+  if (!count.value || *first.value + *count.value - 1 > 65535) {
+    cli::ReportFailure(
+        command,
+        base::Format("COUNT must be from 1 to %u and stay below register 65536", kMaxReadCount) +
+            (count.value ? std::string() : ": " + count.refusal) + "; nothing was sent");
+    return cli::kExitUsage;
   }
   CBlockingSocket client;
-  if (!Connect(client, target)) return 1;
-  std::vector<uint16_t> words(*count, 0);
-  const auto f = static_cast<uint16_t>(*first);
-  const auto c = static_cast<uint16_t>(*count);
+  if (!Connect(client, target, command)) return FailedConnectStatus(context);
+  if (ChoiceRefused(context, command)) return cli::kExitChooseAdapter;
+  std::vector<uint16_t> words(*count.value, 0);
+  const auto f = static_cast<uint16_t>(*first.value);
+  const auto c = static_cast<uint16_t>(*count.value);
   try {
     if (client.ReadMultiplyRegisters(f, c, words.data()) != 1) {
-      PrintError(
-          Reason(client, target, base::Format("ReadMultiplyRegisters(%d, %d) Error!", f, c)) +
-          " (the answer did not match the request)");
-      return 1;
+      cli::ReportFailure(command, base::Format("module %s: ReadMultiplyRegisters(%d, %d) Error! "
+                                               "(the answer did not match the request)",
+                                               target.address.c_str(), f, c) +
+                                      LostText(client, target));
+      return cli::kExitFailed;
     }
   } catch (const CBlockingSocketException& e) {
-    PrintError(
-        base::Format("ReadMultiplyRegisters(%d, %d) Error! %s", f, c, e.GetErrorMessage().c_str()) +
-        (client.IsOpen()
-             ? std::string()
-             : base::Format(" Connection to the module \"%s\" is lost !", target.address.c_str())));
-    return 1;
+    const int code = cli::ModbusExceptionOf(e);
+    cli::ReportFailure(
+        command, base::Format("module %s: ReadMultiplyRegisters(%d, %d) Error! ",
+                              target.address.c_str(), f, c) +
+                     (code != 0 ? cli::ModbusExceptionWords(code) : cli::DescribeSocketFailure(e)) +
+                     LostText(client, target));
+    return cli::kExitFailed;
   }
   for (uint16_t& word : words) word = ntohs(word);
-  if (asJson) {
-    json result{{"ip", target.address}, {"first", *first}, {"values", words}};
-    std::fprintf(out, "%s\n", result.dump().c_str());
+  if (context.json) {
+    json result{{"ip", target.address}, {"first", *first.value}, {"values", words}};
+    std::fprintf(context.out, "%s\n", result.dump().c_str());
   } else {
     for (size_t k = 0; k < words.size(); ++k) {
-      std::fprintf(out, "%lu = %u (0x%04X)\n", *first + k, words[k], words[k]);
+      std::fprintf(context.out, "%llu = %u (0x%04X)\n",
+                   static_cast<unsigned long long>(*first.value + k), words[k], words[k]);
     }
   }
-  return 0;
+  return cli::kExitDone;
 }
 
 struct Assignment {
@@ -163,51 +130,129 @@ struct Assignment {
   uint16_t value;
 };
 
-// "REG=VALUE" with REG 1..65535 and VALUE 0..65535 (decimal or 0x-hex); a value that does not
-// fit 16 bits is refused before anything is sent.
+// "REG=VALUE" with REG 1..65535 (decimal) and VALUE 0..65535 (decimal or 0x-hex); a value
+// that does not fit 16 bits is refused before anything is sent.
 std::optional<Assignment> ParseAssignment(const std::string& text, std::string* error) {
   const size_t equals = text.find('=');
   if (equals == std::string::npos) {
-    *error = base::Format("\"%s\" is not REG=VALUE", text.c_str());
+    *error = base::QuotedInput(text) + " is not REG=VALUE";
     return std::nullopt;
   }
-  const auto reg = ParseNumber(text.substr(0, equals), 65535);
-  if (!reg || *reg == 0) {
-    *error = base::Format("\"%s\": the register must be a number from 1 to 65535", text.c_str());
+  const base::ParsedNumber reg = base::ParseWholeNumber(text.substr(0, equals), 1, 65535);
+  if (!reg.value) {
+    *error = base::QuotedInput(text) + ": the register must be a decimal number from 1 to 65535 (" +
+             reg.refusal + ")";
     return std::nullopt;
   }
-  const auto value = ParseNumber(text.substr(equals + 1), 0xFFFFFFFFul);
-  if (!value || *value > 65535) {
-    *error =
-        base::Format("\"%s\": the value does not fit a 16-bit register (0 to 65535)", text.c_str());
+  const base::ParsedNumber value =
+      base::ParseWholeNumber(text.substr(equals + 1), 0, 65535, base::NumberBase::DecimalOrHex);
+  if (!value.value) {
+    *error = base::QuotedInput(text) +
+             (value.outOfRange ? ": the value does not fit a 16-bit register (0 to 65535)"
+                               : ": the value must be a decimal number from 0 to 65535, or "
+                                 "0x-hex (" +
+                                     value.refusal + ")");
     return std::nullopt;
   }
-  return Assignment{static_cast<uint16_t>(*reg), static_cast<uint16_t>(*value)};
+  return Assignment{static_cast<uint16_t>(*reg.value), static_cast<uint16_t>(*value.value)};
 }
 
-int RunWrite(std::FILE* out, const Target& target, const std::vector<std::string>& assignmentTexts,
-             bool save, bool asJson) {
+// One step of a write command and how it ended.
+struct StepResult {
+  bool ok = false;
+  std::string reason;  // why it failed, in words
+};
+
+// Writes a run of consecutive registers (function 6 for one, 16 for more). A failed
+// connection gets one reconnect and one more try, as the register client's writes do; a
+// refusal by the module is final.
+StepResult WriteRun(CBlockingSocket& client, const ResolvedTarget& target, uint16_t first,
+                    const std::vector<uint16_t>& values) {
+  std::vector<uint16_t> wire;
+  for (uint16_t value : values) wire.push_back(htons(value));
+  const auto count = static_cast<uint16_t>(values.size());
+  StepResult result;
+  for (int round = 0; round < 2; ++round) {
+    try {
+      uint16_t echo = 0;
+      if (client.WriteMultiplyRegisters(first, count, wire.data(), &echo) == 1) {
+        result.ok = true;
+        return result;
+      }
+      result.reason =
+          "the module's answer did not match the request; the value may have been "
+          "written";
+      return result;
+    } catch (const CBlockingSocketException& e) {
+      if (const int code = cli::ModbusExceptionOf(e)) {
+        result.reason = cli::ModbusExceptionWords(code);
+        return result;
+      }
+      result.reason = "the module did not answer; the value may have been written (" +
+                      cli::DescribeSocketFailure(e) + ")";
+    }
+    if (round == 1) break;
+    try {
+      client._Connect(target.address, CBlockingSocket::kModbusPort, true);
+    } catch (const CBlockingSocketException& e) {
+      result.reason += "; reconnecting failed: " + cli::DescribeSocketFailure(e);
+      return result;
+    }
+  }
+  return result;
+}
+
+StepResult SaveRun(CBlockingSocket& client, uint16_t first, uint16_t count) {
+  StepResult result;
+  if (client.SaveToFlashGroup(first, count) == 1) {
+    result.ok = true;
+    return result;
+  }
+  std::string last = client.lastError();
+  while (!last.empty() && (last.back() == '\n' || last.back() == ' ')) last.pop_back();
+  result.reason =
+      "the module did not confirm the save to flash within 3 s; the registers are "
+      "written but may not be in flash";
+  if (!last.empty()) result.reason += " (" + last + ")";
+  return result;
+}
+
+std::string ValuesText(const std::vector<Assignment>& assignments, size_t from, size_t to) {
+  std::string text;
+  for (size_t i = from; i < to; ++i) {
+    if (!text.empty()) text += ", ";
+    text += base::Format("%u=%u", assignments[i].reg, assignments[i].value);
+  }
+  return text;
+}
+
+int RunWrite(CliContext& context, const ResolvedTarget& target,
+             const std::vector<std::string>& assignmentTexts, bool save) {
+  const std::string command = "write";
   std::vector<Assignment> assignments;
   for (const std::string& text : assignmentTexts) {
     std::string error;
     const auto assignment = ParseAssignment(text, &error);
     if (!assignment) {
-      PrintError(error + "; nothing was written");
-      return 2;
+      cli::ReportFailure(command, error + "; nothing was written");
+      return cli::kExitUsage;
     }
     assignments.push_back(*assignment);
   }
   if (assignments.empty()) {
-    PrintError("nothing to write");
-    return 2;
+    cli::ReportFailure(command, "nothing to write");
+    return cli::kExitUsage;
   }
   CBlockingSocket client;
-  if (!Connect(client, target)) return 1;
+  if (!Connect(client, target, command)) return FailedConnectStatus(context);
+  if (ChoiceRefused(context, command)) return cli::kExitChooseAdapter;
   json done = json::array();
+  json failed = nullptr;
   // Runs of consecutive registers in the order given: one register by function 6, more by
-  // function 16 in writes of at most 127 registers.
+  // function 16 in writes of at most 127 registers; with --save each run is saved after it is
+  // written. The first failure ends the command; what was done before it is reported.
   size_t k = 0;
-  while (k < assignments.size()) {
+  while (k < assignments.size() && failed.is_null()) {
     size_t end = k + 1;
     while (end < assignments.size() && end - k < CBlockingSocket::kMaxWriteRegisters &&
            assignments[end].reg == assignments[end - 1].reg + 1) {
@@ -215,53 +260,74 @@ int RunWrite(std::FILE* out, const Target& target, const std::vector<std::string
     }
     const uint16_t first = assignments[k].reg;
     const auto count = static_cast<uint16_t>(end - k);
-    std::string failure;
-    if (count == 1) {
-      const uint16_t value = assignments[k].value;
-      if (save) {
-        if (client.SaveToFlash(first, value) != 1) {
-          failure = base::Format("SaveToFlash(%d, %d) Error!", first, value) +
-                    " (the module did not confirm the save)";
-        }
-      } else if (client.WriteRegister(first, value) != 1) {
-        failure = base::Format("WriteMultipleRegisters(%d, %d) Error!", first, 1);
-      }
-    } else {
-      std::vector<uint16_t> wire;
-      for (size_t i = k; i < end; ++i) wire.push_back(htons(assignments[i].value));
-      int written = 0;
-      try {
-        written = client.WriteMultipleRegisters(first, count, wire.data());
-      } catch (const CBlockingSocketException& e) {
-        failure = base::Format("WriteMultipleRegisters(%d, %d) Error! %s", first, count,
-                               e.GetErrorMessage().c_str());
-      }
-      if (failure.empty() && written != 1) {
-        failure = base::Format("WriteMultipleRegisters(%d, %d) Error!", first, count);
-      } else if (failure.empty() && save && client.SaveToFlashGroup(first, count) != 1) {
-        failure = base::Format("SaveToFlashGroup(%d, %d) Error!", first, count) +
-                  " (the module did not confirm the save)";
-      }
+    std::vector<uint16_t> values;
+    for (size_t i = k; i < end; ++i) values.push_back(assignments[i].value);
+    const std::string operation =
+        count == 1 ? base::Format("WriteRegister(%d, %d)", first, values[0])
+                   : base::Format("WriteMultipleRegisters(%d, %d)", first, count);
+    const StepResult written = WriteRun(client, target, first, values);
+    if (!written.ok) {
+      failed = {{"step", "write"}, {"operation", operation}, {"register", first},
+                {"count", count},  {"values", values},       {"reason", written.reason}};
+      cli::ReportFailure(
+          command,
+          base::Format("module %s: %s Error! %s: %s", target.address.c_str(), operation.c_str(),
+                       ValuesText(assignments, k, end).c_str(), written.reason.c_str()) +
+              LostText(client, target));
+      break;
     }
-    if (!failure.empty()) {
-      PrintError(base::Format("module %s: ", target.address.c_str()) +
-                 Reason(client, target, failure));
-      return 1;
+    cli::LogChange(command,
+                   base::Format("module %s: %s done: %s", target.address.c_str(), operation.c_str(),
+                                ValuesText(assignments, k, end).c_str()));
+    StepResult saved;
+    if (save) {
+      saved = SaveRun(client, first, count);
+      const std::string saveOperation = base::Format("SaveToFlashGroup(%d, %d)", first, count);
+      if (saved.ok) {
+        cli::LogChange(command, base::Format("module %s: %s done", target.address.c_str(),
+                                             saveOperation.c_str()));
+      } else {
+        failed = {{"step", "save"}, {"operation", saveOperation}, {"register", first},
+                  {"count", count}, {"values", values},           {"reason", saved.reason}};
+        cli::ReportFailure(
+            command, base::Format("module %s: %s Error! after writing %s: %s",
+                                  target.address.c_str(), saveOperation.c_str(),
+                                  ValuesText(assignments, k, end).c_str(), saved.reason.c_str()) +
+                         LostText(client, target));
+      }
     }
     for (size_t i = k; i < end; ++i) {
-      done.push_back({{"register", assignments[i].reg}, {"value", assignments[i].value}});
-      if (!asJson) {
-        std::fprintf(out, "%u = %u (0x%04X)%s\n", assignments[i].reg, assignments[i].value,
-                     assignments[i].value, save ? " saved" : "");
+      done.push_back({{"register", assignments[i].reg},
+                      {"value", assignments[i].value},
+                      {"saved", save && saved.ok}});
+      if (!context.json) {
+        std::fprintf(context.out, "%u = %u (0x%04X)%s\n", assignments[i].reg, assignments[i].value,
+                     assignments[i].value,
+                     save ? (saved.ok ? " saved" : " written, not saved") : "");
       }
     }
     k = end;
   }
-  if (asJson) {
-    std::fprintf(out, "%s\n",
-                 json{{"ip", target.address}, {"saved", save}, {"written", done}}.dump().c_str());
+  if (!failed.is_null()) {
+    // k is the first assignment the failed step did not finish (a failed save's registers are
+    // written and already listed).
+    json notDone = json::array();
+    for (size_t i = k; i < assignments.size(); ++i) {
+      notDone.push_back({{"register", assignments[i].reg}, {"value", assignments[i].value}});
+    }
+    if (!context.json && k < assignments.size()) {
+      std::fprintf(stderr, "quillmar-cli write: not written: %s\n",
+                   ValuesText(assignments, k, assignments.size()).c_str());
+    }
+    failed["notWritten"] = notDone;
   }
-  return 0;
+  if (context.json) {
+    json result{{"ip", target.address}, {"saved", save}, {"written", done}};
+    result["ok"] = failed.is_null();
+    if (!failed.is_null()) result["failed"] = failed;
+    std::fprintf(context.out, "%s\n", result.dump().c_str());
+  }
+  return failed.is_null() ? cli::kExitDone : cli::kExitFailed;
 }
 
 std::string FirmwareText(uint16_t r25, uint16_t r12, uint8_t family) {
@@ -289,16 +355,23 @@ uint32_t RegisterOfSlot(int slot) {
   }
 }
 
-int RunImage(std::FILE* out, const Target& target, bool asJson) {
+int RunImage(CliContext& context, const ResolvedTarget& target) {
+  const std::string command = "image";
+  std::FILE* out = context.out;
+  const bool asJson = context.json;
   CBlockingSocket client;
-  if (!Connect(client, target)) return 1;
+  if (!Connect(client, target, command)) return FailedConnectStatus(context);
+  if (ChoiceRefused(context, command)) return cli::kExitChooseAdapter;
   params::ClientRegisterAccess access(client);
   params::RegisterMap map(access);
   const params::RegisterMap::ReadOutcome outcome = map.FullRead();
   if (!outcome.ok) {
-    PrintError(base::Format("module %s: ", target.address.c_str()) +
-               Reason(client, target, outcome.error));
-    return 1;
+    std::string last = client.lastError();
+    while (!last.empty() && (last.back() == '\n' || last.back() == ' ')) last.pop_back();
+    cli::ReportFailure(
+        command, base::Format("module %s: %s", target.address.c_str(), outcome.error.c_str()) +
+                     (last.empty() ? std::string() : " " + last) + LostText(client, target));
+    return cli::kExitFailed;
   }
   const params::RegisterImage& image = map.image();
   const uint8_t family = static_cast<uint8_t>(image.Get(17) >> 8);
@@ -346,12 +419,6 @@ int RunImage(std::FILE* out, const Target& target, bool asJson) {
 
 namespace {
 
-// The network of node numbers: --net, else the profile's "Default Net".
-std::string NetworkFor(CliContext& context, const std::string& net) {
-  if (!net.empty()) return net;
-  return context.profile.GetString("Settings", params::kDefaultNetKey, params::kDefaultNet);
-}
-
 // The target argument and the --net option every register command takes; --net is added by
 // AddNetOption after the command's own options, where the help lists it.
 struct TargetArguments {
@@ -361,7 +428,8 @@ struct TargetArguments {
 
 std::shared_ptr<TargetArguments> AddTargetArgument(CLI::App& sub) {
   auto arguments = std::make_shared<TargetArguments>();
-  sub.add_option("target", arguments->target, "Node number or the module's IPv4 address")
+  sub.add_option("target", arguments->target,
+                 "Node number (1..236, decimal), the module's IPv4 address, or sn:SERIAL")
       ->required();
   return arguments;
 }
@@ -371,17 +439,14 @@ void AddNetOption(CLI::App& sub, TargetArguments& arguments) {
                  "Network of node numbers (default: the profile's \"Default Net\")");
 }
 
-// Resolves the target and runs `command` on it with the inventory link installed; 2 (message
-// printed) when the target is refused.
-int RunOnTarget(CliContext& context, const TargetArguments& arguments,
-                const std::function<int(const registercli::Target&)>& command) {
-  const registercli::Target target =
-      registercli::ResolveTarget(arguments.target, NetworkFor(context, arguments.network));
-  if (!target.error.empty()) {
-    registercli::PrintError(target.error);
-    return 2;
-  }
+// Resolves the target and runs `command` on it with the inventory link installed; the
+// resolver's status (its message printed and logged) when the target is refused.
+int RunOnTarget(CliContext& context, const std::string& name, const TargetArguments& arguments,
+                const std::function<int(const cli::ResolvedTarget&)>& command) {
   discovery::ScopedConnectInventory inventoryLink(context.app);
+  const cli::ResolvedTarget target =
+      cli::ResolveTarget(context, name, arguments.target, arguments.network);
+  if (target.exitCode != cli::kExitDone) return target.exitCode;
   return command(target);
 }
 
@@ -395,8 +460,8 @@ const CliCommandRegistrar kReadCommand(
       sub.add_option("count", *count, "Number of registers (default 1)");
       AddNetOption(sub, *arguments);
       return [&context, arguments, first, count] {
-        return RunOnTarget(context, *arguments, [&](const registercli::Target& target) {
-          return registercli::RunRead(context.out, target, *first, *count, context.json);
+        return RunOnTarget(context, "read", *arguments, [&](const cli::ResolvedTarget& target) {
+          return registercli::RunRead(context, target, *first, *count);
         });
       };
     });
@@ -408,14 +473,14 @@ const CliCommandRegistrar kWriteCommand(
       auto assignments = std::make_shared<std::vector<std::string>>();
       auto save = std::make_shared<bool>(false);
       sub.add_option("assignments", *assignments,
-                     "REG=VALUE, value 0..65535 (decimal or 0x-hex); consecutive registers go "
-                     "into one write")
+                     "REG=VALUE, register 1..65535 (decimal), value 0..65535 (decimal or "
+                     "0x-hex); consecutive registers go into one write")
           ->required();
       sub.add_flag("--save", *save, "Save the written registers to the module's flash");
       AddNetOption(sub, *arguments);
       return [&context, arguments, assignments, save] {
-        return RunOnTarget(context, *arguments, [&](const registercli::Target& target) {
-          return registercli::RunWrite(context.out, target, *assignments, *save, context.json);
+        return RunOnTarget(context, "write", *arguments, [&](const cli::ResolvedTarget& target) {
+          return registercli::RunWrite(context, target, *assignments, *save);
         });
       };
     });
@@ -426,8 +491,8 @@ const CliCommandRegistrar kImageCommand(
       auto arguments = AddTargetArgument(sub);
       AddNetOption(sub, *arguments);
       return [&context, arguments] {
-        return RunOnTarget(context, *arguments, [&](const registercli::Target& target) {
-          return registercli::RunImage(context.out, target, context.json);
+        return RunOnTarget(context, "image", *arguments, [&](const cli::ResolvedTarget& target) {
+          return registercli::RunImage(context, target);
         });
       };
     });

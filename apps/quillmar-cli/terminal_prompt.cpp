@@ -43,6 +43,23 @@ std::string Lower(std::string text) {
 
 }  // namespace
 
+base::PromptAnswer AnswerForYes(base::PromptButtons buttons) {
+  using A = base::PromptAnswer;
+  switch (buttons) {
+    case base::PromptButtons::Ok:
+    case base::PromptButtons::OkCancel:
+      return A::Ok;
+    case base::PromptButtons::YesNo:
+    case base::PromptButtons::YesNoCancel:
+      return A::Yes;
+    case base::PromptButtons::RetryCancel:
+      return A::Cancel;
+    case base::PromptButtons::AbortRetryIgnore:
+      return A::Abort;
+  }
+  return A::Ok;
+}
+
 TerminalPrompt::TerminalPrompt() : TerminalPrompt(stdin, stderr, ::isatty(STDIN_FILENO) != 0) {}
 
 TerminalPrompt::TerminalPrompt(std::FILE* in, std::FILE* out, bool interactive)
@@ -65,6 +82,15 @@ base::PromptAnswer TerminalPrompt::Ask(const std::string& text, const std::strin
     // Appended piece by piece: GCC 12 at -O3 warns (-Wrestrict) on "x" + std::string here.
     if (!choices.empty()) choices += '/';
     choices += name.word;
+  }
+  if (assumeYes_) {
+    // --yes consents: Yes or OK. A question with neither (Retry/Cancel, Abort/Retry/Ignore)
+    // gets the answer that stops, never a retry loop or an ignored error.
+    const base::PromptAnswer answer = AnswerForYes(buttons);
+    for (const auto& name : names) {
+      if (name.answer == answer) std::fprintf(out_, "(%s) -> %s\n", choices.c_str(), name.word);
+    }
+    return answer;
   }
   if (!Interactive()) {
     std::fprintf(out_, "(%s) -> %s\n", choices.c_str(), names.front().word);

@@ -1,11 +1,16 @@
 #pragma once
 // The core's Prompt on a terminal: questions and the adapter chooser are written to stderr and,
-// when stdin is a terminal and --yes was not given, answered from stdin. Otherwise a question
-// is answered with its first button and the chooser with -1 (no adapter).
+// when stdin is a terminal and --yes was not given, answered from stdin. With --yes a question
+// is answered by AnswerForYes; without a terminal, with its first button. The chooser without a
+// terminal, or with --yes, answers -1 (no adapter): the command's ChoosingPrompt decides by the
+// target before it gets here.
 #include <cstdio>
 #include <mutex>
 
 #include "base/prompt.h"
+
+// What --yes answers: Yes or OK; Cancel for Retry/Cancel and Abort for Abort/Retry/Ignore.
+base::PromptAnswer AnswerForYes(base::PromptButtons buttons);
 
 class TerminalPrompt : public base::Prompt {
  public:

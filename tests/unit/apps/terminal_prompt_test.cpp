@@ -92,3 +92,32 @@ TEST(TerminalPrompt, ChooserTakesALineNumberAndRefusesOthers) {
 }
 
 }  // namespace
+
+namespace {
+
+// --yes consents with Yes or OK and never picks a retry loop or an ignored error.
+TEST(TerminalPrompt, YesAnswersYesOrOkAndOtherwiseStops) {
+  const struct {
+    PromptButtons buttons;
+    PromptAnswer answer;
+    const char* shown;
+  } cases[] = {
+      {PromptButtons::Ok, PromptAnswer::Ok, "(ok) -> ok\n"},
+      {PromptButtons::OkCancel, PromptAnswer::Ok, "(ok/cancel) -> ok\n"},
+      {PromptButtons::YesNo, PromptAnswer::Yes, "(yes/no) -> yes\n"},
+      {PromptButtons::YesNoCancel, PromptAnswer::Yes, "(yes/no/cancel) -> yes\n"},
+      {PromptButtons::RetryCancel, PromptAnswer::Cancel, "(retry/cancel) -> cancel\n"},
+      {PromptButtons::AbortRetryIgnore, PromptAnswer::Abort, "(abort/retry/ignore) -> abort\n"},
+  };
+  for (const auto& c : cases) {
+    for (bool interactive : {false, true}) {
+      Terminal terminal("retry\n", interactive);
+      terminal.prompt->SetAssumeYes(true);
+      EXPECT_EQ(terminal.prompt->Ask("Weiter?", "Quillmar", c.buttons, PromptIcon::Question),
+                c.answer);
+      EXPECT_EQ(terminal.Shown(), std::string("[Quillmar] Weiter?\n") + c.shown);
+    }
+  }
+}
+
+}  // namespace

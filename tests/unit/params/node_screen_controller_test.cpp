@@ -139,7 +139,8 @@ TEST_F(NodeScreenTest, NodeNumbersOutsideOneTo236AreRefusedBeforeAnyTraffic) {
     int delta;
   };
   for (const Case& c :
-       {Case{"237", 0}, Case{"0", 0}, Case{"236", 1}, Case{"1", -1}, Case{"-4", 0}}) {
+       {Case{"237", 0}, Case{"0", 0}, Case{"236", 1}, Case{"1", -1}, Case{"-4", 0},
+        Case{"4294967297", 0}, Case{"-4294967295", 0}}) {  // 2^32 + 1 and its negative wrap to 1
     SCOPED_TRACE(std::string(c.from) + " " + std::to_string(c.delta));
     const size_t shownBefore = prompt.Texts().size();
     Controller().SetFromText(c.from);
@@ -302,6 +303,12 @@ TEST_F(NodeScreenTest, SpeedIsWrittenAndSavedInRegisterUnitsOrRefusedWithItsMess
             std::vector<std::string>{
                 "Ungültige Geschwindigkeit. Es sind nur Werte von 0.015 bis 6.20 m/s gültig."});
   EXPECT_EQ(module.registers[40], 800);
+
+  // The German decimal comma is the decimal point.
+  module.ops.clear();
+  Controller().ApplyEdit(item::kSpeed, Side::A, "0,75");
+  EXPECT_EQ(Writes(), std::vector<std::string>{"save 40=750"});
+  EXPECT_EQ(module.registers[40], 750);
 }
 
 TEST_F(NodeScreenTest, MirroredModuleExchangesSidesExceptZoneBlockReads) {

@@ -451,6 +451,8 @@ TEST_F(RangeOperationsTest, FormatFlashOfARangeGivesUpOnAModuleThatNeverFinishes
 
   EXPECT_EQ(Format("0", "").refusal, kNodeMessage);
   EXPECT_EQ(Format("3", "2").refusal, kNodeMessage);
+  // 2^32 + 1 .. 2^32 + 3 must not wrap to nodes 1 to 3.
+  EXPECT_EQ(Format("4294967297", "4294967299").refusal, kNodeMessage);
 }
 
 // ---- Debugging -------------------------------------------------------------------------

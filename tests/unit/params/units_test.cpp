@@ -68,8 +68,8 @@ TEST(Units, SpeedInEveryUnit) {
 }
 
 TEST(Units, TextThatIsNotANumberIsRefusedWithTheFieldsMessage) {
-  for (const char* typed :
-       {"", "   ", "abc", "0,5", "0.5 m/s", "1e", "inf", "nan", "0x10", "--1", ".", "1.2.3"}) {
+  for (const char* typed : {"", "   ", "abc", "0.5 m/s", "1e", "inf", "nan", "0x10", "--1", ".",
+                            "1.2.3", "1,2.3", "1.000,5", "0,5,0", ","}) {
     const Conversion result = ConvertSpeed(typed, SpeedUnit::MetresPerSecond);
     EXPECT_FALSE(result.value.has_value()) << '"' << typed << '"';
     EXPECT_EQ(result.refusal, kMetresMessage) << '"' << typed << '"';
@@ -80,6 +80,11 @@ TEST(Units, TextThatIsNotANumberIsRefusedWithTheFieldsMessage) {
   EXPECT_EQ(ParseTypedNumber("5."), 5.0);
   EXPECT_EQ(ParseTypedNumber("1e3"), 1000.0);
   EXPECT_EQ(ParseTypedNumber("-7"), -7.0);
+  // The decimal comma of a German screen is the decimal point.
+  EXPECT_EQ(ParseTypedNumber("0,5"), 0.5);
+  EXPECT_EQ(ParseTypedNumber(" 1,25e1 "), 12.5);
+  EXPECT_EQ(ConvertSpeed("0,5", SpeedUnit::MetresPerSecond).value, 500);
+  EXPECT_EQ(ConvertSpeed("0,0149", SpeedUnit::MetresPerSecond).refusal, kMetresMessage);
 }
 
 TEST(Units, SpeedUnitFollowsFamilySelectorAndDrive) {

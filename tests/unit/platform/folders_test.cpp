@@ -67,6 +67,17 @@ TEST_F(FoldersTest, TempFolderIsTmpdirElseTmpWithOneTrailingSlash) {
   }
 }
 
+// A TMPDIR that cannot take the log falls back to /tmp instead of losing every line.
+TEST_F(FoldersTest, TempFolderFallsBackToTmpWhenTmpdirIsUnusable) {
+  const std::string missing = root_ + "/no-such-folder";
+  const std::string file = root_ + "/a-file";
+  { std::ofstream(file) << "x"; }
+  for (const std::string& tmpdir : {missing, file, file + "/below"}) {
+    ScopedEnvironment tmp("TMPDIR", tmpdir.c_str());
+    EXPECT_EQ(platform::TempFolder(), "/tmp/") << tmpdir;
+  }
+}
+
 TEST_F(FoldersTest, ExecutableAndCurrentFolders) {
   const std::string exe = std::filesystem::read_symlink("/proc/self/exe").string();
   EXPECT_EQ(platform::ExecutableFolder(), exe.substr(0, exe.rfind('/') + 1));

@@ -51,3 +51,23 @@ TEST(SocketErrorsTest, LastSocketErrorReadsErrno) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SocketErrorsTest, CausesInWordsBesideTheNumbers) {
+  const struct {
+    int wsa;
+    const char* words;
+  } cases[] = {
+      {10060, "timed out"},
+      {10061, "refused"},
+      {10065, "no route to the module"},
+      {10051, "no route to the module's network"},
+      {10054, "the connection was closed by the module"},
+      {10022, ""},
+      {0, ""},
+  };
+  for (const auto& c : cases) EXPECT_STREQ(platform::SocketErrorWords(c.wsa), c.words) << c.wsa;
+}
+
+}  // namespace
