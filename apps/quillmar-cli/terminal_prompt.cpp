@@ -92,15 +92,23 @@ base::PromptAnswer TerminalPrompt::Ask(const std::string& text, const std::strin
     }
     return answer;
   }
+  // Nobody at a terminal, and no --yes: the question is declined (No, Cancel, Abort), never
+  // taken as consent; a box with OK only just tells.
+  const base::PromptAnswer declined = base::EscapeAnswerOf(buttons);
+  const char* declinedWord = names.front().word;
+  for (const auto& name : names) {
+    if (name.answer == declined) declinedWord = name.word;
+  }
   if (!Interactive()) {
-    std::fprintf(out_, "(%s) -> %s\n", choices.c_str(), names.front().word);
-    return names.front().answer;
+    std::fprintf(out_, "(%s) -> %s%s\n", choices.c_str(), declinedWord,
+                 declined == base::PromptAnswer::Ok ? "" : " (--yes answers yes)");
+    return declined;
   }
   for (;;) {
     std::fprintf(out_, "(%s) [%s]: ", choices.c_str(), names.front().word);
     std::fflush(out_);
     std::string line;
-    if (!ReadLine(&line)) return names.front().answer;
+    if (!ReadLine(&line)) return declined;  // the terminal closed: nobody answered
     const std::string word = Lower(line);
     if (word.empty()) return names.front().answer;
     for (const auto& name : names) {

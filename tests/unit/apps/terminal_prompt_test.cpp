@@ -54,7 +54,7 @@ TEST(TerminalPrompt, InteractiveAnswersFromTheTerminal) {
       {"maybe\ncancel\n", PromptButtons::YesNoCancel, PromptAnswer::Cancel},  // asks again
       {"abbruch\n", PromptButtons::RetryCancel, PromptAnswer::Cancel},
       {" IGNORE \n", PromptButtons::AbortRetryIgnore, PromptAnswer::Ignore},
-      {"", PromptButtons::OkCancel, PromptAnswer::Ok},  // end of input: the first button
+      {"", PromptButtons::OkCancel, PromptAnswer::Cancel},  // end of input: nobody answered
   };
   for (const Case& c : cases) {
     Terminal terminal(c.input, true);
@@ -65,13 +65,27 @@ TEST(TerminalPrompt, InteractiveAnswersFromTheTerminal) {
   }
 }
 
-TEST(TerminalPrompt, UnattendedOrYesTakesTheFirstButtonAndNoAdapter) {
-  for (bool interactive : {false, true}) {
-    Terminal terminal("n\n2\n", interactive);
-    terminal.prompt->SetAssumeYes(interactive);  // --yes on a terminal
-    EXPECT_EQ(
-        terminal.prompt->Ask("Sicher?", "Quillmar", PromptButtons::YesNo, PromptIcon::Question),
-        PromptAnswer::Yes);
+TEST(TerminalPrompt, YesConsentsAndNoTerminalDeclines) {
+  struct Case {
+    bool interactive;
+    bool yes;
+    PromptButtons buttons;
+    PromptAnswer answer;
+  };
+  const Case cases[] = {
+      {true, true, PromptButtons::YesNo, PromptAnswer::Yes},  // --yes on a terminal
+      {false, true, PromptButtons::OkCancel, PromptAnswer::Ok},
+      {false, false, PromptButtons::YesNo, PromptAnswer::No},  // a script without --yes
+      {false, false, PromptButtons::YesNoCancel, PromptAnswer::Cancel},
+      {false, false, PromptButtons::AbortRetryIgnore, PromptAnswer::Abort},
+      {false, false, PromptButtons::Ok, PromptAnswer::Ok},
+  };
+  for (const Case& c : cases) {
+    Terminal terminal("n\n2\n", c.interactive);
+    terminal.prompt->SetAssumeYes(c.yes);
+    EXPECT_EQ(terminal.prompt->Ask("Sicher?", "Quillmar", c.buttons, PromptIcon::Question),
+              c.answer)
+        << c.interactive << c.yes;
     EXPECT_EQ(terminal.prompt->ChooseAdapter({"a - (1 Knoten)", "b - (2 Knoten)"}), -1);
     const std::string shown = terminal.Shown();
     EXPECT_NE(shown.find("  2) b - (2 Knoten)\n"), std::string::npos) << shown;
