@@ -14,6 +14,14 @@ namespace sim {
 constexpr uint16_t kModulePort = 55555;
 constexpr uint8_t kCodeDiscover = 0x10;
 constexpr uint8_t kCodeDiscoverAnswer = 0x1F;
+constexpr uint8_t kCodeGoNormal = 0x41;
+constexpr uint8_t kCodeDiscoverOnLeft = 0x50;
+constexpr uint8_t kCodeDiscoverOnRight = 0x51;
+constexpr uint8_t kCodeGoRouting = 0x53;
+constexpr uint8_t kCodeGetTopology = 0x60;
+constexpr uint8_t kCodeTopologyAnswer = 0x61;
+constexpr uint8_t kCodeGetNeighbours = 0x78;
+constexpr uint8_t kCodeNeighboursAnswer = 0x79;
 constexpr size_t kPacketHeaderLength = 8;
 constexpr size_t kEthernetHeaderLength = 14;
 constexpr size_t kMinimumFrameLength = 60;  // without the frame check sequence

@@ -360,6 +360,10 @@ void ApplyFaults(const nlohmann::json& value, Faults& faults) {
       faults.affectsDiscovery = Flag(item, "discovery");
     } else if (key == "modbus") {
       faults.affectsModbus = Flag(item, "modbus");
+    } else if (key == "noTopology") {
+      faults.noTopology = Flag(item, "noTopology");
+    } else if (key == "miswired") {
+      faults.miswired = Flag(item, "miswired");
     } else {
       Fail("faults", "unknown fault \"" + key + "\"");
     }
@@ -369,7 +373,8 @@ void ApplyFaults(const nlohmann::json& value, Faults& faults) {
 nlohmann::json FaultsToJson(const Faults& faults) {
   json result = {{"drop", faults.dropFraction},          {"delayMs", faults.delayMs},
                  {"duplicate", faults.duplicate},        {"staleSequence", faults.staleSequence},
-                 {"discovery", faults.affectsDiscovery}, {"modbus", faults.affectsModbus}};
+                 {"discovery", faults.affectsDiscovery}, {"modbus", faults.affectsModbus},
+                 {"noTopology", faults.noTopology},      {"miswired", faults.miswired}};
   result["sharesAddressOf"] =
       faults.sharesAddressOf ? json(*faults.sharesAddressOf) : json(nullptr);
   return result;

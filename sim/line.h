@@ -24,9 +24,12 @@ struct Faults {
   std::optional<uint32_t> sharesAddressOf;  // serial of the module whose address it also uses
   bool affectsDiscovery = true;             // the faults above apply to UDP protocol answers
   bool affectsModbus = true;                // ... and to Modbus answers
+  bool noTopology = false;  // GET_TOPOLOGY and GET_NEIGHBORS go unanswered (no announcement)
+  bool miswired = false;    // the neighbour report names the left neighbour right and vice versa
 
   bool Any() const {
-    return dropFraction > 0 || delayMs > 0 || duplicate || staleSequence || sharesAddressOf;
+    return dropFraction > 0 || delayMs > 0 || duplicate || staleSequence || sharesAddressOf ||
+           noTopology || miswired;
   }
 };
 
