@@ -26,15 +26,22 @@ namespace {
 
 using nlohmann::json;
 
-// The topology view for the walk: the temporary list and a counter; nothing is drawn.
+// The topology view for the walk: the temporary list, a counter and, for the orientation
+// test, the columns where the modules would be drawn.
 class ListView : public discovery::TopologyViewLink {
  public:
   std::mutex& TempNodesLock() override { return lock_; }
   NodeList& TempNodes() override { return temp_; }
   void CountPcSwitchNode() override { ++pcSwitch_; }
   bool Closing() const override { return false; }
-  std::optional<uint16_t> DeviceColumn(uint32_t) override { return std::nullopt; }
+  std::optional<uint16_t> DeviceColumn(uint32_t serial) override {
+    const auto it = columns.find(serial);
+    if (it == columns.end()) return std::nullopt;
+    return it->second;
+  }
   int PcSwitchCount() const { return pcSwitch_; }
+
+  std::map<uint32_t, uint16_t> columns;  // where the window would draw each module
 
  private:
   std::mutex lock_;
@@ -52,7 +59,8 @@ json BuddySerials(const CNode_Data& node) {
 
 // In the PC namespace: a discovery, GetTopology on the adapter's nodes and, when asked, every
 // module sent to ROUTING and the recursive discovery from the PC's switch.
-json TopologyInPc(const test::Lab& lab, bool walk) {
+json TopologyInPc(const test::Lab& lab, bool walk, const std::map<uint32_t, uint16_t>& columns = {},
+                  const std::vector<uint32_t>& orient = {}) {
   discovery::SequenceCounter().fetch_add(1000);  // each run is a fork: no shared numbers
   const auto text = lab.RunInNamespaceForText(
       "pc",
@@ -76,6 +84,19 @@ json TopologyInPc(const test::Lab& lab, bool walk) {
                 {"leftPort", node->leftPort},
                 {"rightPort", node->rightPort}};
           }
+        }
+        // The orientation test of single modules, with the buddies GetTopology found.
+        result["orientation"] = json::object();
+        for (uint32_t serial : orient) {
+          NodePtr node;
+          if (const AdapterPtr adapter = app.SelectedAdapter()) {
+            node = adapter->FindNodeBySerial(serial, nullptr, true);
+          }
+          if (!node) continue;
+          ListView view;
+          view.columns = columns;
+          result["orientation"][std::to_string(serial)] =
+              discovery::_determineNode_Direction(app, view, node);
         }
         if (!walk) return result.dump();
 
@@ -239,6 +260,32 @@ TEST(TopologyIntegration, ASilentAndAMiswiredModule) {
   EXPECT_EQ(nodes["701"]["rightSerial"], 702);
   EXPECT_EQ(nodes["703"]["leftSerial"], 702);
   EXPECT_EQ(nodes["701"]["linked"], 1);
+}
+
+TEST(TopologyIntegration, AModulesOrientationFromWhereItsAnsweringBuddyIsDrawn) {
+  QM_SKIP_WITHOUT_LAB();
+  fixtures::ScopedTempLog log;
+  test::Lab lab;
+  const std::string demo = test::SourceFile("sim/lines/demo.json");
+  test::Linesim line(lab, demo);
+  const sim::LineSetup setup = sim::LoadLineFile(demo);
+  // Drawn as the window lays a chain out: from the PC's switch to the right, 5 units a module.
+  std::map<uint32_t, uint16_t> columns;
+  std::map<uint32_t, uint8_t> direction;
+  for (const auto& chain : setup.chains) {
+    for (const auto& m : chain) {
+      columns[m.serial] = static_cast<uint16_t>(5 * (m.position + 1));
+      direction[m.serial] = m.direction;
+    }
+  }
+  const std::vector<uint32_t> probed = {3100102, 3100106, 3100201, 3100203};
+  const json found = TopologyInPc(lab, false, columns, probed);
+  ASSERT_EQ(found.value("discover", 0), 1);
+  for (uint32_t serial : probed) {
+    EXPECT_EQ(found["orientation"][std::to_string(serial)], direction[serial]) << serial;
+  }
+  // Each test ends with the module back in NORMAL mode.
+  for (const auto& m : line.List()) EXPECT_EQ(m.raw["routing"], false) << m.serial;
 }
 
 }  // namespace
