@@ -49,6 +49,7 @@ class CNode_Data {
   uint8_t rightPort = 3;
   uint32_t leftSerial = 0;  // serial of the neighbour found by leftMac; 0 when none
   uint32_t rightSerial = 0;
+  uint32_t processed = 0;  // seen by the recursive discovery (nodes of the temporary list)
 
   bool HasMac() const;
   // Direction that a discovery answer's packet flags mean: exactly 0x10 is Left To Right.

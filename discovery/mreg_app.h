@@ -106,6 +106,13 @@ class CMRegApp {
   // capture device could be listed.
   int Discover(bool allAdapters, std::vector<std::shared_ptr<CNode_Data>>* list);
 
+  // ---- topology (topology_protocol.cpp) ----
+  // Both topology phases on the selected adapter for `nodes`, whose fields are changed under
+  // `nodesLock`. 1 when a node announced itself on the PC's switch during the run, else 0.
+  int GetTopology(NodeList& nodes, std::mutex& nodesLock);
+  // The same for the selected adapter's own nodes, under its lock.
+  int GetTopology();
+
  private:
   base::Prompt* prompt_;
   platform::ProfileStore* profile_;

@@ -1,7 +1,8 @@
 // Captured frames as the discovery and the generic receiver see them: the candidate checks,
 // the packet header, node records, 0x58/0x59 lists, Set NodeIP / Set First/Last and ReadLock
 // answers, the merge into an adapter (empty, or already holding the answering node) and the
-// copy handed to callers.
+// copy handed to callers; the topology answers (announcements, buddy lists, neighbour reports)
+// as GetTopology reads them.
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 #include "discovery/discover.h"
 #include "discovery/discover_environment.h"
 #include "discovery/mreg_app.h"
+#include "discovery/topology_protocol.h"
 
 namespace {
 
@@ -114,6 +116,35 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                            packet.flags);
       std::lock_guard guard(adapter.lock);
       for (const auto& n : adapter.nodes) (void)CopyNodeForList(*n);
+    }
+  }
+
+  // The topology phases on the same frame, with nodes for the sender and for every serial the
+  // frame could name.
+  {
+    NodeList nodes;
+    for (uint32_t serial : {0u, 1u, 0x01020304u}) {
+      auto node = std::make_shared<CNode_Data>();
+      node->serialNumber = serial;
+      nodes.push_back(node);
+    }
+    if (const auto answer = ParseCapturedAnswer(data, size, 0)) {
+      nodes[0]->mac = answer->frame.sourceMac;
+      for (uint32_t serial : ParseTopologyEntries(answer->packet)) {
+        auto node = std::make_shared<CNode_Data>();
+        node->serialNumber = serial;
+        nodes.push_back(node);
+      }
+      if (const auto neighbours = ParseNeighborsAnswer(answer->packet)) {
+        nodes[1]->mac = neighbours->leftMac;
+        nodes[2]->mac = neighbours->rightMac;
+      }
+    }
+    std::mutex lock;
+    TopologyRun run(nodes, lock);
+    for (int pass = 0; pass < 2; ++pass) {
+      run.OnTopologyFrame(data, size, 0);
+      run.OnNeighborsFrame(data, size, 0);
     }
   }
 

@@ -1,5 +1,5 @@
-// linesim's parser of captured frames and its UDP protocol answers: any frame, heard by a
-// small line of modules.
+// linesim's parser of captured frames and its UDP protocol answers: any frame, heard twice by
+// a small chain of modules (the second time after any mode change the first one caused).
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -17,6 +17,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     setup.mac = sim::MacFromSerial(setup.serial);
     setup.recordLength = static_cast<uint8_t>(i == 0 ? 8 : 28);
     setup.faults.duplicate = i == 2;
+    setup.position = static_cast<int>(i);
+    setup.direction = static_cast<uint8_t>(i == 1 ? 1 : 0);
+    setup.faults.miswired = i == 1;
     modules.push_back(std::make_unique<sim::SimModule>(setup));
   }
   // Copy into a buffer of exactly `size` bytes so that any over-read is caught.
@@ -32,8 +35,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   sim::UdpResponder responder(modules, timing, 1);
-  for (const auto& out : responder.OnFrame(frame.data(), frame.size())) {
-    if (!sim::ParseUdpFrame(out.bytes.data(), out.bytes.size())) __builtin_trap();
+  for (int pass = 0; pass < 2; ++pass) {
+    for (const auto& out : responder.OnFrame(frame.data(), frame.size())) {
+      if (!sim::ParseUdpFrame(out.bytes.data(), out.bytes.size())) __builtin_trap();
+    }
   }
   return 0;
 }

@@ -368,6 +368,10 @@ void ApplyFaults(const nlohmann::json& value, Faults& faults) {
       faults.tftpErrorBlock = static_cast<uint32_t>(Number(item, "tftpError", 65535));
     } else if (key == "tftpDie") {
       faults.tftpDieBlock = static_cast<uint32_t>(Number(item, "tftpDie", 65535));
+    } else if (key == "noTopology") {
+      faults.noTopology = Flag(item, "noTopology");
+    } else if (key == "miswired") {
+      faults.miswired = Flag(item, "miswired");
     } else {
       Fail("faults", "unknown fault \"" + key + "\"");
     }
@@ -377,7 +381,8 @@ void ApplyFaults(const nlohmann::json& value, Faults& faults) {
 nlohmann::json FaultsToJson(const Faults& faults) {
   json result = {{"drop", faults.dropFraction},          {"delayMs", faults.delayMs},
                  {"duplicate", faults.duplicate},        {"staleSequence", faults.staleSequence},
-                 {"discovery", faults.affectsDiscovery}, {"modbus", faults.affectsModbus}};
+                 {"discovery", faults.affectsDiscovery}, {"modbus", faults.affectsModbus},
+                 {"noTopology", faults.noTopology},      {"miswired", faults.miswired}};
   result["sharesAddressOf"] =
       faults.sharesAddressOf ? json(*faults.sharesAddressOf) : json(nullptr);
   result["tftpLose"] = faults.tftpLoseBlock;

@@ -31,10 +31,13 @@ struct Faults {
   bool tftpDuplicateAck = false;
   uint32_t tftpErrorBlock = 0;
   uint32_t tftpDieBlock = 0;
+  bool noTopology = false;  // GET_TOPOLOGY and GET_NEIGHBORS go unanswered (no announcement)
+  bool miswired = false;    // the neighbour report names the left neighbour right and vice versa
 
   bool Any() const {
     return dropFraction > 0 || delayMs > 0 || duplicate || staleSequence || sharesAddressOf ||
-           tftpLoseBlock || tftpDuplicateAck || tftpErrorBlock || tftpDieBlock;
+           tftpLoseBlock || tftpDuplicateAck || tftpErrorBlock || tftpDieBlock || noTopology ||
+           miswired;
   }
 };
 

@@ -319,6 +319,7 @@ void SimModule::Restart() {
   ram_.main[251] = ram_.main[252] = ram_.main[253] = 0;
   ram_.main[108] = ram_.main[188] = 0;
   pendingCommand_.reset();
+  routing_ = false;  // a module starts in NORMAL mode
   ++counters_.restarts;
 }
 
@@ -332,7 +333,7 @@ void SimModule::SetNetwork(uint32_t address, uint32_t mask, uint32_t gateway) {
   WriteIdentity(factory_);
 }
 
-std::vector<uint8_t> SimModule::NodeRecord() const {
+std::vector<uint8_t> SimModule::NodeRecord(size_t minimumLength) const {
   std::vector<uint8_t> record(28, 0);
   base::PutBE32(record.data(), setup_.serial);
   base::Ipv4ToBytes(setup_.address, record.data() + 4);
@@ -343,7 +344,7 @@ std::vector<uint8_t> SimModule::NodeRecord() const {
   const uint16_t firmware = ReportedFirmware(setup_);
   record[18] = static_cast<uint8_t>(firmware >> 8);
   record[19] = static_cast<uint8_t>(firmware);
-  record.resize(setup_.recordLength);
+  record.resize(std::max<size_t>(setup_.recordLength, minimumLength));
   return record;
 }
 

@@ -96,8 +96,15 @@ class SimModule {
 
   // The discovery record (Part of the UDP protocol): serial, address, mask, gateway,
   // line position, family nibble, firmware; `recordLength` bytes of it.
-  std::vector<uint8_t> NodeRecord() const;
+  // At least `minimumLength` bytes (answers that carry the whole record when the module's
+  // own is shorter).
+  std::vector<uint8_t> NodeRecord(size_t minimumLength = 0) const;
   uint8_t PacketFlags() const { return setup_.packetFlags; }
+
+  // ROUTING mode (GO_ROUTING until GO_NORMAL): frames to UDP port 55555 are not passed between
+  // the module's ports.
+  bool Routing() const { return routing_; }
+  void SetRouting(bool routing) { routing_ = routing; }
 
  private:
   struct Bank {
@@ -120,6 +127,7 @@ class SimModule {
   std::vector<uint16_t> log1_;
   std::vector<uint16_t> log2_;
   bool rebooting_ = false;
+  bool routing_ = false;
   std::optional<ModuleCommand> pendingCommand_;
   ModuleCounters counters_;
   ModuleFiles files_;

@@ -257,6 +257,7 @@ json Simulator::ModuleJson(size_t index) const {
   result["chain"] = module.Setup().chain;
   result["position"] = module.Setup().position;
   result["rebooting"] = module.Rebooting();
+  result["routing"] = module.Routing();
   result["reachable"] = module.Reachable();
   result["firmwareRegister"] = ReportedFirmware(module.Setup());
   result["faults"] = FaultsToJson(const_cast<SimModule&>(module).ModuleFaults());

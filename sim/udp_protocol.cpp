@@ -1,5 +1,6 @@
 #include "sim/udp_protocol.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "base/bytes.h"
@@ -9,12 +10,62 @@ namespace {
 
 constexpr Mac kBroadcastMac = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 constexpr uint32_t kBroadcastAddress = 0xFFFFFFFFu;
+constexpr size_t kDiscoverOnRecordLength = 16;  // a discover out of one port: at least this
+
+// GET_TOPOLOGY and GET_NEIGHBORS carry "MGMT" and the value 32.
+bool IsManagementQuery(const PacketHeader& header) {
+  return header.usableDataLength >= 8 && std::memcmp(header.data, "MGMT", 4) == 0 &&
+         base::GetBE32(header.data + 4) == 32;
+}
+
+// The serial number a GO_NORMAL / DISCOVER_ON request names; nullopt when it carries none.
+std::optional<uint32_t> TargetSerial(const PacketHeader& header) {
+  if (header.usableDataLength < 8) return std::nullopt;
+  return base::GetBE32(header.data);
+}
 
 }  // namespace
 
 UdpResponder::UdpResponder(std::vector<std::unique_ptr<SimModule>>& modules, const Timing& timing,
                            uint32_t seed)
     : modules_(modules), timing_(timing), random_(seed) {}
+
+void UdpResponder::Rewire() {
+  if (cabling_.size() == modules_.size()) return;
+  cabling_.assign(modules_.size(), Cabling{});
+  for (size_t i = 0; i < modules_.size(); ++i) {
+    for (size_t j = 0; j < modules_.size(); ++j) {
+      const ModuleSetup& a = modules_[i]->Setup();
+      const ModuleSetup& b = modules_[j]->Setup();
+      if (a.chain != b.chain) continue;
+      if (b.position + 1 == a.position) cabling_[i].towardsPc = static_cast<int>(j);
+      if (b.position == a.position + 1) cabling_[i].awayFromPc = static_cast<int>(j);
+    }
+  }
+}
+
+int UdpResponder::NeighbourOn(size_t index, bool left) {
+  Rewire();
+  // Direction 0: the left port faces the PC.
+  const bool leftFacesPc = modules_[index]->Setup().direction == 0;
+  return left == leftFacesPc ? cabling_[index].towardsPc : cabling_[index].awayFromPc;
+}
+
+uint8_t UdpResponder::PortFacing(size_t other, size_t index) const {
+  const ModuleSetup& o = modules_[other]->Setup();
+  const bool otherIsFurtherOut = o.position > modules_[index]->Setup().position;
+  const bool otherLeftFacesPc = o.direction == 0;
+  return otherIsFurtherOut == otherLeftFacesPc ? kPortLeft : kPortRight;
+}
+
+bool UdpResponder::Hears(size_t index) {
+  Rewire();
+  if (!modules_[index]->Reachable()) return false;
+  for (int at = cabling_[index].towardsPc; at >= 0; at = cabling_[at].towardsPc) {
+    if (modules_[at]->Routing()) return false;
+  }
+  return true;
+}
 
 std::vector<OutgoingFrame> UdpResponder::OnFrame(const uint8_t* bytes, size_t length) {
   std::vector<OutgoingFrame> out;
@@ -31,6 +82,22 @@ std::vector<OutgoingFrame> UdpResponder::OnFrame(const uint8_t* bytes, size_t le
       break;
     case kCodePlcLock:
       AnswerPlcLock(*frame, *header, out);
+      break;
+    case kCodeGetTopology:
+      if (IsManagementQuery(*header)) AnswerTopology(*frame, *header, out);
+      break;
+    case kCodeGetNeighbours:
+      if (IsManagementQuery(*header)) AnswerNeighbours(*frame, *header, out);
+      break;
+    case kCodeGoRouting:
+      GoRouting(*frame);
+      break;
+    case kCodeGoNormal:
+      GoNormal(*frame, *header);
+      break;
+    case kCodeDiscoverOnLeft:
+    case kCodeDiscoverOnRight:
+      DiscoverOnPort(*frame, *header, header->code == kCodeDiscoverOnLeft, out);
       break;
     default:
       break;
@@ -59,7 +126,7 @@ void UdpResponder::AnswerPlcLock(const UdpFrame& frame, const PacketHeader& head
     data.resize(20, 0);
     data.resize(24);
     base::PutBE32(data.data() + 20, files.plcLock);
-    Emit(i, 0, kCodePlcLockAnswer, frame, header, data, out);
+    Emit(i, 0, kCodePlcLockAnswer, frame.sourceMac, frame.sourcePort, header, data, out);
   }
 }
 
@@ -68,15 +135,103 @@ void UdpResponder::AnswerDiscover(const UdpFrame& frame, const PacketHeader& hea
   std::uniform_int_distribution<uint32_t> delay(timing_.answerDelayMinMs, timing_.answerDelayMaxMs);
   for (size_t i = 0; i < modules_.size(); ++i) {
     SimModule& module = *modules_[i];
-    if (!module.Reachable()) continue;
+    if (!Hears(i)) continue;
     ++module.Counters().discoverRequests;
-    Emit(i, delay(random_), kCodeDiscoverAnswer, frame, header, module.NodeRecord(), out);
+    Emit(i, delay(random_), kCodeDiscoverAnswer, frame.sourceMac, frame.sourcePort, header,
+         module.NodeRecord(), out);
   }
 }
 
-void UdpResponder::Emit(size_t index, uint32_t baseDelayMs, uint8_t code, const UdpFrame& request,
-                        const PacketHeader& header, const std::vector<uint8_t>& data,
-                        std::vector<OutgoingFrame>& out) {
+void UdpResponder::AnswerTopology(const UdpFrame& frame, const PacketHeader& header,
+                                  std::vector<OutgoingFrame>& out) {
+  for (size_t i = 0; i < modules_.size(); ++i) {
+    SimModule& module = *modules_[i];
+    if (!Hears(i) || module.ModuleFaults().noTopology) continue;
+    const uint32_t hopDelay = kTopologyHopMs * static_cast<uint32_t>(module.Setup().position + 1);
+    // One entry per module cabled to one of its ports: serial, then its address.
+    std::vector<uint8_t> entries;
+    for (const bool left : {true, false}) {
+      const int other = NeighbourOn(i, left);
+      if (other < 0) continue;
+      uint8_t entry[8];
+      base::PutBE32(entry, modules_[other]->Serial());
+      base::Ipv4ToBytes(modules_[other]->Address(), entry + 4);
+      entries.insert(entries.end(), entry, entry + 8);
+    }
+    Emit(i, hopDelay, kCodeTopologyAnswer, frame.sourceMac, frame.sourcePort, header, entries, out);
+    // On the PC's switch: the module also announces itself to every module there.
+    if (cabling_[i].towardsPc < 0) {
+      Emit(i, hopDelay, kCodeDiscover, kBroadcastMac, kModulePort, header, module.NodeRecord(),
+           out);
+    }
+  }
+}
+
+void UdpResponder::AnswerNeighbours(const UdpFrame& frame, const PacketHeader& header,
+                                    std::vector<OutgoingFrame>& out) {
+  for (size_t i = 0; i < modules_.size(); ++i) {
+    SimModule& module = *modules_[i];
+    if (!Hears(i) || module.ModuleFaults().noTopology) continue;
+    std::vector<uint8_t> data(14, 0);
+    const bool crossed = module.ModuleFaults().miswired;
+    for (const bool left : {true, false}) {
+      const int other = NeighbourOn(i, crossed ? !left : left);
+      if (other < 0) continue;
+      uint8_t* at = data.data() + (left ? 0 : 7);
+      at[0] = PortFacing(static_cast<size_t>(other), i);
+      std::memcpy(at + 1, modules_[other]->MacAddress().data(), 6);
+    }
+    const uint32_t hopDelay = kTopologyHopMs * static_cast<uint32_t>(module.Setup().position + 1);
+    Emit(i, hopDelay, kCodeNeighboursAnswer, frame.sourceMac, frame.sourcePort, header, data, out);
+  }
+}
+
+void UdpResponder::GoRouting(const UdpFrame& frame) {
+  // Who hears the frame is decided before anyone changes mode: it passes the modules on its
+  // way before they act on it.
+  std::vector<size_t> targets;
+  for (size_t i = 0; i < modules_.size(); ++i) {
+    const bool addressed =
+        frame.destinationMac == kBroadcastMac || frame.destinationMac == modules_[i]->MacAddress();
+    if (addressed && Hears(i)) targets.push_back(i);
+  }
+  for (size_t i : targets) modules_[i]->SetRouting(true);
+}
+
+void UdpResponder::GoNormal(const UdpFrame& frame, const PacketHeader& header) {
+  const auto serial = TargetSerial(header);
+  if (!serial) return;
+  for (size_t i = 0; i < modules_.size(); ++i) {
+    SimModule& module = *modules_[i];
+    const bool addressed =
+        frame.destinationMac == kBroadcastMac || frame.destinationMac == module.MacAddress();
+    if (module.Serial() == *serial && addressed && Hears(i)) module.SetRouting(false);
+  }
+}
+
+void UdpResponder::DiscoverOnPort(const UdpFrame& frame, const PacketHeader& header, bool left,
+                                  std::vector<OutgoingFrame>& out) {
+  const auto serial = TargetSerial(header);
+  if (!serial) return;
+  std::uniform_int_distribution<uint32_t> delay(timing_.answerDelayMinMs, timing_.answerDelayMaxMs);
+  for (size_t i = 0; i < modules_.size(); ++i) {
+    const bool addressed =
+        frame.destinationMac == kBroadcastMac || frame.destinationMac == modules_[i]->MacAddress();
+    if (modules_[i]->Serial() != *serial || !addressed || !Hears(i)) continue;
+    // The module's discover leaves by that port only; the module cabled there answers the
+    // requester (the answer is not to port 55555, so no ROUTING module holds it back).
+    const int other = NeighbourOn(i, left);
+    if (other < 0 || !modules_[other]->Reachable()) continue;
+    SimModule& answering = *modules_[other];
+    ++answering.Counters().discoverRequests;
+    Emit(static_cast<size_t>(other), delay(random_), kCodeDiscoverAnswer, frame.sourceMac,
+         frame.sourcePort, header, answering.NodeRecord(kDiscoverOnRecordLength), out);
+  }
+}
+
+void UdpResponder::Emit(size_t index, uint32_t baseDelayMs, uint8_t code, const Mac& toMac,
+                        uint16_t toPort, const PacketHeader& header,
+                        const std::vector<uint8_t>& data, std::vector<OutgoingFrame>& out) {
   SimModule& module = *modules_[index];
   const Faults& faults = module.ModuleFaults();
   const bool faulty = faults.affectsDiscovery;
@@ -94,12 +249,12 @@ void UdpResponder::Emit(size_t index, uint32_t baseDelayMs, uint8_t code, const 
   std::copy(sequence.begin(), sequence.end(), payload.begin() + 4);
   std::copy(data.begin(), data.end(), payload.begin() + kPacketHeaderLength);
   UdpFrameFields setup;
-  setup.destinationMac = request.sourceMac;
+  setup.destinationMac = toMac;
   setup.sourceMac = module.MacAddress();
   setup.sourceAddress = module.Address();
   setup.destinationAddress = kBroadcastAddress;
   setup.sourcePort = kModulePort;
-  setup.destinationPort = request.sourcePort;
+  setup.destinationPort = toPort;
   setup.identification = identification_++;
   OutgoingFrame frame{index, baseDelayMs + (faulty ? faults.delayMs : 0),
                       BuildUdpFrame(setup, payload.data(), payload.size())};
