@@ -300,14 +300,14 @@ TEST_F(RegisterClientTest, SecondFailedConnectLeavesWriteMultipleRegistersButNot
 TEST_F(RegisterClientTest, ReconnectsOnTwoThreadsGoToTheSamePeer) {
   server.SetDefaultFault({Fault::kClose});
   auto writeMany = [this] {
-    for (int i = 0; i < 40; ++i) EXPECT_EQ(client.WriteRegister(48, static_cast<uint16_t>(i)), 0);
+    for (int i = 0; i < 100; ++i) EXPECT_EQ(client.WriteRegister(48, static_cast<uint16_t>(i)), 0);
   };
   std::thread other(writeMany);
   writeMany();
   other.join();
   EXPECT_EQ(client.peerAddress(), server.Address());
-  // Every reconnect reached the server: 1 + 80 writes x 1 reconnect each.
-  EXPECT_EQ(server.ConnectionCount(), 81);
+  // Every reconnect reached the server: 1 + 200 writes x 1 reconnect each.
+  EXPECT_EQ(server.ConnectionCount(), 201);
 }
 
 TEST_F(RegisterClientTest, SaveToFlashWritesTheValueThenTheCommandBlockAndPolls) {
