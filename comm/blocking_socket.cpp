@@ -146,10 +146,11 @@ void CBlockingSocket::Connect(const sockaddr_in& address) {
 
 void CBlockingSocket::Close() {
   std::lock_guard guard(lock_);
-  const int fd = socket_.load();
+  // Linux frees the descriptor even when close() fails: keeping the handle would let a later
+  // Cleanup close whatever descriptor another thread has been given that number since.
+  const int fd = socket_.exchange(-1);
   if (fd < 0) return;
   if (::close(fd) != 0) ThrowSocketError("Close");
-  socket_.store(-1);
 }
 
 void CBlockingSocket::Cleanup() {
@@ -274,8 +275,10 @@ uint32_t CDatagramSocket::Bind(const sockaddr_in& address) {
 }
 
 uint32_t CDatagramSocket::Close() {
-  if (::close(socket_) != 0) return comm::kStatusCloseFailed;
+  // The descriptor is gone whatever close() returns (see CBlockingSocket::Close).
+  const int fd = socket_;
   socket_ = -1;
+  if (::close(fd) != 0) return comm::kStatusCloseFailed;
   return comm::kStatusOk;
 }
 

@@ -144,7 +144,7 @@ class CBlockingSocket {
   std::atomic<int> socket_{-1};
   std::mutex lock_;
   std::atomic<uint32_t> lastActivity_{0};
-  mutable std::mutex stateLock_;  // guards lastError_ and peerAddress_
+  mutable std::mutex stateLock_;  // guards lastError_, peerAddress_ and peerPort_
   std::string lastError_;
   std::string peerAddress_;
   uint16_t peerPort_ = kModbusPort;  // port of the last _Connect; reconnects go there

@@ -252,13 +252,20 @@ int CBlockingSocket::WithOneReconnect(const std::function<int()>& attempt,
     } catch (const CBlockingSocketException&) {
       if (round == 1) return 0;
     }
-    const std::string peer = peerAddress();
+    // Address and port as one pair, under the lock a concurrent _Connect writes them with.
+    std::string peer;
+    uint16_t peerPort = kModbusPort;
+    {
+      std::lock_guard state(stateLock_);
+      peer = peerAddress_;
+      peerPort = peerPort_;
+    }
     try {
-      _Connect(peer, peerPort_, true);
+      _Connect(peer, peerPort, true);
     } catch (const CBlockingSocketException&) {
       platform::SleepMs(500);
       try {
-        _Connect(peer, peerPort_, true);
+        _Connect(peer, peerPort, true);
       } catch (const CBlockingSocketException&) {
         if (secondConnectFailure == SecondConnectFailure::Throws) throw;
         return 0;

@@ -258,7 +258,7 @@ int _ReadLock(CMRegApp& app, const std::vector<uint8_t>& packet, const std::stri
             adapter->description.c_str());
     return lockState;
   }
-  lockState = discovery::LockStateFromRecord(*node);
+  lockState = node->lockState;
   return lockState;
 }
 

@@ -156,6 +156,25 @@ UdpFrameAddress AddressToNode(const CAdapterInfo& info, const CNode_Data* node, 
   return address;
 }
 
+// What a frame to a node needs of it, read under the lock of the adapter that holds the node
+// (a discovery on another thread rewrites those fields). A node no adapter holds is the caller's
+// own copy and is read as it is.
+CNode_Data AddressingOf(CMRegApp& app, const CNode_Data& node) {
+  CNode_Data addressing;
+  for (const AdapterPtr& adapter : app.AdaptersSnapshot()) {
+    std::lock_guard guard(adapter->lock);
+    for (const NodePtr& held : adapter->nodes) {
+      if (held.get() != &node) continue;
+      addressing.mac = node.mac;
+      addressing.ipAddress = node.ipAddress;
+      return addressing;
+    }
+  }
+  addressing.mac = node.mac;
+  addressing.ipAddress = node.ipAddress;
+  return addressing;
+}
+
 // A known node of the adapter with that address text, copied under the adapter's lock.
 std::optional<CNode_Data> KnownNodeByIp(const AdapterPtr& adapter, const std::string& ipText) {
   if (!adapter) return std::nullopt;
@@ -281,10 +300,6 @@ int CaptureRecoveryCounter() {
 }
 void ResetCaptureRecoveryCounterForTests() {
   g_recoveryCounter.store(1);
-}
-
-int32_t LockStateFromRecord(const CNode_Data& node) {
-  return static_cast<int32_t>(base::GetBE32(node.record.data() + 20));
 }
 
 }  // namespace discovery
@@ -481,8 +496,11 @@ platform::CaptureHandle* _send_UDP_to_Node(CMRegApp& app, CaptureHandlePtr& hand
       EnsureOpen(app, handle, target->device,
                  "WARN. pcap_open in _send_UDP_to_Node was DELAYED for %u ms. !!!");
   if (open == nullptr) return nullptr;
-  const auto frame =
-      BuildUdpFrame(AddressToNode(target->info, node, kNodeCommandPort, dstPort), payload, length);
+  std::optional<CNode_Data> addressing;
+  if (node != nullptr) addressing = AddressingOf(app, *node);
+  const auto frame = BuildUdpFrame(
+      AddressToNode(target->info, addressing ? &*addressing : nullptr, kNodeCommandPort, dstPort),
+      payload, length);
   return SendRepeated(*open, frame, repeat, kNodePauses, std::size(kNodePauses)) ? open : nullptr;
 }
 
@@ -627,14 +645,13 @@ bool ActOnDiscoverAnswer(const CapturedAnswer& answer, NodeList* list) {
   } else {
     LogInfo("PING2 broadcast from NodeIP:\"%s\", %u", node->ipText.c_str(), node->serialNumber);
   }
-  if (list != nullptr) {
-    if (NodePtr known = FindNodeBySerial(node->serialNumber, nullptr, *list)) {
-      TakeChangedMac(*known, answer.frame.sourceMac);
-      LogInfo("!!!!! IGNORING UDP DISCOVER ... the device %u is already exist.",
-              known->serialNumber);
-    } else {
-      list->push_back(node);
-    }
+  // Without a list the answer is only logged: it is not one the caller waits for.
+  if (list == nullptr) return false;
+  if (NodePtr known = FindNodeBySerial(node->serialNumber, nullptr, *list)) {
+    TakeChangedMac(*known, answer.frame.sourceMac);
+    LogInfo("!!!!! IGNORING UDP DISCOVER ... the device %u is already exist.", known->serialNumber);
+  } else {
+    list->push_back(node);
   }
   return true;
 }
@@ -651,7 +668,7 @@ bool ActOnList(const CapturedAnswer& answer, NodeList* list) {
       list->push_back(node);
     }
   }
-  return count > 0;
+  return list != nullptr && count > 0;
 }
 
 void TakeSetAnswer(CNode_Data& node, const NodeRecord& record, const MacBytes& mac,
@@ -695,8 +712,8 @@ bool ActOnSetAnswer(CMRegApp& app, const CapturedAnswer& answer, NodeList* list)
   return true;
 }
 
-// A ReadLock answer carries the module's record (20 bytes) followed by its lock state; the whole
-// data goes into the node's record, where the connections page reads the state.
+// A ReadLock answer carries the module's record (20 bytes) followed by its lock state (4 bytes,
+// big-endian), which goes into the node's lockState, where the connections page reads it.
 bool ActOnReadLock(CMRegApp& app, const CapturedAnswer& answer) {
   const AnswerPacket& packet = answer.packet;
   const std::string sender = base::Ipv4Text(answer.frame.sourceIpv4);
@@ -708,20 +725,26 @@ bool ActOnReadLock(CMRegApp& app, const CapturedAnswer& answer) {
   const auto record =
       ParseNodeRecord(packet.data, std::min(packet.dataLength, kMaxStoredRecordLength));
   const AdapterPtr adapter = app.SelectedAdapter();
+  // The adapter's texts for the log line are copied under its lock: a discovery on another
+  // worker rewrites them.
+  std::string description;
+  std::string addressText;
   if (adapter) {
     std::lock_guard guard(adapter->lock);
     if (NodePtr node = FindNodeBySerial(record->serialNumber, nullptr, adapter->nodes)) {
-      node->record = record->bytes;
+      // Only the state: the record bytes stay those of the last discovery answer.
+      node->lockState = static_cast<int32_t>(base::GetBE32(packet.data + 20));
       return true;
     }
+    description = adapter->description;
+    addressText = adapter->info.addressText;
   }
   const uint8_t* ip = reinterpret_cast<const uint8_t*>(&record->ipAddress);
   LogInfo(
       "Strange got ReadLock resp. but didn't find the node: %s.%d.%d.%d in the current "
       "Adapter(\"%s\", ip: %s) nodes collection !?!",
-      base::Format("%d", ip[0]).c_str(), ip[1], ip[2], ip[3],
-      adapter ? adapter->description.c_str() : "",
-      adapter ? adapter->info.addressText.c_str() : "");
+      base::Format("%d", ip[0]).c_str(), ip[1], ip[2], ip[3], description.c_str(),
+      addressText.c_str());
   return false;
 }
 

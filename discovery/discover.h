@@ -80,17 +80,16 @@ bool AdapterAddressFor(CMRegApp& app, const std::string& targetText, std::string
 
 // The generic receiver for answers to commands: reads frames from port 55555 to any port for
 // timeoutMs and acts on discover answers (0x1F), lists (0x58/0x59), Set NodeIP (0x21) and
-// Set First/Last (0x31) answers and ReadLock answers (0x73/0x75). Returns 1 when it acted on
-// at least one answer. logSender adds the "Got UDP packet ..." line for every frame.
+// Set First/Last (0x31) answers and ReadLock answers (0x73/0x75; the state goes into the node's
+// lockState). Returns 1 when it acted on at least one answer: discover answers and lists count
+// only when a list is given (without one they are logged, not kept). logSender adds the
+// "Got UDP packet ..." line for every frame.
 int ReceiveNodeAnswers(CMRegApp& app, platform::CaptureHandle* handle, uint32_t timeoutMs,
                        NodeList* list, bool logSender = false);
 inline int ReceiveNodeAnswersLoggingSender(CMRegApp& app, platform::CaptureHandle* handle,
                                            uint32_t timeoutMs, NodeList* list) {
   return ReceiveNodeAnswers(app, handle, timeoutMs, list, true);
 }
-
-// Lock state a ReadLock answer (0x73/0x75) left in the node's record: bytes 20..23, big-endian.
-int32_t LockStateFromRecord(const CNode_Data& node);
 
 // The recovery counter of the no-capture-device recovery (1 = no failure in a row yet).
 int CaptureRecoveryCounter();

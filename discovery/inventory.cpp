@@ -161,6 +161,9 @@ NodePtr MergeDiscoveryAnswer(CNAdapter& adapter, NodePtr answer, size_t recordLe
   }
   node.stale = 0;
   if (recordLength >= 16) {
+    // The raw record follows the module too: list copies are made from it, and after a firmware
+    // upgrade they must show the new revision, not the first discovery's.
+    node.record = answer->record;
     node.ipAddress = answer->ipAddress;
     node.ipText = answer->ipText;
     node.maskText = answer->maskText;

@@ -50,6 +50,9 @@ class CNode_Data {
   uint32_t leftSerial = 0;  // serial of the neighbour found by leftMac; 0 when none
   uint32_t rightSerial = 0;
   uint32_t processed = 0;  // seen by the recursive discovery (nodes of the temporary list)
+  // Lock state of the last ReadLock answer. Kept apart from `record`, which every discovery
+  // answer refreshes.
+  int32_t lockState = 0;
 
   bool HasMac() const;
   // Direction that a discovery answer's packet flags mean: exactly 0x10 is Left To Right.
@@ -79,6 +82,8 @@ class CNAdapter {
  public:
   CNAdapter();  // isNew 1, changedAt = now, listIndex -1, macText all zero
 
+  // name, description, mac, macText and info are written under the inventory lock and this
+  // adapter's lock together: a reader holding either one sees them whole.
   std::string name;          // capture device name
   std::string description;   // adapter description
   uint32_t unconfirmed = 0;  // set by a full discovery, cleared when the adapter is met again
@@ -127,6 +132,7 @@ void SortNodes(CNAdapter& adapter);
 // node built from the answer (its MAC = the frame's source address, record, serial, address,
 // texts and revision from the record); recordLength is the answer's record length and
 // headerFlags the flags byte of its packet header. A new serial appends `answer` itself; a
-// known one updates the existing node and drops `answer`. Returns the node now in the adapter.
+// known one updates the existing node and drops `answer`: a record of 16 bytes or more replaces
+// its raw record and the fields read from it. Returns the node now in the adapter.
 NodePtr MergeDiscoveryAnswer(CNAdapter& adapter, NodePtr answer, size_t recordLength,
                              uint8_t headerFlags);

@@ -209,7 +209,9 @@ AdapterPtr CMRegApp::BeginAdapterDiscovery(const std::string& deviceName, bool f
 
 void CMRegApp::RefreshAdapterIdentity(CNAdapter& adapter, const MacAddress& mac,
                                       const std::string& name, const std::string& description) {
+  // Written under both locks, so that a reader holding either one sees them whole.
   std::lock_guard guard(inventoryLock);
+  std::lock_guard adapterGuard(adapter.lock);
   if (adapter.mac != mac) {
     adapter.mac = mac;
     adapter.macText = base::MacText(mac.data());

@@ -86,7 +86,8 @@ class CMRegApp {
   // deleted (full) or marked stale (not full) and newNodes 0, or a new adapter (isNew 1) not
   // yet in the inventory.
   AdapterPtr BeginAdapterDiscovery(const std::string& deviceName, bool fullDiscovery);
-  // Refreshes the adapter's MAC (and its text), name and description where they differ.
+  // Refreshes the adapter's MAC (and its text), name and description where they differ (takes
+  // the inventory lock, then the adapter's).
   void RefreshAdapterIdentity(CNAdapter& adapter, const MacAddress& mac, const std::string& name,
                               const std::string& description);
   // After discovering one adapter: a new adapter is appended when it has nodes (else dropped);

@@ -1,19 +1,52 @@
 #include "discovery/packets.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "base/bytes.h"
+#include "platform/tick.h"
 
 namespace discovery {
 
+namespace {
+
+struct RunStart {
+  uint64_t ms;
+  uint32_t first;
+};
+
+const RunStart& ThisRun() {
+  static const RunStart start = [] {
+    const uint64_t ms = platform::BootTimeMs();
+    return RunStart{ms, FirstSequenceOfRun(ms)};
+  }();
+  return start;
+}
+
+}  // namespace
+
+uint32_t FirstSequenceOfRun(uint64_t startMs) {
+  const uint64_t ticket = (startMs + 1) * kSequencesPerMs + 1;
+  return 0x80000000u | static_cast<uint32_t>(ticket & 0x7FFFFFFFu);
+}
+
+uint64_t SequenceDueMs(uint64_t startMs, uint32_t taken) {
+  return startMs + 1 + taken / kSequencesPerMs;
+}
+
 std::atomic<uint32_t>& SequenceCounter() {
-  static std::atomic<uint32_t> counter{kFirstSequenceNumber};
+  static std::atomic<uint32_t> counter{ThisRun().first};
   return counter;
 }
 
 uint32_t NextSequenceNumber() {
-  return SequenceCounter().fetch_add(1);
+  const RunStart& run = ThisRun();
+  const uint32_t sequence = SequenceCounter().fetch_add(1);
+  const uint64_t due = SequenceDueMs(run.ms, sequence - run.first);
+  while (platform::BootTimeMs() < due) std::this_thread::sleep_for(std::chrono::microseconds(250));
+  return sequence;
 }
 
 void PutPacketHeader(uint8_t* header, uint8_t code, uint8_t flags, uint8_t dataLength,

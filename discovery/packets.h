@@ -45,13 +45,27 @@ enum PacketCode : uint8_t {
 };
 
 constexpr size_t kPacketHeaderLength = 8;
-constexpr size_t kMaxStoredRecordLength = 64;  // bytes of a node record that are kept
-constexpr size_t kListRecordLength = 20;       // one entry of a 0x58 / 0x59 list
-constexpr uint32_t kFirstSequenceNumber = 0x80000001u;
+constexpr size_t kMaxStoredRecordLength = 64;           // bytes of a node record that are kept
+constexpr size_t kListRecordLength = 20;                // one entry of a 0x58 / 0x59 list
+constexpr uint32_t kFirstSequenceNumber = 0x80000001u;  // the lowest number a run starts at
 
-// The next value of the process-wide sequence counter (first call: 0x80000001; wraps).
+// Modules only echo the sequence number, so it alone tells an answer to this run from a late
+// answer to an earlier run (a script's previous `quillmar-cli`). The numbers are therefore tied
+// to the machine's boot clock: a run that starts in millisecond t begins with the numbers of
+// millisecond t + 1, and hands out number n of the run no earlier than the millisecond it
+// belongs to (kSequencesPerMs a millisecond). Every number of a run that ended before another
+// started is then below the other's first; numbers repeat only 2^31 / 16 ms (37 hours) apart.
+constexpr uint32_t kSequencesPerMs = 16;
+// First number of a run that starts in boot millisecond startMs (top bit set, as the modules
+// have always seen).
+uint32_t FirstSequenceOfRun(uint64_t startMs);
+// Boot millisecond from which the run may hand out the number that follows `taken` others.
+uint64_t SequenceDueMs(uint64_t startMs, uint32_t taken);
+
+// The next value of the process-wide sequence counter (consecutive, wraps); waits (at most a
+// millisecond at a time) while the run is ahead of its clock.
 uint32_t NextSequenceNumber();
-// The counter itself, for code that must look without taking a number.
+// The counter itself (the next number), for code that must look without taking a number.
 std::atomic<uint32_t>& SequenceCounter();
 
 // Writes the 8-byte header: code, 0, flags, data length, sequence least significant byte first.

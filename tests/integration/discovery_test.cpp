@@ -6,9 +6,11 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 
 #include "base/format.h"
@@ -17,6 +19,7 @@
 #include "discovery/discover.h"
 #include "discovery/mreg_app.h"
 #include "fixtures/lab.h"
+#include "fixtures/linesim_fixture.h"
 #include "fixtures/temp_log.h"
 #include "sim/line.h"
 
@@ -401,6 +404,92 @@ TEST(DiscoveryIntegration, CollectionWindowsDecideWhichAnswersAreTaken) {
     EXPECT_EQ(serials(DiscoverInPc(lab, true)), std::vector<uint32_t>{601});
     EXPECT_EQ(serials(DiscoverInPc(lab, false)), std::vector<uint32_t>{601});
   }
+}
+
+// Milliseconds of the day at which each run of the event logs in `folder` (one file a minute)
+// began collecting on its adapter, in log order.
+std::vector<int64_t> CollectionStarts(const std::string& folder) {
+  std::vector<std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    files.push_back(entry.path());
+  }
+  std::sort(files.begin(), files.end());
+  std::string log;
+  for (const auto& file : files) log += fixtures::ReadFile(file);
+  const std::regex line(R"((\d\d):(\d\d):(\d\d)\.(\d+)\tInfo\t\d+\t_discover >> Discovering)");
+  std::vector<int64_t> starts;
+  for (auto it = std::sregex_iterator(log.begin(), log.end(), line); it != std::sregex_iterator();
+       ++it) {
+    const auto& m = *it;
+    starts.push_back(((std::stoll(m[1]) * 60 + std::stoll(m[2])) * 60 + std::stoll(m[3])) * 1000 +
+                     std::stoll(m[4]));
+  }
+  return starts;
+}
+
+// A script runs quillmar-cli twice in a row against a module that answers late: the answer to
+// the first run arrives while the second one collects. Modules only echo the sequence number,
+// so the number alone must tell the first run's answer from the second's: the second run may
+// not take it (and its own answer comes after its window, so it finds nothing).
+TEST(DiscoveryIntegration, ALateAnswerToThePreviousRunIsNotTakenByTheNext) {
+  QM_SKIP_WITHOUT_LAB();
+  const json line = {{"network", "192.168.202.0"},
+                     {"mask", "255.255.255.0"},
+                     {"gateway", "192.168.202.1"},
+                     {"timing", {{"answerDelayMinMs", 1}, {"answerDelayMaxMs", 2}}},
+                     {"chains", {{{{"serial", 611}, {"node", 1}}}}}};
+  LineFile file(line);
+  test::Lab lab;
+  test::Linesim sim(lab, file.path());
+  fixtures::TempFolder temp;
+  fixtures::TempFolder config;
+  auto discover = [&](bool fast) {
+    std::vector<std::string> argv = {"env",
+                                     "TMPDIR=" + temp.path(),
+                                     "XDG_CONFIG_HOME=" + config.path(),
+                                     test::BuiltProgram("apps/quillmar-cli"),
+                                     "discover",
+                                     "--json"};
+    if (fast) argv.push_back("--fast");
+    const test::RunResult run = lab.Exec("pc", argv, 30000);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    std::vector<uint32_t> serials;
+    const json out = json::parse(run.out, nullptr, false);
+    if (out.is_discarded() || !out.contains("adapters")) {
+      ADD_FAILURE() << run.out;
+      return serials;
+    }
+    for (const auto& adapter : out["adapters"]) {
+      for (const auto& node : adapter["nodes"]) serials.push_back(node["serial"].get<uint32_t>());
+    }
+    return serials;
+  };
+  ASSERT_EQ(discover(true), std::vector<uint32_t>{611});  // a prompt module is found
+
+  // The delay must put the first run's answer inside the second run's window (which closes
+  // 700 ms after its request when nothing answers) and the second run's own answer after it.
+  // How far apart the two requests are depends on the machine: measured, and the delay set
+  // from it for another try when the answer missed the window.
+  constexpr int64_t kOwnAnswerAfterWindowMs = 800;
+  int64_t delay = kOwnAnswerAfterWindowMs;
+  bool inWindow = false;
+  for (int attempt = 0; attempt < 4 && !inWindow; ++attempt) {
+    sim.SetFault(611, {{"delayMs", delay}});
+    EXPECT_EQ(discover(true), std::vector<uint32_t>{});  // too late for the fast window
+    const std::vector<uint32_t> second = discover(false);
+    const std::vector<int64_t> starts = CollectionStarts(temp.path());
+    ASSERT_GE(starts.size(), 2u);
+    const int64_t gap = starts[starts.size() - 1] - starts[starts.size() - 2];
+    const int64_t lateAnswerInSecondRun = delay - gap;
+    inWindow = lateAnswerInSecondRun >= 30 && lateAnswerInSecondRun <= 650;
+    if (inWindow) {
+      EXPECT_EQ(second, std::vector<uint32_t>{})
+          << "the answer to the first run (" << lateAnswerInSecondRun
+          << " ms into the second run's collection) was taken";
+    }
+    delay = std::max(gap + 300, kOwnAnswerAfterWindowMs);
+  }
+  EXPECT_TRUE(inWindow) << "the late answer never fell into the second run's window";
 }
 
 }  // namespace

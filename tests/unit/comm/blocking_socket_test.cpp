@@ -2,6 +2,7 @@
 #include "comm/blocking_socket.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
@@ -11,6 +12,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -205,6 +207,59 @@ TEST(DatagramSocket, StatusCodes) {
   EXPECT_EQ(receiver.Close(), comm::kStatusOk);
   EXPECT_FALSE(receiver.IsOpen());
   EXPECT_EQ(receiver.Close(), comm::kStatusCloseFailed);
+}
+
+// Linux frees a descriptor even when close() fails. The object must forget it then: a later
+// Cleanup would otherwise close the descriptor that another part of the process was given under
+// the same number since (here a pipe put exactly there).
+TEST(BlockingSocket, AFailedCloseForgetsTheHandle) {
+  struct Case {
+    const char* name;
+    std::function<int()> create;       // returns the handle
+    std::function<bool()> closeFails;  // Close() reports its failure
+    std::function<bool()> isOpen;
+    std::function<void()> cleanup;
+  };
+  CBlockingSocket blocking;
+  CDatagramSocket datagram;
+  const Case cases[] = {
+      {"CBlockingSocket",
+       [&] {
+         blocking.Create(SOCK_STREAM);
+         return blocking.Handle();
+       },
+       [&] {
+         try {
+           blocking.Close();
+         } catch (const CBlockingSocketException& e) {
+           return e.Text() == "Close";
+         }
+         return false;
+       },
+       [&] { return blocking.IsOpen(); }, [&] { blocking.Cleanup(); }},
+      {"CDatagramSocket",
+       [&] {
+         EXPECT_EQ(datagram.Create(), comm::kStatusOk);
+         return datagram.Handle();
+       },
+       [&] { return datagram.Close() == comm::kStatusCloseFailed; },
+       [&] { return datagram.IsOpen(); }, [&] { datagram.Cleanup(); }},
+  };
+  for (const auto& c : cases) {
+    const int fd = c.create();
+    ASSERT_GE(fd, 0) << c.name;
+    ASSERT_EQ(::close(fd), 0);  // the descriptor is gone, so the object's close() fails
+    EXPECT_TRUE(c.closeFails()) << c.name;
+    EXPECT_FALSE(c.isOpen()) << c.name;
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe(pipeEnds), 0);
+    ASSERT_EQ(::dup2(pipeEnds[0], fd), fd);  // someone else now owns that number
+    c.cleanup();
+    EXPECT_NE(::fcntl(fd, F_GETFD), -1) << c.name << ": the reused descriptor was closed";
+    ::close(fd);
+    ::close(pipeEnds[0]);
+    ::close(pipeEnds[1]);
+  }
 }
 
 TEST(CommandSocket, CommandOnAClosedObjectSendsNothing) {

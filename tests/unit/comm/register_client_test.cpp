@@ -7,6 +7,7 @@
 
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/format.h"
@@ -372,6 +373,22 @@ TEST_F(RegisterClientTest, SecondFailedConnectLeavesWriteMultipleRegistersButNot
   EXPECT_GE(platform::TicksSince(start), 500u);  // the pause between the two connects
   EXPECT_EQ(client.WriteRegister(48, 1), 0);     // WriteRegister gives up quietly
   EXPECT_EQ(server.ConnectionCount(), 1);
+}
+
+// Two threads share one client and both reconnect after every failed write: each reconnect
+// reads the peer's address and port while the other thread's connect writes them (a race under
+// ThreadSanitizer unless both are read under the client's state lock).
+TEST_F(RegisterClientTest, ReconnectsOnTwoThreadsGoToTheSamePeer) {
+  server.SetDefaultFault({Fault::kClose});
+  auto writeMany = [this] {
+    for (int i = 0; i < 100; ++i) EXPECT_EQ(client.WriteRegister(48, static_cast<uint16_t>(i)), 0);
+  };
+  std::thread other(writeMany);
+  writeMany();
+  other.join();
+  EXPECT_EQ(client.peerAddress(), server.Address());
+  // Every reconnect reached the server: 1 + 200 writes x 1 reconnect each.
+  EXPECT_EQ(server.ConnectionCount(), 201);
 }
 
 TEST_F(RegisterClientTest, SaveToFlashWritesTheValueThenTheCommandBlockAndPolls) {

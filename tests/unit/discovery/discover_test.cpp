@@ -396,6 +396,43 @@ TEST(CopyNodeForList, RevisionBytesDecideHowMuchOfTheRecordIsRead) {
   }
 }
 
+// A module known from an earlier discovery answers with a new record (firmware upgrade, new
+// mask and gateway): the list copies, made from the raw record, show what it says now. An
+// answer of 8 bytes (PING2) carries none of it and leaves record and fields as they were.
+TEST_F(DiscoverTest, ListCopiesFollowTheLatestRecordOfAKnownModule) {
+  net_.AddAdapter("eth-a", kPcMacA, "192.168.202.10");
+  FakeModule module = Module(3101, "192.168.202.31", 1);
+  net_.AddModule("eth-a", module);
+  NodeList list;
+  ASSERT_EQ(app_.Discover(true, &list), 1);
+  ASSERT_EQ(list.size(), 1u);
+  ASSERT_EQ(list[0]->revision, 0x0402);
+
+  module.revisionMajor = 5;
+  module.revisionMinor = 1;
+  module.mask = "255.255.0.0";
+  module.gateway = "192.168.202.254";
+  module.capability = 1;
+  net_.RemoveModules("eth-a");
+  net_.AddModule("eth-a", module);
+  ASSERT_EQ(app_.Discover(false, &list), 1);  // the selected adapter: the node is merged
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0]->revision, 0x0501);
+  EXPECT_EQ(list[0]->maskText, "255.255.0.0");
+  EXPECT_EQ(list[0]->gatewayText, "192.168.202.254");
+  EXPECT_EQ(list[0]->record[17], 1);
+  EXPECT_EQ(NodesOf("eth-a").at(0).record[18], 5);
+
+  FakeModule ping2 = module;
+  ping2.recordLength = 8;
+  net_.RemoveModules("eth-a");
+  net_.AddModule("eth-a", ping2);
+  ASSERT_EQ(app_.Discover(false, &list), 1);
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0]->revision, 0x0501);
+  EXPECT_EQ(list[0]->maskText, "255.255.0.0");
+}
+
 TEST_F(DiscoverTest, TheCallersListIsEmptiedFirst) {
   net_.AddAdapter("eth-a", kPcMacA, "192.168.202.10");
   NodeList list = {std::make_shared<CNode_Data>(), std::make_shared<CNode_Data>()};

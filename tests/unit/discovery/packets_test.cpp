@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "base/bytes.h"
+#include "platform/tick.h"
 
 namespace discovery {
 namespace {
@@ -35,6 +36,55 @@ TEST(Packets, SequenceCounterIsSharedAndNeverRepeatsAcrossThreads) {
   EXPECT_EQ(all.size(), 4000u);
   EXPECT_EQ(*all.begin(), first + 1);
   EXPECT_EQ(*all.rbegin(), first + 4000);
+}
+
+// A run hands out number n no earlier than its due millisecond; a later run starts in the
+// millisecond the earlier one ended or after. However fast the earlier run took its numbers, the
+// two never share one.
+TEST(Packets, RunsThatFollowEachOtherNeverShareASequenceNumber) {
+  struct Case {
+    uint64_t startA;
+    uint32_t takenByA;
+    uint64_t gapMs;  // from A's last number to B's start
+  };
+  const Case cases[] = {{1000, 1, 0},
+                        {1000, 5000, 0},
+                        {1000, 5000, 1},
+                        {1000, 5000, 300},
+                        {77777, 16, 0},
+                        {77777, 17, 0},
+                        {(1ull << 27) - 3, 4000, 0}};  // across the wrap of the 31 low bits
+  for (const auto& c : cases) {
+    std::set<uint32_t> usedByA;
+    const uint32_t firstA = FirstSequenceOfRun(c.startA);
+    uint64_t lastMsA = c.startA;
+    for (uint32_t n = 0; n < c.takenByA; ++n) {
+      usedByA.insert(firstA + n);
+      lastMsA = SequenceDueMs(c.startA, n);
+    }
+    const uint64_t startB = lastMsA + c.gapMs;
+    const uint32_t firstB = FirstSequenceOfRun(startB);
+    EXPECT_TRUE(firstA & 0x80000000u);
+    EXPECT_TRUE(firstB & 0x80000000u);
+    for (uint32_t n = 0; n < 20000; ++n) {
+      ASSERT_EQ(usedByA.count(firstB + n), 0u)
+          << "A from " << c.startA << " took " << c.takenByA << ", B " << n;
+    }
+  }
+}
+
+// The process's own counter is never ahead of the clock: each number is handed out no earlier
+// than the millisecond it belongs to.
+TEST(Packets, TheCounterWaitsForTheMillisecondItsNumberBelongsTo) {
+  for (int i = 0; i < 200; ++i) {
+    const uint32_t sequence = NextSequenceNumber();
+    const uint64_t now = platform::BootTimeMs();
+    // Numbers are 16 to the millisecond in the low 31 bits, which wrap every 2^27 ms.
+    const uint64_t due = ((sequence & 0x7FFFFFFFu) - 1) / kSequencesPerMs;
+    const uint64_t nowInWrap = now % (1ull << 27);
+    if (nowInWrap < 1000) continue;  // just after the wrap the two cannot be compared
+    EXPECT_GE(nowInWrap, due) << "number " << sequence;
+  }
 }
 
 std::vector<uint8_t> Record(size_t length, uint8_t major, uint8_t minor, uint8_t capability) {

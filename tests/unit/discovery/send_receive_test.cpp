@@ -2,7 +2,11 @@
 // and the generic receiver ReceiveNodeAnswers, against the fake capture.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "base/bytes.h"
+#include "base/format.h"
 #include "base/prompt.h"
 #include "discovery/discover.h"
 #include "discovery/discover_environment.h"
@@ -242,7 +246,7 @@ TEST_F(SendReceiveTest, ReceiverActsOnEveryAnswerCode) {
     const CNode_Data& node = *adapter->nodes[0];
     EXPECT_EQ(node.ipText, "192.168.202.99");
     EXPECT_EQ(node.mac, newMac);
-    EXPECT_EQ(discovery::LockStateFromRecord(node), 1);
+    EXPECT_EQ(node.lockState, 1);
   }
   EXPECT_EQ(log_.CountContaining(
                 "PING1 broadcast from NodeIP:\"192.168.202.51\", 501, packetFlags: 0x10 !"),
@@ -293,6 +297,139 @@ TEST_F(SendReceiveTest, NoAddressOrAFailedSendSendsNoMore) {
   EXPECT_TRUE(net_.Sleeps().empty());  // no pauses after the first failure
   EXPECT_FALSE(discovery::SendBroadcastCommand(app_, payload.data(), 8, 55555, 3, false));
   EXPECT_EQ(log_.CountContaining("pcap_sendpacket was FAILED"), 2u);
+}
+
+// Discover answers and lists are kept only in the caller's list: without one the receiver has
+// acted on nothing, so a caller waiting for another answer does not count them as one.
+TEST_F(SendReceiveTest, DiscoverAnswersCountOnlyWhenAListTakesThem) {
+  SelectWithNode();
+  FakeModule stray;
+  stray.serialNumber = 601;
+  stray.ip = "192.168.202.61";
+  struct Case {
+    uint8_t code;
+    bool withList;
+    int result;
+  };
+  const Case cases[] = {{0x1F, false, 0}, {0x58, false, 0}, {0x59, false, 0},
+                        {0x1F, true, 1},  {0x58, true, 1},  {0x59, true, 1}};
+  for (const auto& c : cases) {
+    discovery::CaptureHandlePtr handle = net_.Open("eth-a", 65536, true, nullptr);
+    net_.InjectFrame("eth-a", net_.Now() + 10, Frame(c.code, stray.Record()));
+    NodeList list;
+    EXPECT_EQ(discovery::ReceiveNodeAnswers(app_, handle.get(), 100, c.withList ? &list : nullptr),
+              c.result)
+        << int(c.code) << " list " << c.withList;
+    EXPECT_EQ(list.size(), c.withList ? 1u : 0u);
+    EXPECT_EQ(net_.Taken().size(), 1u) << "the answer was read";
+    net_.ClearRecords();
+  }
+}
+
+// The lock state of a ReadLock answer lives apart from the raw record: the next discovery answer
+// refreshes the record (new firmware revision) and leaves the state alone.
+TEST_F(SendReceiveTest, ReadLockStateOutlivesTheRecordRefreshOfTheNextDiscovery) {
+  SelectWithNode();
+  discovery::CaptureHandlePtr handle = net_.Open("eth-a", 65536, true, nullptr);
+  FakeModule module;
+  module.serialNumber = 77;
+  module.ip = "192.168.202.21";
+  module.mac = kModuleMac;
+  auto lockData = module.Record();
+  lockData.insert(lockData.end(), {0, 0, 0, 1});
+  net_.InjectFrame("eth-a", net_.Now() + 10, Frame(0x73, lockData));
+  ASSERT_EQ(discovery::ReceiveNodeAnswers(app_, handle.get(), 50, nullptr), 1);
+  handle.reset();
+
+  module.revisionMajor = 5;
+  module.revisionMinor = 7;
+  net_.RemoveModules("eth-a");
+  net_.AddModule("eth-a", module);
+  ASSERT_EQ(app_.Discover(false, nullptr), 1);
+  const AdapterPtr adapter = app_.SelectedAdapter();
+  std::lock_guard guard(adapter->lock);
+  ASSERT_EQ(adapter->nodes.size(), 1u);
+  const CNode_Data& node = *adapter->nodes[0];
+  EXPECT_EQ(node.lockState, 1);
+  EXPECT_EQ(node.record[18], 5);
+  EXPECT_EQ(node.record[19], 7);
+  EXPECT_EQ(node.record[20], 0);  // no lock state bytes in the record
+}
+
+// Races (run under ThreadSanitizer): a discovery on one worker rewrites the selected adapter's
+// identity and its nodes while another thread logs a ReadLock answer for an unknown node or
+// sends to a node of the inventory. Both read what they need under the adapter's lock.
+TEST_F(SendReceiveTest, ReadLockLogLineWhileADiscoveryRewritesTheAdapter) {
+  SelectWithNode();
+  discovery::CaptureHandlePtr handle = net_.Open("eth-a", 65536, true, nullptr);
+  FakeModule unknown;
+  unknown.serialNumber = 999;
+  unknown.ip = "192.168.202.98";
+  auto lockData = unknown.Record();
+  lockData.insert(lockData.end(), {0, 0, 0, 1});
+  std::atomic<bool> done{false};
+  std::thread discovering([&] {
+    for (int i = 0; i < 150; ++i) app_.Discover(true, nullptr);
+    done = true;
+  });
+  int rounds = 0;
+  while (!done) {
+    // One answer at a time keeps the fake's queue short (the discovery may take it too).
+    net_.InjectFrame("eth-a", net_.Now() + 2, Frame(0x75, lockData));
+    discovery::ReceiveNodeAnswers(app_, handle.get(), 10, nullptr);
+    ++rounds;
+  }
+  discovering.join();
+  EXPECT_GT(rounds, 0);
+  EXPECT_GE(log_.CountContaining("Strange got ReadLock resp. but didn't find the node: "
+                                 "192.168.202.98 in the current Adapter(\"eth-a"),
+            1u);
+  EXPECT_GE(log_.CountContaining("\", ip: 192.168.202.10) nodes collection !?!"), 1u);
+}
+
+TEST_F(SendReceiveTest, SendToAnInventoryNodeWhileADiscoveryMergesItsAnswers) {
+  SelectWithNode();
+  // The module answers from two MACs in turn (a second port), so that every merge rewrites
+  // the node's MAC while the sends read it.
+  const MacBytes otherMac = {0x00, 0x50, 0xC2, 0, 0, 0x22};
+  FakeModule first;
+  first.serialNumber = 77;
+  first.ip = "192.168.202.21";
+  first.mac = kModuleMac;
+  first.answerEveryCopy = true;
+  FakeModule second = first;
+  second.mac = otherMac;
+  second.delayMs = 12;
+  net_.RemoveModules("eth-a");
+  net_.AddModule("eth-a", first);
+  net_.AddModule("eth-a", second);
+  const AdapterPtr adapter = app_.SelectedAdapter();
+  NodePtr node;
+  {
+    std::lock_guard guard(adapter->lock);
+    node = adapter->nodes.at(0);
+  }
+  const auto payload = discovery::MakePacketHeader(0x53, 0, 0, 9);
+  std::atomic<bool> done{false};
+  std::thread discovering([&] {
+    for (int i = 0; i < 40; ++i) app_.Discover(false, nullptr);
+    done = true;
+  });
+  discovery::CaptureHandlePtr handle;
+  int sends = 0;
+  while (!done) {
+    if (discovery::_send_UDP_to_Node(app_, handle, node.get(), payload.data(), 8, 55555, 1)) {
+      ++sends;
+    }
+  }
+  discovering.join();
+  EXPECT_GT(sends, 0);
+  for (const auto& sent : net_.Sent()) {
+    if (base::GetBE16(&sent.bytes[34]) != discovery::kNodeCommandPort) continue;
+    const MacBytes to = {sent.bytes[0], sent.bytes[1], sent.bytes[2],
+                         sent.bytes[3], sent.bytes[4], sent.bytes[5]};
+    EXPECT_TRUE(to == kModuleMac || to == otherMac) << base::MacText(to.data());
+  }
 }
 
 }  // namespace
