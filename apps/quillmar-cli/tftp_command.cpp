@@ -25,6 +25,7 @@
 
 #include "base/format.h"
 #include "cli_command.h"
+#include "cli_support.h"
 #include "comm/blocking_socket.h"
 #include "comm/tftp_client.h"
 #include "config/plc_program.h"
@@ -37,74 +38,18 @@ namespace {
 
 using nlohmann::json;
 
-constexpr int kExitFailed = 1;
-constexpr int kExitRefused = 2;
+constexpr int kExitFailed = cli::kExitFailed;
+constexpr int kExitRefused = cli::kExitUsage;
 
 void PrintError(const std::string& text) {
   std::fprintf(stderr, "quillmar-cli: %s\n", text.c_str());
 }
 
-std::optional<unsigned long> WholeNumber(const std::string& text) {
-  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || text.size() > 10)
-    return std::nullopt;
-  const unsigned long value = std::strtoul(text.c_str(), nullptr, 10);
-  if (value > 0xFFFFFFFFul) return std::nullopt;
-  return value;
-}
-
-// The module's address for a TARGET; empty with the reason printed when it is refused.
+// The module's address for a TARGET (the one target syntax of every command); empty when it
+// was refused or not found, with the reason printed and logged.
 std::string ResolveTarget(CliContext& context, const std::string& text, const std::string& net) {
-  in_addr address{};
-  if (text.find('.') != std::string::npos) {
-    if (inet_pton(AF_INET, text.c_str(), &address) != 1) {
-      PrintError(base::Format("\"%s\" is not an IPv4 address", text.c_str()));
-      return {};
-    }
-    return text;
-  }
-  const bool serialForm = text.rfind("sn:", 0) == 0;
-  const auto number = WholeNumber(serialForm ? text.substr(3) : text);
-  if (!number) {
-    PrintError(base::Format("\"%s\" is neither a node number, an IPv4 address nor a serial number",
-                            text.c_str()));
-    return {};
-  }
-  if (!serialForm && *number <= 236) {
-    if (const auto refusal = params::CheckNodeNumber(static_cast<int>(*number))) {
-      PrintError(*refusal);
-      return {};
-    }
-    const std::string network =
-        net.empty()
-            ? context.profile.GetString("Settings", params::kDefaultNetKey, params::kDefaultNet)
-            : net;
-    if (inet_pton(AF_INET, network.c_str(), &address) != 1) {
-      PrintError(base::Format("the network \"%s\" is not an IPv4 address", network.c_str()));
-      return {};
-    }
-    uint8_t bytes[4];
-    std::memcpy(bytes, &address, 4);
-    return base::Format("%u.%u.%u.%d", bytes[0], bytes[1], bytes[2],
-                        params::NodeHostByte(static_cast<int>(*number)));
-  }
-  // A serial number: the module is looked up among the modules every adapter finds.
-  CMRegApp& app = context.app;
-  app.discoverDone = 0;
-  if (app.Discover(true, nullptr) != 1) {
-    PrintError("no capture device could be opened to find the serial number");
-    return {};
-  }
-  for (const AdapterPtr& adapter : app.AdaptersSnapshot()) {
-    std::lock_guard guard(adapter->lock);
-    for (const NodePtr& node : adapter->nodes) {
-      if (node->serialNumber == *number) {
-        app.SetSelectedAdapter(adapter->name);
-        return node->ipText;
-      }
-    }
-  }
-  PrintError(base::Format("no module with serial number %lu answered", *number));
-  return {};
+  const cli::ResolvedTarget target = cli::ResolveTarget(context, "tftp", text, net);
+  return target.exitCode == cli::kExitDone ? target.address : std::string();
 }
 
 // A bar on stderr when it is a terminal; nothing on a pipe or file.
