@@ -116,4 +116,39 @@ TEST(TopologyCli, AModuleWithoutTopologyAnswerEndsTheDrawnChain) {
                                  "aufgetreten."));
 }
 
+TEST(TopologyCli, ModulesSharingAnAddressStopTheDrawing) {
+  QM_SKIP_WITHOUT_LAB();
+  fixtures::TempFolder logs;
+  const json lineJson = {{"network", "192.168.202.0"},
+                         {"mask", "255.255.255.0"},
+                         {"gateway", "192.168.202.1"},
+                         {"chains",
+                          {{{{"serial", 901}, {"node", 1}},
+                            {{"serial", 902}, {"node", 1}, {"faults", {{"sharesAddressOf", 901}}}},
+                            {{"serial", 903}, {"node", 3}}}}}};
+  fixtures::TempFolder folder;
+  const std::string path = folder.path() + "line.json";
+  std::ofstream(path) << lineJson.dump(2);
+  test::Lab lab;
+  test::Linesim line(lab, path);
+
+  test::RunResult run = Cli(lab, logs.path(), {"--json", "topology"});
+  EXPECT_EQ(run.exitCode, 1) << run.err;
+  const json out = json::parse(run.out);
+  EXPECT_EQ(out["found"], 3);
+  EXPECT_EQ(out["drawn"], 0);
+  EXPECT_EQ(out["modules"], json::array());
+  ASSERT_TRUE(out.contains("duplicatedIps")) << run.out;
+  EXPECT_EQ(out["duplicatedIps"], json({{{"serial", 901}, {"ip", "192.168.202.20"}},
+                                        {{"serial", 902}, {"ip", "192.168.202.20"}}}));
+  EXPECT_THAT(run.err,
+              HasSubstr("Unable to use PL features since there is Duplicated IPs on the networks!"
+                        "\r\n The following nodes (see mentioned SerNo) has duplicated IPs:\r\n"
+                        "{ser.no: 901 - ip:\"192.168.202.20\"}, {ser.no: 902 - "
+                        "ip:\"192.168.202.20\"}, "));
+  run = Cli(lab, logs.path(), {"topology"});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.out, "");  // nothing is drawn
+}
+
 }  // namespace
