@@ -41,7 +41,7 @@ struct Layout {
            view.FindDeviceBySerial(node->serialNumber) >= 0;
   }
 
-  void Branch(int parent, uint16_t column) {
+  void LayoutBranch(int parent, uint16_t column) {
     if (Closing()) return;
     std::vector<NodePtr> candidates;
     if (parent == 0) {
@@ -74,9 +74,9 @@ struct Layout {
       device.column = column;
       device.row = std::max(view.rowFill[slot], view.devices[static_cast<size_t>(parent)].row);
       view.rowFill[slot] = static_cast<uint16_t>(device.row + kGridStep);
-      view.maxRow = std::max(view.maxRow, device.row);
+      view.g_RecursiveMAXRowNum = std::max(view.g_RecursiveMAXRowNum, device.row);
       view.maxColumn = std::max(view.maxColumn, device.column);
-      Branch(index, static_cast<uint16_t>(column + kGridStep));
+      LayoutBranch(index, static_cast<uint16_t>(column + kGridStep));
     }
   }
 };
@@ -145,14 +145,14 @@ int DeviceArray::RowEnd(int index) const {
   return end;
 }
 
-CellRect CellOf(const CPLViewDevice& device, int cellSize) {
-  return {device.column * cellSize, device.row * cellSize + cellSize / 2,
-          (device.column + kGridStep) * cellSize, (device.row + kGridStep) * cellSize};
+CellRect CellOf(const CPLViewDevice& device, int CellSize) {
+  return {device.column * CellSize, device.row * CellSize + CellSize / 2,
+          (device.column + kGridStep) * CellSize, (device.row + kGridStep) * CellSize};
 }
 
-int DeviceArray::HitTest(int x, int y, int cellSize) const {
+int DeviceArray::HitTest(int x, int y, int CellSize) const {
   for (size_t i = 0; i < devices.size(); ++i) {
-    const CellRect cell = CellOf(devices[i], cellSize);
+    const CellRect cell = CellOf(devices[i], CellSize);
     if (x >= cell.left && x < cell.right && y >= cell.top && y < cell.bottom)
       return static_cast<int>(i);
   }
@@ -187,10 +187,11 @@ DuplicateIps FindDuplicateIps(const NodeList& nodes) {
 
 DeviceArray LayOut(const NodeList& nodes, size_t maxModules, const std::function<bool()>& closing) {
   Layout layout{nodes, maxModules, closing, DeviceArray()};
-  layout.Branch(0, kFirstModuleColumn);
+  layout.LayoutBranch(0, kFirstModuleColumn);
   DeviceArray& view = layout.view;
   // The PC's switch at mid height of a tall drawing.
-  if (view.maxRow > 7) view.devices[0].row = static_cast<uint16_t>((view.maxRow - 7) / 2);
+  if (view.g_RecursiveMAXRowNum > 7)
+    view.devices[0].row = static_cast<uint16_t>((view.g_RecursiveMAXRowNum - 7) / 2);
   LogInfo("nDevicesToDrawn = %u", static_cast<unsigned>(view.ModuleCount()));
   return std::move(layout.view);
 }

@@ -20,8 +20,9 @@
 namespace topology {
 
 // Device kinds that this model creates (others only choose bitmaps of other views).
-constexpr uint32_t kKindPcSwitch = 4;
-constexpr uint32_t kKindModule = 8;
+using DeviceKind = uint32_t;
+constexpr DeviceKind kKindPcSwitch = 4;
+constexpr DeviceKind kKindModule = 8;
 
 // Directions of a drawn module.
 constexpr uint32_t kLeftToRight = 0;
@@ -38,7 +39,7 @@ constexpr uint16_t kNoRowFound = 55555;
 // that the array may grow without leaving dangling links.
 struct CPLViewDevice {
   int parent = -1;
-  uint32_t kind = kKindModule;
+  DeviceKind kind = kKindModule;
   uint16_t column = 0;
   uint16_t row = 0;
   uint32_t direction = kUndetermined;
@@ -57,8 +58,8 @@ class DeviceArray {
   DeviceArray();
 
   std::vector<CPLViewDevice> devices;
-  std::vector<uint16_t> rowFill;  // next free row per column index (column / 5)
-  uint16_t maxRow = 0;            // g_RecursiveMAXRowNum
+  std::vector<uint16_t> rowFill;      // next free row per column index (column / 5)
+  uint16_t g_RecursiveMAXRowNum = 0;  // largest row reached
   uint16_t maxColumn = 0;
 
   size_t ModuleCount() const { return devices.size() - 1; }
@@ -69,17 +70,17 @@ class DeviceArray {
   int RightBuddy(int index) const;  // same row, one step to the right
   int RowEnd(int index) const;      // right-most module of the row
   // The device whose cell (below) holds the pixel, or -1.
-  int HitTest(int x, int y, int cellSize) const;
+  int HitTest(int x, int y, int CellSize) const;
 
  private:
   int AtColumn(int index, int column) const;
 };
 
-// The cell of a device in pixels for a zoom of cellSize pixels per grid unit.
+// The cell of a device in pixels for a zoom of CellSize pixels per grid unit.
 struct CellRect {
   int left, top, right, bottom;
 };
-CellRect CellOf(const CPLViewDevice& device, int cellSize);
+CellRect CellOf(const CPLViewDevice& device, int CellSize);
 
 // Nodes that share their IPv4 address with another node of the array, in array order.
 struct DuplicateIps {

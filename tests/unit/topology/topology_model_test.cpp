@@ -164,7 +164,7 @@ TEST(TopologyLayout, TallDrawingPutsTheSwitchAtMidHeight) {
   Line line;
   for (uint32_t s = 1; s <= 4; ++s) line.onSwitch.push_back(s);
   const DeviceArray view = topology::LayOut(Nodes(line, 4));
-  EXPECT_EQ(view.maxRow, 15);
+  EXPECT_EQ(view.g_RecursiveMAXRowNum, 15);
   EXPECT_EQ(view.devices[0].row, 4);  // (15 - 7) / 2
   const DeviceArray low = topology::LayOut(Nodes({{1, 2}, {}}, 2));
   EXPECT_EQ(low.devices[0].row, 0);
