@@ -101,7 +101,8 @@ class LogEvents : public ::testing::Test {
   json Event(uint32_t serial, json fields) {
     fields["cmd"] = "event";
     fields["module"] = serial;
-    return simulator_.HandleControl(fields);
+    // Through the text of a control line, as requests arrive on the socket.
+    return simulator_.HandleControl(json::parse(fields.dump()));
   }
 
   uint32_t now_ = 5000000;
