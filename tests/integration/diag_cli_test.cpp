@@ -18,6 +18,7 @@ using nlohmann::json;
 
 constexpr uint32_t kPlain = 4100101;  // 192.168.202.20, keeps both logs and three drives
 constexpr uint32_t kIo = 4100102;     // 192.168.202.21, family 0x0C: log 2 only, no drives
+constexpr uint32_t kFull = 4100103;   // 192.168.202.22, a full history of 32 drives
 
 json Drive(uint32_t serial, uint32_t lock, uint32_t operating) {
   return {{"serial", serial},
@@ -28,6 +29,8 @@ json Drive(uint32_t serial, uint32_t lock, uint32_t operating) {
 }
 
 std::string WriteLine(const fixtures::TempFolder& folder) {
+  json full = json::array();
+  for (uint32_t i = 1; i <= 32; ++i) full.push_back(Drive(i, 1 + i % 2, 1000 + i));
   const json line = {{"network", "192.168.202.0"},
                      {"chains",
                       {{{{"serial", kPlain},
@@ -35,7 +38,8 @@ std::string WriteLine(const fixtures::TempFolder& folder) {
                          {"drives",
                           {Drive((0u << 10) | 7, 1, 100), Drive((1u << 10) | 8, 2, 200),
                            Drive((2u << 10) | 9, 1, 300)}}},
-                        {{"serial", kIo}, {"node", 2}, {"family", 12}}}}}};
+                        {{"serial", kIo}, {"node", 2}, {"family", 12}},
+                        {{"serial", kFull}, {"node", 3}, {"drives", full}}}}}};
   const std::string path = folder.path() + "line.json";
   std::ofstream(path) << line.dump(2);
   return path;
@@ -131,6 +135,14 @@ TEST(DiagCli, HistoryListsTheDrivesTheLineFileGives) {
   const test::RunResult none = Cli(lab, folder.path(), {"history", "192.168.202.21", "--json"});
   ASSERT_EQ(none.exitCode, 0) << none.err;
   EXPECT_TRUE(json::parse(none.out)["drives"].empty());
+
+  // 32 records do not fit one 2048-byte write: the answer is put together from its pieces.
+  const test::RunResult full = Cli(lab, folder.path(), {"history", "192.168.202.22", "--json"});
+  ASSERT_EQ(full.exitCode, 0) << full.err;
+  const json fullDrives = json::parse(full.out)["drives"];
+  ASSERT_EQ(fullDrives.size(), 32u);
+  EXPECT_EQ(fullDrives[31]["serial_text"], "SN: EU 20.06.18-32");
+  EXPECT_EQ(fullDrives[31]["operating"], "1032");
 
   const test::RunResult text = Cli(lab, folder.path(), {"history", "192.168.202.20"});
   ASSERT_EQ(text.exitCode, 0) << text.err;
