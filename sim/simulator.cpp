@@ -448,7 +448,7 @@ json Simulator::HandleControl(const json& request) {
                                                           : 2;
       if (log == 0) throw LineError("\"log\" is 1 or 2");
       if (category == 0 && code == 0 && parameter == 0)
-        throw LineError("an entry of category 0, code 0 and parameter 0 would end the log");
+        throw LineError("category, code and parameter 0 are no event");
       if (!module.AddLogEvent(log, category, code, parameter, ageMs))
         throw LineError("modules of family 0x0C keep no log 1");
       answer["log"] = log;
