@@ -76,6 +76,13 @@ int RunDiagLog(CliContext& context, const cli::ResolvedTarget& target) {
                                     cli::DescribeSocketFailure(e).c_str()));
     return context.chooser.ChoiceRefused() ? cli::kExitChooseAdapter : cli::kExitFailed;
   }
+  // The connection stands, but no adapter was chosen for the target: nothing is read on a guess.
+  if (context.chooser.ChoiceRefused()) {
+    cli::ReportFailure("diaglog",
+                       "several adapters carry modules and none could be chosen; the command was "
+                       "not carried out");
+    return cli::kExitChooseAdapter;
+  }
   bool complete = true;
   std::vector<uint16_t> words;
   // Log 1 is kept only by modules whose register 17 does not name the family 0x0C; when
