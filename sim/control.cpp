@@ -29,6 +29,7 @@ const char* const kControlUsage =
     "  clear-faults MODULE\n"
     "  network MODULE ADDRESS [MASK [GATEWAY]]\n"
     "  counters [MODULE] | reset-counters [MODULE]\n"
+    "  event MODULE CATEGORY CODE [PARAMETER [AGE_MS [LOG]]]   a diagnostic log entry\n"
     "  '{\"cmd\": ...}'   a raw request\n"
     "MODULE is a serial number or an IPv4 address.";
 
@@ -134,6 +135,14 @@ json ControlRequestFromWords(const std::vector<std::string>& words) {
     if (args.size() > 3) request["gateway"] = args[3];
   } else if (command == "counters" || command == "reset-counters") {
     if (!args.empty()) request["module"] = ModuleKey(args[0]);
+  } else if (command == "event") {
+    need(3);
+    request["module"] = ModuleKey(args[0]);
+    request["category"] = WordNumber(args[1]);
+    request["code"] = WordNumber(args[2]);
+    if (args.size() > 3) request["parameter"] = WordNumber(args[3]);
+    if (args.size() > 4) request["ageMs"] = WordNumber(args[4]);
+    if (args.size() > 5) request["log"] = WordNumber(args[5]);
   } else {
     throw std::invalid_argument("unknown command \"" + command + "\"\n" + kControlUsage);
   }

@@ -98,7 +98,44 @@ const std::set<std::string> kModuleKeys = {
     "firmware",  "type",        "variant",      "reversed",
     "direction", "packetFlags", "recordLength", "linePosition",
     "plcMode",   "alive",       "driveType",    "registers",
-    "faults",    "comment"};
+    "faults",    "drives",      "comment"};
+
+// The drive history of a module: up to 32 drives, each with a serial number that is not 0
+// (the tool shows no row for a record without one).
+std::vector<DriveRecord> ParseDrives(const json& value, const std::string& where) {
+  if (!value.is_array()) Fail(where, "expected [{\"serial\": N, ...}, ...]");
+  if (value.size() > kMaxDriveRecords)
+    Fail(where, base::Format("a module keeps at most %zu drives", kMaxDriveRecords));
+  static const std::set<std::string> keys = {"serial",    "date",         "lock",
+                                             "operating", "currentLimit", "overheat",
+                                             "cycles",    "overVoltage",  "underVoltage"};
+  std::vector<DriveRecord> drives;
+  for (size_t i = 0; i < value.size(); ++i) {
+    const json& item = value[i];
+    const std::string place = where + "[" + std::to_string(i) + "]";
+    if (!item.is_object()) Fail(place, "expected an object");
+    for (const auto& [key, unused] : item.items()) {
+      if (!keys.count(key)) Fail(place, "unknown key \"" + key + "\"");
+    }
+    auto field = [&](const char* key, uint32_t fallback) {
+      if (!item.contains(key)) return fallback;
+      return static_cast<uint32_t>(Number(item[key], place + "." + key, 0xFFFFFFFFu));
+    };
+    DriveRecord drive;
+    drive.serial = field("serial", 0);
+    if (drive.serial == 0) Fail(place + ".serial", "a drive needs a serial number other than 0");
+    drive.date = field("date", 0);
+    drive.lock = field("lock", 1);
+    drive.operating = field("operating", 0);
+    drive.currentLimit = field("currentLimit", 0);
+    drive.overheat = field("overheat", 0);
+    drive.cycles = field("cycles", 0);
+    drive.overVoltage = field("overVoltage", 0);
+    drive.underVoltage = field("underVoltage", 0);
+    drives.push_back(drive);
+  }
+  return drives;
+}
 
 ModuleSetup ParseModule(const json& value, const std::string& where, const LineSetup& line) {
   if (!value.is_object()) Fail(where, "expected an object");
@@ -191,6 +228,7 @@ ModuleSetup ParseModule(const json& value, const std::string& where, const LineS
           static_cast<uint16_t>(Number(registerValue, where + ".registers." + key, 0xFFFF));
     }
   }
+  if (value.contains("drives")) module.drives = ParseDrives(value["drives"], where + ".drives");
   if (value.contains("faults")) {
     try {
       ApplyFaults(value["faults"], module.faults);
@@ -411,6 +449,21 @@ nlohmann::json ModuleToJson(const ModuleSetup& module) {
                  {"plcMode", module.plcMode},
                  {"alive", module.alive},
                  {"driveType", module.driveType}};
+  if (!module.drives.empty()) {
+    json drives = json::array();
+    for (const DriveRecord& drive : module.drives) {
+      drives.push_back({{"serial", drive.serial},
+                        {"date", drive.date},
+                        {"lock", drive.lock},
+                        {"operating", drive.operating},
+                        {"currentLimit", drive.currentLimit},
+                        {"overheat", drive.overheat},
+                        {"cycles", drive.cycles},
+                        {"overVoltage", drive.overVoltage},
+                        {"underVoltage", drive.underVoltage}});
+    }
+    result["drives"] = drives;
+  }
   return result;
 }
 

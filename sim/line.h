@@ -49,6 +49,20 @@ struct Timing {
   uint32_t answerDelayMaxMs = 50;
 };
 
+// One drive the module keeps in its drive history (service port command `7`).
+struct DriveRecord {
+  uint32_t serial = 0;  // bits 10..11 region, bits 0..9 number
+  uint32_t date = 0;    // production date, bytes year.month.day from bits 16..23 down
+  uint32_t lock = 1;    // the motor port it was on: 1 or 2
+  uint32_t operating = 0;
+  uint32_t currentLimit = 0;
+  uint32_t overheat = 0;
+  uint32_t cycles = 0;
+  uint32_t overVoltage = 0;
+  uint32_t underVoltage = 0;
+};
+constexpr size_t kMaxDriveRecords = 32;
+
 struct ModuleSetup {
   uint32_t serial = 0;
   Mac mac{};
@@ -70,6 +84,7 @@ struct ModuleSetup {
   bool alive = true;
   int driveType = 10;                      // drive type catalogue row of both drives
   std::map<uint32_t, uint16_t> registers;  // overrides, by register number
+  std::vector<DriveRecord> drives;         // drive history, oldest first
   Faults faults;
   // Filled from the chains: where the module sits and who is cabled to its ports.
   int chain = 0;

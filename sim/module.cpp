@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "base/bytes.h"
+#include "platform/tick.h"
 
 namespace sim {
 namespace {
@@ -57,15 +58,6 @@ void SetIf(uint16_t& slot, int value) {
   if (value >= 0) slot = static_cast<uint16_t>(value);
 }
 
-// One diagnostic log entry: category and code, parameter, milliseconds since the event.
-void AddLogEntry(std::vector<uint16_t>& log, int index, uint8_t category, uint8_t code,
-                 uint16_t parameter, uint32_t ageMs) {
-  log[4 * index] = static_cast<uint16_t>(category | (code << 8));
-  log[4 * index + 1] = parameter;
-  log[4 * index + 2] = static_cast<uint16_t>(ageMs & 0xFFFF);
-  log[4 * index + 3] = static_cast<uint16_t>(ageMs >> 16);
-}
-
 }  // namespace
 
 uint16_t ReportedFirmware(const ModuleSetup& setup) {
@@ -75,18 +67,45 @@ uint16_t ReportedFirmware(const ModuleSetup& setup) {
 }
 
 SimModule::SimModule(const ModuleSetup& setup)
-    : setup_(setup), log1_(kDiagnosticLogSize), log2_(kDiagnosticLogSize) {
+    : setup_(setup), clock_([] { return platform::GetTickCount(); }) {
   FillFactory();
   ram_ = factory_;
   flash_ = factory_;
+  // A few events from before the start, oldest first so that the newest ends up in front.
   const uint32_t salt = setup_.serial % 97;
-  if (setup_.family != 0x0C) {
-    AddLogEntry(log1_, 0, 1, 3, 0, 90000 + salt * 1000);     // motor A event
-    AddLogEntry(log1_, 1, 2, 11, 2, 3600000 + salt * 7000);  // motor B event
-    AddLogEntry(log1_, 2, 6, 1, 1, 7200000 + salt * 13000);  // sensor event
+  if (HasLog(1)) {
+    AddLogEvent(1, 6, 21, 1, 7200000 + salt * 13000);  // right sensor attached
+    AddLogEvent(1, 2, 11, 2, 3600000 + salt * 7000);   // motor B undervoltage
+    AddLogEvent(1, 1, 3, 0, 90000 + salt * 1000);      // motor A CPU overheated
   }
-  AddLogEntry(log2_, 0, 5, 2, 502, 60000 + salt * 500);     // Modbus event
-  AddLogEntry(log2_, 1, 4, 1, 0, 86400000 + salt * 60000);  // EtherNet/IP event
+  AddLogEvent(2, 4, 1, 0, 86400000 + salt * 60000);  // EtherNet/IP forward open
+  AddLogEvent(2, 5, 2, 1, 60000 + salt * 500);       // Modbus read of a missing register
+}
+
+bool SimModule::AddLogEvent(int log, uint8_t category, uint8_t code, uint16_t parameter,
+                            uint32_t ageMs) {
+  if (!HasLog(log)) return false;
+  std::vector<LogEvent>& events = log == 1 ? log1_ : log2_;
+  events.insert(events.begin(), LogEvent{category, code, parameter, clock_() - ageMs});
+  if (events.size() > static_cast<size_t>(kDiagnosticLogEntries)) events.pop_back();
+  return true;
+}
+
+std::vector<uint16_t> SimModule::LogWords(int log) const {
+  std::vector<uint16_t> words(kDiagnosticLogSize, 0);
+  if (!HasLog(log)) return words;
+  const std::vector<LogEvent>& events = log == 1 ? log1_ : log2_;
+  const uint32_t now = clock_();
+  for (size_t k = 0; k < events.size(); ++k) {
+    const LogEvent& event = events[k];
+    // At least 1 ms old: an entry of four zero words would end the log for the reader.
+    const uint32_t age = std::max<uint32_t>(now - event.tick, 1);
+    words[4 * k] = static_cast<uint16_t>(event.category | (event.code << 8));
+    words[4 * k + 1] = event.parameter;
+    words[4 * k + 2] = static_cast<uint16_t>(age & 0xFFFF);
+    words[4 * k + 3] = static_cast<uint16_t>(age >> 16);
+  }
+  return words;
 }
 
 void SimModule::WriteIdentity(Bank& bank) const {
@@ -208,19 +227,20 @@ const uint16_t* SimModule::Slot(const Bank& bank, uint32_t number) const {
 
 uint8_t SimModule::Read(uint32_t first, uint32_t count, uint16_t* out) const {
   // The diagnostic logs are read as windows that start inside them.
-  const std::vector<uint16_t>* log = nullptr;
+  int log = 0;
   uint32_t logStart = 0;
-  if (first >= kDiagnosticLog1 && first < kDiagnosticLog2 && setup_.family != 0x0C) {
-    log = &log1_;
+  if (first >= kDiagnosticLog1 && first < kDiagnosticLog2 && HasLog(1)) {
+    log = 1;
     logStart = kDiagnosticLog1;
   } else if (first >= kDiagnosticLog2 && first < kDiagnosticLog2 + kDiagnosticLogSize) {
-    log = &log2_;
+    log = 2;
     logStart = kDiagnosticLog2;
   }
   if (log) {
     const uint32_t offset = first - logStart;
     if (offset + count > kDiagnosticLogSize) return kIllegalDataAddress;
-    std::copy_n(log->begin() + offset, count, out);
+    const std::vector<uint16_t> words = LogWords(log);
+    std::copy_n(words.begin() + offset, count, out);
     return 0;
   }
   for (uint32_t i = 0; i < count; ++i) {

@@ -4,6 +4,7 @@
 // drives the timed parts (flash write, format, restart) from the commands the module reports.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -26,6 +27,7 @@ constexpr int kExtendedBlockSize = 36;
 constexpr uint16_t kDiagnosticLog1 = 10200;  // 600 registers, not on family 0x0C
 constexpr uint16_t kDiagnosticLog2 = 10300;  // 600 registers
 constexpr int kDiagnosticLogSize = 600;
+constexpr int kDiagnosticLogEntries = kDiagnosticLogSize / 4;
 constexpr uint16_t kCommandRegister = 251;  // 251..253: command, first register, count
 
 enum class CommandKind { kSave, kFormat, kRestart };
@@ -33,6 +35,14 @@ struct ModuleCommand {
   CommandKind kind;
   uint16_t first = 0;
   uint16_t count = 0;
+};
+
+// One entry of a diagnostic log. The module stores when it happened; a read reports its age.
+struct LogEvent {
+  uint8_t category = 0;
+  uint8_t code = 0;
+  uint16_t parameter = 0;
+  uint32_t tick = 0;  // the clock's value when it happened
 };
 
 struct ModuleCounters {
@@ -80,6 +90,16 @@ class SimModule {
   uint8_t Write(uint32_t first, uint32_t count, const uint16_t* values);
   std::optional<ModuleCommand> TakeCommand();
 
+  // The diagnostic logs (1: from 10200, not on family 0x0C; 2: from 10300), newest entry
+  // first. AddLogEvent puts an event `ageMs` old in front of log `log` (the oldest of 150 falls
+  // out); false when the module has no such log.
+  bool HasLog(int log) const { return log == 2 || (log == 1 && setup_.family != 0x0C); }
+  bool AddLogEvent(int log, uint8_t category, uint8_t code, uint16_t parameter, uint32_t ageMs);
+  // A log's 600 registers as a read returns them: entries of 4 words, ages as of now.
+  std::vector<uint16_t> LogWords(int log) const;
+  // The millisecond clock the log ages are taken from (the tick counter unless a test sets one).
+  void SetClock(std::function<uint32_t()> clock) { clock_ = std::move(clock); }
+
   // Control-socket access without side effects. flash selects the flash copy.
   bool Peek(uint32_t first, uint32_t count, bool flash, std::vector<uint16_t>& out) const;
   bool Poke(uint32_t first, const std::vector<uint16_t>& values, bool flash);
@@ -124,8 +144,9 @@ class SimModule {
   Bank ram_;
   Bank flash_;
   Bank factory_;
-  std::vector<uint16_t> log1_;
-  std::vector<uint16_t> log2_;
+  std::vector<LogEvent> log1_;
+  std::vector<LogEvent> log2_;
+  std::function<uint32_t()> clock_;
   bool rebooting_ = false;
   bool routing_ = false;
   std::optional<ModuleCommand> pendingCommand_;

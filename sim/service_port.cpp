@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -16,10 +17,63 @@
 
 namespace sim {
 
+namespace {
+
+// The drive history: one record per drive the module has known, in the module's marker format.
+std::string DriveHistoryAnswer(const ModuleSetup& setup) {
+  if (setup.drives.empty()) return "\r\nNo drive history\r\n";
+  std::string answer;
+  for (size_t i = 0; i < setup.drives.size(); ++i) {
+    const DriveRecord& d = setup.drives[i];
+    answer += base::Format(
+        "\r\nMDR [ %zu];Serial      %u;Date                   %u,Lock  %u"
+        "\r\n\r       Operating      %u; Current Limit         %u; OverHeat       %u"
+        "\r\n\r   ON-OFF Cycles      %u; OverVoltage           %u; UnderVoltage   %u\r\r\n",
+        i + 1, d.serial, d.date, d.lock, d.operating, d.currentLimit, d.overheat, d.cycles,
+        d.overVoltage, d.underVoltage);
+  }
+  return answer;
+}
+
+// Ten CPU-load samples after the 11-character header, the same for a module every time.
+std::string CpuLoadAnswer(uint32_t serial) {
+  std::string answer = "\r\nCPU Load:";
+  for (uint32_t k = 0; k < 10; ++k) answer += base::Format("%02u ", (serial / 7 + k * 13) % 60 + 5);
+  return answer + "\r\n";
+}
+
+}  // namespace
+
 std::string ServicePortAnswer(SimModule& module, uint8_t command) {
+  const ModuleSetup& setup = module.Setup();
   switch (command) {
     case 'p':
       return base::Format("My:%zu,", module.Files().plcProgram.size());
+    case 'b':
+      return base::Format(
+          "Serial Flash Stats\r\nReplace Info Save Counters\r\nnumSavedL: %u\r\n"
+          "numSavedH: %u\r\nbValidCRC_L: %u\r\nbValidCRC_H: %u\r\n",
+          static_cast<unsigned>(module.Counters().saves & 0xFFFFFFFFu),
+          static_cast<unsigned>(module.Counters().saves >> 32), 1u, 1u);
+    case 'l':
+      return CpuLoadAnswer(setup.serial);
+    case 'm':
+      return base::Format("Heap: %u Bytes Free\r\n", 20000u + setup.serial % 4096);
+    case 'r':
+      return base::Format("Firmware V%u.%u.%u\r\n", setup.firmwareMajor, setup.firmwareMinor,
+                          setup.firmwarePatch);
+    case 't':
+      return "\r\nName          State  Prio  Stack\r\nIDLE          R      0     120\r\n"
+             "tcpip         B      4     410\r\nmodbus        B      3     380\r\n"
+             "drives        B      5     300\r\n";
+    case 'g':
+      return "\r\nGuarded: tcpip modbus drives\r\n";
+    case 'i':
+      return "\r\nTCP xmit: 1200 recv: 1180 drop: 0\r\nUDP xmit: 310 recv: 452 drop: 0\r\n";
+    case 'f':
+      return "\r\nEnd of statistics\r\n";
+    case '7':
+      return DriveHistoryAnswer(setup);
     default:
       return {};
   }
@@ -99,8 +153,11 @@ void ServicePortServer::OnEvents(int fd) {
   }
   for (ssize_t i = 0; i < got; ++i) {
     const std::string answer = ServicePortAnswer(module, buffer[i]);
-    // Answers are short (at most 2048 bytes), so one send on an idle connection takes them.
-    if (!answer.empty()) send(fd, answer.data(), answer.size(), MSG_NOSIGNAL);
+    // Writes of at most 2048 bytes, as the module's stack sends them; only a full drive history
+    // needs more than one. They are a few kilobytes at most, so an idle connection takes them.
+    for (size_t at = 0; at < answer.size(); at += kMaxWrite) {
+      send(fd, answer.data() + at, std::min(kMaxWrite, answer.size() - at), MSG_NOSIGNAL);
+    }
   }
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 // The modules' service text port (TCP 23) on one wildcard listening socket: a connection
 // belongs to the module whose address it was made to. A greeting on connect; then every byte
-// received is a one-letter command answered in one write. So far: `p`, the stored PLC
-// program's length as "My:<length>,".
+// received is a one-letter command answered in writes of at most 2048 bytes: `p` (the stored
+// PLC program's length as "My:<length>,"), the statistics figures `b l m r t g i f` and `7`,
+// the drive history of the drives the line file gives.
 #include <cstdint>
 #include <map>
 #include <string>
@@ -20,6 +21,7 @@ std::string ServicePortAnswer(SimModule& module, uint8_t command);
 class ServicePortServer {
  public:
   static constexpr const char* kGreeting = "\r\nBrevantrix service port\r\n> ";
+  static constexpr size_t kMaxWrite = 2048;
 
   ServicePortServer(EventLoop& loop, Simulator& simulator);
   ~ServicePortServer();

@@ -434,6 +434,24 @@ json Simulator::HandleControl(const json& request) {
       if (!module.Poke(first, values, request.value("flash", false))) {
         throw LineError("the module has no such registers");
       }
+    } else if (command == "event") {
+      // A diagnostic event: drive and sensor events go to log 1 where the module keeps one,
+      // everything else (and everything on family 0x0C) to log 2.
+      const auto category = static_cast<uint8_t>(JsonUint(request, "category", 0xFF));
+      const auto code = static_cast<uint8_t>(JsonUint(request, "code", 0xFF));
+      const auto parameter = static_cast<uint16_t>(
+          request.contains("parameter") ? JsonUint(request, "parameter", 0xFFFF) : 0);
+      const uint32_t ageMs = request.contains("ageMs") ? JsonUint(request, "ageMs", 0xFFFFFFFF) : 0;
+      const bool driveOrSensor = category == 1 || category == 2 || category == 6;
+      const int log = request.contains("log")             ? JsonUint(request, "log", 2)
+                      : driveOrSensor && module.HasLog(1) ? 1
+                                                          : 2;
+      if (log == 0) throw LineError("\"log\" is 1 or 2");
+      if (category == 0 && code == 0 && parameter == 0)
+        throw LineError("category, code and parameter 0 are no event");
+      if (!module.AddLogEvent(log, category, code, parameter, ageMs))
+        throw LineError("modules of family 0x0C keep no log 1");
+      answer["log"] = log;
     } else if (command == "files") {
       answer["files"] = FilesJson(module.Files());
     } else if (command == "kill") {
