@@ -1,11 +1,15 @@
 #include "sim/event_loop.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <stdexcept>
 
@@ -129,6 +133,33 @@ void EventLoop::RunOnce(int timeoutMs) {
 
 void EventLoop::Run() {
   while (!stop_) RunOnce(-1);
+}
+
+int ListenTcp(const std::string& bindAddress, uint16_t port, int backlog, const std::string& what,
+              uint16_t* boundPort, std::string* error) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    if (error) *error = what + " socket: " + std::strerror(errno);
+    return -1;
+  }
+  const int on = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  if (inet_pton(AF_INET, bindAddress.c_str(), &address.sin_addr) != 1 ||
+      bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      listen(fd, backlog) != 0) {
+    if (error)
+      *error = what + " listen on " + bindAddress + ":" + std::to_string(port) + ": " +
+               std::strerror(errno);
+    close(fd);
+    return -1;
+  }
+  socklen_t length = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  if (boundPort) *boundPort = ntohs(address.sin_port);
+  return fd;
 }
 
 }  // namespace sim

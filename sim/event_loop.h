@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -56,5 +57,10 @@ class EventLoop {
   std::vector<Task> posted_;
   std::atomic<bool> stop_{false};
 };
+
+// A non-blocking listening TCP socket on bindAddress:port (port 0: any free one), or -1 with
+// "<what> socket: …" or "<what> listen on A:P: …" in *error. *boundPort is the port bound.
+int ListenTcp(const std::string& bindAddress, uint16_t port, int backlog, const std::string& what,
+              uint16_t* boundPort, std::string* error);
 
 }  // namespace sim

@@ -94,27 +94,8 @@ ServicePortServer::~ServicePortServer() {
 }
 
 bool ServicePortServer::Listen(const std::string& bindAddress, uint16_t port, std::string* error) {
-  listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (listenFd_ < 0) {
-    if (error) *error = std::string("service port socket: ") + std::strerror(errno);
-    return false;
-  }
-  const int on = 1;
-  setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  if (inet_pton(AF_INET, bindAddress.c_str(), &address.sin_addr) != 1 ||
-      bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      listen(listenFd_, 128) != 0) {
-    if (error)
-      *error = "service port listen on " + bindAddress + ":" + std::to_string(port) + ": " +
-               std::strerror(errno);
-    return false;
-  }
-  socklen_t length = sizeof address;
-  getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length);
-  port_ = ntohs(address.sin_port);
+  listenFd_ = ListenTcp(bindAddress, port, 128, "service port", &port_, error);
+  if (listenFd_ < 0) return false;
   loop_.Watch(listenFd_, EPOLLIN, [this](uint32_t) { Accept(); });
   return true;
 }

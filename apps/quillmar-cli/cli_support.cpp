@@ -250,4 +250,21 @@ int ChoosingPrompt::ChooseAdapter(const std::vector<std::string>& entries) {
   return chosen;
 }
 
+int SelectNamedAdapter(CliContext& context, const std::string& command, const std::string& name) {
+  if (name.empty()) return kExitDone;
+  CMRegApp& app = context.app;
+  const platform::CaptureDeviceList devices = app.captureDriver().ListDevices();
+  bool known = false;
+  for (const auto& device : devices.devices) known = known || device.name == name;
+  if (devices.ok && !known) {
+    std::string names;
+    for (const auto& device : devices.devices) names += " " + device.name;
+    ReportFailure(command,
+                  base::Format("no adapter \"%s\"; adapters:%s", name.c_str(), names.c_str()));
+    return kExitUsage;
+  }
+  app.SetSelectedAdapter(name);
+  return kExitDone;
+}
+
 }  // namespace cli

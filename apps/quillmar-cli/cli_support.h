@@ -47,6 +47,10 @@ ResolvedTarget ResolveTarget(CliContext& context, const std::string& command,
 
 // Prints "quillmar-cli <command>: <text>" on stderr and logs it as an ERROR line.
 void ReportFailure(const std::string& command, const std::string& text);
+
+// --adapter NAME: selects the adapter, or refuses a name no capture device has (listing the
+// names) with kExitUsage. An empty name selects nothing and passes.
+int SelectNamedAdapter(CliContext& context, const std::string& command, const std::string& name);
 // Logs an Info line "quillmar-cli <command>: <text>" (changes made to a module).
 void LogChange(const std::string& command, const std::string& text);
 

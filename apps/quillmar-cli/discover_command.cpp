@@ -25,7 +25,6 @@ namespace {
 using nlohmann::json;
 
 constexpr int kExitNoDevice = cli::kExitFailed;
-constexpr int kExitUnknownAdapter = cli::kExitUsage;
 constexpr int kExitChoiceNeeded = cli::kExitChooseAdapter;
 
 // Passes everything to the command's prompt and notes whether the chooser was shown.
@@ -177,18 +176,9 @@ void PrintTables(std::FILE* out, const std::vector<AdapterView>& views) {
 int RunDiscover(CliContext& context, bool fast, const std::string& adapterName) {
   const bool asJson = context.json;
   CMRegApp& app = context.app;
-  if (!adapterName.empty()) {
-    const platform::CaptureDeviceList devices = app.captureDriver().ListDevices();
-    bool known = false;
-    for (const auto& device : devices.devices) known = known || device.name == adapterName;
-    if (devices.ok && !known) {
-      std::string names;
-      for (const auto& device : devices.devices) names += " " + device.name;
-      cli::ReportFailure("discover", base::Format("no adapter \"%s\"; adapters:%s",
-                                                  adapterName.c_str(), names.c_str()));
-      return kExitUnknownAdapter;
-    }
-    app.SetSelectedAdapter(adapterName);
+  if (const int refused = cli::SelectNamedAdapter(context, "discover", adapterName);
+      refused != cli::kExitDone) {
+    return refused;
   }
   app.discoverDone = fast ? 0 : 1;
 

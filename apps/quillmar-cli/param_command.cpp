@@ -328,11 +328,10 @@ int RunParam(CliContext& context, const std::string& targetText, const std::stri
   discovery::ScopedConnectInventory inventoryLink(context.app);
   const cli::ResolvedTarget target = cli::ResolveTarget(context, "param", targetText, network);
   if (target.exitCode != cli::kExitDone) return target.exitCode;
-  params::NodeScreenController controller(
-      params::MakeSocketNodeLink(
-          [](const std::string& ip) { return config::ReadPlcProgramName(ip); }),
-      context.prompt,
-                                          context.profile);
+  params::NodeScreenController controller(params::MakeSocketNodeLink([](const std::string& ip) {
+                                            return config::ReadPlcProgramName(ip);
+                                          }),
+                                          context.prompt, context.profile);
   // The screen's own start with an address: its network, and its host byte as the node.
   controller.Start(target.address);
   // The change of node has shown its refusal or connect failure through the prompt.

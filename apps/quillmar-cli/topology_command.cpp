@@ -166,18 +166,9 @@ void PrintText(std::FILE* out, const Result& result) {
 
 int RunTopology(CliContext& context, const std::string& adapterName) {
   CMRegApp& app = context.app;
-  if (!adapterName.empty()) {
-    const platform::CaptureDeviceList devices = app.captureDriver().ListDevices();
-    bool known = false;
-    for (const auto& device : devices.devices) known = known || device.name == adapterName;
-    if (devices.ok && !known) {
-      std::string names;
-      for (const auto& device : devices.devices) names += " " + device.name;
-      cli::ReportFailure(kCommand, base::Format("no adapter \"%s\"; adapters:%s",
-                                                adapterName.c_str(), names.c_str()));
-      return cli::kExitUsage;
-    }
-    app.SetSelectedAdapter(adapterName);
+  if (const int refused = cli::SelectNamedAdapter(context, kCommand, adapterName);
+      refused != cli::kExitDone) {
+    return refused;
   }
   app.discoverDone = 1;  // the full discovery, as the window's Discover runs it
   if (app.Discover(adapterName.empty(), nullptr) != 1) {
