@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <set>
 #include <string>
@@ -149,7 +150,7 @@ TEST(LineHealth, BoundedThreadsReadEveryModuleOnceInOrder) {
         int seen = most.load();
         while (now > seen && !most.compare_exchange_weak(seen, now)) {
         }
-        std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
         --running;
         return address + "!";
       });
