@@ -123,6 +123,14 @@ TEST(CliConventions, RefusedNumbersAndTargetsTouchNoModule) {
       {{"read", "192.168.202", "40"}, "is not an IPv4 address"},
       {{"read", "1", "40", "--net", "192.168.202.0x0"}, "the network"},
       {{"param", "1", "--net", "192.168.202"}, "the network"},
+      // Statistics and health: refused before any module is asked.
+      {{"stats", "237"}, node},
+      {{"stats", "1", "--reset", "all"}, "neither undervoltage nor others"},
+      {{"stats", "--range", "3-1"}, "--range \"3-1\""},
+      {{"stats", "--range", "0-3"}, "--range \"0-3\""},
+      {{"stats", "--range", "1-3", "2"}, "--range takes no TARGET"},
+      {{"health", "1", "237"}, node},
+      {{"health", "1", "--all"}, "either TARGETS or --all"},
       // Serial numbers.
       {{"write", "sn:0", "300=1"}, "a serial number is sn:"},
       {{"write", "sn:4294967296", "300=1"}, "a serial number is sn:"},
