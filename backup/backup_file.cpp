@@ -64,7 +64,7 @@ bool ReadRecord(ArchiveReader& in, uint16_t version, CNode_DataBackup& r) {
 
   std::vector<uint8_t> block;
   if (!in.Bytes(kNodeBlockSize, block)) return false;
-  std::memcpy(r.nodeBlock.data(), block.data(), block.size());
+  std::copy(block.begin(), block.end(), r.nodeBlock.begin());
 
   std::vector<uint16_t> words;
   if (!in.Words(r.registerCount, words)) return false;
@@ -161,9 +161,12 @@ LoadResult ParseBackupFile(std::span<const uint8_t> bytes) {
       }
     }
   }
-  std::vector<CNode_DataBackup> records(count);
-  for (CNode_DataBackup& record : records) {
+  // Records are made as they are read, so that a count the bytes cannot hold costs nothing.
+  std::vector<CNode_DataBackup> records;
+  for (uint16_t k = 0; k < count; ++k) {
+    CNode_DataBackup record;
     if (!ReadRecord(in, result.version, record)) return result;
+    records.push_back(std::move(record));
   }
   // Bytes after the last record mean the count or a length was wrong.
   if (!in.AtEnd()) return result;
