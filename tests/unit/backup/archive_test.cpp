@@ -84,7 +84,14 @@ TEST(Archive, NumbersAreLittleEndianAndWordsKeepTheirBytes) {
   EXPECT_EQ(out.Data(), expected);
 }
 
-TEST(Archive, ReaderRefusesWhatRunsPastTheEnd) {
+// The marker of a wide-character text with as many bytes after it as it would count.
+Bytes WideText() {
+  Bytes b = {0xFF, 0xFE, 0xFF};
+  b.insert(b.end(), 0xFFFE, 'a');
+  return b;
+}
+
+TEST(Archive, ReaderRefusesWhatRunsPastTheEndOrIsNoText) {
   enum Kind { kText, kWords };
   struct Case {
     const char* name;
@@ -94,7 +101,7 @@ TEST(Archive, ReaderRefusesWhatRunsPastTheEnd) {
   const Case cases[] = {
       {"text longer than the data", kText, {0x05, 'a', 'b'}},
       {"16-bit text length cut", kText, {0xFF, 0x10}},
-      {"wide-character text marker", kText, {0xFF, 0xFE, 0xFF, 0x00, 0x00}},
+      {"wide-character text marker", kText, WideText()},
       {"32-bit text length beyond the data",
        kText,
        {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 'a'}},
@@ -118,6 +125,33 @@ TEST(Archive, ReaderRefusesWhatRunsPastTheEnd) {
     // Once failed, every later read fails too, even one the bytes would hold.
     uint8_t byte = 0;
     EXPECT_FALSE(in.U8(byte));
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A count is checked before anything is sized by it, against the limit and the bytes left.
+TEST(Archive, CountIsCheckedAgainstLimitAndBytesLeft) {
+  struct Case {
+    Bytes data;
+    size_t itemSize, maxItems;
+    bool ok;
+  };
+  const Case cases[] = {
+      {{0x02, 0x00, 1, 0, 2, 0}, 2, 2, true},
+      {{0x03, 0x00, 1, 0, 2, 0}, 2, 9, false},  // three words, two there
+      {{0x02, 0x00, 1, 0, 2, 0}, 2, 1, false},  // two words, one allowed
+      {{0x04, 0x00, 1, 0, 2, 0}, 1, 4, true},   // four bytes there
+      {{0xFF, 0xFF, 0x00, 0x00, 0x00, 0x80}, 1, 0xFFFFFFFF, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.data[0]);
+    backup::ArchiveReader in(c.data);
+    size_t count = 77;
+    EXPECT_EQ(in.Count(c.itemSize, c.maxItems, count), c.ok);
+    EXPECT_EQ(count, c.ok ? c.data[0] : 77u);
   }
 }
 
