@@ -117,29 +117,33 @@ Bytes File(uint16_t version, const std::vector<RawRecord>& records) {
 }
 
 // The whole version 8 file of one RawRecord, written out byte by byte.
+// clang-format off
 const Bytes kVersion8File = [] {
-  Bytes b = {0x00, 0x00, 0x08, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00,  // header
-             0x69, 0x2D, 0x01, 0x00,                                      // serial 77161
-             0x09, '1',  '0',  '.',  '1',  '.',  '2',  '.',  '2',  '1',  0x0D, '2',  '5',
-             '5',  '.',  '2',  '5',  '5',  '.',  '2',  '5',  '5',  '.',  '0',  0x08, '1',
-             '0',  '.',  '1',  '.',  '2',  '.',  '1',  0x0A, 0x01, 0x02, 0x15,  // address bytes in
-                                                                                // network order
-             0x02,                                                              // last in line
-             0x13, 0x04,                                                        // firmware 4.19
-             0x04, 0x00,                                                        // register slots
-             0x40, 0x00};                                                       // node block count
-  b.insert(b.end(), 64, 0x00);
-  const Bytes rest = {0x04, 0x00, 0x00, 0x00, 0x12, 0x34, 0xAB, 0xCD, 0x00, 0x07,  // registers
-                      0x00, 0x00, 0x00, 0x00, 0x00, 0x00,                          // legacy
-                      0x04, 0x00, 0x00, 0x00, 0xDE, 0xAD, 0xBE, 0xEF,              // PLC program
-                      0x04, 0x00, 0x00, 0x00, 0x56, 0x78, 0x9A, 0xBC, 0x00, 0x01,  // flash image
-                      0x00, 0x00, 0x00, 0x00,                          // no extended registers
-                      0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // service figures
-                      0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01, 0x00, 0x00,
-                      0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+  Bytes b = {
+      0x00, 0x00, 0x08, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00,  // header: version 8, 1 record
+      0x69, 0x2D, 0x01, 0x00,                                      // serial 77161
+      0x09, '1', '0', '.', '1', '.', '2', '.', '2', '1',           // IP text
+      0x0D, '2', '5', '5', '.', '2', '5', '5', '.', '2', '5', '5', '.', '0',  // mask text
+      0x08, '1', '0', '.', '1', '.', '2', '.', '1',                // gateway text
+      0x0A, 0x01, 0x02, 0x15,                                      // address, network order
+      0x02,                                                        // last in line
+      0x13, 0x04,                                                  // firmware 4.19
+      0x04, 0x00,                                                  // register slots
+      0x40, 0x00};                                                 // node block count
+  b.insert(b.end(), 64, 0x00);                                     // node block
+  const Bytes rest = {
+      0x04, 0x00, 0x00, 0x00, 0x12, 0x34, 0xAB, 0xCD, 0x00, 0x07,  // registers, wire order
+      0x00, 0x00, 0x00, 0x00, 0x00, 0x00,                          // legacy byte, word, list
+      0x04, 0x00, 0x00, 0x00, 0xDE, 0xAD, 0xBE, 0xEF,              // PLC program
+      0x04, 0x00, 0x00, 0x00, 0x56, 0x78, 0x9A, 0xBC, 0x00, 0x01,  // flash image
+      0x00, 0x00, 0x00, 0x00,                                      // no extended registers
+      0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,              // service figure 1
+      0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01,              // service figure 2
+      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};             // service figure 3
   Append(b, rest);
   return b;
 }();
+// clang-format on
 
 TEST(BackupFile, Version8FileReadsFieldByField) {
   ASSERT_EQ(File(8, {RawRecord{}}), kVersion8File);  // the fixture says what the bytes say
