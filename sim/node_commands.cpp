@@ -118,9 +118,9 @@ NodeCommandResult NodeCommandResponder::OnFrame(const uint8_t* frame, size_t len
       std::memcpy(ack.bytes.data() + 6, destination.data(), 6);
       ack.bytes[12] = static_cast<uint8_t>(kEtherFactoryResetAck >> 8);
       ack.bytes[13] = static_cast<uint8_t>(kEtherFactoryResetAck & 0xFF);
+      result.applyAfterMs = ack.delayMs;  // the settings go after the acknowledgement
       result.frames.push_back(std::move(ack));
       result.touched = {index};
-      result.applyAfterMs = ack.delayMs;
       result.apply = [this, index] { FactoryReset(index); };
       break;
     }

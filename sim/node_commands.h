@@ -39,10 +39,9 @@ class NodeCommandResponder {
                        const Timing& timing)
       : modules_(modules), udp_(udp), timing_(timing) {}
 
+  // Only frames of at least 33 bytes, with the signature, to a reachable module's own MAC.
   NodeCommandResult OnFrame(const uint8_t* frame, size_t length);
 
-  // The configuration a module keeps of the module cabled to each of its ports, for Replace.
-  // Filled by AutoConfig.
  private:
   int ModuleByMac(const Mac& mac) const;
   // The modules an AutoConfig from `first` numbers, in order; empty when it refuses.
