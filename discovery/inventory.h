@@ -53,6 +53,7 @@ class CNode_Data {
   // Lock state of the last ReadLock answer. Kept apart from `record`, which every discovery
   // answer refreshes.
   int32_t lockState = 0;
+  uint32_t resetAcknowledged = 0;  // the module answered a factory reset (0x804E)
 
   bool HasMac() const;
   // Direction that a discovery answer's packet flags mean: exactly 0x10 is Left To Right.

@@ -499,6 +499,10 @@ LineSetup ParseLine(const nlohmann::json& value) {
         line.timing.answerDelayMinMs = ms;
       else if (key == "answerDelayMaxMs")
         line.timing.answerDelayMaxMs = ms;
+      else if (key == "autoConfigMs")
+        line.timing.autoConfigMs = ms;
+      else if (key == "resetAckMs")  // a module acknowledges within 100 ms
+        line.timing.resetAckMs = std::min<uint32_t>(ms, 100);
       else
         Fail("timing", "unknown key \"" + key + "\"");
     }

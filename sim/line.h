@@ -47,6 +47,8 @@ struct Timing {
   uint32_t rebootMs = 1500;       // restart until the module is reachable again
   uint32_t answerDelayMinMs = 1;  // discovery answers: random delay per module
   uint32_t answerDelayMaxMs = 50;
+  uint32_t autoConfigMs = 2000;  // AutoConfig or Replace frame until the line is configured
+  uint32_t resetAckMs = 20;      // factory reset frame until its acknowledgement
 };
 
 // One drive the module keeps in its drive history (service port command `7`).

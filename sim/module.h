@@ -126,6 +126,10 @@ class SimModule {
   bool Routing() const { return routing_; }
   void SetRouting(bool routing) { routing_ = routing; }
 
+  // Line position of the record's byte 16 (bit 0 first, bit 1 last, 0xFF unknown).
+  uint8_t LinePosition() const { return setup_.linePosition; }
+  void SetLinePosition(uint8_t position) { setup_.linePosition = position; }
+
  private:
   struct Bank {
     std::array<uint16_t, kRegisterCount + 1> main{};  // index = register number

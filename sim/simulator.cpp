@@ -17,7 +17,8 @@ Simulator::Simulator(LineSetup line, SimulatorOptions options)
       options_(std::move(options)),
       random_(line_.seed),
       addresses_(options_.ifname),
-      udp_(modules_, line_.timing, line_.seed + 1) {
+      udp_(modules_, line_.timing, line_.seed + 1),
+      nodeCommands_(modules_, udp_, line_.timing) {
   for (const auto& chain : line_.chains) {
     for (const auto& setup : chain) modules_.push_back(std::make_unique<SimModule>(setup));
   }
@@ -108,6 +109,10 @@ void Simulator::CaptureLoop() {
     }
     // Only frames for the modules' UDP port go to the loop; the rest (Modbus traffic, ARP,
     // our own answers) is dropped here.
+    if (IsNodeCommandFrame(frame.data(), frame.size())) {
+      loop_.Post([this, copy = frame] { OnNodeCommandFrame(copy); });
+      continue;
+    }
     const auto udp = ParseUdpFrame(frame.data(), frame.size());
     if (!udp || udp->destinationPort != kModulePort || udp->sourcePort == kModulePort) continue;
     loop_.Post([this, copy = frame] { OnCapturedFrame(copy); });
@@ -126,6 +131,27 @@ void Simulator::OnCapturedFrame(const std::vector<uint8_t>& frame) {
     };
     loop_.After(item.delayMs, std::move(send));
   }
+}
+
+void Simulator::OnNodeCommandFrame(const std::vector<uint8_t>& frame) {
+  NodeCommandResult result = nodeCommands_.OnFrame(frame.data(), frame.size());
+  for (auto& item : result.frames) {
+    const size_t index = item.module;
+    auto send = [this, index, bytes = std::move(item.bytes)] {
+      if (modules_[index]->Reachable() && sendHandle_)
+        sendHandle_->Send(bytes.data(), bytes.size());
+    };
+    loop_.After(item.delayMs, std::move(send));
+  }
+  if (!result.apply) return;
+  loop_.After(result.applyAfterMs, [this, touched = result.touched, apply = result.apply] {
+    // Addresses may move: the old ones go before the new ones are added.
+    for (const size_t index : touched) RemoveAddress(index);
+    apply();
+    for (const size_t index : touched) {
+      if (modules_[index]->Reachable()) AddAddress(index);
+    }
+  });
 }
 
 void Simulator::AddAddress(size_t index) {

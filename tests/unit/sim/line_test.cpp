@@ -13,6 +13,20 @@ namespace {
 
 using nlohmann::json;
 
+TEST(LineDescription, NodeCommandTimings) {
+  const auto line = ParseLine(json::parse(R"({"timing": {"autoConfigMs": 300, "resetAckMs": 40},
+                                            "chains": [[{"serial": 1, "node": 1}]]})"));
+  EXPECT_EQ(line.timing.autoConfigMs, 300u);
+  EXPECT_EQ(line.timing.resetAckMs, 40u);
+  // A module acknowledges a reset within 100 ms whatever the file asks.
+  const auto slow = ParseLine(json::parse(R"({"timing": {"resetAckMs": 5000},
+                                            "chains": [[{"serial": 1, "node": 1}]]})"));
+  EXPECT_EQ(slow.timing.resetAckMs, 100u);
+  EXPECT_THROW(ParseLine(json::parse(R"({"timing": {"autoConfigSeconds": 1},
+                                        "chains": [[{"serial": 1, "node": 1}]]})")),
+               LineError);
+}
+
 TEST(LineDescription, DemoLineHasTwelveModulesInTwoChainsWithOneReversed) {
   const LineSetup line = LoadLineFile(test::SourceFile("sim/lines/demo.json"));
   ASSERT_EQ(line.chains.size(), 2u);
