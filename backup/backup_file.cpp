@@ -275,8 +275,9 @@ SaveResult SaveBackupFile(const std::string& path, const std::vector<CNode_DataB
     return result;
   }
   // The new name itself must reach the disk too.
-  std::string folder = path.substr(0, path.find_last_of('/') + 1);
-  if (folder.empty()) folder = ".";
+  const size_t slash = path.find_last_of('/');
+  const std::string folder =
+      slash == std::string::npos ? std::string(1, '.') : path.substr(0, slash + 1);
   const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
   if (dir >= 0) {
     ::fsync(dir);

@@ -147,11 +147,11 @@ LogRow LogRowOf(const LogEntry& entry) {
       break;
     case kCategoryModbus:
       row.description = ModbusEventText(entry.code, entry.parameter);
-      row.value = "-";
+      row.value.assign(1, '-');  // not "-": GCC 12 at -O3 warns (-Wrestrict) on it
       break;
     case kCategorySensors:
       row.description = SensorEventText(entry.code, entry.parameter);
-      row.value = "-";
+      row.value.assign(1, '-');  // not "-": GCC 12 at -O3 warns (-Wrestrict) on it
       break;
     default:
       // Category 0, 7 and anything above: the time only.
