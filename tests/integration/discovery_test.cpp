@@ -561,7 +561,9 @@ TEST(DiscoveryIntegration, LossAndDuplicationOnTheAdapter) {
       const bool identity = read % 2 == 0;
       uint16_t words[8] = {};
       try {
-        if (client.ReadMultiplyRegisters(identity ? 28 : 26, 2, words) != 1) return -1;
+        // 0: the answer belonged to another request (a late or duplicated one); the client
+        // refuses it and keeps nothing of it, which is what it must do.
+        if (client.ReadMultiplyRegisters(identity ? 28 : 26, 2, words) != 1) continue;
       } catch (const CBlockingSocketException& e) {
         if (e.Text().rfind("Receive timeout of ", 0) != 0) return -2;
         if (!client.IsOpen()) return -3;
@@ -576,7 +578,7 @@ TEST(DiscoveryIntegration, LossAndDuplicationOnTheAdapter) {
     }
     return ok;
   });
-  EXPECT_GE(accepted, 5) << "-100: no connection; -1: refused answer; -2: not a time-out; "
+  EXPECT_GE(accepted, 3) << "-100: no connection; -2: not a time-out; "
                             "-3: connection dropped; -10-k: read k took wrong values";
 }
 
