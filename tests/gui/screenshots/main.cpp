@@ -1,6 +1,7 @@
-// gui_screenshots DIR: renders the node screen connected to a linesim module of each family
-// and disconnected, the adapter chooser and the advanced functions window to PNG files, for
-// review. It makes its own lab and starts linesim with the demo line.
+// gui_screenshots DIR: renders the windows to PNG files, for review. It makes its own lab,
+// starts linesim with the demo line and runs every registered part (shots.h); this file holds
+// the node screen connected to a module of each family and disconnected, the adapter chooser
+// and the advanced functions window.
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -9,6 +10,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -17,12 +19,12 @@
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
 #include "params/ui/cmreg_dlg.h"
-#include "ui/ctab_dlg.h"
 #include "platform/profile.h"
+#include "shots.h"
+#include "ui/ctab_dlg.h"
 
-namespace {
+namespace shots {
 
-// Processes events until `done` holds or timeoutMs passed.
 bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
   QElapsedTimer timer;
   timer.start();
@@ -42,14 +44,33 @@ bool Save(QWidget* widget, const QString& folder, const QString& name) {
   return saved;
 }
 
+namespace {
+std::map<std::string, ShotFunction>& Parts() {
+  static std::map<std::string, ShotFunction> parts;  // filled during static initialisation
+  return parts;
+}
+}  // namespace
+
+Registrar::Registrar(const char* name, ShotFunction function) {
+  Parts()[name] = std::move(function);
+}
+
+}  // namespace shots
+
+namespace {
+
+using shots::Save;
+using shots::WaitFor;
+
 struct Shot {
   int node;
   const char* file;
 };
 
-int RenderAll(const QString& folder) {
-  base::SilentPrompt prompt;
-  platform::MemoryProfileStore profile;
+int RenderNodeScreens(shots::Context& context) {
+  const QString& folder = context.folder;
+  base::Prompt& prompt = context.prompt;
+  platform::ProfileStore& profile = context.profile;
   int failures = 0;
 
   // Disconnected: the window as it opens.
@@ -103,6 +124,17 @@ int RenderAll(const QString& folder) {
     chooser.show();
     failures += !Save(&chooser, folder, QStringLiteral("chooser.png"));
   }
+  return failures;
+}
+
+const shots::Registrar nodeScreens("0_node_screens", RenderNodeScreens);
+
+int RenderAll(const QString& folder, const test::Linesim& line) {
+  base::SilentPrompt prompt;
+  platform::MemoryProfileStore profile;
+  shots::Context context{folder, prompt, profile, line};
+  int failures = 0;
+  for (const auto& [name, render] : shots::Parts()) failures += render(context);
   return failures == 0 ? 0 : 1;
 }
 
@@ -128,7 +160,7 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
         int qtArgc = 1;
         QApplication app(qtArgc, argv);
-        return RenderAll(folder);
+        return RenderAll(folder, line);
       },
       300000);
   return result == 0 ? 0 : 1;

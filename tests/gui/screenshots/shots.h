@@ -1,0 +1,36 @@
+// The screenshot program's parts: each screen's file registers a function that renders its
+// windows to PNG files. main.cpp makes the lab, starts linesim with the demo line and runs every
+// registered function in the PC's namespace, in the order of their names.
+#pragma once
+
+#include <QString>
+#include <QWidget>
+#include <functional>
+
+#include "base/prompt.h"
+#include "fixtures/linesim_fixture.h"
+#include "platform/profile.h"
+
+namespace shots {
+
+struct Context {
+  QString folder;                   // where the PNG files go
+  base::Prompt& prompt;             // answers every question silently
+  platform::ProfileStore& profile;  // a profile in memory
+  const test::Linesim& line;        // the demo line, for injected faults
+};
+
+// Returns the number of failures (a file not written, a window that did not come up).
+using ShotFunction = std::function<int(Context&)>;
+
+struct Registrar {
+  Registrar(const char* name, ShotFunction function);
+};
+
+// Processes events until `done` holds or timeoutMs passed.
+bool WaitFor(const std::function<bool()>& done, int timeoutMs);
+
+// Grabs the widget into folder/name; prints the outcome.
+bool Save(QWidget* widget, const QString& folder, const QString& name);
+
+}  // namespace shots
