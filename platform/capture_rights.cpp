@@ -42,10 +42,17 @@ bool HasCaptureRights() {
 }
 
 std::string CaptureRightsHelp() {
+  const std::string program = ExecutablePath();
+  // Installed from the package: the rights come with the group, not with setcap.
+  if (program.rfind("/usr/lib/quillmar/", 0) == 0) {
+    return "Zum Senden und Empfangen der Netzwerkpakete braucht das Programm die Rechte "
+           "CAP_NET_RAW und CAP_NET_ADMIN.\nBitte als root starten oder sich einmalig in die "
+           "Gruppe quillmar aufnehmen lassen und neu anmelden:\n  sudo adduser $USER quillmar";
+  }
   return "Zum Senden und Empfangen der Netzwerkpakete braucht das Programm die Rechte "
          "CAP_NET_RAW und CAP_NET_ADMIN.\nBitte als root starten oder die Rechte einmalig "
          "vergeben:\n  sudo setcap cap_net_raw,cap_net_admin+eip " +
-         ExecutablePath();
+         program;
 }
 
 }  // namespace platform

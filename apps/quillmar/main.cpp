@@ -8,6 +8,8 @@
 #include <QSocketNotifier>
 #include <clocale>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 
 #include "discovery/connect_inventory_link.h"
 #include "discovery/mreg_app.h"
@@ -46,9 +48,38 @@ void CloseWindow(QWidget* window) {
   }
 }
 
+// --help and --version answer on the terminal, before any window, display or network.
+bool AnswerInformationOption(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("quillmar %s\n", QM_VERSION);
+      return true;
+    }
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::printf(
+          "Quillmar: commissioning, configuration and diagnosis of Brevantrix conveyor modules\n"
+          "Usage: quillmar [--help] [--version]\n\n"
+          "Options:\n"
+          "  -h,--help   Print this help message and exit\n"
+          "  --version   Print the version and exit\n\n"
+          "The window finds the modules on the PC's network adapters by raw-frame broadcast,\n"
+          "draws the line's order, reads and writes the modules' parameters, uploads PLC\n"
+          "programs and firmware, backs up and restores lines and shows diagnostics. Only one\n"
+          "copy runs per user; a second start raises the first window.\n"
+          "Sending and capturing raw frames needs the capture rights: run it as root or as a\n"
+          "member of the group quillmar (the package sets this up).\n"
+          "The event log is written to $TMPDIR, or /tmp when that is missing or not writable.\n"
+          "The same functions for scripts: quillmar-cli(1).\n");
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (AnswerInformationOption(argc, argv)) return 0;
   QApplication qapp(argc, argv);
   // Texts formatted with printf and strftime use the C locale whatever the user's locale.
   std::setlocale(LC_NUMERIC, "C");

@@ -21,7 +21,9 @@
 
 namespace {
 
-bool HaveTshark() { return access("/usr/bin/tshark", X_OK) == 0; }
+bool HaveTshark() {
+  return access("/usr/bin/tshark", X_OK) == 0;
+}
 
 std::vector<std::string> Split(const std::string& text, char separator) {
   std::vector<std::string> parts;
@@ -58,13 +60,18 @@ TEST(DissectorCapture, TheLinesTrafficDecodesIntoItsFields) {
   capture.Signal(SIGTERM);
   ASSERT_TRUE(capture.Wait(10000).has_value());
 
-  const std::vector<std::string> fields = {"brevantrix.code", "brevantrix.serial",
-                                           "brevantrix.lock",  "brevantrix.lock.state",
+  const std::vector<std::string> fields = {"brevantrix.code",     "brevantrix.serial",
+                                           "brevantrix.lock",     "brevantrix.lock.state",
                                            "brevantrix.left.mac", "_ws.expert"};
-  std::vector<std::string> argv{"tshark", "-n", "-r", pcap, "-X",
-                                "lua_script:" + test::SourceFile("tools/wireshark/brevantrix.lua"),
-                                "-Y", "brevantrix", "-T", "fields", "-E", "separator=|",
-                                "-E", "occurrence=a", "-E", "aggregator=,"};
+  std::vector<std::string> argv{
+      "tshark", "-n",
+      "-r",     pcap,
+      "-X",     "lua_script:" + test::SourceFile("tools/wireshark/brevantrix.lua"),
+      "-Y",     "brevantrix",
+      "-T",     "fields",
+      "-E",     "separator=|",
+      "-E",     "occurrence=a",
+      "-E",     "aggregator=,"};
   for (const std::string& field : fields) argv.insert(argv.end(), {"-e", field});
   const test::RunResult decoded = lab.Exec("pc", argv, 120000);
   ASSERT_EQ(decoded.exitCode, 0) << decoded.err;
@@ -90,7 +97,8 @@ TEST(DissectorCapture, TheLinesTrafficDecodesIntoItsFields) {
   for (const auto& chain : setup.chains)
     for (const auto& module : chain) expectedSerials.insert(std::to_string(module.serial));
   EXPECT_EQ(discoveredSerials, expectedSerials);
-  for (const char* code : {"0x10", "0x60", "0x61", "0x78", "0x79"}) EXPECT_GT(codes[code], 0) << code;
+  for (const char* code : {"0x10", "0x60", "0x61", "0x78", "0x79"})
+    EXPECT_GT(codes[code], 0) << code;
   EXPECT_FALSE(neighbourMacs.empty());
   EXPECT_TRUE(lockRequested);
   EXPECT_TRUE(lockAnswered);
