@@ -127,3 +127,55 @@ std::string SettableKeys() {
 }
 
 }  // namespace params
+
+namespace params {
+namespace {
+
+std::string ShownValueText(const DisplayItem& item, const ItemView& view) {
+  switch (item.control) {
+    case ControlKind::CheckBox:
+      return view.checked ? "on" : "off";
+    case ControlKind::Button:
+      return view.checked ? "pressed" : "released";
+    case ControlKind::Indicator:
+      switch (view.colour) {
+        case IndicatorColour::Green:
+          return "green";
+        case IndicatorColour::Red:
+          return "red";
+        case IndicatorColour::Yellow:
+          return "yellow";
+      }
+      return "";
+    default:
+      return view.text;
+  }
+}
+
+}  // namespace
+
+std::vector<ShownField> ShownFields(const NodeScreenView& view, const ImageView& image) {
+  std::vector<ShownField> fields;
+  for (const DisplayItem& item : kDisplayItems) {
+    if (item.display == DisplayKind::None) continue;
+    for (Side side : {Side::A, Side::B}) {
+      if (!item.HasSides() && side == Side::B) continue;
+      const size_t s = static_cast<size_t>(side);
+      const ItemScreen& screen = view.items[static_cast<size_t>(item.id)];
+      if (!screen.shown[s]) continue;
+      ShownField field;
+      field.item = item.id;
+      field.side = item.HasSides() ? SideKey(item.group, side) : "";
+      field.key =
+          field.side.empty() ? std::string(item.key) : std::string(item.key) + "." + field.side;
+      field.label = screen.label[s];
+      field.value = ShownValueText(item, screen.view[s]);
+      const bool measured = item.control == ControlKind::Edit || item.control == ControlKind::Value;
+      if (!field.value.empty() && measured) field.unit = UnitTextOf(item, side, image);
+      fields.push_back(std::move(field));
+    }
+  }
+  return fields;
+}
+
+}  // namespace params

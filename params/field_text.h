@@ -3,6 +3,7 @@
 // node screen's control would hold, so that a script sets a field by the screen's own path.
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "params/display_items.h"
 #include "params/edit_rules.h"
@@ -21,5 +22,18 @@ std::optional<FieldInput> FieldInputFromText(const DisplayItem& item, Side side,
 
 // The keys of every settable field in table order, "speed, accel, …".
 std::string SettableKeys();
+
+// One field as the node screen shows it: "speed.left", its German label, its value as text
+// (check boxes on/off, buttons pressed/released, indicators by colour) and the unit shown.
+struct ShownField {
+  std::string key;   // KEY or KEY.SIDE
+  int item = 0;      // the display item's id
+  std::string side;  // "left", "upstream" … ("" for a field without sides)
+  std::string label;
+  std::string value;
+  std::string unit;  // "" for controls without a unit and for empty values
+};
+// Every field the screen's layout shows for the module, in table order.
+std::vector<ShownField> ShownFields(const NodeScreenView& view, const ImageView& image);
 
 }  // namespace params

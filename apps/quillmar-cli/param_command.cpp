@@ -54,29 +54,6 @@ void PrintError(const std::string& text) {
   cli::ReportFailure("param", text);
 }
 
-// What a shown control says, as text: the value of edits, values, lists and counters; the
-// state of check boxes, buttons and indicators.
-std::string ValueText(const DisplayItem& item, const params::ItemView& view) {
-  switch (item.control) {
-    case params::ControlKind::CheckBox:
-      return view.checked ? "on" : "off";
-    case params::ControlKind::Button:
-      return view.checked ? "pressed" : "released";
-    case params::ControlKind::Indicator:
-      switch (view.colour) {
-        case params::IndicatorColour::Green:
-          return "green";
-        case params::IndicatorColour::Red:
-          return "red";
-        case params::IndicatorColour::Yellow:
-          return "yellow";
-      }
-      return "";
-    default:
-      return view.text;
-  }
-}
-
 // `text` padded with blanks to `width` characters (UTF-8: the labels hold umlauts).
 std::string Padded(const std::string& text, size_t width) {
   size_t characters = 0;
@@ -84,40 +61,22 @@ std::string Padded(const std::string& text, size_t width) {
   return characters >= width ? text : text + std::string(width - characters, ' ');
 }
 
-std::string FieldKey(const DisplayItem& item, Side side) {
-  if (!item.HasSides()) return item.key;
-  return std::string(item.key) + "." + params::SideKey(item.group, side);
-}
-
 int PrintFields(params::NodeScreenController& controller, CliContext& context) {
   const params::NodeScreenView& view = controller.View();
   const params::ImageView image = controller.Lookup();
   json fields = json::array();
-  for (const DisplayItem& item : params::kDisplayItems) {
-    if (item.display == params::DisplayKind::None) continue;
-    for (Side side : {Side::A, Side::B}) {
-      if (!item.HasSides() && side == Side::B) continue;
-      const size_t s = static_cast<size_t>(side);
-      const params::ItemScreen& screen = view.items[static_cast<size_t>(item.id)];
-      if (!screen.shown[s]) continue;
-      const std::string value = ValueText(item, screen.view[s]);
-      const bool measured =
-          item.control == params::ControlKind::Edit || item.control == params::ControlKind::Value;
-      const std::string unit =
-          value.empty() || !measured ? std::string() : params::UnitTextOf(item, side, image);
-      const std::string sideKey = item.HasSides() ? params::SideKey(item.group, side) : "";
-      if (context.json) {
-        fields.push_back({{"key", FieldKey(item, side)},
-                          {"item", item.id},
-                          {"side", sideKey},
-                          {"label", screen.label[s]},
-                          {"value", value},
-                          {"unit", unit}});
-      } else {
-        std::fprintf(context.out, "%s %s %s%s%s\n", Padded(FieldKey(item, side), 28).c_str(),
-                     Padded(screen.label[s], 36).c_str(), value.c_str(), unit.empty() ? "" : " ",
-                     unit.c_str());
-      }
+  for (const params::ShownField& field : params::ShownFields(view, image)) {
+    if (context.json) {
+      fields.push_back({{"key", field.key},
+                        {"item", field.item},
+                        {"side", field.side},
+                        {"label", field.label},
+                        {"value", field.value},
+                        {"unit", field.unit}});
+    } else {
+      std::fprintf(context.out, "%s %s %s%s%s\n", Padded(field.key, 28).c_str(),
+                   Padded(field.label, 36).c_str(), field.value.c_str(),
+                   field.unit.empty() ? "" : " ", field.unit.c_str());
     }
   }
   if (context.json) {
