@@ -1,6 +1,9 @@
 #include "cli_support.h"
 
 #include <arpa/inet.h>
+#include <unistd.h>
+
+#include <algorithm>
 
 #include <cstdio>
 #include <cstdlib>
@@ -265,6 +268,67 @@ int SelectNamedAdapter(CliContext& context, const std::string& command, const st
   }
   app.SetSelectedAdapter(name);
   return kExitDone;
+}
+
+TerminalProgress::TerminalProgress(base::CancelToken& cancel) : cancel_(cancel) {
+  shown_ = isatty(STDERR_FILENO) == 1;
+}
+
+void TerminalProgress::SetRange(int total) {
+  total_ = total > 0 ? total : 1;
+  remaining_.Restart();
+}
+
+void TerminalProgress::SetPosition(int done) {
+  position_ = done;
+  Draw();
+}
+
+void TerminalProgress::SetText(const std::string& text) {
+  text_ = text;
+  Draw();
+}
+
+void TerminalProgress::Finish() {
+  if (shown_ && drawn_) std::fprintf(stderr, "\n");
+  drawn_ = false;
+}
+
+void TerminalProgress::Draw() {
+  if (!shown_) return;
+  const int width = 30;
+  const int position = std::clamp(position_, 0, total_);
+  const int filled = position * width / total_;
+  const std::optional<uint32_t> left = remaining_.SecondsLeft(position, total_);
+  const std::string leftText = left ? " " + base::RemainingTime::Text(*left) + " left" : "";
+  std::fprintf(stderr, "\r[%s%s] %3d%%%s %.60s\033[K", std::string(filled, '#').c_str(),
+               std::string(width - filled, ' ').c_str(), position * 100 / total_, leftText.c_str(),
+               text_.c_str());
+  std::fflush(stderr);
+  drawn_ = true;
+}
+
+void PrintSummary(std::FILE* out, const std::vector<ModuleOutcome>& modules) {
+  if (modules.empty()) return;
+  size_t width = 6;
+  for (const ModuleOutcome& m : modules) width = std::max(width, m.module.size());
+  size_t failed = 0;
+  std::fprintf(out, "%-*s  %-6s  %8s  %s\n", static_cast<int>(width), "module", "result", "time",
+               "");
+  for (const ModuleOutcome& m : modules) {
+    failed += m.ok ? 0 : 1;
+    std::fprintf(out, "%-*s  %-6s  %6u.%01us  %s\n", static_cast<int>(width), m.module.c_str(),
+                 m.ok ? "ok" : "FAILED", m.ms / 1000, m.ms % 1000 / 100, m.result.c_str());
+  }
+  std::fprintf(out, "%zu of %zu modules done%s\n", modules.size() - failed, modules.size(),
+               failed ? base::Format(", %zu failed", failed).c_str() : "");
+}
+
+nlohmann::json SummaryJson(const std::vector<ModuleOutcome>& modules) {
+  nlohmann::json rows = nlohmann::json::array();
+  for (const ModuleOutcome& m : modules)
+    rows.push_back({{"module", m.module}, {"ok", m.ok}, {"result", m.result}, {"ms", m.ms}});
+  return rows;
 }
 
 }  // namespace cli

@@ -3,11 +3,16 @@
 // adapter chooser's rule, reports of failures (stderr and the event log) and the cause of a
 // socket failure in words.
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
+#include "base/progress.h"
 #include "base/prompt.h"
+#include "base/remaining_time.h"
 #include "params/target.h"
 
 class CMRegApp;
@@ -97,5 +102,42 @@ class ChoosingPrompt : public base::Prompt {
   bool refused_ = false;
   bool shown_ = false;
 };
+
+// A bar on stderr when it is a terminal (nothing on a pipe or file), with the time left once
+// it can be estimated.
+class TerminalProgress : public base::Progress {
+ public:
+  explicit TerminalProgress(base::CancelToken& cancel);
+  ~TerminalProgress() override { Finish(); }
+  void SetRange(int total) override;
+  void SetPosition(int done) override;
+  void SetText(const std::string& text) override;
+  bool CancelRequested() const { return cancel_.IsCancelled(); }
+  // Ends the bar's line (also done by the destructor).
+  void Finish();
+
+ private:
+  void Draw();
+  base::CancelToken& cancel_;
+  base::RemainingTime remaining_;
+  bool shown_ = false;
+  bool drawn_ = false;
+  int total_ = 100;
+  int position_ = 0;
+  std::string text_;
+};
+
+// The last lines of every operation on several modules: one row per module with its result
+// and the time it took, failures named.
+struct ModuleOutcome {
+  std::string module;  // the address, or the target as given
+  bool ok = false;
+  std::string result;  // "done", or what failed
+  uint32_t ms = 0;     // time spent on the module
+};
+// The table on `out`; nothing when `modules` is empty.
+void PrintSummary(std::FILE* out, const std::vector<ModuleOutcome>& modules);
+// The same as JSON: [{"module", "ok", "result", "ms"}].
+nlohmann::json SummaryJson(const std::vector<ModuleOutcome>& modules);
 
 }  // namespace cli

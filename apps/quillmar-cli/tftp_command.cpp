@@ -52,45 +52,7 @@ std::string ResolveTarget(CliContext& context, const std::string& text, const st
   return target.exitCode == cli::kExitDone ? target.address : std::string();
 }
 
-// A bar on stderr when it is a terminal; nothing on a pipe or file.
-class TerminalProgress : public base::Progress {
- public:
-  explicit TerminalProgress(base::CancelToken& cancel) : cancel_(cancel) {
-    shown_ = isatty(STDERR_FILENO) == 1;
-  }
-  ~TerminalProgress() override { Finish(); }
-  void SetRange(int total) override { total_ = total > 0 ? total : 1; }
-  void SetPosition(int done) override {
-    position_ = done;
-    Draw();
-  }
-  void SetText(const std::string& text) override {
-    text_ = text;
-    Draw();
-  }
-  bool CancelRequested() const { return cancel_.IsCancelled(); }
-  void Finish() {
-    if (shown_ && drawn_) std::fprintf(stderr, "\n");
-    drawn_ = false;
-  }
-
- private:
-  void Draw() {
-    if (!shown_) return;
-    const int width = 30;
-    const int filled = std::min(width, std::max(0, position_ * width / total_));
-    std::fprintf(stderr, "\r[%s%s] %3d%% %.70s\033[K", std::string(filled, '#').c_str(),
-                 std::string(width - filled, ' ').c_str(), position_ * 100 / total_, text_.c_str());
-    std::fflush(stderr);
-    drawn_ = true;
-  }
-  base::CancelToken& cancel_;
-  bool shown_ = false;
-  bool drawn_ = false;
-  int total_ = 100;
-  int position_ = 0;
-  std::string text_;
-};
+using cli::TerminalProgress;
 
 std::string FileNameOf(const std::string& path) {
   const size_t slash = path.find_last_of('/');
