@@ -7,11 +7,13 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <map>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fixtures/lab.h"
@@ -34,6 +36,57 @@ std::vector<std::string> Split(const std::string& text, char separator) {
   return parts;
 }
 
+// dumpcap on the lab's PC interface, into `pcap`, until Stop.
+class Capture {
+ public:
+  Capture(const test::Lab& lab, const std::string& pcap)
+      : process_(lab.Start("pc", {"dumpcap", "-q", "-i", lab.PcInterface(1), "-w", pcap})) {}
+  bool Started() { return process_.WaitForOutput("Capturing on", 20000, true); }
+  bool Stop() {
+    process_.Signal(SIGTERM);
+    return process_.Wait(10000).has_value();
+  }
+  std::string Errors() const { return process_.Stderr(); }
+
+ private:
+  test::BackgroundProcess process_;
+};
+
+test::RunResult Cli(const test::Lab& lab, const std::string& folder,
+                    const std::vector<std::string>& args) {
+  std::vector<std::string> argv{"env", "TMPDIR=" + folder, test::BuiltProgram("apps/quillmar-cli")};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return lab.Exec("pc", argv, 120000);
+}
+
+// The capture decoded by the dissector: one row of `fields` per frame of the modules'
+// protocols (display filter `filter`).
+std::vector<std::vector<std::string>> Decode(const test::Lab& lab, const std::string& pcap,
+                                             const std::string& filter,
+                                             const std::vector<std::string>& fields) {
+  std::vector<std::string> argv{
+      "tshark", "-n",
+      "-r",     pcap,
+      "-X",     "lua_script:" + test::SourceFile("tools/wireshark/brevantrix.lua"),
+      "-Y",     filter,
+      "-T",     "fields",
+      "-E",     "separator=|",
+      "-E",     "occurrence=a",
+      "-E",     "aggregator=,"};
+  for (const std::string& field : fields) argv.insert(argv.end(), {"-e", field});
+  const test::RunResult decoded = lab.Exec("pc", argv, 120000);
+  EXPECT_EQ(decoded.exitCode, 0) << decoded.err;
+  EXPECT_THAT(decoded.err, ::testing::Not(::testing::HasSubstr("Lua")));
+  std::vector<std::vector<std::string>> rows;
+  for (const std::string& line : Split(decoded.out, '\n')) {
+    if (line.empty()) continue;
+    rows.push_back(Split(line, '|'));
+    EXPECT_EQ(rows.back().size(), fields.size()) << line;
+    rows.back().resize(fields.size());
+  }
+  return rows;
+}
+
 TEST(DissectorCapture, TheLinesTrafficDecodesIntoItsFields) {
   QM_SKIP_WITHOUT_LAB();
   if (!HaveTshark()) GTEST_SKIP() << "tshark is not installed";
@@ -44,54 +97,30 @@ TEST(DissectorCapture, TheLinesTrafficDecodesIntoItsFields) {
   const sim::LineSetup setup = sim::LoadLineFile(demo);
 
   const std::string pcap = folder.path() + "/line.pcapng";
-  test::BackgroundProcess capture =
-      lab.Start("pc", {"dumpcap", "-q", "-i", lab.PcInterface(1), "-w", pcap});
-  ASSERT_TRUE(capture.WaitForOutput("Capturing on", 20000, true)) << capture.Stderr();
-
-  const std::string cli = test::BuiltProgram("apps/quillmar-cli");
-  const std::string env = "TMPDIR=" + folder.path();
+  Capture capture(lab, pcap);
+  ASSERT_TRUE(capture.Started()) << capture.Errors();
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"discover"}, {"topology"}, {"plc", "lock", "1", "on"}}) {
-    std::vector<std::string> argv{"env", env, cli};
-    argv.insert(argv.end(), args.begin(), args.end());
-    const test::RunResult run = lab.Exec("pc", argv, 60000);
+    const test::RunResult run = Cli(lab, folder.path(), args);
     ASSERT_EQ(run.exitCode, 0) << args[0] << ": " << run.err;
   }
-  capture.Signal(SIGTERM);
-  ASSERT_TRUE(capture.Wait(10000).has_value());
+  ASSERT_TRUE(capture.Stop());
 
   const std::vector<std::string> fields = {"brevantrix.code",     "brevantrix.serial",
                                            "brevantrix.lock",     "brevantrix.lock.state",
                                            "brevantrix.left.mac", "_ws.expert"};
-  std::vector<std::string> argv{
-      "tshark", "-n",
-      "-r",     pcap,
-      "-X",     "lua_script:" + test::SourceFile("tools/wireshark/brevantrix.lua"),
-      "-Y",     "brevantrix",
-      "-T",     "fields",
-      "-E",     "separator=|",
-      "-E",     "occurrence=a",
-      "-E",     "aggregator=,"};
-  for (const std::string& field : fields) argv.insert(argv.end(), {"-e", field});
-  const test::RunResult decoded = lab.Exec("pc", argv, 120000);
-  ASSERT_EQ(decoded.exitCode, 0) << decoded.err;
-  EXPECT_THAT(decoded.err, ::testing::Not(::testing::HasSubstr("Lua")));
-
   std::map<std::string, int> codes;
   std::set<std::string> discoveredSerials;
   std::set<std::string> neighbourMacs;
   bool lockRequested = false;
   bool lockAnswered = false;
-  for (const std::string& line : Split(decoded.out, '\n')) {
-    if (line.empty()) continue;
-    const std::vector<std::string> row = Split(line, '|');
-    ASSERT_EQ(row.size(), fields.size()) << line;
+  for (const std::vector<std::string>& row : Decode(lab, pcap, "brevantrix", fields)) {
     ++codes[row[0]];
     if (row[0] == "0x1f") discoveredSerials.insert(row[1]);
     if (row[0] == "0x79" && !row[4].empty()) neighbourMacs.insert(row[4]);
     lockRequested |= row[0] == "0x70" && row[2] == "1";
     lockAnswered |= row[0] == "0x73" && row[3] == "1";
-    EXPECT_EQ(row[5], "") << "expert item on " << line;
+    EXPECT_EQ(row[5], "") << "expert item on a " << row[0] << " frame";
   }
   std::set<std::string> expectedSerials;
   for (const auto& chain : setup.chains)
@@ -102,6 +131,57 @@ TEST(DissectorCapture, TheLinesTrafficDecodesIntoItsFields) {
   EXPECT_FALSE(neighbourMacs.empty());
   EXPECT_TRUE(lockRequested);
   EXPECT_TRUE(lockAnswered);
+}
+
+TEST(DissectorCapture, LineCommandsBackupsAndPlcDataDecode) {
+  QM_SKIP_WITHOUT_LAB();
+  if (!HaveTshark()) GTEST_SKIP() << "tshark is not installed";
+  fixtures::TempFolder folder;
+  test::Lab lab;
+  test::Linesim line(lab, test::SourceFile("sim/lines/demo.json"));
+  const std::string pcap = folder.path() + "/commands.pcapng";
+  Capture capture(lab, pcap);
+  ASSERT_TRUE(capture.Started()) << capture.Errors();
+
+  // A backup of two modules (registers, the flash image on 55557, service port, PLC program).
+  test::RunResult run =
+      Cli(lab, folder.path(), {"--yes", "backup", "1", "2", "-o", folder.path() + "/two.backup"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  // PLC data: a block read (answered, or with an error status when no program runs).
+  run = Cli(lab, folder.path(), {"plcdata", "8", "read", "0", "16"});
+  // AutoConfig from the first module of the first chain; the modules' wait is cut short.
+  std::vector<std::string> argv{"env",
+                                "TMPDIR=" + folder.path(),
+                                test::BuiltProgram("apps/quillmar-cli"),
+                                "--yes",
+                                "autoconfig",
+                                std::to_string(line.List()[0].serial)};
+  test::BackgroundProcess autoconfig = lab.Start("pc", argv);
+  autoconfig.WaitForOutput("AutoConfig", 30000, true);
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  autoconfig.Signal(SIGINT);
+  autoconfig.Wait(20000);
+  ASSERT_TRUE(capture.Stop());
+
+  const std::vector<std::string> fields = {"brevantrix_raw.command",     "brevantrix_flash.request",
+                                           "brevantrix_flash.registers", "brevantrix_plc.kind",
+                                           "brevantrix_plc.status",      "_ws.expert"};
+  const auto rows =
+      Decode(lab, pcap, "brevantrix_raw || brevantrix_flash || brevantrix_plc", fields);
+  int autoconfigFrames = 0, flashRequests = 0, flashImages = 0, plcRequests = 0, plcAnswers = 0;
+  for (const auto& row : rows) {
+    autoconfigFrames += row[0] == "AutoConfig";
+    flashRequests += row[1] == "ERGR";
+    flashImages += !row[2].empty() && std::stoi(row[2]) > 300;
+    plcRequests += row[3] == "1";
+    plcAnswers += !row[4].empty();
+    EXPECT_EQ(row[5], "") << "expert item on a frame of the capture";
+  }
+  EXPECT_GT(autoconfigFrames, 0);
+  EXPECT_GE(flashRequests, 2);
+  EXPECT_GE(flashImages, 2);
+  EXPECT_GT(plcRequests, 0);
+  EXPECT_GT(plcAnswers, 0);
 }
 
 }  // namespace
