@@ -126,6 +126,11 @@ void NodeScreenController::SetStatusText(const std::string& text) {
   if (progress_) progress_();
 }
 
+void NodeScreenController::SetTimeLeftText(const std::string& text) {
+  view_.timeLeftText = text;
+  if (progress_) progress_();
+}
+
 void NodeScreenController::Publish() {
   BuildView();
   if (progress_) progress_();

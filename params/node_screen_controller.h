@@ -71,6 +71,7 @@ struct NodeScreenView {
   bool busy = false;          // a range operation runs: show the wait indication
   std::string title;          // window title
   std::string statusText;     // PLC status text, or "Node: %d" during a range operation
+  std::string timeLeftText;   // "0:42" while a range operation can estimate its time left
   std::string errorText;      // the last read failure ("Read Reg Group 1 Error" …), "" when none
   std::string networkText;    // the network address as used ("a.b.c.d")
   int node = 0;               // the current node (0 before the first change of node)
@@ -151,7 +152,8 @@ class NodeScreenController {
   void StartTimer();
   void StopTimer();
   void SetBusy(bool busy);
-  void SetStatusText(const std::string& text);  // also reports progress
+  void SetStatusText(const std::string& text);    // also reports progress
+  void SetTimeLeftText(const std::string& text);  // likewise
   // Called on the worker thread whenever an intermediate view should be shown.
   void SetProgressListener(std::function<void()> listener) { progress_ = std::move(listener); }
   const NodeScreenView& View() const { return view_; }

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "base/format.h"
+#include "base/remaining_time.h"
 #include "comm/blocking_socket.h"
 #include "comm/event_log.h"
 #include "params/drive_catalogue.h"
@@ -874,14 +875,26 @@ std::optional<std::string> ControllerRangeScreen::PcAddressFor(const std::string
 
 namespace {
 
-// "Node: %d" goes into the screen's status field, which the worker publishes at once.
+// "Node: %d" goes into the screen's status field, which the worker publishes at once; the
+// time left, once it can be estimated, into its own field beside it.
 class StatusTextProgress : public base::Progress {
  public:
   explicit StatusTextProgress(NodeScreenController& controller) : controller_(controller) {}
+  ~StatusTextProgress() override { controller_.SetTimeLeftText(std::string()); }
+  void SetRange(int total) override {
+    total_ = total;
+    remaining_.Restart();
+  }
+  void SetPosition(int done) override {
+    const std::optional<uint32_t> left = remaining_.SecondsLeft(done, total_);
+    controller_.SetTimeLeftText(left ? base::RemainingTime::Text(*left) : std::string());
+  }
   void SetText(const std::string& text) override { controller_.SetStatusText(text); }
 
  private:
   NodeScreenController& controller_;
+  base::RemainingTime remaining_;
+  int total_ = 0;
 };
 
 }  // namespace

@@ -279,8 +279,13 @@ void CMRegDlg::BuildWindow() {
   cancelRange_->setAutoDefault(false);
   cancelRange_->hide();
   connect(cancelRange_, &QPushButton::clicked, this, &CMRegDlg::CancelRange);
+  // The time a range operation still needs, once it can be estimated.
+  timeLeft_ = new QLabel(this);
+  timeLeft_->setObjectName(QStringLiteral("timeLeft"));
+  timeLeft_->hide();
   statusRow->addWidget(status_, 1);
   statusRow->addWidget(debugFlags_, 0);
+  statusRow->addWidget(timeLeft_, 0);
   statusRow->addWidget(cancelRange_, 0);
   statusRow->addWidget(error_, 0);
   root->addLayout(statusRow);
@@ -866,6 +871,8 @@ void CMRegDlg::Paint(const NodeScreenView& view) {
   for (QWidget* widget : lockedWhileBusy_) widget->setEnabled(!view.busy);
   setAllModule_->setEnabled(view.connected && !view.busy);
   cancelRange_->setVisible(view.busy);
+  timeLeft_->setVisible(view.busy && !view.timeLeftText.empty());
+  setText(timeLeft_, QStringLiteral("noch %1").arg(Q(view.timeLeftText)));
   {
     QStringList nodes;
     for (int node : ranges_->Flags().NodesOn()) nodes << QString::number(node);

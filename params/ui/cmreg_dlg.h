@@ -173,6 +173,7 @@ class CMRegDlg : public QDialog {
   QComboBox* zpaDta_ = nullptr;
   QLabel* debugFlags_ = nullptr;
   QPushButton* cancelRange_ = nullptr;
+  QLabel* timeLeft_ = nullptr;
   std::vector<QWidget*> lockedWhileBusy_;  // commands that wait until a range has ended
   ModulePicture* picture_ = nullptr;
   QPointer<QDialog> advanced_;  // null once the window is gone
