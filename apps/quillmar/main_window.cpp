@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include "config/plc_program.h"
+#include "config/ui/dlg_connections.h"
 #include "discovery/pc_address.h"
 #include "params/node_screen_controller.h"
 #include "params/range_operations.h"
@@ -27,8 +28,17 @@ std::unique_ptr<QWidget> CreateMainWindow(MainWindowContext& context) {
   ranges.pcAddressFor = [&app = context.app](const std::string& module) {
     return discovery::PcAddressFor(app, module);
   };
-  return std::make_unique<params::CMRegDlg>(params::MakeSocketNodeLink(
+  auto screen = std::make_unique<params::CMRegDlg>(params::MakeSocketNodeLink(
           [](const std::string& ip) { return config::ReadPlcProgramName(ip); }), context.prompt,
                                             context.profile, startAddress, nullptr,
                                             std::move(ranges));
+  // The advanced window's "Verbindungen" and "Erweiterungen" pages.
+  ui::CTabDlg::Pages pages;
+  config::InstallConnectionPages(*screen, pages,
+                                 [&app = context.app](const std::string& ip, bool lock) {
+                                   return config::_ReadLock(app, config::LockPacket(lock ? 1 : 0),
+                                                            ip);
+                                 });
+  screen->SetAdvancedPages(pages);
+  return screen;
 }
