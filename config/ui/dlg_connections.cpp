@@ -360,6 +360,7 @@ void CDlgConnections::Build() {
   buttons->addWidget(apply_);
   buttons->addWidget(applyAll_);
   root->addLayout(buttons);
+  root->addStretch(1);
   connect(apply_, &QPushButton::clicked, this, &CDlgConnections::Apply);
   connect(applyAll_, &QPushButton::clicked, this, &CDlgConnections::ApplyAllModules);
 
