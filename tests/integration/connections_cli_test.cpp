@@ -33,15 +33,18 @@ std::string WriteFile(const std::string& path, const std::vector<uint8_t>& bytes
 class ConnectionsCli : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string description = R"({"network": "192.168.202.0", "timing": {"rebootMs": 1500},
-        "chains": [[)";
-    for (int node = 1; node <= 6; ++node) {
-      description += (node > 1 ? "," : "") + std::string(R"({"serial": )") +
-                     std::to_string(kFirstSerial + node - 1) + R"(, "node": )" +
-                     std::to_string(node) +
-                     R"(, "type": 0, "family": "0x09", "registers": {"6": "0x0900", "90": "1", "170": "1"}})";
+    json chain = json::array();
+    for (uint32_t node = 1; node <= 6; ++node) {
+      chain.push_back({{"serial", kFirstSerial + node - 1},
+                       {"node", node},
+                       {"type", 0},
+                       {"family", "0x09"},
+                       {"registers", {{"6", "0x0900"}, {"90", "1"}, {"170", "1"}}}});
     }
-    description += "]]}";
+    const json line = {{"network", "192.168.202.0"},
+                       {"timing", {{"rebootMs", 1500}}},
+                       {"chains", json::array({chain})}};
+    const std::string description = line.dump();
     lineFile_ = WriteFile(folder_.path() + "line.json",
                           std::vector<uint8_t>(description.begin(), description.end()));
   }
