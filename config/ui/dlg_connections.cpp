@@ -58,9 +58,11 @@ class BarProgress : public base::Progress {
   QPointer<QProgressBar> bar_;
 };
 
-ConnectionsShown ReadShown(params::NodeScreenController& controller) {
+ConnectionsShown ReadShown(params::NodeScreenController& controller,
+                           const CDlgConnections::Hooks& hooks) {
   ConnectionsShown shown;
   shown.address = controller.View().moduleAddress;
+  if (hooks.maskFor && !shown.address.empty()) shown.mask = hooks.maskFor(shown.address);
   shown.node = controller.Node();
   if (shown.address.empty() || !controller.Connected()) return shown;
   MapModuleRegisters module(controller.Map());
@@ -83,7 +85,7 @@ void Reread(params::NodeScreenController& controller) {
 }
 
 ConnectionServices ServicesOn(params::NodeScreenController& controller, base::Progress& progress,
-                              const CDlgConnections::LockFunction& readLock) {
+                              const CDlgConnections::Hooks& hooks) {
   ConnectionServices services;
   services.prompt = &controller.prompt();
   services.progress = &progress;
@@ -91,7 +93,7 @@ ConnectionServices ServicesOn(params::NodeScreenController& controller, base::Pr
                                   const ConnectionSettings& settings, base::Progress& bar) {
     return UploadForSettings(ip, family, settings, bar, controller.prompt());
   };
-  services.readLock = readLock;
+  services.readLock = hooks.readLock;
   services.reread = [&controller] { Reread(controller); };
   return services;
 }
@@ -102,8 +104,8 @@ void FillNodes(QComboBox* combo) {
 
 }  // namespace
 
-CDlgConnections::CDlgConnections(params::CMRegDlg& screen, LockFunction readLock, QWidget* parent)
-    : QDialog(parent), screen_(screen), readLock_(std::move(readLock)) {
+CDlgConnections::CDlgConnections(params::CMRegDlg& screen, Hooks hooks, QWidget* parent)
+    : QDialog(parent), screen_(screen), hooks_(std::move(hooks)) {
   setObjectName(QStringLiteral("CDlgConnections"));
   setWindowTitle(Q("Verbindungen"));
   Build();
@@ -423,8 +425,8 @@ void CDlgConnections::Collect() {
 
 void CDlgConnections::ReadModule() {
   QPointer<CDlgConnections> self(this);
-  screen_.Worker().Post([self](params::NodeScreenController& controller) {
-    const ConnectionsShown shown = ReadShown(controller);
+  screen_.Worker().Post([self, hooks = hooks_](params::NodeScreenController& controller) {
+    const ConnectionsShown shown = ReadShown(controller, hooks);
     Later(self, [shown](CDlgConnections& dialog) { dialog.ShowRead(shown); });
   });
 }
@@ -433,6 +435,7 @@ void CDlgConnections::ShowRead(const ConnectionsShown& shown) {
   shown_ = shown;
   node_->setText(shown.node > 0 ? QString::number(shown.node) : QString());
   address_->setText(Q(shown.address));
+  mask_->setText(Q(shown.mask));
   if (shown.read) {
     ConnectionSettings& s = choices_.settings();
     // The links as the module holds them: node numbers in its own subnet, else addresses.
@@ -491,11 +494,11 @@ void CDlgConnections::Apply() {
   ++applies_;
   QPointer<CDlgConnections> self(this);
   QPointer<QProgressBar> bar(progress_);
-  LockFunction lock = readLock_;
+  const Hooks hooks = hooks_;
   screen_.Worker().Post(
-      [self, bar, lock, settings](params::NodeScreenController& controller) {
+      [self, bar, hooks, settings](params::NodeScreenController& controller) {
         BarProgress progress(bar);
-        ConnectionServices services = ServicesOn(controller, progress, lock);
+        ConnectionServices services = ServicesOn(controller, progress, hooks);
         const std::string ip = controller.View().moduleAddress;
         if (ip.empty() || !controller.Connected()) {
           controller.prompt().Tell(base::Format(kLostText, ip.c_str()), "Quillmar",
@@ -504,7 +507,7 @@ void CDlgConnections::Apply() {
           MapModuleRegisters module(controller.Map());
           ApplyConnections(module, ip, settings, services);
         }
-        const ConnectionsShown shown = ReadShown(controller);
+        const ConnectionsShown shown = ReadShown(controller, hooks);
         Later(self, [shown](CDlgConnections& dialog) {
           dialog.SetBusy(false);
           dialog.ShowRead(shown);
@@ -522,11 +525,11 @@ void CDlgConnections::ApplyAllModules() {
   ++applies_;
   QPointer<CDlgConnections> self(this);
   QPointer<QProgressBar> bar(progress_);
-  LockFunction lock = readLock_;
+  const Hooks hooks = hooks_;
   screen_.Worker().Post(
-      [self, bar, lock, settings](params::NodeScreenController& controller) {
+      [self, bar, hooks, settings](params::NodeScreenController& controller) {
         BarProgress progress(bar);
-        ConnectionServices services = ServicesOn(controller, progress, lock);
+        ConnectionServices services = ServicesOn(controller, progress, hooks);
         // The range of the node screen: From..To, or From alone.
         const int from = std::atoi(controller.FromText().c_str());
         int to = std::atoi(controller.ToText().c_str());
@@ -536,7 +539,7 @@ void CDlgConnections::ApplyAllModules() {
           ips.push_back(controller.NodeAddress(node));
         ApplyAll(ips, settings, services);
         Reread(controller);
-        const ConnectionsShown shown = ReadShown(controller);
+        const ConnectionsShown shown = ReadShown(controller, hooks);
         Later(self, [shown](CDlgConnections& dialog) {
           dialog.SetBusy(false);
           dialog.ShowRead(shown);
@@ -634,10 +637,10 @@ void CDlgExtension::Apply() {
 }
 
 void InstallConnectionPages(params::CMRegDlg& screen, ui::CTabDlg::Pages& pages,
-                            CDlgConnections::LockFunction readLock) {
+                            CDlgConnections::Hooks hooks) {
   params::CMRegDlg* node = &screen;
-  pages[2] = [node, readLock](const ui::AdvancedPageContext&, QWidget* parent) -> QWidget* {
-    auto* page = new CDlgConnections(*node, readLock, parent);
+  pages[2] = [node, hooks](const ui::AdvancedPageContext&, QWidget* parent) -> QWidget* {
+    auto* page = new CDlgConnections(*node, hooks, parent);
     page->setWindowFlags(Qt::Widget);
     return page;
   };

@@ -32,6 +32,7 @@ namespace config {
 struct ConnectionsShown {
   bool read = false;
   std::string address;
+  std::string mask;
   int node = 0;
   uint16_t register6 = 0;
   uint16_t mode = 0;
@@ -43,11 +44,15 @@ struct ConnectionsShown {
 class CDlgConnections : public QDialog {
   Q_OBJECT
  public:
-  // Sends the PLC lock and returns the module's lock state (-1 none); the program gives it the
-  // application object's way, tests may leave it empty.
-  using LockFunction = std::function<int(const std::string& ip, bool lock)>;
+  // What lies outside the node screen, from the program (tests may leave them empty): the PLC
+  // lock (sends it, returns the module's lock state or -1) and a module's subnet mask as the
+  // inventory knows it.
+  struct Hooks {
+    std::function<int(const std::string& ip, bool lock)> readLock;
+    std::function<std::string(const std::string& ip)> maskFor;
+  };
 
-  CDlgConnections(params::CMRegDlg& screen, LockFunction readLock, QWidget* parent = nullptr);
+  CDlgConnections(params::CMRegDlg& screen, Hooks hooks, QWidget* parent = nullptr);
 
   // The rules' state and what the dialog last read (for tests).
   const ConnectionChoices& Choices() const { return choices_; }
@@ -74,7 +79,7 @@ class CDlgConnections : public QDialog {
   void SetBusy(bool busy);
 
   params::CMRegDlg& screen_;
-  LockFunction readLock_;
+  Hooks hooks_;
   ConnectionChoices choices_;
   ConnectionsShown shown_;
   bool busy_ = false;
@@ -141,6 +146,6 @@ class CDlgExtension : public QDialog {
 // The advanced window's pages "Verbindungen" (index 2) and "Erweiterungen" (index 8) on the
 // node screen `screen`.
 void InstallConnectionPages(params::CMRegDlg& screen, ui::CTabDlg::Pages& pages,
-                            CDlgConnections::LockFunction readLock);
+                            CDlgConnections::Hooks hooks);
 
 }  // namespace config

@@ -48,10 +48,15 @@ class ConnectionsGuiTest : public QObject {
     params::CMRegDlg screen(params::MakeSocketNodeLink(), prompt_, profile_);
     ui::CTabDlg::Pages pages;
     int locks = 0;
-    config::InstallConnectionPages(screen, pages, [&locks](const std::string&, bool) {
+    config::CDlgConnections::Hooks hooks;
+    hooks.readLock = [&locks](const std::string&, bool) {
       ++locks;
       return 0;
-    });
+    };
+    hooks.maskFor = [](const std::string& ip) {
+      return ip == "192.168.202.25" ? "255.255.255.0" : "?";
+    };
+    config::InstallConnectionPages(screen, pages, hooks);
     screen.SetAdvancedPages(pages);
     screen.show();
     QTRY_COMPARE_WITH_TIMEOUT(Find<QLineEdit>(&screen, QStringLiteral("network"))->text(),
@@ -70,6 +75,8 @@ class ConnectionsGuiTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(dialog->Shown().read, kWaitMs);
     QCOMPARE(dialog->Shown().address, std::string("192.168.202.25"));
     QCOMPARE(Find<QLabel>(dialog, QStringLiteral("ctl1037"))->text(), QStringLiteral("6"));
+    QCOMPARE(Find<QLabel>(dialog, QStringLiteral("ctl1187"))->text(),
+             QStringLiteral("255.255.255.0"));
 
     // The mode boxes exclude each other; PLC I/O enables the PLC controls.
     auto* plcIo = Find<QCheckBox>(dialog, QStringLiteral("ctl1188"));

@@ -15,7 +15,9 @@ int RenderConnections(shots::Context& context) {
   int failures = 0;
   params::CMRegDlg screen(params::MakeSocketNodeLink(), context.prompt, context.profile);
   ui::CTabDlg::Pages pages;
-  config::InstallConnectionPages(screen, pages, {});
+  config::CDlgConnections::Hooks hooks;
+  hooks.maskFor = [](const std::string&) { return std::string("255.255.255.0"); };
+  config::InstallConnectionPages(screen, pages, hooks);
   screen.SetAdvancedPages(pages);
   screen.show();
   shots::WaitFor([&] { return screen.ShownView().fieldsSerial > 0; }, 5000);
