@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <map>
 #include <mutex>
 
@@ -347,6 +348,84 @@ TEST_F(Conn, ApplyAllReportsExactlyTheDeadModule) {
     EXPECT_THAT(Regs(state, 316, 16), ElementsAreArray(config::TransparentBlock()));
   }
   EXPECT_EQ(result.message, "192.168.1.22: Connection to the module \"192.168.1.22\" is lost !\n");
+}
+
+// A program file named PLCDATA_… whose family field reads `family`.
+std::string Program(const std::string& folder, const std::string& family) {
+  std::vector<char> bytes(200, 0x11);
+  std::fill(bytes.begin() + 24, bytes.begin() + 44, 0);
+  std::copy(family.begin(), family.end(), bytes.begin() + 24);
+  const std::string path = folder + "PLCDATA_" + family + ".bin";
+  std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<long>(bytes.size()));
+  return path;
+}
+
+TEST_F(Conn, PlcFamiliesUploadTheirProgramLockAndLinkWithoutAModeSwitch) {
+  const struct {
+    uint16_t register6;
+    const char* family;
+  } cases[] = {{0x0220, "Draskufel"}, {0x0CC0, "Brevantrix-IO"}};
+  for (const auto& c : cases) {
+    base::ScriptedPrompt prompt;
+    FakeState& selected = line_[ip_];
+    selected.journal.clear();
+    selected.regs[6] = c.register6;
+    selected.regs[18] = 2;
+    FakeModule module(selected);
+    ConnectionSettings settings;
+    settings.plcIo = true;
+    settings.lockPlc = true;
+    settings.downstream.node = 8;  // .27
+    settings.plcFile = Program(log_.folder(), c.family);
+    auto services = line_.Services(prompt);
+    std::vector<std::string> uploads;
+    services.upload = [&](const std::string&, const std::string& family,
+                          const ConnectionSettings& s, base::Progress&) {
+      uploads.push_back(family + " " + s.plcFile);
+      return config::PlcUploadResult{1, "ok"};
+    };
+    std::vector<bool> locks;
+    services.readLock = [&](const std::string&, bool lock) {
+      locks.push_back(lock);
+      return 1;
+    };
+    ASSERT_EQ(config::ApplyConnections(module, ip_, settings, services),
+              config::ApplyOutcome::kDone)
+        << c.family;
+    EXPECT_THAT(uploads, ElementsAre(std::string(c.family) + " " + settings.plcFile));
+    EXPECT_THAT(locks, ElementsAre(true));
+    EXPECT_THAT(selected.journal, ElementsAre("W 300 16", "G 300 16", "W 19 1", "W 251 3"));
+    EXPECT_EQ(selected.regs[308 + 1], 0x011B);
+    EXPECT_TRUE(prompt.Texts().empty());  // no mode question for these families
+  }
+}
+
+TEST_F(Conn, AProgramForAnotherFamilyChangesNothing) {
+  FakeState& selected = line_[ip_];
+  selected.regs[6] = 0x0900;
+  FakeModule module(selected);
+  ConnectionSettings settings;
+  settings.plcIo = true;
+  settings.plcFile = Program(log_.folder(), "Vermosand");
+  auto services = line_.Services(prompt_);
+  EXPECT_EQ(config::ApplyConnections(module, ip_, settings, services),
+            config::ApplyOutcome::kRefused);
+  EXPECT_TRUE(selected.journal.empty());
+
+  // Apply All: every module of another family is named, and none is touched.
+  const std::vector<std::string> ips = {"192.168.1.20", "192.168.1.21", "192.168.1.22"};
+  line_["192.168.1.20"].regs[6] = 0x0700;
+  line_["192.168.1.21"].regs[6] = 0x0900;
+  line_["192.168.1.22"].regs[6] = 0x0C00;
+  base::ScriptedPrompt prompt;
+  auto all = line_.Services(prompt);
+  const config::ApplyAllResult result = config::ApplyAll(ips, settings, all);
+  EXPECT_FALSE(result.started);
+  EXPECT_EQ(prompt.Texts().back(),
+            "The operation will be aborted! The selected PLC program is for Vermosand devices, "
+            "but the following devices are not compatible with it:\"192.168.1.21\", "
+            "\"192.168.1.22\", ");
+  for (const auto& ip : ips) EXPECT_TRUE(line_[ip].journal.empty()) << ip;
 }
 
 // ---- extension ----
