@@ -177,8 +177,8 @@ struct ConnectionServices {
   std::function<void()> reread;
 };
 
-// The real PLC transfers of Part "PLC program transfer" (the TFTP upload; the lock needs the
-// application object and is left to the caller).
+// The real PLC program upload (or deletion) by TFTP for the settings; the lock needs the
+// application object and is left to the caller.
 PlcUploadResult UploadForSettings(const std::string& ip, const std::string& family,
                                   const ConnectionSettings& settings, base::Progress& progress,
                                   base::Prompt& prompt);
