@@ -4,6 +4,8 @@
 #include <QStringList>
 
 #include "config/plc_program.h"
+#include "config/ui/dlg_connections.h"
+#include "discovery/inventory.h"
 #include "discovery/pc_address.h"
 #include "params/node_screen_controller.h"
 #include "params/range_operations.h"
@@ -27,8 +29,24 @@ std::unique_ptr<QWidget> CreateMainWindow(MainWindowContext& context) {
   ranges.pcAddressFor = [&app = context.app](const std::string& module) {
     return discovery::PcAddressFor(app, module);
   };
-  return std::make_unique<params::CMRegDlg>(params::MakeSocketNodeLink(
-          [](const std::string& ip) { return config::ReadPlcProgramName(ip); }), context.prompt,
-                                            context.profile, startAddress, nullptr,
-                                            std::move(ranges));
+  auto screen = std::make_unique<params::CMRegDlg>(
+      params::MakeSocketNodeLink(
+          [](const std::string& ip) { return config::ReadPlcProgramName(ip); }),
+      context.prompt, context.profile, startAddress, nullptr, std::move(ranges));
+  // The advanced window's "Verbindungen" and "Erweiterungen" pages.
+  ui::CTabDlg::Pages pages;
+  config::CDlgConnections::Hooks hooks;
+  hooks.readLock = [&app = context.app](const std::string& ip, bool lock) {
+    return config::_ReadLock(app, config::LockPacket(lock ? 1 : 0), ip);
+  };
+  hooks.maskFor = [&app = context.app](const std::string& ip) {
+    AdapterPtr adapter = app.SelectedAdapter();
+    if (!adapter) return std::string();
+    std::lock_guard guard(adapter->lock);
+    NodePtr node = FindNodeByIp(ip, nullptr, adapter->nodes);
+    return node ? node->maskText : std::string();
+  };
+  config::InstallConnectionPages(*screen, pages, std::move(hooks));
+  screen->SetAdvancedPages(pages);
+  return screen;
 }
