@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include "config/plc_program.h"
+#include "diag/ui/diagnostic_screens.h"
 #include "discovery/pc_address.h"
 #include "params/node_screen_controller.h"
 #include "params/range_operations.h"
@@ -27,8 +28,11 @@ std::unique_ptr<QWidget> CreateMainWindow(MainWindowContext& context) {
   ranges.pcAddressFor = [&app = context.app](const std::string& module) {
     return discovery::PcAddressFor(app, module);
   };
-  return std::make_unique<params::CMRegDlg>(params::MakeSocketNodeLink(
-          [](const std::string& ip) { return config::ReadPlcProgramName(ip); }), context.prompt,
-                                            context.profile, startAddress, nullptr,
-                                            std::move(ranges));
+  auto window = std::make_unique<params::CMRegDlg>(
+      params::MakeSocketNodeLink(
+          [](const std::string& ip) { return config::ReadPlcProgramName(ip); }),
+      context.prompt, context.profile, startAddress, nullptr, std::move(ranges));
+  // Statistics, diagnostic log, drive history and the diagnostic screen.
+  window->SetScreens(diag::WithDiagnosticScreens(*window));
+  return window;
 }
