@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "diag/ui/off_gui.h"
 #include "params/node_screen_controller.h"
@@ -99,6 +100,11 @@ void CDiagnosticLog::Show(const std::optional<DiagnosticLogs>& logs) {
                       QString::fromStdString(row.description), QString::fromStdString(row.value)});
     }
     list->addTopLevelItems(items);
+    // The given widths, widened where a text would be cut off.
+    for (int c = 0; c < list->columnCount(); ++c) {
+      list->resizeColumnToContents(c);
+      list->setColumnWidth(c, std::max(kLogColumns[c].width, list->columnWidth(c)));
+    }
   }
   ++readsShown_;
   timer_->start(kTimerMs);

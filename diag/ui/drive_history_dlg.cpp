@@ -4,6 +4,7 @@
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "diag/diagnostic_log_reader.h"
 #include "diag/drive_history.h"
@@ -41,7 +42,7 @@ UxMtrHistory::UxMtrHistory(std::function<std::string()> address, QWidget* parent
   root->addLayout(buttons);
   connect(read, &QPushButton::clicked, this, &UxMtrHistory::Read);
   connect(close, &QPushButton::clicked, this, &QDialog::reject);
-  resize(820, 420);
+  resize(1000, 420);
   Read();
 }
 
@@ -67,6 +68,11 @@ void UxMtrHistory::Show(const std::optional<std::string>& answer) {
       items << new QTreeWidgetItem(texts);
     }
     list_->addTopLevelItems(items);
+    // The given widths, widened where a text would be cut off.
+    for (int k = 0; k < list_->columnCount(); ++k) {
+      list_->resizeColumnToContents(k);
+      list_->setColumnWidth(k, std::max(kHistoryColumns[k].width, list_->columnWidth(k)));
+    }
   }
   ++readsShown_;
   emit historyShown();
