@@ -13,12 +13,23 @@ namespace diag {
 
 namespace {
 
+// The window a diagnostic window belongs to: the advanced window while it is open (it is modal
+// to the node screen, and would block a window of the node screen's own), else the node screen.
+QWidget* OwnerOf(params::CMRegDlg* node) {
+  if (QDialog* advanced = node->AdvancedWindow(); advanced && advanced->isVisible()) {
+    return advanced;
+  }
+  return node;
+}
+
 // Shows the window held in `slot`, making it first when there is none.
 template <typename Window, typename Make>
-void OpenOnce(QPointer<Window>& slot, Make make) {
+void OpenOnce(QPointer<Window>& slot, QWidget* owner, Make make) {
   if (!slot) {
-    slot = make();
+    slot = make(owner);
     slot->setAttribute(Qt::WA_DeleteOnClose);
+  } else if (slot->parentWidget() != owner) {
+    slot->setParent(owner, slot->windowFlags());
   }
   slot->show();
   slot->raise();
@@ -39,18 +50,20 @@ params::CMRegDlg::Screens WithDiagnosticScreens(params::CMRegDlg& screen,
   auto open = std::make_shared<OpenWindows>();
   params::CMRegDlg* node = &screen;
   others.diagnosticScreen = [open, node] {
-    OpenOnce(open->screen, [node] { return new DiagnosticScreen(*node, node); });
+    OpenOnce(open->screen, OwnerOf(node),
+             [node](QWidget* owner) { return new DiagnosticScreen(*node, owner); });
   };
   others.diagnosticLog = [open, node] {
-    OpenOnce(open->log, [node] { return new CDiagnosticLog(*node, node); });
+    OpenOnce(open->log, OwnerOf(node),
+             [node](QWidget* owner) { return new CDiagnosticLog(*node, owner); });
   };
   others.driveHistory = [open, node] {
-    OpenOnce(open->history, [node] {
-      return new UxMtrHistory([node] { return node->ShownView().moduleAddress; }, node);
+    OpenOnce(open->history, OwnerOf(node), [node](QWidget* owner) {
+      return new UxMtrHistory([node] { return node->ShownView().moduleAddress; }, owner);
     });
   };
   others.statistics = [open, node] {
-    OpenOnce(open->statistics, [node] {
+    OpenOnce(open->statistics, OwnerOf(node), [node](QWidget* owner) {
       CDlgDiagnostic::Host host;
       host.network = [node] { return node->ShownView().networkText; };
       host.module = [node] { return node->ShownView().node; };
@@ -61,7 +74,7 @@ params::CMRegDlg::Screens WithDiagnosticScreens(params::CMRegDlg& screen,
           node->Refresh();
         }
       };
-      return new CDlgDiagnostic(std::move(host), node);
+      return new CDlgDiagnostic(std::move(host), owner);
     });
   };
   return others;

@@ -260,6 +260,24 @@ class DiagnosticsGuiTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(log->ReadsShown() > reads, kWaitMs);
   }
 
+  void windowsOpenedOverTheAdvancedWindowTakeInput() {
+    ChangeTo(1);
+    screen_->OpenAdvanced();
+    QTRY_VERIFY_WITH_TIMEOUT(screen_->AdvancedWindow() && screen_->AdvancedWindow()->isVisible(),
+                             kWaitMs);
+    screens_.statistics();
+    auto* dialog = Opened<diag::CDlgDiagnostic>();
+    // It belongs to the advanced window: that window is modal to the node screen and blocks
+    // every window of the node screen's own (the offscreen platform does not enforce this, so
+    // the owner is what is checked).
+    QCOMPARE(dialog->parentWidget(), screen_->AdvancedWindow());
+    QTRY_VERIFY_WITH_TIMEOUT(dialog->ReadsShown() >= 1, kWaitMs);
+    // It works as opened from the node screen.
+    QTest::mouseClick(Find<QToolButton>(dialog, QStringLiteral("up")), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(dialog->ReadsShown() >= 2, kWaitMs);
+    QCOMPARE(dialog->Module(), 2);
+  }
+
   void driveHistoryListsTheDrives() {
     ChangeTo(1);
     screens_.driveHistory();
