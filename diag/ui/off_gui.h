@@ -17,8 +17,11 @@ void RunOffGui(QObject* owner, std::function<Result()> work, std::function<void(
   auto guard = std::make_shared<QPointer<QObject>>(owner);
   std::thread([work = std::move(work), done = std::move(done), guard]() mutable {
     Result result = work();
+    // The program may be ending: without an application there is nobody to tell.
+    QCoreApplication* app = QCoreApplication::instance();
+    if (app == nullptr) return;
     QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
+        app,
         [done = std::move(done), guard, result = std::move(result)]() mutable {
           if (*guard) done(std::move(result));
         },
