@@ -186,6 +186,59 @@ class DiagnosticsGuiTest : public QObject {
             file.compare(file.size() - tail.size(), tail.size(), tail) == 0);
   }
 
+  void statisticsResetsTheCountersItNamesAndSavesOneModule() {
+    line_.Write(kNode1, 23, {4});
+    line_.Write(kNode1, 265, {5});
+    line_.Write(kNode1, 286, {6});
+    line_.Write(kNode1, 287, {7});
+    ChangeTo(1);
+    screens_.statistics();
+    auto* dialog = Opened<diag::CDlgDiagnostic>();
+    QTRY_VERIFY_WITH_TIMEOUT(dialog->ReadsShown() >= 1, kWaitMs);
+    QTest::mouseClick(Find<QPushButton>(dialog, QStringLiteral("resetUndervoltage")),
+                      Qt::LeftButton);
+    // The reset is read back at once.
+    QTRY_VERIFY_WITH_TIMEOUT(dialog->ReadsShown() >= 2, kWaitMs);
+    QCOMPARE(Text(dialog, QStringLiteral("undervoltageResets")), QStringLiteral("0"));
+    QCOMPARE(line_.Read(kNode1, 23, 1, true).at(0), uint16_t{0});  // saved to flash
+    QCOMPARE(Text(dialog, QStringLiteral("plainResets")), QStringLiteral("5"));
+    QTest::mouseClick(Find<QPushButton>(dialog, QStringLiteral("resetOthers")), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(dialog->ReadsShown() >= 3, kWaitMs);
+    QCOMPARE(line_.Read(kNode1, 265, 1), std::vector<uint16_t>{0});
+    QCOMPARE(line_.Read(kNode1, 286, 2), (std::vector<uint16_t>{0, 0}));
+    QCOMPARE(Text(dialog, QStringLiteral("timeouts")), QStringLiteral("0"));
+
+    // Save to file: the proposed name, then the time line and the module's text.
+    fixtures::TempFolder folder;
+    const QString path = QString::fromStdString(folder.path()) + QStringLiteral("one.txt");
+    QString proposed;
+    dialog->SetProposedFolder(QString::fromStdString(folder.path()).chopped(1));
+    dialog->SetSaveNameChooser([&](QWidget*, const QString& name) {
+      proposed = name;
+      return path;
+    });
+    QSignalSpy saved(dialog, &diag::CDlgDiagnostic::fileSaved);
+    QTest::mouseClick(Find<QPushButton>(dialog, QStringLiteral("save")), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(saved.count(), 1, kWaitMs);
+    QVERIFY2(proposed.startsWith(QString::fromStdString(folder.path()) +
+                                 QStringLiteral("QuillmarStatistics_192_168_202_20_")),
+             qPrintable(proposed));
+    QCOMPARE(Text(dialog, QStringLiteral("lastFile")), path);
+    const std::string file = fixtures::ReadFile(path.toStdString());
+    QVERIFY(file.rfind("Statistics Time: ", 0) == 0);
+    QVERIFY(file.find("\r\nIP Address: 192.168.202.20\r\n") != std::string::npos);
+    QVERIFY(file.find("Reset Counter after Voltage < 18V: 0\r\n") != std::string::npos);
+
+    // A file that cannot be made is said so.
+    dialog->SetSaveNameChooser(
+        [&](QWidget*, const QString&) { return path + QStringLiteral("/none/x.txt"); });
+    QSignalSpy failed(dialog, &diag::CDlgDiagnostic::saveFailed);
+    QTest::mouseClick(Find<QPushButton>(dialog, QStringLiteral("save")), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, kWaitMs);
+    QCOMPARE(failed.at(0).at(0).toString(),
+             QStringLiteral("Can't create file %1/none/x.txt!").arg(path));
+  }
+
   void diagnosticScreenFollowsTheNodeScreensModule() {
     line_.Write(kNode1, 19, {0});
     line_.Write(kNode2, 19, {0});
