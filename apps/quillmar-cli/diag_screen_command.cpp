@@ -2,6 +2,8 @@
 // zone stops or accumulates, motor faults, zone errors, sensor states), read through the node
 // screen's register image as the window does. --watch shows it again on every cycle of the node
 // screen until SIGINT or SIGTERM; --json prints one object per refresh.
+#include <arpa/inet.h>
+
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -124,8 +126,15 @@ int RunDiag(CliContext& context, const DiagArguments& arguments) {
     previous = content;
     first = false;
     if (!WaitCycle(context.cancel)) return cli::kExitDone;
-    // A module that was lost is tried again on the next cycle, as the screen's Refresh does.
-    if (!screen.Connected()) screen.ConnectTo(screen.Node());
+    // A module that was lost is connected again once it answers a ping: a connect failure
+    // would be a question on the terminal every cycle.
+    if (!screen.Connected()) {
+      in_addr address{};
+      if (inet_pton(AF_INET, target.address.c_str(), &address) == 1 &&
+          screen.Link().PingOnce(address.s_addr)) {
+        screen.ConnectTo(screen.Node());
+      }
+    }
     if (!context.json) std::fprintf(context.out, "\n");
   }
 }

@@ -133,6 +133,29 @@ TEST_F(DiagScreenCli, WatchFollowsChangesUntilInterrupted) {
   EXPECT_EQ(log.find("before the command finished"), std::string::npos) << log;
 }
 
+size_t Count(const std::string& text, const std::string& what) {
+  size_t count = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+  return count;
+}
+
+TEST_F(DiagScreenCli, WatchShowsALostModuleAndItsReturn) {
+  test::BackgroundProcess watch =
+      lab_->Start("pc", CliArgv(logs_.path(), {"diag", "1", "--watch", "--json"}));
+  ASSERT_TRUE(watch.WaitForOutput("\"reachable\":true", 30000)) << watch.Stderr();
+  line_->Kill(kFirst);
+  ASSERT_TRUE(watch.WaitForOutput("\"reachable\":false", 30000)) << watch.Stdout();
+  line_->Revive(kFirst);
+  const size_t before = Count(watch.Stdout(), "\"reachable\":true");
+  EXPECT_TRUE(test::Linesim::WaitUntil(
+      [&] { return Count(watch.Stdout(), "\"reachable\":true") > before; }, 30000))
+      << watch.Stdout();
+  watch.Signal(SIGINT);
+  const std::optional<int> code = watch.Wait(10000);
+  ASSERT_TRUE(code.has_value());
+  EXPECT_EQ(*code, 128 + SIGINT);
+}
+
 TEST_F(DiagScreenCli, DeadModuleIsReportedUnreachable) {
   line_->Kill(kSecond);
   const test::RunResult run = lab_->Exec("pc", CliArgv(logs_.path(), {"diag", "2"}), 60000);
