@@ -5,6 +5,7 @@
 
 #include "config/plc_program.h"
 #include "config/ui/dlg_connections.h"
+#include "diag/ui/diagnostic_screens.h"
 #include "discovery/inventory.h"
 #include "discovery/pc_address.h"
 #include "params/node_screen_controller.h"
@@ -48,5 +49,7 @@ std::unique_ptr<QWidget> CreateMainWindow(MainWindowContext& context) {
   };
   config::InstallConnectionPages(*screen, pages, std::move(hooks));
   screen->SetAdvancedPages(pages);
+  // Statistics, diagnostic log, drive history and the diagnostic screen.
+  screen->SetScreens(diag::WithDiagnosticScreens(*screen));
   return screen;
 }

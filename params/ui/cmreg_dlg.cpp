@@ -715,6 +715,16 @@ void CMRegDlg::OpenAdvanced() {
   auto* dialog = new ui::CTabDlg(context, advancedPages_, this);
   dialog->setAttribute(Qt::WA_DeleteOnClose);
   advanced_ = dialog;
+  // The diagnostic windows open from the advanced window too, for the node screen's module.
+  const auto open = [this, dialog](const QKeySequence& keys,
+                                   std::function<void()> Screens::*which) {
+    auto* sc = new QShortcut(keys, dialog);
+    sc->setContext(Qt::WindowShortcut);
+    connect(sc, &QShortcut::activated, this, [this, which] { Open(screens_.*which); });
+  };
+  open(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_G), &Screens::diagnosticScreen);
+  open(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), &Screens::statistics);
+  open(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_H), &Screens::driveHistory);
   WriteTrace("Do Modal");
   dialog->open();
 }

@@ -89,6 +89,8 @@ TEST(CliConventions, RefusedNumbersAndTargetsTouchNoModule) {
       {{"history", "237"}, node},
       {{"history", "192.168.202.256"}, "is not an IPv4 address"},
       {{"diaglog", "1", "--net", "192.168.202"}, "the network"},
+      {{"diag", "237", "--watch"}, node},
+      {{"diag", "4294967297"}, node},
       {{"param", "237"}, node},
       {{"write", "0", "300=1"}, node},
       {{"read", "000", "40"}, node},

@@ -1,0 +1,74 @@
+#pragma once
+// What `DiagnosticScreen` shows of one module, built from the node screen's register image:
+// the blocks the screen asks the node screen to read, and the content made of them (reasons,
+// motor faults, zone errors, sensor states). Shared by the window and by quillmar-cli diag.
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "diag/diagnostic_screen.h"
+#include "params/image_view.h"
+
+namespace params {
+class NodeScreenController;
+}
+
+namespace diag {
+
+// The register blocks (first, count) read for the screen on every refresh.
+struct RegisterBlock {
+  int first;
+  int count;
+};
+inline constexpr std::array<RegisterBlock, 15> kDiagnosticBlocks = {{{6, 1},
+                                                                     {17, 20},
+                                                                     {40, 22},
+                                                                     {64, 25},
+                                                                     {90, 21},
+                                                                     {110, 20},
+                                                                     {170, 21},
+                                                                     {190, 20},
+                                                                     {270, 21},
+                                                                     {134, 25},
+                                                                     {370, 14},
+                                                                     {214, 25},
+                                                                     {488, 22},
+                                                                     {10001, 2},
+                                                                     {10101, 2}}};
+
+struct ZoneContent {
+  ZoneReason reason;
+  std::string errorText;
+  SensorState sensor;
+};
+
+struct DiagnosticContent {
+  std::string address;
+  bool reachable = false;  // false: only `unreachableText` is shown
+  std::string unreachableText;
+  std::string title;                  // kScreenTitle and the address
+  std::array<ZoneContent, 2> zones;   // upstream, downstream
+  std::array<MotorStatus, 2> motors;  // left, right
+  uint64_t refreshes = 0;  // refreshes made so far (the screen follows the node screen's cycle)
+};
+
+// The content of the module at `address` from its register image.
+DiagnosticContent DiagnosticContentOf(const params::ImageView& image, const std::string& address);
+// The content shown for a module that cannot be reached.
+DiagnosticContent UnreachableContent(const std::string& address);
+
+// Asks the node screen to read the blocks above (its mirror rule applies) and builds the
+// content from its image. Runs on the node screen's worker thread. A module the node screen is
+// not connected to, or whose reads fail, gives the unreachable content.
+DiagnosticContent ReadDiagnosticContent(params::NodeScreenController& screen);
+
+// Writes the Warning line for every zone whose reason code the emergency stop hides, but only
+// when that zone's hidden code or register 19 value differs from `previous` (the screen
+// refreshes twice a second; one line per change tells the story without flooding the log).
+void LogHiddenReasons(const DiagnosticContent& content, const DiagnosticContent* previous);
+
+// The content as plain text lines, as quillmar-cli diag prints it.
+std::string DiagnosticText(const DiagnosticContent& content);
+
+}  // namespace diag
