@@ -107,4 +107,16 @@ std::string NodeAddressText(const std::string& network, int node) {
   return params::AddressText(params::NodeAddress(*address, node));
 }
 
+std::vector<std::string> RangeAddresses(const std::string& network, int from, int to) {
+  std::vector<std::string> addresses;
+  if (to == 0) to = from;
+  if (from < 1 || to < from || to > 236) return addresses;
+  for (int node = from; node <= to; ++node) {
+    std::string address = NodeAddressText(network, node);
+    if (address.empty()) return {};
+    addresses.push_back(std::move(address));
+  }
+  return addresses;
+}
+
 }  // namespace pages

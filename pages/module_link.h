@@ -59,5 +59,8 @@ class PageRegisters {
 // "a.b.c.(node + 19)" of the network "a.b.c.d"; empty when the network is not an address or
 // the node is outside 1..236.
 std::string NodeAddressText(const std::string& network, int node);
+// The addresses of nodes from..to of the network (to 0: the From node alone); empty when the
+// From node is not a node number or To lies below it or beyond node 236.
+std::vector<std::string> RangeAddresses(const std::string& network, int from, int to);
 
 }  // namespace pages

@@ -5,6 +5,7 @@
 
 #include "config/plc_program.h"
 #include "discovery/pc_address.h"
+#include "pages/ui/advanced_pages.h"
 #include "params/node_screen_controller.h"
 #include "params/range_operations.h"
 #include "params/ui/cmreg_dlg.h"
@@ -27,8 +28,19 @@ std::unique_ptr<QWidget> CreateMainWindow(MainWindowContext& context) {
   ranges.pcAddressFor = [&app = context.app](const std::string& module) {
     return discovery::PcAddressFor(app, module);
   };
-  return std::make_unique<params::CMRegDlg>(params::MakeSocketNodeLink(
-          [](const std::string& ip) { return config::ReadPlcProgramName(ip); }), context.prompt,
-                                            context.profile, startAddress, nullptr,
-                                            std::move(ranges));
+  auto window = std::make_unique<params::CMRegDlg>(
+      params::MakeSocketNodeLink(
+          [](const std::string& ip) { return config::ReadPlcProgramName(ip); }),
+      context.prompt, context.profile, startAddress, nullptr, std::move(ranges));
+  // The advanced pages; the flex zone page lists the selected adapter's modules.
+  ui::CTabDlg::Pages pages;
+  pages::InstallAdvancedPages(pages, [&app = context.app] {
+    std::vector<std::shared_ptr<CNode_Data>> nodes;
+    std::vector<pages::ListedModule> modules;
+    if (app.Discover(false, &nodes) != 1) return modules;
+    for (const auto& node : nodes) modules.push_back({node->ipText, node->serialNumber});
+    return modules;
+  });
+  window->SetAdvancedPages(std::move(pages));
+  return window;
 }
