@@ -107,29 +107,35 @@ void FlexZone::EvaluateStatus() {
   }
 }
 
-void FlexZone::WriteModule(const std::string& address,
+bool FlexZone::WriteModule(const std::string& address,
                            const std::vector<std::pair<uint16_t, uint16_t>>& writes) {
   // A module that does not answer keeps its old values; the status after the loop shows it.
   if (!registers_.Connect(address)) {
     LogWarning("CFlexZone: module %s did not answer", address.c_str());
-    return;
+    return false;
   }
+  bool ok = true;
   for (const auto& [reg, value] : writes) {
-    if (!registers_.SaveToFlash(reg, value))
-      LogWarning("CFlexZone: SaveToFlash(%u, %u) on %s failed", reg, value, address.c_str());
+    if (registers_.SaveToFlash(reg, value)) continue;
+    LogWarning("CFlexZone: SaveToFlash(%u, %u) on %s failed", reg, value, address.c_str());
+    ok = false;
   }
   registers_.Disconnect();
+  return ok;
 }
 
 FlexZoneView FlexZone::SwitchAll(uint16_t value, const Report& report) {
   if (!view_.list.Usable()) return view_;
   view_.refusal.clear();
+  view_.failed.clear();
   for (size_t k = 0; k < view_.list.addresses.size(); ++k) {
     view_.progressText = base::Format("%d", static_cast<int>(k + 1));
     if (report) report(view_);
-    WriteModule(view_.list.addresses[k], {{kFlexSwitchRegister, value},
-                                          {kFlexTimeRegisterA, kFlexSwitchTimeMs},
-                                          {kFlexTimeRegisterB, kFlexSwitchTimeMs}});
+    const std::string& address = view_.list.addresses[k];
+    if (!WriteModule(address, {{kFlexSwitchRegister, value},
+                               {kFlexTimeRegisterA, kFlexSwitchTimeMs},
+                               {kFlexTimeRegisterB, kFlexSwitchTimeMs}}))
+      view_.failed.push_back(address);
   }
   EvaluateStatus();
   return view_;
@@ -143,11 +149,14 @@ FlexZoneView FlexZone::SetAll(const std::string& timeText, const Report& report)
     return view_;
   }
   view_.refusal.clear();
+  view_.failed.clear();
   const auto ms = static_cast<uint16_t>(*time);
   for (size_t k = 0; k < view_.list.addresses.size(); ++k) {
     view_.progressText = base::Format("%d", static_cast<int>(k + 1));
     if (report) report(view_);
-    WriteModule(view_.list.addresses[k], {{kFlexTimeRegisterA, ms}, {kFlexTimeRegisterB, ms}});
+    const std::string& address = view_.list.addresses[k];
+    if (!WriteModule(address, {{kFlexTimeRegisterA, ms}, {kFlexTimeRegisterB, ms}}))
+      view_.failed.push_back(address);
   }
   view_.countText = base::Format(kFlexCountText, static_cast<int>(view_.list.addresses.size()));
   // An unusable list keeps its reason: an empty list would otherwise read as all enabled.

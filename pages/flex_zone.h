@@ -61,12 +61,13 @@ struct FlexZoneView {
   std::string statusText;
   FlexState state = FlexState::Mixed;
   bool buttonsEnabled = false;
-  std::string timeText;      // register 112 of the first module; blank while unusable
-  bool timeKnown = false;    // false: leave the field as the user typed it
-  std::string progressText;  // the number of the module being written
-  std::string refusal;       // why Set All wrote nothing
-  int enabledCount = 0;      // modules reading 0 in register 21
-  int disabledCount = 0;     // modules reading 1
+  std::string timeText;             // register 112 of the first module; blank while unusable
+  bool timeKnown = false;           // false: leave the field as the user typed it
+  std::string progressText;         // the number of the module being written
+  std::string refusal;              // why Set All wrote nothing
+  int enabledCount = 0;             // modules reading 0 in register 21
+  int disabledCount = 0;            // modules reading 1
+  std::vector<std::string> failed;  // modules of the last write not reached or not saved
 };
 
 class FlexZone {
@@ -89,7 +90,9 @@ class FlexZone {
 
  private:
   void EvaluateStatus();
-  void WriteModule(const std::string& address, const std::vector<std::pair<uint16_t, uint16_t>>&);
+  // False when the module was not reached or a save was not confirmed.
+  bool WriteModule(const std::string& address,
+                   const std::vector<std::pair<uint16_t, uint16_t>>& writes);
 
   PageRegisters registers_;
   Lister lister_;

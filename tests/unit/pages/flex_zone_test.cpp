@@ -204,6 +204,7 @@ TEST_F(FlexZoneWriteTest, AModuleThatDoesNotAnswerShowsTheMixedStateInRed) {
   EXPECT_EQ(line_.modules[Node(3)][21], 1);
   EXPECT_EQ(view.statusText, pages::kFlexMixed);
   EXPECT_EQ(pages::FlexStateColour(view.state), 234u);
+  EXPECT_EQ(view.failed, std::vector<std::string>{Node(2)});
 }
 
 }  // namespace
