@@ -10,7 +10,7 @@
 namespace pages {
 namespace {
 
-// The dialog's texts carry "&&" for one "&".
+// The dialog's texts carry "&&" for one "&"; a label shows them as they are.
 QString Shown(const char* text) {
   return QString::fromUtf8(text).replace(QStringLiteral("&&"), QStringLiteral("&"));
 }
@@ -63,7 +63,8 @@ CServiceDlg::CServiceDlg(const ui::AdvancedPageContext& context, std::unique_ptr
   top->addWidget(dtaBox);
   layout->addLayout(top);
 
-  auto* touchBox = new QGroupBox(Shown("Touch && Go"), this);
+  // A group box title takes "&&" for one "&", as the dialog's resource does.
+  auto* touchBox = new QGroupBox(QStringLiteral("Touch && Go"), this);
   auto* touchGrid = new QGridLayout(touchBox);
   const char* names[4] = {"touchGoUpstream", "touchGoUpstreamBackward", "touchGoDownstream",
                           "touchGoDownstreamBackward"};
