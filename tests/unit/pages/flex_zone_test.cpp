@@ -29,6 +29,10 @@ struct ListCase {
   FlexState state;
   bool buttons;
 };
+// A failing case is named, not dumped as bytes.
+void PrintTo(const ListCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class FlexZoneListTest : public ::testing::TestWithParam<ListCase> {};
 

@@ -44,6 +44,10 @@ struct ToggleCase {
   SensorSetting setting;
   uint16_t saved;  // register 34 as written and saved
 };
+// A failing case is named, not dumped as bytes.
+void PrintTo(const ToggleCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class SensorsToggleTest : public ::testing::TestWithParam<ToggleCase> {};
 
@@ -134,6 +138,10 @@ struct SetAllCase {
   uint16_t target34;
   uint16_t expected;
 };
+// A failing case is named, not dumped as bytes.
+void PrintTo(const SetAllCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class SensorsSetAllTest : public ::testing::TestWithParam<SetAllCase> {};
 

@@ -63,6 +63,10 @@ struct TouchGoCase {
   uint16_t before94, before174;
   const char* change;
 };
+// A failing case is named, not dumped as bytes.
+void PrintTo(const TouchGoCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class TouchGoTest : public ::testing::TestWithParam<TouchGoCase> {};
 
