@@ -26,18 +26,19 @@ ServiceView SpecialServices::Refresh(const std::string& shownAddress) {
   shown_ = shownAddress;
   view_ = ServiceView{};
   if (shownAddress.empty() || !registers_.Connect(shownAddress)) return view_;
-  std::vector<uint16_t> board;  // registers 17 and 18
-  const bool ok = registers_.ReadBlock(params::reg::kHardwareRevision, 2, &board);
-  const auto up = ok ? registers_.ReadOne(kServiceUpstreamOptions) : std::nullopt;
-  const auto down = up ? registers_.ReadOne(kServiceDownstreamOptions) : std::nullopt;
+  // Registers 17 and 18, then the two zone option words.
+  std::vector<uint16_t> board, up, down;
+  const bool ok = registers_.ReadBlock(params::reg::kHardwareRevision, 2, &board) &&
+                  registers_.ReadBlock(kServiceUpstreamOptions, 1, &up) &&
+                  registers_.ReadBlock(kServiceDownstreamOptions, 1, &down);
   registers_.Disconnect();
-  if (!down) return view_;
+  if (!ok) return view_;
   view_.connected = true;
-  view_.upstreamOptions = *up;
-  view_.downstreamOptions = *down;
+  view_.upstreamOptions = up[0];
+  view_.downstreamOptions = down[0];
   view_.touchGo = {
-      (*up >> kServiceTouchGoBit & 1) != 0, (*up >> kServiceTouchGoBackwardBit & 1) != 0,
-      (*down >> kServiceTouchGoBit & 1) != 0, (*down >> kServiceTouchGoBackwardBit & 1) != 0};
+      (up[0] >> kServiceTouchGoBit & 1) != 0, (up[0] >> kServiceTouchGoBackwardBit & 1) != 0,
+      (down[0] >> kServiceTouchGoBit & 1) != 0, (down[0] >> kServiceTouchGoBackwardBit & 1) != 0};
   view_.hoursResetShown = BoardHasHoursReset(board[0]);
   return view_;
 }
