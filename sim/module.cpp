@@ -263,6 +263,17 @@ uint8_t SimModule::Write(uint32_t first, uint32_t count, const uint16_t* values)
     // A jam clear command clears the jam error at once.
     if (number == 109 && values[i] != 0) ram_.main[108] = 0;
     if (number == 189 && values[i] != 0) ram_.main[188] = 0;
+    // Service commands: 0x3000 / 0xC000 reset the left / right drive's operating time, 1
+    // clears the latched drive short-circuit bits; the command register reads 0 again.
+    if (number == kServiceCommandRegister && values[i] != 0) {
+      if (values[i] == 0x3000) ram_.main[53] = 0;
+      if (values[i] == 0xC000) ram_.main[77] = 0;
+      if (values[i] == 1) {
+        ram_.main[58] = static_cast<uint16_t>(ram_.main[58] & ~kShortCircuitBit);
+        ram_.main[82] = static_cast<uint16_t>(ram_.main[82] & ~kShortCircuitBit);
+      }
+      ram_.main[kServiceCommandRegister] = 0;
+    }
   }
   if (commandWritten) {
     const auto& r = ram_.main;

@@ -28,7 +28,9 @@ constexpr uint16_t kDiagnosticLog1 = 10200;  // 600 registers, not on family 0x0
 constexpr uint16_t kDiagnosticLog2 = 10300;  // 600 registers
 constexpr int kDiagnosticLogSize = 600;
 constexpr int kDiagnosticLogEntries = kDiagnosticLogSize / 4;
-constexpr uint16_t kCommandRegister = 251;  // 251..253: command, first register, count
+constexpr uint16_t kCommandRegister = 251;        // 251..253: command, first register, count
+constexpr uint16_t kServiceCommandRegister = 22;  // operating-time resets, short-circuit clear
+constexpr uint16_t kShortCircuitBit = 0x0400;     // of the drive error words 58 / 82
 
 enum class CommandKind { kSave, kFormat, kRestart };
 struct ModuleCommand {

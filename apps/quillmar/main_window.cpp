@@ -8,6 +8,7 @@
 #include "diag/ui/diagnostic_screens.h"
 #include "discovery/inventory.h"
 #include "discovery/pc_address.h"
+#include "pages/ui/advanced_pages.h"
 #include "params/node_screen_controller.h"
 #include "params/range_operations.h"
 #include "params/ui/cmreg_dlg.h"
@@ -48,6 +49,14 @@ std::unique_ptr<QWidget> CreateMainWindow(MainWindowContext& context) {
     return node ? node->maskText : std::string();
   };
   config::InstallConnectionPages(*screen, pages, std::move(hooks));
+  // The advanced pages; the flex zone page lists the selected adapter's modules.
+  pages::InstallAdvancedPages(pages, [&app = context.app] {
+    std::vector<std::shared_ptr<CNode_Data>> nodes;
+    std::vector<pages::ListedModule> modules;
+    if (app.Discover(false, &nodes) != 1) return modules;
+    for (const auto& node : nodes) modules.push_back({node->ipText, node->serialNumber});
+    return modules;
+  });
   screen->SetAdvancedPages(pages);
   // Statistics, diagnostic log, drive history and the diagnostic screen.
   screen->SetScreens(diag::WithDiagnosticScreens(*screen));

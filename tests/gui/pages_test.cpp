@@ -1,0 +1,148 @@
+// The advanced pages against linesim in a lab: the flex zone page's status after Disable All
+// (with 120 typed in its time field), the pages in their tabs, the sensors page of a PLC
+// module and the special services page of a board without the operating-time reset.
+#include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QtTest>
+#include <cstdio>
+
+#include "discovery/connect_inventory_link.h"
+#include "discovery/mreg_app.h"
+#include "fixtures/lab.h"
+#include "fixtures/linesim_fixture.h"
+#include "pages/ui/advanced_pages.h"
+#include "pages/ui/cflex_zone.h"
+#include "pages/ui/csensors.h"
+#include "pages/ui/cservice_dlg.h"
+#include "ui/ctab_dlg.h"
+
+namespace {
+
+constexpr int kWaitMs = 60000;
+
+class PagesGuiTest : public QObject {
+  Q_OBJECT
+ public:
+  explicit PagesGuiTest(const test::Linesim& line) : line_(line) {}
+
+ private:
+  pages::FlexZone::Lister Lister() {
+    return [this] {
+      std::vector<std::shared_ptr<CNode_Data>> nodes;
+      std::vector<pages::ListedModule> modules;
+      app_.discoverDone = 0;
+      if (app_.Discover(true, &nodes) != 1) return modules;
+      for (const auto& node : nodes) modules.push_back({node->ipText, node->serialNumber});
+      return modules;
+    };
+  }
+  ui::AdvancedPageContext Context(int from, int to = 0) {
+    ui::AdvancedPageContext context;
+    context.networkAddress = "192.168.202.20";
+    context.fromNode = from;
+    context.toNode = to;
+    return context;
+  }
+
+  const test::Linesim& line_;
+  CMRegApp app_;
+  discovery::ScopedConnectInventory inventory_{app_};
+
+ private slots:
+  void flexZoneStatusAfterDisableAll() {
+    pages::CFlexZone page(Context(1), pages::MakeSocketModuleLink(), Lister());
+    page.show();
+    QVERIFY(
+        QTest::qWaitFor([&] { return !page.Busy() && page.ShownView().buttonsEnabled; }, kWaitMs));
+    auto* count = page.findChild<QLabel*>(QStringLiteral("count"));
+    auto* status = page.findChild<QLabel*>(QStringLiteral("status"));
+    auto* time = page.findChild<QLineEdit*>(QStringLiteral("time"));
+    auto* disableAll = page.findChild<QPushButton*>(QStringLiteral("disableAll"));
+    QCOMPARE(count->text(), QStringLiteral("12 Module sind gefunden worden."));
+    time->selectAll();
+    QTest::keyClicks(time, QStringLiteral("120"));
+    QVERIFY(disableAll->isEnabled());
+    QTest::mouseClick(disableAll, Qt::LeftButton);
+    QVERIFY(page.Busy());
+    QVERIFY(!disableAll->isEnabled());  // no second operation while one runs
+    QVERIFY(QTest::qWaitFor([&] { return !page.Busy(); }, kWaitMs));
+    QCOMPARE(status->text(), QStringLiteral("Flex Zone an allen Modulen abgeschaltet."));
+    QCOMPARE(status->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+    QCOMPARE(time->text(), QStringLiteral("50"));  // 50 ms, whatever was typed
+    for (const auto& module : line_.List()) {
+      QCOMPARE(line_.Read(module.serial, 21, 1, true)[0], uint16_t{1});
+      QCOMPARE(line_.Read(module.serial, 112, 1, true)[0], uint16_t{50});
+    }
+    // Enable All turns the sentence black again.
+    QTest::mouseClick(page.findChild<QPushButton*>(QStringLiteral("enableAll")), Qt::LeftButton);
+    QVERIFY(QTest::qWaitFor([&] { return !page.Busy(); }, kWaitMs));
+    QCOMPARE(status->text(), QStringLiteral("Flex Zone an allen Modulen angeschaltet."));
+    QCOMPARE(status->palette().color(QPalette::WindowText), QColor(0, 0, 0));
+  }
+
+  void pagesSitInTheirTabs() {
+    ui::CTabDlg::Pages factories;
+    pages::InstallAdvancedPages(factories, Lister());
+    ui::CTabDlg dialog(Context(1), factories);
+    QCOMPARE(dialog.Tabs()->widget(4)->objectName(), QStringLiteral("CServiceDlg"));
+    QCOMPARE(dialog.Tabs()->widget(6)->objectName(), QStringLiteral("CFlexZone"));
+    QCOMPARE(dialog.Tabs()->widget(7)->objectName(), QStringLiteral("CSensors"));
+  }
+
+  void sensorsOfAPlcModuleAreLocked() {
+    line_.Write(3100202, 34, {0x0010}, false);
+    pages::CSensors page(Context(8), pages::MakeSocketModuleLink());
+    page.show();
+    QVERIFY(QTest::qWaitFor([&] { return page.ShownView().connected && !page.Busy(); }, kWaitMs));
+    QVERIFY(page.ShownView().locked);
+    QVERIFY(!page.findChild<QLabel*>(QStringLiteral("lock"))->text().isEmpty());
+    // The toggle writes register 34 back unchanged.
+    QTest::mouseClick(page.findChild<QPushButton*>(QStringLiteral("toggleBlockedLeft")),
+                      Qt::LeftButton);
+    QVERIFY(QTest::qWaitFor([&] { return !page.Busy(); }, kWaitMs));
+    QCOMPARE(line_.Read(3100202, 34, 1, true)[0], uint16_t{0x0010});
+  }
+
+  void servicesHideTheHoursResetOnBoard0x900() {
+    line_.Write(3100102, 17, {0x0903}, false);
+    pages::CServiceDlg page(Context(2), pages::MakeSocketModuleLink());
+    page.show();
+    QVERIFY(QTest::qWaitFor([&] { return page.ShownView().connected && !page.Busy(); }, kWaitMs));
+    QVERIFY(!page.findChild<QGroupBox*>(QStringLiteral("hours"))->isVisible());
+    QVERIFY(page.findChild<QPushButton*>(QStringLiteral("shortCircuit"))->isEnabled());
+  }
+};
+
+}  // namespace
+
+constexpr int kSkipped = 77;
+
+int main(int argc, char** argv) {
+  const std::string reason = test::LabUnavailableReason();
+  if (!reason.empty()) {
+    std::printf("SKIP: %s\n", reason.c_str());
+    return kSkipped;
+  }
+  test::Lab lab;
+  test::Linesim line(lab, test::SourceFile("sim/lines/demo.json"));
+  const int result = lab.RunInNamespace(
+      "pc",
+      [&] {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        QApplication app(argc, argv);
+        PagesGuiTest tests(line);
+        return QTest::qExec(&tests, argc, argv);
+      },
+      600000);
+  if (result == test::Lab::kRunFailed) {
+    std::fprintf(stderr, "the tests inside the lab did not finish\n");
+    return 1;
+  }
+  return result;
+}
+
+#include "pages_test.moc"
