@@ -26,6 +26,20 @@ Simulator::Simulator(LineSetup line, SimulatorOptions options)
   addressAdded_.assign(modules_.size(), false);
   ownAddress_.resize(modules_.size());
   for (size_t i = 0; i < modules_.size(); ++i) ownAddress_[i] = modules_[i]->Address();
+  udp_.OnSetNetwork([this](size_t index, uint32_t address, uint32_t mask, uint32_t gateway) {
+    TakeSetNodeIp(index, address, mask, gateway);
+  });
+}
+
+void Simulator::TakeSetNodeIp(size_t index, uint32_t address, uint32_t mask, uint32_t gateway) {
+  // The lab's interface carries every module's address: an address that cannot be a module's
+  // or that another module has is not taken (a duplicate is the sharesAddressOf fault), and the
+  // answer shows the module's unchanged settings.
+  if (!IsContiguousMask(mask) || ModuleAddressProblem(address, mask)) return;
+  for (size_t i = 0; i < modules_.size(); ++i) {
+    if (i != index && (ownAddress_[i] == address || modules_[i]->Address() == address)) return;
+  }
+  ChangeNetwork(index, address, mask, gateway);
 }
 
 Simulator::~Simulator() {
