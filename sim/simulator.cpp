@@ -556,6 +556,32 @@ json Simulator::HandleControl(const json& request) {
         }
       }
       ChangeNetwork(index, *address, mask, gateway);
+    } else if (command == "swap") {
+      // Two modules change places in the cabling (a repair that put them back the wrong way).
+      if (!request.contains("with")) throw LineError("\"with\" is missing");
+      const size_t other = FindModule(request["with"]);
+      if (other == index) throw LineError("a module cannot be swapped with itself");
+      SimModule& second = *modules_[other];
+      const int chain = module.Setup().chain;
+      const int position = module.Setup().position;
+      std::swap(line_.chains[chain][position],
+                line_.chains[second.Setup().chain][second.Setup().position]);
+      module.SetPlace(second.Setup().chain, second.Setup().position);
+      second.SetPlace(chain, position);
+      for (SimModule* m : {&module, &second}) {
+        ModuleSetup& entry = line_.chains[m->Setup().chain][m->Setup().position];
+        entry.chain = m->Setup().chain;
+        entry.position = m->Setup().position;
+      }
+      udp_.Recable();
+      answer["with"] = ModuleJson(other);
+    } else if (command == "turn") {
+      // The module is mounted the other way round: its other port faces the PC.
+      module.Turn();
+      ModuleSetup& entry = line_.chains[module.Setup().chain][module.Setup().position];
+      entry.direction = module.Setup().direction;
+      entry.packetFlags = module.Setup().packetFlags;
+      udp_.Recable();
     } else {
       throw LineError("unknown command \"" + command + "\"");
     }

@@ -34,6 +34,9 @@ class UdpResponder {
   using SetNetworkHandler = std::function<void(size_t, uint32_t, uint32_t, uint32_t)>;
   void OnSetNetwork(SetNetworkHandler handler) { setNetwork_ = std::move(handler); }
 
+  // The cabling changed (modules swapped or turned): worked out again at the next frame.
+  void Recable() { cabling_.clear(); }
+
   // One captured frame in; the frames the modules send because of it out.
   std::vector<OutgoingFrame> OnFrame(const uint8_t* frame, size_t length);
 
