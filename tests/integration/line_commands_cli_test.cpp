@@ -120,6 +120,12 @@ TEST(LineCommandsCli, NodeCommandsCheckAndAskFirst) {
   test::RunResult run = Cli(lab, logs.path(), {"--yes", "autoconfig", "3100103"});
   EXPECT_EQ(run.exitCode, 1) << run.err;
   EXPECT_THAT(run.err, HasSubstr(topology::kTextNotAtLineEnd));
+  // Nor one on the PC's switch while another chain hangs there too.
+  run = Cli(lab, logs.path(), {"--yes", "autoconfig", "3100101"});
+  EXPECT_EQ(run.exitCode, 1) << run.err;
+  EXPECT_THAT(run.err, HasSubstr("Die folgenden Knoten 1 müssen vom PC-Switch getrennt werden"));
+  EXPECT_THAT(run.err, HasSubstr("- Knoten \"192.168.202.26\" with SerNr: 3100201"));
+  EXPECT_EQ(line.Read(3100101, 1, 4, true), std::vector<uint16_t>(4, 0));
 
   // Off a terminal the question is declined without --yes: nothing is sent.
   run = Cli(lab, logs.path(), {"factory-reset", "3100106"});
@@ -135,6 +141,51 @@ TEST(LineCommandsCli, NodeCommandsCheckAndAskFirst) {
   EXPECT_EQ(report["sent"], true);
   EXPECT_EQ(report["line"]["drawn"], 12);
   EXPECT_EQ(line.Read(3100106, 1, 4, true), std::vector<uint16_t>(4, 0));
+}
+
+TEST(LineCommandsCli, SetIpThenAutoConfigRenumbersTheChainFromTheNewAddress) {
+  QM_SKIP_WITHOUT_LAB();
+  fixtures::TempFolder logs;
+  fixtures::TempFolder folder;
+  const json lineJson = {{"network", "192.168.202.0"},
+                         {"mask", "255.255.255.0"},
+                         {"gateway", "192.168.202.1"},
+                         {"chains",
+                          {{{{"serial", 701}, {"node", 1}},
+                            {{"serial", 702}, {"node", 2}},
+                            {{"serial", 703}, {"node", 3}}}}}};
+  const std::string path = folder.path() + "line.json";
+  std::ofstream(path) << lineJson.dump(2);
+  test::Lab lab;
+  test::Linesim line(lab, path);
+
+  const test::RunResult run =
+      Cli(lab, logs.path(),
+          {"--json", "--yes", "set-ip", "701", "--ip", "192.168.202.40", "--autoconfig"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_THAT(run.err, HasSubstr(topology::kTextProductSearch));
+  const json report = json::parse(run.out);
+  EXPECT_EQ(report["result"], "ok");
+  EXPECT_EQ(report["autoconfig"]["sent"], true);
+  // The redraw after the wait: the chain numbered from the new address, no module in error.
+  const json& drawn = report["autoconfig"]["line"];
+  ASSERT_EQ(drawn["drawn"], 3) << drawn.dump();
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(drawn["modules"][i]["serial"], 701 + i);
+    EXPECT_EQ(drawn["modules"][i]["ip"], "192.168.202." + std::to_string(40 + i));
+    EXPECT_EQ(drawn["modules"][i]["error"], nullptr);
+  }
+  // The modules' registers: one configuration id, saved, and the upstream link of each.
+  const auto id = line.Read(701, 1, 4, true);
+  EXPECT_NE(id, std::vector<uint16_t>(4, 0));
+  for (uint32_t serial : {702u, 703u}) {
+    SCOPED_TRACE(serial);
+    EXPECT_EQ(line.Read(serial, 1, 4, true), id);
+    EXPECT_EQ(line.Read(serial, 300, 2, true),
+              (std::vector<uint16_t>{(192 << 8) | 168,
+                                     static_cast<uint16_t>((202 << 8) | (40 + serial - 702))}));
+  }
 }
 
 }  // namespace
