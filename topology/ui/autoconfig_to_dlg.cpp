@@ -91,6 +91,7 @@ void CDlg_AutoConfigTo::OnAction() {
   request.mask = mask_->text().trimmed().toStdString();
   request.gatewayBox = gatewayBox_->isChecked();
   request.gateway = gateway_->text().trimmed().toStdString();
+  if (!request.gatewayBox) gateway_->clear();  // the gateway is the new address then
   action_->setEnabled(false);
   close_->setEnabled(false);
   state_ = 2;
