@@ -176,15 +176,27 @@ TEST(LineCommandsCli, SetIpThenAutoConfigRenumbersTheChainFromTheNewAddress) {
     EXPECT_EQ(drawn["modules"][i]["ip"], "192.168.202." + std::to_string(40 + i));
     EXPECT_EQ(drawn["modules"][i]["error"], nullptr);
   }
-  // The modules' registers: one configuration id, saved, and the upstream link of each.
-  const auto id = line.Read(701, 1, 4, true);
+  // The modules' registers through the register client at their new addresses: one
+  // configuration id, and each module's upstream link to the one before it; saved to flash.
+  auto readRegisters = [&](int node, int first, int count) {
+    const test::RunResult read = Cli(lab, logs.path(),
+                                     {"--json", "read", "192.168.202." + std::to_string(40 + node),
+                                      std::to_string(first), std::to_string(count)});
+    EXPECT_EQ(read.exitCode, 0) << read.err;
+    const json values = json::parse(read.out, nullptr, false);
+    return values.is_object() ? values["values"].get<std::vector<uint16_t>>()
+                              : std::vector<uint16_t>();
+  };
+  const auto id = readRegisters(0, 1, 4);
+  ASSERT_EQ(id.size(), 4u);
   EXPECT_NE(id, std::vector<uint16_t>(4, 0));
-  for (uint32_t serial : {702u, 703u}) {
-    SCOPED_TRACE(serial);
-    EXPECT_EQ(line.Read(serial, 1, 4, true), id);
-    EXPECT_EQ(line.Read(serial, 300, 2, true),
+  for (int node = 1; node < 3; ++node) {
+    SCOPED_TRACE(node);
+    EXPECT_EQ(readRegisters(node, 1, 4), id);
+    EXPECT_EQ(readRegisters(node, 300, 2),
               (std::vector<uint16_t>{(192 << 8) | 168,
-                                     static_cast<uint16_t>((202 << 8) | (40 + serial - 702))}));
+                                     static_cast<uint16_t>((202 << 8) | (40 + node - 1))}));
+    EXPECT_EQ(line.Read(static_cast<uint32_t>(701 + node), 1, 4, true), id);
   }
 }
 
