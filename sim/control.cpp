@@ -28,6 +28,8 @@ const char* const kControlUsage =
     "                               sharesAddressOf=SERIAL|null discovery=BOOL modbus=BOOL)\n"
     "  clear-faults MODULE\n"
     "  network MODULE ADDRESS [MASK [GATEWAY]]\n"
+    "  swap MODULE MODULE | turn MODULE   change the cabling: two modules change places, or\n"
+    "                                     one is mounted the other way round\n"
     "  counters [MODULE] | reset-counters [MODULE]\n"
     "  event MODULE CATEGORY CODE [PARAMETER [AGE_MS [LOG]]]   a diagnostic log entry\n"
     "  '{\"cmd\": ...}'   a raw request\n"
@@ -109,7 +111,12 @@ json ControlRequestFromWords(const std::vector<std::string>& words) {
     for (size_t i = 2; i < args.size(); ++i) values.push_back(WordNumber(args[i]));
     request["values"] = values;
     request["flash"] = flash;
-  } else if (command == "kill" || command == "revive" || command == "clear-faults") {
+  } else if (command == "swap") {
+    need(2);
+    request["module"] = ModuleKey(args[0]);
+    request["with"] = ModuleKey(args[1]);
+  } else if (command == "kill" || command == "revive" || command == "clear-faults" ||
+             command == "turn") {
     need(1);
     request["module"] = ModuleKey(args[0]);
   } else if (command == "reboot") {

@@ -14,6 +14,8 @@ namespace sim {
 constexpr uint16_t kModulePort = 55555;
 constexpr uint8_t kCodeDiscover = 0x10;
 constexpr uint8_t kCodeDiscoverAnswer = 0x1F;
+constexpr uint8_t kCodeSetNodeIp = 0x20;
+constexpr uint8_t kCodeSetNodeIpAnswer = 0x21;
 constexpr uint8_t kCodePlcLock = 0x70;
 constexpr uint8_t kCodePlcLockAnswer = 0x73;
 constexpr uint8_t kCodeGoNormal = 0x41;

@@ -128,6 +128,17 @@ class SimModule {
   bool Routing() const { return routing_; }
   void SetRouting(bool routing) { routing_ = routing; }
 
+  // Where the module is cabled (the control socket's swap and turn): chain, position from the
+  // PC's switch, and which port faces the PC. Turning it also turns its discovery flags.
+  void SetPlace(int chain, int position) {
+    setup_.chain = chain;
+    setup_.position = position;
+  }
+  void Turn() {
+    setup_.direction = setup_.direction == 0 ? 1 : 0;
+    setup_.packetFlags ^= 0x10;
+  }
+
   // Line position of the record's byte 16 (bit 0 first, bit 1 last, 0xFF unknown).
   uint8_t LinePosition() const { return setup_.linePosition; }
   void SetLinePosition(uint8_t position) { setup_.linePosition = position; }

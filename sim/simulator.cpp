@@ -26,6 +26,20 @@ Simulator::Simulator(LineSetup line, SimulatorOptions options)
   addressAdded_.assign(modules_.size(), false);
   ownAddress_.resize(modules_.size());
   for (size_t i = 0; i < modules_.size(); ++i) ownAddress_[i] = modules_[i]->Address();
+  udp_.OnSetNetwork([this](size_t index, uint32_t address, uint32_t mask, uint32_t gateway) {
+    TakeSetNodeIp(index, address, mask, gateway);
+  });
+}
+
+void Simulator::TakeSetNodeIp(size_t index, uint32_t address, uint32_t mask, uint32_t gateway) {
+  // The lab's interface carries every module's address: an address that cannot be a module's
+  // or that another module has is not taken (a duplicate is the sharesAddressOf fault), and the
+  // answer shows the module's unchanged settings.
+  if (!IsContiguousMask(mask) || ModuleAddressProblem(address, mask)) return;
+  for (size_t i = 0; i < modules_.size(); ++i) {
+    if (i != index && (ownAddress_[i] == address || modules_[i]->Address() == address)) return;
+  }
+  ChangeNetwork(index, address, mask, gateway);
 }
 
 Simulator::~Simulator() {
@@ -542,6 +556,32 @@ json Simulator::HandleControl(const json& request) {
         }
       }
       ChangeNetwork(index, *address, mask, gateway);
+    } else if (command == "swap") {
+      // Two modules change places in the cabling (a repair that put them back the wrong way).
+      if (!request.contains("with")) throw LineError("\"with\" is missing");
+      const size_t other = FindModule(request["with"]);
+      if (other == index) throw LineError("a module cannot be swapped with itself");
+      SimModule& second = *modules_[other];
+      const int chain = module.Setup().chain;
+      const int position = module.Setup().position;
+      std::swap(line_.chains[chain][position],
+                line_.chains[second.Setup().chain][second.Setup().position]);
+      module.SetPlace(second.Setup().chain, second.Setup().position);
+      second.SetPlace(chain, position);
+      for (SimModule* m : {&module, &second}) {
+        ModuleSetup& entry = line_.chains[m->Setup().chain][m->Setup().position];
+        entry.chain = m->Setup().chain;
+        entry.position = m->Setup().position;
+      }
+      udp_.Recable();
+      answer["with"] = ModuleJson(other);
+    } else if (command == "turn") {
+      // The module is mounted the other way round: its other port faces the PC.
+      module.Turn();
+      ModuleSetup& entry = line_.chains[module.Setup().chain][module.Setup().position];
+      entry.direction = module.Setup().direction;
+      entry.packetFlags = module.Setup().packetFlags;
+      udp_.Recable();
     } else {
       throw LineError("unknown command \"" + command + "\"");
     }

@@ -67,6 +67,8 @@ class Simulator {
   void Reboot(size_t index, uint32_t ms);
   void SetFaults(size_t index, const Faults& faults);
   void ChangeNetwork(size_t index, uint32_t address, uint32_t mask, uint32_t gateway);
+  // Set NodeIP from the PC (on the loop thread).
+  void TakeSetNodeIp(size_t index, uint32_t address, uint32_t mask, uint32_t gateway);
 
   // Called by the Modbus server.
   SimModule* ReachableModuleAt(uint32_t localAddress, size_t* index);

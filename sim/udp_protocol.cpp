@@ -83,6 +83,9 @@ std::vector<OutgoingFrame> UdpResponder::OnFrame(const uint8_t* bytes, size_t le
     case kCodePlcLock:
       AnswerPlcLock(*frame, *header, out);
       break;
+    case kCodeSetNodeIp:
+      SetNodeIp(*frame, *header, out);
+      break;
     case kCodeGetTopology:
       if (IsManagementQuery(*header)) AnswerTopology(*frame, *header, out);
       break;
@@ -127,6 +130,30 @@ void UdpResponder::AnswerPlcLock(const UdpFrame& frame, const PacketHeader& head
     data.resize(24);
     base::PutBE32(data.data() + 20, files.plcLock);
     Emit(i, 0, kCodePlcLockAnswer, frame.sourceMac, frame.sourcePort, header, data, out);
+  }
+}
+
+void UdpResponder::SetNodeIp(const UdpFrame& frame, const PacketHeader& header,
+                             std::vector<OutgoingFrame>& out) {
+  // Serial, new address, mask and gateway (a flags word may follow).
+  if (header.usableDataLength < 16) return;
+  const uint32_t address = base::Ipv4FromBytes(header.data + 4);
+  const uint32_t mask = base::Ipv4FromBytes(header.data + 8);
+  const uint32_t gateway = base::Ipv4FromBytes(header.data + 12);
+  std::uniform_int_distribution<uint32_t> delay(timing_.answerDelayMinMs, timing_.answerDelayMaxMs);
+  for (size_t i = 0; i < modules_.size(); ++i) {
+    SimModule& module = *modules_[i];
+    const bool addressed =
+        frame.destinationMac == module.MacAddress() ||
+        (frame.destinationMac == kBroadcastMac && frame.destinationAddress == module.Address());
+    if (!addressed || !Hears(i)) continue;
+    if (setNetwork_) {
+      setNetwork_(i, address, mask, gateway);
+    } else {
+      module.SetNetwork(address, mask, gateway);
+    }
+    Emit(i, delay(random_), kCodeSetNodeIpAnswer, frame.sourceMac, frame.sourcePort, header,
+         module.NodeRecord(20), out);
   }
 }
 

@@ -2,6 +2,7 @@
 // The modules' answers to frames of the UDP protocol (port 55555): decides which modules
 // answer a captured frame, with what, and after how long. No sockets, so it can be fuzzed.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <random>
 #include <vector>
@@ -26,6 +27,15 @@ class UdpResponder {
  public:
   UdpResponder(std::vector<std::unique_ptr<SimModule>>& modules, const Timing& timing,
                uint32_t seed);
+
+  // Set NodeIP: the owner moves the module to its new address (index, address, mask, gateway,
+  // network order) when it can; the answer carries the record the module has afterwards.
+  // Without a handler the module takes the settings itself.
+  using SetNetworkHandler = std::function<void(size_t, uint32_t, uint32_t, uint32_t)>;
+  void OnSetNetwork(SetNetworkHandler handler) { setNetwork_ = std::move(handler); }
+
+  // The cabling changed (modules swapped or turned): worked out again at the next frame.
+  void Recable() { cabling_.clear(); }
 
   // One captured frame in; the frames the modules send because of it out.
   std::vector<OutgoingFrame> OnFrame(const uint8_t* frame, size_t length);
@@ -52,6 +62,8 @@ class UdpResponder {
                       std::vector<OutgoingFrame>& out);
   void AnswerNeighbours(const UdpFrame& frame, const PacketHeader& header,
                         std::vector<OutgoingFrame>& out);
+  void SetNodeIp(const UdpFrame& frame, const PacketHeader& header,
+                 std::vector<OutgoingFrame>& out);
   void GoRouting(const UdpFrame& frame);
   void GoNormal(const UdpFrame& frame, const PacketHeader& header);
   void DiscoverOnPort(const UdpFrame& frame, const PacketHeader& header, bool left,
@@ -67,6 +79,7 @@ class UdpResponder {
   std::mt19937 random_;
   uint16_t identification_ = 1;
   std::vector<Cabling> cabling_;
+  SetNetworkHandler setNetwork_;
 };
 
 }  // namespace sim

@@ -1,0 +1,109 @@
+// The modules' side of Set NodeIP: the module addressed (by its MAC, or by its address under the
+// broadcast MAC) takes the new settings and answers with its new record and the request's
+// sequence; nobody else changes, and a module behind a ROUTING module does not hear it.
+#include <gtest/gtest.h>
+
+#include "base/bytes.h"
+#include "sim/frames.h"
+#include "sim/udp_protocol.h"
+
+namespace sim {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+const Mac kPcMac = {0x00, 0x50, 0x56, 0x01, 0x02, 0x03};
+const Mac kBroadcast = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+
+std::vector<std::unique_ptr<SimModule>> Chain() {
+  std::vector<std::unique_ptr<SimModule>> modules;
+  for (int i = 0; i < 2; ++i) {
+    ModuleSetup setup;
+    setup.serial = 500 + static_cast<uint32_t>(i);
+    setup.mac = MacFromSerial(setup.serial);
+    setup.address = *ParseIpv4("192.168.202." + std::to_string(20 + i));
+    setup.mask = *ParseIpv4("255.255.255.0");
+    setup.gateway = *ParseIpv4("192.168.202.1");
+    setup.position = i;
+    modules.push_back(std::make_unique<SimModule>(setup));
+  }
+  return modules;
+}
+
+Bytes SetNodeIp(const Mac& to, uint32_t toAddress, uint32_t serial, const char* ip,
+                const char* mask, const char* gateway, uint8_t dataLength = 20) {
+  Bytes payload = {0x20, 0, 0, dataLength, 0x01, 0x05, 0x00, 0x80};
+  payload.resize(28, 0);
+  base::PutBE32(payload.data() + 8, serial);
+  base::Ipv4ToBytes(*ParseIpv4(ip), payload.data() + 12);
+  base::Ipv4ToBytes(*ParseIpv4(mask), payload.data() + 16);
+  base::Ipv4ToBytes(*ParseIpv4(gateway), payload.data() + 20);
+  UdpFrameFields fields;
+  fields.destinationMac = to;
+  fields.sourceMac = kPcMac;
+  fields.sourceAddress = *ParseIpv4("192.168.202.10");
+  fields.destinationAddress = toAddress;
+  fields.sourcePort = 44532;
+  fields.destinationPort = kModulePort;
+  return BuildUdpFrame(fields, payload.data(), 8u + dataLength);
+}
+
+TEST(SimSetNodeIp, TheAddressedModuleTakesItAndAnswers) {
+  auto modules = Chain();
+  const Timing timing;
+  UdpResponder udp(modules, timing, 1);
+  const Bytes request =
+      SetNodeIp(modules[1]->MacAddress(), 0xFFFFFFFFu, 501, "10.0.0.7", "255.0.0.0", "10.0.0.1");
+  const auto out = udp.OnFrame(request.data(), request.size());
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].module, 1u);
+  EXPECT_EQ(modules[1]->Address(), *ParseIpv4("10.0.0.7"));
+  EXPECT_EQ(modules[1]->Setup().mask, *ParseIpv4("255.0.0.0"));
+  EXPECT_EQ(modules[1]->Setup().gateway, *ParseIpv4("10.0.0.1"));
+  EXPECT_EQ(modules[0]->Address(), *ParseIpv4("192.168.202.20"));
+
+  const auto frame = ParseUdpFrame(out[0].bytes.data(), out[0].bytes.size());
+  ASSERT_TRUE(frame);
+  EXPECT_EQ(frame->destinationMac, kPcMac);
+  EXPECT_EQ(frame->destinationPort, 44532);
+  EXPECT_EQ(frame->sourceAddress, *ParseIpv4("10.0.0.7"));
+  ASSERT_GE(frame->payloadLength, 8u + 16u);
+  const uint8_t* p = frame->payload;
+  EXPECT_EQ(p[0], kCodeSetNodeIpAnswer);
+  EXPECT_EQ(Bytes(p + 4, p + 8), (Bytes{0x01, 0x05, 0x00, 0x80}));  // the request's sequence
+  EXPECT_GE(p[3], 16);
+  EXPECT_EQ(base::GetBE32(p + 8), 501u);
+  EXPECT_EQ(Bytes(p + 12, p + 24), (Bytes{10, 0, 0, 7, 255, 0, 0, 0, 10, 0, 0, 1}));
+}
+
+TEST(SimSetNodeIp, OnlyTheAddressedModuleThatHearsIt) {
+  auto modules = Chain();
+  const Timing timing;
+  UdpResponder udp(modules, timing, 1);
+  // By address under the broadcast MAC: the module with that address.
+  Bytes request = SetNodeIp(kBroadcast, *ParseIpv4("192.168.202.20"), 500, "192.168.202.30",
+                            "255.255.255.0", "192.168.202.1");
+  auto out = udp.OnFrame(request.data(), request.size());
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].module, 0u);
+  EXPECT_EQ(modules[0]->Address(), *ParseIpv4("192.168.202.30"));
+  EXPECT_EQ(modules[1]->Address(), *ParseIpv4("192.168.202.21"));
+
+  // Behind a ROUTING module the request does not arrive.
+  modules[0]->SetRouting(true);
+  request = SetNodeIp(modules[1]->MacAddress(), 0xFFFFFFFFu, 501, "192.168.202.31", "255.255.255.0",
+                      "192.168.202.1");
+  out = udp.OnFrame(request.data(), request.size());
+  EXPECT_TRUE(out.empty());
+  EXPECT_EQ(modules[1]->Address(), *ParseIpv4("192.168.202.21"));
+
+  // Too short to carry the gateway: nothing happens.
+  modules[0]->SetRouting(false);
+  request = SetNodeIp(modules[1]->MacAddress(), 0xFFFFFFFFu, 501, "192.168.202.31", "255.255.255.0",
+                      "192.168.202.1", 12);
+  out = udp.OnFrame(request.data(), request.size());
+  EXPECT_TRUE(out.empty());
+  EXPECT_EQ(modules[1]->Address(), *ParseIpv4("192.168.202.21"));
+}
+
+}  // namespace
+}  // namespace sim
