@@ -112,7 +112,7 @@ CPLDlg::CPLDlg(CMRegApp& app, base::Prompt& prompt, bool installationMode, QWidg
   worker_ =
       std::make_unique<base::SerialWorker>(base::SerialWorker::Cycle{}, std::move(hooks), 1000);
   BuildWindow();
-  setWindowTitle(QString::fromUtf8(installationMode_ ? kInstallationTitle : kTitle));
+  SetTitle(QString::fromUtf8(installationMode_ ? kInstallationTitle : kTitle));
   // Opening draws the line at once (a full Discover && Redraw).
   QMetaObject::invokeMethod(this, &CPLDlg::DiscoverAndRedraw, Qt::QueuedConnection);
 }
@@ -139,15 +139,16 @@ void CPLDlg::BuildWindow() {
   left->addSpacing(6);
   auto* subnetLabel = new QLabel(QStringLiteral("Zeige Zentrik im Subnetz:"), this);
   left->addWidget(subnetLabel);
-  auto* subnetRow = new QHBoxLayout();
   subnet_ = new QComboBox(this);
   subnet_->setObjectName(QStringLiteral("subnet"));
   subnet_->addItem(QString::fromUtf8(kAllNetworks), 0u);
+  left->addWidget(subnet_);
   discover_ = new QPushButton(QStringLiteral("Discover"), this);
   discover_->setObjectName(QStringLiteral("discover"));
-  subnetRow->addWidget(subnet_, 1);
-  subnetRow->addWidget(discover_);
-  left->addLayout(subnetRow);
+  auto* discoverRow = new QHBoxLayout();
+  discoverRow->addStretch(1);
+  discoverRow->addWidget(discover_);
+  left->addLayout(discoverRow);
   count_ = new QLabel(QStringLiteral("Discovered/unassigned modules:"), this);
   count_->setObjectName(QStringLiteral("count"));
   left->addWidget(count_);
@@ -175,6 +176,13 @@ void CPLDlg::BuildWindow() {
   view_ = new CPLView(this);
   view_->beep = [this] { prompt_.Beep(); };
   view_->onCommand = [this](int command, uint32_t serial) { OnMenuCommand(command, serial); };
+  titleLine_ = new QLabel(this);
+  titleLine_->setObjectName(QStringLiteral("titleLine"));
+  titleLine_->setTextFormat(Qt::PlainText);
+  QFont titleFont = titleLine_->font();
+  titleFont.setBold(true);
+  titleLine_->setFont(titleFont);
+  right->addWidget(titleLine_);
   scroll_ = new QScrollArea(this);
   scroll_->setObjectName(QStringLiteral("topologyScroll"));
   scroll_->setWidget(view_);
@@ -233,6 +241,15 @@ void CPLDlg::BuildWindow() {
   connect(grid, &QCheckBox::toggled, view_, &CPLView::SetGrid);
   // The wait for the modules may be cut short; the modules go on with their work regardless.
   connect(cancel_, &QPushButton::clicked, this, [this] { reporter_->Cancel().Cancel(); });
+}
+
+// The title also heads the drawing, where a problem count is seen at once.
+void CPLDlg::SetTitle(const QString& title) {
+  setWindowTitle(title);
+  titleLine_->setText(title);
+  titleLine_->setStyleSheet(title.contains(QStringLiteral("Achtung"))
+                                ? QStringLiteral("color: #b71c1c;")
+                                : QStringLiteral("color: #1f2d3a;"));
 }
 
 QString CPLDlg::WaitText() const {
@@ -375,7 +392,7 @@ void CPLDlg::ShowTopology(const ProcedureResult& result, const DeviceArray& snap
     prompt_.Tell(result.duplicates, "Duplicated IPs", base::PromptIcon::Warning);
   } else {
     view_->SetDrawing(snapshot, adapterText);
-    setWindowTitle(FromUtf8(result.title));
+    SetTitle(FromUtf8(result.title));
     uint32_t first = 0;
     uint32_t last = 0;
     {

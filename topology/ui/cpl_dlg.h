@@ -99,6 +99,7 @@ class CPLDlg : public QDialog {
   void SetBusy(bool on);
   void EnableButtons(bool enable);
   void SetWaitText(const QString& text);
+  void SetTitle(const QString& title);
   void SetCountdown(int total, int remaining);
   std::vector<ListedNode> SnapshotNodes(std::string* adapterText);
   NodePtr AdapterNode(uint32_t serial);
@@ -134,6 +135,7 @@ class CPLDlg : public QDialog {
   QPushButton* autoConfig_ = nullptr;
   QPushButton* replace_ = nullptr;
   QScrollArea* scroll_ = nullptr;
+  QLabel* titleLine_ = nullptr;
   CPLView* view_ = nullptr;
   QWidget* waitPanel_ = nullptr;
   QLabel* waitText_ = nullptr;

@@ -29,13 +29,20 @@ const QColor kAdapterColour(0x00, 0x55, 0x00);  // the PC switch's text
 const QColor kSelectionFill(0x1E, 0x88, 0xE5, 0x30);
 const QColor kSelectionEdge(0x1E, 0x88, 0xE5);
 
-// Where a device's connection leaves or meets its picture, below the picture's top.
-int PortOffset(uint32_t direction) {
-  return direction == kRightToLeft ? 2 : 22;
+int PictureHeight(int c) {
+  return std::max(2 * c - 16, 8);
+}
+
+// Where a device's connection leaves or meets its picture, below the picture's top: at the
+// ports, 2 pixels down for a module mounted right to left and 22 for one mounted left to right
+// at the zoom whose pictures are 24 pixels high, in proportion at other zooms.
+int PortOffset(uint32_t direction, int c) {
+  const int h = PictureHeight(c);
+  return direction == kRightToLeft ? (2 * h + 12) / 24 : (22 * h + 12) / 24;
 }
 
 QRect PictureRect(const CPLViewDevice& device, int c) {
-  return QRect(device.column * c + c, device.row * c + c, 2 * c, std::max(2 * c - 16, 8));
+  return QRect(device.column * c + c, device.row * c + c, 2 * c, PictureHeight(c));
 }
 
 QRect CellRectOf(const CPLViewDevice& device, int c) {
@@ -108,11 +115,12 @@ void DrawModulePicture(QPainter& p, const QRectF& r, bool error, bool reversed) 
 
   // Ports: two RJ sockets along the bottom edge, left and right.
   const qreal pw = box.width() * 0.2;
-  const qreal ph = box.height() * 0.26;
+  const qreal ph = box.height() * 0.16;
   p.setPen(QPen(QColor(0x14, 0x18, 0x1C), 0.8));
   p.setBrush(QColor(0x1B, 0x20, 0x25));
   for (const qreal x : {box.left() + box.width() * 0.06, box.right() - box.width() * 0.06 - pw}) {
-    const QRectF port(x, box.bottom() - ph - box.height() * 0.08, pw, ph);
+    // Centred on the cable's height: 22/24 of the picture from its top.
+    const QRectF port(x, box.top() + box.height() * 22 / 24 - ph / 2, pw, ph);
     p.drawRect(port);
     p.fillRect(QRectF(port.left() + pw * 0.3, port.top(), pw * 0.4, ph * 0.3),
                QColor(0xC8, 0xA4, 0x3C));
@@ -162,10 +170,10 @@ CPLView::CPLView(QWidget* parent) : QWidget(parent) {
 }
 
 QSize CPLView::sizeHint() const {
-  return QSize(
-      (devices_.maxColumn + 2 * kGridStep) * cellSize_,
-      (std::max<int>(devices_.g_RecursiveMAXRowNum, devices_.devices[0].row) + 2 * kGridStep) *
-          cellSize_);
+  // The last column's texts and a small margin.
+  const int rows = std::max<int>(devices_.g_RecursiveMAXRowNum, devices_.devices[0].row);
+  return QSize((devices_.maxColumn + kGridStep + 2) * cellSize_,
+               (rows + kGridStep + 1) * cellSize_);
 }
 
 void CPLView::UpdateSize() {
@@ -345,8 +353,8 @@ void CPLView::DrawConnections(QPainter& p) const {
     if (child.parent < 0 || static_cast<size_t>(child.parent) >= devices_.devices.size()) continue;
     const CPLViewDevice& parent = devices_.devices[static_cast<size_t>(child.parent)];
     const QPointF from((parent.column + 3) * c,
-                       (parent.row + 1) * c + PortOffset(parent.direction));
-    const QPointF to((child.column + 1) * c, (child.row + 1) * c + PortOffset(child.direction));
+                       (parent.row + 1) * c + PortOffset(parent.direction, c));
+    const QPointF to((child.column + 1) * c, (child.row + 1) * c + PortOffset(child.direction, c));
     // A cable is two lines one pixel apart.
     p.drawLine(from, to);
     p.drawLine(from + QPointF(0, 1), to + QPointF(0, 1));
@@ -358,10 +366,11 @@ void CPLView::DrawDevice(QPainter& p, int index) const {
   const int c = cellSize_;
   const QRect picture = PictureRect(device, c);
   QFont font = p.font();
-  font.setPixelSize(std::clamp(c / 2, 8, 13));
+  font.setPixelSize(std::clamp(c * 9 / 20, 8, 13));
   p.setFont(font);
   const int x = device.column * c + c;
-  const int y = device.row * c + 25 + c;
+  // The texts start 25 pixels below the row's first grid line, or under a larger picture.
+  const int y = std::max(device.row * c + 25 + c, picture.bottom() + 4);
   const int lineStep = std::max(12, font.pixelSize() + 2);
   if (device.kind == kKindPcSwitch) {
     DrawSwitchPicture(p, picture);
@@ -371,12 +380,20 @@ void CPLView::DrawDevice(QPainter& p, int index) const {
     p.setFont(bold);
     p.drawText(QPoint(x, y + lineStep - 2), QStringLiteral("PC"));
     p.setFont(font);
-    p.drawText(QRect(x, y + lineStep, c * 4, lineStep * 3), Qt::TextWordWrap,
-               QString::fromStdString(adapterText_));
+    // The adapter's name and address, one per line.
+    const QStringList parts = QString::fromStdString(adapterText_).split(QLatin1Char(' '));
+    for (int i = 0; i < parts.size(); ++i) {
+      p.drawText(QPoint(x, y + (i + 2) * lineStep - 2), parts[i]);
+    }
     return;
   }
   if (!device.node) return;
   const CNode_Data& node = *device.node;
+  if (device.error != 0) {
+    p.setPen(QPen(kErrorColour, 2));
+    p.setBrush(QColor(0xC6, 0x28, 0x28, 0x22));
+    p.drawRoundedRect(QRectF(picture).adjusted(-4, -4, 4, 4), 5, 5);
+  }
   DrawModulePicture(p, picture, device.error != 0, device.direction == kRightToLeft);
   const QFontMetrics metrics(font);
   const int ascent = metrics.ascent();

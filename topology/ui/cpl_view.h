@@ -24,7 +24,7 @@ constexpr int kMenuFactoryReset = 32805;
 class CPLView : public QWidget {
   Q_OBJECT
  public:
-  static constexpr int kDefaultCellSize = 20;
+  static constexpr int kDefaultCellSize = 26;
   static constexpr int kMinCellSize = 12;
   static constexpr int kMaxCellSize = 48;
 
