@@ -2,12 +2,14 @@
 
 #include <QCoreApplication>
 #include <QStringList>
+#include <QTimer>
 
 #include "config/plc_program.h"
 #include "discovery/pc_address.h"
 #include "params/node_screen_controller.h"
 #include "params/range_operations.h"
 #include "params/ui/cmreg_dlg.h"
+#include "topology/ui/cpl_dlg.h"
 
 #ifndef QM_VERSION
 #define QM_VERSION "0.1"
@@ -27,8 +29,22 @@ std::unique_ptr<QWidget> CreateMainWindow(MainWindowContext& context) {
   ranges.pcAddressFor = [&app = context.app](const std::string& module) {
     return discovery::PcAddressFor(app, module);
   };
-  return std::make_unique<params::CMRegDlg>(params::MakeSocketNodeLink(
+  auto screen = std::make_unique<params::CMRegDlg>(params::MakeSocketNodeLink(
           [](const std::string& ip) { return config::ReadPlcProgramName(ip); }), context.prompt,
                                             context.profile, startAddress, nullptr,
                                             std::move(ranges));
+  // The line's topology window, from the node screen (Ctrl+Shift+T); QM_SHOW_TOPOLOGY=1 opens
+  // it with the node screen (the demo does).
+  params::CMRegDlg::Screens screens;
+  screens.topology = [&app = context.app, &prompt = context.prompt, window = screen.get()] {
+    topology::ui::OpenTopologyWindow(app, prompt, window);
+  };
+  screen->SetScreens(screens);
+  if (qEnvironmentVariable("QM_SHOW_TOPOLOGY") == QLatin1String("1")) {
+    QTimer::singleShot(0, screen.get(), [&app = context.app, &prompt = context.prompt,
+                                         window = screen.get()] {
+      topology::ui::OpenTopologyWindow(app, prompt, window);
+    });
+  }
+  return screen;
 }

@@ -198,8 +198,31 @@ void CPLView::SetDrawing(const DeviceArray& devices, const std::string& adapterT
   emit selectionChanged();
 }
 
+// The pictures are drawn once per zoom and kept: a line of 170 modules paints them as copies.
+const QPixmap& CPLView::Picture(PictureKind kind) const {
+  QPixmap& cached = pictures_[kind];
+  if (!cached.isNull()) return cached;
+  const qreal ratio = devicePixelRatioF();
+  const QSize size(2 * cellSize_, PictureHeight(cellSize_));
+  // Room for the shadow below and right of the picture.
+  cached = QPixmap(QSize(size.width() + 3, size.height() + 3) * ratio);
+  cached.setDevicePixelRatio(ratio);
+  cached.fill(Qt::transparent);
+  QPainter p(&cached);
+  p.setRenderHint(QPainter::Antialiasing, true);
+  const QRectF box(0.5, 0.5, size.width() - 1, size.height() - 1);
+  if (kind == kSwitch) {
+    DrawSwitchPicture(p, box);
+  } else {
+    const int variant = kind - kModule;
+    DrawModulePicture(p, box, (variant & 2) != 0, (variant & 1) != 0);
+  }
+  return cached;
+}
+
 void CPLView::SetCellSize(int cellSize) {
   cellSize_ = std::clamp(cellSize, kMinCellSize, kMaxCellSize);
+  for (QPixmap& picture : pictures_) picture = QPixmap();
   UpdateSize();
 }
 
@@ -336,7 +359,18 @@ void CPLView::paintEvent(QPaintEvent* event) {
     p.drawRoundedRect(cell, 6, 6);
   }
   DrawConnections(p);
-  for (size_t i = 0; i < devices_.devices.size(); ++i) DrawDevice(p, static_cast<int>(i));
+  font_ = p.font();
+  font_.setPixelSize(std::clamp(c * 9 / 20, 8, 13));
+  boldFont_ = font_;
+  boldFont_.setBold(true);
+  ascent_ = QFontMetrics(font_).ascent();
+  lineStep_ = std::max(12, font_.pixelSize() + 2);
+  // Only the devices whose cell (with its texts) meets the area to paint.
+  const QRect area = event->rect();
+  for (size_t i = 0; i < devices_.devices.size(); ++i) {
+    const QRect cell = CellRectOf(devices_.devices[i], c).adjusted(-c, -c, 2 * c, c);
+    if (cell.intersects(area)) DrawDevice(p, static_cast<int>(i));
+  }
   if (bandShown_) {
     p.setRenderHint(QPainter::Antialiasing, false);
     p.setPen(QPen(kSelectionEdge, 1, Qt::DashLine));
@@ -365,19 +399,16 @@ void CPLView::DrawDevice(QPainter& p, int index) const {
   const CPLViewDevice& device = devices_.devices[static_cast<size_t>(index)];
   const int c = cellSize_;
   const QRect picture = PictureRect(device, c);
-  QFont font = p.font();
-  font.setPixelSize(std::clamp(c * 9 / 20, 8, 13));
+  const QFont& font = font_;
   p.setFont(font);
   const int x = device.column * c + c;
   // The texts start 25 pixels below the row's first grid line, or under a larger picture.
   const int y = std::max(device.row * c + 25 + c, picture.bottom() + 4);
-  const int lineStep = std::max(12, font.pixelSize() + 2);
+  const int lineStep = lineStep_;
   if (device.kind == kKindPcSwitch) {
-    DrawSwitchPicture(p, picture);
+    p.drawPixmap(picture.topLeft(), Picture(kSwitch));
     p.setPen(kAdapterColour);
-    QFont bold = font;
-    bold.setBold(true);
-    p.setFont(bold);
+    p.setFont(boldFont_);
     p.drawText(QPoint(x, y + lineStep - 2), QStringLiteral("PC"));
     p.setFont(font);
     // The adapter's name and address, one per line.
@@ -394,13 +425,11 @@ void CPLView::DrawDevice(QPainter& p, int index) const {
     p.setBrush(QColor(0xC6, 0x28, 0x28, 0x22));
     p.drawRoundedRect(QRectF(picture).adjusted(-4, -4, 4, 4), 5, 5);
   }
-  DrawModulePicture(p, picture, device.error != 0, device.direction == kRightToLeft);
-  const QFontMetrics metrics(font);
-  const int ascent = metrics.ascent();
+  const int kind = kModule + (device.direction == kRightToLeft ? 1 : 0) + (device.error ? 2 : 0);
+  p.drawPixmap(picture.topLeft(), Picture(static_cast<PictureKind>(kind)));
+  const int ascent = ascent_;
   p.setPen(device.error != 0 ? kErrorColour : kTextColour);
-  QFont name = font;
-  name.setBold(true);
-  p.setFont(name);
+  p.setFont(boldFont_);
   p.drawText(QPoint(x, y + ascent), QString::fromStdString(node.ipText));
   p.setFont(font);
   p.setPen(kTextColour);

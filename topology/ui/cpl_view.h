@@ -4,8 +4,10 @@
 // mounted right to left), joined by double lines, with their texts, tool tips, zoom, selection
 // by click or rubber band and the modules' context menu. It paints a snapshot of the drawing
 // (copies of the nodes), so it never touches what the worker is changing.
+#include <QPixmap>
 #include <QPointer>
 #include <QWidget>
+#include <array>
 #include <functional>
 #include <string>
 
@@ -85,6 +87,9 @@ class CPLView : public QWidget {
   void leaveEvent(QEvent* event) override;
 
  private:
+  // A module's picture: kModule, plus 1 when mounted right to left, plus 2 when faulty.
+  enum PictureKind { kSwitch, kModule, kPictureKinds = kModule + 4 };
+  const QPixmap& Picture(PictureKind kind) const;
   void DrawDevice(class QPainter& painter, int index) const;
   void DrawConnections(QPainter& painter) const;
   void SelectInBand(const QRect& band);
@@ -107,6 +112,11 @@ class CPLView : public QWidget {
   bool bandShown_ = false;
   bool dragging_ = false;
   QPointer<QLabel> errorTip_;
+  mutable std::array<QPixmap, kPictureKinds> pictures_;
+  // Fonts of the texts at the current zoom, set at the start of every paint.
+  QFont font_, boldFont_;
+  int ascent_ = 0;
+  int lineStep_ = 12;
 };
 
 }  // namespace topology::ui
