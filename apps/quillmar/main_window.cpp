@@ -29,10 +29,10 @@ std::unique_ptr<QWidget> CreateMainWindow(MainWindowContext& context) {
   ranges.pcAddressFor = [&app = context.app](const std::string& module) {
     return discovery::PcAddressFor(app, module);
   };
-  auto screen = std::make_unique<params::CMRegDlg>(params::MakeSocketNodeLink(
-          [](const std::string& ip) { return config::ReadPlcProgramName(ip); }), context.prompt,
-                                            context.profile, startAddress, nullptr,
-                                            std::move(ranges));
+  auto screen = std::make_unique<params::CMRegDlg>(
+      params::MakeSocketNodeLink(
+          [](const std::string& ip) { return config::ReadPlcProgramName(ip); }),
+      context.prompt, context.profile, startAddress, nullptr, std::move(ranges));
   // The line's topology window, from the node screen (Ctrl+Shift+T); QM_SHOW_TOPOLOGY=1 opens
   // it with the node screen (the demo does).
   params::CMRegDlg::Screens screens;
@@ -41,10 +41,10 @@ std::unique_ptr<QWidget> CreateMainWindow(MainWindowContext& context) {
   };
   screen->SetScreens(screens);
   if (qEnvironmentVariable("QM_SHOW_TOPOLOGY") == QLatin1String("1")) {
-    QTimer::singleShot(0, screen.get(), [&app = context.app, &prompt = context.prompt,
-                                         window = screen.get()] {
-      topology::ui::OpenTopologyWindow(app, prompt, window);
-    });
+    QTimer::singleShot(0, screen.get(),
+                       [&app = context.app, &prompt = context.prompt, window = screen.get()] {
+                         topology::ui::OpenTopologyWindow(app, prompt, window);
+                       });
   }
   return screen;
 }
