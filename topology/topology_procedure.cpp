@@ -44,7 +44,7 @@ bool ReadOnce(CBlockingSocket& socket, uint16_t first, uint16_t count, std::vect
 
 }  // namespace
 
-ReaderResult ReadModuleRegisters(const std::string& ipText, uint32_t serial,
+ReaderResult ReadModuleRegisters(const std::string& ipText, uint32_t serial, int slot,
                                  const std::function<bool()>& stop) {
   ReaderResult result;
   CBlockingSocket socket;
@@ -74,13 +74,13 @@ ReaderResult ReadModuleRegisters(const std::string& ipText, uint32_t serial,
   }
   result.connected = true;
   result.regs = regs;
-  LogInfo(" > th.No.%d got registers from %d to %d from nodeIP: %s", 0, kReaderFirstRegister,
+  LogInfo(" > th.No.%d got registers from %d to %d from nodeIP: %s", slot, kReaderFirstRegister,
           kReaderFirstRegister + kReaderRegisterCount - 1, ipText.c_str());
   std::vector<uint16_t> one;
   for (uint16_t reg : {uint16_t{90}, uint16_t{170}, uint16_t{96}}) {
     if (stop && stop()) return result;
     if (!ReadOnce(socket, reg, 1, one)) {
-      LogWarning(" > th.No.%d FAILED to got Reg. %d from nodeIP: %s", 0, reg, ipText.c_str());
+      LogWarning(" > th.No.%d FAILED to got Reg. %d from nodeIP: %s", slot, reg, ipText.c_str());
     }
   }
   std::vector<uint16_t> identity;
@@ -156,13 +156,14 @@ ReaderResults TopologyProcedure::RunReaders(const DeviceArray& view, const Topol
   std::vector<std::thread> threads;
   threads.reserve(slots.size());
   for (Slot& slot : slots) {
-    threads.emplace_back([&, this, slotPtr = &slot] {
+    const int number = static_cast<int>(threads.size());
+    threads.emplace_back([&, this, number, slotPtr = &slot] {
       {
         std::lock_guard guard(lock);
         ++running;
         result.peakReaders = std::max(result.peakReaders, static_cast<size_t>(running));
       }
-      slotPtr->got = steps_.readModule(slotPtr->ip, slotPtr->serial, stop);
+      slotPtr->got = steps_.readModule(slotPtr->ip, slotPtr->serial, number, stop);
       int now = 0;
       {
         std::lock_guard guard(lock);

@@ -36,8 +36,9 @@ struct ProcedureSteps {
   std::function<void()> discover;
   // GetTopology for the adapter's nodes under the adapter's lock.
   std::function<void(NodeList& nodes, std::mutex& nodesLock)> getTopology;
-  // One register reader (runs on its own thread). `stop` turns true when the window closes.
-  std::function<ReaderResult(const std::string& ipText, uint32_t serial,
+  // One register reader (runs on its own thread; `slot` numbers it in the log). `stop` turns
+  // true when the window closes.
+  std::function<ReaderResult(const std::string& ipText, uint32_t serial, int slot,
                              const std::function<bool()>& stop)>
       readModule;
 };
@@ -46,7 +47,7 @@ ProcedureSteps LineSteps(CMRegApp& app);
 
 // The register reader against a module: connect (3 passes, 1501 ms apart), registers 1..20,
 // 90, 170 and 96 (their failures logged only), then 17..36 and the serial they hold.
-ReaderResult ReadModuleRegisters(const std::string& ipText, uint32_t serial,
+ReaderResult ReadModuleRegisters(const std::string& ipText, uint32_t serial, int slot,
                                  const std::function<bool()>& stop);
 
 struct ProcedureEvents {

@@ -80,7 +80,7 @@ TEST_F(Fixture, ReadersRunInParallelAndEveryDrawnModuleIsRead) {
     std::lock_guard guard(lock);
     Wire(nodes, 10);
   };
-  steps.readModule = [&](const std::string&, uint32_t serial, const std::function<bool()>&) {
+  steps.readModule = [&](const std::string&, uint32_t serial, int, const std::function<bool()>&) {
     ++readerCalls;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     return Connected(serial);
@@ -111,7 +111,7 @@ TEST_F(Fixture, AtMost170AreDrawnAndReadAndTheLimitIsNamed) {
     std::lock_guard guard(lock);
     Wire(nodes, 25);
   };
-  steps.readModule = [&](const std::string&, uint32_t serial, const std::function<bool()>&) {
+  steps.readModule = [&](const std::string&, uint32_t serial, int, const std::function<bool()>&) {
     ++readerCalls;
     return Connected(serial);
   };
@@ -132,7 +132,7 @@ TEST_F(Fixture, DuplicateAddressesStopBeforeTopology) {
   adapter->nodes[2]->ipText = adapter->nodes[1]->ipText;
   ProcedureSteps steps;
   steps.getTopology = [&](NodeList&, std::mutex&) { ++topologyRuns; };
-  steps.readModule = [&](const std::string&, uint32_t serial, const std::function<bool()>&) {
+  steps.readModule = [&](const std::string&, uint32_t serial, int, const std::function<bool()>&) {
     ++readerCalls;
     return Connected(serial);
   };
@@ -171,7 +171,7 @@ TEST_F(Fixture, InstallationModeRetriesOnceThenReportsIncomplete) {
       // The second chain is not reached until run `reachAfter`.
       if (runs < c.reachAfter) nodes[6]->linkedToPcSwitch = 0;
     };
-    steps.readModule = [](const std::string&, uint32_t serial, const std::function<bool()>&) {
+    steps.readModule = [](const std::string&, uint32_t serial, int, const std::function<bool()>&) {
       return Connected(serial);
     };
     TopologyProcedure procedure(local, steps);
@@ -193,7 +193,7 @@ TEST_F(Fixture, OtherSerialIsFlaggedAndNotReadAgain) {
   };
   std::mutex seenLock;
   std::vector<uint32_t> seen;
-  steps.readModule = [&](const std::string&, uint32_t serial, const std::function<bool()>&) {
+  steps.readModule = [&](const std::string&, uint32_t serial, int, const std::function<bool()>&) {
     {
       std::lock_guard guard(seenLock);
       seen.push_back(serial);
@@ -226,7 +226,7 @@ TEST_F(Fixture, ClosingWindowStopsTheRun) {
     Wire(nodes, 6);
     state.SetClosing();
   };
-  steps.readModule = [&](const std::string&, uint32_t serial, const std::function<bool()>&) {
+  steps.readModule = [&](const std::string&, uint32_t serial, int, const std::function<bool()>&) {
     ++readerCalls;
     return Connected(serial);
   };
