@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QTreeWidget>
 #include <QtTest>
 #include <cstdio>
 #include <memory>
@@ -189,6 +190,69 @@ class TopologyWindowTest : public QObject {
       }
     }
     QVERIFY(red);
+  }
+
+  // AutoConfig from an end of a selected range takes the other end as the last module: the
+  // range passes the checks that the first module alone fails (it shares the PC's switch with
+  // the other chain). The product-search question is answered No, so nothing is sent.
+  void autoConfigFromARangeEndTakesTheOtherEnd() {
+    const std::string productSearch = topology::kTextProductSearch;
+    const auto shown = [&](const std::string& start) {
+      size_t n = 0;
+      for (const std::string& text : prompt_.Texts()) n += text.rfind(start, 0) == 0 ? 1 : 0;
+      return n;
+    };
+    const size_t questions = shown(productSearch);
+    const size_t refusals = shown("Die folgenden Knoten 1 müssen vom PC-Switch getrennt werden");
+    View()->ClearSelection();
+    View()->SelectRange(kChain1[0], kChain1[5]);
+    QCOMPARE(View()->RangeCount(), 6);
+    prompt_.QueueAnswer(base::PromptAnswer::No);
+    View()->onCommand(topology::ui::kMenuAutoConfig, kChain1[0]);
+    QVERIFY(QTest::qWaitFor([&] { return shown(productSearch) == questions + 1; }, kWaitMs));
+    QCOMPARE(shown("Die folgenden Knoten 1 müssen vom PC-Switch getrennt werden"), refusals);
+    QVERIFY(QTest::qWaitFor([&] { return !dialog_->Worker().LongWorkPending(); }, kWaitMs));
+    // The same module alone is refused.
+    View()->ClearSelection();
+    View()->onCommand(topology::ui::kMenuAutoConfig, kChain1[0]);
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+          return shown("Die folgenden Knoten 1 müssen vom PC-Switch getrennt werden") ==
+                 refusals + 1;
+        },
+        kWaitMs));
+    QCOMPARE(shown(productSearch), questions + 1);
+    QVERIFY(QTest::qWaitFor([&] { return !dialog_->Worker().LongWorkPending(); }, kWaitMs));
+  }
+
+  // The change of address opens the program's dialog with the adapter's own record of the
+  // module; a dialog that ends with Cancel starts nothing. Commands without a module only say so.
+  void changeOfAddressAndCommandsWithoutAModule() {
+    NodePtr given;
+    dialog_->SetChangeIpOpener([&](const topology::CPLViewDevice& device, QWidget*) {
+      given = device.node;
+      return false;
+    });
+    const uint64_t jobs = dialog_->Worker().JobsRun();
+    View()->onCommand(topology::ui::kMenuChangeIp, kChain1[5]);
+    QVERIFY(given);
+    QCOMPARE(given.get(),
+             app_->SelectedAdapter()->FindNodeBySerial(kChain1[5], nullptr, true).get());
+    QTest::qWait(200);
+    QCOMPARE(dialog_->Worker().JobsRun(), jobs);
+
+    View()->onCommand(topology::ui::kMenuAutoConfig, 0);
+    QCOMPARE(prompt_.Texts().back(), std::string("Bitte zuerst den online Knoten auswählen."));
+    dialog_->findChild<QTreeWidget*>(QStringLiteral("modules"))->setCurrentItem(nullptr);
+    QTest::mouseClick(dialog_->findChild<QPushButton*>(QStringLiteral("autoConfig")),
+                      Qt::LeftButton);
+    QCOMPARE(prompt_.Texts().back(),
+             std::string("Bitte den Knoten aus der Liste auswählen, an dem die AutoConfig "
+                         "starten soll."));
+    QTest::mouseClick(dialog_->findChild<QPushButton*>(QStringLiteral("replace")), Qt::LeftButton);
+    QCOMPARE(prompt_.Texts().back(),
+             std::string("Bitte den zu ersetzenden Knoten aus der Liste auswählen."));
+    QCOMPARE(dialog_->Worker().JobsRun(), jobs);
   }
 
   // Last: it sends a real AutoConfig to the line.
