@@ -5,6 +5,8 @@
 // linesim; the Qt tests run in a child that has entered the lab's PC namespace.
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QLabel>
 #include <QMenu>
@@ -114,6 +116,34 @@ class TopologyWindowTest : public QObject {
                 ->ToolTipOf(IndexOf(kChain1[1]))
                 .contains(QStringLiteral("Ser.No: 3100102; Rev.No: 4.14; IP: 192.168.202.21;")));
     QVERIFY(View()->ErrorTipOf(IndexOf(kChain1[1])).isEmpty());
+  }
+
+  void subnetFilterListsTheModules() {
+    auto* subnet = dialog_->findChild<QComboBox*>(QStringLiteral("subnet"));
+    QCOMPARE(subnet->count(), 2);
+    QCOMPARE(subnet->itemText(0), QStringLiteral("<<< Alle Netzwerke >>>"));
+    QCOMPARE(subnet->itemText(1), QStringLiteral("192.168.202.0"));
+    subnet->setCurrentIndex(1);
+    auto* list = dialog_->findChild<QTreeWidget*>(QStringLiteral("modules"));
+    QCOMPARE(list->topLevelItemCount(), 12);
+    QCOMPARE(list->topLevelItem(1)->text(0), QStringLiteral("192.168.202.21, 3100102, 4.14"));
+    QCOMPARE(dialog_->findChild<QLabel*>(QStringLiteral("count"))->text(),
+             QStringLiteral("Entdeckt = 12, angezeigt = 12"));
+  }
+
+  // A window closed during its run ends it without a message.
+  void closingDuringTheRunEndsItQuietly() {
+    const size_t texts = prompt_.Texts().size();
+    auto second = std::make_unique<CPLDlg>(*app_, prompt_);
+    second->show();
+    QVERIFY(QTest::qWaitFor([&] { return second->Busy(); }, kWaitMs));
+    QElapsedTimer closing;
+    closing.start();
+    second->close();
+    second.reset();
+    std::printf("closing during the run took %lld ms\n", static_cast<long long>(closing.elapsed()));
+    QTest::qWait(100);
+    QCOMPARE(prompt_.Texts().size(), texts);
   }
 
   void rubberBandSelectsARangeWithItsEnds() {
