@@ -14,8 +14,11 @@
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QtTest>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 
 #include "base/prompt.h"
 #include "discovery/mreg_app.h"
@@ -144,6 +147,52 @@ class TopologyWindowTest : public QObject {
     std::printf("closing during the run took %lld ms\n", static_cast<long long>(closing.elapsed()));
     QTest::qWait(100);
     QCOMPARE(prompt_.Texts().size(), texts);
+  }
+
+  // Closing does not wait for a network step in progress: the step is released only after the
+  // window is gone, and it must not have run out its own time-out by then.
+  void closingDoesNotWaitForTheNetwork() {
+    struct Latch {
+      std::mutex lock;
+      std::condition_variable changed;
+      bool released = false;
+      bool entered = false;
+      bool done = false;
+      bool timedOut = false;
+    };
+    auto latch = std::make_shared<Latch>();
+    topology::ProcedureSteps steps;
+    steps.discover = [latch] {
+      std::unique_lock guard(latch->lock);
+      latch->entered = true;
+      latch->changed.notify_all();
+      latch->timedOut = !latch->changed.wait_for(guard, std::chrono::seconds(20),
+                                                 [&] { return latch->released; });
+      latch->done = true;
+      latch->changed.notify_all();
+    };
+    steps.getTopology = [](NodeList&, std::mutex&) {};
+    steps.readModule = [](const std::string&, uint32_t, int, const std::function<bool()>&) {
+      return topology::ReaderResult{};
+    };
+    auto second = std::make_unique<CPLDlg>(*app_, prompt_, false, nullptr, steps);
+    second->show();
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+          std::lock_guard guard(latch->lock);
+          return latch->entered;
+        },
+        kWaitMs));
+    second->close();
+    second.reset();
+    {
+      std::unique_lock guard(latch->lock);
+      latch->released = true;
+      latch->changed.notify_all();
+      QVERIFY(
+          latch->changed.wait_for(guard, std::chrono::seconds(30), [&] { return latch->done; }));
+      QVERIFY(!latch->timedOut);
+    }
   }
 
   void rubberBandSelectsARangeWithItsEnds() {

@@ -12,6 +12,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -77,40 +78,110 @@ class CPLDlg::Reporter : public base::Progress {
 // What RunNodeCommand needs of the window, from the worker thread.
 class CPLDlg::Window : public NodeCommandWindow {
  public:
-  Window(CPLDlg& dialog, QPointer<CPLDlg> window) : dialog_(dialog), window_(std::move(window)) {}
-  void EnableCommandButtons(bool enable) override {
-    OnWindow(window_, [enable](CPLDlg& w) { w.EnableButtons(enable); });
-  }
+  explicit Window(Core& core) : core_(core) {}
+  void EnableCommandButtons(bool enable) override;
   // Re-read the inventory and redraw: a full run with discovery.
-  void RequestRedraw() override { dialog_.PostTopology(kRunWithDiscovery); }
-  void RememberAutoConfig(uint32_t firstSerial, uint32_t lastSerial) override {
-    std::lock_guard guard(dialog_.autoConfigLock_);
-    dialog_.autoConfigFirst_ = firstSerial;
-    dialog_.autoConfigLast_ = lastSerial;
-  }
-  int DetermineDirection(const NodePtr& node) override {
-    return discovery::_determineNode_Direction(dialog_.app_, dialog_.state_, node);
-  }
+  void RequestRedraw() override;
+  void RememberAutoConfig(uint32_t firstSerial, uint32_t lastSerial) override;
+  int DetermineDirection(const NodePtr& node) override;
 
  private:
-  CPLDlg& dialog_;
-  const QPointer<CPLDlg> window_;
+  Core& core_;
 };
+
+// The window's worker and everything its jobs use. A window closed while a job runs leaves its
+// core behind until the job has seen the closing and ended, so that closing never waits for the
+// network; the program's end stops what is left.
+struct CPLDlg::Core {
+  Core(CMRegApp& a, base::Prompt& p, bool installation, ProcedureSteps steps, QPointer<CPLDlg> w)
+      : app(a),
+        prompt(p),
+        installationMode(installation),
+        window(std::move(w)),
+        procedure(a, std::move(steps)),
+        reporter(window),
+        nodeWindow(*this) {
+    base::SerialWorker::Hooks hooks;
+    hooks.busy = [w = window](bool on) { OnWindow(w, [on](CPLDlg& d) { d.SetBusy(on); }); };
+    worker =
+        std::make_unique<base::SerialWorker>(base::SerialWorker::Cycle{}, std::move(hooks), 1000);
+  }
+  ~Core() { worker.reset(); }  // joined before the rest goes
+
+  void PostTopology(uint32_t mode);
+  void PostDiscover();
+  void PostCommand(uint16_t command, uint32_t serial, uint32_t lastSerial, size_t listed);
+
+  CMRegApp& app;
+  base::Prompt& prompt;
+  const bool installationMode;
+  const QPointer<CPLDlg> window;  // made on the window's thread; jobs only copy it
+  TopologyViewState state;
+  TopologyProcedure procedure;
+  Reporter reporter;
+  Window nodeWindow;
+  std::mutex autoConfigLock;
+  uint32_t autoConfigFirst = 0;  // the ends of the last AutoConfig, selected after the redraw
+  uint32_t autoConfigLast = 0;
+  int workerId = 0;
+  std::unique_ptr<base::SerialWorker> worker;
+};
+
+void CPLDlg::Window::EnableCommandButtons(bool enable) {
+  OnWindow(core_.window, [enable](CPLDlg& w) { w.EnableButtons(enable); });
+}
+
+void CPLDlg::Window::RequestRedraw() {
+  core_.PostTopology(kRunWithDiscovery);
+}
+
+void CPLDlg::Window::RememberAutoConfig(uint32_t firstSerial, uint32_t lastSerial) {
+  std::lock_guard guard(core_.autoConfigLock);
+  core_.autoConfigFirst = firstSerial;
+  core_.autoConfigLast = lastSerial;
+}
+
+int CPLDlg::Window::DetermineDirection(const NodePtr& node) {
+  return discovery::_determineNode_Direction(core_.app, core_.state, node);
+}
+
+std::vector<std::shared_ptr<CPLDlg::Core>>& CPLDlg::RetiredCores() {
+  static std::vector<std::shared_ptr<Core>> retired;  // used on the GUI thread only
+  return retired;
+}
+
+void CPLDlg::Retire(std::shared_ptr<Core> core) {
+  RetiredCores().push_back(std::move(core));
+  static QPointer<QTimer> reaper;
+  if (!reaper) {
+    reaper = new QTimer(qApp);
+    reaper->setInterval(50);
+    QObject::connect(reaper, &QTimer::timeout, [] {
+      std::erase_if(RetiredCores(), [](const std::shared_ptr<Core>& c) {
+        if (c->worker->LongWorkPending()) return false;
+        c->app.UnregisterWorker(c->workerId);
+        return true;  // the idle worker is joined as the core goes
+      });
+      if (RetiredCores().empty() && reaper) reaper->stop();
+    });
+  }
+  reaper->start();
+}
 
 CPLDlg::CPLDlg(CMRegApp& app, base::Prompt& prompt, bool installationMode, QWidget* parent,
                std::optional<ProcedureSteps> steps)
     : QDialog(parent), app_(app), prompt_(prompt), installationMode_(installationMode) {
   g_current = this;
   setObjectName(QStringLiteral("CPLDlg"));
-  procedure_ = std::make_unique<TopologyProcedure>(app, steps ? *steps : LineSteps(app));
-  self_ = this;
-  const QPointer<CPLDlg> self = self_;
-  reporter_ = std::make_unique<Reporter>(self);
-  window_ = std::make_unique<Window>(*this, self);
-  base::SerialWorker::Hooks hooks;
-  hooks.busy = [self](bool on) { OnWindow(self, [on](CPLDlg& w) { w.SetBusy(on); }); };
-  worker_ =
-      std::make_unique<base::SerialWorker>(base::SerialWorker::Cycle{}, std::move(hooks), 1000);
+  core_ = std::make_shared<Core>(app, prompt, installationMode, steps ? *steps : LineSteps(app),
+                                 QPointer<CPLDlg>(this));
+  // The program's end stops a worker still running (also one a closed window left behind).
+  core_->workerId = app.RegisterWorker([weak = std::weak_ptr<Core>(core_)] {
+    if (const std::shared_ptr<Core> core = weak.lock()) {
+      core->worker->Stop();
+      std::erase(RetiredCores(), core);
+    }
+  });
   BuildWindow();
   SetTitle(QString::fromUtf8(installationMode_ ? kInstallationTitle : kTitle));
   // Opening draws the line at once (a full Discover && Redraw).
@@ -124,6 +195,10 @@ CPLDlg::~CPLDlg() {
 
 CPLDlg* CPLDlg::Current() {
   return g_current;
+}
+
+base::SerialWorker& CPLDlg::Worker() {
+  return *core_->worker;
 }
 
 void CPLDlg::BuildWindow() {
@@ -240,7 +315,9 @@ void CPLDlg::BuildWindow() {
   connect(zoomOut, &QToolButton::clicked, view_, &CPLView::ZoomOut);
   connect(grid, &QCheckBox::toggled, view_, &CPLView::SetGrid);
   // The wait for the modules may be cut short; the modules go on with their work regardless.
-  connect(cancel_, &QPushButton::clicked, this, [this] { reporter_->Cancel().Cancel(); });
+  connect(cancel_, &QPushButton::clicked, this, [this] {
+    if (core_) core_->reporter.Cancel().Cancel();
+  });
 }
 
 // The title also heads the drawing, where a problem count is seen at once.
@@ -292,9 +369,9 @@ void CPLDlg::SetCountdown(int total, int remaining) {
   cancel_->setVisible(countdown_->isVisible());
 }
 
-std::vector<CPLDlg::ListedNode> CPLDlg::SnapshotNodes(std::string* adapterText) {
+std::vector<CPLDlg::ListedNode> CPLDlg::SnapshotNodes(CMRegApp& app, std::string* adapterText) {
   std::vector<ListedNode> nodes;
-  const AdapterPtr adapter = app_.SelectedAdapter();
+  const AdapterPtr adapter = app.SelectedAdapter();
   if (!adapter) return nodes;
   std::lock_guard guard(adapter->lock);
   if (adapterText != nullptr) {
@@ -315,31 +392,31 @@ std::vector<CPLDlg::ListedNode> CPLDlg::SnapshotNodes(std::string* adapterText) 
   return nodes;
 }
 
-NodePtr CPLDlg::AdapterNode(uint32_t serial) {
-  const AdapterPtr adapter = app_.SelectedAdapter();
+NodePtr CPLDlg::AdapterNode(CMRegApp& app, uint32_t serial) {
+  const AdapterPtr adapter = app.SelectedAdapter();
   if (!adapter || serial == 0) return nullptr;
   return adapter->FindNodeBySerial(serial, nullptr, true);
 }
 
-void CPLDlg::PostTopology(uint32_t mode) {
-  const bool installation = installationMode_;
-  worker_->Post(
-      [this, mode, installation] {
-        reporter_->Cancel().Reset();
+void CPLDlg::Core::PostTopology(uint32_t mode) {
+  if (state.Closing()) return;
+  worker->Post(
+      [this, mode] {
+        reporter.Cancel().Reset();
         ProcedureEvents events;
-        events.text = [this](const std::string& text) { reporter_->SetText(text); };
+        events.text = [this](const std::string& text) { reporter.SetText(text); };
         events.readers = [this](int done, int total) {
-          reporter_->SetText(
+          reporter.SetText(
               base::Format("Register der Module werden gelesen... %d / %d", done, total));
         };
         ProcedureRequest request;
         request.mode = mode;
-        request.installationMode = installation;
+        request.installationMode = installationMode;
         ProcedureResult result =
-            procedure_->Run(request, state_, events, installation ? kInstallationTitle : kTitle);
+            procedure.Run(request, state, events, installationMode ? kInstallationTitle : kTitle);
         DeviceArray snapshot;
         {
-          const AdapterPtr adapter = app_.SelectedAdapter();
+          const AdapterPtr adapter = app.SelectedAdapter();
           if (adapter) {
             std::lock_guard guard(adapter->lock);
             snapshot = SnapshotOf(result.view);
@@ -347,29 +424,22 @@ void CPLDlg::PostTopology(uint32_t mode) {
         }
         result.view = DeviceArray();  // the adapter's own nodes stay on the worker
         std::string adapterText;
-        std::vector<ListedNode> nodes = SnapshotNodes(&adapterText);
-        OnWindow(self_, [result, snapshot, nodes, adapterText](CPLDlg& w) {
+        std::vector<ListedNode> nodes = SnapshotNodes(app, &adapterText);
+        OnWindow(window, [result, snapshot, nodes, adapterText](CPLDlg& w) {
           w.ShowTopology(result, snapshot, nodes, adapterText);
         });
       },
       true);
 }
 
-void CPLDlg::DiscoverAndRedraw() {
-  if (worker_->LongWorkPending()) return;
-  view_->ClearSelection();
-  PostTopology(kRunWithDiscovery);
-}
-
-void CPLDlg::Discover() {
-  if (worker_->LongWorkPending()) return;
-  worker_->Post(
-      [this, self = self_] {
-        reporter_->SetText("Suche alle Knoten...");
-        app_.discoverDone = 1;
-        app_.Discover(app_.SelectedAdapterName().empty(), nullptr);
-        std::vector<ListedNode> nodes = SnapshotNodes(nullptr);
-        OnWindow(self, [nodes](CPLDlg& w) {
+void CPLDlg::Core::PostDiscover() {
+  worker->Post(
+      [this] {
+        reporter.SetText("Suche alle Knoten...");
+        app.discoverDone = 1;
+        app.Discover(app.SelectedAdapterName().empty(), nullptr);
+        std::vector<ListedNode> nodes = SnapshotNodes(app, nullptr);
+        OnWindow(window, [nodes](CPLDlg& w) {
           w.nodes_ = nodes;
           w.found_ = nodes.size();
           w.FillSubnets(nodes);
@@ -378,9 +448,36 @@ void CPLDlg::Discover() {
       true);
 }
 
+void CPLDlg::Core::PostCommand(uint16_t command, uint32_t serial, uint32_t lastSerial,
+                               size_t listed) {
+  worker->Post(
+      [this, command, serial, lastSerial, listed] {
+        reporter.Cancel().Reset();
+        const NodePtr first = AdapterNode(app, serial);
+        const NodePtr last = lastSerial != 0 ? AdapterNode(app, lastSerial) : nullptr;
+        if (!first) return;
+        DeviceArray view = state.View();
+        NodeCommandContext context{app, prompt, reporter, nodeWindow, &view, listed};
+        RunNodeCommand(context, {command, first, last});
+        state.SetView(view);  // directions learnt on the way
+      },
+      true);
+}
+
+void CPLDlg::DiscoverAndRedraw() {
+  if (!core_ || core_->worker->LongWorkPending()) return;
+  view_->ClearSelection();
+  core_->PostTopology(kRunWithDiscovery);
+}
+
+void CPLDlg::Discover() {
+  if (!core_ || core_->worker->LongWorkPending()) return;
+  core_->PostDiscover();
+}
+
 void CPLDlg::ShowTopology(const ProcedureResult& result, const DeviceArray& snapshot,
                           const std::vector<ListedNode>& nodes, const std::string& adapterText) {
-  if (result.stopped || shutDown_) return;
+  if (result.stopped || shutDown_ || !core_) return;
   nodes_ = nodes;
   found_ = result.found;
   outcome_ = result.outcome;
@@ -396,9 +493,9 @@ void CPLDlg::ShowTopology(const ProcedureResult& result, const DeviceArray& snap
     uint32_t first = 0;
     uint32_t last = 0;
     {
-      std::lock_guard guard(autoConfigLock_);
-      std::swap(first, autoConfigFirst_);
-      std::swap(last, autoConfigLast_);
+      std::lock_guard guard(core_->autoConfigLock);
+      std::swap(first, core_->autoConfigFirst);
+      std::swap(last, core_->autoConfigLast);
     }
     if (first != 0) view_->SelectRange(first, last);
   }
@@ -502,7 +599,7 @@ void CPLDlg::OnMenuCommand(int command, uint32_t serial) {
       break;
     case kMenuChangeIp: {
       const int index = view_->Drawing().FindDeviceBySerial(serial);
-      const NodePtr node = AdapterNode(serial);
+      const NodePtr node = AdapterNode(app_, serial);
       if (!changeIp_ || index < 0 || !node) {
         prompt_.Beep();
         return;
@@ -520,7 +617,8 @@ void CPLDlg::OnMenuCommand(int command, uint32_t serial) {
 }
 
 void CPLDlg::RunCommand(uint16_t command, uint32_t serial) {
-  if (worker_->LongWorkPending()) {
+  if (!core_) return;
+  if (core_->worker->LongWorkPending()) {
     prompt_.Beep();  // one procedure at a time
     return;
   }
@@ -533,28 +631,22 @@ void CPLDlg::RunCommand(uint16_t command, uint32_t serial) {
     if (a == serial) lastSerial = b;
     if (b == serial) lastSerial = a;
   }
-  const size_t listed = listed_;
-  worker_->Post(
-      [this, command, serial, lastSerial, listed] {
-        reporter_->Cancel().Reset();
-        const NodePtr first = AdapterNode(serial);
-        const NodePtr last = lastSerial != 0 ? AdapterNode(lastSerial) : nullptr;
-        if (!first) return;
-        DeviceArray view = state_.View();
-        NodeCommandContext context{app_, prompt_, *reporter_, *window_, &view, listed};
-        RunNodeCommand(context, {command, first, last});
-        state_.SetView(view);  // directions learnt on the way
-      },
-      true);
+  core_->PostCommand(command, serial, lastSerial, listed_);
 }
 
 void CPLDlg::ShutDown() {
-  if (shutDown_) return;
+  if (shutDown_ || !core_) return;
   shutDown_ = true;
-  // Long work ends at its next check: the readers, the layout and the countdown.
-  state_.SetClosing();
-  reporter_->Cancel().Cancel();
-  worker_->Stop();
+  // Long work ends at its next check: the readers, the layout and the countdown. A job still
+  // inside a network step is not waited for here.
+  core_->state.SetClosing();
+  core_->reporter.Cancel().Cancel();
+  if (core_->worker->LongWorkPending()) {
+    Retire(std::move(core_));
+  } else {
+    app_.UnregisterWorker(core_->workerId);
+  }
+  core_.reset();
 }
 
 void CPLDlg::closeEvent(QCloseEvent* event) {

@@ -53,7 +53,8 @@ class CPLDlg : public QDialog {
   void SetChangeIpOpener(ChangeIpOpener opener) { changeIp_ = std::move(opener); }
 
   CPLView* View() const { return view_; }
-  base::SerialWorker& Worker() { return *worker_; }
+  // The worker of the window's network work (until the window is closed).
+  base::SerialWorker& Worker();
   bool Busy() const { return busy_; }
   // Completed topology runs (tests wait on it) and the last run's result facts.
   int RunsShown() const { return runsShown_; }
@@ -88,9 +89,11 @@ class CPLDlg : public QDialog {
   };
   class Window;    // NodeCommandWindow for the worker
   class Reporter;  // base::Progress for the worker
+  struct Core;     // what the worker works with; outlives the window until the worker is idle
+  static std::vector<std::shared_ptr<Core>>& RetiredCores();
+  static void Retire(std::shared_ptr<Core> core);
 
   void BuildWindow();
-  void PostTopology(uint32_t mode);
   void ShowTopology(const ProcedureResult& result, const DeviceArray& snapshot,
                     const std::vector<ListedNode>& nodes, const std::string& adapterText);
   void FillSubnets(const std::vector<ListedNode>& nodes);
@@ -101,19 +104,14 @@ class CPLDlg : public QDialog {
   void SetWaitText(const QString& text);
   void SetTitle(const QString& title);
   void SetCountdown(int total, int remaining);
-  std::vector<ListedNode> SnapshotNodes(std::string* adapterText);
-  NodePtr AdapterNode(uint32_t serial);
+  static std::vector<ListedNode> SnapshotNodes(CMRegApp& app, std::string* adapterText);
+  static NodePtr AdapterNode(CMRegApp& app, uint32_t serial);
   void ShutDown();
 
   CMRegApp& app_;
   base::Prompt& prompt_;
   const bool installationMode_;
-  QPointer<CPLDlg> self_;  // made on the window's thread; workers only copy it
-  TopologyViewState state_;
-  std::unique_ptr<TopologyProcedure> procedure_;
-  std::unique_ptr<Reporter> reporter_;
-  std::unique_ptr<Window> window_;
-  std::unique_ptr<base::SerialWorker> worker_;
+  std::shared_ptr<Core> core_;
   ChangeIpOpener changeIp_;
 
   std::vector<ListedNode> nodes_;
@@ -123,9 +121,6 @@ class CPLDlg : public QDialog {
   int runsShown_ = 0;
   bool busy_ = false;
   bool shutDown_ = false;
-  uint32_t autoConfigFirst_ = 0;  // the ends of the last AutoConfig, selected after the redraw
-  uint32_t autoConfigLast_ = 0;
-  std::mutex autoConfigLock_;
 
   QComboBox* subnet_ = nullptr;
   QTreeWidget* list_ = nullptr;
