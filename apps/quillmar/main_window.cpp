@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QStringList>
+#include <QTimer>
 
 #include "config/plc_program.h"
 #include "config/ui/dlg_connections.h"
@@ -12,6 +13,8 @@
 #include "params/node_screen_controller.h"
 #include "params/range_operations.h"
 #include "params/ui/cmreg_dlg.h"
+#include "topology/ui/autoconfig_to_dlg.h"
+#include "topology/ui/cpl_dlg.h"
 
 #ifndef QM_VERSION
 #define QM_VERSION "0.1"
@@ -58,7 +61,27 @@ std::unique_ptr<QWidget> CreateMainWindow(MainWindowContext& context) {
     return modules;
   });
   screen->SetAdvancedPages(pages);
-  // Statistics, diagnostic log, drive history and the diagnostic screen.
-  screen->SetScreens(diag::WithDiagnosticScreens(*screen));
+  // Statistics, diagnostic log, drive history and the diagnostic screen; the line's topology
+  // window (Ctrl+Shift+T), whose "change of IP" item opens CDlg_AutoConfigTo.
+  params::CMRegDlg::Screens screens = diag::WithDiagnosticScreens(*screen);
+  const topology::ui::CPLDlg::ChangeIpOpener changeIp =
+      [&app = context.app, &prompt = context.prompt](const topology::CPLViewDevice& device,
+                                                      QWidget* parent) {
+        CDlg_AutoConfigTo dialog(app, prompt, device.node, parent);
+        return dialog.exec() == QDialog::Accepted;
+      };
+  screens.topology = [&app = context.app, &prompt = context.prompt, window = screen.get(),
+                      changeIp] {
+    topology::ui::OpenTopologyWindow(app, prompt, window, false, changeIp);
+  };
+  screen->SetScreens(screens);
+  // QM_SHOW_TOPOLOGY=1 opens the topology window with the node screen (the demo does).
+  if (qEnvironmentVariable("QM_SHOW_TOPOLOGY") == QLatin1String("1")) {
+    QTimer::singleShot(0, screen.get(),
+                       [&app = context.app, &prompt = context.prompt, window = screen.get(),
+                        changeIp] {
+                         topology::ui::OpenTopologyWindow(app, prompt, window, false, changeIp);
+                       });
+  }
   return screen;
 }

@@ -307,6 +307,7 @@ void CMRegDlg::BuildWindow() {
   shortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), [this] { Open(screens_.statistics); });
   shortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_H), [this] { Open(screens_.driveHistory); });
   shortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_M), [this] { Open(screens_.merger); });
+  shortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_T), [this] { Open(screens_.topology); });
   shortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P), [] {});  // E-Stop: no action
   shortcut(QKeySequence(Qt::SHIFT | Qt::ALT | Qt::Key_F), [this] { FormatFlash(); });
   shortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_D), [this] { Debugging(); });

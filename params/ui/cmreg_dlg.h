@@ -66,6 +66,7 @@ class CMRegDlg : public QDialog {
     std::function<void()> driveHistory;  // Ctrl+Alt+H
     std::function<void()> merger;        // "Merger" or Ctrl+Shift+M
     std::function<void()> driveController;
+    std::function<void()> topology;  // Ctrl+Shift+T: the line's topology window
   };
   void SetScreens(Screens screens) { screens_ = std::move(screens); }
   // The pages the advanced functions window shows (the program installs them).
