@@ -8,6 +8,7 @@
 #include "params/node_screen_controller.h"
 #include "params/range_operations.h"
 #include "params/ui/cmreg_dlg.h"
+#include "upgrade_pages.h"
 
 #ifndef QM_VERSION
 #define QM_VERSION "0.1"
@@ -27,8 +28,12 @@ std::unique_ptr<QWidget> CreateMainWindow(MainWindowContext& context) {
   ranges.pcAddressFor = [&app = context.app](const std::string& module) {
     return discovery::PcAddressFor(app, module);
   };
-  return std::make_unique<params::CMRegDlg>(params::MakeSocketNodeLink(
-          [](const std::string& ip) { return config::ReadPlcProgramName(ip); }), context.prompt,
-                                            context.profile, startAddress, nullptr,
-                                            std::move(ranges));
+  auto window = std::make_unique<params::CMRegDlg>(
+      params::MakeSocketNodeLink(
+          [](const std::string& ip) { return config::ReadPlcProgramName(ip); }),
+      context.prompt, context.profile, startAddress, nullptr, std::move(ranges));
+  ui::CTabDlg::Pages pages;
+  InstallUpgradePages(pages, context);
+  window->SetAdvancedPages(std::move(pages));
+  return window;
 }
