@@ -96,4 +96,26 @@ TEST(ModulesCli, DhcpOffAndResetName) {
       test::Linesim::WaitUntil([&] { return line.Module(3100106).address == "0.0.0.0"; }, 2000));
 }
 
+TEST(ModulesCli, LockAndUnlockANetwork) {
+  QM_SKIP_WITHOUT_LAB();
+  test::Lab lab;
+  test::Linesim line(lab, test::SourceFile("sim/lines/demo.json"));
+  const auto lockState = [&](uint32_t serial) {
+    return line.Ok({{"cmd", "files"}, {"module", serial}})["files"]["plcLock"].get<int>();
+  };
+  const auto locked = Cli(lab, {"modules", "lock", "192.168.202.0"});
+  ASSERT_EQ(locked.exitCode, 0) << locked.err;
+  EXPECT_THAT(locked.out, HasSubstr("locked 12 modules of 192.168.202.0"));
+  EXPECT_EQ(lockState(3100101), 1);
+  EXPECT_EQ(lockState(3100206), 1);
+  const auto unlocked = Cli(lab, {"modules", "unlock", "192.168.202.0"});
+  ASSERT_EQ(unlocked.exitCode, 0) << unlocked.err;
+  EXPECT_EQ(lockState(3100101), 0);
+  EXPECT_EQ(lockState(3100206), 0);
+  // Another network: no module of the line is touched.
+  const auto other = Cli(lab, {"modules", "lock", "192.168.203.0"});
+  EXPECT_THAT(other.out, HasSubstr("locked 0 modules"));
+  EXPECT_EQ(lockState(3100101), 0);
+}
+
 }  // namespace
