@@ -260,29 +260,28 @@ bool FindDuplicate(const NodeList& nodes, uint32_t* serialA, uint32_t* serialB, 
   return false;
 }
 
-NetworkLockResult LockNetwork(CMRegApp& app, const NodeList& all, const std::string& network,
-                              bool lock, base::Prompt& prompt) {
-  NetworkLockResult result;
+bool ConfirmNetworkLock(const NodeList& all, bool lock, base::Prompt& prompt) {
   uint32_t a = 0, b = 0;
   std::string ip;
-  if (FindDuplicate(all, &a, &b, &ip)) {
-    if (lock) {
-      prompt.Tell(base::Format("Geschütztprozedur abgebrochen, da folgende Module doppelte "
-                               "IP-Adressen haben:(%u, %u) - \"%s\" !",
-                               a, b, ip.c_str()),
-                  "Warnung", base::PromptIcon::Warning);
-      result.stopped = true;
-      return result;
-    }
-    if (prompt.Ask("Duplicate IP addresses found! If you proceed, All connected modules will be "
-                   "unlocked. If you don't want to do this, connect your PC to each module "
-                   "individually and unlock them one at a time. Do you want to proceed?",
-                   "Warning", base::PromptButtons::YesNo,
-                   base::PromptIcon::Warning) != base::PromptAnswer::Yes) {
-      result.stopped = true;
-      return result;
-    }
+  if (!FindDuplicate(all, &a, &b, &ip)) return true;
+  if (lock) {
+    prompt.Tell(base::Format("Geschütztprozedur abgebrochen, da folgende Module doppelte "
+                             "IP-Adressen haben:(%u, %u) - \"%s\" !",
+                             a, b, ip.c_str()),
+                "Warnung", base::PromptIcon::Warning);
+    return false;
   }
+  return prompt.Ask(
+             "Duplicate IP addresses found! If you proceed, All connected modules will be "
+             "unlocked. If you don't want to do this, connect your PC to each module "
+             "individually and unlock them one at a time. Do you want to proceed?",
+             "Warning", base::PromptButtons::YesNo,
+             base::PromptIcon::Warning) == base::PromptAnswer::Yes;
+}
+
+NetworkLockResult LockNetworkModules(CMRegApp& app, const NodeList& all, const std::string& network,
+                                     bool lock) {
+  NetworkLockResult result;
   const std::vector<uint8_t> packet = config::LockPacket(lock ? 1 : 0);
   for (const NodePtr& node : all) {
     if (!InSubnet(*node, network)) continue;
@@ -294,6 +293,16 @@ NetworkLockResult LockNetwork(CMRegApp& app, const NodeList& all, const std::str
     }
   }
   return result;
+}
+
+NetworkLockResult LockNetwork(CMRegApp& app, const NodeList& all, const std::string& network,
+                              bool lock, base::Prompt& prompt) {
+  if (!ConfirmNetworkLock(all, lock, prompt)) {
+    NetworkLockResult stopped;
+    stopped.stopped = true;
+    return stopped;
+  }
+  return LockNetworkModules(app, all, network, lock);
 }
 
 std::vector<uint8_t> ManagementPacket(uint32_t command) {
@@ -320,20 +329,23 @@ std::vector<std::string> SendManagement(CMRegApp& app, const std::vector<std::st
   return failed;
 }
 
-bool ResetNamesAndAddresses(CMRegApp& app, const std::vector<std::string>& ips,
-                            base::Prompt& prompt, std::vector<std::string>* failed) {
-  if (ips.empty()) {
+bool ConfirmResetNames(size_t count, base::Prompt& prompt) {
+  if (count == 0) {
     prompt.Tell(
         "Bitte wählen Sie die Module aus der Liste - deren Namen Sie zurücksetzen "
         "möchten!.");
     return false;
   }
-  if (prompt.Ask(base::Format("Sollen die Namen und IP Adressen der ausgewählten (%i) Module "
-                              "zurücksetzen  werden ?",
-                              static_cast<int>(ips.size())),
-                 "Warnung", base::PromptButtons::YesNo,
-                 base::PromptIcon::Warning) != base::PromptAnswer::Yes)
-    return false;
+  return prompt.Ask(base::Format("Sollen die Namen und IP Adressen der ausgewählten (%i) Module "
+                                 "zurücksetzen  werden ?",
+                                 static_cast<int>(count)),
+                    "Warnung", base::PromptButtons::YesNo,
+                    base::PromptIcon::Warning) == base::PromptAnswer::Yes;
+}
+
+bool ResetNamesAndAddresses(CMRegApp& app, const std::vector<std::string>& ips,
+                            base::Prompt& prompt, std::vector<std::string>* failed) {
+  if (!ConfirmResetNames(ips.size(), prompt)) return false;
   if (!app.SelectedAdapter()) {
     prompt.Tell(
         "Netzwerkadapter nicht verfügbar. Erneut Finden aktivieren, um die Liste der "

@@ -85,8 +85,13 @@ struct NetworkLockResult {
   std::vector<std::string> failed;  // modules that did not answer
   size_t changed = 0;
 };
-// Locks (or unlocks) every module of `network` among `nodes` with the lock request; `all` are
-// the nodes of every network (for the duplicate check).
+// The duplicate check before a lock (refused) or an unlock (asked); true to go on.
+bool ConfirmNetworkLock(const NodeList& all, bool lock, base::Prompt& prompt);
+// Sends the lock (or unlock) request to every module of `network` among `all`.
+NetworkLockResult LockNetworkModules(CMRegApp& app, const NodeList& all, const std::string& network,
+                                     bool lock);
+// Both: locks (or unlocks) every module of `network` among `nodes` with the lock request; `all`
+// are the nodes of every network (for the duplicate check).
 NetworkLockResult LockNetwork(CMRegApp& app, const NodeList& all, const std::string& network,
                               bool lock, base::Prompt& prompt);
 // 0xB0 management request with "MGMT" and the command word.
@@ -94,6 +99,8 @@ std::vector<uint8_t> ManagementPacket(uint32_t command);
 // Sends a management command to each module; the addresses it could not be sent to.
 std::vector<std::string> SendManagement(CMRegApp& app, const std::vector<std::string>& ips,
                                         uint32_t command);
+// The question of Reset name and IP (the selection message without modules); true to go on.
+bool ConfirmResetNames(size_t count, base::Prompt& prompt);
 // Reset name and IP with its question; false when not confirmed or nothing was selected.
 bool ResetNamesAndAddresses(CMRegApp& app, const std::vector<std::string>& ips,
                             base::Prompt& prompt, std::vector<std::string>* failed);

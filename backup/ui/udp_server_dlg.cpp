@@ -354,11 +354,12 @@ void CUDPServerDlg::Reorder() {
 void CUDPServerDlg::Lock(bool lock) {
   const std::string network = SelectedNetwork();
   if (network.empty()) return prompt_.Tell(kNoSelection);
+  // Questions are asked here, so that the worker never waits for the window.
   NodeList all = nodes_;
+  if (!ConfirmNetworkLock(all, lock, prompt_)) return;
   RunOperation(
       lock ? "Lock Selected Network" : "Unlock Selected Network", [this, all, network, lock] {
-        const NetworkLockResult result = LockNetwork(app_, all, network, lock, prompt_);
-        if (result.stopped) return AddState("abgebrochen");
+        const NetworkLockResult result = LockNetworkModules(app_, all, network, lock);
         AddState(QString("%1: %2 Module").arg(QString::fromStdString(network)).arg(result.changed));
         for (const auto& ip : result.failed)
           AddState(QString("%1: keine Antwort").arg(QString::fromStdString(ip)));
@@ -367,9 +368,14 @@ void CUDPServerDlg::Lock(bool lock) {
 
 void CUDPServerDlg::ResetNames() {
   const auto ips = SelectedIps();
+  if (!ConfirmResetNames(ips.size(), prompt_)) return;
+  if (!app_.SelectedAdapter()) {
+    return prompt_.Tell(
+        "Netzwerkadapter nicht verfügbar. Erneut Finden aktivieren, um die Liste der Module "
+        "erneut zu laden.");
+  }
   RunOperation("Reset Name && IP", [this, ips] {
-    std::vector<std::string> failed;
-    if (!ResetNamesAndAddresses(app_, ips, prompt_, &failed)) return AddState("abgebrochen");
+    const auto failed = SendManagement(app_, ips, kCommandResetName);
     for (const auto& ip : ips) {
       const bool ok = std::find(failed.begin(), failed.end(), ip) == failed.end();
       AddState(QString("%1: %2").arg(QString::fromStdString(ip), ok ? "OK" : "nicht gesendet"));
@@ -392,16 +398,10 @@ void CUDPServerDlg::DhcpOff() {
 void CUDPServerDlg::Upgrade() {
   const NodeList selected = SelectedNodes();
   if (selected.empty()) return prompt_.Tell(kNoSelection);
-  RunOperation("Upgrade Fw", [this, selected] {
-    const auto ips = CheckUpgradeSelection(app_, selected, prompt_);
-    if (ips.empty()) return AddState("abgebrochen");
-    QMetaObject::invokeMethod(
-        this,
-        [this, ips] {
-          if (hooks_.upgrade) hooks_.upgrade(ips);
-        },
-        Qt::QueuedConnection);
-  });
+  // Only local look-ups (the inventory, the adapter's addresses) and questions: no module
+  // traffic, so it runs here.
+  const auto ips = CheckUpgradeSelection(app_, selected, prompt_);
+  if (!ips.empty() && hooks_.upgrade) hooks_.upgrade(ips);
 }
 
 }  // namespace backup
