@@ -364,6 +364,13 @@ void SimModule::SetNetwork(uint32_t address, uint32_t mask, uint32_t gateway) {
   WriteIdentity(factory_);
 }
 
+void SimModule::SetSerial(uint32_t serial) {
+  setup_.serial = serial;
+  WriteIdentity(ram_);
+  WriteIdentity(flash_);
+  WriteIdentity(factory_);
+}
+
 std::vector<uint8_t> SimModule::NodeRecord(size_t minimumLength) const {
   std::vector<uint8_t> record(28, 0);
   base::PutBE32(record.data(), setup_.serial);

@@ -115,6 +115,8 @@ class SimModule {
 
   // Network settings (Set NodeIP, control socket); updates registers 26/27.
   void SetNetwork(uint32_t address, uint32_t mask, uint32_t gateway);
+  // A new serial number (Set NodeIP with the address unchanged); kept in flash at once.
+  void SetSerial(uint32_t serial);
 
   // The discovery record (Part of the UDP protocol): serial, address, mask, gateway,
   // line position, family nibble, firmware; `recordLength` bytes of it.

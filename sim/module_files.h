@@ -30,6 +30,9 @@ struct ModuleFiles {
   uint32_t plcLock = 0;             // 1 locked, 0 unlocked
   uint64_t lockRequests = 0;
   std::optional<StagedFirmware> staged;
+  uint64_t managementRequests = 0;          // 0xB0 commands taken
+  bool dhcp = true;                         // DHCP off is a management command
+  std::string fieldbusName = "brevantrix";  // cleared by the reset of name and address
   TftpCounters tftp;
 };
 

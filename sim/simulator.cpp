@@ -18,7 +18,8 @@ Simulator::Simulator(LineSetup line, SimulatorOptions options)
       random_(line_.seed),
       addresses_(options_.ifname),
       udp_(modules_, line_.timing, line_.seed + 1),
-      nodeCommands_(modules_, udp_, line_.timing) {
+      nodeCommands_(modules_, udp_, line_.timing),
+      management_(modules_, udp_) {
   for (const auto& chain : line_.chains) {
     for (const auto& setup : chain) modules_.push_back(std::make_unique<SimModule>(setup));
   }
@@ -129,8 +130,30 @@ void Simulator::CaptureLoop() {
     }
     const auto udp = ParseUdpFrame(frame.data(), frame.size());
     if (!udp || udp->destinationPort != kModulePort || udp->sourcePort == kModulePort) continue;
+    if (const auto header = ParsePacketHeader(udp->payload, udp->payloadLength);
+        header && IsManagementCode(header->code)) {
+      loop_.Post([this, copy = frame] { OnManagementFrame(copy); });
+      continue;
+    }
     loop_.Post([this, copy = frame] { OnCapturedFrame(copy); });
   }
+}
+
+void Simulator::OnManagementFrame(const std::vector<uint8_t>& frame) {
+  ManagementResult result = management_.OnFrame(frame.data(), frame.size());
+  for (const NetworkChange& change : result.changes) {
+    ChangeNetwork(change.module, change.address, change.mask, change.gateway);
+    if (change.serial) modules_[change.module]->SetSerial(*change.serial);
+  }
+  for (auto& item : result.frames) {
+    const size_t index = item.module;
+    auto send = [this, index, bytes = std::move(item.bytes)] {
+      if (modules_[index]->Reachable() && sendHandle_)
+        sendHandle_->Send(bytes.data(), bytes.size());
+    };
+    loop_.After(item.delayMs, std::move(send));
+  }
+  for (const size_t index : result.restarts) Reboot(index, line_.timing.rebootMs);
 }
 
 void Simulator::OnCapturedFrame(const std::vector<uint8_t>& frame) {
@@ -171,6 +194,7 @@ void Simulator::OnNodeCommandFrame(const std::vector<uint8_t>& frame) {
 void Simulator::AddAddress(size_t index) {
   if (addressAdded_[index]) return;
   const SimModule& module = *modules_[index];
+  if (module.Address() == 0) return;  // a module reset to 0.0.0.0 has no address to answer on
   if (addresses_.Add(module.Address(), PrefixLength(module.Setup().mask)))
     addressAdded_[index] = true;
 }
@@ -391,6 +415,9 @@ json FilesJson(const ModuleFiles& files) {
               {"plcHash", ContentHash(files.plcProgram)},
               {"plcLock", files.plcLock},
               {"lockRequests", files.lockRequests},
+              {"managementRequests", files.managementRequests},
+              {"dhcp", files.dhcp},
+              {"fieldbusName", files.fieldbusName},
               {"staged", staged},
               {"tftp",
                {{"requests", t.requests},

@@ -17,6 +17,7 @@
 #include "sim/addresses.h"
 #include "sim/event_loop.h"
 #include "sim/line.h"
+#include "sim/management.h"
 #include "sim/module.h"
 #include "sim/node_commands.h"
 #include "sim/udp_protocol.h"
@@ -78,6 +79,7 @@ class Simulator {
   // Called with one captured frame (on the loop thread).
   void OnCapturedFrame(const std::vector<uint8_t>& frame);
   void OnNodeCommandFrame(const std::vector<uint8_t>& frame);
+  void OnManagementFrame(const std::vector<uint8_t>& frame);
 
   // One control request, answered with {"ok": true, ...} or {"ok": false, "error": text}.
   nlohmann::json HandleControl(const nlohmann::json& request);
@@ -104,6 +106,7 @@ class Simulator {
   std::unique_ptr<ServicePortServer> service_;
   UdpResponder udp_;
   NodeCommandResponder nodeCommands_;
+  ManagementResponder management_;
   std::unique_ptr<platform::CaptureHandle> captureHandle_;
   std::unique_ptr<platform::CaptureHandle> sendHandle_;
   std::thread captureThread_;

@@ -15,6 +15,7 @@
 #include "params/ui/cmreg_dlg.h"
 #include "topology/ui/autoconfig_to_dlg.h"
 #include "topology/ui/cpl_dlg.h"
+#include "upgrade_pages.h"
 
 #ifndef QM_VERSION
 #define QM_VERSION "0.1"
@@ -53,6 +54,8 @@ std::unique_ptr<QWidget> CreateMainWindow(MainWindowContext& context) {
   };
   config::InstallConnectionPages(*screen, pages, std::move(hooks));
   // The advanced pages; the flex zone page lists the selected adapter's modules.
+  // "Upgrade" and "Netzwerk Einstellungen" (the discovered modules).
+  InstallUpgradePages(pages, context);
   pages::InstallAdvancedPages(pages, [&app = context.app] {
     std::vector<std::shared_ptr<CNode_Data>> nodes;
     std::vector<pages::ListedModule> modules;
