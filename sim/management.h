@@ -1,8 +1,8 @@
 #pragma once
-// The modules' side of the address and management requests on UDP port 55555: Set NodeIP
-// (0x20 -> 0x21) and the management commands (0xB0 with "MGMT" and a command word): restart
-// (0x80, 0x40; a staged firmware becomes active), reset name and address (0x100) and DHCP off
-// (0x200). No sockets and no clocks: OnFrame says what to send and what to change.
+// The modules' side of the management commands on UDP port 55555 (0xB0 with "MGMT" and a
+// command word): restart (0x80, 0x40; a staged firmware becomes active), reset name and address
+// (0x100) and DHCP off (0x200). Set NodeIP (0x20) is the UDP responder's. No sockets and no
+// clocks: OnFrame says what to change.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -14,25 +14,22 @@
 
 namespace sim {
 
-constexpr uint8_t kCodeSetNodeIp = 0x20;
-constexpr uint8_t kCodeSetNodeIpAnswer = 0x21;
 constexpr uint8_t kCodeManagement = 0xB0;
 constexpr uint32_t kManagementRestart = 0x80;
 constexpr uint32_t kManagementRestartNewFirmware = 0x40;
 constexpr uint32_t kManagementResetName = 0x100;
 constexpr uint32_t kManagementDhcpOff = 0x200;
-constexpr uint32_t kSetNodeIpAnswerMs = 20;
 
 struct NetworkChange {
   size_t module = 0;
   uint32_t address = 0;  // network order
   uint32_t mask = 0;
   uint32_t gateway = 0;
-  std::optional<uint32_t> serial;  // a new serial (only with the address unchanged)
+  std::optional<uint32_t> serial;  // a new serial
 };
 
 struct ManagementResult {
-  std::vector<OutgoingFrame> frames;  // answers, sent after the changes
+  std::vector<OutgoingFrame> frames;  // answers, sent after the changes (none so far)
   std::vector<size_t> restarts;
   std::vector<NetworkChange> changes;
 };
@@ -54,7 +51,6 @@ class ManagementResponder {
 
   std::vector<std::unique_ptr<SimModule>>& modules_;
   UdpResponder& udp_;
-  uint16_t identification_ = 0x4000;
 };
 
 }  // namespace sim

@@ -137,6 +137,7 @@ void UdpResponder::SetNodeIp(const UdpFrame& frame, const PacketHeader& header,
                              std::vector<OutgoingFrame>& out) {
   // Serial, new address, mask and gateway (a flags word may follow).
   if (header.usableDataLength < 16) return;
+  const uint32_t serial = base::GetBE32(header.data);
   const uint32_t address = base::Ipv4FromBytes(header.data + 4);
   const uint32_t mask = base::Ipv4FromBytes(header.data + 8);
   const uint32_t gateway = base::Ipv4FromBytes(header.data + 12);
@@ -147,6 +148,9 @@ void UdpResponder::SetNodeIp(const UdpFrame& frame, const PacketHeader& header,
         frame.destinationMac == module.MacAddress() ||
         (frame.destinationMac == kBroadcastMac && frame.destinationAddress == module.Address());
     if (!addressed || !Hears(i)) continue;
+    // With its own address unchanged, a module takes a new serial number instead.
+    if (address == module.Address() && serial != 0 && serial != module.Serial())
+      module.SetSerial(serial);
     if (setNetwork_) {
       setNetwork_(i, address, mask, gateway);
     } else {

@@ -46,17 +46,6 @@ Bytes Management(uint32_t command) {
   return payload;
 }
 
-Bytes SetNodeIp(uint32_t serial, const char* address, const char* mask, const char* gateway) {
-  Bytes payload = {0x20, 0x00, 0x00, 16, 0x21, 0x00, 0x00, 0x80};
-  payload.resize(24);
-  base::PutBE32(payload.data() + 8, serial);
-  const uint32_t a = *ParseIpv4(address), m = *ParseIpv4(mask), g = *ParseIpv4(gateway);
-  std::memcpy(payload.data() + 12, &a, 4);
-  std::memcpy(payload.data() + 16, &m, 4);
-  std::memcpy(payload.data() + 20, &g, 4);
-  return payload;
-}
-
 struct Fixture {
   Timing timing;
   std::vector<std::unique_ptr<SimModule>> modules = Modules(3);
@@ -107,48 +96,6 @@ TEST(SimManagement, ResetNameAndDhcpOff) {
   EXPECT_EQ(result.changes[0].module, 2u);
   EXPECT_EQ(result.changes[0].address, 0u);
   EXPECT_TRUE(f.modules[2]->Files().fieldbusName.empty());
-}
-
-TEST(SimManagement, SetNodeIpAnswersWithTheNewRecord) {
-  Fixture f;
-  Bytes frame = Request(f.modules[1]->MacAddress(), "255.255.255.255",
-                        SetNodeIp(7001, "192.168.202.99", "255.255.0.0", "192.168.202.1"));
-  auto result = f.responder.OnFrame(frame.data(), frame.size());
-  ASSERT_EQ(result.changes.size(), 1u);
-  EXPECT_EQ(result.changes[0].address, *ParseIpv4("192.168.202.99"));
-  EXPECT_EQ(result.changes[0].mask, *ParseIpv4("255.255.0.0"));
-  EXPECT_FALSE(result.changes[0].serial);
-  ASSERT_EQ(result.frames.size(), 1u);
-  const auto answer = ParseUdpFrame(result.frames[0].bytes.data(), result.frames[0].bytes.size());
-  ASSERT_TRUE(answer);
-  EXPECT_EQ(answer->destinationPort, 44532);
-  const auto header = ParsePacketHeader(answer->payload, answer->payloadLength);
-  ASSERT_TRUE(header);
-  EXPECT_EQ(header->code, 0x21);
-  EXPECT_EQ(header->sequence, (std::array<uint8_t, 4>{0x21, 0, 0, 0x80}));
-  ASSERT_GE(header->usableDataLength, 16u);
-  EXPECT_EQ(base::GetBE32(header->data), 7001u);
-  uint32_t address = 0;
-  std::memcpy(&address, header->data + 4, 4);
-  EXPECT_EQ(address, *ParseIpv4("192.168.202.99"));
-
-  // Same address, another serial: the serial changes.
-  frame = Request(kBroadcast, "192.168.202.20",
-                  SetNodeIp(123456, "192.168.202.20", "255.255.255.0", "0.0.0.0"));
-  result = f.responder.OnFrame(frame.data(), frame.size());
-  ASSERT_EQ(result.changes.size(), 1u);
-  EXPECT_EQ(result.changes[0].serial, 123456u);
-  ASSERT_EQ(result.frames.size(), 1u);
-  const auto second = ParseUdpFrame(result.frames[0].bytes.data(), result.frames[0].bytes.size());
-  ASSERT_TRUE(second);
-  const auto secondHeader = ParsePacketHeader(second->payload, second->payloadLength);
-  ASSERT_TRUE(secondHeader && secondHeader->usableDataLength >= 4);
-  EXPECT_EQ(base::GetBE32(secondHeader->data), 123456u);
-  // Data shorter than the four fields: ignored.
-  Bytes shortData = SetNodeIp(7002, "192.168.202.50", "255.255.255.0", "0.0.0.0");
-  shortData[3] = 12;
-  frame = Request(f.modules[2]->MacAddress(), "255.255.255.255", shortData);
-  EXPECT_TRUE(f.responder.OnFrame(frame.data(), frame.size()).changes.empty());
 }
 
 }  // namespace

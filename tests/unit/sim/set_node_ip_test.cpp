@@ -75,6 +75,26 @@ TEST(SimSetNodeIp, TheAddressedModuleTakesItAndAnswers) {
   EXPECT_EQ(Bytes(p + 12, p + 24), (Bytes{10, 0, 0, 7, 255, 0, 0, 0, 10, 0, 0, 1}));
 }
 
+TEST(SimSetNodeIp, TheSameAddressWithAnotherSerialChangesTheSerial) {
+  auto modules = Chain();
+  const Timing timing;
+  UdpResponder udp(modules, timing, 1);
+  const Bytes request = SetNodeIp(modules[0]->MacAddress(), 0xFFFFFFFFu, 123456, "192.168.202.20",
+                                  "255.255.255.0", "192.168.202.1");
+  const auto out = udp.OnFrame(request.data(), request.size());
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(modules[0]->Serial(), 123456u);
+  const auto frame = ParseUdpFrame(out[0].bytes.data(), out[0].bytes.size());
+  ASSERT_TRUE(frame && frame->payloadLength >= 12u);
+  EXPECT_EQ(base::GetBE32(frame->payload + 8), 123456u);
+  // A new address with another serial: only the address changes.
+  const Bytes moved = SetNodeIp(modules[1]->MacAddress(), 0xFFFFFFFFu, 999, "192.168.202.40",
+                                "255.255.255.0", "192.168.202.1");
+  udp.OnFrame(moved.data(), moved.size());
+  EXPECT_EQ(modules[1]->Serial(), 501u);
+  EXPECT_EQ(modules[1]->Address(), *ParseIpv4("192.168.202.40"));
+}
+
 TEST(SimSetNodeIp, OnlyTheAddressedModuleThatHearsIt) {
   auto modules = Chain();
   const Timing timing;
