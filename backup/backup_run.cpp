@@ -130,8 +130,10 @@ bool RunJobs(std::vector<std::unique_ptr<BackupJob>>& jobs,
     }
     platform::SleepMs(kPollMs);
   }
+  // A finished backup job waits for this; a finished restore job has ended and keeps its state.
   for (auto& job : jobs) {
-    if (job->state.load() != kJobFailed) job->state.store(kJobStop);
+    if (job->state.load() != kJobFailed && (!restore || job->running.load()))
+      job->state.store(kJobStop);
   }
   for (auto& thread : threads) thread.join();
   bar.Publish();

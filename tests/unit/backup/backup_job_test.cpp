@@ -8,150 +8,15 @@
 
 #include "backup/backup_job.h"
 #include "comm/blocking_socket.h"
+#include "fixtures/fake_module_link.h"
 #include "fixtures/temp_log.h"
 
 namespace {
 
 using namespace backup;
-
-// A module as the job sees it, with switches for each way it can misbehave.
-struct FakeModule {
-  uint32_t serial = 4711;
-  uint32_t answersSerial = 4711;  // registers 28/29 (another module on the address)
-  uint16_t firmware = 0x040C;
-  uint8_t family = 0x30;
-  uint16_t register6 = 0x0130;
-  uint16_t register12 = 0;
-  bool pingAnswers = true;
-  bool connects = true;
-  int readFailuresAt = 0;  // register whose read fails (timeout)
-  bool generalErrorAt = false;
-  bool flashImage = true;
-  bool serviceConnects = true;
-  bool welcome = true;
-  std::string totalsAnswer = "\r\nhead\r\n:0x5] a\t1\r\n:0x6] b\t20\r\n:0x7] c\t300\r\n";
-  std::string plcAnswer = "My:6,";
-  bool plcAnswers = true;
-  bool tftpWorks = true;
-  std::vector<uint8_t> program = {1, 2, 3, 4, 0xAA, 0xBB};
-  // Registers by number (values), RAM and flash; writes go to RAM.
-  std::map<uint32_t, uint16_t> ram;
-  std::map<uint32_t, uint16_t> flash;
-  std::vector<std::pair<uint16_t, uint16_t>> writes;  // first, count
-  int failWritesAt = 0;     // a write covering this register fails (timeout) every time
-  bool refuseSave = false;  // the save command block cannot be written
-  std::vector<uint8_t> programWritten;
-  bool programCleared = false;
-
-  uint16_t Value(uint32_t reg) const {
-    switch (reg) {
-      case 6:
-        return register6;
-      case 12:
-        return register12;
-      case 25:
-        return firmware;
-      case 28:
-        return static_cast<uint16_t>(answersSerial);
-      case 29:
-        return static_cast<uint16_t>(answersSerial >> 16);
-      default:
-        break;
-    }
-    const auto it = ram.find(reg);
-    return it != ram.end() ? it->second : static_cast<uint16_t>(reg * 3 + 1);
-  }
-};
-
-class FakeLink : public ModuleLink {
- public:
-  explicit FakeLink(FakeModule& module) : m_(module) {}
-  bool Ping() override { return m_.pingAnswers; }
-  void Connect() override {
-    if (!m_.connects) throw CBlockingSocketException("Connect", 10061);
-    connected_ = true;
-  }
-  void Close() override { connected_ = false; }
-  bool Connected() const override { return connected_; }
-  void Read(uint16_t first, uint16_t count, uint16_t* out) override {
-    if (m_.readFailuresAt && m_.readFailuresAt >= first && m_.readFailuresAt < first + count) {
-      if (m_.generalErrorAt) throw CBlockingSocketException("Receive", 1);
-      throw CBlockingSocketException::Timeout("Receive");
-    }
-    reads.push_back({first, count});
-    for (uint16_t i = 0; i < count; ++i) out[i] = WireWord(m_.Value(first + i));
-  }
-  void Write(uint16_t first, uint16_t count, const uint16_t* values) override {
-    if (m_.failWritesAt && m_.failWritesAt >= first && m_.failWritesAt < first + count)
-      throw CBlockingSocketException::Timeout("Receive");
-    if (m_.refuseSave && first == 251) throw CBlockingSocketException("Send", 10054);
-    m_.writes.push_back({first, count});
-    for (uint16_t i = 0; i < count; ++i) m_.ram[first + i] = RegisterValue(values[i]);
-    if (first == 251 && count == 3) m_.ram[253] = 0;  // saved at once
-  }
-  bool OpenFlashSocket(bool*) override { return true; }
-  bool SendFlashRequest() override { return true; }
-  std::optional<std::vector<uint16_t>> PollFlashImage(uint32_t, size_t maxWords) override {
-    if (!m_.flashImage) return std::nullopt;
-    std::vector<uint16_t> image(maxWords);
-    for (size_t k = 0; k < maxWords; ++k) image[k] = static_cast<uint16_t>(0xF000 + k + 1);
-    return image;
-  }
-  void CloseFlashSocket() override {}
-  bool ServiceConnect() override { return m_.serviceConnects; }
-  bool ServiceWelcome() override { return m_.welcome; }
-  bool ServiceSend(char command) override {
-    last_ = command;
-    return true;
-  }
-  std::optional<std::string> ServiceReceive() override {
-    if (last_ == 'p') {
-      if (!m_.plcAnswers) return std::nullopt;
-      return m_.plcAnswer;
-    }
-    return m_.totalsAnswer;
-  }
-  void ServiceClose() override {}
-  bool GetPlcProgram(std::vector<uint8_t>& program, const std::atomic<int32_t>&,
-                     std::string* error) override {
-    if (!m_.tftpWorks) {
-      *error = "timeout";
-      return false;
-    }
-    std::copy_n(m_.program.begin(), std::min(program.size(), m_.program.size()), program.begin());
-    return true;
-  }
-  bool PutPlcProgram(const uint8_t* data, uint32_t length, bool probe, std::string*) override {
-    if (probe) {
-      m_.programCleared = true;
-    } else {
-      m_.programWritten.assign(data, data + length);
-    }
-    return true;
-  }
-
-  std::vector<std::pair<uint16_t, uint16_t>> reads;
-
- private:
-  FakeModule& m_;
-  bool connected_ = false;
-  char last_ = 0;
-};
-
-JobTiming Quick() {
-  JobTiming t;
-  t.loopMs = 0;
-  t.connectRetryMs = 1;
-  t.reconnectPauseMs = 1;
-  t.chunkRetryMs = 0;
-  t.flashResendMs = 0;
-  t.flashShortSendMs = 0;
-  t.flashPollMs = 1;
-  t.flashWaitMs = 20;
-  t.flashCommandPollMs = 1;
-  t.flashCommandLimitMs = 50;
-  return t;
-}
+using test::FakeLink;
+using test::FakeModule;
+using test::Quick;
 
 struct Ran {
   int32_t state;
