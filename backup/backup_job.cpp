@@ -7,6 +7,7 @@
 #include "base/format.h"
 #include "comm/blocking_socket.h"
 #include "comm/event_log.h"
+#include "comm/tftp_packet.h"
 #include "platform/tick.h"
 
 namespace backup {
@@ -493,6 +494,33 @@ void WriteTwice(ModuleLink& link, uint16_t first, uint16_t count, const uint16_t
   }
 }
 
+// Save to flash as SaveToFlashGroup does: [3, first, count], then 253 until it reads 0. 0 on
+// success, else the result code.
+uint32_t SaveGroup(BackupJob& job, ModuleLink& link, const JobTiming& timing, uint16_t first,
+                   uint16_t count) {
+  const uint16_t block[3] = {WireWord(kSaveCommand), WireWord(first), WireWord(count)};
+  uint32_t commandTick = 0;
+  try {
+    link.Write(kCommandRegister, 3, block);
+    commandTick = platform::GetTickCount();
+  } catch (const CBlockingSocketException& e) {
+    SetError(job, e.GetErrorMessage());
+    return kRestoreFlashCommand;
+  }
+  try {
+    for (;;) {
+      platform::SleepMs(timing.flashCommandPollMs);
+      uint16_t value = 0xFFFF;
+      link.Read(kCommandRegister + 2, 1, &value);
+      if (value == 0) return 0;
+      if (platform::TicksSince(commandTick) >= timing.flashCommandLimitMs) return kRestoreWrite;
+    }
+  } catch (const CBlockingSocketException& e) {
+    SetError(job, e.GetErrorMessage());
+    return kRestoreWrite;
+  }
+}
+
 // The register sequence; 0 on success, else the result code.
 uint32_t WriteRegisters(BackupJob& job, ModuleLink& link, const JobTiming& timing,
                         const std::vector<uint16_t>& source) {
@@ -543,28 +571,23 @@ uint32_t WriteRegisters(BackupJob& job, ModuleLink& link, const JobTiming& timin
     SetError(job, e.GetErrorMessage());
     return kRestoreCommunication;
   }
-  // Save to flash as SaveToFlashGroup does: [3, 1, slots - 1], then 253 until it reads 0.
-  const uint16_t block[3] = {WireWord(kSaveCommand), WireWord(1),
-                             WireWord(static_cast<uint16_t>(slots - 1))};
-  uint32_t commandTick = 0;
-  try {
-    link.Write(kCommandRegister, 3, block);
-    commandTick = platform::GetTickCount();
-  } catch (const CBlockingSocketException& e) {
-    SetError(job, e.GetErrorMessage());
-    return kRestoreFlashCommand;
-  }
-  try {
-    for (;;) {
-      platform::SleepMs(timing.flashCommandPollMs);
-      uint16_t value = 0xFFFF;
-      link.Read(kCommandRegister + 2, 1, &value);
-      if (value == 0) break;
-      if (platform::TicksSince(commandTick) >= timing.flashCommandLimitMs) return kRestoreWrite;
+  if (const uint32_t result = SaveGroup(job, link, timing, 1, static_cast<uint16_t>(slots - 1)))
+    return result;
+  // The extended blocks the backup kept go back too, each saved as a group of its own.
+  const auto& extended = job.record.extendedRegisters;
+  if (job.record.extendedRegisterCount == kExtendedRegisterCount &&
+      extended.size() >= kExtendedRegisterCount) {
+    for (const uint16_t word : {uint16_t{0}, kExtendedWordB}) {
+      const auto first = static_cast<uint16_t>(word == 0 ? kExtendedFirstA : kExtendedFirstB);
+      try {
+        WriteTwice(link, first, kExtendedChunk, extended.data() + word);
+      } catch (const CBlockingSocketException& e) {
+        SetError(job, e.GetErrorMessage());
+        return kRestoreCommunication;
+      }
+      if (const uint32_t result = SaveGroup(job, link, timing, first, kExtendedChunk))
+        return result;
     }
-  } catch (const CBlockingSocketException& e) {
-    SetError(job, e.GetErrorMessage());
-    return kRestoreWrite;
   }
   Step(job);
   return 0;
@@ -600,8 +623,8 @@ void RestoreTh(BackupJob& job, ModuleLink& link, const JobTiming& timing) {
     std::string error;
     const size_t length = record.plcProgram.size();
     if (length >= kPlcCrcSize) {
-      if (!link.PutPlcProgram(record.plcProgram.data(), static_cast<uint32_t>(length - kPlcCrcSize),
-                              false, &error)) {
+      const auto body = static_cast<uint32_t>(ProgramBodyLength(record.plcProgram));
+      if (!link.PutPlcProgram(record.plcProgram.data(), body, false, &error)) {
         SetError(job, error);
         FailRestore(job, kRestoreUpload);
         break;
@@ -616,6 +639,15 @@ void RestoreTh(BackupJob& job, ModuleLink& link, const JobTiming& timing) {
   link.Close();
   job.endTick = platform::GetTickCount();
   job.running.store(false);
+}
+
+size_t ProgramBodyLength(const std::vector<uint8_t>& program) {
+  if (program.size() < kPlcCrcSize) return program.size();
+  const size_t body = program.size() - kPlcCrcSize;
+  const uint16_t crc = tftp::Crc16Modbus(program.data(), body);
+  const bool ownCrc = program[body] == static_cast<uint8_t>(crc) &&
+                      program[body + 1] == static_cast<uint8_t>(crc >> 8);
+  return ownCrc ? body : program.size();
 }
 
 std::string BackupResultName(uint32_t result) {

@@ -172,6 +172,11 @@ void BackupTh(BackupJob& job, ModuleLink& link, const JobTiming& timing = {},
 // Runs a restore job from job.record to its end (state 2 or 1).
 void RestoreTh(BackupJob& job, ModuleLink& link, const JobTiming& timing = {});
 
+// The part of a PLC program that a restore uploads (the upload appends a new CRC): without its
+// last two bytes when they are the program's own CRC-16/MODBUS, else the whole program, so that
+// a program kept without its CRC loses nothing.
+size_t ProgramBodyLength(const std::vector<uint8_t>& program);
+
 // The text of the backup result code (for tables and the CLI).
 std::string BackupResultName(uint32_t result);
 std::string RestoreResultName(uint32_t result);

@@ -187,6 +187,12 @@ TEST(ServiceParsers, TotalsAndProgramLength) {
   EXPECT_FALSE(ParsePlcLength("My:4294967295,"));  // more than TFTP can carry
 }
 
+TEST(RestoreProgram, OnlyTheProgramsOwnCrcIsDropped) {
+  EXPECT_EQ(ProgramBodyLength(test::WithCrc({9, 8, 7})), 3u);
+  EXPECT_EQ(ProgramBodyLength({9, 8, 7, 0, 0}), 5u);  // no CRC of its own: nothing is lost
+  EXPECT_EQ(ProgramBodyLength({}), 0u);
+}
+
 TEST(RestoreChunkPlan, SkipsTheDescriptorsAndNeverSendsAnEmptyChunk) {
   for (const uint16_t slots : {uint16_t{364}, uint16_t{384}, uint16_t{513}}) {
     const auto plan = RestoreChunkPlan(slots);
