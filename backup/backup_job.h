@@ -157,7 +157,7 @@ struct BackupJob {
   std::atomic<bool> running{false};
   uint32_t startTick = 0;
   uint32_t endTick = 0;
-  uint32_t result = 0;
+  std::atomic<uint32_t> result{0};
   std::string errorText;  // at most 255 characters
   bool pingAnswered = false;
   CNode_DataBackup record;

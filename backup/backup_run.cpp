@@ -102,7 +102,17 @@ CNode_DataBackup RecordFor(const ModuleInfo& module) {
 // threads. True when cancelled.
 bool RunJobs(std::vector<std::unique_ptr<BackupJob>>& jobs,
              std::vector<std::unique_ptr<ModuleLink>>& links, bool restore, const JobTiming& timing,
-             base::Progress& progress, RunProgress& bar) {
+             base::Progress& progress, RunProgress& bar, const JobObserver& observer) {
+  std::vector<std::pair<int32_t, uint32_t>> seen(jobs.size(), {-1, 0});
+  auto tell = [&] {
+    if (!observer) return;
+    for (size_t i = 0; i < jobs.size(); ++i) {
+      const std::pair<int32_t, uint32_t> now{jobs[i]->state.load(), jobs[i]->result.load()};
+      if (now == seen[i]) continue;
+      seen[i] = now;
+      observer(i, now.first, now.second);
+    }
+  };
   std::vector<std::thread> threads;
   threads.reserve(jobs.size());
   for (size_t i = 0; i < jobs.size(); ++i) {
@@ -119,6 +129,7 @@ bool RunJobs(std::vector<std::unique_ptr<BackupJob>>& jobs,
   bool cancelled = false;
   for (;;) {
     bar.Publish();
+    tell();
     const bool allEnded = std::all_of(jobs.begin(), jobs.end(), [restore](const auto& job) {
       const int32_t state = job->state.load();
       return state < kJobBackup || (restore && !job->running.load());
@@ -137,6 +148,7 @@ bool RunJobs(std::vector<std::unique_ptr<BackupJob>>& jobs,
   }
   for (auto& thread : threads) thread.join();
   bar.Publish();
+  tell();
   return cancelled;
 }
 
@@ -163,7 +175,8 @@ std::string ModuleOutcome::Describe(bool restore) const {
 }
 
 BackupRunResult RunBackup(const std::vector<ModuleInfo>& modules, const LinkFactory& links,
-                          base::Prompt& prompt, base::Progress& progress, const JobTiming& timing) {
+                          base::Prompt& prompt, base::Progress& progress, const JobTiming& timing,
+                          const JobObserver& observer) {
   BackupRunResult run;
   if (modules.empty()) {
     run.failureText = kNoSelectionBackupText;
@@ -196,7 +209,7 @@ BackupRunResult RunBackup(const std::vector<ModuleInfo>& modules, const LinkFact
     jobs.push_back(std::move(job));
     moduleLinks.push_back(links(modules[i].ipText));
   }
-  run.cancelled = RunJobs(jobs, moduleLinks, false, timing, progress, bar);
+  run.cancelled = RunJobs(jobs, moduleLinks, false, timing, progress, bar, observer);
   run.elapsedMs = platform::TicksSince(start);
   for (const auto& job : jobs) run.outcomes.push_back(OutcomeOf(*job));
   if (run.cancelled) return run;
@@ -565,7 +578,13 @@ RestoreRunResult RunRestore(std::vector<CNode_DataBackup> records,
     jobs.push_back(std::move(job));
     moduleLinks.push_back(links(modules[pair.module].ipText));
   }
-  result.cancelled = RunJobs(jobs, moduleLinks, true, options.timing, progress, bar);
+  if (options.onJobs) {
+    std::vector<size_t> served;
+    for (const auto& pair : match.pairs) served.push_back(pair.module);
+    options.onJobs(served);
+  }
+  result.cancelled =
+      RunJobs(jobs, moduleLinks, true, options.timing, progress, bar, options.observer);
   for (const auto& job : jobs) {
     ModuleOutcome outcome = OutcomeOf(*job);
     outcome.failed = job->state.load() != kJobDone;

@@ -32,6 +32,9 @@ struct ModuleInfo {
 ModuleInfo ModuleFromNode(const CNode_Data& node);
 
 using LinkFactory = std::function<std::unique_ptr<ModuleLink>(const std::string& ipText)>;
+// Told (from the run's thread) whenever a job's state or result changes: the job's index in
+// the run, its state and its result code.
+using JobObserver = std::function<void(size_t job, int32_t state, uint32_t result)>;
 
 // How one module's job ended.
 struct ModuleOutcome {
@@ -82,7 +85,7 @@ inline constexpr char kBackupWarningsText[] =
 // text "%i %%"; cancelling it stops every job.
 BackupRunResult RunBackup(const std::vector<ModuleInfo>& modules, const LinkFactory& links,
                           base::Prompt& prompt, base::Progress& progress,
-                          const JobTiming& timing = {});
+                          const JobTiming& timing = {}, const JobObserver& observer = {});
 // Shows the old-firmware notes, writes the file (atomically) and tells the outcome. True when
 // the file was written.
 bool SaveBackupRun(const BackupRunResult& run, const std::string& path, base::Prompt& prompt);
@@ -189,6 +192,9 @@ struct RestoreOptions {
   uint32_t resetWaitMs = 10000;
   uint32_t addressWaitMs = 15000;
   JobTiming timing;
+  JobObserver observer;
+  // Told which selected module (by index) each restore job serves, before the jobs start.
+  std::function<void(const std::vector<size_t>& modules)> onJobs;
 };
 
 struct RestoreRunResult {

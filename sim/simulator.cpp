@@ -129,6 +129,16 @@ void Simulator::CaptureLoop() {
 
 void Simulator::OnCapturedFrame(const std::vector<uint8_t>& frame) {
   auto outgoing = udp_.OnFrame(frame.data(), frame.size());
+  for (const NetworkChange& change : udp_.TakeNetworkChanges()) {
+    // The interface holds each address once: a change onto another module's address (a
+    // duplicate the control socket's sharesAddressOf makes on purpose) is not taken.
+    bool taken = false;
+    for (size_t i = 0; i < modules_.size(); ++i)
+      taken = taken || (i != change.module && ownAddress_[i] == change.address);
+    if (!taken && IsContiguousMask(change.mask) &&
+        !ModuleAddressProblem(change.address, change.mask))
+      ChangeNetwork(change.module, change.address, change.mask, change.gateway);
+  }
   for (auto& item : outgoing) {
     const size_t index = item.module;
     const uint64_t generation = generation_[index];

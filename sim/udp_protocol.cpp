@@ -86,6 +86,9 @@ std::vector<OutgoingFrame> UdpResponder::OnFrame(const uint8_t* bytes, size_t le
     case kCodeSetFirstLast:
       SetFirstLast(*frame, *header, out);
       break;
+    case kCodeSetNodeIp:
+      SetNodeIp(*frame, *header, out);
+      break;
     case kCodeGetTopology:
       if (IsManagementQuery(*header)) AnswerTopology(*frame, *header, out);
       break;
@@ -124,6 +127,30 @@ void UdpResponder::SetFirstLast(const UdpFrame& frame, const PacketHeader& heade
     module.SetLinePosition(header.data[kPositionByte]);
     Emit(i, 0, kCodeSetFirstLastAnswer, frame.sourceMac, frame.sourcePort, header,
          module.NodeRecord(20), out);
+  }
+}
+
+void UdpResponder::SetNodeIp(const UdpFrame& frame, const PacketHeader& header,
+                             std::vector<OutgoingFrame>& out) {
+  // Serial, new address, mask and gateway (16 bytes, or 20 with a flags word).
+  if (header.usableDataLength < 16) return;
+  const uint32_t serial = base::GetBE32(header.data);
+  for (size_t i = 0; i < modules_.size(); ++i) {
+    SimModule& module = *modules_[i];
+    if (!module.Reachable() || module.Serial() != serial) continue;
+    const bool addressed =
+        frame.destinationMac == module.MacAddress() ||
+        (frame.destinationMac == kBroadcastMac && frame.destinationAddress == module.Address());
+    if (!addressed) continue;
+    NetworkChange change{i};
+    std::memcpy(&change.address, header.data + 4, 4);
+    std::memcpy(&change.mask, header.data + 8, 4);
+    std::memcpy(&change.gateway, header.data + 12, 4);
+    networkChanges_.push_back(change);
+    // The answer carries the record with the new settings.
+    std::vector<uint8_t> record = module.NodeRecord(20);
+    std::memcpy(record.data() + 4, header.data + 4, 12);
+    Emit(i, 0, kCodeSetNodeIpAnswer, frame.sourceMac, frame.sourcePort, header, record, out);
   }
 }
 

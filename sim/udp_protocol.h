@@ -11,6 +11,12 @@
 
 namespace sim {
 
+// A module's new network settings from Set NodeIP, applied by the owner of the addresses.
+struct NetworkChange {
+  size_t module = 0;
+  uint32_t address = 0, mask = 0, gateway = 0;  // network order
+};
+
 struct OutgoingFrame {
   size_t module = 0;     // index of the sending module
   uint32_t delayMs = 0;  // from now
@@ -37,6 +43,8 @@ class UdpResponder {
   // A frame to UDP port 55555 from the PC reaches the module: it is reachable and every module
   // between it and the PC's switch is in NORMAL mode.
   bool Hears(size_t index);
+  // The Set NodeIP changes of the frames handled since the last call.
+  std::vector<NetworkChange> TakeNetworkChanges() { return std::move(networkChanges_); }
 
  private:
   struct Cabling {
@@ -50,6 +58,8 @@ class UdpResponder {
                      std::vector<OutgoingFrame>& out);
   void SetFirstLast(const UdpFrame& frame, const PacketHeader& header,
                     std::vector<OutgoingFrame>& out);
+  void SetNodeIp(const UdpFrame& frame, const PacketHeader& header,
+                 std::vector<OutgoingFrame>& out);
   void AnswerTopology(const UdpFrame& frame, const PacketHeader& header,
                       std::vector<OutgoingFrame>& out);
   void AnswerNeighbours(const UdpFrame& frame, const PacketHeader& header,
@@ -69,6 +79,7 @@ class UdpResponder {
   std::mt19937 random_;
   uint16_t identification_ = 1;
   std::vector<Cabling> cabling_;
+  std::vector<NetworkChange> networkChanges_;
 };
 
 }  // namespace sim

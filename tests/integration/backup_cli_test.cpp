@@ -175,6 +175,27 @@ TEST_F(BackupCli, AModuleThatRestartsDuringTheRestoreIsNamed) {
   EXPECT_TRUE(line.Module(5002).rebooting);  // still away: its restore could not go on
 }
 
+TEST_F(BackupCli, RestoreByIpMovesModulesBackToTheirRecordedAddresses) {
+  QM_SKIP_WITHOUT_LAB();
+  test::Lab lab;
+  const std::string description = R"({"network": "192.168.202.0", "gateway": "192.168.202.1",
+      "chains": [[{"serial": 6001, "node": 1}, {"serial": 6002, "node": 2}]]})";
+  const std::string lineFile = folder_.path() + "line.json";
+  WriteFile(lineFile, std::vector<uint8_t>(description.begin(), description.end()));
+  test::Linesim line(lab, lineFile);
+  const std::string file = folder_.path() + "two.backup";
+  const auto run = Cli(lab, {"backup", "--all", "-o", file});
+  ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+  line.Write(6002, 40, {4321}, true);  // changed since, and moved away
+  line.SetNetwork(6002, "192.168.202.77", "255.255.255.0", "192.168.202.1");
+
+  const auto restore = Cli(lab, {"--yes", "restore", file, "--by-ip", "--all"}, 180000);
+  ASSERT_EQ(restore.exitCode, 0) << restore.out << restore.err;
+  EXPECT_EQ(line.Module(6002).address, "192.168.202.21");
+  EXPECT_EQ(line.Module(6001).address, "192.168.202.20");
+  EXPECT_NE(line.Read(6002, 40, 1, true)[0], 4321);  // its registers came back too
+}
+
 TEST_F(BackupCli, AProcessKilledWhileWritingLeavesThePreviousBackupWhole) {
   QM_SKIP_WITHOUT_LAB();
   test::Lab lab;
