@@ -210,7 +210,8 @@ TEST_F(BackupCli, AProcessKilledWhileWritingLeavesThePreviousBackupWhole) {
   // The second backup is killed the moment anything appears in the folder for it.
   const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   ASSERT_GE(watch, 0);
-  ASSERT_GE(inotify_add_watch(watch, folder_.path().c_str(), IN_CREATE | IN_MOVED_TO), 0);
+  ASSERT_GE(inotify_add_watch(watch, folder_.path().c_str(), IN_CREATE | IN_MOVED_TO | IN_MODIFY),
+            0);
   test::BackgroundProcess second =
       lab.Start("pc", {test::BuiltProgram("apps/quillmar-cli"), "backup", "--all", "-o", file});
   bool killed = false;
