@@ -1,6 +1,7 @@
 #include "backup/backup_run.h"
 
 #include <algorithm>
+#include <system_error>
 #include <thread>
 
 #include "backup/backup_file.h"
@@ -102,7 +103,8 @@ CNode_DataBackup RecordFor(const ModuleInfo& module) {
 // threads. True when cancelled.
 bool RunJobs(std::vector<std::unique_ptr<BackupJob>>& jobs,
              std::vector<std::unique_ptr<ModuleLink>>& links, bool restore, const JobTiming& timing,
-             base::Progress& progress, RunProgress& bar, const JobObserver& observer) {
+             base::Progress& progress, RunProgress& bar, const JobObserver& observer,
+             size_t* started = nullptr) {
   std::vector<std::pair<int32_t, uint32_t>> seen(jobs.size(), {-1, 0});
   auto tell = [&] {
     if (!observer) return;
@@ -119,13 +121,25 @@ bool RunJobs(std::vector<std::unique_ptr<BackupJob>>& jobs,
     BackupJob* job = jobs[i].get();
     ModuleLink* link = links[i].get();
     job->running.store(true);
-    threads.emplace_back([job, link, restore, timing] {
-      if (restore)
-        RestoreTh(*job, *link, timing);
-      else
-        BackupTh(*job, *link, timing);
-    });
+    try {
+      threads.emplace_back([job, link, restore, timing] {
+        if (restore)
+          RestoreTh(*job, *link, timing);
+        else
+          BackupTh(*job, *link, timing);
+      });
+    } catch (const std::system_error&) {
+      // No thread for this job (nor for the ones after it): they never start.
+      for (size_t k = i; k < jobs.size(); ++k) {
+        jobs[k]->running.store(false);
+        jobs[k]->errorText = "no thread could be started for it";
+        jobs[k]->result = restore ? kRestoreNoConnection : 0u;
+        jobs[k]->state.store(kJobFailed);
+      }
+      break;
+    }
   }
+  if (started) *started = threads.size();
   bool cancelled = false;
   for (;;) {
     bar.Publish();
@@ -209,7 +223,18 @@ BackupRunResult RunBackup(const std::vector<ModuleInfo>& modules, const LinkFact
     jobs.push_back(std::move(job));
     moduleLinks.push_back(links(modules[i].ipText));
   }
-  run.cancelled = RunJobs(jobs, moduleLinks, false, timing, progress, bar, observer);
+  size_t started = 0;
+  run.cancelled = RunJobs(jobs, moduleLinks, false, timing, progress, bar, observer, &started);
+  if (started < jobs.size()) {
+    run.failureText = base::Format(kThreadsText, static_cast<unsigned>(started),
+                                   static_cast<unsigned>(jobs.size()));
+    ::LogError("%s", run.failureText.c_str());
+    prompt.Tell(run.failureText, "Quillmar", base::PromptIcon::Error);
+    run.elapsedMs = platform::TicksSince(start);
+    for (const auto& job : jobs) run.outcomes.push_back(OutcomeOf(*job));
+    for (size_t i = started; i < run.outcomes.size(); ++i) run.outcomes[i].failed = true;
+    return run;
+  }
   run.elapsedMs = platform::TicksSince(start);
   for (const auto& job : jobs) run.outcomes.push_back(OutcomeOf(*job));
   if (run.cancelled) return run;
