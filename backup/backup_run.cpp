@@ -190,7 +190,7 @@ std::string ModuleOutcome::Describe(bool restore) const {
 
 BackupRunResult RunBackup(const std::vector<ModuleInfo>& modules, const LinkFactory& links,
                           base::Prompt& prompt, base::Progress& progress, const JobTiming& timing,
-                          const JobObserver& observer) {
+                          const JobObserver& observer, const ReachabilityCheck& reachable) {
   BackupRunResult run;
   if (modules.empty()) {
     run.failureText = kNoSelectionBackupText;
@@ -203,6 +203,23 @@ BackupRunResult RunBackup(const std::vector<ModuleInfo>& modules, const LinkFact
         run.failureText = base::Format(kDuplicateSelectedText, modules[i].serial, modules[j].serial,
                                        modules[i].ipText.c_str());
         prompt.Tell(run.failureText, "Quillmar", base::PromptIcon::Error);
+        return run;
+      }
+    }
+  }
+  // A module the adapter's settings do not reach: retry (after the user changed them), ignore
+  // or cancel the run.
+  for (size_t i = 0; reachable && i < modules.size(); ++i) {
+    for (;;) {
+      const auto problem = reachable(modules[i]);
+      if (!problem) break;
+      const base::PromptAnswer answer =
+          prompt.Ask(base::Format(kUnreachableText, modules[i].ipText.c_str(),
+                                  problem->adapter.c_str(), problem->proposal.c_str()),
+                     "Quillmar", base::PromptButtons::AbortRetryIgnore, base::PromptIcon::Warning);
+      if (answer == base::PromptAnswer::Ignore) break;
+      if (answer != base::PromptAnswer::Retry) {
+        run.cancelled = true;
         return run;
       }
     }

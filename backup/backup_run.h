@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,15 @@ struct ModuleInfo {
 ModuleInfo ModuleFromNode(const CNode_Data& node);
 
 using LinkFactory = std::function<std::unique_ptr<ModuleLink>(const std::string& ipText)>;
+// Whether the PC reaches a module with its adapter's settings: nullopt when it does; else the
+// name of the adapter and a host address of the module's /24 that no known module uses (what
+// the user is asked to add to the adapter).
+struct Unreachable {
+  std::string adapter;
+  std::string proposal;
+};
+using ReachabilityCheck = std::function<std::optional<Unreachable>(const ModuleInfo&)>;
+
 // Told (from the run's thread) whenever a job's state or result changes: the job's index in
 // the run, its state and its result code.
 using JobObserver = std::function<void(size_t job, int32_t state, uint32_t result)>;
@@ -62,6 +72,10 @@ inline constexpr char kNoSelectionBackupText[] =
     "Module aus der Liste auswählen, um ein Backup durchzuführen!";
 inline constexpr char kDuplicateSelectedText[] =
     "Backup abgebrochen, da folgende Module doppelte IP-Adressen haben:(%u, %u) - \"%s\" !";
+inline constexpr char kUnreachableText[] =
+    "Aufgrund der Netzwerkadaptereinstellungen ist das Modul mit IP \"%s (%s) nicht erreichbar. "
+    "Wenn die IP Adresse  \"%s angegeben wird, muss die Subnetzmaske \"255.255.255.0\" gesetzt "
+    "sein. Bitte nochmals versuchen...";
 inline constexpr char kThreadsText[] =
     "Backup wurde abgebrochen! Reason: Only %u from %u threads were successfully created for the "
     "operation !?!";
@@ -85,7 +99,8 @@ inline constexpr char kBackupWarningsText[] =
 // text "%i %%"; cancelling it stops every job.
 BackupRunResult RunBackup(const std::vector<ModuleInfo>& modules, const LinkFactory& links,
                           base::Prompt& prompt, base::Progress& progress,
-                          const JobTiming& timing = {}, const JobObserver& observer = {});
+                          const JobTiming& timing = {}, const JobObserver& observer = {},
+                          const ReachabilityCheck& reachable = {});
 // Shows the old-firmware notes, writes the file (atomically) and tells the outcome. True when
 // the file was written.
 bool SaveBackupRun(const BackupRunResult& run, const std::string& path, base::Prompt& prompt);

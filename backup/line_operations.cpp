@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/bytes.h"
+#include "base/format.h"
 #include "discovery/discover.h"
 #include "discovery/mreg_app.h"
 #include "platform/tick.h"
@@ -94,6 +95,33 @@ class DiscoveryLineOperations : public LineOperations {
 };
 
 }  // namespace
+
+ReachabilityCheck MakeReachabilityCheck(CMRegApp& app) {
+  return [&app](const ModuleInfo& module) -> std::optional<Unreachable> {
+    std::string address, mask;
+    if (!discovery::AdapterAddressFor(app, module.ipText, &address, &mask)) return std::nullopt;
+    if (address != "0.0.0.0") return std::nullopt;
+    // A host of the module's /24 that no module the adapter knows uses, from the top down.
+    const uint32_t network = ntohl(Address(module.ipText)) & 0xFFFFFF00u;
+    std::vector<bool> used(256, false);
+    if (const AdapterPtr adapter = app.SelectedAdapter()) {
+      std::lock_guard guard(adapter->lock);
+      for (const auto& node : adapter->nodes) {
+        const uint32_t host = ntohl(node->ipAddress);
+        if ((host & 0xFFFFFF00u) == network) used[host & 0xFF] = true;
+      }
+    }
+    used[ntohl(Address(module.ipText)) & 0xFF] = true;
+    Unreachable problem{app.SelectedAdapterName(), ""};
+    for (int host = 254; host >= 1 && problem.proposal.empty(); --host) {
+      if (used[static_cast<size_t>(host)]) continue;
+      const uint32_t value = network | static_cast<uint32_t>(host);
+      problem.proposal = base::Format("%u.%u.%u.%u", value >> 24, (value >> 16) & 0xFF,
+                                      (value >> 8) & 0xFF, value & 0xFF);
+    }
+    return problem;
+  };
+}
 
 std::unique_ptr<LineOperations> MakeLineOperations(CMRegApp& app) {
   return std::make_unique<DiscoveryLineOperations>(app);

@@ -10,6 +10,8 @@ class CMRegApp;
 namespace backup {
 
 std::unique_ptr<LineOperations> MakeLineOperations(CMRegApp& app);
+// The check of the backup run against the selected adapter's IPv4 settings.
+ReachabilityCheck MakeReachabilityCheck(CMRegApp& app);
 
 // The 16-byte reset request broadcast after a restore.
 inline constexpr uint8_t kResetRequest[16] = {0xb0, 0x00, 0xcc, 0x08, 0x01, 0x00, 0x00, 0x80,

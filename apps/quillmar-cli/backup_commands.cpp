@@ -208,7 +208,7 @@ int RunBackupCommand(CliContext& context, const BackupArguments& arguments) {
     TerminalProgress progress(context.cancel);
     run = backup::RunBackup(
         modules, [](const std::string& ip) { return backup::MakeModuleLink(ip); }, context.prompt,
-        progress);
+        progress, {}, {}, backup::MakeReachabilityCheck(context.app));
   }
   bool written = false;
   if (run.writeFile) {

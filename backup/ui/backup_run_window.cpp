@@ -143,8 +143,8 @@ void BackupRunWindow::Start() {
   };
   worker_ = std::thread([this, self, observer] {
     if (setup_.mode == Mode::kBackup) {
-      backupResult_ =
-          RunBackup(setup_.modules, setup_.links, prompt_, *progress_, setup_.timing, observer);
+      backupResult_ = RunBackup(setup_.modules, setup_.links, prompt_, *progress_, setup_.timing,
+                                observer, setup_.reachable);
     } else {
       RestoreOptions options;
       options.byIp = setup_.mode == Mode::kRestoreByIp;

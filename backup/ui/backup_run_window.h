@@ -38,6 +38,7 @@ class BackupRunWindow : public QDialog {
     std::function<std::unique_ptr<LineOperations>()> line;  // restore only
     std::vector<CNode_DataBackup> records;                  // restore only
     std::string fileName;                                   // restore: the file loaded
+    ReachabilityCheck reachable;  // backup: the adapter check (MakeReachabilityCheck)
     JobTiming timing;
   };
 

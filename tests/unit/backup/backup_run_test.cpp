@@ -289,4 +289,27 @@ TEST(RunBackup, DuplicateSelectionAndWarnings) {
   }
 }
 
+TEST(RunBackup, AModuleTheAdapterDoesNotReachIsAskedAbout) {
+  fixtures::ScopedTempLog log;
+  const auto check = [](const ModuleInfo& m) -> std::optional<Unreachable> {
+    if (m.ipText == "10.1.1.5") return Unreachable{"eth1", "10.1.1.254"};
+    return std::nullopt;
+  };
+  for (const auto answer : {base::PromptAnswer::Abort, base::PromptAnswer::Ignore}) {
+    Backup run;
+    run.prompt.QueueAnswer(answer);
+    run.modules["10.1.1.5"].serial = run.modules["10.1.1.5"].answersSerial = 2;
+    LinkFactory links = [&run](const std::string& ip) {
+      return std::make_unique<FakeLink>(run.modules[ip]);
+    };
+    const auto result = RunBackup({Module(2, "10.1.1.5")}, links, run.prompt, run.progress,
+                                  test::Quick(), {}, check);
+    ASSERT_FALSE(run.prompt.Texts().empty());
+    EXPECT_EQ(run.prompt.Texts()[0],
+              base::Format(kUnreachableText, "10.1.1.5", "eth1", "10.1.1.254"));
+    EXPECT_EQ(result.writeFile, answer == base::PromptAnswer::Ignore);
+    EXPECT_EQ(result.outcomes.empty(), answer == base::PromptAnswer::Abort);
+  }
+}
+
 }  // namespace
