@@ -183,6 +183,8 @@ ModuleInfo ModuleFromNode(const CNode_Data& node) {
 }
 
 std::string ModuleOutcome::Describe(bool restore) const {
+  if (!restore && !failed && errorText.rfind("Achtung!", 0) == 0)
+    return "done, old firmware: registers only";
   if (!failed && result == 0) return "done";
   const std::string name = restore ? RestoreResultName(result) : BackupResultName(result);
   return failed ? name : "done, warning: " + name;
@@ -304,9 +306,10 @@ BackupRunResult RunBackup(const std::vector<ModuleInfo>& modules, const LinkFact
   }
   run.warningEntries = Entries(warnings, true);
   for (auto& job : jobs) run.records.push_back(std::move(job->record));
-  // Jobs whose registers stayed incomplete (old firmware) keep their next register number.
+  // Old firmware (registers only) and jobs whose registers stayed incomplete are noted.
   for (size_t i = 0; i < jobs.size(); ++i) {
-    if (jobs[i]->nextRegister < jobs[i]->registerCount) {
+    const bool oldFirmware = jobs[i]->state.load() == kJobFailed && jobs[i]->result == 0;
+    if (oldFirmware || jobs[i]->nextRegister < jobs[i]->registerCount) {
       run.outcomes[i].errorText = base::Format(kOldFirmwareText, run.records[i].ipText.c_str(),
                                                static_cast<int>(jobs[i]->nextRegister));
     }

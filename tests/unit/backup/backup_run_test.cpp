@@ -289,6 +289,21 @@ TEST(RunBackup, DuplicateSelectionAndWarnings) {
   }
 }
 
+TEST(RunBackup, OldFirmwareKeepsItsRegistersAndIsNoted) {
+  fixtures::ScopedTempLog log;
+  Backup run;
+  auto old = Module(1, "192.168.202.20", 0x00);
+  old.firmwareVersion = 0x0202;
+  run.modules["192.168.202.20"].firmware = 0x0202;
+  run.modules["192.168.202.20"].family = 0x00;
+  const auto result = run.Run({old});
+  ASSERT_TRUE(result.writeFile) << result.failureText;
+  ASSERT_EQ(result.records.size(), 1u);
+  EXPECT_EQ(RegisterValue(result.records[0].registers[100]), 301);
+  EXPECT_TRUE(result.records[0].plcProgram.empty());
+  EXPECT_EQ(result.outcomes[0].Describe(false), "done, old firmware: registers only");
+}
+
 TEST(RunBackup, AModuleTheAdapterDoesNotReachIsAskedAbout) {
   fixtures::ScopedTempLog log;
   const auto check = [](const ModuleInfo& m) -> std::optional<Unreachable> {
