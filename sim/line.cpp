@@ -410,6 +410,12 @@ void ApplyFaults(const nlohmann::json& value, Faults& faults) {
       faults.noTopology = Flag(item, "noTopology");
     } else if (key == "miswired") {
       faults.miswired = Flag(item, "miswired");
+    } else if (key == "noFlashImage") {
+      faults.noFlashImage = Flag(item, "noFlashImage");
+    } else if (key == "serviceDead") {
+      faults.serviceDead = Flag(item, "serviceDead");
+    } else if (key == "rebootOnWrite") {
+      faults.rebootOnWrite = static_cast<uint32_t>(Number(item, "rebootOnWrite", 65535));
     } else {
       Fail("faults", "unknown fault \"" + key + "\"");
     }
@@ -427,6 +433,9 @@ nlohmann::json FaultsToJson(const Faults& faults) {
   result["tftpDuplicateAck"] = faults.tftpDuplicateAck;
   result["tftpError"] = faults.tftpErrorBlock;
   result["tftpDie"] = faults.tftpDieBlock;
+  result["noFlashImage"] = faults.noFlashImage;
+  result["serviceDead"] = faults.serviceDead;
+  result["rebootOnWrite"] = faults.rebootOnWrite;
   return result;
 }
 

@@ -31,13 +31,16 @@ struct Faults {
   bool tftpDuplicateAck = false;
   uint32_t tftpErrorBlock = 0;
   uint32_t tftpDieBlock = 0;
-  bool noTopology = false;  // GET_TOPOLOGY and GET_NEIGHBORS go unanswered (no announcement)
-  bool miswired = false;    // the neighbour report names the left neighbour right and vice versa
+  bool noTopology = false;     // GET_TOPOLOGY and GET_NEIGHBORS go unanswered (no announcement)
+  bool miswired = false;       // the neighbour report names the left neighbour right and vice versa
+  bool noFlashImage = false;   // "ERGR" on UDP 55557 goes unanswered
+  bool serviceDead = false;    // the service text port closes every connection unanswered
+  uint32_t rebootOnWrite = 0;  // register: a write covering it restarts the module (once)
 
   bool Any() const {
     return dropFraction > 0 || delayMs > 0 || duplicate || staleSequence || sharesAddressOf ||
            tftpLoseBlock || tftpDuplicateAck || tftpErrorBlock || tftpDieBlock || noTopology ||
-           miswired;
+           miswired || noFlashImage || serviceDead || rebootOnWrite;
   }
 };
 

@@ -15,6 +15,22 @@
 
 namespace sim {
 
+namespace {
+
+// A write (function 6 or 16) whose registers include `reg`.
+bool WriteCovers(const ModbusRequest& request, uint32_t reg) {
+  if (request.pduLength < 3 || (request.function != 6 && request.function != 16)) return false;
+  const uint32_t first = ((request.pdu[1] << 8) | request.pdu[2]) + 1u;
+  uint32_t count = 1;
+  if (request.function == 16) {
+    if (request.pduLength < 5) return false;
+    count = (request.pdu[3] << 8) | request.pdu[4];
+  }
+  return reg >= first && reg < first + count;
+}
+
+}  // namespace
+
 ModbusServer::ModbusServer(EventLoop& loop, Simulator& simulator)
     : loop_(loop), simulator_(simulator) {}
 
@@ -107,6 +123,13 @@ void ModbusServer::Process(Connection& connection) {
     }
     used += request.frameLength;
     const Faults& faults = module.ModuleFaults();
+    if (faults.rebootOnWrite && WriteCovers(request, faults.rebootOnWrite)) {
+      // The module restarts as the write arrives (once): the write is lost with the connection.
+      module.ModuleFaults().rebootOnWrite = 0;
+      const size_t index = connection.module;
+      simulator_.Reboot(index, simulator_.Line().timing.rebootMs);
+      return;
+    }
     const bool faulty = faults.affectsModbus;
     const uint16_t transaction = faulty && faults.staleSequence
                                      ? static_cast<uint16_t>(request.transaction - 1)

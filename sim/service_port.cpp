@@ -42,7 +42,25 @@ std::string CpuLoadAnswer(uint32_t serial) {
   return answer + "\r\n";
 }
 
+// The answer to `1`, `2` or `3`: two header lines, then entries 0..9 as ":0x<n>] <name>\t<value>"
+// (the entry number is decimal after "0x", as the modules print it). The values follow from the
+// serial, so that a backup can be checked against them.
+std::string ServiceTotalsAnswer(uint32_t serial, int table) {
+  static constexpr const char* kNames[] = {"Boot",   "Flash",  "Link",  "Tcp",    "Udp",
+                                           "Cycles", "Starts", "Stops", "Errors", "Resets"};
+  std::string answer = base::Format("\r\nTable %d\r\n", table);
+  for (int entry = 0; entry < 10; ++entry) {
+    answer += base::Format(":0x%d] %s\t%u\r\n", entry, kNames[entry],
+                           ServiceTotalValue(serial, table, entry));
+  }
+  return answer;
+}
+
 }  // namespace
+
+uint32_t ServiceTotalValue(uint32_t serial, int table, int entry) {
+  return (serial % 1000) * 10 + static_cast<uint32_t>(table * 100 + entry);
+}
 
 std::string ServicePortAnswer(SimModule& module, uint8_t command) {
   const ModuleSetup& setup = module.Setup();
@@ -74,6 +92,10 @@ std::string ServicePortAnswer(SimModule& module, uint8_t command) {
       return "\r\nEnd of statistics\r\n";
     case '7':
       return DriveHistoryAnswer(setup);
+    case '1':
+    case '2':
+    case '3':
+      return ServiceTotalsAnswer(setup.serial, command - '0');
     default:
       return {};
   }
@@ -110,6 +132,10 @@ void ServicePortServer::Accept() {
     if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0 ||
         !simulator_.ReachableModuleAt(local.sin_addr.s_addr, &module)) {
       close(fd);
+      continue;
+    }
+    if (simulator_.Module(module).ModuleFaults().serviceDead) {
+      close(fd);  // a service port that is dead: no greeting, no answers
       continue;
     }
     const int on = 1;

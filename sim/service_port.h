@@ -3,7 +3,7 @@
 // belongs to the module whose address it was made to. A greeting on connect; then every byte
 // received is a one-letter command answered in writes of at most 2048 bytes: `p` (the stored
 // PLC program's length as "My:<length>,"), the statistics figures `b l m r t g i f` and `7`,
-// the drive history of the drives the line file gives.
+// the drive history of the drives the line file gives, and the totals `1 2 3`.
 #include <cstdint>
 #include <map>
 #include <string>
@@ -14,6 +14,9 @@ namespace sim {
 
 class Simulator;
 class SimModule;
+
+// The value of entry `entry` (0..9) of the answer to `1`, `2` or `3` (`table`).
+uint32_t ServiceTotalValue(uint32_t serial, int table, int entry);
 
 // The answer to one command byte; empty when the module does not answer it.
 std::string ServicePortAnswer(SimModule& module, uint8_t command);

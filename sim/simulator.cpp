@@ -4,6 +4,7 @@
 
 #include "base/format.h"
 #include "sim/control.h"
+#include "sim/flash_image.h"
 #include "sim/modbus_server.h"
 #include "sim/service_port.h"
 #include "sim/tftp_server.h"
@@ -49,6 +50,7 @@ Simulator::~Simulator() {
   control_.reset();
   tftp_.reset();
   service_.reset();
+  flashImage_.reset();
   modbus_.reset();
   addresses_.RemoveAll();
 }
@@ -67,6 +69,9 @@ uint16_t Simulator::TftpPort() const {
 uint16_t Simulator::ServicePort() const {
   return service_ ? service_->Port() : 0;
 }
+uint16_t Simulator::FlashImagePort() const {
+  return flashImage_ ? flashImage_->Port() : 0;
+}
 
 bool Simulator::Start(std::string* error) {
   if (!addresses_.Open(error)) return false;
@@ -83,6 +88,9 @@ bool Simulator::Start(std::string* error) {
   if (!tftp_->Listen(options_.modbusBindAddress, options_.tftpPort, error)) return false;
   service_ = std::make_unique<ServicePortServer>(loop_, *this);
   if (!service_->Listen(options_.modbusBindAddress, options_.servicePort, error)) return false;
+  flashImage_ = std::make_unique<FlashImageServer>(loop_, *this);
+  if (!flashImage_->Listen(options_.modbusBindAddress, options_.flashImagePort, error))
+    return false;
   if (!options_.ifname.empty()) {
     if (!options_.captureDriver) {
       if (error) *error = "no capture driver";

@@ -28,13 +28,15 @@ class ModbusServer;
 class ControlServer;
 class TftpServer;
 class ServicePortServer;
+class FlashImageServer;
 
 struct SimulatorOptions {
   std::string ifname;         // line-side interface; empty: no addresses, no raw frames
   uint16_t modbusPort = 502;  // 0 picks a free port (tests)
   // 0 picks a free port: tests that run outside a lab never take the well-known ports.
-  uint16_t tftpPort = 0;     // linesim: 69
-  uint16_t servicePort = 0;  // linesim: 23
+  uint16_t tftpPort = 0;        // linesim: 69
+  uint16_t servicePort = 0;     // linesim: 23
+  uint16_t flashImagePort = 0;  // linesim: 55557
   std::string modbusBindAddress = "0.0.0.0";
   std::string controlPath;  // Unix socket of the control commands; empty: none
   platform::CaptureDriver* captureDriver = nullptr;  // needed when ifname is set
@@ -55,6 +57,7 @@ class Simulator {
   uint16_t ModbusPort() const;
   uint16_t TftpPort() const;
   uint16_t ServicePort() const;
+  uint16_t FlashImagePort() const;
   // Why the capture stopped the simulator, empty when it did not.
   std::string CaptureError() const;
 
@@ -104,6 +107,7 @@ class Simulator {
   std::unique_ptr<ControlServer> control_;
   std::unique_ptr<TftpServer> tftp_;
   std::unique_ptr<ServicePortServer> service_;
+  std::unique_ptr<FlashImageServer> flashImage_;
   UdpResponder udp_;
   NodeCommandResponder nodeCommands_;
   ManagementResponder management_;

@@ -83,6 +83,9 @@ std::vector<OutgoingFrame> UdpResponder::OnFrame(const uint8_t* bytes, size_t le
     case kCodePlcLock:
       AnswerPlcLock(*frame, *header, out);
       break;
+    case kCodeSetFirstLast:
+      SetFirstLast(*frame, *header, out);
+      break;
     case kCodeSetNodeIp:
       SetNodeIp(*frame, *header, out);
       break;
@@ -106,6 +109,25 @@ std::vector<OutgoingFrame> UdpResponder::OnFrame(const uint8_t* bytes, size_t le
       break;
   }
   return out;
+}
+
+void UdpResponder::SetFirstLast(const UdpFrame& frame, const PacketHeader& header,
+                                std::vector<OutgoingFrame>& out) {
+  // A copy of the module's record (serial big-endian first) with byte 16 the new position.
+  constexpr size_t kPositionByte = 16;
+  if (header.usableDataLength <= kPositionByte) return;
+  const uint32_t serial = base::GetBE32(header.data);
+  for (size_t i = 0; i < modules_.size(); ++i) {
+    SimModule& module = *modules_[i];
+    if (!module.Reachable() || module.Serial() != serial) continue;
+    const bool addressed =
+        frame.destinationMac == module.MacAddress() ||
+        (frame.destinationMac == kBroadcastMac && frame.destinationAddress == module.Address());
+    if (!addressed) continue;
+    module.SetLinePosition(header.data[kPositionByte]);
+    Emit(i, 0, kCodeSetFirstLastAnswer, frame.sourceMac, frame.sourcePort, header,
+         module.NodeRecord(20), out);
+  }
 }
 
 void UdpResponder::AnswerPlcLock(const UdpFrame& frame, const PacketHeader& header,

@@ -58,6 +58,8 @@ class UdpResponder {
                       std::vector<OutgoingFrame>& out);
   void AnswerPlcLock(const UdpFrame& frame, const PacketHeader& header,
                      std::vector<OutgoingFrame>& out);
+  void SetFirstLast(const UdpFrame& frame, const PacketHeader& header,
+                    std::vector<OutgoingFrame>& out);
   void AnswerTopology(const UdpFrame& frame, const PacketHeader& header,
                       std::vector<OutgoingFrame>& out);
   void AnswerNeighbours(const UdpFrame& frame, const PacketHeader& header,

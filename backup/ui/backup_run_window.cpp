@@ -1,0 +1,285 @@
+#include "backup/ui/backup_run_window.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMetaObject>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "backup/backup_file.h"
+#include "backup/module_link.h"
+#include "base/format.h"
+#include "platform/folders.h"
+
+namespace backup {
+
+namespace {
+
+constexpr char kLocationKey[] = "BackUp_Location";
+constexpr char kSettings[] = "Settings";
+
+QString Q(const std::string& text) {
+  return QString::fromStdString(text);
+}
+
+QString FileFilter() {
+  return Q(base::Format("%s Backup File  (*.backup)", kBackupProgramName));
+}
+
+QString StateName(int32_t state, uint32_t result, bool restore) {
+  switch (state) {
+    case kJobBackup:
+      return "connecting";
+    case kJobRestore:
+      return "restoring";
+    case kJobRegistersRead:
+      return "registers read";
+    case kJobWaitingFlash:
+      return "waiting for the flash image";
+    case kJobFlashReceived:
+      return "service port and PLC program";
+    case kJobDone:
+    case kJobFailed: {
+      ModuleOutcome outcome;
+      outcome.failed = state == kJobFailed && (restore || result != 0);
+      outcome.result = result;
+      return Q(outcome.Describe(restore));
+    }
+    case kJobStop:
+      return "stopped";
+    default:
+      return "waiting";
+  }
+}
+
+}  // namespace
+
+// Progress of the run, carried to the window's thread.
+class BackupRunWindow::WindowProgress : public base::Progress {
+ public:
+  explicit WindowProgress(BackupRunWindow* window) : window_(window) {}
+  void SetRange(int total) override {
+    Post([total](BackupRunWindow& w) { w.bar_->setRange(0, total); });
+  }
+  void SetPosition(int done) override {
+    Post([done](BackupRunWindow& w) { w.bar_->setValue(done); });
+  }
+  void SetText(const std::string& text) override {
+    Post([text](BackupRunWindow& w) { w.status_->setText(Q(text)); });
+  }
+
+ private:
+  // Queued to the window: a call still waiting when the window goes is dropped with it.
+  void Post(std::function<void(BackupRunWindow&)> work) {
+    BackupRunWindow* window = window_;
+    QMetaObject::invokeMethod(
+        window, [window, work] { work(*window); }, Qt::QueuedConnection);
+  }
+  BackupRunWindow* window_;
+};
+
+BackupRunWindow::BackupRunWindow(Setup setup, base::Prompt& prompt, platform::ProfileStore& profile,
+                                 QWidget* parent)
+    : QDialog(parent), setup_(std::move(setup)), prompt_(prompt), profile_(profile) {
+  const bool restore = setup_.mode != Mode::kBackup;
+  setWindowTitle(setup_.mode == Mode::kBackup    ? "Backup"
+                 : setup_.mode == Mode::kRestore ? "Wiederherstellen"
+                                                 : "Restore by IP");
+  auto* layout = new QVBoxLayout(this);
+  list_ = new QTreeWidget(this);
+  list_->setRootIsDecorated(false);
+  list_->setHeaderLabels({"Module", "Serial Number", "State", "Time"});
+  for (const ModuleInfo& module : setup_.modules) {
+    auto* item = new QTreeWidgetItem(list_);
+    item->setText(0, Q(module.ipText));
+    item->setText(1, QString::number(module.serial));
+    item->setText(2, "waiting");
+  }
+  list_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  layout->addWidget(list_);
+  auto* row = new QHBoxLayout();
+  bar_ = new QProgressBar(this);
+  bar_->setRange(0, 100);
+  bar_->setValue(0);
+  bar_->setFormat("%p %");
+  row->addWidget(bar_, 1);
+  stop_ = new QPushButton("STOP", this);
+  row->addWidget(stop_);
+  layout->addLayout(row);
+  status_ = new QLabel(this);
+  layout->addWidget(status_);
+  report_ = new QPlainTextEdit(this);
+  report_->setReadOnly(true);
+  report_->setMaximumBlockCount(1000);
+  layout->addWidget(report_);
+  connect(stop_, &QPushButton::clicked, this, &BackupRunWindow::OnStop);
+  progress_ = std::make_unique<WindowProgress>(this);
+  if (!setup_.links) setup_.links = [](const std::string& ip) { return MakeModuleLink(ip); };
+  (void)restore;
+  resize(560, 420);
+}
+
+BackupRunWindow::~BackupRunWindow() {
+  if (progress_) progress_->Cancel().Cancel();
+  if (worker_.joinable()) worker_.join();
+}
+
+void BackupRunWindow::Start() {
+  if (worker_.joinable() || finished_) return;
+  running_.store(true);
+  stop_->setText("STOP");
+  BackupRunWindow* self = this;  // queued calls to it are dropped when it goes
+  auto observer = [self](size_t job, int32_t state, uint32_t result) {
+    QMetaObject::invokeMethod(
+        self, [self, job, state, result] { self->SetState(job, state, result); },
+        Qt::QueuedConnection);
+  };
+  worker_ = std::thread([this, self, observer] {
+    if (setup_.mode == Mode::kBackup) {
+      backupResult_ = RunBackup(setup_.modules, setup_.links, prompt_, *progress_, setup_.timing,
+                                observer, setup_.reachable);
+    } else {
+      RestoreOptions options;
+      options.byIp = setup_.mode == Mode::kRestoreByIp;
+      options.fileName = setup_.fileName;
+      options.timing = setup_.timing;
+      options.observer = observer;
+      options.onJobs = [self](const std::vector<size_t>& modules) {
+        QMetaObject::invokeMethod(
+            self, [self, modules] { self->jobModules_ = modules; }, Qt::QueuedConnection);
+      };
+      auto line = setup_.line ? setup_.line() : nullptr;
+      if (!line) {
+        restoreResult_.message = "no adapter for the restore";
+      } else {
+        restoreResult_ = RunRestore(setup_.records, setup_.modules, setup_.links, *line, prompt_,
+                                    *progress_, options);
+      }
+    }
+    running_.store(false);
+    QMetaObject::invokeMethod(
+        self, [self] { self->OnFinished(); }, Qt::QueuedConnection);
+  });
+}
+
+void BackupRunWindow::OnStop() {
+  if (running_.load()) {
+    progress_->Cancel().Cancel();
+    stop_->setEnabled(false);
+    status_->setText("STOP ...");
+    return;
+  }
+  accept();
+}
+
+void BackupRunWindow::reject() {
+  if (running_.load()) {
+    OnStop();
+    return;
+  }
+  QDialog::reject();
+}
+
+void BackupRunWindow::SetState(size_t job, int32_t state, uint32_t result) {
+  const bool restore = setup_.mode != Mode::kBackup;
+  size_t module = job;
+  if (restore) {
+    if (job >= jobModules_.size()) return;
+    module = jobModules_[job];
+  }
+  QTreeWidgetItem* item = list_->topLevelItem(static_cast<int>(module));
+  if (!item) return;
+  // A finished backup job is told to end: it stays "done".
+  if (state == kJobStop && item->text(2).startsWith("done")) return;
+  item->setText(2, StateName(state, result, restore));
+}
+
+void BackupRunWindow::OnFinished() {
+  if (worker_.joinable()) worker_.join();
+  finished_ = true;
+  const bool restore = setup_.mode != Mode::kBackup;
+  const auto& outcomes = restore ? restoreResult_.outcomes : backupResult_.outcomes;
+  for (size_t i = 0; i < outcomes.size(); ++i) {
+    const size_t module = restore && i < jobModules_.size() ? jobModules_[i] : i;
+    if (QTreeWidgetItem* item = list_->topLevelItem(static_cast<int>(module))) {
+      item->setText(2, Q(outcomes[i].Describe(restore)));
+      item->setText(3, QString::number(outcomes[i].elapsedMs / 1000.0, 'f', 1) + " s");
+    }
+  }
+  QString text;
+  if (restore) {
+    text = Q(restoreResult_.message);
+  } else if (backupResult_.writeFile) {
+    const QString proposed = ProposedBackupPath(profile_);
+    const QString path = chooseSavePath_
+                             ? chooseSavePath_(proposed)
+                             : QFileDialog::getSaveFileName(this, "Backup", proposed, FileFilter());
+    if (!path.isEmpty()) {
+      if (SaveBackupRun(backupResult_, path.toStdString(), prompt_)) {
+        savedPath_ = path.toStdString();
+        profile_.SetString(kSettings, kLocationKey, QFileInfo(path).absolutePath().toStdString());
+        text = Q(base::Format(kBackupDoneText, static_cast<int>(backupResult_.records.size()),
+                              static_cast<int>(backupResult_.elapsedMs), savedPath_.c_str()));
+      } else {
+        text = "The backup file was not written.";
+      }
+    } else {
+      text = "No file was chosen; nothing was written.";
+    }
+  } else {
+    text = Q(backupResult_.cancelled ? std::string("STOP: no file was written.")
+                                     : backupResult_.failureText);
+  }
+  report_->setPlainText(QString(text).replace("\r\n", "\n"));
+  stop_->setText("Close");
+  stop_->setEnabled(true);
+}
+
+QString BackupRunWindow::Report() const {
+  return report_->toPlainText();
+}
+
+QString BackupRunWindow::StateText(int module) const {
+  const QTreeWidgetItem* item = list_->topLevelItem(module);
+  return item ? item->text(2) : QString();
+}
+
+int BackupRunWindow::ProgressValue() const {
+  return bar_->value();
+}
+
+int BackupRunWindow::ProgressMaximum() const {
+  return bar_->maximum();
+}
+
+QString BackupRunWindow::ProposedBackupPath(platform::ProfileStore& profile) {
+  std::string folder = profile.GetString(kSettings, kLocationKey, "");
+  if (folder.empty()) folder = platform::DesktopFolder();
+  return QDir(Q(folder)).filePath(Q(std::string(kBackupProgramName) + ".backup"));
+}
+
+std::optional<std::pair<std::vector<CNode_DataBackup>, std::string>>
+BackupRunWindow::LoadBackupFile(QWidget* parent, platform::ProfileStore& profile,
+                                base::Prompt& prompt) {
+  std::string folder = profile.GetString(kSettings, kLocationKey, "");
+  if (folder.empty()) folder = platform::DesktopFolder();
+  const QString path =
+      QFileDialog::getOpenFileName(parent, "Select a backup file", Q(folder), FileFilter());
+  if (path.isEmpty()) return std::nullopt;
+  LoadResult loaded = backup::LoadBackupFile(path.toStdString());
+  if (loaded.status != LoadStatus::kLoaded) {
+    prompt.Tell(LoadMessage(loaded, path.toStdString()), "Quillmar", base::PromptIcon::Error);
+    return std::nullopt;
+  }
+  profile.SetString(kSettings, kLocationKey, QFileInfo(path).absolutePath().toStdString());
+  return std::make_pair(std::move(loaded.records), path.toStdString());
+}
+
+}  // namespace backup

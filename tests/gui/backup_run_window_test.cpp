@@ -1,0 +1,118 @@
+// The backup run window: per-module states, the progress bar and the report while the run goes
+// on a worker thread, the file written at the end, and STOP ending a run that waits on a module.
+#include <QDir>
+#include <QPushButton>
+#include <QtTest>
+#include <filesystem>
+#include <map>
+
+#include "backup/backup_file.h"
+#include "backup/ui/backup_run_window.h"
+#include "fixtures/fake_module_link.h"
+#include "fixtures/temp_log.h"
+#include "platform/profile.h"
+
+namespace {
+
+backup::ModuleInfo Module(uint32_t serial, const std::string& ip) {
+  backup::ModuleInfo m;
+  m.serial = serial;
+  m.ipText = ip;
+  m.maskText = "255.255.255.0";
+  m.gatewayText = "192.168.202.1";
+  m.familyByte = 0x30;
+  m.firmwareVersion = 0x040C;
+  return m;
+}
+
+}  // namespace
+
+class BackupRunWindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void backupShowsStatesAndWritesTheFile() {
+    fixtures::ScopedTempLog log;
+    fixtures::TempFolder folder;
+    std::map<std::string, test::FakeModule> modules;
+    modules["192.168.202.20"].serial = modules["192.168.202.20"].answersSerial = 1;
+    modules["192.168.202.21"].serial = modules["192.168.202.21"].answersSerial = 2;
+    backup::BackupRunWindow::Setup setup;
+    setup.modules = {Module(1, "192.168.202.20"), Module(2, "192.168.202.21")};
+    setup.links = [&modules](const std::string& ip) {
+      return std::make_unique<test::FakeLink>(modules[ip]);
+    };
+    setup.timing = test::Quick();
+    base::ScriptedPrompt prompt;
+    platform::MemoryProfileStore profile;
+    backup::BackupRunWindow window(setup, prompt, profile);
+    const QString path = QString::fromStdString(folder.path() + "line.backup");
+    window.SetSavePathChooser([&](const QString&) { return path; });
+    window.show();
+    window.Start();
+    QTRY_VERIFY_WITH_TIMEOUT(window.Finished(), 10000);
+    QCOMPARE(window.StateText(0), QString("done"));
+    QCOMPARE(window.StateText(1), QString("done"));
+    QCOMPARE(window.ProgressValue(), window.ProgressMaximum());
+    QVERIFY(window.Report().contains("Backup von 2 Modulen wurde in"));
+    QCOMPARE(window.SavedPath(), path.toStdString());
+    const auto loaded = backup::LoadBackupFile(path.toStdString());
+    QCOMPARE(loaded.records.size(), size_t(2));
+    const std::string folderPath = folder.path().substr(0, folder.path().size() - 1);
+    QCOMPARE(QString::fromStdString(profile.GetString("Settings", "BackUp_Location", "")),
+             QDir::cleanPath(QString::fromStdString(folderPath)));
+    QCOMPARE(window.StopButton()->text(), QString("Close"));
+  }
+
+  void aFailedModuleIsShownAndNoFileIsWritten() {
+    fixtures::ScopedTempLog log;
+    std::map<std::string, test::FakeModule> modules;
+    modules["192.168.202.20"].serial = modules["192.168.202.20"].answersSerial = 1;
+    modules["192.168.202.21"].pingAnswers = false;
+    backup::BackupRunWindow::Setup setup;
+    setup.modules = {Module(1, "192.168.202.20"), Module(2, "192.168.202.21")};
+    setup.links = [&modules](const std::string& ip) {
+      return std::make_unique<test::FakeLink>(modules[ip]);
+    };
+    setup.timing = test::Quick();
+    base::ScriptedPrompt prompt;
+    platform::MemoryProfileStore profile;
+    backup::BackupRunWindow window(setup, prompt, profile);
+    bool asked = false;
+    window.SetSavePathChooser([&](const QString&) {
+      asked = true;
+      return QString();
+    });
+    window.Start();
+    QTRY_VERIFY_WITH_TIMEOUT(window.Finished(), 10000);
+    QCOMPARE(window.StateText(1), QString("no connection"));
+    QVERIFY(window.Report().contains("192.168.202.21"));
+    QVERIFY(!asked);
+    QVERIFY(window.SavedPath().empty());
+  }
+
+  void stopEndsARunThatWaits() {
+    fixtures::ScopedTempLog log;
+    std::map<std::string, test::FakeModule> modules;
+    modules["192.168.202.20"].pingAnswers = false;  // keeps retrying its connection
+    backup::BackupRunWindow::Setup setup;
+    setup.modules = {Module(1, "192.168.202.20")};
+    setup.links = [&modules](const std::string& ip) {
+      return std::make_unique<test::FakeLink>(modules[ip]);
+    };
+    setup.timing = test::Quick();
+    setup.timing.connectRetryMs = 60000;  // a minute between attempts: only STOP ends it soon
+    base::ScriptedPrompt prompt;
+    platform::MemoryProfileStore profile;
+    backup::BackupRunWindow window(setup, prompt, profile);
+    window.Start();
+    QTRY_COMPARE(window.StateText(0), QString("connecting"));
+    QVERIFY(window.Running());
+    QTest::mouseClick(window.StopButton(), Qt::LeftButton);  // the GUI is live: STOP is taken
+    QTRY_VERIFY_WITH_TIMEOUT(window.Finished(), 5000);
+    QVERIFY(window.Report().contains("STOP"));
+  }
+};
+
+QTEST_MAIN(BackupRunWindowTest)
+#include "backup_run_window_test.moc"
