@@ -65,9 +65,18 @@ CTabDlg::CTabDlg(const AdvancedPageContext& context, const Pages& pages, QWidget
       buttons->addButton(QStringLiteral("Schließen"), QDialogButtonBox::RejectRole);
   close->setObjectName(QStringLiteral("close"));
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  buttons_ = buttons;
   layout->addWidget(buttons);
   resize(1060, 600);
   WriteTrace("Init Successful");
+}
+
+QPushButton* CTabDlg::AddAction(const QString& text, const QString& name,
+                                std::function<void()> action) {
+  QPushButton* button = buttons_->addButton(text, QDialogButtonBox::ActionRole);
+  button->setObjectName(name);
+  connect(button, &QPushButton::clicked, this, [action = std::move(action)] { action(); });
+  return button;
 }
 
 }  // namespace ui

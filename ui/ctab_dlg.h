@@ -7,6 +7,8 @@
 #include <functional>
 #include <string>
 
+class QDialogButtonBox;
+class QPushButton;
 class QTabWidget;
 
 namespace base {
@@ -38,11 +40,14 @@ class CTabDlg : public QDialog {
   CTabDlg(const AdvancedPageContext& context, const Pages& pages, QWidget* parent = nullptr);
 
   QTabWidget* Tabs() const { return tabs_; }
+  // A button beside Close for a window of the program's (the hand-over report).
+  QPushButton* AddAction(const QString& text, const QString& name, std::function<void()> action);
   const AdvancedPageContext& Context() const { return context_; }
 
  private:
   AdvancedPageContext context_;
   QTabWidget* tabs_ = nullptr;
+  QDialogButtonBox* buttons_ = nullptr;
 };
 
 }  // namespace ui

@@ -13,6 +13,7 @@
 #include "params/node_screen_controller.h"
 #include "params/range_operations.h"
 #include "params/ui/cmreg_dlg.h"
+#include "report/ui/report_dlg.h"
 #include "topology/ui/autoconfig_to_dlg.h"
 #include "topology/ui/cpl_dlg.h"
 #include "upgrade_pages.h"
@@ -69,7 +70,7 @@ std::unique_ptr<QWidget> CreateMainWindow(MainWindowContext& context) {
   params::CMRegDlg::Screens screens = diag::WithDiagnosticScreens(*screen);
   const topology::ui::CPLDlg::ChangeIpOpener changeIp =
       [&app = context.app, &prompt = context.prompt](const topology::CPLViewDevice& device,
-                                                      QWidget* parent) {
+                                                     QWidget* parent) {
         CDlg_AutoConfigTo dialog(app, prompt, device.node, parent);
         return dialog.exec() == QDialog::Accepted;
       };
@@ -77,14 +78,23 @@ std::unique_ptr<QWidget> CreateMainWindow(MainWindowContext& context) {
                       changeIp] {
     topology::ui::OpenTopologyWindow(app, prompt, window, false, changeIp);
   };
+  // The hand-over report, from the advanced window.
+  screens.report = [&app = context.app, window = screen.get()] {
+    // Owned by the advanced window while it is open, so that its modality does not block it.
+    QWidget* owner = window->AdvancedWindow() ? static_cast<QWidget*>(window->AdvancedWindow())
+                                              : static_cast<QWidget*>(window);
+    auto* dialog = new report::CReportDlg(app, owner);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->show();
+  };
   screen->SetScreens(screens);
   // QM_SHOW_TOPOLOGY=1 opens the topology window with the node screen (the demo does).
   if (qEnvironmentVariable("QM_SHOW_TOPOLOGY") == QLatin1String("1")) {
-    QTimer::singleShot(0, screen.get(),
-                       [&app = context.app, &prompt = context.prompt, window = screen.get(),
-                        changeIp] {
-                         topology::ui::OpenTopologyWindow(app, prompt, window, false, changeIp);
-                       });
+    QTimer::singleShot(
+        0, screen.get(),
+        [&app = context.app, &prompt = context.prompt, window = screen.get(), changeIp] {
+          topology::ui::OpenTopologyWindow(app, prompt, window, false, changeIp);
+        });
   }
   return screen;
 }

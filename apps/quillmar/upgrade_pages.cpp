@@ -3,11 +3,14 @@
 #include <QDialog>
 #include <QVBoxLayout>
 
+#include "backup/line_operations.h"
+#include "backup/ui/backup_run_window.h"
 #include "backup/ui/udp_server_dlg.h"
-#include "topology/ui/cpl_dlg.h"
 #include "base/format.h"
 #include "config/ui/yarq_uploader_dlg.h"
 #include "discovery/inventory.h"
+#include "discovery/mreg_app.h"
+#include "topology/ui/cpl_dlg.h"
 
 namespace {
 
@@ -39,6 +42,44 @@ void OpenUploader(MainWindowContext& context, const std::vector<std::string>& ip
   dialog->show();
 }
 
+// The selected modules' records as the selected adapter holds them (addresses not found there
+// are left out; the page lists only modules it found).
+std::vector<backup::ModuleInfo> SelectedModules(CMRegApp& app,
+                                                const std::vector<std::string>& ips) {
+  std::vector<backup::ModuleInfo> modules;
+  const AdapterPtr adapter = app.SelectedAdapter();
+  if (!adapter) return modules;
+  std::lock_guard guard(adapter->lock);
+  for (const std::string& ip : ips) {
+    if (const NodePtr node = FindNodeByIp(ip, nullptr, adapter->nodes))
+      modules.push_back(backup::ModuleFromNode(*node));
+  }
+  return modules;
+}
+
+// "Backup", "Restore" and "Restore by IP": one run window over the page's selection; a restore
+// first asks for the backup file.
+void OpenBackupRun(MainWindowContext& context, backup::BackupRunWindow::Mode mode,
+                   const std::vector<std::string>& ips, QWidget* parent) {
+  backup::BackupRunWindow::Setup setup;
+  setup.mode = mode;
+  setup.modules = SelectedModules(context.app, ips);
+  if (mode == backup::BackupRunWindow::Mode::kBackup) {
+    setup.reachable = backup::MakeReachabilityCheck(context.app);
+  } else {
+    auto loaded = backup::BackupRunWindow::LoadBackupFile(parent, context.profile, context.prompt);
+    if (!loaded) return;
+    setup.records = std::move(loaded->first);
+    setup.fileName = std::move(loaded->second);
+    setup.line = [&app = context.app] { return backup::MakeLineOperations(app); };
+  }
+  auto* window =
+      new backup::BackupRunWindow(std::move(setup), context.prompt, context.profile, parent);
+  window->setAttribute(Qt::WA_DeleteOnClose);
+  window->show();
+  window->Start();
+}
+
 }  // namespace
 
 void InstallUpgradePages(ui::CTabDlg::Pages& pages, MainWindowContext& context) {
@@ -56,7 +97,16 @@ void InstallUpgradePages(ui::CTabDlg::Pages& pages, MainWindowContext& context) 
     hooks.tree = [&context, page] {
       topology::ui::OpenTopologyWindow(context.app, context.prompt, page->window());
     };
-    // Backup and restore are wired where their run window is installed.
+    using Mode = backup::BackupRunWindow::Mode;
+    hooks.backup = [&context, page](const std::vector<std::string>& ips) {
+      OpenBackupRun(context, Mode::kBackup, ips, page);
+    };
+    hooks.restore = [&context, page](const std::vector<std::string>& ips) {
+      OpenBackupRun(context, Mode::kRestore, ips, page);
+    };
+    hooks.restoreByIp = [&context, page](const std::vector<std::string>& ips) {
+      OpenBackupRun(context, Mode::kRestoreByIp, ips, page);
+    };
     page->SetHooks(std::move(hooks));
     return page;
   };

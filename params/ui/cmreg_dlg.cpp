@@ -726,6 +726,10 @@ void CMRegDlg::OpenAdvanced() {
   open(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_G), &Screens::diagnosticScreen);
   open(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), &Screens::statistics);
   open(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_H), &Screens::driveHistory);
+  if (screens_.report) {
+    dialog->AddAction(QStringLiteral("Übergabebericht..."), QStringLiteral("report"),
+                      [this] { Open(screens_.report); });
+  }
   WriteTrace("Do Modal");
   dialog->open();
 }

@@ -67,6 +67,7 @@ class CMRegDlg : public QDialog {
     std::function<void()> merger;        // "Merger" or Ctrl+Shift+M
     std::function<void()> driveController;
     std::function<void()> topology;  // Ctrl+Shift+T: the line's topology window
+    std::function<void()> report;    // the advanced window's "Übergabebericht..."
   };
   void SetScreens(Screens screens) { screens_ = std::move(screens); }
   // The pages the advanced functions window shows (the program installs them).
