@@ -13,22 +13,23 @@ namespace plc {
 
 bool CRepetitionFilter::Take(uint32_t sender, const std::string& senderText, const uint8_t* data,
                              size_t length) {
-  const size_t kept = std::min(length, kMaxAnswer);
+  const size_t kept = data ? std::min(length, kMaxAnswer) : 0;
+  if (!data) length = 0;
   for (auto& entry : last_) {
     if (entry->packet.sender != sender) continue;
     if (entry->fullLength == length && entry->packet.length == kept &&
-        std::memcmp(entry->packet.data.data(), data, kept) == 0)
+        (kept == 0 || std::memcmp(entry->packet.data.data(), data, kept) == 0))
       return false;
     entry->fullLength = length;
     entry->packet.length = static_cast<uint32_t>(kept);
-    std::memcpy(entry->packet.data.data(), data, kept);
+    if (kept) std::memcpy(entry->packet.data.data(), data, kept);
     return true;
   }
   auto entry = std::make_unique<Entry>();
   entry->packet.sender = sender;
   entry->packet.senderText = senderText;
   entry->packet.length = static_cast<uint32_t>(kept);
-  std::memcpy(entry->packet.data.data(), data, kept);
+  if (kept) std::memcpy(entry->packet.data.data(), data, kept);
   entry->fullLength = length;
   last_.push_back(std::move(entry));
   return true;

@@ -30,6 +30,9 @@ struct ModuleFiles {
   uint32_t plcLock = 0;             // 1 locked, 0 unlocked
   uint64_t lockRequests = 0;
   std::optional<StagedFirmware> staged;
+  // The PLC program's data area (UDP 55559) and the requests answered from it.
+  std::vector<uint8_t> plcData = std::vector<uint8_t>(10000);
+  uint64_t plcRequests = 0;
   TftpCounters tftp;
 };
 

@@ -27,6 +27,7 @@ class ModbusServer;
 class ControlServer;
 class TftpServer;
 class ServicePortServer;
+class PlcDataServer;
 
 struct SimulatorOptions {
   std::string ifname;         // line-side interface; empty: no addresses, no raw frames
@@ -34,6 +35,7 @@ struct SimulatorOptions {
   // 0 picks a free port: tests that run outside a lab never take the well-known ports.
   uint16_t tftpPort = 0;     // linesim: 69
   uint16_t servicePort = 0;  // linesim: 23
+  uint16_t plcDataPort = 0;  // linesim: 55559
   std::string modbusBindAddress = "0.0.0.0";
   std::string controlPath;  // Unix socket of the control commands; empty: none
   platform::CaptureDriver* captureDriver = nullptr;  // needed when ifname is set
@@ -54,6 +56,7 @@ class Simulator {
   uint16_t ModbusPort() const;
   uint16_t TftpPort() const;
   uint16_t ServicePort() const;
+  uint16_t PlcDataPort() const;
   // Why the capture stopped the simulator, empty when it did not.
   std::string CaptureError() const;
 
@@ -100,6 +103,7 @@ class Simulator {
   std::unique_ptr<ControlServer> control_;
   std::unique_ptr<TftpServer> tftp_;
   std::unique_ptr<ServicePortServer> service_;
+  std::unique_ptr<PlcDataServer> plcData_;
   UdpResponder udp_;
   NodeCommandResponder nodeCommands_;
   std::unique_ptr<platform::CaptureHandle> captureHandle_;
