@@ -76,14 +76,16 @@ CPlcDataModel::AnswerResult CPlcDataModel::HandleAnswers(CRequestQueue& queue) {
       if (n) std::memcpy(image_.data() + request.dataAddress, request.AnswerData(), n);
       const size_t block = request.dataAddress / kBlockSize;
       if (block < received_.size()) received_[block] = true;
-      if (block == lastBlock && size > 0) {
-        shown_ = image_;
-        ++refreshes_;
-        result.refreshed = true;
-      }
+      // The refresh waits for the end of the walk: earlier blocks answered in the same pass
+      // come later in it (the walk goes from last to first) and belong to the same image.
+      if (block == lastBlock && size > 0) result.refreshed = true;
     }
     items.erase(items.begin() + static_cast<std::ptrdiff_t>(i));
     ++result.taken;
+  }
+  if (result.refreshed) {
+    shown_ = image_;
+    ++refreshes_;
   }
   return result;
 }

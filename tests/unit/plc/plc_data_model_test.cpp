@@ -96,6 +96,24 @@ TEST(PlcDataModel, TagsRefreshWhenTheLastBlockArrives) {
   EXPECT_TRUE(queue.Items().empty());
 }
 
+TEST(PlcDataModel, BlocksAnsweredInOnePassAllReachTheRefresh) {
+  CPlcDataModel model;
+  const PlcTag first{"Anfang", 4, 0, 0, kControlEdit, 0, 0, "", {}};
+  const PlcTag last{"Ende", 2, 2000, 0, kControlEdit, 0, 0, "", {}};
+  model.SetProgram({"p", 2001, {first, last}});
+  CRequestQueue queue;
+  std::vector<CTagRequest*> reads;
+  for (CTagRequest& request : model.BlockRequests("10.0.0.1"))
+    reads.push_back(queue.Append(request));
+  ASSERT_EQ(reads.size(), 3u);
+  Answer(*reads[0], 0x40, std::vector<uint8_t>(1000, 0x01));
+  Answer(*reads[1], 0x40, std::vector<uint8_t>(1000, 0x02));
+  Answer(*reads[2], 0x40, {0x03});
+  ASSERT_TRUE(model.HandleAnswers(queue).refreshed);
+  EXPECT_EQ(model.Value(first), 0x01010101) << "the first block, handled after the last one";
+  EXPECT_EQ(model.Value(last), 3);
+}
+
 TEST(PlcDataModel, AnErrorAnswerIsNotCopied) {
   CPlcDataModel model;
   model.SetProgram({"p", 100, {}});
