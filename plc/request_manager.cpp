@@ -82,18 +82,24 @@ CRequestManager::~CRequestManager() {
   StopRequestManager();
 }
 
-void CRequestManager::SetNotify(Notify notify) {
+void CRequestManager::SetNotify(Notify notify, const void* owner) {
   std::lock_guard<std::mutex> lock(notifyLock_);
   notify_ = std::move(notify);
+  notifyOwner_ = owner;
+}
+
+void CRequestManager::ClearNotify(const void* owner) {
+  std::lock_guard<std::mutex> lock(notifyLock_);
+  if (notifyOwner_ != owner) return;
+  notify_ = nullptr;
+  notifyOwner_ = nullptr;
 }
 
 void CRequestManager::Post(uint32_t notification) {
-  Notify notify;
-  {
-    std::lock_guard<std::mutex> lock(notifyLock_);
-    notify = notify_;
-  }
-  if (notify) notify(notification);
+  // Called under the lock, so that a receiver that unregisters (a closing window) is never
+  // called afterwards; receivers only hand the notification on.
+  std::lock_guard<std::mutex> lock(notifyLock_);
+  if (notify_) notify_(notification);
 }
 
 void CRequestManager::SubmitRequest(CTagRequest* request) {

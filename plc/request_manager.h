@@ -112,8 +112,13 @@ class CRequestManager {
   bool Running() const { return running_.load(); }
 
   // The one receiver of notifications (replaces the previous one; empty: none). Called on the
-  // manager's thread.
-  void SetNotify(Notify notify);
+  // manager's thread with a lock held: it must only hand the notification on (a queued signal),
+  // never wait or call back into the manager. Once SetNotify returns, the previous receiver is
+  // not called again.
+  void SetNotify(Notify notify, const void* owner = nullptr);
+  // Removes the receiver only when `owner` registered it (a closing window leaves a newer
+  // window's receiver alone).
+  void ClearNotify(const void* owner);
   CRequestQueue& Queue() { return queue_; }
   // The local port the thread's socket is bound to (0 while not running).
   uint16_t LocalPort() const { return localPort_.load(); }
@@ -136,6 +141,7 @@ class CRequestManager {
   std::deque<CTagRequest*> messages_;
   std::mutex notifyLock_;
   Notify notify_;
+  const void* notifyOwner_ = nullptr;
   std::unique_ptr<CDatagramSocket> socket_;
   std::atomic<uint16_t> localPort_{0};
   std::atomic<uint64_t> repetitions_{0};
