@@ -46,6 +46,10 @@ TEST(PlcDataCli, AWriteIsReadBack) {
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(AreaHex(line, 100, 2), "3412");
 
+  run = Cli(lab, {"plcdata", kPlcAddress, "write", "200", "-2", "--size", "1"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(AreaHex(line, 200, 2), "FE00");
+
   run = Cli(lab, {"plcdata", kPlcAddress, "set-bit", "100", "31"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   run = Cli(lab, {"plcdata", kPlcAddress, "clear-bit", "100", "4"});
