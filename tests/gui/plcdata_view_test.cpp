@@ -14,6 +14,9 @@
 #include "base/prompt.h"
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
+#include "params/node_screen_controller.h"
+#include "params/ui/cmreg_dlg.h"
+#include "platform/profile.h"
 #include "plc/ui/dlg_plc_cfg.h"
 
 namespace {
@@ -110,6 +113,27 @@ class PlcDataViewTest : public QObject {
                                     "mm gültig von Weg."));
     QTest::qWait(1500);
     QCOMPARE(Area(4, 2), std::string("F401"));
+  }
+
+  void theNodeScreenOffersTheViewForAModuleInPlcMode() {
+    platform::MemoryProfileStore profile;
+    base::SilentPrompt prompt;
+    params::CMRegDlg node(params::MakeSocketNodeLink(), prompt, profile, kPlcAddress);
+    std::string opened;
+    node.SetPlcDataScreen([&opened](const std::string& address) { opened = address; });
+    node.show();
+    auto* button = node.findChild<QPushButton*>(QStringLiteral("plcData"));
+    QVERIFY(button);
+    QTRY_VERIFY_WITH_TIMEOUT(node.ShownView().connected && node.ShownView().passes >= 1, kWaitMs);
+    QVERIFY(node.ShownView().plcMode);
+    QVERIFY(button->isVisible());
+    button->click();
+    QCOMPARE(opened, std::string(kPlcAddress));
+    // Node 3 of the PLC data line does not run a program.
+    node.findChild<QLineEdit*>(QStringLiteral("from"))->setText(QStringLiteral("3"));
+    node.Refresh();
+    QTRY_VERIFY_WITH_TIMEOUT(node.ShownView().connected && node.ShownView().node == 3, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!button->isVisible(), kWaitMs);
   }
 
   void tellsWhenTheModuleIsSilent() {
