@@ -148,6 +148,10 @@ TEST(RequestManager, ErrorAnswersAndUnsendableAddressesFail) {
   for (int i = 0; i < 200 && StateOf(queue, refused) <= kStateSent; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   EXPECT_EQ(StateOf(queue, refused), kStateError);
+  // The pass posts its notification just after it set the state.
+  for (int i = 0; i < 200 && notes.Count(kNotifyFailed) < 2; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_EQ(notes.Count(kNotifyFailed), 2u) << "the send failure and the error answer";
   EXPECT_EQ(notes.Count(kNotifyAnswered), 0u);
 }
 
