@@ -535,6 +535,7 @@ void NodeScreenController::BuildView() {
   v.reconnectCounter = connected_ ? CounterText(image[286]) : std::string();
   v.responseTimeouts = connected_ ? CounterText(image[287]) : std::string();
   v.diagnosticLogButton = connected_ && v.layout.diagnosticLogButton;
+  v.plcMode = connected_ && (image[reg::kPlcMode] & 1) != 0;
   v.driveControllerButton = connected_ && v.layout.view == ScreenView::DriveController;
 
   for (size_t s = 0; s < 2; ++s) {

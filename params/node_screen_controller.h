@@ -88,6 +88,7 @@ struct NodeScreenView {
   std::string reconnectCounter;  // "%i" of 286
   std::string responseTimeouts;  // "%i" of 287
   bool diagnosticLogButton = false;
+  bool plcMode = false;  // register 12 bit 0: the module runs its PLC program (PLC data view)
   bool driveControllerButton = false;
   ModulePictureState picture;
   uint64_t passes = 0;        // passes run since start (each changes the view)

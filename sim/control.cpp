@@ -32,6 +32,10 @@ const char* const kControlUsage =
     "                                     one is mounted the other way round\n"
     "  counters [MODULE] | reset-counters [MODULE]\n"
     "  event MODULE CATEGORY CODE [PARAMETER [AGE_MS [LOG]]]   a diagnostic log entry\n"
+    "  plc-read MODULE OFFSET [COUNT]            the PLC data area, as hex\n"
+    "  plc-write MODULE OFFSET VALUE [SIZE]      a little-endian value of SIZE (1, 2, 4) bytes\n"
+    "  plc-write MODULE OFFSET --hex HEX         bytes\n"
+    "  (faults also: plcSilent=BOOL plcDuplicate=BOOL plcError=CODE)\n"
     "  '{\"cmd\": ...}'   a raw request\n"
     "MODULE is a serial number or an IPv4 address.";
 
@@ -150,6 +154,22 @@ json ControlRequestFromWords(const std::vector<std::string>& words) {
     if (args.size() > 3) request["parameter"] = WordNumber(args[3]);
     if (args.size() > 4) request["ageMs"] = WordNumber(args[4]);
     if (args.size() > 5) request["log"] = WordNumber(args[5]);
+  } else if (command == "plc-read") {
+    need(2);
+    request["module"] = ModuleKey(args[0]);
+    request["offset"] = WordNumber(args[1]);
+    request["count"] = args.size() > 2 ? WordNumber(args[2]) : 1;
+  } else if (command == "plc-write") {
+    need(3);
+    request["module"] = ModuleKey(args[0]);
+    request["offset"] = WordNumber(args[1]);
+    if (args[2] == "--hex") {
+      need(4);
+      request["hex"] = args[3];
+    } else {
+      request["value"] = WordNumber(args[2]);
+      if (args.size() > 3) request["size"] = WordNumber(args[3]);
+    }
   } else {
     throw std::invalid_argument("unknown command \"" + command + "\"\n" + kControlUsage);
   }

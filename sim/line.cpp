@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <set>
@@ -98,7 +99,7 @@ const std::set<std::string> kModuleKeys = {
     "firmware",  "type",        "variant",      "reversed",
     "direction", "packetFlags", "recordLength", "linePosition",
     "plcMode",   "alive",       "driveType",    "registers",
-    "faults",    "drives",      "comment"};
+    "faults",    "drives",      "comment",      "plc"};
 
 // The drive history of a module: up to 32 drives, each with a serial number that is not 0
 // (the tool shows no row for a record without one).
@@ -135,6 +136,45 @@ std::vector<DriveRecord> ParseDrives(const json& value, const std::string& where
     drives.push_back(drive);
   }
   return drives;
+}
+
+// Bytes given as hex digits ("0A1B..."); spaces are allowed between bytes.
+std::vector<uint8_t> HexBytes(const json& value, const std::string& where, size_t limit) {
+  if (!value.is_string()) Fail(where, "expected hex digits as a text");
+  std::string digits;
+  for (const char c : value.get<std::string>()) {
+    if (c == ' ') continue;
+    if (!std::isxdigit(static_cast<unsigned char>(c))) Fail(where, "expected hex digits");
+    digits.push_back(c);
+  }
+  if (digits.size() % 2) Fail(where, "an odd number of hex digits");
+  if (digits.size() / 2 > limit) Fail(where, base::Format("more than %zu bytes", limit));
+  std::vector<uint8_t> bytes;
+  for (size_t i = 0; i < digits.size(); i += 2)
+    bytes.push_back(static_cast<uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
+  return bytes;
+}
+
+// "plc": {"program": HEX, "data": [{"offset": N, "hex": HEX}, ...]}: the program the module
+// holds and the first contents of its PLC data area (10,000 bytes).
+void ParsePlc(const json& value, const std::string& where, ModuleSetup& module) {
+  if (!value.is_object()) Fail(where, "expected {\"program\": HEX, \"data\": [...]}");
+  for (const auto& [key, unused] : value.items()) {
+    if (key != "program" && key != "data") Fail(where, "unknown key \"" + key + "\"");
+  }
+  if (value.contains("program"))
+    module.plcProgram = HexBytes(value["program"], where + ".program", 1u << 20);
+  if (!value.contains("data")) return;
+  const json& data = value["data"];
+  if (!data.is_array()) Fail(where + ".data", "expected [{\"offset\": N, \"hex\": HEX}, ...]");
+  for (size_t i = 0; i < data.size(); ++i) {
+    const std::string place = where + ".data[" + std::to_string(i) + "]";
+    if (!data[i].is_object() || !data[i].contains("offset") || !data[i].contains("hex"))
+      Fail(place, "expected {\"offset\": N, \"hex\": HEX}");
+    const auto offset = static_cast<uint16_t>(Number(data[i]["offset"], place + ".offset", 9999));
+    auto bytes = HexBytes(data[i]["hex"], place + ".hex", 10000u - offset);
+    module.plcData.emplace_back(offset, std::move(bytes));
+  }
 }
 
 ModuleSetup ParseModule(const json& value, const std::string& where, const LineSetup& line) {
@@ -229,6 +269,7 @@ ModuleSetup ParseModule(const json& value, const std::string& where, const LineS
     }
   }
   if (value.contains("drives")) module.drives = ParseDrives(value["drives"], where + ".drives");
+  if (value.contains("plc")) ParsePlc(value["plc"], where + ".plc", module);
   if (value.contains("faults")) {
     try {
       ApplyFaults(value["faults"], module.faults);
@@ -416,6 +457,12 @@ void ApplyFaults(const nlohmann::json& value, Faults& faults) {
       faults.serviceDead = Flag(item, "serviceDead");
     } else if (key == "rebootOnWrite") {
       faults.rebootOnWrite = static_cast<uint32_t>(Number(item, "rebootOnWrite", 65535));
+    } else if (key == "plcSilent") {
+      faults.plcSilent = Flag(item, "plcSilent");
+    } else if (key == "plcDuplicate") {
+      faults.plcDuplicate = Flag(item, "plcDuplicate");
+    } else if (key == "plcError") {
+      faults.plcErrorCode = static_cast<uint8_t>(Number(item, "plcError", 0x7F));
     } else {
       Fail("faults", "unknown fault \"" + key + "\"");
     }
@@ -436,6 +483,9 @@ nlohmann::json FaultsToJson(const Faults& faults) {
   result["noFlashImage"] = faults.noFlashImage;
   result["serviceDead"] = faults.serviceDead;
   result["rebootOnWrite"] = faults.rebootOnWrite;
+  result["plcSilent"] = faults.plcSilent;
+  result["plcDuplicate"] = faults.plcDuplicate;
+  result["plcError"] = faults.plcErrorCode;
   return result;
 }
 

@@ -36,11 +36,17 @@ struct Faults {
   bool noFlashImage = false;   // "ERGR" on UDP 55557 goes unanswered
   bool serviceDead = false;    // the service text port closes every connection unanswered
   uint32_t rebootOnWrite = 0;  // register: a write covering it restarts the module (once)
+  // PLC data (UDP 55559): no answer at all; every answer sent twice; every request answered
+  // with the error status 0x80 | code (0: off).
+  bool plcSilent = false;
+  bool plcDuplicate = false;
+  uint8_t plcErrorCode = 0;
 
   bool Any() const {
     return dropFraction > 0 || delayMs > 0 || duplicate || staleSequence || sharesAddressOf ||
            tftpLoseBlock || tftpDuplicateAck || tftpErrorBlock || tftpDieBlock || noTopology ||
-           miswired || noFlashImage || serviceDead || rebootOnWrite;
+           miswired || noFlashImage || serviceDead || rebootOnWrite || plcSilent || plcDuplicate ||
+           plcErrorCode;
   }
 };
 
@@ -90,6 +96,9 @@ struct ModuleSetup {
   int driveType = 10;                      // drive type catalogue row of both drives
   std::map<uint32_t, uint16_t> registers;  // overrides, by register number
   std::vector<DriveRecord> drives;         // drive history, oldest first
+  std::vector<uint8_t> plcProgram;         // the PLC program it holds (empty: none)
+  // The PLC data area's initial contents: bytes from an offset.
+  std::vector<std::pair<uint16_t, std::vector<uint8_t>>> plcData;
   Faults faults;
   // Filled from the chains: where the module sits and who is cabled to its ports.
   int chain = 0;

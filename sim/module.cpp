@@ -69,6 +69,12 @@ uint16_t ReportedFirmware(const ModuleSetup& setup) {
 SimModule::SimModule(const ModuleSetup& setup)
     : setup_(setup), clock_([] { return platform::GetTickCount(); }) {
   FillFactory();
+  files_.plcProgram = setup.plcProgram;
+  for (const auto& [offset, bytes] : setup.plcData) {
+    // The line file's check keeps each run inside the area; the copy is bounded again.
+    const size_t room = offset < files_.plcData.size() ? files_.plcData.size() - offset : 0;
+    std::copy_n(bytes.begin(), std::min(room, bytes.size()), files_.plcData.begin() + offset);
+  }
   ram_ = factory_;
   flash_ = factory_;
   // A few events from before the start, oldest first so that the newest ends up in front.

@@ -33,6 +33,9 @@ struct ModuleFiles {
   uint64_t managementRequests = 0;          // 0xB0 commands taken
   bool dhcp = true;                         // DHCP off is a management command
   std::string fieldbusName = "brevantrix";  // cleared by the reset of name and address
+  // The PLC program's data area (UDP 55559) and the requests answered from it.
+  std::vector<uint8_t> plcData = std::vector<uint8_t>(10000);
+  uint64_t plcRequests = 0;
   TftpCounters tftp;
 };
 

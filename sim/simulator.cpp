@@ -2,10 +2,14 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
+#include <cctype>
+
 #include "base/format.h"
 #include "sim/control.h"
 #include "sim/flash_image.h"
 #include "sim/modbus_server.h"
+#include "sim/plc_data.h"
 #include "sim/service_port.h"
 #include "sim/tftp_server.h"
 
@@ -51,6 +55,7 @@ Simulator::~Simulator() {
   tftp_.reset();
   service_.reset();
   flashImage_.reset();
+  plcData_.reset();
   modbus_.reset();
   addresses_.RemoveAll();
 }
@@ -72,6 +77,9 @@ uint16_t Simulator::ServicePort() const {
 uint16_t Simulator::FlashImagePort() const {
   return flashImage_ ? flashImage_->Port() : 0;
 }
+uint16_t Simulator::PlcDataPort() const {
+  return plcData_ ? plcData_->Port() : 0;
+}
 
 bool Simulator::Start(std::string* error) {
   if (!addresses_.Open(error)) return false;
@@ -91,6 +99,8 @@ bool Simulator::Start(std::string* error) {
   flashImage_ = std::make_unique<FlashImageServer>(loop_, *this);
   if (!flashImage_->Listen(options_.modbusBindAddress, options_.flashImagePort, error))
     return false;
+  plcData_ = std::make_unique<PlcDataServer>(loop_, *this);
+  if (!plcData_->Listen(options_.modbusBindAddress, options_.plcDataPort, error)) return false;
   if (!options_.ifname.empty()) {
     if (!options_.captureDriver) {
       if (error) *error = "no capture driver";
@@ -445,6 +455,44 @@ uint32_t JsonUint(const json& request, const char* key, uint32_t max) {
   return static_cast<uint32_t>(value);
 }
 
+// The PLC data area through the control socket: "plc-read" gives "hex" (count bytes from
+// offset); "plc-write" stores "hex" at offset, or "value" as a little-endian number of "size"
+// (1, 2 or 4) bytes.
+void HandlePlcControl(const std::string& command, const json& request, ModuleFiles& files,
+                      json& answer) {
+  const uint32_t offset = JsonUint(request, "offset", 9999);
+  const size_t room = files.plcData.size() - offset;
+  if (command == "plc-read") {
+    const uint32_t count = request.contains("count") ? JsonUint(request, "count", 10000) : 1;
+    if (count > room) throw LineError("the PLC data area ends at 10000");
+    std::string hex;
+    for (uint32_t i = 0; i < count; ++i) hex += base::Format("%02X", files.plcData[offset + i]);
+    answer["hex"] = hex;
+    answer["plcRequests"] = files.plcRequests;
+    return;
+  }
+  std::vector<uint8_t> bytes;
+  if (request.contains("hex")) {
+    const json& text = request["hex"];
+    if (!text.is_string() || text.get<std::string>().size() % 2)
+      throw LineError("\"hex\" must be pairs of hex digits");
+    const std::string digits = text.get<std::string>();
+    for (size_t i = 0; i < digits.size(); i += 2) {
+      if (!std::isxdigit(static_cast<unsigned char>(digits[i])) ||
+          !std::isxdigit(static_cast<unsigned char>(digits[i + 1])))
+        throw LineError("\"hex\" must be pairs of hex digits");
+      bytes.push_back(static_cast<uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
+    }
+  } else {
+    const uint32_t size = request.contains("size") ? JsonUint(request, "size", 4) : 4;
+    if (size != 1 && size != 2 && size != 4) throw LineError("\"size\" is 1, 2 or 4");
+    const uint32_t value = JsonUint(request, "value", 0xFFFFFFFFu);
+    for (uint32_t i = 0; i < size; ++i) bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
+  }
+  if (bytes.empty() || bytes.size() > room) throw LineError("the PLC data area ends at 10000");
+  std::copy(bytes.begin(), bytes.end(), files.plcData.begin() + offset);
+}
+
 }  // namespace
 
 json Simulator::HandleControl(const json& request) {
@@ -527,6 +575,8 @@ json Simulator::HandleControl(const json& request) {
       if (!module.AddLogEvent(log, category, code, parameter, ageMs))
         throw LineError("modules of family 0x0C keep no log 1");
       answer["log"] = log;
+    } else if (command == "plc-read" || command == "plc-write") {
+      HandlePlcControl(command, request, module.Files(), answer);
     } else if (command == "files") {
       answer["files"] = FilesJson(module.Files());
     } else if (command == "kill") {

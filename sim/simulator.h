@@ -29,6 +29,7 @@ class ControlServer;
 class TftpServer;
 class ServicePortServer;
 class FlashImageServer;
+class PlcDataServer;
 
 struct SimulatorOptions {
   std::string ifname;         // line-side interface; empty: no addresses, no raw frames
@@ -37,6 +38,9 @@ struct SimulatorOptions {
   uint16_t tftpPort = 0;        // linesim: 69
   uint16_t servicePort = 0;     // linesim: 23
   uint16_t flashImagePort = 0;  // linesim: 55557
+  uint16_t tftpPort = 0;        // linesim: 69
+  uint16_t servicePort = 0;     // linesim: 23
+  uint16_t plcDataPort = 0;     // linesim: 55559
   std::string modbusBindAddress = "0.0.0.0";
   std::string controlPath;  // Unix socket of the control commands; empty: none
   platform::CaptureDriver* captureDriver = nullptr;  // needed when ifname is set
@@ -58,6 +62,7 @@ class Simulator {
   uint16_t TftpPort() const;
   uint16_t ServicePort() const;
   uint16_t FlashImagePort() const;
+  uint16_t PlcDataPort() const;
   // Why the capture stopped the simulator, empty when it did not.
   std::string CaptureError() const;
 
@@ -108,6 +113,7 @@ class Simulator {
   std::unique_ptr<TftpServer> tftp_;
   std::unique_ptr<ServicePortServer> service_;
   std::unique_ptr<FlashImageServer> flashImage_;
+  std::unique_ptr<PlcDataServer> plcData_;
   UdpResponder udp_;
   NodeCommandResponder nodeCommands_;
   ManagementResponder management_;

@@ -1,6 +1,7 @@
 #include "main_window.h"
 
 #include <QCoreApplication>
+#include <QPointer>
 #include <QStringList>
 #include <QTimer>
 
@@ -13,6 +14,7 @@
 #include "params/node_screen_controller.h"
 #include "params/range_operations.h"
 #include "params/ui/cmreg_dlg.h"
+#include "plc/ui/dlg_plc_cfg.h"
 #include "report/ui/report_dlg.h"
 #include "topology/ui/autoconfig_to_dlg.h"
 #include "topology/ui/cpl_dlg.h"
@@ -54,9 +56,9 @@ std::unique_ptr<QWidget> CreateMainWindow(MainWindowContext& context) {
     return node ? node->maskText : std::string();
   };
   config::InstallConnectionPages(*screen, pages, std::move(hooks));
-  // The advanced pages; the flex zone page lists the selected adapter's modules.
   // "Upgrade" and "Netzwerk Einstellungen" (the discovered modules).
   InstallUpgradePages(pages, context);
+  // The advanced pages; the flex zone page lists the selected adapter's modules.
   pages::InstallAdvancedPages(pages, [&app = context.app] {
     std::vector<std::shared_ptr<CNode_Data>> nodes;
     std::vector<pages::ListedModule> modules;
@@ -96,5 +98,18 @@ std::unique_ptr<QWidget> CreateMainWindow(MainWindowContext& context) {
           topology::ui::OpenTopologyWindow(app, prompt, window, false, changeIp);
         });
   }
+  // The PLC data view of a module in PLC mode: one at a time (one request manager serves it).
+  params::CMRegDlg* node = screen.get();
+  node->SetPlcDataScreen([node, &prompt = context.prompt](const std::string& address) {
+    static QPointer<plc::CDlgPLC_CFG> open;
+    if (open) {
+      open->SetAddress(address);
+      open->raise();
+      return;
+    }
+    open = new plc::CDlgPLC_CFG(address, std::string(), prompt, node);
+    open->setAttribute(Qt::WA_DeleteOnClose);
+    open->show();
+  });
   return screen;
 }

@@ -248,6 +248,11 @@ void CMRegDlg::BuildWindow() {
   driveController_ = addButton(QStringLiteral("Drive Controller"), "driveController");
   connect(driveController_, &QPushButton::clicked, this,
           [this] { Open(screens_.driveController); });
+  plcData_ = addButton(QStringLiteral("PLC Daten"), "plcData");
+  connect(plcData_, &QPushButton::clicked, this, [this] {
+    if (plcDataScreen_ && !shown_.moduleAddress.empty()) plcDataScreen_(shown_.moduleAddress);
+  });
+  plcData_->hide();
   QPushButton* merger = addButton(QStringLiteral("Merger"), "merger");
   connect(merger, &QPushButton::clicked, this, [this] { Open(screens_.merger); });
   addButton(QStringLiteral("E-Stop..."), "estop");  // no action
@@ -883,6 +888,7 @@ void CMRegDlg::Paint(const NodeScreenView& view) {
   linkRow_->setVisible(view.linkShown);
   for (IndicatorLamp* lamp : linkLamps_) lamp->SetState(view.linkShown, IndicatorColour::Green);
   diagnosticLog_->setVisible(view.diagnosticLogButton);
+  plcData_->setVisible(view.plcMode);
   for (QWidget* widget : lockedWhileBusy_) widget->setEnabled(!view.busy);
   setAllModule_->setEnabled(view.connected && !view.busy);
   cancelRange_->setVisible(view.busy);

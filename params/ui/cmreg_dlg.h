@@ -70,6 +70,10 @@ class CMRegDlg : public QDialog {
     std::function<void()> report;    // the advanced window's "Übergabebericht..."
   };
   void SetScreens(Screens screens) { screens_ = std::move(screens); }
+  // The PLC data view of the shown module ("PLC Daten", shown for a module in PLC mode).
+  void SetPlcDataScreen(std::function<void(const std::string& address)> screen) {
+    plcDataScreen_ = std::move(screen);
+  }
   // The pages the advanced functions window shows (the program installs them).
   void SetAdvancedPages(ui::CTabDlg::Pages pages) { advancedPages_ = std::move(pages); }
 
@@ -170,6 +174,8 @@ class CMRegDlg : public QDialog {
   QGroupBox* zones_ = nullptr;
   QLabel* otherView_ = nullptr;
   QPushButton* diagnosticLog_ = nullptr;
+  QPushButton* plcData_ = nullptr;
+  std::function<void(const std::string&)> plcDataScreen_;
   QPushButton* setAllModule_ = nullptr;
   QPushButton* driveController_ = nullptr;
   QComboBox* zpaDta_ = nullptr;

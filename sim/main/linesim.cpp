@@ -51,7 +51,8 @@ int main(int argc, char** argv) {
 
   CLI::App app{"linesim: a simulated conveyor line (run it inside a lab's line namespace only)"};
   std::string lineFile, generate, ifname, control;
-  uint16_t modbusPort = 502, tftpPort = 69, servicePort = 23, flashImagePort = 55557;
+  uint16_t modbusPort = 502, tftpPort = 69, servicePort = 23, flashImagePort = 55557,
+           plcDataPort = 55559;
   bool print = false;
   app.add_option("--line", lineFile, "line description (JSON)");
   app.add_option("--generate", generate,
@@ -63,6 +64,7 @@ int main(int argc, char** argv) {
   app.add_option("--tftp-port", tftpPort, "TFTP port (69)");
   app.add_option("--service-port", servicePort, "service text port (23)");
   app.add_option("--flash-image-port", flashImagePort, "flash image port (55557)");
+  app.add_option("--plc-port", plcDataPort, "PLC data port (55559)");
   app.footer("Control client: linesim ctl PATH COMMAND [ARGS...] (linesim ctl PATH help)");
   CLI11_PARSE(app, argc, argv);
 
@@ -107,6 +109,7 @@ int main(int argc, char** argv) {
   options.tftpPort = tftpPort;
   options.servicePort = servicePort;
   options.flashImagePort = flashImagePort;
+  options.plcDataPort = plcDataPort;
   options.controlPath = control;
   options.captureDriver = driver.get();
   sim::Simulator simulator(std::move(line), options);

@@ -1,0 +1,302 @@
+#include "plc/ui/dlg_plc_cfg.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSignalBlocker>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+#include "base/format.h"
+#include "comm/event_log.h"
+
+namespace plc {
+
+namespace {
+QString Q(const std::string& text) {
+  return QString::fromStdString(text);
+}
+}  // namespace
+
+CDlgPLC_CFG::CDlgPLC_CFG(const std::string& address, const std::string& tagFile,
+                         base::Prompt& prompt, QWidget* parent, CRequestManager& manager)
+    : QDialog(parent), manager_(manager), prompt_(prompt), tagFile_(tagFile) {
+  setObjectName(QStringLiteral("CDlgPLC_CFG"));
+  setWindowTitle(QStringLiteral("PLC Daten"));
+  addressText_ = address.empty() ? std::string(kInitialAddress) : address;
+
+  auto* root = new QVBoxLayout(this);
+  auto* top = new QHBoxLayout;
+  top->addWidget(new QLabel(QStringLiteral("Modul IP:"), this));
+  address_ = new QLineEdit(Q(addressText_), this);
+  address_->setObjectName(QStringLiteral("address"));
+  address_->setMaximumWidth(140);
+  connect(address_, &QLineEdit::editingFinished, this, [this] {
+    std::lock_guard<std::mutex> lock(addressLock_);
+    addressText_ = address_->text().trimmed().toStdString();
+  });
+  top->addWidget(address_);
+  top->addWidget(new QLabel(QStringLiteral("Basisadresse:"), this));
+  base_ = new QSpinBox(this);
+  base_->setObjectName(QStringLiteral("baseAddress"));
+  base_->setRange(0, static_cast<int>(kMaxDataSize) - 1);
+  connect(base_, &QSpinBox::valueChanged, this,
+          [this](int value) { model_.baseAddress = static_cast<uint16_t>(value); });
+  top->addWidget(base_);
+  top->addStretch(1);
+  auto* pick = new QPushButton(QStringLiteral("Tag-Datei..."), this);
+  pick->setObjectName(QStringLiteral("pickTags"));
+  pick->setAutoDefault(false);
+  connect(pick, &QPushButton::clicked, this, &CDlgPLC_CFG::PickTagFile);
+  top->addWidget(pick);
+  root->addLayout(top);
+
+  program_ = new QLabel(this);
+  program_->setObjectName(QStringLiteral("program"));
+  program_->setStyleSheet(QStringLiteral("font-weight: bold;"));
+  root->addWidget(program_);
+
+  auto* scroll = new QScrollArea(this);
+  scroll->setWidgetResizable(true);
+  tagsBox_ = new QWidget(scroll);
+  tagsGrid_ = new QGridLayout(tagsBox_);
+  tagsGrid_->setColumnStretch(1, 1);
+  scroll->setWidget(tagsBox_);
+  root->addWidget(scroll, 1);
+
+  status_ = new QLabel(this);
+  status_->setObjectName(QStringLiteral("status"));
+  status_->setTextFormat(Qt::PlainText);
+  status_->setWordWrap(true);
+  status_->setFrameShape(QFrame::StyledPanel);
+  status_->setMinimumHeight(34);
+  root->addWidget(status_);
+  resize(520, 460);
+
+  loadTimer_.setSingleShot(true);
+  connect(&loadTimer_, &QTimer::timeout, this, [this] {
+    if (tagFile_.empty()) {
+      SetStatus(Q(base::Format(kNoProgramInfo, Address().c_str())), true);
+      return;
+    }
+    LoadTags(tagFile_);
+  });
+
+  // The periodic block reads run on the view's worker: SubmitRequest pauses its caller.
+  base::SerialWorker::Cycle cycle;
+  cycle.running = [this] { return reading_.load(); };
+  cycle.generation = [] { return uint64_t{0}; };
+  cycle.pass = [this] { Pass(); };
+  worker_ = std::make_unique<base::SerialWorker>(std::move(cycle), base::SerialWorker::Hooks{},
+                                                 kReadCycleMs);
+}
+
+CDlgPLC_CFG::~CDlgPLC_CFG() {
+  // No notification reaches this window any more, and the worker ends before the model goes.
+  manager_.ClearNotify(this);
+  reading_ = false;
+  worker_->Stop();
+  worker_.reset();
+  // The program keeps one view at a time: what is still queued was this view's.
+  std::lock_guard<std::mutex> lock(manager_.Queue().Lock());
+  manager_.Queue().Items().clear();
+}
+
+void CDlgPLC_CFG::SetAddress(const std::string& address) {
+  address_->setText(Q(address));
+  std::lock_guard<std::mutex> lock(addressLock_);
+  addressText_ = address;
+}
+
+std::string CDlgPLC_CFG::Address() const {
+  std::lock_guard<std::mutex> lock(addressLock_);
+  return addressText_;
+}
+
+void CDlgPLC_CFG::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (shownOnce_) return;
+  shownOnce_ = true;
+  // This window now receives the request manager's notifications, on its own thread.
+  QPointer<CDlgPLC_CFG> self(this);
+  manager_.SetNotify(
+      [self](uint32_t notification) {
+        QMetaObject::invokeMethod(
+            self.data(),
+            [self, notification] {
+              if (self) self->OnNotify(notification);
+            },
+            Qt::QueuedConnection);
+      },
+      this);
+  loadTimer_.start(kLoadDelayMs);
+}
+
+bool CDlgPLC_CFG::LoadTags(const std::string& path) {
+  const bool isJson = path.size() > 5 && path.compare(path.size() - 5, 5, ".json") == 0;
+  const std::string file = isJson ? path : TagFileForProgram(path);
+  std::string error;
+  auto info = LoadTagFile(file, &error);
+  if (!info) {
+    LogError("CDlgPLC_CFG::LoadTags - %s", error.c_str());
+    SetStatus(Q(base::Format(kNoProgramInfo, Address().c_str())) + QStringLiteral("\n") + Q(error),
+              true);
+    return false;
+  }
+  tagFile_ = file;
+  model_.SetProgram(std::move(*info));
+  program_->setText(Q(
+      base::Format("%s (%u Bytes)", model_.Program().program.c_str(), model_.Program().dataSize)));
+  BuildTags();
+  {
+    std::lock_guard<std::mutex> lock(addressLock_);
+    plan_ = PlanBlockReads(model_.Program().dataSize);
+  }
+  SetStatus(QString(), false);
+  reading_ = true;
+  worker_->Post([] {});  // wakes the worker: the first pass starts at once
+  return true;
+}
+
+void CDlgPLC_CFG::PickTagFile() {
+  const QString path = QFileDialog::getOpenFileName(
+      this, QStringLiteral("Tag-Datei"), QString(),
+      QStringLiteral("Tag-Dateien (*.tags.json *.json);;PLC Programme (*.bin);;Alle Dateien (*)"));
+  if (!path.isEmpty()) LoadTags(path.toStdString());
+}
+
+void CDlgPLC_CFG::BuildTags() {
+  while (QLayoutItem* item = tagsGrid_->takeAt(0)) {
+    delete item->widget();
+    delete item;
+  }
+  rows_.clear();
+  const auto& tags = model_.Program().tags;
+  for (size_t i = 0; i < tags.size(); ++i) {
+    const PlcTag& tag = tags[i];
+    const int r = static_cast<int>(i);
+    TagRow row;
+    auto* name = new QLabel(Q(tag.name), tagsBox_);
+    tagsGrid_->addWidget(name, r, 0);
+    const QString id = QStringLiteral("tag%1").arg(i);
+    if (tag.control == kControlCheck) {
+      row.check = new QCheckBox(tagsBox_);
+      row.check->setObjectName(id);
+      tagsGrid_->addWidget(row.check, r, 1);
+      connect(row.check, &QCheckBox::clicked, this, [this, i](bool ticked) {
+        Submit(model_.CheckRequest(Address(), model_.Program().tags[i], ticked));
+      });
+    } else if (tag.control == kControlCombo) {
+      row.combo = new QComboBox(tagsBox_);
+      row.combo->setObjectName(id);
+      for (const ComboItem& item : tag.items) row.combo->addItem(Q(item.text), item.value);
+      row.combo->setCurrentIndex(-1);
+      tagsGrid_->addWidget(row.combo, r, 1);
+      connect(row.combo, &QComboBox::activated, this, [this, i](int index) {
+        if (auto request = model_.ComboRequest(Address(), model_.Program().tags[i], index))
+          Submit(std::move(*request));
+      });
+    } else {
+      row.edit = new QLineEdit(tagsBox_);
+      row.edit->setObjectName(id);
+      tagsGrid_->addWidget(row.edit, r, 1);
+      row.apply = new QPushButton(QStringLiteral("Setzen"), tagsBox_);
+      row.apply->setObjectName(id + QStringLiteral("_apply"));
+      row.apply->setAutoDefault(false);
+      tagsGrid_->addWidget(row.apply, r, 3);
+      connect(row.apply, &QPushButton::clicked, this, [this, i] {
+        const PlcTag& t = model_.Program().tags[i];
+        EditOutcome outcome = model_.EditRequest(Address(), t, rows_[i].edit->text().toStdString());
+        if (!outcome.request) {
+          prompt_.Ask(outcome.message, outcome.caption, base::PromptButtons::Ok,
+                      base::PromptIcon::Warning);
+          return;
+        }
+        Submit(std::move(*outcome.request));
+      });
+    }
+    tagsGrid_->addWidget(new QLabel(Q(tag.unit), tagsBox_), r, 2);
+    rows_.push_back(row);
+  }
+  tagsGrid_->setRowStretch(static_cast<int>(tags.size()), 1);
+}
+
+void CDlgPLC_CFG::ShowValues() {
+  const auto& tags = model_.Program().tags;
+  for (size_t i = 0; i < tags.size() && i < rows_.size(); ++i) {
+    const TagRow& row = rows_[i];
+    if (row.check) {
+      const QSignalBlocker block(row.check);
+      row.check->setChecked(model_.CheckValue(tags[i]));
+    } else if (row.combo) {
+      const QSignalBlocker block(row.combo);
+      row.combo->setCurrentIndex(model_.ComboIndex(tags[i]));
+    } else if (row.edit && !row.edit->hasFocus()) {
+      // A value being typed is not overwritten by the refresh.
+      row.edit->setText(QString::number(model_.Value(tags[i])));
+    }
+  }
+}
+
+void CDlgPLC_CFG::Submit(CTagRequest request) {
+  CRequestManager& manager = manager_;
+  worker_->Post([&manager, request = std::move(request)]() mutable {
+    CTagRequest* queued = manager.Queue().Append(std::move(request));
+    manager.SubmitRequest(queued);
+  });
+}
+
+void CDlgPLC_CFG::Pass() {
+  // One read per block, unless the previous cycle's reads are still out.
+  if (inFlight_.load() > 0) return;
+  std::vector<BlockRead> plan;
+  std::string address;
+  {
+    std::lock_guard<std::mutex> lock(addressLock_);
+    plan = plan_;
+    address = addressText_;
+  }
+  inFlight_ = static_cast<int>(plan.size());
+  for (const BlockRead& read : plan) {
+    if (!reading_.load()) break;
+    CTagRequest* queued =
+        manager_.Queue().Append(CTagRequest::Read(address, read.dataAddress, read.count));
+    manager_.SubmitRequest(queued);
+  }
+}
+
+void CDlgPLC_CFG::OnNotify(unsigned notification) {
+  if (notification == kNotifyAnswered) {
+    const auto result = model_.HandleAnswers(manager_.Queue());
+    if (result.refreshed) {
+      ShowValues();
+      inFlight_ = 0;
+      SetStatus(QString(), false);
+    }
+  } else if (notification == kNotifyFailed) {
+    const std::vector<std::string> lines = model_.TakeFailures(manager_.Queue());
+    if (!lines.empty()) {
+      QStringList texts;
+      for (const std::string& line : lines) texts << Q(line);
+      SetStatus(texts.join(QStringLiteral("\n")), true);
+      // A cycle whose reads failed is over: the next one reads again.
+      inFlight_ = 0;
+    }
+  } else if (notification == kNotifyWriteSent) {
+    SetStatus(QStringLiteral("Wert gesendet"), false);
+  }
+}
+
+void CDlgPLC_CFG::SetStatus(const QString& text, bool error) {
+  status_->setText(text);
+  status_->setStyleSheet(error ? QStringLiteral("color: #c02020;") : QString());
+}
+
+}  // namespace plc

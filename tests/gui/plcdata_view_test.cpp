@@ -1,0 +1,182 @@
+// The PLC data view (CDlgPLC_CFG) against linesim in a lab: values written through linesim's
+// control socket appear in the view's controls, and the controls write the module's PLC data
+// area. The test process makes the lab and starts linesim, then runs the Qt tests in a child
+// that has entered the lab's PC namespace.
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+#include <cstdio>
+
+#include "base/prompt.h"
+#include "fixtures/lab.h"
+#include "fixtures/linesim_fixture.h"
+#include "params/node_screen_controller.h"
+#include "params/ui/cmreg_dlg.h"
+#include "platform/profile.h"
+#include "plc/ui/dlg_plc_cfg.h"
+
+namespace {
+
+constexpr uint32_t kPlcModule = 3100301;
+constexpr const char* kPlcAddress = "192.168.202.20";
+constexpr int kWaitMs = 20000;
+// The tags of sim/lines/plc.tags.json, by row.
+const QString kStoerung = QStringLiteral("tag2");   // bit 31 of the word at 0
+const QString kStauLinks = QStringLiteral("tag1");  // bit 3 of the word at 0
+const QString kWeg = QStringLiteral("tag3");        // 16 bits at 4, 0..2000 mm
+const QString kModus = QStringLiteral("tag4");      // 8 bits at 6, combo
+const QString kZaehler = QStringLiteral("tag6");    // 16 bits at 2004
+
+class PlcDataViewTest : public QObject {
+  Q_OBJECT
+ public:
+  explicit PlcDataViewTest(const test::Linesim& line) : line_(line) {}
+
+ private:
+  template <typename T>
+  T* Find(const QString& name) {
+    T* widget = view_->findChild<T*>(name);
+    if (!widget) qFatal("no widget %s", qPrintable(name));
+    return widget;
+  }
+  std::string Area(uint32_t offset, uint32_t count) {
+    return line_
+        .Ok({{"cmd", "plc-read"}, {"module", kPlcModule}, {"offset", offset}, {"count", count}})
+        .at("hex");
+  }
+  void WriteArea(uint32_t offset, uint32_t value, uint32_t size) {
+    line_.Ok({{"cmd", "plc-write"},
+              {"module", kPlcModule},
+              {"offset", offset},
+              {"value", value},
+              {"size", size}});
+  }
+
+ private slots:
+  void init() {
+    view_ = new plc::CDlgPLC_CFG(kPlcAddress, test::SourceFile("sim/lines/plc.tags.json"), prompt_);
+    view_->show();
+    QTRY_VERIFY_WITH_TIMEOUT(view_->Refreshes() > 0, kWaitMs);
+  }
+  void cleanup() {
+    delete view_;
+    view_ = nullptr;
+  }
+
+  void showsTheModulesValues() {
+    QCOMPARE(Find<QLineEdit>(kZaehler)->text(), QStringLiteral("42"));
+    QCOMPARE(Find<QLineEdit>(kWeg)->text(), QStringLiteral("500"));
+    QVERIFY(Find<QCheckBox>(kStoerung)->isChecked());
+    QVERIFY(Find<QCheckBox>(kStauLinks)->isChecked());
+    QCOMPARE(Find<QComboBox>(kModus)->currentText(), QStringLiteral("Automatik"));
+  }
+
+  void showsAValueWrittenThroughTheControlSocket() {
+    WriteArea(2004, 1234, 2);
+    WriteArea(0, 0x00000001, 4);
+    QTRY_COMPARE_WITH_TIMEOUT(Find<QLineEdit>(kZaehler)->text(), QStringLiteral("1234"), kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!Find<QCheckBox>(kStoerung)->isChecked(), kWaitMs);
+    QVERIFY(!Find<QCheckBox>(kStauLinks)->isChecked());
+    WriteArea(0, 0x80000009u, 4);
+    WriteArea(2004, 42, 2);
+  }
+
+  void controlsWriteTheArea() {
+    auto* weg = Find<QLineEdit>(kWeg);
+    weg->setText(QStringLiteral("750"));
+    QTest::mouseClick(Find<QPushButton>(kWeg + QStringLiteral("_apply")), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(Area(4, 2), std::string("EE02"), kWaitMs);
+    Find<QCheckBox>(kStauLinks)->click();
+    QTRY_COMPARE_WITH_TIMEOUT(Area(0, 4), std::string("01000080"), kWaitMs);
+    Find<QComboBox>(kModus)->setCurrentIndex(1);
+    emit Find<QComboBox>(kModus)->activated(1);
+    QTRY_COMPARE_WITH_TIMEOUT(Area(6, 1), std::string("01"), kWaitMs);
+    WriteArea(0, 0x80000009u, 4);
+    WriteArea(4, 500, 2);
+    WriteArea(6, 2, 1);
+  }
+
+  void refusesAnEditOutsideItsRange() {
+    const size_t shown = prompt_.CountOf("ask");
+    for (const char* text : {"2001", "abc"}) {
+      Find<QLineEdit>(kWeg)->setText(QString::fromLatin1(text));
+      QTest::mouseClick(Find<QPushButton>(kWeg + QStringLiteral("_apply")), Qt::LeftButton);
+    }
+    QCOMPARE(prompt_.CountOf("ask"), shown + 2);
+    const auto last = prompt_.History().back();
+    QCOMPARE(last.caption, std::string("Achtung"));
+    QCOMPARE(last.text, std::string("Ungültige Wegeinstellung. Es sind nur Werte von 0 bis 2000 "
+                                    "mm gültig von Weg."));
+    QTest::qWait(1500);
+    QCOMPARE(Area(4, 2), std::string("F401"));
+  }
+
+  void theNodeScreenOffersTheViewForAModuleInPlcMode() {
+    platform::MemoryProfileStore profile;
+    base::SilentPrompt prompt;
+    params::CMRegDlg node(params::MakeSocketNodeLink(), prompt, profile, kPlcAddress);
+    std::string opened;
+    node.SetPlcDataScreen([&opened](const std::string& address) { opened = address; });
+    node.show();
+    auto* button = node.findChild<QPushButton*>(QStringLiteral("plcData"));
+    QVERIFY(button);
+    QTRY_VERIFY_WITH_TIMEOUT(node.ShownView().connected && node.ShownView().passes >= 1, kWaitMs);
+    QVERIFY(node.ShownView().plcMode);
+    QVERIFY(button->isVisible());
+    button->click();
+    QCOMPARE(opened, std::string(kPlcAddress));
+    // Node 3 of the PLC data line does not run a program.
+    node.findChild<QLineEdit*>(QStringLiteral("from"))->setText(QStringLiteral("3"));
+    node.Refresh();
+    QTRY_VERIFY_WITH_TIMEOUT(node.ShownView().connected && node.ShownView().node == 3, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!button->isVisible(), kWaitMs);
+  }
+
+  void tellsWhenTheModuleIsSilent() {
+    line_.SetFault(kPlcModule, {{"plcSilent", true}});
+    QTRY_VERIFY_WITH_TIMEOUT(
+        Find<QLabel>(QStringLiteral("status"))->text().contains(QStringLiteral("no answer")),
+        kWaitMs);
+    line_.ClearFaults(kPlcModule);
+    QTRY_VERIFY_WITH_TIMEOUT(Find<QLabel>(QStringLiteral("status"))->text().isEmpty(), kWaitMs);
+  }
+
+ private:
+  const test::Linesim& line_;
+  base::ScriptedPrompt prompt_;
+  plc::CDlgPLC_CFG* view_ = nullptr;
+};
+
+}  // namespace
+
+constexpr int kSkipped = 77;
+
+int main(int argc, char** argv) {
+  const std::string reason = test::LabUnavailableReason();
+  if (!reason.empty()) {
+    std::printf("SKIP: %s\n", reason.c_str());
+    return kSkipped;
+  }
+  test::Lab lab;
+  test::Linesim line(lab, test::SourceFile("sim/lines/plc.json"));
+  const int result = lab.RunInNamespace(
+      "pc",
+      [&] {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        QApplication app(argc, argv);
+        PlcDataViewTest tests(line);
+        return QTest::qExec(&tests, argc, argv);
+      },
+      600000);
+  if (result == test::Lab::kRunFailed) {
+    std::fprintf(stderr, "the tests inside the lab did not finish\n");
+    return 1;
+  }
+  return result;
+}
+
+#include "plcdata_view_test.moc"

@@ -1,0 +1,43 @@
+// The PLC data view on node 1 of the demo line, with the tags of the PLC data line's program
+// and data written into the module's area first; then the same view while the module is silent.
+#include <QLabel>
+#include <cstdio>
+
+#include "fixtures/linesim_fixture.h"
+#include "plc/ui/dlg_plc_cfg.h"
+#include "shots.h"
+
+namespace {
+
+constexpr uint32_t kModule = 3100101;  // node 1 of the demo line
+
+int RenderPlcData(shots::Context& context) {
+  int failures = 0;
+  const auto write = [&](uint32_t offset, const char* hex) {
+    context.line.Ok({{"cmd", "plc-write"}, {"module", kModule}, {"offset", offset}, {"hex", hex}});
+  };
+  write(0, "09000080");
+  write(4, "F401");
+  write(6, "02");
+  write(8, "E8030000");
+  write(2004, "2A00");
+  plc::CDlgPLC_CFG view("192.168.202.20", test::SourceFile("sim/lines/plc.tags.json"),
+                        context.prompt);
+  view.show();
+  const bool refreshed = shots::WaitFor([&] { return view.Refreshes() > 0; }, 20000);
+  if (!refreshed) std::printf("the PLC data view was not refreshed\n");
+  failures += !refreshed;
+  failures += !shots::Save(&view, context.folder, QStringLiteral("plcdata_view.png"));
+
+  context.line.SetFault(kModule, {{"plcSilent", true}});
+  const auto* status = view.findChild<QLabel*>(QStringLiteral("status"));
+  const bool told = shots::WaitFor([&] { return status && !status->text().isEmpty(); }, 20000);
+  failures += !told;
+  failures += !shots::Save(&view, context.folder, QStringLiteral("plcdata_view_silent.png"));
+  context.line.ClearFaults(kModule);
+  return failures;
+}
+
+const shots::Registrar kPlcData("plcdata", RenderPlcData);
+
+}  // namespace
