@@ -38,8 +38,6 @@ struct SimulatorOptions {
   uint16_t tftpPort = 0;        // linesim: 69
   uint16_t servicePort = 0;     // linesim: 23
   uint16_t flashImagePort = 0;  // linesim: 55557
-  uint16_t tftpPort = 0;        // linesim: 69
-  uint16_t servicePort = 0;     // linesim: 23
   uint16_t plcDataPort = 0;     // linesim: 55559
   std::string modbusBindAddress = "0.0.0.0";
   std::string controlPath;  // Unix socket of the control commands; empty: none

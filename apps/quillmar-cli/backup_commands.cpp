@@ -57,14 +57,13 @@ struct RestoreArguments {
   bool byIp = false;
 };
 
-// A bar on stderr when it is a terminal; SIGINT and friends stop the run like STOP does.
-class TerminalProgress : public base::Progress {
+// The shared bar; SIGINT and friends stop the run like STOP does, also between reports.
+class TerminalProgress : public cli::TerminalProgress {
  public:
-  explicit TerminalProgress(base::CancelToken& signal)
-      : signal_(signal), terminal_(isatty(STDERR_FILENO) == 1) {
-    watcher_ = std::thread([this] {
+  explicit TerminalProgress(base::CancelToken& signal) : cli::TerminalProgress(signal) {
+    watcher_ = std::thread([this, &signal] {
       while (!done_.load()) {
-        if (signal_.IsCancelled()) Cancel().Cancel();
+        if (signal.IsCancelled()) Cancel().Cancel();
         usleep(20000);
       }
     });
@@ -72,24 +71,9 @@ class TerminalProgress : public base::Progress {
   ~TerminalProgress() override {
     done_.store(true);
     watcher_.join();
-    if (terminal_ && drawn_) std::fputc('\n', stderr);
-  }
-  void SetRange(int total) override { total_ = std::max(total, 1); }
-  void SetPosition(int done) override {
-    if (!terminal_) return;
-    const int percent = std::min(100, done * 100 / total_);
-    const int filled = percent * 30 / 100;
-    std::fprintf(stderr, "\r[%s%s] %3d %%", std::string(static_cast<size_t>(filled), '#').c_str(),
-                 std::string(static_cast<size_t>(30 - filled), ' ').c_str(), percent);
-    std::fflush(stderr);
-    drawn_ = true;
   }
 
  private:
-  base::CancelToken& signal_;
-  bool terminal_;
-  bool drawn_ = false;
-  int total_ = 1;
   std::atomic<bool> done_{false};
   std::thread watcher_;
 };

@@ -275,21 +275,27 @@ TerminalProgress::TerminalProgress(base::CancelToken& cancel) : cancel_(cancel) 
 }
 
 void TerminalProgress::SetRange(int total) {
+  std::lock_guard guard(mutex_);
   total_ = total > 0 ? total : 1;
   remaining_.Restart();
 }
 
 void TerminalProgress::SetPosition(int done) {
+  if (cancel_.IsCancelled()) Cancel().Cancel();
+  std::lock_guard guard(mutex_);
   position_ = done;
   Draw();
 }
 
 void TerminalProgress::SetText(const std::string& text) {
+  if (cancel_.IsCancelled()) Cancel().Cancel();
+  std::lock_guard guard(mutex_);
   text_ = text;
   Draw();
 }
 
 void TerminalProgress::Finish() {
+  std::lock_guard guard(mutex_);
   if (shown_ && drawn_) std::fprintf(stderr, "\n");
   drawn_ = false;
 }

@@ -4,6 +4,7 @@
 // socket failure in words.
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -104,7 +105,7 @@ class ChoosingPrompt : public base::Prompt {
 };
 
 // A bar on stderr when it is a terminal (nothing on a pipe or file), with the time left once
-// it can be estimated.
+// it can be estimated. Workers may report at once; a signal (`cancel`) cancels the progress.
 class TerminalProgress : public base::Progress {
  public:
   explicit TerminalProgress(base::CancelToken& cancel);
@@ -117,7 +118,8 @@ class TerminalProgress : public base::Progress {
   void Finish();
 
  private:
-  void Draw();
+  void Draw();  // the caller holds mutex_
+  std::mutex mutex_;
   base::CancelToken& cancel_;
   base::RemainingTime remaining_;
   bool shown_ = false;

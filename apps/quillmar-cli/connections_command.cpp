@@ -36,35 +36,6 @@ using nlohmann::json;
 constexpr int kExitFailed = cli::kExitFailed;
 constexpr int kExitUsage = cli::kExitUsage;
 
-// A bar on stderr when it is a terminal; nothing on a pipe or file.
-class BarProgress : public base::Progress {
- public:
-  BarProgress() : shown_(isatty(STDERR_FILENO) == 1) {}
-  ~BarProgress() override {
-    if (shown_ && drawn_) std::fprintf(stderr, "\n");
-  }
-  void SetRange(int total) override { total_ = total > 0 ? total : 1; }
-  void SetPosition(int done) override {
-    position_ = done;
-    Draw();
-  }
-
- private:
-  void Draw() {
-    if (!shown_) return;
-    const int width = 30;
-    const int filled = std::min(width, std::max(0, position_ * width / total_));
-    std::fprintf(stderr, "\r[%s%s] %3d%%\033[K", std::string(filled, '#').c_str(),
-                 std::string(width - filled, ' ').c_str(), position_ * 100 / total_);
-    std::fflush(stderr);
-    drawn_ = true;
-  }
-  bool shown_;
-  bool drawn_ = false;
-  int total_ = 100;
-  int position_ = 0;
-};
-
 struct ConnectionArguments {
   std::string target;
   std::string net;
@@ -264,7 +235,7 @@ int ApplyRange(CliContext& context, const ConnectionArguments& args, const std::
   }
   std::vector<std::string> ips;
   for (int node = from; node <= to; ++node) ips.push_back(config::NodeToAddress(ip, node));
-  BarProgress progress;
+  cli::TerminalProgress progress(context.cancel);
   config::ConnectionServices services = ServicesFor(context, progress);
   const config::ApplyAllResult result = config::ApplyAll(ips, settings, services);
   if (!result.started) {
@@ -313,7 +284,7 @@ int RunConnections(CliContext& context, const ConnectionArguments& args) {
     cli::ReportFailure("connections", base::Format(config::kLostText, ip.c_str()));
     return kExitFailed;
   }
-  BarProgress progress;
+  cli::TerminalProgress progress(context.cancel);
   config::ConnectionServices services = ServicesFor(context, progress);
   const config::ApplyOutcome outcome = config::ApplyConnections(*module, ip, *settings, services);
   const char* result = outcome == config::ApplyOutcome::kDone      ? "done"
@@ -350,7 +321,7 @@ int RunExtension(CliContext& context, const ConnectionArguments& args) {
     cli::ReportFailure("extension", base::Format(config::kLostText, ip.c_str()));
     return kExitFailed;
   }
-  BarProgress progress;
+  cli::TerminalProgress progress(context.cancel);
   config::ConnectionServices services = ServicesFor(context, progress);
   const config::ExtensionOutcome outcome = config::ApplyExtension(*module, ip, choice, services);
   const char* result = outcome == config::ExtensionOutcome::kDone      ? "done"

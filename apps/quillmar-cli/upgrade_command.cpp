@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "base/format.h"
+#include "base/remaining_time.h"
 #include "cli_command.h"
 #include "comm/event_log.h"
 #include "config/firmware_upgrade.h"
@@ -73,7 +74,10 @@ class CliUpgradeListener : public config::UpgradeListener {
   void Stage(const std::string& text) override {
     std::lock_guard guard(mutex_);
     stage_ = text;
-    if (text == "upload" || text == "second run") progress_.clear();
+    if (text == "upload" || text == "second run") {
+      progress_.clear();
+      remaining_.Restart();
+    }
     DrawLocked();
   }
   json Lines() const {
@@ -100,8 +104,13 @@ class CliUpgradeListener : public config::UpgradeListener {
     const int width = 30;
     const int percent = total ? static_cast<int>(done * 100 / total) : 0;
     const int filled = std::clamp(percent * width / 100, 0, width);
-    std::fprintf(stderr, "\r[%s%s] %3d%% %s\033[K", std::string(filled, '#').c_str(),
-                 std::string(width - filled, ' ').c_str(), percent, stage_.c_str());
+    // Per mille, so that the estimate fits an int whatever the line's total.
+    const int permille = total ? static_cast<int>(done * 1000 / total) : 0;
+    const std::optional<uint32_t> left = remaining_.SecondsLeft(permille, 1000);
+    const std::string leftText = left ? " " + base::RemainingTime::Text(*left) + " left" : "";
+    std::fprintf(stderr, "\r[%s%s] %3d%%%s %s\033[K", std::string(filled, '#').c_str(),
+                 std::string(width - filled, ' ').c_str(), percent, leftText.c_str(),
+                 stage_.c_str());
     std::fflush(stderr);
     drawn_ = true;
   }
@@ -112,6 +121,7 @@ class CliUpgradeListener : public config::UpgradeListener {
   bool drawn_ = false;
   uint32_t lastDraw_ = 0;
   std::string stage_;
+  base::RemainingTime remaining_;
   std::map<int, std::pair<uint32_t, uint32_t>> progress_;
   mutable std::mutex mutex_;
   json lines_ = json::array();
