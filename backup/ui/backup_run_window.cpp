@@ -17,6 +17,7 @@
 #include "backup/module_link.h"
 #include "base/format.h"
 #include "platform/folders.h"
+#include "ui/time_left.h"
 
 namespace backup {
 
@@ -108,7 +109,7 @@ BackupRunWindow::BackupRunWindow(Setup setup, base::Prompt& prompt, platform::Pr
   bar_ = new QProgressBar(this);
   bar_->setRange(0, 100);
   bar_->setValue(0);
-  bar_->setFormat("%p %");
+  ui::ShowTimeLeft(bar_);
   row->addWidget(bar_, 1);
   stop_ = new QPushButton("STOP", this);
   row->addWidget(stop_);

@@ -13,6 +13,7 @@
 
 #include "backup/module_network.h"
 #include "discovery/mreg_app.h"
+#include "ui/time_left.h"
 
 namespace backup {
 namespace {
@@ -94,6 +95,7 @@ CUDPServerDlg::CUDPServerDlg(CMRegApp& app, base::Prompt& prompt, QWidget* paren
   bar_->setObjectName("progress");
   bar_->setRange(0, 1);
   bar_->setValue(0);
+  ui::ShowTimeLeft(bar_);
   right->addWidget(bar_);
   stopButton_ = new QPushButton("STOP", this);
   stopButton_->setObjectName("stop");

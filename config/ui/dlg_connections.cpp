@@ -21,6 +21,7 @@
 #include "config/module_registers.h"
 #include "params/node_screen_controller.h"
 #include "params/ui/cmreg_dlg.h"
+#include "ui/time_left.h"
 
 namespace config {
 namespace {
@@ -347,6 +348,7 @@ void CDlgConnections::Build() {
   named(progress_, 1535);
   progress_->setRange(0, 100);
   progress_->setValue(0);
+  ui::ShowTimeLeft(progress_);
   root->addWidget(progress_);
 
   auto* buttons = new QHBoxLayout;

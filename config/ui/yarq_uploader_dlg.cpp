@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "comm/event_log.h"
+#include "ui/time_left.h"
 
 namespace config {
 
@@ -72,6 +73,7 @@ CYarq_UploaderDlg::CYarq_UploaderDlg(CMRegApp& app, base::Prompt& prompt, QWidge
   bar_ = new QProgressBar(this);
   bar_->setObjectName("progress");
   bar_->setRange(0, 1000);
+  ui::ShowTimeLeft(bar_);
   layout->addWidget(bar_);
 
   connect(browse_, &QPushButton::clicked, this, &CYarq_UploaderDlg::Browse);

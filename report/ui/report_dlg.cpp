@@ -17,6 +17,7 @@
 #include "discovery/mreg_app.h"
 #include "report/line_report.h"
 #include "report/report_writer.h"
+#include "ui/time_left.h"
 
 namespace report {
 namespace {
@@ -74,6 +75,7 @@ CReportDlg::CReportDlg(CMRegApp& app, QWidget* parent) : QDialog(parent), app_(a
   progress_->setObjectName(QStringLiteral("progress"));
   progress_->setRange(0, 1);
   progress_->setValue(0);
+  ui::ShowTimeLeft(progress_);
   root->addWidget(progress_);
   state_ = new QLabel(this);
   state_->setObjectName(QStringLiteral("state"));
@@ -147,7 +149,6 @@ void CReportDlg::Start() {
   modules_->clear();
   progress_->setRange(0, 0);  // busy until the modules are known
   state_->setText(QStringLiteral("Suche Module und Topologie..."));
-  remaining_.Restart();
   cancel_ = std::make_shared<std::atomic<bool>>(false);
   const std::string folder = FolderText().toStdString();
   QPointer<CReportDlg> self(this);
@@ -184,15 +185,8 @@ void CReportDlg::Start() {
 
 void CReportDlg::OnProgress(int done, int total) {
   if (total <= 0) return;
-  if (progress_->maximum() != total) {
-    progress_->setRange(0, total);
-    remaining_.Restart();
-  }
+  if (progress_->maximum() != total) progress_->setRange(0, total);
   progress_->setValue(done);
-  const std::optional<uint32_t> left = remaining_.SecondsLeft(done, total);
-  progress_->setFormat(left ? QStringLiteral("%p% - noch %1")
-                                  .arg(QString::fromStdString(base::RemainingTime::Text(*left)))
-                            : QStringLiteral("%p%"));
   state_->setText(QStringLiteral("Module gelesen: %1 von %2").arg(done).arg(total));
 }
 
@@ -204,7 +198,6 @@ void CReportDlg::OnDone(std::shared_ptr<LineReport> line, bool written, QString 
   stop_->setEnabled(false);
   progress_->setRange(0, 1);
   progress_->setValue(1);
-  progress_->setFormat(QStringLiteral("%p%"));
   size_t unreadable = 0;
   for (const ModuleReport& m : line->modules) {
     auto* item = new QListWidgetItem(

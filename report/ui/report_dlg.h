@@ -9,8 +9,6 @@
 #include <memory>
 #include <thread>
 
-#include "base/remaining_time.h"
-
 class CMRegApp;
 class QLabel;
 class QLineEdit;
@@ -54,7 +52,6 @@ class CReportDlg : public QDialog {
   QProgressBar* progress_ = nullptr;
   QLabel* state_ = nullptr;
   QListWidget* modules_ = nullptr;
-  base::RemainingTime remaining_;
   bool running_ = false;
   std::shared_ptr<std::atomic<bool>> cancel_;
   std::thread worker_;

@@ -1,0 +1,29 @@
+// The time left on a progress bar: none before a second has passed, then an estimate, and none
+// again once the bar starts over.
+#include <QProgressBar>
+#include <QTest>
+
+#include "ui/time_left.h"
+
+class TimeLeftTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void ShowsTheTimeLeftOnceItCanBeEstimated() {
+    QProgressBar bar;
+    bar.setRange(0, 100);
+    ui::ShowTimeLeft(&bar);
+    bar.setValue(0);
+    bar.setValue(10);
+    QCOMPARE(bar.format(), QStringLiteral("%p%"));  // too early to say
+    QTest::qWait(1100);
+    bar.setValue(50);
+    QVERIFY2(bar.format().startsWith(QStringLiteral("%p% - noch 0:0")), qPrintable(bar.format()));
+    bar.setValue(0);  // a new run
+    QCOMPARE(bar.format(), QStringLiteral("%p%"));
+    bar.setValue(100);
+    QCOMPARE(bar.format(), QStringLiteral("%p%"));  // done
+  }
+};
+
+QTEST_MAIN(TimeLeftTest)
+#include "time_left_test.moc"
