@@ -162,4 +162,77 @@ int ListenTcp(const std::string& bindAddress, uint16_t port, int backlog, const 
   return fd;
 }
 
+int BindUdpWithLocalAddress(const std::string& bindAddress, uint16_t port, const std::string& what,
+                            uint16_t* boundPort, std::string* error) {
+  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    if (error) *error = what + " socket: " + std::strerror(errno);
+    return -1;
+  }
+  const int on = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  if (inet_pton(AF_INET, bindAddress.c_str(), &address.sin_addr) != 1 ||
+      bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (error)
+      *error = what + " bind to " + bindAddress + ":" + std::to_string(port) + ": " +
+               std::strerror(errno);
+    close(fd);
+    return -1;
+  }
+  socklen_t length = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  if (boundPort) *boundPort = ntohs(address.sin_port);
+  return fd;
+}
+
+ssize_t ReceiveWithLocalAddress(int fd, uint8_t* buffer, size_t size, sockaddr_in* sender,
+                                uint32_t* localAddress) {
+  char control[256];
+  iovec io{buffer, size};
+  msghdr message{};
+  message.msg_name = sender;
+  message.msg_namelen = sizeof *sender;
+  message.msg_iov = &io;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  const ssize_t got = recvmsg(fd, &message, 0);
+  *localAddress = 0;
+  if (got < 0) return got;
+  for (cmsghdr* item = CMSG_FIRSTHDR(&message); item; item = CMSG_NXTHDR(&message, item)) {
+    if (item->cmsg_level == IPPROTO_IP && item->cmsg_type == IP_PKTINFO) {
+      in_pktinfo info{};
+      std::memcpy(&info, CMSG_DATA(item), sizeof info);
+      *localAddress = info.ipi_addr.s_addr;
+    }
+  }
+  return got;
+}
+
+void SendFromLocalAddress(int fd, uint32_t localAddress, const sockaddr_in& to,
+                          const uint8_t* bytes, size_t length) {
+  char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+  iovec io{const_cast<uint8_t*>(bytes), length};
+  msghdr message{};
+  sockaddr_in target = to;
+  message.msg_name = &target;
+  message.msg_namelen = sizeof target;
+  message.msg_iov = &io;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  cmsghdr* item = CMSG_FIRSTHDR(&message);
+  item->cmsg_level = IPPROTO_IP;
+  item->cmsg_type = IP_PKTINFO;
+  item->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+  in_pktinfo info{};
+  info.ipi_spec_dst.s_addr = localAddress;
+  std::memcpy(CMSG_DATA(item), &info, sizeof info);
+  sendmsg(fd, &message, MSG_DONTWAIT | MSG_NOSIGNAL);
+}
+
 }  // namespace sim

@@ -1,4 +1,6 @@
 #pragma once
+#include <netinet/in.h>
+#include <sys/types.h>
 // linesim's one event loop: file descriptors (epoll), timers and tasks posted from other
 // threads. Everything that touches the modules runs on the thread that calls Run().
 #include <atomic>
@@ -62,5 +64,18 @@ class EventLoop {
 // "<what> socket: …" or "<what> listen on A:P: …" in *error. *boundPort is the port bound.
 int ListenTcp(const std::string& bindAddress, uint16_t port, int backlog, const std::string& what,
               uint16_t* boundPort, std::string* error);
+
+// A non-blocking UDP socket on bindAddress:port (port 0: any free one) that learns each
+// datagram's local address, so that one socket serves every module's address; -1 with
+// "<what> socket: …" or "<what> bind to A:P: …" in *error. *boundPort is the port bound.
+int BindUdpWithLocalAddress(const std::string& bindAddress, uint16_t port, const std::string& what,
+                            uint16_t* boundPort, std::string* error);
+// One datagram from such a socket: its length (-1 when none is waiting), the sender and the
+// local address it was sent to (network order).
+ssize_t ReceiveWithLocalAddress(int fd, uint8_t* buffer, size_t size, sockaddr_in* sender,
+                                uint32_t* localAddress);
+// Sends from `localAddress` (network order) on such a socket, as the module owning it would.
+void SendFromLocalAddress(int fd, uint32_t localAddress, const sockaddr_in& to,
+                          const uint8_t* bytes, size_t length);
 
 }  // namespace sim

@@ -52,27 +52,8 @@ FlashImageServer::~FlashImageServer() {
 }
 
 bool FlashImageServer::Listen(const std::string& bindAddress, uint16_t port, std::string* error) {
-  fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd_ < 0) {
-    if (error) *error = std::string("flash image socket: ") + std::strerror(errno);
-    return false;
-  }
-  const int on = 1;
-  setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  setsockopt(fd_, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  if (inet_pton(AF_INET, bindAddress.c_str(), &address.sin_addr) != 1 ||
-      bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    if (error)
-      *error = "flash image bind to " + bindAddress + ":" + std::to_string(port) + ": " +
-               std::strerror(errno);
-    return false;
-  }
-  socklen_t length = sizeof address;
-  getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-  port_ = ntohs(address.sin_port);
+  fd_ = BindUdpWithLocalAddress(bindAddress, port, "flash image", &port_, error);
+  if (fd_ < 0) return false;
   loop_.Watch(fd_, EPOLLIN, [this](uint32_t) { OnRequest(); });
   return true;
 }
@@ -80,49 +61,17 @@ bool FlashImageServer::Listen(const std::string& bindAddress, uint16_t port, std
 void FlashImageServer::OnRequest() {
   for (;;) {
     uint8_t buffer[64];
-    char control[256];
     sockaddr_in client{};
-    iovec io{buffer, sizeof buffer};
-    msghdr message{};
-    message.msg_name = &client;
-    message.msg_namelen = sizeof client;
-    message.msg_iov = &io;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    const ssize_t got = recvmsg(fd_, &message, 0);
-    if (got < 0) return;  // EAGAIN: all read
     uint32_t local = 0;
-    for (cmsghdr* item = CMSG_FIRSTHDR(&message); item; item = CMSG_NXTHDR(&message, item)) {
-      if (item->cmsg_level == IPPROTO_IP && item->cmsg_type == IP_PKTINFO) {
-        in_pktinfo info{};
-        std::memcpy(&info, CMSG_DATA(item), sizeof info);
-        local = info.ipi_addr.s_addr;
-      }
-    }
+    const ssize_t got = ReceiveWithLocalAddress(fd_, buffer, sizeof buffer, &client, &local);
+    if (got < 0) return;  // EAGAIN: all read
     size_t index = 0;
     const SimModule* module = simulator_.ReachableModuleAt(local, &index);
     if (!module) continue;
     const auto answer = FlashImageAnswer(*module, buffer, static_cast<size_t>(got));
     if (!answer) continue;
     // From the module's own address (and this socket's port), as the module sends it.
-    char outControl[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-    iovec outIo{const_cast<uint8_t*>(answer->data()), answer->size()};
-    msghdr out{};
-    out.msg_name = &client;
-    out.msg_namelen = sizeof client;
-    out.msg_iov = &outIo;
-    out.msg_iovlen = 1;
-    out.msg_control = outControl;
-    out.msg_controllen = sizeof outControl;
-    cmsghdr* item = CMSG_FIRSTHDR(&out);
-    item->cmsg_level = IPPROTO_IP;
-    item->cmsg_type = IP_PKTINFO;
-    item->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-    in_pktinfo info{};
-    info.ipi_spec_dst.s_addr = local;
-    std::memcpy(CMSG_DATA(item), &info, sizeof info);
-    sendmsg(fd_, &out, MSG_DONTWAIT);
+    SendFromLocalAddress(fd_, local, client, answer->data(), answer->size());
   }
 }
 

@@ -87,27 +87,8 @@ PlcDataServer::~PlcDataServer() {
 }
 
 bool PlcDataServer::Listen(const std::string& bindAddress, uint16_t port, std::string* error) {
-  fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd_ < 0) {
-    if (error) *error = std::string("PLC data socket: ") + std::strerror(errno);
-    return false;
-  }
-  const int on = 1;
-  setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  setsockopt(fd_, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  if (inet_pton(AF_INET, bindAddress.c_str(), &address.sin_addr) != 1 ||
-      bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    if (error)
-      *error = "PLC data bind to " + bindAddress + ":" + std::to_string(port) + ": " +
-               std::strerror(errno);
-    return false;
-  }
-  socklen_t length = sizeof address;
-  getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-  port_ = ntohs(address.sin_port);
+  fd_ = BindUdpWithLocalAddress(bindAddress, port, "PLC data", &port_, error);
+  if (fd_ < 0) return false;
   loop_.Watch(fd_, EPOLLIN, [this](uint32_t) { OnRequest(); });
   return true;
 }
@@ -115,26 +96,10 @@ bool PlcDataServer::Listen(const std::string& bindAddress, uint16_t port, std::s
 void PlcDataServer::OnRequest() {
   for (;;) {
     uint8_t buffer[2048];
-    char control[256];
     sockaddr_in client{};
-    iovec io{buffer, sizeof buffer};
-    msghdr message{};
-    message.msg_name = &client;
-    message.msg_namelen = sizeof client;
-    message.msg_iov = &io;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    const ssize_t got = recvmsg(fd_, &message, 0);
-    if (got < 0) return;  // EAGAIN: all read
     uint32_t local = 0;
-    for (cmsghdr* item = CMSG_FIRSTHDR(&message); item; item = CMSG_NXTHDR(&message, item)) {
-      if (item->cmsg_level == IPPROTO_IP && item->cmsg_type == IP_PKTINFO) {
-        in_pktinfo info{};
-        std::memcpy(&info, CMSG_DATA(item), sizeof info);
-        local = info.ipi_addr.s_addr;
-      }
-    }
+    const ssize_t got = ReceiveWithLocalAddress(fd_, buffer, sizeof buffer, &client, &local);
+    if (got < 0) return;  // EAGAIN: all read
     // A request to the broadcast address reaches every reachable module; otherwise the one
     // whose address it was sent to.
     std::vector<size_t> modules;
@@ -166,24 +131,7 @@ void PlcDataServer::OnRequest() {
 void PlcDataServer::SendFrom(uint32_t localAddress, const sockaddr_in& to,
                              const std::vector<uint8_t>& bytes) {
   // From the module's own address and port 55559, as the module answers.
-  char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-  iovec io{const_cast<uint8_t*>(bytes.data()), bytes.size()};
-  msghdr message{};
-  sockaddr_in target = to;
-  message.msg_name = &target;
-  message.msg_namelen = sizeof target;
-  message.msg_iov = &io;
-  message.msg_iovlen = 1;
-  message.msg_control = control;
-  message.msg_controllen = sizeof control;
-  cmsghdr* item = CMSG_FIRSTHDR(&message);
-  item->cmsg_level = IPPROTO_IP;
-  item->cmsg_type = IP_PKTINFO;
-  item->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
-  in_pktinfo info{};
-  info.ipi_spec_dst.s_addr = localAddress;
-  std::memcpy(CMSG_DATA(item), &info, sizeof info);
-  sendmsg(fd_, &message, MSG_NOSIGNAL);
+  SendFromLocalAddress(fd_, localAddress, to, bytes.data(), bytes.size());
 }
 
 }  // namespace sim

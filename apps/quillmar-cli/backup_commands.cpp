@@ -157,11 +157,13 @@ int PrintOutcomes(CliContext& context, const std::string& command,
     }
     std::fprintf(context.out, "%s\n", json{{"modules", rows}, {"done", succeeded}}.dump().c_str());
   } else {
-    std::fprintf(context.out, "%-16s %-10s %-44s %8s\n", "Module", "Serial", "Result", "Time");
+    std::vector<cli::ModuleOutcome> rows;
     for (const auto& o : outcomes) {
-      std::fprintf(context.out, "%-16s %-10u %-44s %6.1f s\n", o.ipText.c_str(), o.serial,
-                   o.Describe(restore).c_str(), o.elapsedMs / 1000.0);
+      rows.push_back({o.ipText, !o.failed,
+                      base::Format("SN %u: %s", o.serial, o.Describe(restore).c_str()),
+                      static_cast<uint32_t>(o.elapsedMs)});
     }
+    cli::PrintSummary(context.out, rows);
   }
   for (const auto& o : outcomes) {
     if (o.failed)

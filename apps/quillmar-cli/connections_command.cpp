@@ -243,19 +243,18 @@ int ApplyRange(CliContext& context, const ConnectionArguments& args, const std::
     return result.message.empty() ? kExitUsage : kExitFailed;
   }
   json modules = json::array();
+  std::vector<cli::ModuleOutcome> rows;
   for (const config::ApplyAllModule& module : result.modules) {
     const bool done = module.state == config::ApplyAllModule::State::kDone;
     modules.push_back({{"module", module.ip},
                        {"result", done ? "done" : "failed"},
                        {"ms", module.elapsedMs},
                        {"error", module.error}});
-    if (!(args.json || context.json)) {
-      std::fprintf(context.out, "%-15s  %-6s  %6.1f s%s%s\n", module.ip.c_str(),
-                   done ? "done" : "failed", module.elapsedMs / 1000.0, done ? "" : "  ",
-                   module.error.c_str());
-    }
+    rows.push_back({module.ip, done, done ? "done" : "failed: " + module.error,
+                    static_cast<uint32_t>(module.elapsedMs)});
     if (!done) cli::ReportFailure("connections", module.ip + ": " + module.error);
   }
+  if (!(args.json || context.json)) cli::PrintSummary(context.out, rows);
   if (args.json || context.json) {
     std::fprintf(context.out, "%s\n",
                  json{{"ok", result.AllDone()}, {"modules", modules}}.dump().c_str());

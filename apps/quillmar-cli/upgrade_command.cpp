@@ -218,11 +218,14 @@ int RunUpgrade(CliContext& context, const UpgradeArguments& arguments) {
     if (!outcome.abortText.empty()) out["refused"] = outcome.abortText;
     std::fprintf(context.out, "%s\n", out.dump().c_str());
   } else if (outcome.started) {
-    std::fprintf(context.out, "\n%-16s %-10s %8s  %s\n", "Module", "Result", "Time", "Detail");
+    std::vector<cli::ModuleOutcome> rows;
     for (const auto& m : outcome.modules) {
-      std::fprintf(context.out, "%-16s %-10s %6.1f s  %s\n", m.ip.c_str(), m.result.c_str(),
-                   m.ms / 1000.0, m.detail.c_str());
+      rows.push_back({m.ip, m.result == "Done" || m.result == "SKIPPED",
+                      m.detail.empty() ? m.result : m.result + ": " + m.detail,
+                      static_cast<uint32_t>(m.ms)});
     }
+    std::fprintf(context.out, "\n");
+    cli::PrintSummary(context.out, rows);
   }
   if (!outcome.abortText.empty()) {
     std::string text = outcome.abortText;

@@ -11,11 +11,13 @@
 #include <QTabWidget>
 #include <QtTest>
 #include <cstdio>
+#include <memory>
 
 #include "base/prompt.h"
 #include "config/ui/dlg_connections.h"
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
+#include "fixtures/qt_lab.h"
 #include "params/ui/cmreg_dlg.h"
 #include "platform/profile.h"
 #include "ui/ctab_dlg.h"
@@ -24,8 +26,6 @@ namespace {
 
 constexpr uint32_t kNode6 = 3100106;  // family 0x09, module type 8 (neither slave nor PLC)
 constexpr int kWaitMs = 15000;
-constexpr int kSkipped = 77;
-
 class ConnectionsGuiTest : public QObject {
   Q_OBJECT
  public:
@@ -121,27 +121,12 @@ class ConnectionsGuiTest : public QObject {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string reason = test::LabUnavailableReason();
-  if (!reason.empty()) {
-    std::printf("SKIP: %s\n", reason.c_str());
-    return kSkipped;
-  }
-  test::Lab lab;
-  test::Linesim line(lab, test::SourceFile("sim/lines/demo.json"));
-  const int result = lab.RunInNamespace(
-      "pc",
-      [&] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        QApplication app(argc, argv);
-        ConnectionsGuiTest tests(line);
-        return QTest::qExec(&tests, argc, argv);
+  return test::RunQtTestsInLab(
+      argc, argv, test::SourceFile("sim/lines/demo.json"),
+      [](const test::Lab&, const test::Linesim& line) {
+        return std::make_unique<ConnectionsGuiTest>(line);
       },
       600000);
-  if (result == test::Lab::kRunFailed) {
-    std::fprintf(stderr, "the tests inside the lab did not finish\n");
-    return 1;
-  }
-  return result;
 }
 
 #include "connections_test.moc"

@@ -13,6 +13,7 @@
 #include <QtTest>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <nlohmann/json.hpp>
 
 #include "base/prompt.h"
@@ -23,6 +24,7 @@
 #include "diag/ui/statistics_dlg.h"
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
+#include "fixtures/qt_lab.h"
 #include "fixtures/temp_log.h"
 #include "params/ui/cmreg_dlg.h"
 #include "params/ui/module_picture.h"
@@ -347,32 +349,14 @@ class DiagnosticsGuiTest : public QObject {
 
 }  // namespace
 
-// ctest reports this exit code as a skipped test (SKIP_RETURN_CODE in tests/CMakeLists.txt).
-constexpr int kSkipped = 77;
-
 int main(int argc, char** argv) {
-  const std::string reason = test::LabUnavailableReason();
-  if (!reason.empty()) {
-    std::printf("SKIP: %s\n", reason.c_str());
-    return kSkipped;
-  }
-  test::Lab lab;
   fixtures::TempFolder folder;
-  test::Linesim line(lab, WriteLine(folder));
-  const int result = lab.RunInNamespace(
-      "pc",
-      [&] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        QApplication app(argc, argv);
-        DiagnosticsGuiTest tests(line);
-        return QTest::qExec(&tests, argc, argv);
+  return test::RunQtTestsInLab(
+      argc, argv, WriteLine(folder),
+      [](const test::Lab&, const test::Linesim& line) {
+        return std::make_unique<DiagnosticsGuiTest>(line);
       },
       600000);
-  if (result == test::Lab::kRunFailed) {
-    std::fprintf(stderr, "the tests inside the lab did not finish\n");
-    return 1;
-  }
-  return result;
 }
 
 #include "diagnostics_test.moc"

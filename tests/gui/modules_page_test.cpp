@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
 #include "backup/ui/udp_server_dlg.h"
 #include "base/prompt.h"
@@ -20,6 +21,7 @@
 #include "discovery/mreg_app.h"
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
+#include "fixtures/qt_lab.h"
 #include "platform/profile.h"
 
 namespace {
@@ -120,30 +122,13 @@ class ModulesPageTest : public QObject {
 
 }  // namespace
 
-constexpr int kSkipped = 77;
-
 int main(int argc, char** argv) {
-  const std::string reason = test::LabUnavailableReason();
-  if (!reason.empty()) {
-    std::printf("SKIP: %s\n", reason.c_str());
-    return kSkipped;
-  }
-  test::Lab lab;
-  test::Linesim line(lab, test::SourceFile("sim/lines/demo.json"));
-  const int result = lab.RunInNamespace(
-      "pc",
-      [&] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        QApplication app(argc, argv);
-        ModulesPageTest tests(line);
-        return QTest::qExec(&tests, argc, argv);
+  return test::RunQtTestsInLab(
+      argc, argv, test::SourceFile("sim/lines/demo.json"),
+      [](const test::Lab&, const test::Linesim& line) {
+        return std::make_unique<ModulesPageTest>(line);
       },
       600000);
-  if (result == test::Lab::kRunFailed) {
-    std::fprintf(stderr, "the tests inside the lab did not finish\n");
-    return 1;
-  }
-  return result;
 }
 
 #include "modules_page_test.moc"

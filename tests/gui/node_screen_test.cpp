@@ -10,19 +10,21 @@
 #include <QtTest>
 #include <algorithm>
 #include <condition_variable>
-#include <mutex>
 #include <cstdio>
+#include <memory>
+#include <mutex>
 #include <optional>
 
 #include "base/format.h"
 #include "base/prompt.h"
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
+#include "fixtures/qt_lab.h"
 #include "params/display_items.h"
 #include "params/ui/cmreg_dlg.h"
+#include "platform/profile.h"
 #include "ui/ctab_dlg.h"
 #include "ui/qt_prompt.h"
-#include "platform/profile.h"
 
 namespace {
 
@@ -555,31 +557,13 @@ class NodeScreenGuiTest : public QObject {
 
 }  // namespace
 
-// ctest reports this exit code as a skipped test (SKIP_RETURN_CODE in tests/CMakeLists.txt).
-constexpr int kSkipped = 77;
-
 int main(int argc, char** argv) {
-  const std::string reason = test::LabUnavailableReason();
-  if (!reason.empty()) {
-    std::printf("SKIP: %s\n", reason.c_str());
-    return kSkipped;
-  }
-  test::Lab lab;
-  test::Linesim line(lab, test::SourceFile("sim/lines/demo.json"));
-  const int result = lab.RunInNamespace(
-      "pc",
-      [&] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        QApplication app(argc, argv);
-        NodeScreenGuiTest tests(line, lab.PcAddress());
-        return QTest::qExec(&tests, argc, argv);
+  return test::RunQtTestsInLab(
+      argc, argv, test::SourceFile("sim/lines/demo.json"),
+      [](const test::Lab& lab, const test::Linesim& line) {
+        return std::make_unique<NodeScreenGuiTest>(line, lab.PcAddress());
       },
       600000);
-  if (result == test::Lab::kRunFailed) {
-    std::fprintf(stderr, "the tests inside the lab did not finish\n");
-    return 1;
-  }
-  return result;
 }
 
 #include "node_screen_test.moc"

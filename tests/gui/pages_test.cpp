@@ -9,11 +9,13 @@
 #include <QTabWidget>
 #include <QtTest>
 #include <cstdio>
+#include <memory>
 
 #include "discovery/connect_inventory_link.h"
 #include "discovery/mreg_app.h"
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
+#include "fixtures/qt_lab.h"
 #include "pages/ui/advanced_pages.h"
 #include "pages/ui/cflex_zone.h"
 #include "pages/ui/csensors.h"
@@ -119,30 +121,13 @@ class PagesGuiTest : public QObject {
 
 }  // namespace
 
-constexpr int kSkipped = 77;
-
 int main(int argc, char** argv) {
-  const std::string reason = test::LabUnavailableReason();
-  if (!reason.empty()) {
-    std::printf("SKIP: %s\n", reason.c_str());
-    return kSkipped;
-  }
-  test::Lab lab;
-  test::Linesim line(lab, test::SourceFile("sim/lines/demo.json"));
-  const int result = lab.RunInNamespace(
-      "pc",
-      [&] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        QApplication app(argc, argv);
-        PagesGuiTest tests(line);
-        return QTest::qExec(&tests, argc, argv);
+  return test::RunQtTestsInLab(
+      argc, argv, test::SourceFile("sim/lines/demo.json"),
+      [](const test::Lab&, const test::Linesim& line) {
+        return std::make_unique<PagesGuiTest>(line);
       },
       600000);
-  if (result == test::Lab::kRunFailed) {
-    std::fprintf(stderr, "the tests inside the lab did not finish\n");
-    return 1;
-  }
-  return result;
 }
 
 #include "pages_test.moc"

@@ -10,10 +10,12 @@
 #include <QPushButton>
 #include <QtTest>
 #include <cstdio>
+#include <memory>
 
 #include "base/prompt.h"
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
+#include "fixtures/qt_lab.h"
 #include "params/node_screen_controller.h"
 #include "params/ui/cmreg_dlg.h"
 #include "platform/profile.h"
@@ -153,30 +155,13 @@ class PlcDataViewTest : public QObject {
 
 }  // namespace
 
-constexpr int kSkipped = 77;
-
 int main(int argc, char** argv) {
-  const std::string reason = test::LabUnavailableReason();
-  if (!reason.empty()) {
-    std::printf("SKIP: %s\n", reason.c_str());
-    return kSkipped;
-  }
-  test::Lab lab;
-  test::Linesim line(lab, test::SourceFile("sim/lines/plc.json"));
-  const int result = lab.RunInNamespace(
-      "pc",
-      [&] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        QApplication app(argc, argv);
-        PlcDataViewTest tests(line);
-        return QTest::qExec(&tests, argc, argv);
+  return test::RunQtTestsInLab(
+      argc, argv, test::SourceFile("sim/lines/plc.json"),
+      [](const test::Lab&, const test::Linesim& line) {
+        return std::make_unique<PlcDataViewTest>(line);
       },
       600000);
-  if (result == test::Lab::kRunFailed) {
-    std::fprintf(stderr, "the tests inside the lab did not finish\n");
-    return 1;
-  }
-  return result;
 }
 
 #include "plcdata_view_test.moc"

@@ -9,11 +9,13 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <filesystem>
+#include <memory>
 
 #include "base/prompt.h"
 #include "discovery/mreg_app.h"
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
+#include "fixtures/qt_lab.h"
 #include "fixtures/temp_log.h"
 #include "report/ui/report_dlg.h"
 
@@ -67,30 +69,13 @@ class ReportDialogTest : public QObject {
 
 }  // namespace
 
-constexpr int kSkipped = 77;  // ctest shows it as skipped
-
 int main(int argc, char** argv) {
-  const std::string reason = test::LabUnavailableReason();
-  if (!reason.empty()) {
-    std::printf("SKIP: %s\n", reason.c_str());
-    return kSkipped;
-  }
-  test::Lab lab;
-  test::Linesim line(lab, test::SourceFile("sim/lines/demo.json"));
-  const int result = lab.RunInNamespace(
-      "pc",
-      [&] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        QApplication app(argc, argv);
-        ReportDialogTest tests(line);
-        return QTest::qExec(&tests, argc, argv);
+  return test::RunQtTestsInLab(
+      argc, argv, test::SourceFile("sim/lines/demo.json"),
+      [](const test::Lab&, const test::Linesim& line) {
+        return std::make_unique<ReportDialogTest>(line);
       },
       300000);
-  if (result == test::Lab::kRunFailed) {
-    std::fprintf(stderr, "the tests inside the lab did not finish\n");
-    return 1;
-  }
-  return result;
 }
 
 #include "report_dialog_test.moc"

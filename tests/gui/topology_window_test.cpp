@@ -24,6 +24,7 @@
 #include "discovery/mreg_app.h"
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
+#include "fixtures/qt_lab.h"
 #include "topology/node_command.h"
 #include "topology/ui/cpl_dlg.h"
 #include "topology/ui/cpl_view.h"
@@ -360,31 +361,13 @@ class TopologyWindowTest : public QObject {
 
 }  // namespace
 
-// ctest reports this exit code as a skipped test (SKIP_RETURN_CODE in tests/CMakeLists.txt).
-constexpr int kSkipped = 77;
-
 int main(int argc, char** argv) {
-  const std::string reason = test::LabUnavailableReason();
-  if (!reason.empty()) {
-    std::printf("SKIP: %s\n", reason.c_str());
-    return kSkipped;
-  }
-  test::Lab lab;
-  test::Linesim line(lab, test::SourceFile("sim/lines/demo.json"));
-  const int result = lab.RunInNamespace(
-      "pc",
-      [&] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        QApplication app(argc, argv);
-        TopologyWindowTest tests(line);
-        return QTest::qExec(&tests, argc, argv);
+  return test::RunQtTestsInLab(
+      argc, argv, test::SourceFile("sim/lines/demo.json"),
+      [](const test::Lab&, const test::Linesim& line) {
+        return std::make_unique<TopologyWindowTest>(line);
       },
       600000);
-  if (result == test::Lab::kRunFailed) {
-    std::fprintf(stderr, "the tests inside the lab did not finish\n");
-    return 1;
-  }
-  return result;
 }
 
 #include "topology_window_test.moc"

@@ -149,13 +149,16 @@ TEST(DissectorCapture, LineCommandsBackupsAndPlcDataDecode) {
   EXPECT_EQ(run.exitCode, 0) << run.err;
   // PLC data: a block read (answered, or with an error status when no program runs).
   run = Cli(lab, folder.path(), {"plcdata", "8", "read", "0", "16"});
-  // AutoConfig from the first module of the first chain; the modules' wait is cut short.
+  // AutoConfig over the first chain (first and last module: the second chain is on the PC's
+  // switch too, so a first module alone is refused); the modules' wait is cut short.
+  const auto chain = sim::LoadLineFile(test::SourceFile("sim/lines/demo.json")).chains[0];
   std::vector<std::string> argv{"env",
                                 "TMPDIR=" + folder.path(),
                                 test::BuiltProgram("apps/quillmar-cli"),
                                 "--yes",
                                 "autoconfig",
-                                std::to_string(line.List()[0].serial)};
+                                std::to_string(chain.front().serial),
+                                std::to_string(chain.back().serial)};
   test::BackgroundProcess autoconfig = lab.Start("pc", argv);
   autoconfig.WaitForOutput("AutoConfig", 30000, true);
   std::this_thread::sleep_for(std::chrono::seconds(2));

@@ -93,6 +93,7 @@ class PlcDataLine : public ::testing::Test {
                      "plc": {"program": "0102AABB", "data": [{"offset": 10, "hex": "11 22 33"}]}},
                     {"serial": 102, "node": 2}]]})"));
     SimulatorOptions options;
+    options.modbusPort = 0;  // free ports only: this runs outside a lab
     simulator_ = std::make_unique<Simulator>(std::move(line), options);
     std::string error;
     ASSERT_TRUE(simulator_->Start(&error)) << error;
