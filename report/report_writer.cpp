@@ -300,7 +300,10 @@ std::string ModulesCsv(const LineReport& line) {
                                             Figure(h.motorFaults),
                                             Figure(h.stoppedZones),
                                             m.topologyError};
-    for (size_t k = 0; k < cells.size(); ++k) csv += (k ? "," : "") + CsvField(cells[k]);
+    for (size_t k = 0; k < cells.size(); ++k) {
+      if (k > 0) csv += ',';
+      csv += CsvField(cells[k]);
+    }
     csv += "\r\n";
   }
   return csv;
