@@ -3,9 +3,12 @@
 // faults. Requests are written here from bytes, independently of the tool's request code.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <future>
+#include <memory>
 
 #include <optional>
 #include <thread>
@@ -110,12 +113,14 @@ class PlcDataLine : public ::testing::Test {
     if (simulator_) simulator_->Stop();
     if (thread_.joinable()) thread_.join();
   }
+  // The control command runs on the simulator's loop; the answer comes back through a promise.
   json Control(const json& request) {
-    json answer;
-    simulator_->Loop().Post([&] { answer = simulator_->HandleControl(request); });
-    for (int i = 0; i < 200 && answer.is_null(); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    return answer;
+    auto answer = std::make_shared<std::promise<json>>();
+    std::future<json> result = answer->get_future();
+    simulator_->Loop().Post(
+        [this, request, answer] { answer->set_value(simulator_->HandleControl(request)); });
+    if (result.wait_for(std::chrono::seconds(2)) != std::future_status::ready) return json();
+    return result.get();
   }
   void Send(const Bytes& request, const char* address = "127.0.0.20") {
     sockaddr_in to{};
