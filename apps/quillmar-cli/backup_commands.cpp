@@ -78,23 +78,6 @@ class TerminalProgress : public cli::TerminalProgress {
   std::thread watcher_;
 };
 
-int PrepareInventory(CliContext& context, const std::string& command) {
-  if (context.app.discoverDone.load() == 0 || context.app.SelectedAdapterName().empty()) {
-    context.app.discoverDone = 0;
-    if (context.app.Discover(true, nullptr) != 1) {
-      cli::ReportFailure(command, "no capture device could be opened");
-      return cli::kExitFailed;
-    }
-  }
-  if (context.chooser.ChoiceRefused()) {
-    cli::ReportFailure(command,
-                       "several adapters carry modules and none could be chosen; the command was "
-                       "not carried out");
-    return cli::kExitChooseAdapter;
-  }
-  return cli::kExitDone;
-}
-
 // The modules named (or every module found with --all), as discovery knows them.
 int SelectModules(CliContext& context, const std::string& command,
                   const std::vector<std::string>& targets, bool all, const std::string& network,
@@ -111,7 +94,7 @@ int SelectModules(CliContext& context, const std::string& command,
     if (seen.insert(target.address).second) addresses.push_back(target.address);
   }
   context.app.discoverDone = 0;  // the line as it is now
-  if (const int prepared = PrepareInventory(context, command); prepared != cli::kExitDone)
+  if (const int prepared = cli::PrepareInventory(context, command); prepared != cli::kExitDone)
     return prepared;
   const AdapterPtr adapter = context.app.SelectedAdapter();
   if (!adapter) {

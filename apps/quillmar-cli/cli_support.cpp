@@ -337,4 +337,19 @@ nlohmann::json SummaryJson(const std::vector<ModuleOutcome>& modules) {
   return rows;
 }
 
+int PrepareInventory(CliContext& context, const std::string& command, const std::string& notDone) {
+  if (context.app.discoverDone.load() == 0 || context.app.SelectedAdapterName().empty()) {
+    context.app.discoverDone = 0;
+    if (context.app.Discover(true, nullptr) != 1) {
+      ReportFailure(command, "no capture device could be opened");
+      return kExitFailed;
+    }
+  }
+  if (context.chooser.ChoiceRefused()) {
+    ReportFailure(command, "several adapters carry modules and none could be chosen; " + notDone);
+    return kExitChooseAdapter;
+  }
+  return kExitDone;
+}
+
 }  // namespace cli

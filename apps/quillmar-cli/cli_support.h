@@ -104,6 +104,12 @@ class ChoosingPrompt : public base::Prompt {
   bool shown_ = false;
 };
 
+// A discovery before the first module is read, so that the adapter is chosen once and the
+// reads (also those on several threads) find the inventory ready. Not kExitDone: refused (the
+// failure is reported, ending "; <notDone>").
+int PrepareInventory(CliContext& context, const std::string& command,
+                     const std::string& notDone = "the command was not carried out");
+
 // A bar on stderr when it is a terminal (nothing on a pipe or file), with the time left once
 // it can be estimated. Workers may report at once; a signal (`cancel`) cancels the progress.
 class TerminalProgress : public base::Progress {

@@ -84,25 +84,6 @@ bool WriteFile(const std::string& path, const std::string& text) {
   return static_cast<bool>(file);
 }
 
-// A discovery before the first module is read, so that the adapter is chosen once and the
-// reads (also those on several threads) find the inventory ready. Not kExitDone: refused.
-int PrepareInventory(CliContext& context, const std::string& command) {
-  if (context.app.discoverDone.load() == 0 || context.app.SelectedAdapterName().empty()) {
-    context.app.discoverDone = 0;
-    if (context.app.Discover(true, nullptr) != 1) {
-      cli::ReportFailure(command, "no capture device could be opened");
-      return cli::kExitFailed;
-    }
-  }
-  if (context.chooser.ChoiceRefused()) {
-    cli::ReportFailure(command,
-                       "several adapters carry modules and none could be chosen; the command was "
-                       "not carried out");
-    return cli::kExitChooseAdapter;
-  }
-  return cli::kExitDone;
-}
-
 json OptionalJson(const std::optional<uint16_t>& value) {
   return value ? json(*value) : json(nullptr);
 }
@@ -137,7 +118,7 @@ int RunOne(CliContext& context, const StatsArguments& arguments) {
   const cli::ResolvedTarget target =
       cli::ResolveTarget(context, "stats", arguments.target, arguments.network);
   if (target.exitCode != cli::kExitDone) return target.exitCode;
-  if (const int prepared = PrepareInventory(context, "stats"); prepared != cli::kExitDone) {
+  if (const int prepared = cli::PrepareInventory(context, "stats"); prepared != cli::kExitDone) {
     return prepared;
   }
   const std::optional<diag::ModuleStatistics> statistics =
@@ -193,7 +174,7 @@ int RunRange(CliContext& context, const StatsArguments& arguments) {
     if (target.exitCode != cli::kExitDone) return target.exitCode;
     addresses.push_back(target.address);
   }
-  if (const int prepared = PrepareInventory(context, "stats"); prepared != cli::kExitDone) {
+  if (const int prepared = cli::PrepareInventory(context, "stats"); prepared != cli::kExitDone) {
     return prepared;
   }
   const std::tm now = LocalNow();
@@ -253,7 +234,7 @@ int RunReset(CliContext& context, const StatsArguments& arguments) {
   const cli::ResolvedTarget target =
       cli::ResolveTarget(context, "stats", arguments.target, arguments.network);
   if (target.exitCode != cli::kExitDone) return target.exitCode;
-  if (const int prepared = PrepareInventory(context, "stats"); prepared != cli::kExitDone) {
+  if (const int prepared = cli::PrepareInventory(context, "stats"); prepared != cli::kExitDone) {
     return prepared;
   }
   CBlockingSocket client;
@@ -339,7 +320,7 @@ int RunHealth(CliContext& context, const HealthArguments& arguments) {
     if (seen.insert(target.address).second) addresses.push_back(target.address);
   }
   if (arguments.all) context.app.discoverDone = 0;  // --all lists the line as it is now
-  if (const int prepared = PrepareInventory(context, "health"); prepared != cli::kExitDone) {
+  if (const int prepared = cli::PrepareInventory(context, "health"); prepared != cli::kExitDone) {
     return prepared;
   }
   if (arguments.all) {

@@ -127,23 +127,6 @@ class CliUpgradeListener : public config::UpgradeListener {
   json lines_ = json::array();
 };
 
-int PrepareInventory(CliContext& context) {
-  if (context.app.discoverDone.load() == 0 || context.app.SelectedAdapterName().empty()) {
-    context.app.discoverDone = 0;
-    if (context.app.Discover(true, nullptr) != 1) {
-      cli::ReportFailure("upgrade", "no capture device could be opened");
-      return cli::kExitFailed;
-    }
-  }
-  if (context.chooser.ChoiceRefused()) {
-    cli::ReportFailure("upgrade",
-                       "several adapters carry modules and none could be chosen; nothing was "
-                       "uploaded");
-    return cli::kExitChooseAdapter;
-  }
-  return cli::kExitDone;
-}
-
 int RunUpgrade(CliContext& context, const UpgradeArguments& arguments) {
   discovery::ScopedConnectInventory inventoryLink(context.app);
   if (arguments.all == !arguments.targets.empty()) {
@@ -165,7 +148,9 @@ int RunUpgrade(CliContext& context, const UpgradeArguments& arguments) {
     if (seen.insert(target.address).second) addresses.push_back(target.address);
   }
   if (arguments.all) context.app.discoverDone = 0;
-  if (const int prepared = PrepareInventory(context); prepared != cli::kExitDone) return prepared;
+  if (const int prepared = cli::PrepareInventory(context, "upgrade", "nothing was uploaded");
+      prepared != cli::kExitDone)
+    return prepared;
   if (arguments.all) {
     if (const AdapterPtr adapter = context.app.SelectedAdapter()) {
       std::lock_guard guard(adapter->lock);
