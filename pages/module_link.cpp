@@ -1,5 +1,6 @@
 #include "pages/module_link.h"
 
+#include "base/format.h"
 #include "comm/blocking_socket.h"
 #include "params/mirror_map.h"
 #include "params/register_map.h"
@@ -117,6 +118,25 @@ std::vector<std::string> RangeAddresses(const std::string& network, int from, in
     addresses.push_back(std::move(address));
   }
   return addresses;
+}
+
+std::string NotSavedText(const std::string& address, const std::string& setting, bool inModule) {
+  if (!inModule)
+    return base::Format("module %s: %s was not written; it is not saved", address.c_str(),
+                        setting.c_str());
+  return base::Format(
+      "module %s: %s is not saved: the module did not confirm the save to flash within 3000 ms "
+      "(it holds the setting only until it restarts)",
+      address.c_str(), setting.c_str());
+}
+
+std::string FailedModulesText(const std::string& operation,
+                              const std::vector<std::string>& failedAddresses) {
+  std::string text =
+      base::Format("%s failed on %zu module(s):\n", operation.c_str(), failedAddresses.size());
+  for (const std::string& address : failedAddresses)
+    text += base::Format("%s: not written or not saved\n", address.c_str());
+  return text;
 }
 
 }  // namespace pages

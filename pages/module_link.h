@@ -63,4 +63,13 @@ std::string NodeAddressText(const std::string& network, int node);
 // From node is not a node number or To lies below it or beyond node 236.
 std::vector<std::string> RangeAddresses(const std::string& network, int from, int to);
 
+// What the user is told about a setting that is not in the module's flash. `inModule`: the
+// module shows it (the write went through but the save was not confirmed within 3000 ms, so it
+// holds only until the module restarts); otherwise it was not written at all.
+std::string NotSavedText(const std::string& address, const std::string& setting, bool inModule);
+// The modules an operation on several modules did not write or save, one line each, told
+// together once the operation has ended.
+std::string FailedModulesText(const std::string& operation,
+                              const std::vector<std::string>& failedAddresses);
+
 }  // namespace pages

@@ -1,5 +1,7 @@
 #include "pages/sensors.h"
 
+#include <optional>
+
 #include "comm/event_log.h"
 #include "params/mirror_map.h"
 #include "params/register_map.h"
@@ -18,6 +20,20 @@ uint16_t SensorMask(SensorSetting setting, bool reversed) {
       break;
   }
   return reversed ? 0x01 : 0x04;
+}
+
+const char* SensorSettingName(SensorSetting setting) {
+  switch (setting) {
+    case SensorSetting::BlockedLeft:
+      return "blocked left";
+    case SensorSetting::BlockedRight:
+      return "blocked right";
+    case SensorSetting::ErrorLeft:
+      return "error left";
+    case SensorSetting::ErrorRight:
+      break;
+  }
+  return "error right";
 }
 
 bool BoardHasErrorPolarity(uint16_t register17) {
@@ -65,9 +81,18 @@ SensorsView Sensors::Refresh(const std::string& shownAddress) {
 
 SensorsView Sensors::Write(SensorSetting setting, int how) {
   if (!view_.connected) return view_;
+  std::string label = SensorSettingName(setting);
+  // Every way out below but the confirmed save tells why the setting is not in flash.
+  auto failed = [this, &label](std::optional<uint16_t> written) {
+    Refresh(shown_);
+    const bool inModule = written && view_.connected && view_.register34 == *written;
+    view_.writeFailure = NotSavedText(shown_, label, inModule);
+    return view_;
+  };
   if (!registers_.Connect(shown_)) {
     LogError("CSensors - Connect to \"%s\" ERROR !", shown_.c_str());
-    return Refresh(shown_);
+    if (how >= 0) label += how ? " inverted" : " normal";
+    return failed(std::nullopt);
   }
   const uint16_t mask = SensorMask(setting, view_.reversed);
   const auto read = registers_.ReadOne(kSensorRegister);
@@ -75,16 +100,23 @@ SensorsView Sensors::Write(SensorSetting setting, int how) {
     // Nothing is written on a value that was not read.
     LogError("CSensors - Read Reg [34] of \"%s\" ERROR !", shown_.c_str());
     registers_.Disconnect();
-    return Refresh(shown_);
+    if (how >= 0) label += how ? " inverted" : " normal";
+    return failed(std::nullopt);
   }
   uint16_t value = *read;
   const uint16_t current = view_.current[static_cast<size_t>(setting)];
   if (how == 1 || (how < 0 && current == 0)) value = static_cast<uint16_t>(value | mask);
   if (how == 0 || (how < 0 && current == mask)) value = static_cast<uint16_t>(value & ~mask);
   // A locked value (mask + 0x100) matches neither: register 34 goes back unchanged.
-  if (!registers_.SaveToFlash(kSensorRegister, value))
-    LogError("CSensors - SaveToFlash(34, 0x%04X) on \"%s\" ERROR !", value, shown_.c_str());
+  const bool saved = registers_.SaveToFlash(kSensorRegister, value);
   registers_.Disconnect();
+  if (!saved) {
+    // The module may show the value in RAM although its flash keeps the old one: the refresh
+    // alone would make it look taken.
+    LogError("CSensors - SaveToFlash(34, 0x%04X) on \"%s\" ERROR !", value, shown_.c_str());
+    label += (value & mask) ? " inverted" : " normal";
+    return failed(value);
+  }
   return Refresh(shown_);
 }
 

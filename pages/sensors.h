@@ -38,6 +38,8 @@ inline constexpr std::array<SensorSetting, 4> kSensorSettings{
 uint16_t SensorMask(SensorSetting setting, bool reversed);
 // A board whose register 17 high byte is 0x03 or 0x09 has no error polarity.
 bool BoardHasErrorPolarity(uint16_t register17);
+// "blocked left", "blocked right", "error left", "error right".
+const char* SensorSettingName(SensorSetting setting);
 // Register 34 of a Set All target: T with the source's blocked bits, and its error bits too
 // unless the source has none.
 uint16_t SensorSetAllValue(uint16_t source, uint16_t target, bool sourceHasErrorPolarity);
@@ -50,6 +52,10 @@ struct SensorsView {
   bool errorShown = true;  // the error-polarity labels and toggles
   uint16_t register34 = 0;
   std::string progressText;  // Set All: the address being written
+  // The last toggle or picture button, when register 34 was not written or its save to flash
+  // was not confirmed: what the user is told (empty: written and saved). The refresh after it
+  // shows what the module holds now, which may be the new value in RAM only.
+  std::string writeFailure;
 };
 
 struct SensorsSetAllOutcome {

@@ -22,6 +22,11 @@ uint16_t OptionWord(uint16_t word, int bit, bool ticked) {
   return static_cast<uint16_t>((word & ~mask) | (ticked ? mask : 0));
 }
 
+std::string TouchGoName(Zone zone, bool backward) {
+  return std::string("Touch & Go ") + (backward ? "backward " : "") +
+         (zone == Zone::Upstream ? "upstream" : "downstream");
+}
+
 ServiceView SpecialServices::Refresh(const std::string& shownAddress) {
   shown_ = shownAddress;
   view_ = ServiceView{};
@@ -82,16 +87,22 @@ ServiceView SpecialServices::SetTouchGo(Zone zone, bool backward, bool ticked) {
     view_.touchGo[box] = false;
     return view_;
   }
+  view_.writeFailure.clear();
   const uint16_t reg = zone == Zone::Upstream ? kServiceUpstreamOptions : kServiceDownstreamOptions;
   uint16_t& image = zone == Zone::Upstream ? view_.upstreamOptions : view_.downstreamOptions;
   const uint16_t value =
       OptionWord(image, backward ? kServiceTouchGoBackwardBit : kServiceTouchGoBit, ticked);
-  if (!registers_.Connect(shown_)) return Refresh(shown_);
-  const bool ok = registers_.SaveToFlash(reg, value);
+  const bool ok = registers_.Connect(shown_) && registers_.SaveToFlash(reg, value);
   registers_.Disconnect();
   if (!ok) {
+    // The module may show the new word in RAM although its flash keeps the old one.
     LogError("CServiceDlg - SaveToFlash(%u, 0x%X) on \"%s\" ERROR !", reg, value, shown_.c_str());
-    return Refresh(shown_);
+    Refresh(shown_);
+    const uint16_t now = zone == Zone::Upstream ? view_.upstreamOptions : view_.downstreamOptions;
+    view_.writeFailure =
+        NotSavedText(shown_, TouchGoName(zone, backward) + (ticked ? " on" : " off"),
+                     view_.connected && now == value);
+    return view_;
   }
   image = value;
   view_.touchGo[box] = ticked;

@@ -54,7 +54,14 @@ struct ServiceView {
   std::array<bool, 4> touchGo{};
   uint16_t upstreamOptions = 0;    // image of register 94
   uint16_t downstreamOptions = 0;  // image of register 174
+  // The last Touch & Go box, when its option word was not written or its save to flash was
+  // not confirmed: what the user is told (empty: written and saved). The refresh after it
+  // shows what the module holds now (perhaps in RAM only).
+  std::string writeFailure;
 };
+
+// "Touch & Go upstream", "Touch & Go backward downstream" ….
+std::string TouchGoName(Zone zone, bool backward);
 
 class SpecialServices {
  public:

@@ -151,7 +151,10 @@ int RunFlexZone(CliContext& context, const std::string& networkText, bool enable
   if (!view.failed.empty()) {
     std::string list;
     for (const std::string& address : view.failed) list += (list.empty() ? "" : ", ") + address;
-    cli::ReportFailure(command, "not written or not saved on " + list);
+    const std::string setting = enable    ? "flex zone on and time 50 ms"
+                                : disable ? "flex zone off and time 50 ms"
+                                          : "time " + timeText + " ms";
+    cli::ReportFailure(command, setting + " not written or not saved on " + list);
     return cli::kExitFailed;
   }
   const bool reached = (!enable || view.state == pages::FlexState::Enabled) &&
@@ -282,10 +285,15 @@ int RunSensors(CliContext& context, const cli::ResolvedTarget& target,
     view = sensors.SetBit(setting, *wanted[k]);
     const bool now =
         view.connected && (view.current[k] & pages::SensorMask(setting, view.reversed)) != 0;
-    if (!view.connected || now != *wanted[k]) {
+    if (!view.writeFailure.empty() || !view.connected || now != *wanted[k]) {
+      // The refresh after a failed save may show the new bit: it is in RAM only.
       cli::ReportFailure(
-          command, base::Format("module %s did not take the setting %s", target.address.c_str(),
-                                options.settings[k].c_str()));
+          command, !view.writeFailure.empty()
+                       ? view.writeFailure
+                       : pages::NotSavedText(target.address,
+                                             std::string(pages::SensorSettingName(setting)) + " " +
+                                                 options.settings[k],
+                                             false));
       return cli::kExitFailed;
     }
     cli::LogChange(
@@ -312,7 +320,8 @@ int RunSensors(CliContext& context, const cli::ResolvedTarget& target,
     if (!outcome.failed.empty()) {
       std::string list;
       for (const std::string& a : outcome.failed) list += (list.empty() ? "" : ", ") + a;
-      cli::ReportFailure(command, "not written or not saved on " + list);
+      cli::ReportFailure(command,
+                         "sensor settings (register 34) not written or not saved on " + list);
       return cli::kExitFailed;
     }
     return cli::kExitDone;
@@ -404,8 +413,14 @@ int RunService(CliContext& context, const cli::ResolvedTarget& target,
     if (on) std::fprintf(stderr, "%s\n", pages::kServiceTouchGoWarning);
     view = services.SetTouchGo(zone, backward, on);
     const size_t box = (zone == pages::Zone::Upstream ? 0u : 2u) + (backward ? 1u : 0u);
-    ok = view.connected && view.touchGo[box] == on;
-    done = std::string("Touch & Go ") + (backward ? "backward " : "") + word(1) + " " + word(2);
+    done = pages::TouchGoName(zone, backward) + " " + word(2);
+    if (!view.writeFailure.empty() || !view.connected || view.touchGo[box] != on) {
+      // The refresh after a failed save may show the new bit: it is in RAM only.
+      cli::ReportFailure(command, !view.writeFailure.empty()
+                                      ? view.writeFailure
+                                      : pages::NotSavedText(target.address, done, false));
+      return cli::kExitFailed;
+    }
   }
   if (!ok) {
     cli::ReportFailure(

@@ -211,4 +211,18 @@ TEST_F(FlexZoneWriteTest, AModuleThatDoesNotAnswerShowsTheMixedStateInRed) {
   EXPECT_EQ(view.failed, std::vector<std::string>{Node(2)});
 }
 
+TEST_F(FlexZoneWriteTest, AnUnconfirmedSaveNamesTheModuleAlthoughItShowsTheNewState) {
+  FlexZone page(line_, [&] { return discovered_; });
+  page.Refresh(kNetwork);
+  line_.unconfirmedSaves.insert(Node(3));
+  auto view = page.SwitchAll(1);
+  // Every module reads 1 in RAM, but node 3's flash keeps the old state.
+  EXPECT_EQ(view.state, FlexState::Disabled);
+  EXPECT_EQ(view.failed, std::vector<std::string>{Node(3)});
+  view = page.SetAll("70");
+  EXPECT_EQ(view.failed, std::vector<std::string>{Node(3)});
+  line_.unconfirmedSaves.clear();
+  EXPECT_TRUE(page.SetAll("70").failed.empty());
+}
+
 }  // namespace

@@ -131,6 +131,39 @@ TEST(Sensors, NothingIsWrittenWhenNotConnected) {
   EXPECT_TRUE(line.Changes().empty());
 }
 
+TEST(Sensors, AnUnconfirmedSaveIsAFailedWriteAlthoughTheModuleShowsTheBit) {
+  FakePagesLine line;
+  auto& registers = line.Add(Node(1));
+  line.unconfirmedSaves.insert(Node(1));
+  Sensors page(line);
+  page.Refresh(Node(1));
+  const auto view = page.SetBit(SensorSetting::BlockedLeft, true);
+  EXPECT_EQ(registers[34], 0x10);  // in RAM, read back by the refresh
+  EXPECT_EQ(view.current[0], 0x10);
+  EXPECT_EQ(view.writeFailure, pages::NotSavedText(Node(1), "blocked left inverted", true));
+  EXPECT_NE(view.writeFailure.find("blocked left inverted is not saved"), std::string::npos);
+  // The next write that is saved clears the mark.
+  line.unconfirmedSaves.clear();
+  EXPECT_TRUE(page.Toggle(SensorSetting::BlockedRight).writeFailure.empty());
+  // A module that cannot be reached for the write is a failed write too.
+  line.silent.insert(Node(1));
+  EXPECT_EQ(page.SetBit(SensorSetting::BlockedLeft, false).writeFailure,
+            pages::NotSavedText(Node(1), "blocked left normal", false));
+}
+
+TEST(Sensors, SetAllCountsAnUnconfirmedSaveAsFailed) {
+  FakePagesLine line;
+  line.Add(Node(1))[34] = 0x10;
+  line.Add(Node(2));
+  line.Add(Node(3));
+  line.unconfirmedSaves.insert(Node(3));
+  Sensors page(line);
+  page.Refresh(Node(1));
+  const auto outcome = page.SetAll({Node(2), Node(3)});
+  EXPECT_EQ(outcome.written, (std::vector<std::string>{Node(2)}));
+  EXPECT_EQ(outcome.failed, (std::vector<std::string>{Node(3)}));
+}
+
 struct SetAllCase {
   const char* name;
   uint16_t sourceBoard;  // register 17 of the shown module

@@ -97,6 +97,21 @@ const TouchGoCase kTouchGoCases[] = {
 INSTANTIATE_TEST_SUITE_P(TouchGo, TouchGoTest, ::testing::ValuesIn(kTouchGoCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST(SpecialServices, AnUnconfirmedTouchGoSaveIsAFailedWriteAlthoughTheModuleShowsTheBit) {
+  FakePagesLine line;
+  auto& registers = line.Add(Node(1));
+  line.unconfirmedSaves.insert(Node(1));
+  SpecialServices page(line);
+  page.Refresh(Node(1));
+  const auto view = page.SetTouchGo(Zone::Downstream, false, true);
+  EXPECT_EQ(registers[174], 0x2000);  // in RAM, read back by the refresh
+  EXPECT_TRUE(view.touchGo[2]);
+  EXPECT_EQ(view.writeFailure, pages::NotSavedText(Node(1), "Touch & Go downstream on", true));
+  line.unconfirmedSaves.clear();
+  EXPECT_TRUE(page.SetTouchGo(Zone::Downstream, false, false).writeFailure.empty());
+  EXPECT_EQ(pages::TouchGoName(Zone::Upstream, true), "Touch & Go backward upstream");
+}
+
 TEST(SpecialServices, BoardWithBits0x800And0x100HidesTheHoursReset) {
   const std::pair<uint16_t, bool> cases[] = {
       {0x0000, true}, {0x0800, true}, {0x0100, true}, {0x0900, false}, {0x0B03, false}};
