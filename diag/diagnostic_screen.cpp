@@ -157,9 +157,12 @@ ZoneReason ZoneReasonOf(const params::ImageView& image, Zone zone) {
 }
 
 std::string EmergencyStopLogText(const std::string& address, const ZoneReason& reason) {
-  return base::Format("DiagnosticScreen - Modul %s: Marrowhalt (Register 19 = 0x%04X), Code %u",
+  const std::string code = reason.hiddenCodeKnown
+                               ? base::Format("%u", static_cast<unsigned>(reason.hiddenCode))
+                               : std::string("---");
+  return base::Format("DiagnosticScreen - Modul %s: Marrowhalt (Register 19 = 0x%04X), Code %s",
                       address.c_str(), static_cast<unsigned>(reason.emergencyStopValue),
-                      static_cast<unsigned>(reason.hiddenCode));
+                      code.c_str());
 }
 
 std::string ZoneErrorText(uint16_t errorWord, uint16_t register18, uint16_t register17) {

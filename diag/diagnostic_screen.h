@@ -65,6 +65,8 @@ struct ZoneReason {
   bool emergencyStop = false;
   uint16_t emergencyStopValue = 0;
   uint16_t hiddenCode = 0;
+  // False when the module refused the reason code's register: the log line shows "---".
+  bool hiddenCodeKnown = true;
 };
 // The text of one reason code with the zone's flag register and the module's registers 6 and
 // 17 (no precedence rules: see ZoneReasonOf).

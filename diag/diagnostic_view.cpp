@@ -3,24 +3,76 @@
 #include "base/format.h"
 #include "comm/blocking_socket.h"
 #include "comm/event_log.h"
+#include "params/mirror_map.h"
 #include "params/node_screen_controller.h"
+#include "params/register_image.h"
 #include "params/register_map.h"
 
 namespace diag {
 
-DiagnosticContent DiagnosticContentOf(const params::ImageView& image, const std::string& address) {
+namespace {
+
+// The register client's error number for an exception answer: the module is there and
+// answered, it only refused the request.
+constexpr int kExceptionAnswer = 1;
+
+class Readable {
+ public:
+  Readable(const params::ImageView& image, const UnreadSlots& unread)
+      : image_(image), unread_(unread) {}
+  // Whether the slot a lookup of `reg` reads (through the mirror rule) was read.
+  bool operator()(int reg) const {
+    const int slot = image_.Mirrored()
+                         ? static_cast<int>(params::MirrorMap::Map(static_cast<uint32_t>(reg)))
+                         : reg;
+    return slot < 0 || slot >= params::kImageWords || !unread_[static_cast<size_t>(slot)];
+  }
+
+ private:
+  const params::ImageView& image_;
+  const UnreadSlots& unread_;
+};
+
+// The reason's precedence decides what it needs: the flags first, then register 19, and the
+// reason code (with 6 and 17) only when neither of them decides.
+bool ReasonKnown(const params::ImageView& image, const Readable& known, int z) {
+  if (!known(kZoneFlagsRegister[z])) return false;
+  if (image[kZoneFlagsRegister[z]] & kFlagNoDownstreamModule) return true;
+  if (!known(kEmergencyStopRegister)) return false;
+  if (image[kEmergencyStopRegister] != 0) return true;
+  return known(kZoneReasonRegister[z]) && known(6) && known(17);
+}
+
+}  // namespace
+
+DiagnosticContent DiagnosticContentOf(const params::ImageView& image, const std::string& address,
+                                      const UnreadSlots& unread) {
+  const Readable known(image, unread);
   DiagnosticContent content;
   content.address = address;
   content.reachable = true;
   content.title = std::string(kScreenTitle) + address;
   for (const Zone zone : {Zone::kUpstream, Zone::kDownstream}) {
-    ZoneContent& z = content.zones[zone == Zone::kUpstream ? 0 : 1];
-    z.reason = ZoneReasonOf(image, zone);
-    z.errorText = ZoneErrorText(image, zone);
-    z.sensor = SensorStateOf(image, zone);
+    const int index = zone == Zone::kUpstream ? 0 : 1;
+    ZoneContent& z = content.zones[static_cast<size_t>(index)];
+    z.reasonKnown = ReasonKnown(image, known, index);
+    if (z.reasonKnown) {
+      z.reason = ZoneReasonOf(image, zone);
+      z.reason.hiddenCodeKnown = known(kZoneReasonRegister[index]);
+    } else {
+      z.reason.text = kUnknownField;
+    }
+    z.errorsKnown = known(kZoneErrorRegister[index]) && known(18) && known(17);
+    z.errorText = z.errorsKnown ? ZoneErrorText(image, zone) : std::string(kUnknownField);
+    static constexpr int kDirtCounter[2] = {282, 283};
+    z.sensorKnown = known(35) && known(36) && known(kDirtCounter[index]);
+    if (z.sensorKnown) z.sensor = SensorStateOf(image, zone);
   }
-  content.motors[0] = MotorStatusOf(image, Motor::kLeft);
-  content.motors[1] = MotorStatusOf(image, Motor::kRight);
+  for (const Motor motor : {Motor::kLeft, Motor::kRight}) {
+    const size_t m = motor == Motor::kLeft ? 0 : 1;
+    content.motorsKnown[m] = known(kMotorStatusRegister[m]);
+    if (content.motorsKnown[m]) content.motors[m] = MotorStatusOf(image, motor);
+  }
   return content;
 }
 
@@ -35,18 +87,29 @@ DiagnosticContent UnreachableContent(const std::string& address) {
 DiagnosticContent ReadDiagnosticContent(params::NodeScreenController& screen) {
   const std::string address = screen.View().moduleAddress;
   if (!screen.Connected()) return UnreachableContent(address);
-  try {
-    for (const RegisterBlock& block : kDiagnosticBlocks) {
-      // A block the module refuses (a register it does not have) leaves its slots as they
-      // were; a broken connection ends the read.
-      screen.Map().ReadBlock(static_cast<uint16_t>(block.first),
-                             static_cast<uint16_t>(block.count));
+  UnreadSlots unread;
+  for (const RegisterBlock& block : kDiagnosticBlocks) {
+    const auto first = static_cast<uint16_t>(block.first);
+    const auto count = static_cast<uint16_t>(block.count);
+    // The numbers the read stores at, as the node screen's read sends them.
+    const uint16_t sent =
+        params::MirrorMap::BlockReadUnmapped(first, count) ? first : screen.Map().ToModule(first);
+    bool read = false;
+    try {
+      read = screen.Map().ReadBlock(first, count);
+    } catch (const CBlockingSocketException& error) {
+      // A refused block (modules of 363 or 383 registers refuse the ones beyond their count)
+      // costs only its own fields; anything else means the connection is gone.
+      if (error.Number() != kExceptionAnswer) return UnreachableContent(address);
     }
-  } catch (const CBlockingSocketException&) {
-    return UnreachableContent(address);
+    if (read) continue;
+    for (uint32_t k = 0; k < count; ++k) {
+      if (const auto slot = params::RegisterImage::SlotOf(sent + k))
+        unread.set(static_cast<size_t>(*slot));
+    }
   }
   if (!screen.Connected()) return UnreachableContent(address);
-  return DiagnosticContentOf(screen.Lookup(), address);
+  return DiagnosticContentOf(screen.Lookup(), address, unread);
 }
 
 void LogHiddenReasons(const DiagnosticContent& content, const DiagnosticContent* previous) {
@@ -108,6 +171,10 @@ std::string DiagnosticText(const DiagnosticContent& content) {
         base::Format("%s (%s)\n", OneLine(kZoneTitles[z]).c_str(), OneLine(kZoneShort[z]).c_str());
     text += base::Format("  Grund:    %s\n", zone.reason.text.c_str());
     text += base::Format("  Fehler:   %s\n", OneLine(zone.errorText).c_str());
+    if (!zone.sensorKnown) {
+      text += base::Format("  Sensor:   %s\n", kUnknownField);
+      continue;
+    }
     text += base::Format("  Sensor:   %s, verschmutzt %s (%u)\n",
                          zone.sensor.connected ? "angeschlossen" : "ausgesteckt",
                          std::string(OnOffText(zone.sensor.dirty)).c_str(),
@@ -116,6 +183,11 @@ std::string DiagnosticText(const DiagnosticContent& content) {
   static constexpr const char* kMotorNames[2] = {"Linker Motor", "Rechter Motor"};
   for (size_t m = 0; m < 2; ++m) {
     const MotorStatus& motor = content.motors[m];
+    if (!content.motorsKnown[m]) {
+      text +=
+          base::Format("%s: %s\n  Marke:    %s\n", kMotorNames[m], kUnknownField, kUnknownField);
+      continue;
+    }
     text += base::Format("%s: %s%s\n", kMotorNames[m],
                          motor.faults.empty() ? "OK" : OneLine(motor.faultText).c_str(),
                          motor.missing ? " (nicht angeschlossen)" : "");

@@ -52,13 +52,15 @@ json ContentJson(const diag::DiagnosticContent& content) {
   json zones = json::array();
   for (size_t z = 0; z < 2; ++z) {
     const diag::ZoneContent& zone = content.zones[z];
+    // A field whose registers the module refused is null.
+    auto known = [](bool isKnown, json value) { return isKnown ? value : json(nullptr); };
     zones.push_back({{"zone", kZoneNames[z]},
-                     {"reason", zone.reason.text},
-                     {"emergency_stop", zone.reason.emergencyStop},
-                     {"errors", zone.errorText},
-                     {"sensor_connected", zone.sensor.connected},
-                     {"sensor_dirty", zone.sensor.dirty},
-                     {"dirt_counter", zone.sensor.dirtCounter}});
+                     {"reason", known(zone.reasonKnown, zone.reason.text)},
+                     {"emergency_stop", known(zone.reasonKnown, zone.reason.emergencyStop)},
+                     {"errors", known(zone.errorsKnown, zone.errorText)},
+                     {"sensor_connected", known(zone.sensorKnown, zone.sensor.connected)},
+                     {"sensor_dirty", known(zone.sensorKnown, zone.sensor.dirty)},
+                     {"dirt_counter", known(zone.sensorKnown, zone.sensor.dirtCounter)}});
   }
   static constexpr const char* kMotorNames[2] = {"left", "right"};
   json motors = json::array();
@@ -66,10 +68,11 @@ json ContentJson(const diag::DiagnosticContent& content) {
     const diag::MotorStatus& motor = content.motors[m];
     json faults = json::array();
     for (const std::string_view fault : motor.faults) faults.push_back(std::string(fault));
+    const bool known = content.motorsKnown[m];
     motors.push_back({{"motor", kMotorNames[m]},
-                      {"faults", faults},
-                      {"marker", MarkerJson(motor.marker)},
-                      {"missing", motor.missing}});
+                      {"faults", known ? faults : json(nullptr)},
+                      {"marker", known ? MarkerJson(motor.marker) : json(nullptr)},
+                      {"missing", known ? json(motor.missing) : json(nullptr)}});
   }
   result["zones"] = zones;
   result["motors"] = motors;

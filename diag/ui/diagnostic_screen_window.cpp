@@ -169,16 +169,23 @@ void DiagnosticScreen::Show(const DiagnosticContent& content) {
     for (size_t z = 0; z < 2; ++z) {
       const ZoneContent& zone = content.zones[z];
       ZoneLabels& labels = zones_[z];
+      // Fields whose registers the module refused show "---" (reason and errors carry it).
+      const QString unknown = QString::fromLatin1(kUnknownField);
       labels.reason->setText(QString::fromStdString(zone.reason.text));
       labels.errors->setText(Lines(zone.errorText));
-      labels.sensor->setText(Q(OnOffText(zone.sensor.connected)));
-      labels.dirty->setText(QStringLiteral("%1 (%2)")
-                                .arg(Q(OnOffText(zone.sensor.dirty)))
-                                .arg(zone.sensor.dirtCounter));
+      labels.sensor->setText(zone.sensorKnown ? Q(OnOffText(zone.sensor.connected)) : unknown);
+      labels.dirty->setText(zone.sensorKnown ? QStringLiteral("%1 (%2)")
+                                                   .arg(Q(OnOffText(zone.sensor.dirty)))
+                                                   .arg(zone.sensor.dirtCounter)
+                                             : unknown);
       const MotorStatus& motor = content.motors[z];
       MotorLabels& m = motors_[z];
       m.marker->SetMarker(motor.marker);
       m.missing->setVisible(motor.missing);
+      if (!content.motorsKnown[z]) {
+        m.status->setText(unknown);
+        continue;
+      }
       // A drive that is not connected shows the missing marker instead of its status ("OK");
       // its fault texts stay, as they tell why.
       if (!motor.faults.empty()) {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -92,6 +93,93 @@ TEST_F(DiagnosticViewTest, ModuleThatCannotBeReadShowsTheUnreachableText) {
   EXPECT_FALSE(diag::ReadDiagnosticContent(screen).reachable);
   EXPECT_TRUE(module.ops.empty()) << "nothing is read without the node screen's connection";
 }
+
+struct RefusedCase {
+  const char* name;
+  int lastRegister;                // the module's register count (0: all)
+  std::set<int> strayAnswerReads;  // blocks answered with another request's answer
+  uint16_t register19;             // emergency stop
+  const char* reason;              // upstream zone
+  const char* leftMotor;           // fault text
+  bool rightMotorKnown;
+};
+void PrintTo(const RefusedCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class DiagnosticViewRefusedTest : public DiagnosticViewTest,
+                                  public ::testing::WithParamInterface<RefusedCase> {};
+
+TEST_P(DiagnosticViewRefusedTest, ARefusedBlockCostsOnlyItsOwnFields) {
+  const RefusedCase& c = GetParam();
+  module.registers[19] = c.register19;
+  module.registers[104] = 0;
+  module.registers[373] = 7;
+  module.registers[108] = 0x0001;
+  module.registers[58] = 0x0A00;
+  module.registers[82] = 0x0400;
+  params::NodeScreenController& screen = Connected();
+  // A first reading of every block fills the image: a later refusal must not show it again.
+  ASSERT_EQ(diag::ReadDiagnosticContent(screen).zones[0].reason.text,
+            c.register19 ? "Marrowhalt" : "Quillmar oder Lane Full Signal");
+  module.lastRegister = c.lastRegister;
+  module.strayAnswerReads = c.strayAnswerReads;
+  const diag::DiagnosticContent content = diag::ReadDiagnosticContent(screen);
+  ASSERT_TRUE(content.reachable) << "a refused block is no lost connection";
+  EXPECT_TRUE(content.unreachableText.empty());
+  EXPECT_EQ(content.zones[0].reason.text, c.reason);
+  EXPECT_EQ(content.zones[0].reasonKnown, std::string(c.reason) != diag::kUnknownField);
+  // Zone errors (108) and sensors (35, 36, 282) lie below register 363.
+  EXPECT_EQ(content.zones[0].errorText, "Sensor Blockade\n\r");
+  EXPECT_TRUE(content.zones[0].sensorKnown);
+  EXPECT_EQ(content.motors[0].faultText, c.leftMotor);
+  EXPECT_EQ(content.motorsKnown[0], std::string(c.leftMotor) != "");
+  EXPECT_EQ(content.motorsKnown[1], c.rightMotorKnown);
+  const std::string text = diag::DiagnosticText(content);
+  EXPECT_EQ(text.find("Es kann keine Verbindung"), std::string::npos);
+  if (!content.zones[0].reasonKnown) {
+    EXPECT_NE(text.find("  Grund:    ---\n"), std::string::npos) << text;
+  }
+  if (!content.motorsKnown[0]) {
+    EXPECT_NE(text.find("Linker Motor: ---\n"), std::string::npos) << text;
+  }
+  // The emergency stop hides a code the module does not have: the log line says so.
+  if (c.register19 != 0) {
+    EXPECT_EQ(content.zones[0].reason.hiddenCodeKnown, c.lastRegister == 0 || c.lastRegister > 373);
+  }
+}
+
+const RefusedCase kRefusedCases[] = {
+    {"AllRegisters",
+     0,
+     {},
+     0,
+     "Quillmar oder Lane Full Signal",
+     "Motorverbindungsfehler\n\rÜberstrom\n\r",
+     true},
+    // 383 registers: 488..509 refused, nothing shown needs them.
+    {"Firmware383",
+     383,
+     {},
+     0,
+     "Quillmar oder Lane Full Signal",
+     "Motorverbindungsfehler\n\rÜberstrom\n\r",
+     true},
+    // 363 registers: the reason codes 373 / 383 are refused.
+    {"Firmware363", 363, {}, 0, "---", "Motorverbindungsfehler\n\rÜberstrom\n\r", true},
+    // The emergency stop decides the reason without the code.
+    {"Firmware363EmergencyStop",
+     363,
+     {},
+     1,
+     "Marrowhalt",
+     "Motorverbindungsfehler\n\rÜberstrom\n\r",
+     true},
+    // Another request's answer for the left drive block: that motor only is unknown.
+    {"StrayAnswerForTheLeftDrive", 0, {40}, 0, "Quillmar oder Lane Full Signal", "", true},
+};
+INSTANTIATE_TEST_SUITE_P(Refused, DiagnosticViewRefusedTest, ::testing::ValuesIn(kRefusedCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(DiagnosticViewLog, EmergencyStopWarningOncePerChange) {
   fixtures::ScopedTempLog log;
