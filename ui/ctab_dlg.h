@@ -12,8 +12,9 @@ class QPushButton;
 class QTabWidget;
 
 namespace base {
+class Prompt;
 class SerialWorker;
-}
+}  // namespace base
 
 namespace ui {
 
@@ -24,6 +25,9 @@ struct AdvancedPageContext {
   int fromNode = 1;
   int toNode = 0;  // 0 = empty field
   base::SerialWorker* worker = nullptr;
+  // How the pages tell the user an outcome (the program's prompt); none: a page shows its own
+  // message boxes.
+  base::Prompt* prompt = nullptr;
 };
 
 class CTabDlg : public QDialog {

@@ -28,7 +28,8 @@ CFlexZone::CFlexZone(const ui::AdvancedPageContext& context, std::unique_ptr<Mod
     : QWidget(parent),
       network_(context.networkAddress),
       core_(std::make_shared<Core>(std::move(link), std::move(lister))),
-      runner_(this, context.worker) {
+      runner_(this, context.worker),
+      prompt_(this, context.prompt) {
   setObjectName(QStringLiteral("CFlexZone"));
   auto* layout = new QVBoxLayout(this);
   auto* box = new QGroupBox(QStringLiteral("Flex Zone"), this);
@@ -122,7 +123,17 @@ void CFlexZone::Switch(uint16_t value) {
   auto core = core_;
   auto report = runner_.Reporter<FlexZoneView>([this](const FlexZoneView& v) { Show(v, false); });
   runner_.Run([core, value, report] { return core->zone.SwitchAll(value, report); },
-              [this](const FlexZoneView& view) { Show(view, true); });
+              [this, value](const FlexZoneView& view) {
+                Show(view, true);
+                TellFailed(view, value == 0 ? "Enable All" : "Disable All");
+              });
+}
+
+void CFlexZone::TellFailed(const FlexZoneView& view, const char* operation) {
+  // The status sentence reads the modules' RAM: a module whose save was not confirmed would
+  // look switched although its flash keeps the old state.
+  if (!view.failed.empty())
+    prompt_.TellFailure(FailedModulesText(operation, view.failed), "Flex Zone");
 }
 
 void CFlexZone::EnableAll() {
@@ -144,6 +155,7 @@ void CFlexZone::SetAll() {
   runner_.Run([core, typed, report] { return core->zone.SetAll(typed, report); },
               [this](const FlexZoneView& view) {
                 Show(view, true);
+                if (view.refusal.empty()) TellFailed(view, "Set All");
                 if (!view.refusal.empty()) {
                   auto* box =
                       new QMessageBox(QMessageBox::Warning, QStringLiteral("Flex Zone"),

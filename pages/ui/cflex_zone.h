@@ -46,11 +46,14 @@ class CFlexZone : public QWidget {
         : link(std::move(l)), zone(*link, std::move(lister)) {}
   };
   void Show(const FlexZoneView& view, bool final);
+  // After a write to every module: the modules not written or not saved, told together.
+  void TellFailed(const FlexZoneView& view, const char* operation);
   void Switch(uint16_t value);
 
   std::string network_;
   std::shared_ptr<Core> core_;
   PageRunner runner_;
+  PagePrompt prompt_;
   FlexZoneView shown_;
   bool refreshed_ = false;
 

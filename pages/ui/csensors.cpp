@@ -9,7 +9,10 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <utility>
+
 #include "base/format.h"
+#include "params/range_operations.h"
 
 namespace pages {
 namespace {
@@ -27,7 +30,8 @@ CSensors::CSensors(const ui::AdvancedPageContext& context, std::unique_ptr<Modul
       shown_address_(NodeAddressText(context.networkAddress, context.fromNode)),
       range_(RangeAddresses(context.networkAddress, context.fromNode, context.toNode)),
       core_(std::make_shared<Core>(std::move(link))),
-      runner_(this, context.worker) {
+      runner_(this, context.worker),
+      prompt_(this, context.prompt) {
   setObjectName(QStringLiteral("CSensors"));
   auto* layout = new QVBoxLayout(this);
   auto* row = new QHBoxLayout;
@@ -141,7 +145,11 @@ void CSensors::RunWrite(std::function<SensorsView(Sensors&)> work) {
   if (runner_.Busy() || !shown_.connected) return;
   auto core = core_;
   runner_.Run([core, work = std::move(work)] { return work(core->sensors); },
-              [this](const SensorsView& view) { Show(view, true); });
+              [this](const SensorsView& view) {
+                Show(view, true);
+                if (!view.writeFailure.empty())
+                  prompt_.TellFailure(view.writeFailure, kSensorsCaption);
+              });
 }
 
 void CSensors::Toggle(int setting) {
@@ -168,10 +176,22 @@ void CSensors::SetAllSensors(bool ask) {
   auto report = runner_.Reporter<SensorsView>([this](const SensorsView& v) { Show(v, false); });
   runner_.Run(
       [core, range, report] {
-        core->sensors.SetAll(range, report);
-        return core->sensors.View();
+        SensorsSetAllOutcome outcome = core->sensors.SetAll(range, report);
+        return std::make_pair(std::move(outcome), core->sensors.View());
       },
-      [this](const SensorsView& view) { Show(view, true); });
+      [this](const std::pair<SensorsSetAllOutcome, SensorsView>& result) {
+        const auto& [outcome, view] = result;
+        Show(view, true);
+        // Every module of the range is tried; the ones not written or not saved are told
+        // together at the end.
+        if (!outcome.ran) {
+          prompt_.TellFailure(base::Format(params::kConnectionLost, shown_address_.c_str()),
+                              kSensorsCaption);
+        } else if (!outcome.failed.empty()) {
+          prompt_.TellFailure(FailedModulesText("Set All Sensors this way", outcome.failed),
+                              kSensorsCaption);
+        }
+      });
 }
 
 }  // namespace pages

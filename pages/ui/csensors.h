@@ -55,6 +55,7 @@ class CSensors : public QWidget {
   std::vector<std::string> range_;
   std::shared_ptr<Core> core_;
   PageRunner runner_;
+  PagePrompt prompt_;
   SensorsView shown_;
   bool refreshed_ = false;
 

@@ -6,6 +6,10 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <utility>
+
+#include "base/format.h"
+#include "params/range_operations.h"
 
 namespace pages {
 namespace {
@@ -22,7 +26,8 @@ CServiceDlg::CServiceDlg(const ui::AdvancedPageContext& context, std::unique_ptr
     : QWidget(parent),
       shown_address_(NodeAddressText(context.networkAddress, context.fromNode)),
       core_(std::make_shared<Core>(std::move(link))),
-      runner_(this, context.worker) {
+      runner_(this, context.worker),
+      prompt_(this, context.prompt) {
   setObjectName(QStringLiteral("CServiceDlg"));
   auto* layout = new QVBoxLayout(this);
   auto* top = new QHBoxLayout;
@@ -133,10 +138,17 @@ void CServiceDlg::Command(std::function<bool(SpecialServices&)> command) {
   auto core = core_;
   runner_.Run(
       [core, command = std::move(command)] {
-        command(core->services);
-        return core->services.View();
+        const bool sent = command(core->services);
+        return std::make_pair(sent, core->services.View());
       },
-      [this](const ServiceView& view) { Show(view); });
+      [this](const std::pair<bool, ServiceView>& result) {
+        Show(result.second);
+        // A command the module did not take is told, as the dialogs tell a failed handler.
+        if (!result.first) {
+          prompt_.TellFailure(base::Format(params::kConnectionLost, shown_address_.c_str()),
+                              "Quillmar");
+        }
+      });
 }
 
 void CServiceDlg::TouchGo(size_t box, bool ticked) {
@@ -149,7 +161,10 @@ void CServiceDlg::TouchGo(size_t box, bool ticked) {
   const bool backward = box % 2 == 1;
   runner_.Run(
       [core, zone, backward, ticked] { return core->services.SetTouchGo(zone, backward, ticked); },
-      [this](const ServiceView& view) { Show(view); });
+      [this](const ServiceView& view) {
+        Show(view);
+        if (!view.writeFailure.empty()) prompt_.TellFailure(view.writeFailure, "Quillmar");
+      });
 }
 
 }  // namespace pages

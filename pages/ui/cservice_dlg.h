@@ -48,6 +48,7 @@ class CServiceDlg : public QWidget {
   std::string shown_address_;
   std::shared_ptr<Core> core_;
   PageRunner runner_;
+  PagePrompt prompt_;
   ServiceView shown_;
   bool refreshed_ = false;
 

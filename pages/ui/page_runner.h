@@ -9,9 +9,12 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <string>
 #include <utility>
 
+#include "base/prompt.h"
 #include "base/serial_worker.h"
+#include "ui/qt_prompt.h"
 
 namespace pages {
 
@@ -74,6 +77,27 @@ class PageRunner {
   std::unique_ptr<base::SerialWorker> own_;
   // Counted on the GUI thread only; shared so that a late result finds it after the page.
   std::shared_ptr<std::atomic<int>> pending_ = std::make_shared<std::atomic<int>>(0);
+};
+
+// How a page tells the user an outcome: through the window's prompt, or, when the page was
+// given none, through a prompt of its own over the page.
+class PagePrompt {
+ public:
+  PagePrompt(QWidget* page, base::Prompt* given) : prompt_(given) {
+    if (!prompt_) {
+      own_ = std::make_unique<ui::QtPrompt>();
+      own_->SetParentWidget(page);
+      prompt_ = own_.get();
+    }
+  }
+  // On the GUI thread, once an operation has ended (never from a worker).
+  void TellFailure(const std::string& text, const std::string& caption) {
+    prompt_->Tell(text, caption, base::PromptIcon::Error);
+  }
+
+ private:
+  std::unique_ptr<ui::QtPrompt> own_;
+  base::Prompt* prompt_;
 };
 
 // "<b>caption</b><br>help" for a control's tool tip.

@@ -718,6 +718,7 @@ void CMRegDlg::OpenAdvanced() {
   context.fromNode = from_->text().toInt();
   context.toNode = to_->text().toInt();
   context.worker = &worker_->Serial();
+  context.prompt = &prompt_;
   auto* dialog = new ui::CTabDlg(context, advancedPages_, this);
   dialog->setAttribute(Qt::WA_DeleteOnClose);
   advanced_ = dialog;

@@ -1,6 +1,7 @@
 // The advanced pages against linesim in a lab: the flex zone page's status after Disable All
 // (with 120 typed in its time field), the pages in their tabs, the sensors page of a PLC
-// module and the special services page of a board without the operating-time reset.
+// module and the special services page of a board without the operating-time reset; the
+// modules an operation did not write, told together at its end.
 #include <QApplication>
 #include <QGroupBox>
 #include <QLabel>
@@ -8,9 +9,13 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QtTest>
+#include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "base/prompt.h"
 #include "discovery/connect_inventory_link.h"
 #include "discovery/mreg_app.h"
 #include "fixtures/lab.h"
@@ -47,10 +52,23 @@ class PagesGuiTest : public QObject {
     context.networkAddress = "192.168.202.20";
     context.fromNode = from;
     context.toNode = to;
+    context.prompt = &prompt_;
     return context;
+  }
+  // The failure texts the pages told since the last call.
+  std::vector<std::string> Told() {
+    std::vector<std::string> told;
+    for (const auto& shown : prompt_.History()) {
+      if (shown.icon == base::PromptIcon::Error) told.push_back(shown.text);
+    }
+    told.erase(told.begin(), told.begin() + static_cast<long>(std::min(told.size(), seen_)));
+    seen_ += told.size();
+    return told;
   }
 
   const test::Linesim& line_;
+  base::ScriptedPrompt prompt_;
+  size_t seen_ = 0;
   CMRegApp app_;
   discovery::ScopedConnectInventory inventory_{app_};
 
@@ -116,6 +134,50 @@ class PagesGuiTest : public QObject {
     QVERIFY(QTest::qWaitFor([&] { return page.ShownView().connected && !page.Busy(); }, kWaitMs));
     QVERIFY(!page.findChild<QGroupBox*>(QStringLiteral("hours"))->isVisible());
     QVERIFY(page.findChild<QPushButton*>(QStringLiteral("shortCircuit"))->isEnabled());
+  }
+
+  // The modules below are killed for one test each and revived at its end.
+  void servicesTellACommandTheModuleDidNotTake() {
+    pages::CServiceDlg page(Context(5), pages::MakeSocketModuleLink());
+    page.show();
+    QVERIFY(QTest::qWaitFor([&] { return page.ShownView().connected && !page.Busy(); }, kWaitMs));
+    Told();
+    line_.Kill(3100105);
+    QTest::mouseClick(page.findChild<QPushButton*>(QStringLiteral("shortCircuit")), Qt::LeftButton);
+    QVERIFY(QTest::qWaitFor([&] { return !page.Busy(); }, kWaitMs));
+    line_.Revive(3100105);
+    QCOMPARE(Told(),
+             std::vector<std::string>{"Connection to the module \"192.168.202.24\" is lost !"});
+  }
+
+  void sensorsSetAllTellsTheModulesItDidNotWrite() {
+    pages::CSensors page(Context(2, 4), pages::MakeSocketModuleLink());
+    page.show();
+    QVERIFY(QTest::qWaitFor([&] { return page.ShownView().connected && !page.Busy(); }, kWaitMs));
+    Told();
+    line_.Kill(3100103);
+    page.SetAllSensors(false);
+    QVERIFY(page.Busy());
+    QVERIFY(QTest::qWaitFor([&] { return !page.Busy(); }, kWaitMs));
+    line_.Revive(3100103);
+    // The range went on past the dead module; it alone is named, once, at the end.
+    QCOMPARE(Told(), std::vector<std::string>{"Set All Sensors this way failed on 1 module(s):\n"
+                                              "192.168.202.22: not written or not saved\n"});
+  }
+
+  void flexZoneTellsTheModulesItDidNotWrite() {
+    pages::CFlexZone page(Context(1), pages::MakeSocketModuleLink(), Lister());
+    page.show();
+    QVERIFY(
+        QTest::qWaitFor([&] { return !page.Busy() && page.ShownView().buttonsEnabled; }, kWaitMs));
+    Told();
+    line_.Kill(3100206);
+    QTest::mouseClick(page.findChild<QPushButton*>(QStringLiteral("setAll")), Qt::LeftButton);
+    QVERIFY(QTest::qWaitFor([&] { return !page.Busy(); }, kWaitMs));
+    line_.Revive(3100206);
+    QCOMPARE(page.ShownView().failed, std::vector<std::string>{"192.168.202.31"});
+    QCOMPARE(Told(), std::vector<std::string>{"Set All failed on 1 module(s):\n"
+                                              "192.168.202.31: not written or not saved\n"});
   }
 };
 
