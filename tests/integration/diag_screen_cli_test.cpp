@@ -1,7 +1,7 @@
 // quillmar-cli diag against linesim modules inside a lab: motor faults and stop reasons written
 // on linesim's control socket come back with the diagnostic screen's texts; the emergency stop
 // hides the reason codes and leaves a Warning line; --watch follows changes until SIGINT; a dead
-// module is reported.
+// module is reported; a module of 363 registers shows what it has.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -22,11 +22,14 @@ using nlohmann::json;
 
 constexpr uint32_t kFirst = 5100101;   // 192.168.202.20
 constexpr uint32_t kSecond = 5100102;  // 192.168.202.21
+constexpr uint32_t kOld = 5100103;     // 192.168.202.22, firmware 3.10: 363 registers
 
 std::string WriteLine(const fixtures::TempFolder& folder) {
-  const json line = {
-      {"network", "192.168.202.0"},
-      {"chains", {{{{"serial", kFirst}, {"node", 1}}, {{"serial", kSecond}, {"node", 2}}}}}};
+  const json line = {{"network", "192.168.202.0"},
+                     {"chains",
+                      {{{{"serial", kFirst}, {"node", 1}},
+                        {{"serial", kSecond}, {"node", 2}},
+                        {{"serial", kOld}, {"node", 3}, {"firmware", "3.10"}}}}}};
   const std::string path = folder.path() + "line.json";
   std::ofstream(path) << line.dump(2);
   return path;
@@ -164,6 +167,31 @@ TEST_F(DiagScreenCli, DeadModuleIsReportedUnreachable) {
                          "werden"),
             std::string::npos)
       << run.out;
+}
+
+TEST_F(DiagScreenCli, ARefusedBlockLeavesItsFieldsUnknownAndShowsTheRest) {
+  // Firmware 3.10 has registers 1..363: the module refuses the block of the reason codes
+  // (370..383) and the drive block 488..509 with exception 2.
+  const test::RunResult probe =
+      lab_->Exec("pc", CliArgv(logs_.path(), {"read", "3", "370", "14"}), 60000);
+  if (probe.exitCode == 0) GTEST_SKIP() << "this linesim answers registers beyond the count";
+  line_->Write(kOld, 58, {0x0A00});
+  line_->Write(kOld, 104, {0});
+  line_->Write(kOld, 108, {0x0001});
+  line_->Write(kOld, 19, {0});
+  const json content = Diag("3");
+  ASSERT_TRUE(content["reachable"].get<bool>()) << content.dump();
+  EXPECT_FALSE(content.contains("error"));
+  const json upstream = Zone(content, "upstream");
+  EXPECT_EQ(upstream["reason"], nullptr);
+  EXPECT_EQ(upstream["errors"], "Sensor Blockade\n\r");
+  EXPECT_EQ(upstream["sensor_connected"], true);
+  EXPECT_EQ(content["motors"][0]["faults"], json({"Motorverbindungsfehler", "Überstrom"}));
+
+  const test::RunResult run = lab_->Exec("pc", CliArgv(logs_.path(), {"diag", "3"}), 60000);
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NE(run.out.find("  Grund:    ---\n"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("Es kann keine Verbindung"), std::string::npos) << run.out;
 }
 
 }  // namespace
