@@ -106,6 +106,8 @@ CDlgPLC_CFG::CDlgPLC_CFG(const std::string& address, const std::string& tagFile,
 }
 
 CDlgPLC_CFG::~CDlgPLC_CFG() {
+  // The address field loses its focus while the window goes: that is no change of module.
+  address_->disconnect(this);
   // No notification reaches this window any more, and the worker ends before the model goes.
   manager_.ClearNotify(this);
   reading_ = false;
