@@ -286,7 +286,9 @@ std::string PlcProgramNameIn(const uint8_t* bytes, size_t length) {
   return std::string(text.substr(at, end - at));
 }
 
-std::string ReadPlcProgramName(const std::string& ipText, uint16_t servicePort, uint16_t tftpPort) {
+PlcProgramOnModule ReadPlcProgramOnModule(const std::string& ipText, uint16_t servicePort,
+                                          uint16_t tftpPort) {
+  PlcProgramOnModule program;
   long length = -1;
   for (int attempt = 0; attempt < 3 && length < 0; ++attempt) {
     CCommandSocket port;
@@ -295,8 +297,14 @@ std::string ReadPlcProgramName(const std::string& ipText, uint16_t servicePort, 
   }
   if (length <= 0) {
     LogInfo("PLC program name of %s: none (program length %ld)", ipText.c_str(), length);
-    return {};
+    if (length < 0) {
+      program.failure = "the service port gave no program length";
+      return program;
+    }
+    program.read = true;
+    return program;
   }
+  program.length = static_cast<size_t>(length);
   std::vector<uint8_t> buffer(static_cast<size_t>(length));
   CTFTPClient client;
   int result =
@@ -305,15 +313,30 @@ std::string ReadPlcProgramName(const std::string& ipText, uint16_t servicePort, 
   if (result != CTFTPClient::kDone) {
     LogError("Get PLC programname from %s was failed at pkt# %u... Error: %s", ipText.c_str(),
              client.GetBlock(), client.GetLastError());
-    return {};
+    program.failure = base::Format("download failed: %s", client.GetLastError());
+    return program;
   }
-  const std::string name = PlcProgramNameIn(buffer.data(), client.GetBytesReceived());
-  if (name.empty()) {
+  const size_t received = std::min<size_t>(client.GetBytesReceived(), buffer.size());
+  if (received < buffer.size()) {
+    // A name found in part of a program may be another program's left in it: not taken.
+    LogError("PLC program of %s: %zu of %zu bytes downloaded", ipText.c_str(), received,
+             buffer.size());
+    program.failure =
+        base::Format("download ended after %zu of %zu bytes", received, buffer.size());
+    return program;
+  }
+  program.read = true;
+  program.name = PlcProgramNameIn(buffer.data(), received);
+  if (program.name.empty()) {
     LogInfo("PLC program name of %s: no \"PLCDATA_\" in the program", ipText.c_str());
   } else {
-    LogInfo("PLC program name of %s: %s", ipText.c_str(), name.c_str());
+    LogInfo("PLC program name of %s: %s", ipText.c_str(), program.name.c_str());
   }
-  return name;
+  return program;
+}
+
+std::string ReadPlcProgramName(const std::string& ipText, uint16_t servicePort, uint16_t tftpPort) {
+  return ReadPlcProgramOnModule(ipText, servicePort, tftpPort).name;
 }
 
 }  // namespace config

@@ -91,6 +91,19 @@ std::vector<uint8_t> LockPacket(uint32_t value);
 // 6 characters or fewer, which is sent nowhere).
 int _ReadLock(CMRegApp& app, const std::vector<uint8_t>& packet, const std::string& ipText);
 
+// What a module says of its PLC program: whether it could be asked at all, how many bytes it
+// keeps (0: none), and the name in them.
+struct PlcProgramOnModule {
+  bool read = false;    // the length came and, for a program, the whole download
+  size_t length = 0;    // bytes the module keeps; 0 = no program
+  std::string name;     // from the last "PLCDATA_" in the program; "" when it names none
+  std::string failure;  // why it could not be read, when not read
+};
+// The service port's "p" gives the length, a TFTP download of "PlcData_.bin" the bytes; a
+// download shorter than the length announced counts as not read.
+PlcProgramOnModule ReadPlcProgramOnModule(const std::string& ipText, uint16_t servicePort = 23,
+                                          uint16_t tftpPort = kTftpPort);
+
 // The name of the PLC program a module holds: its service port's "p" gives the length, a TFTP
 // download of "PlcData_.bin" the bytes, and the name starts at the last "PLCDATA_" in them.
 // Empty when the module has none or it cannot be read.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include "base/bytes.h"
 #include "base/format.h"
@@ -36,12 +37,50 @@ std::string RangeMessage(const PlcTag& tag) {
                       tag.minimum, tag.maximum, tag.unit.c_str(), tag.name.c_str());
 }
 
+std::string ProgramKey(const std::string& name) {
+  std::string key;
+  for (const char c : name) key += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  constexpr std::string_view kPrefix = "plcdata_";
+  constexpr std::string_view kEnding = ".bin";
+  if (key.compare(0, kPrefix.size(), kPrefix) == 0) key.erase(0, kPrefix.size());
+  if (key.size() >= kEnding.size() &&
+      key.compare(key.size() - kEnding.size(), kEnding.size(), kEnding) == 0)
+    key.erase(key.size() - kEnding.size());
+  return key;
+}
+
+std::string ProgramMismatch(const std::string& tagProgram, const std::string& address,
+                            const ModuleProgram& module) {
+  const std::string tags = "the tags are for \"" + tagProgram + "\"";
+  if (ProgramKey(tagProgram).empty())
+    return "the tag file names no \"program\", so its offsets cannot be tied to the PLC "
+           "program of module " +
+           address;
+  if (!module.read)
+    return "the PLC program of module " + address + " could not be read (" + module.failure +
+           "); " + tags;
+  if (!module.hasProgram) return "module " + address + " runs no PLC program; " + tags;
+  if (module.name.empty())
+    return "the PLC program of module " + address + " carries no name; " + tags;
+  if (ProgramKey(module.name) != ProgramKey(tagProgram))
+    return "module " + address + " runs the PLC program \"" + module.name + "\"; " + tags;
+  return "";
+}
+
 CPlcDataModel::CPlcDataModel()
     : image_(kMaxDataSize, 0), shown_(kMaxDataSize, 0), received_(kMaxDataSize / kBlockSize) {}
 
 void CPlcDataModel::SetProgram(PlcProgramInfo info) {
   program_ = std::move(info);
   hasProgram_ = true;
+  std::fill(received_.begin(), received_.end(), false);
+}
+
+void CPlcDataModel::SetAddress(const std::string& address) {
+  if (address == address_) return;
+  address_ = address;
+  std::fill(image_.begin(), image_.end(), 0);
+  std::fill(shown_.begin(), shown_.end(), 0);
   std::fill(received_.begin(), received_.end(), false);
 }
 
@@ -65,7 +104,7 @@ CPlcDataModel::AnswerResult CPlcDataModel::HandleAnswers(CRequestQueue& queue) {
   for (size_t i = items.size(); i-- > 0;) {
     CTagRequest& request = *items[i];
     if (request.state != kStateAnswered) continue;
-    if (request.kind == kKindRead) {
+    if (request.kind == kKindRead && (address_.empty() || request.address == address_)) {
       // An answer never fills more than was asked, nor past the program's data.
       size_t n = std::min<size_t>(size, request.AnswerDataLength());
       n = std::min<size_t>(n, request.count);

@@ -3,6 +3,7 @@
 // from the module in 1000-byte blocks, the requests its controls make and the handling of the
 // answers. Qt-free, so that the view, `quillmar-cli plcdata watch` and the tests share it.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,6 +28,24 @@ std::vector<BlockRead> PlanBlockReads(uint32_t dataSize);
 // 0 when the bytes lie outside the image.
 int32_t ImageValue(const std::vector<uint8_t>& image, uint32_t offset, uint16_t size);
 
+// What a module tells of the PLC program it runs (its service port and a TFTP download).
+struct ModuleProgram {
+  bool read = false;  // the module could be asked (and the whole program downloaded)
+  bool hasProgram = false;
+  std::string name;     // "PLCDATA_Sorter.bin"; "" when the program names none
+  std::string failure;  // why it could not be read
+};
+using ModuleProgramReader = std::function<ModuleProgram(const std::string& address)>;
+
+// A program's name as tag files and modules give it, without "PLCDATA_" and ".bin", in lower
+// case (program files come from a file system that ignores case): "sorter".
+std::string ProgramKey(const std::string& name);
+// Why the tags of `tagProgram` do not belong to the module at `address`, which told `module`
+// (a text that names both); "" when the module runs the program the tags describe.
+std::string ProgramMismatch(const std::string& tagProgram, const std::string& address,
+                            const ModuleProgram& module);
+inline constexpr const char* kNothingWritten = "Nothing written: ";
+
 struct EditOutcome {
   std::optional<CTagRequest> request;
   std::string caption;  // the refusal's message box, when there is no request
@@ -38,6 +57,10 @@ class CPlcDataModel {
   CPlcDataModel();
 
   void SetProgram(PlcProgramInfo info);
+  // The module whose data the image holds. Another one empties the image: its data area has
+  // nothing to do with the previous module's.
+  void SetAddress(const std::string& address);
+  const std::string& Address() const { return address_; }
   const PlcProgramInfo& Program() const { return program_; }
   bool HasProgram() const { return hasProgram_; }
   uint32_t ReadSize() const;
@@ -52,7 +75,8 @@ class CPlcDataModel {
     bool refreshed = false;  // the last block came: the tags show the image
   };
   // Answer handling: every answered request (state 4) leaves the queue; read data go into the
-  // image at their address (never past the request's count or the image's end).
+  // image at their address (never past the request's count or the image's end). Answers of
+  // another module than the one set (a request made before a change of module) are dropped.
   AnswerResult HandleAnswers(CRequestQueue& queue);
   // Removes the requests that ended without an answer (error answer, no answer, send failed)
   // and returns a line for each.
@@ -77,6 +101,7 @@ class CPlcDataModel {
  private:
   PlcProgramInfo program_;
   bool hasProgram_ = false;
+  std::string address_;
   std::vector<uint8_t> image_;  // the data image as read
   std::vector<uint8_t> shown_;  // the image as of the last refresh: what the tags show
   std::vector<bool> received_;

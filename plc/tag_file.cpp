@@ -58,19 +58,7 @@ int ControlKind(const json& value, const std::string& where) {
   return static_cast<int>(Integer(value, where, 1, 3));
 }
 
-// The values a tag's type can hold in the data area (signed or unsigned reading).
-std::pair<int64_t, int64_t> TypeRange(int type) {
-  switch (TagValueSize(type)) {
-    case 1:
-      return {-128, 255};
-    case 2:
-      return {-32768, 65535};
-    default:
-      return {std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()};
-  }
-}
-
-PlcTag ParseTag(const json& value, const std::string& where) {
+PlcTag ParseTag(const json& value, const std::string& where, uint32_t dataSize) {
   static const std::set<std::string> keys = {"name",    "type",    "offset", "bit",  "control",
                                              "minimum", "maximum", "unit",   "items"};
   if (!value.is_object()) Fail(where, "expected an object");
@@ -82,16 +70,27 @@ PlcTag ParseTag(const json& value, const std::string& where) {
   if (value.contains("type"))
     tag.type = static_cast<int>(Integer(value["type"], where + ".type", 0, 255));
   const uint16_t size = TagValueSize(tag.type);
-  if (!value.contains("offset")) Fail(where, "a tag needs an \"offset\"");
-  tag.offset = static_cast<uint16_t>(
-      Integer(value["offset"], where + ".offset", 0, static_cast<int64_t>(kMaxDataSize) - size));
   if (!value.contains("control")) Fail(where, "a tag needs a \"control\"");
   tag.control = ControlKind(value["control"], where + ".control");
+  // A tag lies inside the data the view reads (the program's data, at most 10000 bytes): a
+  // write past it would land in memory the program does not describe.
+  const int64_t readSize = std::min<int64_t>(dataSize, kMaxDataSize);
+  const int64_t width = tag.control == kControlCheck ? 4 : size;
+  if (!value.contains("offset")) Fail(where, "a tag needs an \"offset\"");
+  if (width > readSize)
+    Fail(where + ".offset",
+         base::Format("%lld bytes do not fit a data area of %lld bytes",
+                      static_cast<long long>(width), static_cast<long long>(readSize)));
+  tag.offset = static_cast<uint16_t>(Integer(
+      value["offset"],
+      where + ".offset" + (tag.control == kControlCheck ? " (a check box reads 4 bytes)" : ""), 0,
+      readSize - width));
   if (value.contains("bit"))
     tag.bit = static_cast<uint8_t>(Integer(value["bit"], where + ".bit", 0, 31));
-  if (tag.control == kControlCheck && tag.offset > kMaxDataSize - 4)
-    Fail(where + ".offset", "a check box reads the 4 bytes from its offset");
-  const auto [low, high] = TypeRange(tag.type);
+  // Limits and items within what the view reads back: values are read signed.
+  const auto [low, high] = TagTypeRange(tag.type);
+  tag.minimum = static_cast<int32_t>(low);
+  tag.maximum = static_cast<int32_t>(high);
   if (value.contains("minimum"))
     tag.minimum = static_cast<int32_t>(Integer(value["minimum"], where + ".minimum", low, high));
   if (value.contains("maximum"))
@@ -124,6 +123,17 @@ uint16_t TagValueSize(int type) {
   return type == 2 ? 1 : type == 3 ? 2 : 4;
 }
 
+std::pair<int64_t, int64_t> TagTypeRange(int type) {
+  switch (TagValueSize(type)) {
+    case 1:
+      return {std::numeric_limits<int8_t>::min(), std::numeric_limits<int8_t>::max()};
+    case 2:
+      return {std::numeric_limits<int16_t>::min(), std::numeric_limits<int16_t>::max()};
+    default:
+      return {std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()};
+  }
+}
+
 std::optional<PlcProgramInfo> ParseTagFile(const std::string& text, std::string* error) {
   try {
     if (text.size() > kMaxTagFileBytes) Fail("file", "larger than 1 MiB");
@@ -140,7 +150,7 @@ std::optional<PlcProgramInfo> ParseTagFile(const std::string& text, std::string*
     const json& tags = root["tags"];
     if (tags.size() > kMaxTags) Fail("tags", base::Format("more than %zu tags", kMaxTags));
     for (size_t i = 0; i < tags.size(); ++i)
-      info.tags.push_back(ParseTag(tags[i], "tags[" + std::to_string(i) + "]"));
+      info.tags.push_back(ParseTag(tags[i], "tags[" + std::to_string(i) + "]", info.dataSize));
     return info;
   } catch (const TagFileError& failure) {
     if (error) *error = failure.text;

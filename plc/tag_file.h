@@ -12,9 +12,14 @@
 //
 // type: 2 one byte, 3 two bytes, anything else four bytes (signed, little-endian).
 // control: "check" (1), "edit" (2) or "combo" (3); the number may be given instead.
+// "program" names the PLC program the tags describe ("Sorter" or "PLCDATA_Sorter.bin"); the view
+// writes only into a module that runs that program. Every tag lies inside the first
+// min(dataSize, 10000) bytes (a check box reads 4 bytes); limits and item values lie within
+// the signed range of the type, and a limit not given is the type's own.
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace plc {
@@ -50,6 +55,8 @@ struct PlcProgramInfo {
 
 // Bytes a value of the tag's type takes: 1 (type 2), 2 (type 3) or 4.
 uint16_t TagValueSize(int type);
+// The values a tag of the type can show: the view reads them signed.
+std::pair<int64_t, int64_t> TagTypeRange(int type);
 
 // nullopt with *error naming the place ("tags[2].offset: ...") when the text is not a valid
 // tag description.

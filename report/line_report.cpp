@@ -5,6 +5,7 @@
 #include <ctime>
 #include <mutex>
 
+#include "base/bytes.h"
 #include "base/format.h"
 #include "base/prompt.h"
 #include "comm/blocking_socket.h"
@@ -20,6 +21,7 @@ namespace {
 
 constexpr uint16_t kFamilyRegister = 6;
 constexpr uint16_t kModeRegister = 18;
+constexpr uint16_t kSerialRegister = 28;       // 28..29, low word first
 constexpr uint16_t kUpstreamDescriptor = 300;  // 300..307, downstream 308..315
 constexpr uint16_t kDescriptorWords = 8;
 constexpr const char* kTopologyTitle = "PL Conveyors Dialog";
@@ -55,8 +57,9 @@ ModuleReport FromNode(const CNode_Data& node) {
   module.serial = node.serialNumber;
   module.ip = node.ipText;
   module.mac = base::MacText(node.mac.data());
-  module.firmware = FirmwareText(node.revision);
-  module.linePosition = LinePositionText(node.recordCopy[16]);
+  const bool carries = RecordCarriesRevision(node);
+  module.firmware = carries ? FirmwareText(node.revision) : "unknown";
+  module.linePosition = carries ? LinePositionText(node.recordCopy[16]) : "unknown";
   module.direction = DirectionText(node.direction);
   return module;
 }
@@ -153,6 +156,25 @@ std::string LinePositionText(uint8_t positionByte) {
   return "middle";
 }
 
+bool RecordCarriesRevision(const CNode_Data& node) {
+  const uint16_t revision = base::GetBE16(node.record.data() + 18);
+  return revision != 0x0000 && revision != 0xFFFF;
+}
+
+std::string PlcProgramText(const config::PlcProgramOnModule& program) {
+  if (!program.read) return "not read: " + program.failure;
+  if (program.length == 0) return "none";
+  if (program.name.empty()) return base::Format("no name (%zu bytes)", program.length);
+  return program.name;
+}
+
+std::string OtherModuleAnswers(uint32_t serial, uint16_t register28, uint16_t register29) {
+  const uint32_t answered = uint32_t{register29} * 65536u + register28;
+  if (answered == serial) return "";
+  return base::Format("another module (SN %u) answers on this address: the address is shared",
+                      answered);
+}
+
 void ReadModuleForReport(ModuleReport& module) {
   {
     base::SilentPrompt prompt;
@@ -170,6 +192,14 @@ void ReadModuleForReport(ModuleReport& module) {
       module.health.address = module.ip;
       return;
     }
+    // Two modules on one address: the figures read there may be the other one's.
+    const params::RegisterImage& image = controller.Image();
+    if (const std::string other = OtherModuleAnswers(module.serial, image.Get(28), image.Get(29));
+        !other.empty()) {
+      module.failure = other;
+      module.health.address = module.ip;
+      return;
+    }
     module.fields = params::ShownFields(view, controller.Lookup());
     controller.EnterDisconnected();
   }
@@ -183,11 +213,26 @@ void ReadModuleForReport(ModuleReport& module) {
   params::ClientRegisterAccess access(client);
   uint16_t family = 0;
   uint16_t mode = 0;
+  uint16_t serial[2] = {};
   uint16_t descriptors[2 * kDescriptorWords] = {};
-  if (!connected || !access.ReadRegisters(kFamilyRegister, 1, &family) ||
+  if (!connected || !access.ReadRegisters(kSerialRegister, 2, serial)) {
+    module.failure = "the connection registers could not be read";
+    module.fields.clear();
+    module.health.address = module.ip;
+    return;
+  }
+  if (const std::string other = OtherModuleAnswers(module.serial, serial[0], serial[1]);
+      !other.empty()) {
+    module.failure = other;
+    module.fields.clear();
+    module.health.address = module.ip;
+    return;
+  }
+  if (!access.ReadRegisters(kFamilyRegister, 1, &family) ||
       !access.ReadRegisters(kModeRegister, 1, &mode) ||
       !access.ReadRegisters(kUpstreamDescriptor, 2 * kDescriptorWords, descriptors)) {
     module.failure = "the connection registers could not be read";
+    module.fields.clear();
     module.health.address = module.ip;
     return;
   }
@@ -196,7 +241,7 @@ void ReadModuleForReport(ModuleReport& module) {
   module.upstream = LinkedAddress(descriptors);
   module.downstream = LinkedAddress(descriptors + kDescriptorWords);
   module.health = diag::ReadHealth(module.ip, &access);
-  module.plcProgram = config::ReadPlcProgramName(module.ip);
+  module.plcProgram = PlcProgramText(config::ReadPlcProgramOnModule(module.ip));
   module.readable = true;
 }
 

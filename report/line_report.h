@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/progress.h"
+#include "config/plc_program.h"
 #include "diag/line_health.h"
 #include "discovery/inventory.h"
 #include "params/field_text.h"
@@ -23,7 +24,9 @@ struct ModuleReport {
   uint32_t serial = 0;
   std::string ip;
   std::string mac;
-  std::string firmware;      // "4.12" as the screens show it
+  // "4.12" as the screens show it; "unknown" when the module's discovery record is too short to
+  // carry it (8 and 16 bytes: no revision, no position byte)
+  std::string firmware;
   std::string linePosition;  // "first", "last", "first and last", "middle" or "unknown"
   std::string direction;     // "Left To Right", "Right To Left" or "undetermined"
   int row = -1;              // in the topology drawing; -1 when not drawn
@@ -37,7 +40,10 @@ struct ModuleReport {
   std::string mode;       // the control mode of register 18, named
   std::string upstream;   // the linked module's address, "" when none
   std::string downstream;
-  std::string plcProgram;  // "" when none or not read
+  // The program's name, "none" when the module holds no program, "no name (N bytes)" for a
+  // program that names itself nowhere, "not read: why" when it could not be read; "" when the
+  // module was not readable at all.
+  std::string plcProgram;
   std::vector<params::ShownField> fields;
   diag::ModuleHealth health;
 };
@@ -62,6 +68,15 @@ std::string ModeName(uint16_t register18);
 std::string LinkedAddress(const uint16_t* descriptor);
 // The line position byte of a node record.
 std::string LinePositionText(uint8_t positionByte);
+// Whether a node's discovery record carries the flags byte and the revision (20 bytes or
+// more): records of 8 and 16 bytes leave their zeros there, as the list copies of a discovery
+// take it (a revision of 0x0000 or 0xFFFF).
+bool RecordCarriesRevision(const CNode_Data& node);
+// The PLC program cell of a module.
+std::string PlcProgramText(const config::PlcProgramOnModule& program);
+// Why the figures read at an address are not those of the module with `serial`: another module
+// answers there (both share the address); "" when registers 28/29 name the module itself.
+std::string OtherModuleAnswers(uint32_t serial, uint16_t register28, uint16_t register29);
 
 // What collecting reads of one module, in its own connections; a seam for tests.
 using ModuleReader = std::function<void(ModuleReport&)>;

@@ -239,8 +239,8 @@ std::string ReportHtml(const LineReport& line) {
 
   html +=
       "<h2>Health</h2>\n<table class=\"health\">\n<tr><th>Address</th><th>Undervoltage "
-      "resets</th><th>Resets</th><th>Reconnects</th><th>Time-outs</th><th>Events 24 h</th>"
-      "<th>Motor faults</th><th>Stopped zones</th></tr>\n";
+      "resets</th><th>Resets without voltage drop</th><th>Reconnects</th><th>Time-outs</th>"
+      "<th>Events 24 h</th><th>Motor faults</th><th>Zones with a jam</th></tr>\n";
   for (const ModuleReport& m : line.modules) {
     const diag::ModuleHealth& h = m.health;
     html += "<tr><td>" + EscapeMarkup(m.ip) + "</td><td>" + Figure(h.undervoltageResets) +
@@ -273,8 +273,8 @@ std::string ReportHtml(const LineReport& line) {
 std::string ModulesCsv(const LineReport& line) {
   std::string csv =
       "serial,ip,mac,family,firmware,line_position,direction,row,column,readable,failure,mode,"
-      "upstream,downstream,plc_program,undervoltage_resets,resets,reconnects,timeouts,"
-      "events_24h,motor_faults,stopped_zones,topology_error\r\n";
+      "upstream,downstream,plc_program,undervoltage_resets,resets_without_voltage_drop,reconnects,"
+      "timeouts,events_24h,motor_faults,jammed_zones,topology_error\r\n";
   for (const ModuleReport& m : line.modules) {
     const diag::ModuleHealth& h = m.health;
     const std::vector<std::string> cells = {std::to_string(m.serial),

@@ -4,7 +4,8 @@
 //   plcdata TARGET write OFFSET VALUE --size 1|2|4
 //   plcdata TARGET set-bit|clear-bit OFFSET BIT
 //   plcdata TARGET watch --tags FILE               the tags' values, refreshed on the PLC data
-//                                                  view's cycle until interrupted
+//                                                  view's cycle until interrupted; only for a
+//                                                  module that runs the program the file names
 //
 // Every number is decimal (VALUE also 0x-hex or negative); everything is checked before the
 // first request goes out.
@@ -18,6 +19,7 @@
 #include "base/numbers.h"
 #include "cli_command.h"
 #include "comm/event_log.h"
+#include "config/plc_program.h"
 #include "discovery/connect_inventory_link.h"
 #include "platform/tick.h"
 #include "plc/exchange.h"
@@ -169,8 +171,19 @@ int RunWatch(CliContext& context, const std::string& address, const PlcArguments
   std::string error;
   auto info = plc::LoadTagFile(a.tags, &error);
   if (!info) return Usage(error);
+  // The tags' names mean something only in the program they were written for: another
+  // program's data shown under them would be read as this one's.
+  const config::PlcProgramOnModule found = config::ReadPlcProgramOnModule(address);
+  const std::string mismatch = plc::ProgramMismatch(
+      info->program, address,
+      plc::ModuleProgram{found.read, found.length > 0, found.name, found.failure});
+  if (!mismatch.empty()) {
+    cli::ReportFailure(kCommand, "the tags are not shown: " + mismatch);
+    return cli::kExitFailed;
+  }
   plc::CPlcDataModel model;
   model.SetProgram(std::move(*info));
+  model.SetAddress(address);
   plc::CRequestManager& manager = plc::ProcessRequestManager();
   int status = cli::kExitDone;
   while (!context.cancel.IsCancelled()) {

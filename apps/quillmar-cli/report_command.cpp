@@ -78,7 +78,11 @@ int RunReport(CliContext& context, const ReportArguments& arguments) {
                                                 .count());
 
   std::string error;
-  const bool written = report::WriteReport(line, arguments.folder, &error);
+  // An interrupted run has modules it never read: it leaves a report already in the folder as
+  // it is instead of replacing it with an incomplete one.
+  const bool interrupted = context.cancel.IsCancelled();
+  const bool written = !interrupted && report::WriteReport(line, arguments.folder, &error);
+  if (interrupted) error = "interrupted before every module was read; nothing was written";
   std::vector<cli::ModuleOutcome> outcomes;
   for (const report::ModuleReport& m : line.modules) {
     outcomes.push_back({m.ip.empty() ? base::Format("SN %u", m.serial) : m.ip, m.readable,

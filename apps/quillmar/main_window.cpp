@@ -107,7 +107,12 @@ std::unique_ptr<QWidget> CreateMainWindow(MainWindowContext& context) {
       open->raise();
       return;
     }
-    open = new plc::CDlgPLC_CFG(address, std::string(), prompt, node);
+    // The view writes only into a module that runs the program its tags describe.
+    const plc::ModuleProgramReader readProgram = [](const std::string& ip) {
+      const config::PlcProgramOnModule found = config::ReadPlcProgramOnModule(ip);
+      return plc::ModuleProgram{found.read, found.length > 0, found.name, found.failure};
+    };
+    open = new plc::CDlgPLC_CFG(address, std::string(), prompt, readProgram, node);
     open->setAttribute(Qt::WA_DeleteOnClose);
     open->show();
   });

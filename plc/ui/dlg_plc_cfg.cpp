@@ -14,6 +14,8 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "base/format.h"
 #include "comm/event_log.h"
 
@@ -26,11 +28,17 @@ QString Q(const std::string& text) {
 }  // namespace
 
 CDlgPLC_CFG::CDlgPLC_CFG(const std::string& address, const std::string& tagFile,
-                         base::Prompt& prompt, QWidget* parent, CRequestManager& manager)
-    : QDialog(parent), manager_(manager), prompt_(prompt), tagFile_(tagFile) {
+                         base::Prompt& prompt, ModuleProgramReader readProgram, QWidget* parent,
+                         CRequestManager& manager)
+    : QDialog(parent),
+      manager_(manager),
+      prompt_(prompt),
+      readProgram_(std::move(readProgram)),
+      tagFile_(tagFile) {
   setObjectName(QStringLiteral("CDlgPLC_CFG"));
   setWindowTitle(QStringLiteral("PLC Daten"));
   addressText_ = address.empty() ? std::string(kInitialAddress) : address;
+  model_.SetAddress(addressText_);
 
   auto* root = new QVBoxLayout(this);
   auto* top = new QHBoxLayout;
@@ -38,10 +46,9 @@ CDlgPLC_CFG::CDlgPLC_CFG(const std::string& address, const std::string& tagFile,
   address_ = new QLineEdit(Q(addressText_), this);
   address_->setObjectName(QStringLiteral("address"));
   address_->setMaximumWidth(140);
-  connect(address_, &QLineEdit::editingFinished, this, [this] {
-    std::lock_guard<std::mutex> lock(addressLock_);
-    addressText_ = address_->text().trimmed().toStdString();
-  });
+  // A typed address is a change of module like any other.
+  connect(address_, &QLineEdit::editingFinished, this,
+          [this] { SetAddress(address_->text().trimmed().toStdString()); });
   top->addWidget(address_);
   top->addWidget(new QLabel(QStringLiteral("Basisadresse:"), this));
   base_ = new QSpinBox(this);
@@ -99,6 +106,8 @@ CDlgPLC_CFG::CDlgPLC_CFG(const std::string& address, const std::string& tagFile,
 }
 
 CDlgPLC_CFG::~CDlgPLC_CFG() {
+  // The address field loses its focus while the window goes: that is no change of module.
+  address_->disconnect(this);
   // No notification reaches this window any more, and the worker ends before the model goes.
   manager_.ClearNotify(this);
   reading_ = false;
@@ -110,9 +119,30 @@ CDlgPLC_CFG::~CDlgPLC_CFG() {
 }
 
 void CDlgPLC_CFG::SetAddress(const std::string& address) {
-  address_->setText(Q(address));
-  std::lock_guard<std::mutex> lock(addressLock_);
-  addressText_ = address;
+  if (address_->text().toStdString() != address) address_->setText(Q(address));
+  if (address == Address()) return;
+  // Nothing of the previous module may reach the new one: no more reads, its requests gone,
+  // its image dropped, its tags hidden until the new module's program is checked.
+  reading_ = false;
+  ++generation_;
+  {
+    std::lock_guard<std::mutex> lock(addressLock_);
+    addressText_ = address;
+  }
+  {
+    std::lock_guard<std::mutex> lock(manager_.Queue().Lock());
+    auto& items = manager_.Queue().Items();
+    items.erase(std::remove_if(items.begin(), items.end(),
+                               [&address](const auto& item) { return item->address != address; }),
+                items.end());
+  }
+  model_.SetAddress(address);
+  ClearTags();
+  if (tagFile_.empty()) {
+    SetStatus(Q(base::Format(kNoProgramInfo, address.c_str())), true);
+    return;
+  }
+  LoadTags(tagFile_);
 }
 
 std::string CDlgPLC_CFG::Address() const {
@@ -151,18 +181,50 @@ bool CDlgPLC_CFG::LoadTags(const std::string& path) {
     return false;
   }
   tagFile_ = file;
+  reading_ = false;
+  ClearTags();
   model_.SetProgram(std::move(*info));
   program_->setText(Q(
       base::Format("%s (%u Bytes)", model_.Program().program.c_str(), model_.Program().dataSize)));
-  BuildTags();
   {
     std::lock_guard<std::mutex> lock(addressLock_);
     plan_ = PlanBlockReads(model_.Program().dataSize);
   }
+  CheckProgram();
+  return true;
+}
+
+void CDlgPLC_CFG::CheckProgram() {
+  const uint64_t generation = ++generation_;
+  const std::string address = Address();
+  SetStatus(Q(base::Format("Prüfe das PLC Programm von %s...", address.c_str())), false);
+  QPointer<CDlgPLC_CFG> self(this);
+  worker_->Post([self, this, generation, address, reader = readProgram_,
+                 tagProgram = model_.Program().program] {
+    const ModuleProgram module = reader ? reader(address) : ModuleProgram{};
+    const std::string mismatch = ProgramMismatch(tagProgram, address, module);
+    const std::string refusal = mismatch.empty() ? "" : "Tags not shown: " + mismatch + ".";
+    QMetaObject::invokeMethod(
+        self.data(),
+        [self, generation, refusal] {
+          if (self) self->OnProgramChecked(generation, refusal);
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+void CDlgPLC_CFG::OnProgramChecked(uint64_t generation, const std::string& refusal) {
+  if (generation != generation_.load()) return;  // a later load or module took over
+  if (!refusal.empty()) {
+    LogWarning("CDlgPLC_CFG - %s", refusal.c_str());
+    SetStatus(Q(refusal), true);
+    return;
+  }
+  BuildTags();
   SetStatus(QString(), false);
+  inFlight_ = 0;
   reading_ = true;
   worker_->Post([] {});  // wakes the worker: the first pass starts at once
-  return true;
 }
 
 void CDlgPLC_CFG::PickTagFile() {
@@ -172,12 +234,18 @@ void CDlgPLC_CFG::PickTagFile() {
   if (!path.isEmpty()) LoadTags(path.toStdString());
 }
 
-void CDlgPLC_CFG::BuildTags() {
+void CDlgPLC_CFG::ClearTags() {
   while (QLayoutItem* item = tagsGrid_->takeAt(0)) {
     delete item->widget();
     delete item;
   }
   rows_.clear();
+  tagsShown_ = false;
+}
+
+void CDlgPLC_CFG::BuildTags() {
+  ClearTags();
+  tagsShown_ = true;
   const auto& tags = model_.Program().tags;
   for (size_t i = 0; i < tags.size(); ++i) {
     const PlcTag& tag = tags[i];
@@ -191,7 +259,7 @@ void CDlgPLC_CFG::BuildTags() {
       row.check->setObjectName(id);
       tagsGrid_->addWidget(row.check, r, 1);
       connect(row.check, &QCheckBox::clicked, this, [this, i](bool ticked) {
-        Submit(model_.CheckRequest(Address(), model_.Program().tags[i], ticked));
+        SubmitWrite(model_.CheckRequest(Address(), model_.Program().tags[i], ticked));
       });
     } else if (tag.control == kControlCombo) {
       row.combo = new QComboBox(tagsBox_);
@@ -201,7 +269,7 @@ void CDlgPLC_CFG::BuildTags() {
       tagsGrid_->addWidget(row.combo, r, 1);
       connect(row.combo, &QComboBox::activated, this, [this, i](int index) {
         if (auto request = model_.ComboRequest(Address(), model_.Program().tags[i], index))
-          Submit(std::move(*request));
+          SubmitWrite(std::move(*request));
       });
     } else {
       row.edit = new QLineEdit(tagsBox_);
@@ -219,7 +287,7 @@ void CDlgPLC_CFG::BuildTags() {
                       base::PromptIcon::Warning);
           return;
         }
-        Submit(std::move(*outcome.request));
+        SubmitWrite(std::move(*outcome.request));
       });
     }
     tagsGrid_->addWidget(new QLabel(Q(tag.unit), tagsBox_), r, 2);
@@ -245,11 +313,35 @@ void CDlgPLC_CFG::ShowValues() {
   }
 }
 
-void CDlgPLC_CFG::Submit(CTagRequest request) {
+void CDlgPLC_CFG::SubmitWrite(CTagRequest request) {
   CRequestManager& manager = manager_;
-  worker_->Post([&manager, request = std::move(request)]() mutable {
-    CTagRequest* queued = manager.Queue().Append(std::move(request));
-    manager.SubmitRequest(queued);
+  QPointer<CDlgPLC_CFG> self(this);
+  worker_->Post([self, this, &manager, generation = generation_.load(), reader = readProgram_,
+                 tagProgram = model_.Program().program, request = std::move(request)]() mutable {
+    // The module is asked again right before the write: its program may have been changed since
+    // the tags were shown, and a write at these offsets into another program does harm.
+    std::string refusal;
+    if (generation != generation_.load()) {
+      refusal = std::string(kNothingWritten) + "the view shows another module now.";
+    } else {
+      const ModuleProgram module = reader ? reader(request.address) : ModuleProgram{};
+      const std::string mismatch = ProgramMismatch(tagProgram, request.address, module);
+      if (!mismatch.empty()) refusal = kNothingWritten + mismatch + ".";
+    }
+    if (refusal.empty() && generation == generation_.load()) {
+      CTagRequest* queued = manager.Queue().Append(std::move(request));
+      manager.SubmitRequest(queued);
+      return;
+    }
+    LogWarning("CDlgPLC_CFG - %s", refusal.c_str());
+    QMetaObject::invokeMethod(
+        self.data(),
+        [self, refusal] {
+          if (!self) return;
+          self->SetStatus(Q(refusal), true);
+          self->prompt_.Tell(refusal, kWriteRefusedCaption, base::PromptIcon::Warning);
+        },
+        Qt::QueuedConnection);
   });
 }
 

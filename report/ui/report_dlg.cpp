@@ -169,7 +169,13 @@ void CReportDlg::Start() {
     if (app_.Discover(false, nullptr) == 1 && app_.SelectedAdapter()) {
       app_.GetTopology();
       *line = CollectLineReport(app_, {}, progress);
-      written = WriteReport(*line, folder, &error);
+      // A stopped run leaves modules unread: it must not replace a complete report in the
+      // folder, so it writes nothing.
+      if (*cancel) {
+        error = "Angehalten, nichts geschrieben (ein früherer Bericht im Ordner bleibt).";
+      } else {
+        written = WriteReport(*line, folder, &error);
+      }
     } else {
       error = "Keine Module gefunden.";
     }

@@ -9,10 +9,12 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
+#include <atomic>
 #include <cstdio>
 #include <memory>
 
 #include "base/prompt.h"
+#include "config/plc_program.h"
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
 #include "fixtures/qt_lab.h"
@@ -25,6 +27,8 @@ namespace {
 
 constexpr uint32_t kPlcModule = 3100301;
 constexpr const char* kPlcAddress = "192.168.202.20";
+constexpr uint32_t kOtherModule = 3100302;  // node 2: runs another program ("PLCDATA_Mixer")
+constexpr const char* kOtherAddress = "192.168.202.21";
 constexpr int kWaitMs = 20000;
 // The tags of sim/lines/plc.tags.json, by row.
 const QString kStoerung = QStringLiteral("tag2");   // bit 31 of the word at 0
@@ -45,10 +49,15 @@ class PlcDataViewTest : public QObject {
     if (!widget) qFatal("no widget %s", qPrintable(name));
     return widget;
   }
-  std::string Area(uint32_t offset, uint32_t count) {
-    return line_
-        .Ok({{"cmd", "plc-read"}, {"module", kPlcModule}, {"offset", offset}, {"count", count}})
+  std::string Area(uint32_t offset, uint32_t count, uint32_t module = kPlcModule) {
+    return line_.Ok({{"cmd", "plc-read"}, {"module", module}, {"offset", offset}, {"count", count}})
         .at("hex");
+  }
+  // The module's program as the view asks for it; `swapped_` makes it claim another one.
+  plc::ModuleProgram ReadProgram(const std::string& address) {
+    if (swapped_) return {true, true, "PLCDATA_Mixer.bin", ""};
+    const config::PlcProgramOnModule found = config::ReadPlcProgramOnModule(address);
+    return {found.read, found.length > 0, found.name, found.failure};
   }
   void WriteArea(uint32_t offset, uint32_t value, uint32_t size) {
     line_.Ok({{"cmd", "plc-write"},
@@ -60,7 +69,10 @@ class PlcDataViewTest : public QObject {
 
  private slots:
   void init() {
-    view_ = new plc::CDlgPLC_CFG(kPlcAddress, test::SourceFile("sim/lines/plc.tags.json"), prompt_);
+    swapped_ = false;
+    view_ =
+        new plc::CDlgPLC_CFG(kPlcAddress, test::SourceFile("sim/lines/plc.tags.json"), prompt_,
+                             [this](const std::string& address) { return ReadProgram(address); });
     view_->show();
     QTRY_VERIFY_WITH_TIMEOUT(view_->Refreshes() > 0, kWaitMs);
   }
@@ -117,6 +129,51 @@ class PlcDataViewTest : public QObject {
     QCOMPARE(Area(4, 2), std::string("F401"));
   }
 
+  // Pointed at a module that runs another program, the view drops the first module's tags and
+  // image and writes nothing there: not through a control still on screen, not at all.
+  void aChangeOfModuleWritesNothingIntoAnotherProgram() {
+    const std::string before = Area(0, 8, kOtherModule);
+    auto* weg = Find<QLineEdit>(kWeg);
+    auto* apply = Find<QPushButton>(kWeg + QStringLiteral("_apply"));
+    weg->setText(QStringLiteral("750"));
+    view_->SetAddress(kOtherAddress);
+    // A click that was already on its way when the module changed.
+    if (view_->findChild<QPushButton*>(kWeg + QStringLiteral("_apply")) == apply)
+      QTest::mouseClick(apply, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        Find<QLabel>(QStringLiteral("status"))
+            ->text()
+            .contains(QStringLiteral("runs the PLC program \"PLCDATA_Mixer\"")),
+        kWaitMs);
+    QVERIFY(!view_->TagsShown());
+    QVERIFY(!view_->findChild<QLineEdit*>(kWeg));
+    QTest::qWait(1500);
+    QCOMPARE(Area(0, 8, kOtherModule), before);
+    QCOMPARE(view_->Model().Image()[4], uint8_t{0});  // the first module's image is gone
+    QCOMPARE(Area(4, 2), std::string("F401"));
+    // Back on the first module the tags are checked again and shown.
+    view_->SetAddress(kPlcAddress);
+    QTRY_VERIFY_WITH_TIMEOUT(view_->TagsShown(), kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(Find<QLineEdit>(kWeg)->text(), QStringLiteral("500"), kWaitMs);
+  }
+
+  // The module is asked again at every write: one that now runs another program gets nothing.
+  void aWriteIsRefusedWhenTheModuleRunsAnotherProgramNow() {
+    swapped_ = true;
+    const size_t told = prompt_.CountOf("ask");
+    Find<QLineEdit>(kWeg)->setText(QStringLiteral("750"));
+    QTest::mouseClick(Find<QPushButton>(kWeg + QStringLiteral("_apply")), Qt::LeftButton);
+    Find<QCheckBox>(kStauLinks)->click();
+    QTRY_COMPARE_WITH_TIMEOUT(prompt_.CountOf("ask"), told + 2, kWaitMs);
+    QCOMPARE(prompt_.History().back().text,
+             std::string("Nothing written: module 192.168.202.20 runs the PLC program "
+                         "\"PLCDATA_Mixer.bin\"; the tags are for \"Sorter\"."));
+    QTest::qWait(1500);
+    QCOMPARE(Area(4, 2), std::string("F401"));
+    QCOMPARE(Area(0, 4), std::string("09000080"));
+    swapped_ = false;
+  }
+
   void theNodeScreenOffersTheViewForAModuleInPlcMode() {
     platform::MemoryProfileStore profile;
     base::SilentPrompt prompt;
@@ -150,6 +207,7 @@ class PlcDataViewTest : public QObject {
  private:
   const test::Linesim& line_;
   base::ScriptedPrompt prompt_;
+  std::atomic<bool> swapped_{false};
   plc::CDlgPLC_CFG* view_ = nullptr;
 };
 

@@ -1,6 +1,7 @@
 // The hand-over report window against the demo line in a lab: Create runs off the GUI thread
 // (the window keeps answering while it runs), every module is listed with its state, the files
-// are written, and a second module made unreadable is listed in red as not readable.
+// are written, and a second module made unreadable is listed in red as not readable; STOP
+// never replaces a complete report with a cancelled one.
 #include <QApplication>
 #include <QLabel>
 #include <QListWidget>
@@ -9,6 +10,8 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 
 #include "base/prompt.h"
@@ -22,6 +25,11 @@
 namespace {
 
 constexpr int kWaitMs = 180000;
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 class ReportDialogTest : public QObject {
   Q_OBJECT
@@ -61,6 +69,33 @@ class ReportDialogTest : public QObject {
     QVERIFY(std::filesystem::exists(folder.path() + "/report/report.html"));
     QVERIFY(dialog.findChild<QPushButton*>("open")->isEnabled());
     line_.ClearFaults(dead);
+  }
+
+  // STOP ends a run without writing: the complete report of an earlier run stays as it was.
+  void stopKeepsAnEarlierCompleteReport() {
+    base::SilentPrompt prompt;
+    CMRegApp app(&prompt);
+    fixtures::TempFolder folder;
+    const std::string html = folder.path() + "/report/report.html";
+    report::CReportDlg dialog(app);
+    dialog.show();
+    dialog.SetFolderText(QString::fromStdString(folder.path() + "/report"));
+    QSignalSpy finished(&dialog, &report::CReportDlg::finished);
+    auto* create = dialog.findChild<QPushButton*>("create");
+    QTest::mouseClick(create, Qt::LeftButton);
+    QVERIFY(finished.wait(kWaitMs));
+    QCOMPARE(finished.takeFirst().first().toBool(), true);
+    const std::string complete = ReadText(html);
+    QVERIFY(complete.find("not read (cancelled)") == std::string::npos);
+
+    QTest::mouseClick(create, Qt::LeftButton);
+    QVERIFY(dialog.Running());
+    QTest::mouseClick(dialog.findChild<QPushButton*>("stop"), Qt::LeftButton);
+    QVERIFY(finished.wait(kWaitMs));
+    QCOMPARE(finished.takeFirst().first().toBool(), false);
+    QCOMPARE(ReadText(html), complete);
+    QVERIFY(dialog.findChild<QLabel*>("state")->text().contains(QStringLiteral("Angehalten")));
+    QVERIFY(!dialog.findChild<QPushButton*>("open")->isEnabled());
   }
 
  private:

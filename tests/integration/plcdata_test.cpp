@@ -117,6 +117,28 @@ TEST(PlcDataCli, WatchShowsTheTags) {
   EXPECT_EQ(*status, 130);
 }
 
+// Tags show values only of the program they were written for: on a module that runs another
+// program, or none, watch names it and shows nothing.
+TEST(PlcDataCli, WatchRefusesTagsOfAnotherProgram) {
+  QM_SKIP_WITHOUT_LAB();
+  test::Lab lab;
+  test::Linesim line(lab, test::SourceFile("sim/lines/plc.json"));
+  struct Case {
+    const char* address;
+    const char* why;
+  };
+  for (const Case& c : {Case{"192.168.202.21", "runs the PLC program \"PLCDATA_Mixer\""},
+                        Case{"192.168.202.22", "runs no PLC program"}}) {
+    const test::RunResult run = Cli(
+        lab, {"plcdata", c.address, "watch", "--tags", test::SourceFile("sim/lines/plc.tags.json")},
+        30000);
+    EXPECT_EQ(run.exitCode, 1) << c.address << run.out << run.err;
+    EXPECT_THAT(run.err, HasSubstr(c.why)) << c.address;
+    EXPECT_THAT(run.err, HasSubstr("the tags are for \"Sorter\"")) << c.address;
+    EXPECT_EQ(run.out.find(" = "), std::string::npos) << "no value shown: " << run.out;
+  }
+}
+
 // The request manager in the lab's PC namespace: one request to the PLC module, with the
 // module's fault set first. Reports "state elapsedMs repetitions".
 std::string OneRequest(const test::Lab& lab) {

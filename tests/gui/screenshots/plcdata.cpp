@@ -21,8 +21,11 @@ int RenderPlcData(shots::Context& context) {
   write(6, "02");
   write(8, "E8030000");
   write(2004, "2A00");
+  // The demo module is taken to run the tags' program: the picture shows the view, not its check.
   plc::CDlgPLC_CFG view("192.168.202.20", test::SourceFile("sim/lines/plc.tags.json"),
-                        context.prompt);
+                        context.prompt, [](const std::string&) {
+                          return plc::ModuleProgram{true, true, "PLCDATA_Sorter.bin", ""};
+                        });
   view.show();
   const bool refreshed = shots::WaitFor([&] { return view.Refreshes() > 0; }, 20000);
   if (!refreshed) std::printf("the PLC data view was not refreshed\n");

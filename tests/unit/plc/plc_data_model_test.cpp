@@ -222,5 +222,71 @@ TEST(PlcDataModel, ControlsMakeTheirRequests) {
   EXPECT_FALSE(model.ComboRequest("a", combo, 2));
 }
 
+// Tags are tied to one program: a module that runs another one, none, one without a name or
+// one that cannot be read is named as such; only the same program (as tag files and modules
+// spell it) lets the view show and write.
+TEST(PlcProgramCheck, TagsBelongOnlyToTheModuleThatRunsTheirProgram) {
+  struct Case {
+    const char* tagProgram;
+    ModuleProgram module;
+    const char* mismatch;  // "" when the tags belong to the module
+  };
+  const Case cases[] = {
+      {"Sorter", {true, true, "PLCDATA_Sorter.bin", ""}, ""},
+      {"Sorter", {true, true, "PLCDATA_Sorter", ""}, ""},
+      {"PLCDATA_Sorter.bin", {true, true, "PLCDATA_sorter.BIN", ""}, ""},
+      {"Sorter",
+       {true, true, "PLCDATA_Mixer", ""},
+       "module 10.0.0.1 runs the PLC program \"PLCDATA_Mixer\"; the tags are for \"Sorter\""},
+      {"Sorter", {true, true, "PLCDATA_SorterB.bin", ""}, "runs the PLC program"},
+      {"Sorter", {true, false, "", ""}, "module 10.0.0.1 runs no PLC program"},
+      {"Sorter", {true, true, "", ""}, "carries no name"},
+      {"Sorter",
+       {false, false, "", "download failed: timeout"},
+       "could not be read (download failed: timeout)"},
+      {"", {true, true, "PLCDATA_Sorter.bin", ""}, "the tag file names no \"program\""},
+      {"PLCDATA_.bin", {true, true, "PLCDATA_.bin", ""}, "the tag file names no \"program\""},
+  };
+  for (const Case& c : cases) {
+    const std::string got = ProgramMismatch(c.tagProgram, "10.0.0.1", c.module);
+    if (*c.mismatch == '\0') {
+      EXPECT_EQ(got, "") << c.tagProgram << " / " << c.module.name;
+    } else {
+      EXPECT_NE(got.find(c.mismatch), std::string::npos)
+          << c.tagProgram << " / " << c.module.name << " -> " << got;
+    }
+  }
+}
+
+// After a change of module the image holds nothing of the previous one: neither what was read
+// before nor an answer to a read made before the change.
+TEST(PlcDataModel, AChangeOfModuleEmptiesTheImageAndDropsTheOldModulesAnswers) {
+  CPlcDataModel model;
+  const PlcTag edit{"Weg", 3, 4, 0, kControlEdit, -500, 500, "mm", {}};
+  model.SetProgram({"p", 10, {edit}});
+  model.SetAddress("10.0.0.1");
+  CRequestQueue queue;
+  std::vector<uint8_t> data(10, 0);
+  base::PutLE16(data.data() + 4, 77);
+  Answer(*queue.Append(model.BlockRequests("10.0.0.1")[0]), 0x40, data);
+  ASSERT_TRUE(model.HandleAnswers(queue).refreshed);
+  EXPECT_EQ(model.Value(edit), 77);
+
+  CTagRequest* late = queue.Append(model.BlockRequests("10.0.0.1")[0]);
+  model.SetAddress("10.0.0.2");
+  EXPECT_EQ(model.Value(edit), 0) << "the previous module's values are gone";
+  EXPECT_FALSE(model.BlockReceived(0));
+  Answer(*late, 0x40, data);
+  const auto result = model.HandleAnswers(queue);
+  EXPECT_EQ(result.taken, 1u) << "the old answer leaves the queue";
+  EXPECT_FALSE(result.refreshed);
+  EXPECT_EQ(model.Image()[4], 0) << "but never reaches the new module's image";
+
+  base::PutLE16(data.data() + 4, 5);
+  Answer(*queue.Append(model.BlockRequests("10.0.0.2")[0]), 0x40, data);
+  ASSERT_TRUE(model.HandleAnswers(queue).refreshed);
+  EXPECT_EQ(model.Value(edit), 5);
+}
+
 }  // namespace
 }  // namespace plc

@@ -74,6 +74,20 @@ TEST(ReportWriter, CsvFilesHoldOneRowPerModuleAndPerField) {
   EXPECT_THAT(fields, HasSubstr("13,192.168.202.22,speed.left,\"Name <\"\"A&B\"\">\",0.50,m/s"));
 }
 
+// The health columns are named for what they count: register 265 counts resets without a
+// voltage drop (not every reset), and 108/188 are the zones' jam words.
+TEST(ReportWriter, HealthColumnsNameTheirRegisters) {
+  const report::LineReport line = SmallLine();
+  const std::string html = report::ReportHtml(line);
+  EXPECT_THAT(html, HasSubstr("<th>Resets without voltage drop</th>"));
+  EXPECT_THAT(html, HasSubstr("<th>Zones with a jam</th>"));
+  EXPECT_THAT(html, Not(HasSubstr("<th>Resets</th>")));
+  EXPECT_THAT(html, Not(HasSubstr("Stopped zones")));
+  const std::string csv = report::ModulesCsv(line);
+  EXPECT_THAT(csv, HasSubstr(",undervoltage_resets,resets_without_voltage_drop,reconnects,"));
+  EXPECT_THAT(csv, HasSubstr(",motor_faults,jammed_zones,topology_error\r\n"));
+}
+
 TEST(ReportWriter, FilesAreWrittenWholeOrTheFailureIsSaid) {
   fixtures::TempFolder folder;
   std::string error;
