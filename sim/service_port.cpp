@@ -66,7 +66,10 @@ std::string ServicePortAnswer(SimModule& module, uint8_t command) {
   const ModuleSetup& setup = module.Setup();
   switch (command) {
     case 'p':
-      return base::Format("My:%zu,", module.Files().plcProgram.size());
+      // The module keeps the program as it was sent, with its two check bytes.
+      return base::Format("My:%zu,", module.Files().plcProgram.empty()
+                                         ? size_t{0}
+                                         : module.Files().plcProgram.size() + 2);
     case 'b':
       return base::Format(
           "Serial Flash Stats\r\nReplace Info Save Counters\r\nnumSavedL: %u\r\n"

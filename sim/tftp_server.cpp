@@ -196,11 +196,15 @@ void TftpServer::Start(size_t module, uint32_t localAddress, const sockaddr_in& 
       Fail(session, 1, "File not found");
       return;
     }
-    if (files.plcProgram.size() / tftp::kBlockSize + 1 > 0xFFFF) {
+    // The program as the module keeps it: as it was sent, with its check bytes (low byte first).
+    session.data = files.plcProgram;
+    const uint16_t crc = tftp::Crc16Modbus(session.data.data(), session.data.size());
+    session.data.push_back(static_cast<uint8_t>(crc & 0xFF));
+    session.data.push_back(static_cast<uint8_t>(crc >> 8));
+    if (session.data.size() / tftp::kBlockSize + 1 > 0xFFFF) {
       Fail(session, 3, "File too large");
       return;
     }
-    session.data = files.plcProgram;
     session.block = 1;
     SendData(session);
     return;

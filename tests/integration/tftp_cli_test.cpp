@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "comm/tftp_packet.h"
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
 #include "fixtures/temp_log.h"
@@ -96,9 +97,14 @@ TEST_F(TftpCli, PlcProgramUploadedNamedDownloadedLockedAndDeleted) {
   const std::string back = folder_.path() + "back.bin";
   const auto get = Cli(lab, {"tftp", "get", "192.168.202.20", "PlcData_.bin", back, "--json"});
   ASSERT_EQ(get.exitCode, 0) << get.err;
-  EXPECT_EQ(ReadFile(back), program);
+  // Read back as the module keeps it: the program and its two check bytes.
+  std::vector<uint8_t> kept = program;
+  const uint16_t crc = tftp::Crc16Modbus(program.data(), program.size());
+  kept.push_back(static_cast<uint8_t>(crc & 0xFF));
+  kept.push_back(static_cast<uint8_t>(crc >> 8));
+  EXPECT_EQ(ReadFile(back), kept);
   const json got = json::parse(get.out);
-  EXPECT_EQ(got["bytes"], 1000);
+  EXPECT_EQ(got["bytes"], 1002);
   EXPECT_TRUE(got["counters"].contains("retransmissions"));
 
   // A program for this family is refused on the I/O module, which keeps nothing.

