@@ -286,16 +286,30 @@ std::string PlcProgramNameIn(const uint8_t* bytes, size_t length) {
   return std::string(text.substr(at, end - at));
 }
 
-std::string ReadPlcProgramName(const std::string& ipText, uint16_t servicePort, uint16_t tftpPort) {
+namespace {
+
+// The length the module's service port announces for its program; -1 when it cannot be read.
+long AnnouncedPlcLength(const std::string& ipText, uint16_t servicePort) {
   long length = -1;
   for (int attempt = 0; attempt < 3 && length < 0; ++attempt) {
     CCommandSocket port;
     if (port.Create() != comm::kStatusOk || !port.ConnectTelnet(ipText, servicePort)) continue;
     length = PlcLengthFromAnswer(port.Command("p", 1, 3000));
   }
-  if (length <= 0) {
-    LogInfo("PLC program name of %s: none (program length %ld)", ipText.c_str(), length);
-    return {};
+  return length;
+}
+
+// Downloads "PlcData_.bin" into a buffer of the announced length, never more than a transfer can
+// carry. The bytes received, or nothing (*error says why).
+std::optional<std::vector<uint8_t>> DownloadPlcProgram(const std::string& ipText, long length,
+                                                       uint16_t tftpPort, std::string* error) {
+  if (length > static_cast<long>(kMaxStoredPlcProgram)) {
+    *error = base::Format(
+        "the module announces a PLC program of %ld bytes, more than TFTP can "
+        "carry (%u)",
+        length, kMaxStoredPlcProgram);
+    LogError("PLC program of %s: %s - not read", ipText.c_str(), error->c_str());
+    return std::nullopt;
   }
   std::vector<uint8_t> buffer(static_cast<size_t>(length));
   CTFTPClient client;
@@ -305,9 +319,63 @@ std::string ReadPlcProgramName(const std::string& ipText, uint16_t servicePort, 
   if (result != CTFTPClient::kDone) {
     LogError("Get PLC programname from %s was failed at pkt# %u... Error: %s", ipText.c_str(),
              client.GetBlock(), client.GetLastError());
+    *error = base::Format("PLC program not read: %s", client.GetLastError());
+    return std::nullopt;
+  }
+  buffer.resize(std::min<size_t>(client.GetBytesReceived(), buffer.size()));
+  return buffer;
+}
+
+}  // namespace
+
+std::optional<std::vector<uint8_t>> ReadStoredPlcProgram(const std::string& ipText,
+                                                         std::string* error, uint16_t servicePort,
+                                                         uint16_t tftpPort) {
+  const long length = AnnouncedPlcLength(ipText, servicePort);
+  if (length < 0) {
+    *error = "no PLC program length from the service port";
+    return std::nullopt;
+  }
+  if (length == 0) return std::vector<uint8_t>{};
+  auto bytes = DownloadPlcProgram(ipText, length, tftpPort, error);
+  if (bytes && bytes->size() != static_cast<size_t>(length)) {
+    *error = base::Format("PLC program read back with %zu of %ld bytes", bytes->size(), length);
+    return std::nullopt;
+  }
+  return bytes;
+}
+
+bool VerifyStoredPlcProgram(const std::string& ipText, const std::vector<uint8_t>& program,
+                            std::string* error, uint16_t servicePort, uint16_t tftpPort) {
+  const auto stored = ReadStoredPlcProgram(ipText, error, servicePort, tftpPort);
+  if (!stored) return false;
+  const size_t expected = program.size() + 2;
+  if (stored->size() != expected) {
+    *error = base::Format("the module keeps a PLC program of %zu bytes, %zu expected",
+                          stored->size(), expected);
+    return false;
+  }
+  const uint16_t crc = tftp::Crc16Modbus(program.data(), program.size());
+  const uint16_t kept =
+      static_cast<uint16_t>((*stored)[expected - 2] | (*stored)[expected - 1] << 8);
+  if (kept != crc || !std::equal(program.begin(), program.end(), stored->begin())) {
+    *error = base::Format("the module keeps another PLC program (CRC 0x%04X, 0x%04X expected)",
+                          kept, crc);
+    return false;
+  }
+  return true;
+}
+
+std::string ReadPlcProgramName(const std::string& ipText, uint16_t servicePort, uint16_t tftpPort) {
+  const long length = AnnouncedPlcLength(ipText, servicePort);
+  if (length <= 0) {
+    LogInfo("PLC program name of %s: none (program length %ld)", ipText.c_str(), length);
     return {};
   }
-  const std::string name = PlcProgramNameIn(buffer.data(), client.GetBytesReceived());
+  std::string error;
+  const auto bytes = DownloadPlcProgram(ipText, length, tftpPort, &error);
+  if (!bytes) return {};
+  const std::string name = PlcProgramNameIn(bytes->data(), bytes->size());
   if (name.empty()) {
     LogInfo("PLC program name of %s: no \"PLCDATA_\" in the program", ipText.c_str());
   } else {

@@ -8,8 +8,11 @@
 #include <string>
 #include <vector>
 
+#include <optional>
+
 #include "base/progress.h"
 #include "base/prompt.h"
+#include "comm/tftp_packet.h"
 
 class CMRegApp;
 
@@ -90,6 +93,26 @@ std::vector<uint8_t> LockPacket(uint32_t value);
 // module's lock state as it answered, or -1 when no answer came (also for an address text of
 // 6 characters or fewer, which is sent nowhere).
 int _ReadLock(CMRegApp& app, const std::vector<uint8_t>& packet, const std::string& ipText);
+
+// The most a module can keep of a program (its two check bytes included): what one TFTP transfer
+// carries, 65,535 blocks of 512 bytes. A larger announced length is not believed: nothing is
+// allocated or fetched for it.
+inline constexpr uint32_t kMaxStoredPlcProgram = tftp::kMaxBlocks * tftp::kBlockSize;
+
+// The program a module keeps, as it keeps it (the program followed by its CRC-16/MODBUS, low
+// byte first): the service port's "p" gives the length, a TFTP download of "PlcData_.bin"
+// exactly that many bytes. Empty when the module holds none; nothing when it cannot be read in
+// full, with *error saying why.
+std::optional<std::vector<uint8_t>> ReadStoredPlcProgram(const std::string& ipText,
+                                                         std::string* error,
+                                                         uint16_t servicePort = 23,
+                                                         uint16_t tftpPort = kTftpPort);
+
+// True when the module keeps exactly `program` followed by its check bytes, as an upload of
+// it stores it; otherwise *error names what the module reported instead.
+bool VerifyStoredPlcProgram(const std::string& ipText, const std::vector<uint8_t>& program,
+                            std::string* error, uint16_t servicePort = 23,
+                            uint16_t tftpPort = kTftpPort);
 
 // The name of the PLC program a module holds: its service port's "p" gives the length, a TFTP
 // download of "PlcData_.bin" the bytes, and the name starts at the last "PLCDATA_" in them.
