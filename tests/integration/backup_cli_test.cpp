@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "backup/backup_file.h"
+#include "comm/tftp_packet.h"
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
 #include "fixtures/temp_log.h"
@@ -149,11 +150,15 @@ TEST_F(BackupCli, BackupOfTheDemoLineRestoredOntoNewModules) {
               std::vector<uint16_t>(kept.flash.begin() + 39, kept.flash.begin() + 42))
         << serial;
   }
-  // The program comes back by TFTP as it was uploaded.
+  // The program comes back by TFTP as it was uploaded, with the check bytes the module keeps.
   const std::string back = folder_.path() + "back.bin";
   const auto get = Cli(lab, {"tftp", "get", "192.168.202.22", "PlcData_.bin", back});
   ASSERT_EQ(get.exitCode, 0) << get.err;
-  EXPECT_EQ(ReadFile(back), ReadFile(folder_.path() + "program.bin"));
+  std::vector<uint8_t> uploaded = ReadFile(folder_.path() + "program.bin");
+  const uint16_t crc = tftp::Crc16Modbus(uploaded.data(), uploaded.size());
+  uploaded.push_back(static_cast<uint8_t>(crc & 0xFF));
+  uploaded.push_back(static_cast<uint8_t>(crc >> 8));
+  EXPECT_EQ(ReadFile(back), uploaded);
 }
 
 TEST_F(BackupCli, AModuleThatRestartsDuringTheRestoreIsNamed) {
