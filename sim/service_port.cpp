@@ -66,10 +66,7 @@ std::string ServicePortAnswer(SimModule& module, uint8_t command) {
   const ModuleSetup& setup = module.Setup();
   switch (command) {
     case 'p':
-      // The module keeps the program as it was sent, with its two check bytes.
-      return base::Format("My:%zu,", module.Files().plcProgram.empty()
-                                         ? size_t{0}
-                                         : module.Files().plcProgram.size() + 2);
+      return base::Format("My:%zu,", module.Files().plcProgram.size());
     case 'b':
       return base::Format(
           "Serial Flash Stats\r\nReplace Info Save Counters\r\nnumSavedL: %u\r\n"

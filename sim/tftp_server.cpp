@@ -196,15 +196,11 @@ void TftpServer::Start(size_t module, uint32_t localAddress, const sockaddr_in& 
       Fail(session, 1, "File not found");
       return;
     }
-    // The program as the module keeps it: as it was sent, with its check bytes (low byte first).
-    session.data = files.plcProgram;
-    const uint16_t crc = tftp::Crc16Modbus(session.data.data(), session.data.size());
-    session.data.push_back(static_cast<uint8_t>(crc & 0xFF));
-    session.data.push_back(static_cast<uint8_t>(crc >> 8));
-    if (session.data.size() / tftp::kBlockSize + 1 > 0xFFFF) {
+    if (files.plcProgram.size() / tftp::kBlockSize + 1 > 0xFFFF) {
       Fail(session, 3, "File too large");
       return;
     }
+    session.data = files.plcProgram;
     session.block = 1;
     SendData(session);
     return;
@@ -328,11 +324,15 @@ void TftpServer::FinishUpload(Session& session) {
     Fail(session, 0, "Checksum error");
     return;
   }
-  std::vector<uint8_t> content(data.begin(), data.end() - 2);
   if (IsPlcProgram(session.file)) {
-    files.plcProgram = std::move(content);
+    // The program is kept as it came, with its two check bytes; just the check bytes (an
+    // empty program) remove it.
+    if (data.size() == 2)
+      files.plcProgram.clear();
+    else
+      files.plcProgram = data;
   } else {
-    files.staged = StagedFirmware{session.file, std::move(content)};
+    files.staged = StagedFirmware{session.file, std::vector<uint8_t>(data.begin(), data.end() - 2)};
   }
   session.finished = true;
   if (!Send(session, tftp::Ack(session.block), session.block, true)) return;
