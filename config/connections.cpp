@@ -70,25 +70,26 @@ std::string ChoiceAddress(const LinkChoice& choice, const std::string& selected,
   return NodeToAddress(selected, choice.node);
 }
 
-// The mode of a linked module, read over its own connection; a module that cannot be read
-// counts as one not in mode 6.
-uint16_t LinkedMode(const ConnectionServices& services, const std::string& ip) {
-  if (ip.empty()) return 0;
+// The mode of a linked module, read over its own connection; nothing when it cannot be read
+// (logged and the loss of that module shown: its descriptor words depend on it).
+std::optional<uint16_t> LinkedMode(const ConnectionServices& services, const std::string& ip) {
+  if (ip.empty()) return uint16_t{0};
   std::unique_ptr<ModuleRegisters> linked = Open(services, ip);
   std::optional<uint16_t> value;
   if (linked) value = linked->ReadOne(conn_reg::kMode);
   if (!value) {
-    LogWarning("CDlgConn::OnButtonApply - Read Type (RegNo. 18) of the linked module \"%s\" failed",
-               ip.c_str());
-    return 0;
+    LogError("CDlgConn::OnButtonApply - Read Type Error (RegNo. 18) \"%s\" ERROR !", ip.c_str());
+    ShowLost(services, ip);
   }
-  return *value;
+  return value;
 }
 
-// Both descriptors from the settings, as registers 300..315.
+// Both descriptors from the settings, as registers 300..315. Nothing when a typed address is
+// refused (*lost false) or a linked module cannot be read (*lost true).
 std::optional<std::array<uint16_t, 16>> BuildLinks(const std::string& ip, uint16_t selectedMode,
                                                    const ConnectionSettings& settings,
-                                                   ConnectionServices& services) {
+                                                   ConnectionServices& services, bool* lost) {
+  *lost = false;
   std::array<uint16_t, 16> words{};
   const LinkChoice* sides[2] = {&settings.upstream, &settings.downstream};
   for (int side = 0; side < 2; ++side) {
@@ -99,11 +100,31 @@ std::optional<std::array<uint16_t, 16>> BuildLinks(const std::string& ip, uint16
            PromptIcon::Error);
       return std::nullopt;
     }
+    const std::optional<uint16_t> linkedMode = LinkedMode(services, linked);
+    if (!linkedMode) {
+      *lost = true;
+      return std::nullopt;
+    }
     const Descriptor descriptor =
-        MakeConnectionDescriptor(side == 0, linked, selectedMode, LinkedMode(services, linked));
+        MakeConnectionDescriptor(side == 0, linked, selectedMode, *linkedMode);
     std::copy(descriptor.begin(), descriptor.end(), words.begin() + side * 8);
   }
   return words;
+}
+
+// The PLC lock sent and its answer: true when the module reports the state sent (-1: no
+// answer). A refusal is logged and shown.
+bool LockAcknowledged(const ConnectionServices& services, const std::string& ip, bool lock) {
+  if (!services.readLock) return true;
+  const int state = services.readLock(ip, lock);
+  if (state == (lock ? 1 : 0)) return true;
+  const std::string text =
+      state < 0 ? Format("The module \"%s\" did not answer the PLC lock request !", ip.c_str())
+                : Format("The module \"%s\" reports PLC lock state %d instead of %d !", ip.c_str(),
+                         state, lock ? 1 : 0);
+  LogError("CDlgConn::OnButtonApply - _ReadLock \"%s\" ERROR ! %s", ip.c_str(), text.c_str());
+  Tell(services, text, PromptIcon::Error);
+  return false;
 }
 
 bool IsPlcFamily(uint16_t register6) {
@@ -285,6 +306,34 @@ void ConnectionChoices::TickTransparent(bool on) {
 
 // ---- operations ----
 
+std::string UnusedChoice(const ConnectionSettings& s, bool plcFamily) {
+  const bool plcChoices = s.outputs != 0 || !s.plcFile.empty() || s.lockPlc || s.deletePlc;
+  if (plcFamily) {
+    // Apply on these modules loads the program, sends the lock and, with PLC I/O mode, writes
+    // the links; nothing else.
+    if (s.hardware || s.slave || s.pallet)
+      return "Modules of this family only take PLC I/O mode; nothing was written.";
+    if (s.transparent)
+      return "The transparent block is not written on modules of this family; nothing was "
+             "written.";
+    if (s.outputs != 0)
+      return "The outputs on PLC disconnection are not set on modules of this family; nothing "
+             "was written.";
+    if (!s.plcIo && (s.linksChosen || s.clear))
+      return "Links are written on modules of this family only with PLC I/O mode; nothing was "
+             "written.";
+    return {};
+  }
+  if (!s.AnyModeBox() && s.transparent)
+    return "The transparent block is only written with a mode switch; nothing was written.";
+  if (!s.plcIo && plcChoices)
+    return "The outputs on PLC disconnection, a PLC program and the PLC lock are only set with "
+           "PLC I/O mode; nothing was written.";
+  if (s.AnyModeBox() && s.linksChosen)
+    return "A mode switch writes no links to neighbours; nothing was written.";
+  return {};
+}
+
 uint16_t ModeValueFor(const ConnectionSettings& settings) {
   if (settings.hardware) return mode::kHardware;
   if (settings.slave) return mode::kSlave;
@@ -423,6 +472,15 @@ ApplyOutcome ApplyConnections(ModuleRegisters& module, const std::string& ip,
     }
   }
 
+  if (settings.refuseUnused) {
+    const std::string unused = UnusedChoice(settings, plcFamily);
+    if (!unused.empty()) {
+      LogInfo("CDlgConn::OnButtonApply - \"%s\": %s", ip.c_str(), unused.c_str());
+      Tell(services, unused, PromptIcon::Warning);
+      return ApplyOutcome::kRefused;
+    }
+  }
+
   if (!settings.plcFile.empty() && !settings.deletePlc) {
     base::SilentPrompt silent;
     base::Prompt& prompt = services.prompt ? *services.prompt : silent;
@@ -437,10 +495,11 @@ ApplyOutcome ApplyConnections(ModuleRegisters& module, const std::string& ip,
       base::Progress& progress = services.progress ? *services.progress : none;
       if (!services.upload(ip, family, settings, progress).result) return ApplyOutcome::kFailed;
     }
-    if (services.readLock) services.readLock(ip, settings.lockPlc);
+    if (!LockAcknowledged(services, ip, settings.lockPlc)) return ApplyOutcome::kFailed;
     if (settings.plcIo) {
-      const auto links = BuildLinks(ip, *current, settings, services);
-      if (!links) return ApplyOutcome::kRefused;
+      bool lost = false;
+      const auto links = BuildLinks(ip, *current, settings, services, &lost);
+      if (!links) return lost ? ApplyOutcome::kFailed : ApplyOutcome::kRefused;
       if (!WriteAndSave(module, conn_reg::kUpstream, links->data(), 16, ip, kWhere, nullptr)) {
         ShowLost(services, ip);
         return ApplyOutcome::kFailed;
@@ -460,7 +519,8 @@ ApplyOutcome ApplyConnections(ModuleRegisters& module, const std::string& ip,
       if (!step.empty()) Tell(services, step, PromptIcon::Error);
       return ApplyOutcome::kFailed;
     }
-    if (settings.plcIo && services.readLock) services.readLock(ip, settings.lockPlc);
+    if (settings.plcIo && !LockAcknowledged(services, ip, settings.lockPlc))
+      return ApplyOutcome::kFailed;
     return ApplyOutcome::kDone;
   }
 
@@ -486,8 +546,9 @@ ApplyOutcome ApplyConnections(ModuleRegisters& module, const std::string& ip,
     }
     control = MakeAccumulationDescriptor(controller, settings.fromZone, settings.toZone);
   }
-  const auto links = BuildLinks(ip, *current, settings, services);
-  if (!links) return ApplyOutcome::kRefused;
+  bool lost = false;
+  const auto links = BuildLinks(ip, *current, settings, services, &lost);
+  if (!links) return lost ? ApplyOutcome::kFailed : ApplyOutcome::kRefused;
   if (!WriteAndSave(module, conn_reg::kUpstream, links->data(), 16, ip, kWhere, nullptr)) {
     ShowLost(services, ip);
     return ApplyOutcome::kFailed;

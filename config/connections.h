@@ -129,8 +129,18 @@ struct ConnectionSettings {
   bool lockPlc = false;
   bool deletePlc = false;
 
+  // The command line states what it asks for: with refuseUnused, Apply refuses (before any
+  // write) a choice that this module's Apply would leave undone. The dialog leaves it off: its
+  // controls are disabled instead. linksChosen: upstream or downstream was given.
+  bool refuseUnused = false;
+  bool linksChosen = false;
+
   bool AnyModeBox() const { return plcIo || hardware || slave || pallet; }
 };
+
+// What Apply on a module (of the PLC families 0x20/0xC0 or not) would leave undone of the
+// settings; empty when every choice takes effect.
+std::string UnusedChoice(const ConnectionSettings& settings, bool plcFamily);
 
 // The exclusion rules of the dialog's boxes. Each Tick* sets the box and applies its rules.
 class ConnectionChoices {
@@ -190,7 +200,9 @@ enum class ApplyOutcome {
   kFailed,   // a register step failed (registers written before stay written)
 };
 
-// Apply (1178) on the selected module at `ip`.
+// Apply (1178) on the selected module at `ip`. A linked module whose register 18 cannot be read
+// stops it before anything is written, and a PLC lock that the module does not acknowledge with
+// the state sent makes it fail.
 ApplyOutcome ApplyConnections(ModuleRegisters& module, const std::string& ip,
                               const ConnectionSettings& settings, ConnectionServices& services);
 

@@ -11,6 +11,7 @@
 #include <fstream>
 
 #include "base/format.h"
+#include "config/plc_program.h"
 
 namespace config {
 namespace {
@@ -36,7 +37,6 @@ const PrefixRule kPrefixes[] = {
 };
 
 constexpr const char* kPlcPrefix = "PLCDATA";
-constexpr const char* kPlcRemotePrefix = "PlcData";
 
 std::string Upper(std::string text) {
   for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -82,11 +82,14 @@ FirmwareName ExamineFirmwareName(const std::string& fileName, bool plcMode) {
   const std::string upper = Upper(name);
   if (!HasBinExtension(upper)) return result;
   if (plcMode) {
-    if (upper.rfind(kPlcPrefix, 0) != 0) return result;
+    // The program tool names its files "PLCDATA_..."; the connections page takes no other.
+    if (upper.rfind(kPlcPrefix, 0) != 0 || name.find(kPlcNamePrefix) == std::string::npos)
+      return result;
     result.ok = true;
     result.plc = true;
     result.prefix = kPlcPrefix;
-    result.remoteName = kPlcRemotePrefix + name.substr(std::char_traits<char>::length(kPlcPrefix));
+    // A module keeps its program under this one name; any other name is firmware to it.
+    result.remoteName = kPlcRemoteFile;
     return result;
   }
   const PrefixRule* rule = RuleFor(upper);

@@ -36,7 +36,8 @@ struct FirmwareName {
 };
 
 // The prefix table: the longest prefix of the upper-cased file name (without folders) that
-// matches; the extension must be ".bin" (any case). In PLC mode only "PLCDATA" names count.
+// matches; the extension must be ".bin" (any case). In PLC mode only names that begin "PLCDATA"
+// (any case) and hold "PLCDATA_" count, and their remote name is always "PlcData_.bin".
 FirmwareName ExamineFirmwareName(const std::string& fileName, bool plcMode);
 
 struct FirmwareVersion {

@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <system_error>
 #include <thread>
 
@@ -10,6 +12,7 @@
 #include "comm/blocking_socket.h"
 #include "comm/event_log.h"
 #include "comm/tftp_client.h"
+#include "config/plc_program.h"
 #include "discovery/discover.h"
 #include "discovery/mreg_app.h"
 #include "platform/tick.h"
@@ -94,6 +97,44 @@ bool FirmwareUploader::ReadVersion(const std::string& ip, int connects, uint16_t
     }
   }
   return false;
+}
+
+std::optional<uint16_t> FirmwareUploader::ReadRegister6(const std::string& ip, int connects) {
+  for (int attempt = 0; attempt < connects && !abort_.load(); ++attempt) {
+    try {
+      CBlockingSocket client;
+      client._Connect(ip, options_.modbusPort, false);
+      for (int read = 0; read < options_.readsPerConnect; ++read) {
+        if (read > 0 && !Wait(options_.readPauseMs)) return std::nullopt;
+        uint16_t word = 0;
+        if (client.ReadMultiplyRegisters(6, 1, &word) == 1) return ntohs(word);
+      }
+    } catch (const CBlockingSocketException& e) {
+      LogInfo("PLC upload: register 6 of %s not read (%s)", ip.c_str(),
+              e.GetErrorMessage().c_str());
+      if (!Wait(options_.readPauseMs)) return std::nullopt;
+    }
+  }
+  return std::nullopt;
+}
+
+std::string FirmwareUploader::CheckPlcFamilies(const std::string& path,
+                                               const std::vector<std::string>& modules) {
+  std::string unread;
+  std::vector<RangeModule> range;
+  for (const std::string& ip : modules) {
+    if (abort_.load()) return {};
+    const auto register6 = ReadRegister6(ip, options_.versionConnects);
+    if (!register6) {
+      unread += base::Format("\r\nEine Verbindung zum Modul \"%s\" ist nicht möglich.", ip.c_str());
+      continue;
+    }
+    range.push_back({ip, ModuleFamilyCode(*register6)});
+  }
+  if (!unread.empty()) return "Vorgang abgebrochen" + unread;
+  base::SilentPrompt silent;
+  const PlcFileCheck check = CheckPlcFileForRange(path, range, nullptr, silent);
+  return check.ok ? std::string() : check.message;
 }
 
 void FirmwareUploader::SendReset(const std::vector<std::string>& ips) {
@@ -203,9 +244,23 @@ void FirmwareUploader::UploadRun(Jobs& jobs, const FirmwareFileCheck& file,
     }
   }
   if (file.name.plc) {
+    // "Done" only when the module keeps the program as sent (length and check bytes read back).
+    listener_.Stage("verify");
     for (Job* job : upgraded) {
-      Emit(*job, base::Format("Uploading file %s - Done.", job->displayName.c_str()));
-      results[job->module].result = "Done";
+      UpgradeModuleResult& result = results[job->module];
+      std::string error;
+      if (VerifyStoredPlcProgram(job->ip, plcProgram_, &error, options_.servicePort,
+                                 options_.tftpPort)) {
+        Emit(*job, base::Format("Uploading file %s - Done.", job->displayName.c_str()));
+        result.result = "Done";
+      } else {
+        Emit(*job, base::Format("Uploading file %s - Error. %s", job->displayName.c_str(),
+                                error.c_str()));
+        LogError("PLC upload to %s: %s", job->ip.c_str(), error.c_str());
+        result.result = "Error";
+        result.detail = error;
+      }
+      result.ms = Elapsed();
     }
     return;
   }
@@ -230,6 +285,7 @@ void FirmwareUploader::UploadRun(Jobs& jobs, const FirmwareFileCheck& file,
       if (abort_.load()) return markAborted();
       result.result = "WARN";
       result.detail = "Unable to connect/check node FW rev.";
+      result.versionRead.reset();
       Emit(*job, base::Format("%sUpgrading %s with FW file %s - WARN. Unable to connect/check "
                               "node FW rev.",
                               star, job->ip.c_str(), file.fileName.c_str()));
@@ -240,6 +296,7 @@ void FirmwareUploader::UploadRun(Jobs& jobs, const FirmwareFileCheck& file,
       const bool ok = bypass || (major == file.version.major && minor == file.version.minor);
       result.result = ok ? "Done" : "Error";
       result.detail = base::Format("%d.%02d", major, minor);
+      result.versionRead = FirmwareVersion{major, minor};
       Emit(*job, base::Format("%sUpgrading %s with FW file %s revision %d.%02d - %s.", star,
                               job->ip.c_str(), file.fileName.c_str(), major, minor,
                               ok ? "Done" : "Error"));
@@ -261,6 +318,32 @@ UpgradeOutcome FirmwareUploader::Run(const std::string& path,
   outcome.modules.resize(modules.size());
   for (size_t i = 0; i < modules.size(); ++i) outcome.modules[i].ip = modules[i];
   std::vector<ModuleDecision> decisions(modules.size(), ModuleDecision::kUpload);
+  if (file.name.plc) {
+    // The connections page's file rules: every module of the program's device family.
+    listener_.Stage("family check");
+    outcome.abortText = CheckPlcFamilies(path, modules);
+    if (abort_.load()) {
+      outcome.aborted = true;
+      return outcome;
+    }
+    if (!outcome.abortText.empty()) {
+      LogInfo("PLC upload: %s", outcome.abortText.c_str());
+      return outcome;
+    }
+    if (uint64_t{file.size} + 2 > kMaxStoredPlcProgram) {
+      outcome.abortText = base::Format(
+          "The file \"%s\" has %u bytes: more than one transfer carries (%u with its 2 check "
+          "bytes)",
+          path.c_str(), file.size, kMaxStoredPlcProgram);
+      return outcome;
+    }
+    std::ifstream in(path, std::ios::binary);
+    plcProgram_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (!in.eof() && !in) {
+      outcome.abortText = base::Format("Die Datei\"%s\" Existiert nicht.", path.c_str());
+      return outcome;
+    }
+  }
   if (!file.name.plc && !file.version.Bypass()) {
     listener_.Stage("version test");
     std::string abortText;
@@ -342,11 +425,30 @@ UpgradeOutcome FirmwareUploader::Run(const std::string& path,
     jobs.push_back(std::move(job));
   }
   UploadRun(jobs, file, outcome.modules);
-  // Modules that took the intermediate image now take the chosen file.
+  // Only modules whose version shows that the intermediate image took can take the chosen file
+  // now; the others keep their "Error" or "WARN" and get nothing more.
+  const IntermediateImage& bridge = IntermediateImageFor(file.name.mode);
+  const std::optional<FirmwareVersion> bridgeVersion = VersionFromFileName(bridge.name);
   std::vector<size_t> second;
   for (size_t i : intermediate) {
-    const std::string& result = outcome.modules[i].result;
-    if (result == "Done" || result == "Error" || result == "WARN") second.push_back(i);
+    UpgradeModuleResult& result = outcome.modules[i];
+    if (result.result != "Done" && result.result != "Error" && result.result != "WARN") continue;
+    if (result.versionRead && result.versionRead == bridgeVersion) {
+      second.push_back(i);
+      continue;
+    }
+    if (result.result == "Done" || abort_.load()) continue;  // already runs the file's version
+    const std::string shown =
+        result.versionRead
+            ? base::Format("version %d.%02d", result.versionRead->major, result.versionRead->minor)
+            : std::string("version not read");
+    listener_.Line(
+        static_cast<int>(i),
+        base::Format("Upgrade of %s... the intermediate image %s did not take (%s) - "
+                     "%s is not sent!",
+                     modules[i].c_str(), bridge.name, shown.c_str(), file.fileName.c_str()));
+    LogError("Upgrade of %s: the intermediate image %s did not take (%s)", modules[i].c_str(),
+             bridge.name, shown.c_str());
   }
   if (!second.empty() && !abort_.load()) {
     listener_.Stage("second run");

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,7 @@ struct UpgradeOptions {
   int readsPerConnect = 5;
   uint16_t tftpPort = 69;
   uint16_t modbusPort = 502;
+  uint16_t servicePort = 23;  // the PLC program's length is read back there
   bool plcMode = false;
   std::string dataFolder;  // of the intermediate images; empty: FirmwareDataFolder()
 };
@@ -46,7 +48,8 @@ class UpgradeListener {
   virtual void Line(int listIndex, const std::string& text) = 0;
   // Bytes of the current transfer to the module at `listIndex`.
   virtual void Progress(int /*listIndex*/, uint32_t /*done*/, uint32_t /*size*/) {}
-  // The stage the run is in ("version test", "upload", "reset", "verify", "second run").
+  // The stage the run is in ("family check" or "version test", "upload", "reset", "verify",
+  // "second run").
   virtual void Stage(const std::string& /*text*/) {}
 };
 
@@ -57,6 +60,9 @@ struct UpgradeModuleResult {
   std::string result;
   std::string detail;
   uint32_t ms = 0;
+  // The version the last verification read (major reduced by 100 as compared); none when not
+  // read.
+  std::optional<FirmwareVersion> versionRead;
 };
 
 struct UpgradeOutcome {
@@ -87,6 +93,11 @@ class FirmwareUploader {
   void UploadThread(Job& job);
   // Register 17 and 25 of a module (0, 0 when not read).
   bool ReadVersion(const std::string& ip, int connects, uint16_t* register17, uint16_t* register25);
+  // Register 6 of a module (its device-type code for the PLC program's family rule).
+  std::optional<uint16_t> ReadRegister6(const std::string& ip, int connects);
+  // PLC mode: the family rule of the connections page over every module; the refusal text, or
+  // empty when every module may take the program.
+  std::string CheckPlcFamilies(const std::string& path, const std::vector<std::string>& modules);
   void SendReset(const std::vector<std::string>& ips);
   // Sleeps up to ms; false when aborted.
   bool Wait(uint32_t ms);
@@ -100,6 +111,7 @@ class FirmwareUploader {
   std::mutex jobsMutex_;  // the job states while Abort() runs
   Jobs* running_ = nullptr;
   uint32_t start_ = 0;
+  std::vector<uint8_t> plcProgram_;  // PLC mode: the file as sent, for the read-back
 };
 
 }  // namespace config

@@ -286,25 +286,31 @@ std::string PlcProgramNameIn(const uint8_t* bytes, size_t length) {
   return std::string(text.substr(at, end - at));
 }
 
-PlcProgramOnModule ReadPlcProgramOnModule(const std::string& ipText, uint16_t servicePort,
-                                          uint16_t tftpPort) {
-  PlcProgramOnModule program;
+namespace {
+
+// The length the module's service port announces for its program; -1 when it cannot be read.
+long AnnouncedPlcLength(const std::string& ipText, uint16_t servicePort) {
   long length = -1;
   for (int attempt = 0; attempt < 3 && length < 0; ++attempt) {
     CCommandSocket port;
     if (port.Create() != comm::kStatusOk || !port.ConnectTelnet(ipText, servicePort)) continue;
     length = PlcLengthFromAnswer(port.Command("p", 1, 3000));
   }
-  if (length <= 0) {
-    LogInfo("PLC program name of %s: none (program length %ld)", ipText.c_str(), length);
-    if (length < 0) {
-      program.failure = "the service port gave no program length";
-      return program;
-    }
-    program.read = true;
-    return program;
+  return length;
+}
+
+// Downloads "PlcData_.bin" into a buffer of the announced length, never more than a transfer can
+// carry. The bytes received, or nothing (*error says why).
+std::optional<std::vector<uint8_t>> DownloadPlcProgram(const std::string& ipText, long length,
+                                                       uint16_t tftpPort, std::string* error) {
+  if (length > static_cast<long>(kMaxStoredPlcProgram)) {
+    *error = base::Format(
+        "the module announces a PLC program of %ld bytes, more than TFTP can "
+        "carry (%u)",
+        length, kMaxStoredPlcProgram);
+    LogError("PLC program of %s: %s - not read", ipText.c_str(), error->c_str());
+    return std::nullopt;
   }
-  program.length = static_cast<size_t>(length);
   std::vector<uint8_t> buffer(static_cast<size_t>(length));
   CTFTPClient client;
   int result =
@@ -313,20 +319,72 @@ PlcProgramOnModule ReadPlcProgramOnModule(const std::string& ipText, uint16_t se
   if (result != CTFTPClient::kDone) {
     LogError("Get PLC programname from %s was failed at pkt# %u... Error: %s", ipText.c_str(),
              client.GetBlock(), client.GetLastError());
-    program.failure = base::Format("download failed: %s", client.GetLastError());
-    return program;
+    *error = base::Format("PLC program not read: %s", client.GetLastError());
+    return std::nullopt;
   }
-  const size_t received = std::min<size_t>(client.GetBytesReceived(), buffer.size());
-  if (received < buffer.size()) {
-    // A name found in part of a program may be another program's left in it: not taken.
-    LogError("PLC program of %s: %zu of %zu bytes downloaded", ipText.c_str(), received,
-             buffer.size());
-    program.failure =
-        base::Format("download ended after %zu of %zu bytes", received, buffer.size());
+  buffer.resize(std::min<size_t>(client.GetBytesReceived(), buffer.size()));
+  return buffer;
+}
+
+}  // namespace
+
+std::optional<std::vector<uint8_t>> ReadStoredPlcProgram(const std::string& ipText,
+                                                         std::string* error, uint16_t servicePort,
+                                                         uint16_t tftpPort) {
+  const long length = AnnouncedPlcLength(ipText, servicePort);
+  if (length < 0) {
+    *error = "no PLC program length from the service port";
+    return std::nullopt;
+  }
+  if (length == 0) return std::vector<uint8_t>{};
+  auto bytes = DownloadPlcProgram(ipText, length, tftpPort, error);
+  if (bytes && bytes->size() != static_cast<size_t>(length)) {
+    *error = base::Format("PLC program read back with %zu of %ld bytes", bytes->size(), length);
+    return std::nullopt;
+  }
+  return bytes;
+}
+
+bool VerifyStoredPlcProgram(const std::string& ipText, const std::vector<uint8_t>& program,
+                            std::string* error, uint16_t servicePort, uint16_t tftpPort) {
+  const auto stored = ReadStoredPlcProgram(ipText, error, servicePort, tftpPort);
+  if (!stored) return false;
+  const size_t expected = program.size() + 2;
+  if (stored->size() != expected) {
+    *error = base::Format("the module keeps a PLC program of %zu bytes, %zu expected",
+                          stored->size(), expected);
+    return false;
+  }
+  const uint16_t crc = tftp::Crc16Modbus(program.data(), program.size());
+  const uint16_t kept =
+      static_cast<uint16_t>((*stored)[expected - 2] | (*stored)[expected - 1] << 8);
+  if (kept != crc || !std::equal(program.begin(), program.end(), stored->begin())) {
+    *error = base::Format("the module keeps another PLC program (CRC 0x%04X, 0x%04X expected)",
+                          kept, crc);
+    return false;
+  }
+  return true;
+}
+
+PlcProgramOnModule ReadPlcProgramOnModule(const std::string& ipText, uint16_t servicePort,
+                                          uint16_t tftpPort) {
+  PlcProgramOnModule program;
+  std::string error;
+  // A program downloaded only in part is not read: a name found in part of it may be another
+  // program's left in it.
+  const auto bytes = ReadStoredPlcProgram(ipText, &error, servicePort, tftpPort);
+  if (!bytes) {
+    LogError("PLC program of %s not read: %s", ipText.c_str(), error.c_str());
+    program.failure = error;
     return program;
   }
   program.read = true;
-  program.name = PlcProgramNameIn(buffer.data(), received);
+  program.length = bytes->size();
+  if (bytes->empty()) {
+    LogInfo("PLC program name of %s: none (program length 0)", ipText.c_str());
+    return program;
+  }
+  program.name = PlcProgramNameIn(bytes->data(), bytes->size());
   if (program.name.empty()) {
     LogInfo("PLC program name of %s: no \"PLCDATA_\" in the program", ipText.c_str());
   } else {

@@ -8,8 +8,11 @@
 #include <string>
 #include <vector>
 
+#include <optional>
+
 #include "base/progress.h"
 #include "base/prompt.h"
+#include "comm/tftp_packet.h"
 
 class CMRegApp;
 
@@ -91,6 +94,20 @@ std::vector<uint8_t> LockPacket(uint32_t value);
 // 6 characters or fewer, which is sent nowhere).
 int _ReadLock(CMRegApp& app, const std::vector<uint8_t>& packet, const std::string& ipText);
 
+// The most a module can keep of a program (its two check bytes included): what one TFTP transfer
+// carries, 65,535 blocks of 512 bytes. A larger announced length is not believed: nothing is
+// allocated or fetched for it.
+inline constexpr uint32_t kMaxStoredPlcProgram = tftp::kMaxBlocks * tftp::kBlockSize;
+
+// The program a module keeps, as it keeps it (the program followed by its CRC-16/MODBUS, low
+// byte first): the service port's "p" gives the length, a TFTP download of "PlcData_.bin"
+// exactly that many bytes. Empty when the module holds none; nothing when it cannot be read in
+// full, with *error saying why.
+std::optional<std::vector<uint8_t>> ReadStoredPlcProgram(const std::string& ipText,
+                                                         std::string* error,
+                                                         uint16_t servicePort = 23,
+                                                         uint16_t tftpPort = kTftpPort);
+
 // What a module says of its PLC program: whether it could be asked at all, how many bytes it
 // keeps (0: none), and the name in them.
 struct PlcProgramOnModule {
@@ -99,10 +116,15 @@ struct PlcProgramOnModule {
   std::string name;     // from the last "PLCDATA_" in the program; "" when it names none
   std::string failure;  // why it could not be read, when not read
 };
-// The service port's "p" gives the length, a TFTP download of "PlcData_.bin" the bytes; a
-// download shorter than the length announced counts as not read.
+// The stored program read in full (ReadStoredPlcProgram) and the name in it.
 PlcProgramOnModule ReadPlcProgramOnModule(const std::string& ipText, uint16_t servicePort = 23,
                                           uint16_t tftpPort = kTftpPort);
+
+// True when the module keeps exactly `program` followed by its check bytes, as an upload of
+// it stores it; otherwise *error names what the module reported instead.
+bool VerifyStoredPlcProgram(const std::string& ipText, const std::vector<uint8_t>& program,
+                            std::string* error, uint16_t servicePort = 23,
+                            uint16_t tftpPort = kTftpPort);
 
 // The name of the PLC program a module holds: its service port's "p" gives the length, a TFTP
 // download of "PlcData_.bin" the bytes, and the name starts at the last "PLCDATA_" in them.

@@ -324,11 +324,15 @@ void TftpServer::FinishUpload(Session& session) {
     Fail(session, 0, "Checksum error");
     return;
   }
-  std::vector<uint8_t> content(data.begin(), data.end() - 2);
   if (IsPlcProgram(session.file)) {
-    files.plcProgram = std::move(content);
+    // The program is kept as it came, with its two check bytes; just the check bytes (an
+    // empty program) remove it.
+    if (data.size() == 2)
+      files.plcProgram.clear();
+    else
+      files.plcProgram = data;
   } else {
-    files.staged = StagedFirmware{session.file, std::move(content)};
+    files.staged = StagedFirmware{session.file, std::vector<uint8_t>(data.begin(), data.end() - 2)};
   }
   session.finished = true;
   if (!Send(session, tftp::Ack(session.block), session.block, true)) return;

@@ -3,12 +3,20 @@
 //
 //   connections TARGET                 both connection descriptors, the mode and what the
 //                                      outputs do when the PLC connection is lost
-//   connections TARGET --upstream N|IP --downstream N|IP [--mode plc-io|hardware|slave|
-//       transparent] [--clear] [--outputs unchanged|off] [--plc FILE] [--lock]
-//                                      Apply on the module (a side not given keeps its link)
-//   connections TARGET ... --range FROM-TO
+//   connections TARGET [--upstream N|IP] [--downstream N|IP] [--clear]
+//                                      Apply on the module: its links (a side not given keeps
+//                                      its link; --clear removes both)
+//   connections TARGET --mode plc-io|hardware|slave [--transparent] [--clear]
+//       [--outputs unchanged|off] [--plc FILE] [--lock]
+//                                      Apply with a mode switch (the outputs, program and lock
+//                                      only with plc-io)
+//   connections TARGET --range FROM-TO --mode plc-io|hardware|slave [--transparent]
+//       [--outputs unchanged|off] [--plc FILE]
 //                                      Apply All over the nodes FROM..TO of TARGET's network:
 //                                      one line per module (result, time), every failure named
+//
+// A choice that the module's Apply would leave undone is refused before anything is written
+// (exit 2), so that "done" always means every option given took effect.
 //   extension TARGET --master preceding|following
 //                                      the module becomes an extension of that neighbour
 //
@@ -43,6 +51,7 @@ struct ConnectionArguments {
   std::string upstream;
   std::string downstream;
   std::string mode;
+  bool transparent = false;
   bool clear = false;
   std::string outputs;
   std::string plc;
@@ -185,15 +194,43 @@ std::optional<config::ConnectionSettings> SettingsFrom(const ConnectionArguments
   } else if (args.mode == "slave") {
     settings.slave = true;
   } else if (args.mode == "transparent") {
-    settings.transparent = true;
-  } else if (!args.mode.empty()) {
+    // The transparent block goes with a mode switch; alone it switched nothing.
     cli::ReportFailure("connections",
-                       "--mode is plc-io, hardware, slave or transparent; nothing was sent");
+                       "--mode transparent switches no mode: give --transparent together with "
+                       "--mode plc-io, hardware or slave; nothing was sent");
+    return std::nullopt;
+  } else if (!args.mode.empty()) {
+    cli::ReportFailure("connections", "--mode is plc-io, hardware or slave; nothing was sent");
     return std::nullopt;
   }
+  settings.transparent = args.transparent;
+  const bool linksChosen = !args.upstream.empty() || !args.downstream.empty();
+  if (args.clear && linksChosen) {
+    cli::ReportFailure("connections",
+                       "--clear removes both links and excludes --upstream and --downstream; "
+                       "nothing was sent");
+    return std::nullopt;
+  }
+  if (range) {
+    // Apply All switches the mode of every module of the range and writes no links.
+    if (args.mode.empty()) {
+      cli::ReportFailure("connections",
+                         "--range switches every module of the range: give --mode plc-io, "
+                         "hardware or slave; nothing was sent");
+      return std::nullopt;
+    }
+    if (linksChosen || args.clear || args.lock) {
+      cli::ReportFailure("connections",
+                         "--range writes no links and sets no lock: --upstream, --downstream, "
+                         "--clear and --lock are for one module; nothing was sent");
+      return std::nullopt;
+    }
+  }
+  settings.refuseUnused = true;
+  settings.linksChosen = linksChosen;
   if (args.clear && settings.transparent) {
     cli::ReportFailure("connections",
-                       "--clear and --mode transparent exclude each other; nothing was sent");
+                       "--clear and --transparent exclude each other; nothing was sent");
     return std::nullopt;
   }
   settings.clear = args.clear;
@@ -270,8 +307,8 @@ int RunConnections(CliContext& context, const ConnectionArguments& args) {
   if (target.exitCode != cli::kExitDone) return target.exitCode;
   const std::string& ip = target.address;
   const bool change = !args.upstream.empty() || !args.downstream.empty() || !args.mode.empty() ||
-                      args.clear || !args.outputs.empty() || !args.plc.empty() || args.lock ||
-                      !args.range.empty();
+                      args.transparent || args.clear || !args.outputs.empty() ||
+                      !args.plc.empty() || args.lock || !args.range.empty();
   if (!change) return ShowConnections(context, args, ip);
   const bool range = !args.range.empty();
   const auto settings = SettingsFrom(args, ip, range);
@@ -355,21 +392,28 @@ const CliCommandRegistrar kConnectionsCommand(
     [](CLI::App& sub, CliContext& context) -> CliRun {
       sub.footer(
           "Without options the links are shown. A change writes, saves and restarts the module "
-          "(about 12 s; a mode switch about 22 s).\nExit status: 0 done, 1 a module failed, 2 "
-          "arguments, target or a check refused it (nothing written).");
+          "(about 12 s; a mode switch about 22 s). An option the module's Apply would leave "
+          "undone is refused before anything is written.\nExit status: 0 done, 1 a module "
+          "failed (also an unacknowledged PLC lock), 2 arguments, target or a check refused it "
+          "(nothing written).");
       auto args = std::make_shared<ConnectionArguments>();
       AddTarget(sub, *args);
       sub.add_option("--upstream", args->upstream, "Upstream module: node number (0 none) or IP");
       sub.add_option("--downstream", args->downstream,
                      "Downstream module: node number (0 none) or IP");
-      sub.add_option("--mode", args->mode, "plc-io, hardware, slave or transparent");
-      sub.add_flag("--clear", args->clear, "Clear the connections");
+      sub.add_option("--mode", args->mode, "Switch the mode: plc-io, hardware or slave");
+      sub.add_flag("--transparent", args->transparent,
+                   "With --mode: write the transparent block (registers 316..331)");
+      sub.add_flag("--clear", args->clear, "Clear both connections");
       sub.add_option("--outputs", args->outputs,
-                     "Outputs and motors on PLC disconnection: unchanged or off");
-      sub.add_option("--plc", args->plc, "PLC program file (PLCDATA_*.bin) to load");
-      sub.add_flag("--lock", args->lock, "Lock the PLC mode");
+                     "With --mode plc-io: outputs and motors on PLC disconnection, unchanged or "
+                     "off");
+      sub.add_option("--plc", args->plc,
+                     "With --mode plc-io: PLC program file (PLCDATA_*.bin) to load");
+      sub.add_flag("--lock", args->lock,
+                   "With --mode plc-io: lock the PLC mode (the module must acknowledge it)");
       sub.add_option("--range", args->range,
-                     "Apply All over the nodes FROM-TO of TARGET's network");
+                     "Apply All over the nodes FROM-TO of TARGET's network (needs --mode)");
       return [&context, args] { return RunConnections(context, *args); };
     });
 

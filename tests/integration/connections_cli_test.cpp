@@ -83,7 +83,7 @@ TEST_F(ConnectionsCli, PlcIoSwitchLeavesRegistersAndProgramAfterTheRestart) {
     EXPECT_EQ(line.Read(serial, 316, 16, flash), std::vector<uint16_t>(16, 0)) << flash;
   }
   const json files = line.Ok({{"cmd", "files"}, {"module", serial}})["files"];
-  EXPECT_EQ(files["plcLength"], 1000);
+  EXPECT_EQ(files["plcLength"], 1002);  // kept with its two check bytes
   EXPECT_EQ(files["plcLock"], 1);
 
   // The module is in PLC I/O mode now: leaving it without a mode is refused, nothing written.
@@ -101,17 +101,30 @@ TEST_F(ConnectionsCli, LinksAreWrittenAsDescriptorsAndShown) {
   test::Linesim line(lab, lineFile_);
   const uint32_t serial = kFirstSerial + 2;  // node 3, 192.168.202.22
   for (bool flash : {false, true}) line.Write(kFirstSerial + 1, 18, {6}, flash);  // mode 6
+  // Both linked modules are read for their mode: the address choice names one that answers.
   const auto run = Cli(lab, {"connections", "3", "--net", "192.168.202.0", "--upstream", "2",
-                             "--downstream", "10.1.2.3"});
+                             "--downstream", "192.168.202.24"});
   ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
   EXPECT_THAT(line.Read(serial, 300, 16, true), ElementsAre(0xC0A8, 0xCA15, 1, 116, 243, 7, 1, 0,
-                                                            0x0A01, 0x0203, 1, 196, 134, 15, 1, 0));
+                                                            0xC0A8, 0xCA18, 1, 196, 134, 15, 1, 0));
   EXPECT_EQ(line.Read(serial, 300, 16), line.Read(serial, 300, 16, true));
   const auto shown = Cli(lab, {"connections", "192.168.202.22", "--json"});
   ASSERT_EQ(shown.exitCode, 0) << shown.err;
   const json view = json::parse(shown.out);
   EXPECT_EQ(view["upstream"]["module"], "192.168.202.21");
-  EXPECT_EQ(view["downstream"]["module"], "10.1.2.3");
+  EXPECT_EQ(view["downstream"]["module"], "192.168.202.24");
+
+  // A linked module that does not answer stops the change before anything is written: its
+  // mode decides the descriptor's words.
+  line.Kill(kFirstSerial + 4);  // 192.168.202.24
+  line.ResetCounters();
+  const auto lost = Cli(
+      lab, {"connections", "3", "--net", "192.168.202.0", "--upstream", "2", "--downstream", "5"});
+  EXPECT_EQ(lost.exitCode, 1) << lost.out << lost.err;
+  EXPECT_THAT(lost.out + lost.err,
+              HasSubstr("Connection to the module \"192.168.202.24\" is lost !"));
+  EXPECT_EQ(line.Counters(serial).writeSingles + line.Counters(serial).writeMultiples, 0u);
+  EXPECT_EQ(line.Read(serial, 308, 2, true), std::vector<uint16_t>({0xC0A8, 0xCA18}));
   EXPECT_EQ(view["outputsName"], "Unverändert");
 }
 
@@ -137,6 +150,71 @@ TEST_F(ConnectionsCli, ApplyAllOverFiveModulesNamesTheDeadOne) {
     EXPECT_GE(line.Counters(serial).restarts, 1u) << serial;
   }
   EXPECT_THAT(line.Read(kFirstSerial + 5, 18, 1, true), ElementsAre(0));  // outside the range
+}
+
+TEST_F(ConnectionsCli, OptionsThatWouldTakeNoEffectAreRefusedBeforeAnythingIsWritten) {
+  QM_SKIP_WITHOUT_LAB();
+  test::Lab lab;
+  test::Linesim line(lab, lineFile_);
+  // Nodes 1..3 are slaves: a range must never switch them to a mode nobody asked for.
+  for (uint32_t serial = kFirstSerial; serial < kFirstSerial + 3; ++serial) {
+    for (bool flash : {false, true}) line.Write(serial, 18, {1}, flash);
+  }
+  std::vector<uint8_t> program(300, 0x5A);
+  std::fill(program.begin() + 24, program.begin() + 44, 0);
+  const std::string family = "BrevantrixUx";
+  std::copy(family.begin(), family.end(), program.begin() + 24);
+  const std::string path = WriteFile(folder_.path() + "PLCDATA_Refused.bin", program);
+  const std::vector<std::vector<std::string>> cases = {
+      {"1", "--range", "1-3", "--mode", "transparent"},
+      {"1", "--range", "1-3", "--outputs", "off"},
+      {"1", "--range", "1-3", "--mode", "plc-io", "--upstream", "2"},
+      {"1", "--range", "1-3", "--mode", "plc-io", "--clear"},
+      {"1", "--range", "1-3", "--mode", "plc-io", "--lock"},
+      {"5", "--mode", "transparent"},
+      {"5", "--transparent"},
+      {"5", "--outputs", "off"},
+      {"5", "--plc", path},
+      {"5", "--lock"},
+      {"5", "--mode", "hardware", "--lock"},
+      {"5", "--mode", "slave", "--upstream", "4"},
+      {"5", "--clear", "--downstream", "6"},
+  };
+  line.ResetCounters();
+  for (const auto& options : cases) {
+    std::vector<std::string> args = {"--yes", "connections", "--net", "192.168.202.0"};
+    args.insert(args.end(), options.begin(), options.end());
+    std::string what;
+    for (const auto& option : options) what += option + " ";
+    const auto run = Cli(lab, args);
+    EXPECT_EQ(run.exitCode, 2) << what << run.out << run.err;
+    EXPECT_THAT(run.err, HasSubstr("nothing was")) << what << run.err;
+    EXPECT_THAT(run.out, ::testing::Not(HasSubstr(": done"))) << what << run.out;
+  }
+  for (uint32_t serial = kFirstSerial; serial < kFirstSerial + 6; ++serial) {
+    const test::LinesimCounters counters = line.Counters(serial);
+    EXPECT_EQ(counters.writeSingles + counters.writeMultiples, 0u) << serial;
+    EXPECT_EQ(counters.restarts, 0u) << serial;
+  }
+  for (uint32_t serial = kFirstSerial; serial < kFirstSerial + 3; ++serial)
+    EXPECT_THAT(line.Read(serial, 18, 1, true), ElementsAre(1)) << serial;
+  EXPECT_EQ(line.Ok({{"cmd", "files"}, {"module", kFirstSerial + 4}})["files"]["lockRequests"], 0);
+}
+
+TEST_F(ConnectionsCli, APlcLockWithoutAnAnswerFailsTheSwitch) {
+  QM_SKIP_WITHOUT_LAB();
+  test::Lab lab;
+  test::Linesim line(lab, lineFile_);
+  const uint32_t serial = kFirstSerial + 3;  // 192.168.202.23
+  // The module's UDP-protocol answers (the lock answer among them) are lost; Modbus works.
+  line.SetFault(serial, {{"drop", 1.0}, {"modbus", false}});
+  const auto run =
+      Cli(lab, {"--yes", "connections", "192.168.202.23", "--mode", "plc-io", "--lock"});
+  EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
+  EXPECT_THAT(run.out, HasSubstr("Connections of 192.168.202.23: failed"));
+  EXPECT_THAT(run.out + run.err,
+              HasSubstr("The module \"192.168.202.23\" did not answer the PLC lock request !"));
+  EXPECT_GE(line.Ok({{"cmd", "files"}, {"module", serial}})["files"]["lockRequests"], 1);
 }
 
 TEST_F(ConnectionsCli, ExtensionSetUpTwiceKeepsOneMasterEntry) {

@@ -147,6 +147,111 @@ TEST(UpgradeCli, MissingIntermediateImageIsNamedAndNothingGoesToThatModule) {
   EXPECT_EQ(line.Read(kOldBase, 25)[0], 0x0314);
 }
 
+TEST(UpgradeCli, ASecondRunGoesOnlyToModulesThatShowTheIntermediateImage) {
+  QM_SKIP_WITHOUT_LAB();
+  test::Lab lab;
+  test::Linesim line(lab, LineFile());
+  const std::string images = Folder("images4");
+  WriteImage(images, "Brevantrix_4_0.bin", 259700, 0xE59FF018u);
+  const std::string file = WriteImage(Folder("files4"), "Brevantrix_4_5.bin", 5000, 0xE59FF018u);
+  std::vector<std::string> argv{test::BuiltProgram("apps/quillmar-cli"),
+                                "upgrade",
+                                file,
+                                "192.168.202.20",
+                                "192.168.202.22",
+                                "--data-dir",
+                                images,
+                                "--reset-wait-ms",
+                                "200",
+                                "--restart-wait-ms",
+                                "5000"};
+  test::BackgroundProcess run = lab.Start("pc", argv);
+  // The old module restarts into the image (4.0); then it is made to run its old version again,
+  // as a module does whose restart did not take the image, before the verification reads it.
+  ASSERT_TRUE(
+      test::Linesim::WaitUntil([&] { return line.Read(kOldBase, 25)[0] == 0x0400; }, 120000))
+      << run.Stdout() << run.Stderr();
+  for (bool flash : {false, true}) line.Write(kOldBase, 25, {0x0314}, flash);
+  const std::optional<int> exitCode = run.Wait(180000);
+  ASSERT_TRUE(exitCode) << run.Stdout();
+  const std::string out = run.Stdout();
+  EXPECT_EQ(*exitCode, 1) << out << run.Stderr();
+  const auto verified = LinesWith(out, "Upgrading 192.168.202.20 with FW file");
+  ASSERT_EQ(verified.size(), 1u) << out;
+  EXPECT_EQ(verified[0],
+            "Upgrading 192.168.202.20 with FW file Brevantrix_4_5.bin revision 3.20 - Error.");
+  EXPECT_THAT(out, HasSubstr("Upgrade of 192.168.202.20... the intermediate image "
+                             "Brevantrix_4_0.bin did not take (version 3.20) - "
+                             "Brevantrix_4_5.bin is not sent!"));
+  // Only the image went to it; the module that took the file directly is done.
+  EXPECT_EQ(TftpRequests(line, kOldBase), 1u);
+  EXPECT_EQ(line.Read(kOldBase, 25)[0], 0x0314);
+  EXPECT_THAT(LinesWith(out, "Upgrading 192.168.202.22 with FW file"),
+              ::testing::ElementsAre(HasSubstr("revision 4.05 - Done.")));
+}
+
+// Two modules of the BrevantrixUx family and one Brevantrix-IO module.
+std::string PlcLineFile() {
+  const std::string path = Folder("line") + "plc.json";
+  std::ofstream(path) << R"({
+    "network": "192.168.202.0", "mask": "255.255.255.0",
+    "chains": [[
+      {"serial": 4200001, "node": 1, "family": "0x09", "firmware": "4.20",
+       "registers": {"6": "0x0900"}},
+      {"serial": 4200002, "node": 2, "family": "0x09", "firmware": "4.20",
+       "registers": {"6": "0x0900"}},
+      {"serial": 4200003, "node": 3, "family": "0x0C", "firmware": "4.20",
+       "registers": {"6": "0x0C00"}}
+    ]]})";
+  return path;
+}
+
+std::string WriteProgram(const std::string& folder, const std::string& name,
+                         const std::string& family, size_t size) {
+  std::vector<char> bytes(size, '\x33');
+  std::fill(bytes.begin() + 24, bytes.begin() + 44, 0);
+  std::copy(family.begin(), family.end(), bytes.begin() + 24);
+  std::ofstream(folder + name, std::ios::binary).write(bytes.data(), bytes.size());
+  return folder + name;
+}
+
+TEST(UpgradeCli, APlcProgramIsStoredAsTheProgramAndDoneOnlyWhenReadBack) {
+  QM_SKIP_WITHOUT_LAB();
+  test::Lab lab;
+  test::Linesim line(lab, PlcLineFile());
+  const std::string program =
+      WriteProgram(Folder("plc"), "PLCDATA_Line7.bin", "BrevantrixUx", 1500);
+  // The second module's service port does not answer: its program cannot be read back.
+  line.SetFault(4200002, {{"serviceDead", true}});
+  const auto run = Upgrade(lab, {"--plc", "--json", program, "192.168.202.20", "192.168.202.21"});
+  EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
+  const json out = json::parse(run.out);
+  ASSERT_EQ(out["modules"].size(), 2u);
+  EXPECT_EQ(out["modules"][0]["result"], "Done") << out.dump();
+  EXPECT_EQ(out["modules"][1]["result"], "Error") << out.dump();
+  EXPECT_THAT(out["modules"][1]["detail"].get<std::string>(), HasSubstr("no PLC program length"));
+  // Taken as the module's PLC program, not as firmware waiting for a restart.
+  for (uint32_t serial : {4200001u, 4200002u}) {
+    const json files = line.Ok({{"cmd", "files"}, {"module", serial}})["files"];
+    EXPECT_EQ(files["plcLength"], 1502) << serial;  // kept with its two check bytes
+    EXPECT_TRUE(files["staged"].is_null()) << serial;
+  }
+}
+
+TEST(UpgradeCli, APlcProgramForAnotherFamilyStopsTheRunBeforeAnyUpload) {
+  QM_SKIP_WITHOUT_LAB();
+  test::Lab lab;
+  test::Linesim line(lab, PlcLineFile());
+  const std::string program =
+      WriteProgram(Folder("plc2"), "PLCDATA_Line8.bin", "BrevantrixUx", 700);
+  const auto run = Upgrade(lab, {"--plc", program, "192.168.202.20", "192.168.202.22"});
+  EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
+  EXPECT_THAT(run.err, HasSubstr("The operation will be aborted! The selected PLC program is for "
+                                 "BrevantrixUx devices, but the following devices are not "
+                                 "compatible with it:\"192.168.202.22\", "));
+  for (uint32_t serial : {4200001u, 4200003u}) EXPECT_EQ(TftpRequests(line, serial), 0u);
+}
+
 TEST(UpgradeCli, DowngradeStopsTheRunBeforeAnyUpload) {
   QM_SKIP_WITHOUT_LAB();
   test::Lab lab;

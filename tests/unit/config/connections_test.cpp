@@ -24,6 +24,7 @@ struct FakeState {
   std::array<uint16_t, 513> regs{};
   std::vector<std::string> journal;  // "W first count", "S reg value", "G first count"
   std::string failOn;                // a journal entry that fails instead
+  int refusedRead = -1;              // a register whose read fails
   bool dead = false;
   std::mutex mutex;
   size_t Writes() {
@@ -37,7 +38,7 @@ class FakeModule : public config::ModuleRegisters {
   explicit FakeModule(FakeState& state) : s_(state) {}
   std::optional<uint16_t> ReadOne(uint16_t reg) override {
     std::lock_guard guard(s_.mutex);
-    if (s_.dead || reg >= 513) return std::nullopt;
+    if (s_.dead || reg >= 513 || reg == s_.refusedRead) return std::nullopt;
     return s_.regs[reg];
   }
   bool ReadBlock(uint16_t first, uint16_t count, uint16_t* out) override {
@@ -232,6 +233,7 @@ TEST_F(Conn, SpecialModesAreNotLeftWithoutAModeBoxAndNothingIsWritten) {
 TEST_F(Conn, ApplyWritesBothDescriptorsSavesThemAndRestarts) {
   FakeState& selected = line_[ip_];
   line_["192.168.1.24"].regs[18] = 6;  // the upstream neighbour is in mode 6
+  line_["192.168.7.9"].regs[18] = 0;   // the downstream one, in another subnet, is not
   selected.regs[18] = 0;
   FakeModule module(selected);
   ConnectionSettings settings;
@@ -376,6 +378,7 @@ TEST_F(Conn, PlcFamiliesUploadTheirProgramLockAndLinkWithoutAModeSwitch) {
     settings.plcIo = true;
     settings.lockPlc = true;
     settings.downstream.node = 8;  // .27
+    line_["192.168.1.27"];
     settings.plcFile = Program(log_.folder(), c.family);
     auto services = line_.Services(prompt);
     std::vector<std::string> uploads;
@@ -426,6 +429,186 @@ TEST_F(Conn, AProgramForAnotherFamilyChangesNothing) {
             "but the following devices are not compatible with it:\"192.168.1.21\", "
             "\"192.168.1.22\", ");
   for (const auto& ip : ips) EXPECT_TRUE(line_[ip].journal.empty()) << ip;
+}
+
+TEST_F(Conn, AnUnreadableLinkedModuleStopsApplyBeforeAnyWrite) {
+  // Its descriptor words depend on its mode: a link written as if it were not in mode 6 would
+  // be wrong for a module that is.
+  const struct {
+    const char* what;
+    uint16_t register6;  // 0x0220: a PLC family, links written with PLC I/O mode
+    bool upstream;
+    bool reachable;  // false: no connection; true: register 18 refused
+  } cases[] = {
+      {"upstream module unreachable", 0x0900, true, false},
+      {"downstream module refuses register 18", 0x0900, false, true},
+      {"PLC family, upstream module refuses register 18", 0x0220, true, true},
+  };
+  for (const auto& c : cases) {
+    Line line;
+    base::ScriptedPrompt prompt;
+    FakeState& selected = line[ip_];
+    selected.regs[6] = c.register6;
+    selected.regs[18] = c.register6 == 0x0220 ? 2 : 0;
+    const std::string linked = "192.168.1.26";  // node 7
+    line["192.168.1.24"].regs[18] = 0;
+    if (c.reachable) {
+      line[linked].regs[18] = 6;
+      line[linked].refusedRead = 18;
+    }
+    FakeModule module(selected);
+    ConnectionSettings settings;
+    settings.plcIo = c.register6 == 0x0220;
+    (c.upstream ? settings.upstream : settings.downstream).node = 7;
+    (c.upstream ? settings.downstream : settings.upstream).node = 5;  // .24, readable
+    auto services = line.Services(prompt);
+    services.readLock = [](const std::string&, bool) { return 0; };
+    EXPECT_EQ(config::ApplyConnections(module, ip_, settings, services),
+              config::ApplyOutcome::kFailed)
+        << c.what;
+    EXPECT_TRUE(selected.journal.empty()) << c.what;
+    EXPECT_EQ(line.slept, 0u) << c.what;  // no restart
+    EXPECT_THAT(prompt.Texts(), ElementsAre("Connection to the module \"192.168.1.26\" is lost !"))
+        << c.what;
+  }
+  EXPECT_THAT(log_.Contents(), HasSubstr("CDlgConn::OnButtonApply - Read Type Error (RegNo. 18) "
+                                         "\"192.168.1.26\" ERROR !"));
+}
+
+TEST_F(Conn, TheCommandLineIsRefusedWhatApplyWouldLeaveUndone) {
+  const auto settingsWith = [](auto change) {
+    ConnectionSettings s;
+    s.refuseUnused = true;
+    change(s);
+    return s;
+  };
+  const std::string plcOnly =
+      "The outputs on PLC disconnection, a PLC program and the PLC lock are only set with PLC "
+      "I/O mode; nothing was written.";
+  const std::string program = Program(log_.folder(), "BrevantrixUx");
+  const struct {
+    const char* what;
+    uint16_t register6;
+    ConnectionSettings settings;
+    std::string refusal;  // empty: taken
+  } cases[] = {
+      {"transparent without a mode switch", 0x0900,
+       settingsWith([](ConnectionSettings& s) { s.transparent = true; }),
+       "The transparent block is only written with a mode switch; nothing was written."},
+      {"outputs off without PLC I/O", 0x0900,
+       settingsWith([](ConnectionSettings& s) { s.outputs = 1; }), plcOnly},
+      {"a program without PLC I/O", 0x0900,
+       settingsWith([&](ConnectionSettings& s) { s.plcFile = program; }), plcOnly},
+      {"the lock with hardware control", 0x0900, settingsWith([](ConnectionSettings& s) {
+         s.hardware = true;
+         s.lockPlc = true;
+       }),
+       plcOnly},
+      {"links with a mode switch", 0x0900, settingsWith([](ConnectionSettings& s) {
+         s.slave = true;
+         s.upstream.node = 5;
+         s.linksChosen = true;
+       }),
+       "A mode switch writes no links to neighbours; nothing was written."},
+      {"PLC family: hardware control", 0x0CC0,
+       settingsWith([](ConnectionSettings& s) { s.hardware = true; }),
+       "Modules of this family only take PLC I/O mode; nothing was written."},
+      {"PLC family: outputs off", 0x0220, settingsWith([](ConnectionSettings& s) {
+         s.plcIo = true;
+         s.outputs = 1;
+       }),
+       "The outputs on PLC disconnection are not set on modules of this family; nothing was "
+       "written."},
+      {"PLC family: links without PLC I/O", 0x0220, settingsWith([](ConnectionSettings& s) {
+         s.downstream.node = 5;
+         s.linksChosen = true;
+       }),
+       "Links are written on modules of this family only with PLC I/O mode; nothing was "
+       "written."},
+      {"PLC I/O with everything", 0x0900, settingsWith([&](ConnectionSettings& s) {
+         s.plcIo = true;
+         s.transparent = true;
+         s.outputs = 1;
+         s.plcFile = program;
+         s.lockPlc = true;
+       }),
+       ""},
+      {"links alone", 0x0900, settingsWith([](ConnectionSettings& s) {
+         s.upstream.node = 5;
+         s.linksChosen = true;
+       }),
+       ""},
+      {"PLC family: a program without a mode", 0x0220,
+       settingsWith([&](ConnectionSettings& s) { s.plcFile = program; }), ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(config::UnusedChoice(c.settings,
+                                   (c.register6 & 0xF0) == 0x20 || (c.register6 & 0xF0) == 0xC0),
+              c.refusal)
+        << c.what;
+    if (c.refusal.empty()) continue;
+    Line line;
+    base::ScriptedPrompt prompt;
+    FakeState& selected = line[ip_];
+    selected.regs[6] = c.register6;
+    FakeModule module(selected);
+    auto services = line.Services(prompt);
+    int calls = 0;
+    services.upload = [&](const std::string&, const std::string&, const ConnectionSettings&,
+                          base::Progress&) {
+      ++calls;
+      return config::PlcUploadResult{1, "ok"};
+    };
+    services.readLock = [&](const std::string&, bool) { return ++calls, 1; };
+    EXPECT_EQ(config::ApplyConnections(module, ip_, c.settings, services),
+              config::ApplyOutcome::kRefused)
+        << c.what;
+    EXPECT_THAT(prompt.Texts(), ElementsAre(c.refusal)) << c.what;
+    EXPECT_TRUE(selected.journal.empty()) << c.what;
+    EXPECT_EQ(calls, 0) << c.what;
+  }
+}
+
+TEST_F(Conn, APlcLockTheModuleDoesNotAcknowledgeIsAFailure) {
+  const struct {
+    const char* what;
+    uint16_t register6;  // 0x0900: after the mode switch; 0x0220: before the links
+    bool lock;
+    int answer;
+    config::ApplyOutcome outcome;
+    std::string text;
+  } cases[] = {
+      {"no answer after the switch", 0x0900, true, -1, config::ApplyOutcome::kFailed,
+       "The module \"192.168.1.25\" did not answer the PLC lock request !"},
+      {"unlocked instead of locked", 0x0900, true, 0, config::ApplyOutcome::kFailed,
+       "The module \"192.168.1.25\" reports PLC lock state 0 instead of 1 !"},
+      {"unlock acknowledged", 0x0900, false, 0, config::ApplyOutcome::kDone, ""},
+      {"PLC family: no answer, no links written", 0x0220, false, -1, config::ApplyOutcome::kFailed,
+       "The module \"192.168.1.25\" did not answer the PLC lock request !"},
+      {"PLC family: lock acknowledged", 0x0220, true, 1, config::ApplyOutcome::kDone, ""},
+  };
+  for (const auto& c : cases) {
+    Line line;
+    base::ScriptedPrompt prompt;
+    FakeState& selected = line[ip_];
+    selected.regs[6] = c.register6;
+    selected.regs[18] = 2;  // already PLC I/O: no question
+    FakeModule module(selected);
+    ConnectionSettings settings;
+    settings.plcIo = true;
+    settings.lockPlc = c.lock;
+    auto services = line.Services(prompt);
+    services.readLock = [&](const std::string&, bool) { return c.answer; };
+    EXPECT_EQ(config::ApplyConnections(module, ip_, settings, services), c.outcome) << c.what;
+    if (c.text.empty()) {
+      EXPECT_TRUE(prompt.Texts().empty()) << c.what;
+    } else {
+      EXPECT_THAT(prompt.Texts(), ElementsAre(c.text)) << c.what;
+    }
+    if (c.register6 == 0x0220 && c.outcome == config::ApplyOutcome::kFailed) {
+      EXPECT_TRUE(selected.journal.empty()) << c.what;
+    }
+  }
 }
 
 // ---- extension ----

@@ -86,9 +86,15 @@ TEST(FirmwareFile, PrefixModeAndRemoteName) {
     EXPECT_EQ(name.mode, c.mode) << c.name;
     EXPECT_EQ(name.remoteName, c.remote) << c.name;
   }
-  const auto plc = config::ExamineFirmwareName("PLCDATA_line4.bin", true);
-  EXPECT_TRUE(plc.ok);
-  EXPECT_EQ(plc.remoteName, "PlcData_line4.bin");
+  // A module keeps its program only under "PlcData_.bin"; any other name is firmware to it.
+  for (const char* name : {"PLCDATA_line4.bin", "PLCDATA_Line7.bin", "/x/PLCDATA_.BIN"}) {
+    const auto plc = config::ExamineFirmwareName(name, true);
+    EXPECT_TRUE(plc.ok) << name;
+    EXPECT_EQ(plc.remoteName, "PlcData_.bin") << name;
+  }
+  // The program tool's names hold "PLCDATA_", as the connections page requires.
+  EXPECT_FALSE(config::ExamineFirmwareName("plcdata_line4.bin", true).ok);
+  EXPECT_FALSE(config::ExamineFirmwareName("PLCDATA-line4.bin", true).ok);
   EXPECT_FALSE(config::ExamineFirmwareName("Brevantrix_4_12.bin", true).ok);
   EXPECT_FALSE(config::ExamineFirmwareName("PLCDATA_line4.bin", false).ok);
 }

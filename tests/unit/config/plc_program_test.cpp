@@ -2,11 +2,18 @@
 // and the program name a module holds.
 #include "config/plc_program.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <fstream>
 
 #include "base/bytes.h"
+#include "base/format.h"
 #include "comm/tftp_packet.h"
 #include "fixtures/temp_log.h"
 #include "fixtures/tftp_peer.h"
@@ -175,6 +182,145 @@ TEST_F(PlcProgram, DeletionUploadsTwoBytes) {
   ASSERT_EQ(got.size(), 2u);
   EXPECT_EQ(Tsize(got[0]), "2");
   EXPECT_EQ(got[1], (Bytes{0, 3, 0, 1, 0xFF, 0xFF}));
+}
+
+// A module's service port on loopback: a greeting, then `answer` to the one-letter command.
+class FakeServicePort {
+ public:
+  explicit FakeServicePort(std::string answer) : answer_(std::move(answer)) {
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 || listen(fd_, 4) != 0)
+      ADD_FAILURE() << "no service port";
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~FakeServicePort() {
+    stop_ = true;
+    thread_.join();
+    close(fd_);
+  }
+  uint16_t Port() const { return PortOf(fd_); }
+
+ private:
+  void Serve() {
+    while (!stop_) {
+      pollfd listening{fd_, POLLIN, 0};
+      if (poll(&listening, 1, 20) <= 0) continue;
+      const int client = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (client < 0) continue;
+      send(client, "Welcome\r\n", 9, MSG_NOSIGNAL);
+      pollfd in{client, POLLIN, 0};
+      char command = 0;
+      if (poll(&in, 1, 3000) > 0 && recv(client, &command, 1, 0) == 1)
+        send(client, answer_.data(), answer_.size(), MSG_NOSIGNAL);
+      char rest[64];
+      while (!stop_ && poll(&in, 1, 20) >= 0 &&
+             recv(client, rest, sizeof rest, MSG_DONTWAIT) != 0) {
+      }
+      close(client);
+    }
+  }
+  std::string answer_;
+  int fd_ = -1;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+// A module's TFTP server that answers a read request with `stored`, block by block.
+ScriptedPeer::Script Serving(Bytes stored) {
+  return [stored](const Bytes& got, size_t) -> std::vector<Reply> {
+    size_t next = 0;
+    if (Opcode(got) == 1) next = 1;
+    if (Opcode(got) == 4) next = static_cast<size_t>(Block(got)) + 1;
+    const size_t blocks = stored.size() / 512 + 1;
+    if (next == 0 || next > blocks) return {};
+    const size_t at = (next - 1) * 512;
+    const Bytes chunk(stored.begin() + static_cast<long>(at),
+                      stored.begin() + static_cast<long>(std::min(at + 512, stored.size())));
+    return {{Data(static_cast<uint16_t>(next), chunk)}};
+  };
+}
+
+Bytes WithCrc(Bytes bytes) {
+  const uint16_t crc = tftp::Crc16Modbus(bytes.data(), bytes.size());
+  bytes.push_back(static_cast<uint8_t>(crc & 0xFF));
+  bytes.push_back(static_cast<uint8_t>(crc >> 8));
+  return bytes;
+}
+
+TEST_F(PlcProgram, AnAnnouncedLengthBeyondWhatTftpCarriesIsNeitherAllocatedNorFetched) {
+  // 65,535 blocks of 512 bytes is the most one transfer carries.
+  const struct {
+    long announced;
+    bool fetched;
+  } cases[] = {{33553920, true}, {33553921, false}, {999999999, false}};
+  for (const auto& c : cases) {
+    FakeServicePort service("My:" + std::to_string(c.announced) + ",");
+    ScriptedPeer peer(
+        [](const Bytes&, size_t) -> std::vector<Reply> { return {{Error(1, "File not found")}}; });
+    EXPECT_EQ(config::ReadPlcProgramName("127.0.0.1", service.Port(), peer.Port()), "")
+        << c.announced;
+    std::string error;
+    EXPECT_FALSE(config::ReadStoredPlcProgram("127.0.0.1", &error, service.Port(), peer.Port()))
+        << c.announced;
+    if (c.fetched) {
+      EXPECT_THAT(error, ::testing::HasSubstr("PLC program not read")) << c.announced;
+      EXPECT_FALSE(peer.ReceivedBytes().empty()) << c.announced;
+    } else {
+      EXPECT_EQ(error, "the module announces a PLC program of " + std::to_string(c.announced) +
+                           " bytes, more than TFTP can carry (33553920)");
+      EXPECT_TRUE(peer.ReceivedBytes().empty()) << c.announced;
+    }
+  }
+}
+
+TEST_F(PlcProgram, AStoredProgramIsVerifiedByItsLengthAndCheckBytes) {
+  const Bytes program = Pattern(1000);
+  Bytes otherCrc = WithCrc(program);
+  otherCrc.back() ^= 0x40;
+  Bytes otherProgram = WithCrc(program);
+  otherProgram[10] ^= 1;
+  const struct {
+    const char* what;
+    std::string answer;
+    Bytes stored;
+    bool ok;
+    std::string error;
+  } cases[] = {
+      {"kept as sent", "My:1002,", WithCrc(program), true, ""},
+      {"kept without its check bytes", "My:1000,", program, false,
+       "the module keeps a PLC program of 1000 bytes, 1002 expected"},
+      {"other check bytes", "My:1002,", otherCrc, false,
+       "the module keeps another PLC program (CRC 0x" +
+           base::Format("%04X", otherCrc[1000] | otherCrc[1001] << 8) + ", 0x" +
+           base::Format("%04X", tftp::Crc16Modbus(program.data(), program.size())) + " expected)"},
+      {"another program with its own check bytes", "My:1002,", otherProgram, false, ""},
+      {"read back shorter than announced", "My:1200,", WithCrc(program), false,
+       "PLC program read back with 1002 of 1200 bytes"},
+      {"no program",
+       "My:0,",
+       {},
+       false,
+       "the module keeps a PLC program of 0 bytes, 1002 expected"},
+      {"no length", "?", {}, false, "no PLC program length from the service port"},
+  };
+  for (const auto& c : cases) {
+    FakeServicePort service(c.answer);
+    ScriptedPeer peer(Serving(c.stored));
+    std::string error;
+    EXPECT_EQ(
+        config::VerifyStoredPlcProgram("127.0.0.1", program, &error, service.Port(), peer.Port()),
+        c.ok)
+        << c.what;
+    if (!c.error.empty()) {
+      EXPECT_EQ(error, c.error) << c.what;
+    }
+    if (!c.ok) {
+      EXPECT_FALSE(error.empty()) << c.what;
+    }
+  }
 }
 
 TEST(PlcProgramParts, LockPacketLengthAnswerAndName) {

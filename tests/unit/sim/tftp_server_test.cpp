@@ -192,16 +192,17 @@ class TftpLine : public ::testing::Test {
   int fd_ = -1;
 };
 
-TEST_F(TftpLine, UploadedProgramIsAnsweredFromANewPortStoredWithoutItsCrcAndReadBack) {
+TEST_F(TftpLine, UploadedProgramIsAnsweredFromANewPortKeptWithItsCrcAndReadBack) {
   const Bytes program = Pattern(1000);
   const auto answers = Upload(kPlcProgramFile, WithCrc(program), 1002);
   const std::vector<std::pair<uint16_t, uint16_t>> expected = {{4, 0}, {4, 1}, {4, 2}};
   EXPECT_EQ(answers, expected);
   EXPECT_NE(peerPort_, tftpPort_);
-  EXPECT_EQ(Files()["plcLength"], 1000);
+  // The module keeps the program as it came, its two check bytes included.
+  EXPECT_EQ(Files()["plcLength"], 1002);
   EXPECT_EQ(Files(102)["plcLength"], 0);  // the other module keeps nothing
-  EXPECT_EQ(ServicePort('p'), "My:1000,");
-  EXPECT_EQ(Download(kPlcProgramFile), program);
+  EXPECT_EQ(ServicePort('p'), "My:1002,");
+  EXPECT_EQ(Download(kPlcProgramFile), WithCrc(program));
 }
 
 TEST_F(TftpLine, UploadEndsAndChecksAsAnnounced) {
@@ -215,13 +216,17 @@ TEST_F(TftpLine, UploadEndsAndChecksAsAnnounced) {
     std::vector<std::pair<uint16_t, uint16_t>> answers;
     int plcLength;
   } cases[] = {
-      {"a multiple of 512 ends on its last full block", full, 512, {{4, 0}, {4, 1}}, 510},
+      {"a multiple of 512 ends on its last full block", full, 512, {{4, 0}, {4, 1}}, 512},
       {"no tsize: a short block ends it",
        WithCrc(Pattern(600)),
        std::nullopt,
        {{4, 0}, {4, 1}, {4, 2}},
-       600},
-      {"just the two check bytes: an empty program", WithCrc({}), 2, {{4, 0}, {4, 1}}, 0},
+       602},
+      {"just the two check bytes: an empty program, which removes it",
+       WithCrc({}),
+       2,
+       {{4, 0}, {4, 1}},
+       0},
       {"a wrong check value: ERROR 0 instead of the last ACK",
        badCrc,
        702,
@@ -237,7 +242,7 @@ TEST_F(TftpLine, UploadEndsAndChecksAsAnnounced) {
 
 TEST_F(TftpLine, ZeroTsizeDeletesTheProgramWithTheMalformedLengthError) {
   ASSERT_EQ(Upload(kPlcProgramFile, WithCrc(Pattern(40)), 42).size(), 2u);
-  ASSERT_EQ(Files()["plcLength"], 40);
+  ASSERT_EQ(Files()["plcLength"], 42);
   SendTo(Request(2, kPlcProgramFile, 0), tftpPort_);
   const auto answer = Receive();
   ASSERT_TRUE(answer);
@@ -316,7 +321,7 @@ TEST_F(TftpLine, LostDataOfADownloadIsSentAgainWhenTheClientRepeatsItsAck) {
   const auto data = Receive();
   ASSERT_TRUE(data);
   EXPECT_EQ(data->Block(), 2);
-  EXPECT_EQ(data->bytes.size(), 4u + 488u);
+  EXPECT_EQ(data->bytes.size(), 4u + 490u);  // 1002 bytes kept: 512 + 490
 }
 
 TEST_F(TftpLine, FirmwareIsStagedUntilTheNextRestart) {
