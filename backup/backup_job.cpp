@@ -329,6 +329,7 @@ bool FetchFlashImage(BackupJob& job, ModuleLink& link, const JobTiming& timing) 
   link.SendFlashRequest();
   const size_t slots = job.registerCount;
   std::optional<std::vector<uint16_t>> image;
+  size_t shortWords = 0;  // the last image that came without every register
   const uint32_t start = platform::GetTickCount();
   while (!image) {
     if (StopRequested(job)) {
@@ -337,10 +338,20 @@ bool FetchFlashImage(BackupJob& job, ModuleLink& link, const JobTiming& timing) 
     }
     image = link.PollFlashImage(timing.flashPollMs, slots - 1);
     Step(job);
+    // An image without every register would restore the missing ones as zeros: it does not
+    // count, whatever else it carries.
+    if (image && image->size() < slots - 1) {
+      shortWords = image->size();
+      image.reset();
+    }
     if (!image && platform::TicksSince(start) >= timing.flashWaitMs) break;
   }
   link.CloseFlashSocket();
   if (!image) {
+    if (shortWords > 0) {
+      SetError(job,
+               base::Format("flash image of %zu registers, %zu expected", shortWords, slots - 1));
+    }
     ::LogError("BackupTh.%u Didn't receive UDP flash data from node \"%s\" !?!", job.index, ip);
     FailBackup(job, kBackupFlashImage);
     return false;
@@ -408,7 +419,14 @@ bool ReadServicePort(BackupJob& job, ModuleLink& link) {
   record.plcProgram.assign(*length, 0);
   if (*length == 0) return true;
   std::string error;
-  if (!link.GetPlcProgram(record.plcProgram, job.state, &error)) {
+  bool whole = link.GetPlcProgram(record.plcProgram, job.state, &error);
+  // A program shorter than the module announced is not the module's program.
+  if (whole && record.plcProgram.size() != *length) {
+    error =
+        base::Format("PLC program of %zu bytes, %u announced", record.plcProgram.size(), *length);
+    whole = false;
+  }
+  if (!whole) {
     if (StopRequested(job)) return false;
     SetError(job, error);
     ::LogError("BackupTh.%u TFTP failed during JOB_PLCPROGRAM (node \"%s\") TFTP_RESULT = %u !?!",

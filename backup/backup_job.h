@@ -126,7 +126,7 @@ class ModuleLink {
   virtual std::optional<std::string> ServiceReceive() = 0;
   virtual void ServiceClose() = 0;
   // "PlcData_.bin" by TFTP into `program` (its size is the length asked for); `stop` ends it.
-  // False with *error on failure.
+  // On success `program` is cut to the bytes really received. False with *error on failure.
   virtual bool GetPlcProgram(std::vector<uint8_t>& program, const std::atomic<int32_t>& state,
                              std::string* error) = 0;
   // Writes "PlcData_.bin": `length` bytes (a CRC is appended), or the probe that clears it.

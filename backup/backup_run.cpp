@@ -8,6 +8,7 @@
 #include "base/format.h"
 #include "comm/event_log.h"
 #include "discovery/inventory.h"
+#include "params/target.h"
 #include "platform/tick.h"
 
 namespace backup {
@@ -81,6 +82,21 @@ ModuleOutcome OutcomeOf(const BackupJob& job) {
   outcome.errorText = job.errorText;
   outcome.elapsedMs = platform::TicksSince(job.startTick, job.endTick);
   return outcome;
+}
+
+// The first of the record's address texts that a Set NodeIP would carry (mask and gateway, and
+// with `withIp` the address too) that is no IPv4 address: its name and text.
+std::optional<std::pair<const char*, std::string>> BadAddressText(const CNode_DataBackup& record,
+                                                                  bool withIp) {
+  const std::pair<const char*, const std::string*> fields[] = {
+      {"the IP address", &record.ipText},
+      {"the subnet mask", &record.maskText},
+      {"the gateway", &record.gatewayText}};
+  for (const auto& [name, text] : fields) {
+    if (!withIp && text == &record.ipText) continue;
+    if (!params::ParseDottedAddress(*text, nullptr)) return std::make_pair(name, *text);
+  }
+  return std::nullopt;
 }
 
 CNode_DataBackup RecordFor(const ModuleInfo& module) {
@@ -183,6 +199,7 @@ ModuleInfo ModuleFromNode(const CNode_Data& node) {
 }
 
 std::string ModuleOutcome::Describe(bool restore) const {
+  if (!reason.empty()) return reason;
   if (!restore && !failed && errorText.rfind("Achtung!", 0) == 0)
     return "done, old firmware: registers only";
   if (!failed && result == 0) return "done";
@@ -312,7 +329,11 @@ BackupRunResult RunBackup(const std::vector<ModuleInfo>& modules, const LinkFact
     if (oldFirmware || jobs[i]->nextRegister < jobs[i]->registerCount) {
       run.outcomes[i].errorText = base::Format(kOldFirmwareText, run.records[i].ipText.c_str(),
                                                static_cast<int>(jobs[i]->nextRegister));
+      run.outcomes[i].incomplete = true;
     }
+    // Such a record has no flash image: a restore cannot use it.
+    if (jobs[i]->result == kBackupFlashSkipped || jobs[i]->result == kBackupServiceParse)
+      run.outcomes[i].incomplete = true;
   }
   run.writeFile = true;
   bar.Complete();
@@ -537,6 +558,20 @@ RestoreRunResult RunRestore(std::vector<CNode_DataBackup> records,
     prompt.Tell(result.message, "Quillmar", base::PromptIcon::Warning);
     return result;
   }
+  // A record whose texts would go into a Set NodeIP must carry real addresses: an unreadable
+  // one would be sent as 0.0.0.0 and leave the module unreachable.
+  for (const auto& pair : match.pairs) {
+    if (!pair.settingsChange && !pair.addressChange) continue;
+    const CNode_DataBackup& record = records[pair.record];
+    if (const auto bad = BadAddressText(record, pair.addressChange)) {
+      result.message =
+          base::Format(kBadRecordText, record.serialNumber, modules[pair.module].ipText.c_str(),
+                       bad->first, bad->second.c_str());
+      ::LogError("%s", result.message.c_str());
+      prompt.Tell(result.message, "Quillmar", base::PromptIcon::Error);
+      return result;
+    }
+  }
   if (!match.withoutRecord.empty()) {
     std::string list;
     for (size_t m : match.withoutRecord) list += modules[m].ipText + ", ";
@@ -560,16 +595,34 @@ RestoreRunResult RunRestore(std::vector<CNode_DataBackup> records,
   if (positions) extra += 40 + 3 * static_cast<int>(positions);
   if (addresses) extra += 100 + 3 * static_cast<int>(addresses);
 
-  // Network settings (by IP text: mask and gateway on the module's own address).
+  // Network settings (by IP text: mask and gateway on the module's own address), confirmed by
+  // each module's answer before any register is written.
   if (settings) {
+    std::vector<std::string> notTaken;
     for (const auto& pair : match.pairs) {
       if (!pair.settingsChange) continue;
       const CNode_DataBackup& record = records[pair.record];
-      line.SetNodeIp(modules[pair.module], modules[pair.module].ipText, record.maskText,
-                     record.gatewayText);
+      if (!line.SetNodeIp(modules[pair.module], modules[pair.module].ipText, record.maskText,
+                          record.gatewayText)) {
+        notTaken.push_back(modules[pair.module].ipText + " (the request could not be sent)");
+      }
       platform::SleepMs(kSetNodeIpGapMs);
     }
-    line.AwaitAnswers(kAnswerWaitMs);
+    for (const SettingsNotTaken& module : line.AwaitAnswers(kAnswerWaitMs)) {
+      const auto it = std::find_if(modules.begin(), modules.end(),
+                                   [&](const ModuleInfo& m) { return m.serial == module.serial; });
+      notTaken.push_back(base::Format("%s (SN %u): %s",
+                                      it != modules.end() ? it->ipText.c_str() : "?", module.serial,
+                                      module.reason.c_str()));
+    }
+    if (!notTaken.empty()) {
+      std::string list;
+      for (const auto& entry : notTaken) list += (list.empty() ? "" : "\r\n\t") + entry;
+      result.message = base::Format(kSettingsNotTakenText, list.c_str());
+      ::LogError("%s", result.message.c_str());
+      prompt.Tell(result.message, "Quillmar", base::PromptIcon::Error);
+      return result;
+    }
   }
   if (addresses &&
       !ChangeAddresses(records, match, modules, line, prompt, progress, options, result))
@@ -586,6 +639,7 @@ RestoreRunResult RunRestore(std::vector<CNode_DataBackup> records,
   }
 
   // Records whose flash image is all zero cannot be restored.
+  std::vector<size_t> dropped;  // modules whose record is dropped for it
   std::string empty;
   for (const auto& pair : match.pairs) {
     const auto& image = records[pair.record].flashImage;
@@ -599,9 +653,11 @@ RestoreRunResult RunRestore(std::vector<CNode_DataBackup> records,
       result.cancelled = true;
       return result;
     }
-    std::erase_if(match.pairs, [&records](const RestoreMatch::Pair& pair) {
+    std::erase_if(match.pairs, [&records, &dropped](const RestoreMatch::Pair& pair) {
       const auto& image = records[pair.record].flashImage;
-      return std::all_of(image.begin(), image.end(), [](uint16_t w) { return w == 0; });
+      const bool drop = std::all_of(image.begin(), image.end(), [](uint16_t w) { return w == 0; });
+      if (drop) dropped.push_back(pair.module);
+      return drop;
     });
   }
 
@@ -630,10 +686,23 @@ RestoreRunResult RunRestore(std::vector<CNode_DataBackup> records,
   }
   result.cancelled =
       RunJobs(jobs, moduleLinks, true, options.timing, progress, bar, options.observer);
-  for (const auto& job : jobs) {
-    ModuleOutcome outcome = OutcomeOf(*job);
-    outcome.failed = job->state.load() != kJobDone;
-    result.outcomes.push_back(outcome);
+  // Every selected module has its outcome, also those that got no job.
+  result.outcomes.resize(modules.size());
+  std::vector<bool> served(modules.size(), false);
+  for (size_t i = 0; i < jobs.size(); ++i) {
+    ModuleOutcome outcome = OutcomeOf(*jobs[i]);
+    outcome.failed = jobs[i]->state.load() != kJobDone;
+    result.outcomes[match.pairs[i].module] = outcome;
+    served[match.pairs[i].module] = true;
+  }
+  for (size_t m = 0; m < modules.size(); ++m) {
+    if (served[m]) continue;
+    ModuleOutcome& outcome = result.outcomes[m];
+    outcome.serial = modules[m].serial;
+    outcome.ipText = modules[m].ipText;
+    outcome.failed = true;
+    const bool wasDropped = std::find(dropped.begin(), dropped.end(), m) != dropped.end();
+    outcome.reason = wasDropped ? kEmptyFlashOutcome : kNoRecordOutcome;
   }
   if (result.cancelled) {
     result.message = kRestoreCancelledText;

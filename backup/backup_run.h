@@ -51,9 +51,15 @@ struct ModuleOutcome {
   uint32_t serial = 0;
   std::string ipText;
   bool failed = false;
+  // Backed up, but the record lacks what a restore needs (no flash image: PLC mode or old
+  // firmware, or registers left unread): the run is not a full success.
+  bool incomplete = false;
   uint32_t result = 0;
   std::string errorText;
   uint32_t elapsedMs = 0;
+  // Why a selected module got no job at all (no record in the file, a record the restore
+  // dropped); it is then failed.
+  std::string reason;
   std::string Describe(bool restore) const;  // "done", "no connection", ...
 };
 
@@ -162,6 +168,21 @@ inline constexpr char kConnectionProblemText[] =
 inline constexpr char kNoPingText[] =
     "Es ist nicht möglich zu folgenden Modulen eine Verbindung herzustellen (pingen):\r\n\t%s";
 inline constexpr char kResettingText[] = "Reseting...";
+// A record whose address, mask or gateway text is no IPv4 address: sending it would leave the
+// module at 0.0.0.0, so the restore stops before anything is sent.
+inline constexpr char kBadRecordText[] =
+    "Restore stopped before anything was sent: the backup record of module %u (%s) has %s "
+    "\"%s\", which is not an IPv4 address.";
+// Mask or gateway changes (restore by IP text) that the modules' answers do not confirm.
+inline constexpr char kSettingsNotTakenText[] =
+    "Restore stopped before any register was written: these modules did not take the subnet "
+    "mask/gateway of their backup record:\r\n\t%s";
+// Outcomes of selected modules that get no restore job.
+// Added to the outcome of a module not fully backed up.
+inline constexpr char kIncompleteOutcomeNote[] =
+    "not fully backed up: a restore cannot use this record";
+inline constexpr char kNoRecordOutcome[] = "not restored: no record in the backup file";
+inline constexpr char kEmptyFlashOutcome[] = "not restored: its backup record has no flash image";
 
 // Which record goes to which selected module, and what must change first.
 struct RestoreMatch {
@@ -184,14 +205,22 @@ RestoreMatch MatchByIpText(const std::vector<CNode_DataBackup>& records,
 RestoreMatch MatchBySerial(const std::vector<CNode_DataBackup>& records,
                            const std::vector<ModuleInfo>& modules);
 
+// A module whose Set NodeIP answer did not carry what it was asked (or that did not answer).
+struct SettingsNotTaken {
+  uint32_t serial = 0;
+  std::string reason;
+};
+
 // The requests of the restore that go to the line as a whole (discovery protocol).
 class LineOperations {
  public:
   virtual ~LineOperations() = default;
-  // Set NodeIP for one module (10 ms apart are kept by the caller); then the answers.
+  // Set NodeIP for one module (10 ms apart are kept by the caller); false when it could not be
+  // sent (a text that is no IPv4 address is never sent). Then the answers: the modules asked
+  // since the last wait whose answer did not carry the settings asked for.
   virtual bool SetNodeIp(const ModuleInfo& module, const std::string& ip, const std::string& mask,
                          const std::string& gateway) = 0;
-  virtual void AwaitAnswers(uint32_t ms) = 0;
+  virtual std::vector<SettingsNotTaken> AwaitAnswers(uint32_t ms) = 0;
   // Set First/Last with the position; true when the module answered within 4000 ms.
   virtual bool SetFirstLast(const ModuleInfo& module, uint8_t position) = 0;
   // The 16-byte reset request broadcast 3 times to UDP 55555.
@@ -215,6 +244,8 @@ struct RestoreOptions {
 struct RestoreRunResult {
   bool done = false;  // every job succeeded and the modules were reset
   bool cancelled = false;
+  // Once jobs ran: one per selected module, in the order of the selection (modules without a
+  // job are failed with their reason).
   std::vector<ModuleOutcome> outcomes;
   std::string message;  // the last text shown
 };

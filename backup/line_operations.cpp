@@ -2,12 +2,15 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "base/bytes.h"
 #include "base/format.h"
 #include "discovery/discover.h"
 #include "discovery/mreg_app.h"
+#include "params/target.h"
 #include "platform/tick.h"
 
 namespace backup {
@@ -31,17 +34,60 @@ class DiscoveryLineOperations : public LineOperations {
 
   bool SetNodeIp(const ModuleInfo& module, const std::string& ip, const std::string& mask,
                  const std::string& gateway) override {
+    Pending asked;
+    asked.serial = module.serial;
+    // A text that is no address is never sent (it would go out as 0.0.0.0).
+    for (const auto& [text, out] : {std::pair{&ip, &asked.ip}, std::pair{&mask, &asked.mask},
+                                    std::pair{&gateway, &asked.gateway}}) {
+      const auto parsed = params::ParseDottedAddress(*text, nullptr);
+      if (!parsed) return false;
+      std::memcpy(out, parsed->data(), 4);
+    }
+    asked.sequence = discovery::NextSequenceNumber();
     std::vector<uint8_t> packet(discovery::kPacketHeaderLength + kSetNodeIpLength);
     discovery::PutPacketHeader(packet.data(), discovery::kPacketSetNodeIp, 0, kSetNodeIpLength,
-                               discovery::NextSequenceNumber());
+                               asked.sequence);
     uint8_t* data = packet.data() + discovery::kPacketHeaderLength;
     base::PutBE32(data, module.serial);
-    const uint32_t addresses[3] = {Address(ip), Address(mask), Address(gateway)};
+    const uint32_t addresses[3] = {asked.ip, asked.mask, asked.gateway};
     for (size_t k = 0; k < 3; ++k) std::memcpy(data + 4 + 4 * k, &addresses[k], 4);
-    return Send(module, packet);
+    // The sequence as an answer's header shows it (the module echoes the four bytes).
+    asked.sequence = discovery::ParseAnswerPacket(packet.data(), packet.size())->sequence;
+    if (!Send(module, packet)) return false;
+    pending_.push_back(asked);
+    return true;
   }
-  void AwaitAnswers(uint32_t ms) override {
-    if (handle_) discovery::ReceiveNodeAnswers(app_, handle_.get(), ms, nullptr);
+  std::vector<SettingsNotTaken> AwaitAnswers(uint32_t ms) override {
+    std::vector<Pending> pending = std::move(pending_);
+    pending_.clear();
+    std::vector<std::optional<discovery::NodeRecord>> answers(pending.size());
+    if (handle_ && !pending.empty()) {
+      discovery::ReceiveSetNodeIpAnswers(
+          app_, *handle_, ms, true, [&](const discovery::SetNodeIpAnswer& answer) {
+            for (size_t k = 0; k < pending.size(); ++k) {
+              if (pending[k].sequence == answer.sequence &&
+                  pending[k].serial == answer.record.serialNumber)
+                answers[k] = answer.record;
+            }
+            return std::all_of(answers.begin(), answers.end(),
+                               [](const auto& a) { return a.has_value(); });
+          });
+    }
+    std::vector<SettingsNotTaken> notTaken;
+    for (size_t k = 0; k < pending.size(); ++k) {
+      const Pending& asked = pending[k];
+      if (!answers[k]) {
+        notTaken.push_back({asked.serial, "no answer"});
+        continue;
+      }
+      const auto mismatch =
+          discovery::CompareSetNodeIpAnswer(*answers[k], asked.ip, asked.mask, asked.gateway, true);
+      if (mismatch != discovery::SetNodeIpMismatch::kNone) {
+        notTaken.push_back({asked.serial, base::Format("the answer does not carry the %s asked for",
+                                                       discovery::SetNodeIpFieldName(mismatch))});
+      }
+    }
+    return notTaken;
   }
   bool SetFirstLast(const ModuleInfo& module, uint8_t position) override {
     std::vector<uint8_t> packet(discovery::kPacketHeaderLength + kSetFirstLastLength);
@@ -90,8 +136,16 @@ class DiscoveryLineOperations : public LineOperations {
                                           packet.size(), discovery::kModulePort, 1) != nullptr;
   }
 
+  // A Set NodeIP sent and not yet answered: the module, the sequence and what it was asked.
+  struct Pending {
+    uint32_t serial = 0;
+    uint32_t sequence = 0;
+    uint32_t ip = 0, mask = 0, gateway = 0;  // network order
+  };
+
   CMRegApp& app_;
   discovery::CaptureHandlePtr handle_;
+  std::vector<Pending> pending_;
 };
 
 }  // namespace

@@ -6,8 +6,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
+#include "base/format.h"
 #include "comm/blocking_socket.h"
 #include "comm/tftp_client.h"
 #include "platform/icmp.h"
@@ -21,6 +23,14 @@ constexpr uint32_t kPingTimeoutMs = 700;
 constexpr uint32_t kServiceWaitMs = 3000;
 constexpr size_t kServiceBuffer = 2048;
 constexpr uint32_t kTftpStepMs = 5;
+// Error number of an unmatched answer (16: the text stands alone). Not the general error (1), so
+// the chunk is tried again before the job gives up.
+constexpr int kUnmatchedAnswer = 16;
+
+std::string UnmatchedText(const char* operation, uint16_t first, uint16_t count) {
+  return base::Format("%s(%d, %d) Error! (the answer belongs to another request)", operation, first,
+                      count);
+}
 
 class RealModuleLink : public ModuleLink {
  public:
@@ -42,12 +52,19 @@ class RealModuleLink : public ModuleLink {
     if (registers_.IsOpen()) registers_.Close();
   }
   bool Connected() const override { return registers_.IsOpen(); }
+  // The register client returns 0 for an answer that belongs to another request (another
+  // transaction id or function code): nothing was read or written, so that is a failed try
+  // like a time-out, never a chunk done.
   void Read(uint16_t first, uint16_t count, uint16_t* wireOut) override {
-    registers_.ReadMultiplyRegisters(first, count, wireOut);
+    if (registers_.ReadMultiplyRegisters(first, count, wireOut) != 1)
+      throw CBlockingSocketException(UnmatchedText("ReadMultiplyRegisters", first, count),
+                                     kUnmatchedAnswer);
   }
   void Write(uint16_t first, uint16_t count, const uint16_t* wireValues) override {
     uint16_t echo[2] = {};
-    registers_.WriteMultiplyRegisters(first, count, wireValues, echo);
+    if (count > 0 && registers_.WriteMultiplyRegisters(first, count, wireValues, echo) != 1)
+      throw CBlockingSocketException(UnmatchedText("WriteMultiplyRegisters", first, count),
+                                     kUnmatchedAnswer);
   }
 
   bool OpenFlashSocket(bool* bindFailed) override {
@@ -132,8 +149,12 @@ class RealModuleLink : public ModuleLink {
       platform::SleepMs(kTftpStepMs);
       result = client.ContinueGet_Buf(program.data());
     }
-    if (result != CTFTPClient::kDone) *error = client.GetLastError();
-    return result == CTFTPClient::kDone;
+    if (result != CTFTPClient::kDone) {
+      *error = client.GetLastError();
+      return false;
+    }
+    program.resize(std::min<size_t>(program.size(), client.GetBytesReceived()));
+    return true;
   }
   bool PutPlcProgram(const uint8_t* data, uint32_t length, bool probe,
                      std::string* error) override {

@@ -176,18 +176,70 @@ std::vector<uint8_t> SetNodeIpPacket(uint32_t serial, uint32_t ip, uint32_t mask
   return packet;
 }
 
-bool SendSetNodeIp(CMRegApp& app, const std::string& ipText, const std::vector<uint8_t>& packet) {
-  if (app.SelectedAdapterName().empty()) app.Discover(false, nullptr);
-  discovery::CaptureHandlePtr handle;
-  if (!discovery::_send_UDP_to_NodeIP(app, handle, ipText, packet.data(), packet.size(),
-                                      discovery::kModulePort, 1)) {
-    LogError("Set NodeIP to %s could not be sent", ipText.c_str());
-    return false;
+bool SendSetNodeIp(CMRegApp& app, const std::string& ipText, const std::vector<uint8_t>& packet,
+                   std::string* failure) {
+  std::string reason;
+  const bool took = [&] {
+    const auto request = discovery::ParseAnswerPacket(packet.data(), packet.size());
+    if (!request || request->dataLength < 16) {
+      reason = "not a Set NodeIP request";
+      return false;
+    }
+    const uint32_t serial = base::GetBE32(request->data);
+    uint32_t ip = 0, mask = 0, gateway = 0;
+    std::memcpy(&ip, request->data + 4, 4);
+    std::memcpy(&mask, request->data + 8, 4);
+    std::memcpy(&gateway, request->data + 12, 4);
+    if (app.SelectedAdapterName().empty()) app.Discover(false, nullptr);
+    discovery::CaptureHandlePtr handle;
+    platform::CaptureHandle* open = discovery::_send_UDP_to_NodeIP(
+        app, handle, ipText, packet.data(), packet.size(), discovery::kModulePort, 1);
+    if (open == nullptr) {
+      reason = "the request could not be sent";
+      return false;
+    }
+    // Only an answer to this very request counts (the module echoes its sequence number); the
+    // module is done only when the answer carries what was asked.
+    std::optional<discovery::NodeRecord> own, other;
+    discovery::ReceiveSetNodeIpAnswers(app, *open, kSetNodeIpAnswerMs, true,
+                                       [&](const discovery::SetNodeIpAnswer& answer) {
+                                         if (answer.sequence != request->sequence) return false;
+                                         if (answer.record.serialNumber != serial) {
+                                           other = answer.record;
+                                           return false;
+                                         }
+                                         own = answer.record;
+                                         return true;
+                                       });
+    if (!own) {
+      reason = other ? base::Format("the module answered with serial %u instead of %u",
+                                    other->serialNumber, serial)
+                     : "no answer from the module";
+      return false;
+    }
+    const discovery::SetNodeIpMismatch mismatch =
+        discovery::CompareSetNodeIpAnswer(*own, ip, mask, gateway, true);
+    if (mismatch != discovery::SetNodeIpMismatch::kNone) {
+      const auto asked = mismatch == discovery::SetNodeIpMismatch::kIp     ? ip
+                         : mismatch == discovery::SetNodeIpMismatch::kMask ? mask
+                                                                           : gateway;
+      const auto got = mismatch == discovery::SetNodeIpMismatch::kIp     ? own->ipAddress
+                       : mismatch == discovery::SetNodeIpMismatch::kMask ? own->mask
+                                                                         : own->gateway;
+      reason = base::Format("the module did not take the %s: it answered %s instead of %s",
+                            discovery::SetNodeIpFieldName(mismatch), IpText(got).c_str(),
+                            IpText(asked).c_str());
+      return false;
+    }
+    return true;
+  }();
+  if (took) {
+    LogInfo("Set NodeIP to %s: taken", ipText.c_str());
+  } else {
+    LogError("Set NodeIP to %s: %s", ipText.c_str(), reason.c_str());
   }
-  const int answered =
-      discovery::ReceiveNodeAnswers(app, handle.get(), kSetNodeIpAnswerMs, nullptr);
-  LogInfo("Set NodeIP to %s: %s", ipText.c_str(), answered ? "answered" : "no answer");
-  return answered == 1;
+  if (failure != nullptr) *failure = reason;
+  return took;
 }
 
 ReorderPlan PlanReorder(const NodeList& selected) {
@@ -232,14 +284,19 @@ ReorderPlan PlanReorder(const NodeList& selected) {
   return plan;
 }
 
-std::vector<std::string> ExecuteReorder(CMRegApp& app, const ReorderPlan& plan) {
+std::vector<std::string> ExecuteReorder(CMRegApp& app, const ReorderPlan& plan,
+                                        std::vector<std::string>* reasons) {
   std::vector<std::string> failed;
   for (const ReorderNetwork& net : plan.networks) {
     for (const ReorderMove& move : net.moves) {
       uint32_t to = 0;
       ParseStrict(move.to, &to);
-      if (!SendSetNodeIp(app, move.from, SetNodeIpPacket(move.serial, to, move.mask, move.gateway)))
+      std::string reason;
+      if (!SendSetNodeIp(app, move.from, SetNodeIpPacket(move.serial, to, move.mask, move.gateway),
+                         &reason)) {
         failed.push_back(move.from);
+        if (reasons != nullptr) reasons->push_back(reason);
+      }
     }
   }
   return failed;

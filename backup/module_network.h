@@ -51,8 +51,11 @@ struct SettingsCheck {
 SettingsCheck CheckSettings(const CNode_Data* node, const SettingsInput& input);
 // Set NodeIP: code 0x20, the sequence number, serial (big-endian), address, mask, gateway.
 std::vector<uint8_t> SetNodeIpPacket(uint32_t serial, uint32_t ip, uint32_t mask, uint32_t gateway);
-// Sends it to the module at `ipText` and waits for the answer; true when one came.
-bool SendSetNodeIp(CMRegApp& app, const std::string& ipText, const std::vector<uint8_t>& packet);
+// Sends it to the module at `ipText` and waits for the module's answer to it; true only when
+// the answer carries the serial, address, mask and gateway asked for. Otherwise *failure says
+// why (no answer, or which setting the module did not take).
+bool SendSetNodeIp(CMRegApp& app, const std::string& ipText, const std::vector<uint8_t>& packet,
+                   std::string* failure = nullptr);
 
 // ---- Reorder IPs ----
 struct ReorderMove {
@@ -73,8 +76,10 @@ struct ReorderPlan {
 };
 // Per /24 network of the selected nodes (list order): host numbers from 20 upwards.
 ReorderPlan PlanReorder(const NodeList& selected);
-// Sends the moves; the addresses that did not answer.
-std::vector<std::string> ExecuteReorder(CMRegApp& app, const ReorderPlan& plan);
+// Sends the moves; the addresses of the modules that did not take their new address (with
+// SendSetNodeIp's reason for each in *reasons, in the same order).
+std::vector<std::string> ExecuteReorder(CMRegApp& app, const ReorderPlan& plan,
+                                        std::vector<std::string>* reasons = nullptr);
 
 // ---- lock, reset name, DHCP ----
 // The first pair of nodes (over all networks given) that answer on one address; false when

@@ -799,4 +799,50 @@ int ReceiveNodeAnswers(CMRegApp& app, platform::CaptureHandle* handle, uint32_t 
   return acted;
 }
 
+void ReceiveSetNodeIpAnswers(CMRegApp& app, platform::CaptureHandle& handle, uint32_t timeoutMs,
+                             bool updateInventory,
+                             const std::function<bool(const SetNodeIpAnswer&)>& take) {
+  DiscoverEnvironment& env = Environment();
+  const uint32_t end = env.Now() + timeoutMs;
+  std::vector<uint8_t> frame;
+  for (;;) {
+    const uint32_t now = env.Now();
+    if (platform::TickReached(now, end)) return;
+    if (!handle.Read(frame, end - now)) continue;
+    const auto answer = ParseCapturedAnswer(frame.data(), frame.size(), 0);
+    // The record up to the gateway must really be there.
+    if (!answer || answer->packet.code != kPacketSetNodeIpAnswer ||
+        answer->packet.dataLength < 16) {
+      continue;
+    }
+    const auto record = ParseNodeRecord(
+        answer->packet.data, std::min(answer->packet.dataLength, kMaxStoredRecordLength));
+    if (!record) continue;
+    if (updateInventory) ActOnSetAnswer(app, *answer, nullptr);
+    if (take({answer->packet.sequence, *record, answer->frame.sourceMac})) return;
+  }
+}
+
+SetNodeIpMismatch CompareSetNodeIpAnswer(const NodeRecord& answer, uint32_t ip, uint32_t mask,
+                                         uint32_t gateway, bool gatewayAsked) {
+  if (answer.ipAddress != ip) return SetNodeIpMismatch::kIp;
+  if (answer.mask != mask) return SetNodeIpMismatch::kMask;
+  if (gatewayAsked && answer.gateway != gateway) return SetNodeIpMismatch::kGateway;
+  return SetNodeIpMismatch::kNone;
+}
+
+const char* SetNodeIpFieldName(SetNodeIpMismatch mismatch) {
+  switch (mismatch) {
+    case SetNodeIpMismatch::kIp:
+      return "IP address";
+    case SetNodeIpMismatch::kMask:
+      return "subnet mask";
+    case SetNodeIpMismatch::kGateway:
+      return "gateway";
+    case SetNodeIpMismatch::kNone:
+      break;
+  }
+  return "";
+}
+
 }  // namespace discovery

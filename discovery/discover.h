@@ -3,6 +3,7 @@
 // defined in discover.cpp next to these; they work on the application's selected adapter.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -90,6 +91,28 @@ inline int ReceiveNodeAnswersLoggingSender(CMRegApp& app, platform::CaptureHandl
                                            uint32_t timeoutMs, NodeList* list) {
   return ReceiveNodeAnswers(app, handle, timeoutMs, list, true);
 }
+
+// One Set NodeIP answer (0x21) that carries at least serial, address, mask and gateway.
+struct SetNodeIpAnswer {
+  uint32_t sequence = 0;  // as the request carried it
+  NodeRecord record;
+  MacBytes sourceMac{};
+};
+// Reads Set NodeIP answers for up to timeoutMs and hands each to `take`, which returns true
+// once it has what it waits for (that ends the wait early). With updateInventory each answer
+// is also taken into the selected adapter's node of its serial number, as the generic receiver
+// does.
+void ReceiveSetNodeIpAnswers(CMRegApp& app, platform::CaptureHandle& handle, uint32_t timeoutMs,
+                             bool updateInventory,
+                             const std::function<bool(const SetNodeIpAnswer&)>& take);
+
+// Whether a module took the settings it was asked for, judged by its Set NodeIP answer: the
+// first field whose value differs (the gateway only when one was asked for separately).
+enum class SetNodeIpMismatch { kNone, kIp, kMask, kGateway };
+SetNodeIpMismatch CompareSetNodeIpAnswer(const NodeRecord& answer, uint32_t ip, uint32_t mask,
+                                         uint32_t gateway, bool gatewayAsked);
+// "IP address", "subnet mask", "gateway" (empty for kNone).
+const char* SetNodeIpFieldName(SetNodeIpMismatch mismatch);
 
 // The recovery counter of the no-capture-device recovery (1 = no failure in a row yet).
 int CaptureRecoveryCounter();

@@ -457,6 +457,8 @@ void ApplyFaults(const nlohmann::json& value, Faults& faults) {
       faults.serviceDead = Flag(item, "serviceDead");
     } else if (key == "rebootOnWrite") {
       faults.rebootOnWrite = static_cast<uint32_t>(Number(item, "rebootOnWrite", 65535));
+    } else if (key == "keepsNetwork") {
+      faults.keepsNetwork = Flag(item, "keepsNetwork");
     } else if (key == "plcSilent") {
       faults.plcSilent = Flag(item, "plcSilent");
     } else if (key == "plcDuplicate") {
@@ -483,6 +485,7 @@ nlohmann::json FaultsToJson(const Faults& faults) {
   result["noFlashImage"] = faults.noFlashImage;
   result["serviceDead"] = faults.serviceDead;
   result["rebootOnWrite"] = faults.rebootOnWrite;
+  result["keepsNetwork"] = faults.keepsNetwork;
   result["plcSilent"] = faults.plcSilent;
   result["plcDuplicate"] = faults.plcDuplicate;
   result["plcError"] = faults.plcErrorCode;

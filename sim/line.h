@@ -36,6 +36,7 @@ struct Faults {
   bool noFlashImage = false;   // "ERGR" on UDP 55557 goes unanswered
   bool serviceDead = false;    // the service text port closes every connection unanswered
   uint32_t rebootOnWrite = 0;  // register: a write covering it restarts the module (once)
+  bool keepsNetwork = false;   // Set NodeIP is answered, but with the settings unchanged
   // PLC data (UDP 55559): no answer at all; every answer sent twice; every request answered
   // with the error status 0x80 | code (0: off).
   bool plcSilent = false;
@@ -45,8 +46,8 @@ struct Faults {
   bool Any() const {
     return dropFraction > 0 || delayMs > 0 || duplicate || staleSequence || sharesAddressOf ||
            tftpLoseBlock || tftpDuplicateAck || tftpErrorBlock || tftpDieBlock || noTopology ||
-           miswired || noFlashImage || serviceDead || rebootOnWrite || plcSilent || plcDuplicate ||
-           plcErrorCode;
+           miswired || noFlashImage || serviceDead || rebootOnWrite || keepsNetwork || plcSilent ||
+           plcDuplicate || plcErrorCode;
   }
 };
 

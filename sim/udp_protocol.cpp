@@ -170,13 +170,15 @@ void UdpResponder::SetNodeIp(const UdpFrame& frame, const PacketHeader& header,
         frame.destinationMac == module.MacAddress() ||
         (frame.destinationMac == kBroadcastMac && frame.destinationAddress == module.Address());
     if (!addressed || !Hears(i)) continue;
-    // With its own address unchanged, a module takes a new serial number instead.
-    if (address == module.Address() && serial != 0 && serial != module.Serial())
-      module.SetSerial(serial);
-    if (setNetwork_) {
-      setNetwork_(i, address, mask, gateway);
-    } else {
-      module.SetNetwork(address, mask, gateway);
+    if (!module.ModuleFaults().keepsNetwork) {
+      // With its own address unchanged, a module takes a new serial number instead.
+      if (address == module.Address() && serial != 0 && serial != module.Serial())
+        module.SetSerial(serial);
+      if (setNetwork_) {
+        setNetwork_(i, address, mask, gateway);
+      } else {
+        module.SetNetwork(address, mask, gateway);
+      }
     }
     Emit(i, delay(random_), kCodeSetNodeIpAnswer, frame.sourceMac, frame.sourcePort, header,
          module.NodeRecord(20), out);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "base/format.h"
@@ -71,36 +72,26 @@ void TakeAnswer(CNode_Data& node, const discovery::NodeRecord& record, const Mac
 
 // Waits for the module's set-address answer to this very packet (its sequence number and the
 // module's serial number): an answer to an earlier dialog's packet, or another module's, is not
-// taken as this module's. True when it came and was taken into the node.
-bool AwaitAnswer(CMRegApp& app, platform::CaptureHandle& handle, const NodePtr& node,
-                 uint32_t sequence) {
-  discovery::DiscoverEnvironment& env = discovery::Environment();
-  const uint32_t end = env.Now() + kSetAddressAnswerMs;
+// taken as this module's. The answer's record when it came; it is taken into the node.
+std::optional<discovery::NodeRecord> AwaitAnswer(CMRegApp& app, platform::CaptureHandle& handle,
+                                                 const NodePtr& node, uint32_t sequence) {
   const AdapterPtr adapter = app.SelectedAdapter();
-  std::vector<uint8_t> frame;
-  while (!platform::TickReached(env.Now(), end)) {
-    if (!handle.Read(frame, end - env.Now())) continue;
-    const auto answer =
-        discovery::ParseCapturedAnswer(frame.data(), frame.size(), discovery::kNodeCommandPort);
-    if (!answer) continue;
-    const discovery::AnswerPacket& packet = answer->packet;
-    // The record up to the gateway must really be there.
-    if (packet.code != discovery::kPacketSetNodeIpAnswer || packet.sequence != sequence ||
-        packet.dataLength < 16) {
-      continue;
-    }
-    const auto record = discovery::ParseNodeRecord(
-        packet.data, std::min(packet.dataLength, discovery::kMaxStoredRecordLength));
-    if (!record) continue;
-    std::unique_lock<std::mutex> lock;
-    if (adapter) lock = std::unique_lock<std::mutex>(adapter->lock);
-    if (record->serialNumber != node->serialNumber) continue;
-    LogInfo("   - Got a Set NodeIP answer from node: %s",
-            base::Ipv4Text(record->ipAddress).c_str());
-    TakeAnswer(*node, *record, answer->frame.sourceMac);
-    return true;
-  }
-  return false;
+  std::optional<discovery::NodeRecord> taken;
+  discovery::ReceiveSetNodeIpAnswers(app, handle, kSetAddressAnswerMs, false,
+                                     [&](const discovery::SetNodeIpAnswer& answer) {
+                                       if (answer.sequence != sequence) return false;
+                                       std::unique_lock<std::mutex> lock;
+                                       if (adapter)
+                                         lock = std::unique_lock<std::mutex>(adapter->lock);
+                                       if (answer.record.serialNumber != node->serialNumber)
+                                         return false;
+                                       LogInfo("   - Got a Set NodeIP answer from node: %s",
+                                               base::Ipv4Text(answer.record.ipAddress).c_str());
+                                       TakeAnswer(*node, answer.record, answer.sourceMac);
+                                       taken = answer.record;
+                                       return true;
+                                     });
+  return taken;
 }
 
 }  // namespace
@@ -177,9 +168,10 @@ SetAddressResult ChangeNodeAddress(SetAddressContext& c, const NodePtr& node,
   discovery::CaptureHandlePtr handle;
   platform::CaptureHandle* open = discovery::_send_UDP_to_Node(
       c.app, handle, node.get(), packet.data(), packet.size(), discovery::kModulePort, 1);
-  const bool answered = open != nullptr && AwaitAnswer(c.app, *open, node, sequence);
+  const std::optional<discovery::NodeRecord> answer =
+      open != nullptr ? AwaitAnswer(c.app, *open, node, sequence) : std::nullopt;
   handle.reset();
-  if (!answered) {
+  if (!answer) {
     c.prompt.Tell(kTextSetAddressNoAnswer, kTitleSetAddress, base::PromptIcon::Error);
     return SetAddressResult::Cancel;
   }
@@ -192,13 +184,23 @@ SetAddressResult ChangeNodeAddress(SetAddressContext& c, const NodePtr& node,
     maskText = node->maskText;
     gatewayText = node->gatewayText;
   }
+  uint32_t ip = 0, mask = 0, gateway = 0;
+  std::memcpy(&ip, addresses.ip.data(), 4);
+  std::memcpy(&mask, addresses.mask.data(), 4);
+  std::memcpy(&gateway, addresses.gateway.data(), 4);
   const char* mismatch = nullptr;
-  if (ipText != params::AddressText(addresses.ip)) {
-    mismatch = kTextSetAddressIpNotChanged;
-  } else if (maskText != params::AddressText(addresses.mask)) {
-    mismatch = kTextSetAddressMaskNotChanged;
-  } else if (addresses.gatewayGiven && gatewayText != params::AddressText(addresses.gateway)) {
-    mismatch = kTextSetAddressGatewayNotChanged;
+  switch (discovery::CompareSetNodeIpAnswer(*answer, ip, mask, gateway, addresses.gatewayGiven)) {
+    case discovery::SetNodeIpMismatch::kIp:
+      mismatch = kTextSetAddressIpNotChanged;
+      break;
+    case discovery::SetNodeIpMismatch::kMask:
+      mismatch = kTextSetAddressMaskNotChanged;
+      break;
+    case discovery::SetNodeIpMismatch::kGateway:
+      mismatch = kTextSetAddressGatewayNotChanged;
+      break;
+    case discovery::SetNodeIpMismatch::kNone:
+      break;
   }
   if (mismatch != nullptr) {
     c.prompt.Tell(mismatch, kTitleSetAddress, base::PromptIcon::Error);

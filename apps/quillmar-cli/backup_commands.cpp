@@ -9,8 +9,10 @@
 //                                              text, or by serial number with --by-ip, which
 //                                              moves modules back to their recorded addresses)
 //
-// A progress bar on a terminal, then a table: module, result, time. Every failed module is
-// named and the exit status is 1 when any failed. Questions need --yes off a terminal.
+// A progress bar on a terminal, then a table: module, result, time, with a row for every
+// selected module. Every failed module is named and the exit status is 1 when any module was
+// not restored or not fully backed up (a backup without flash image is still written, but
+// cannot be restored). Questions need --yes off a terminal.
 #include <unistd.h>
 
 #include <algorithm>
@@ -127,31 +129,42 @@ int PrintOutcomes(CliContext& context, const std::string& command,
                   const std::vector<backup::ModuleOutcome>& outcomes, bool restore,
                   bool succeeded) {
   size_t failed = 0;
-  for (const auto& outcome : outcomes) failed += outcome.failed ? 1 : 0;
+  for (const auto& outcome : outcomes) failed += outcome.failed || outcome.incomplete ? 1 : 0;
+  const auto describe = [restore](const backup::ModuleOutcome& o) {
+    std::string text = o.Describe(restore);
+    if (o.incomplete) text += std::string(" - ") + backup::kIncompleteOutcomeNote;
+    return text;
+  };
   if (context.json) {
     json rows = json::array();
     for (const auto& o : outcomes) {
       rows.push_back({{"module", o.ipText},
                       {"serial", o.serial},
-                      {"result", o.Describe(restore)},
+                      {"result", describe(o)},
                       {"code", o.result},
                       {"failed", o.failed},
+                      {"complete", !o.failed && !o.incomplete},
                       {"ms", o.elapsedMs}});
     }
     std::fprintf(context.out, "%s\n", json{{"modules", rows}, {"done", succeeded}}.dump().c_str());
   } else {
     std::vector<cli::ModuleOutcome> rows;
     for (const auto& o : outcomes) {
-      rows.push_back({o.ipText, !o.failed,
-                      base::Format("SN %u: %s", o.serial, o.Describe(restore).c_str()),
+      rows.push_back({o.ipText, !o.failed && !o.incomplete,
+                      base::Format("SN %u: %s", o.serial, describe(o).c_str()),
                       static_cast<uint32_t>(o.elapsedMs)});
     }
     cli::PrintSummary(context.out, rows);
   }
   for (const auto& o : outcomes) {
-    if (o.failed)
+    if (o.failed) {
       cli::ReportFailure(command, base::Format("module %s (serial %u) failed: %s", o.ipText.c_str(),
                                                o.serial, o.Describe(restore).c_str()));
+    } else if (o.incomplete) {
+      cli::ReportFailure(command,
+                         base::Format("module %s (serial %u) %s: %s", o.ipText.c_str(), o.serial,
+                                      backup::kIncompleteOutcomeNote, o.Describe(restore).c_str()));
+    }
   }
   return failed == 0 && succeeded ? cli::kExitDone : cli::kExitFailed;
 }

@@ -128,15 +128,16 @@ int RunSet(CliContext& context, const ModulesArguments& arguments) {
     case backup::SettingsVerdict::kSend:
       break;
   }
-  const bool answered = backup::SendSetNodeIp(
+  std::string failure;
+  const bool taken = backup::SendSetNodeIp(
       context.app, node->ipText,
-      backup::SetNodeIpPacket(check.serial, check.ip, check.mask, check.gateway));
+      backup::SetNodeIpPacket(check.serial, check.ip, check.mask, check.gateway), &failure);
   const std::string change =
       base::Format("%s (serial %u) -> %s, mask %s, gateway %s, serial %s", node->ipText.c_str(),
                    node->serialNumber, input.ip.c_str(), input.mask.c_str(), input.gateway.c_str(),
                    input.serial.c_str());
-  if (!answered) {
-    cli::ReportFailure("modules set", "no answer from the module: " + change);
+  if (!taken) {
+    cli::ReportFailure("modules set", failure + ": " + change);
     return cli::kExitFailed;
   }
   cli::LogChange("modules set", change);
@@ -170,12 +171,15 @@ int RunReorder(CliContext& context, const ModulesArguments& arguments) {
     cli::ReportFailure("modules reorder", "not confirmed; nothing was sent");
     return cli::kExitUsage;
   }
-  const auto failed = backup::ExecuteReorder(context.app, plan);
+  std::vector<std::string> reasons;
+  const auto failed = backup::ExecuteReorder(context.app, plan, &reasons);
   for (const auto& net : plan.networks) {
     for (const auto& move : net.moves) {
-      const bool ok = std::find(failed.begin(), failed.end(), move.from) == failed.end();
+      const auto it = std::find(failed.begin(), failed.end(), move.from);
+      const std::string outcome =
+          it == failed.end() ? "done" : reasons[static_cast<size_t>(it - failed.begin())];
       std::fprintf(context.out, "%s -> %s %s\n", move.from.c_str(), move.to.c_str(),
-                   ok ? "done" : "no answer");
+                   outcome.c_str());
     }
   }
   return failed.empty() ? cli::kExitDone : cli::kExitFailed;

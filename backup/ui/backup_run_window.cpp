@@ -207,10 +207,12 @@ void BackupRunWindow::OnFinished() {
   finished_ = true;
   const bool restore = setup_.mode != Mode::kBackup;
   const auto& outcomes = restore ? restoreResult_.outcomes : backupResult_.outcomes;
+  // One outcome per module of the list, in its order (a restore names those it left out too).
   for (size_t i = 0; i < outcomes.size(); ++i) {
-    const size_t module = restore && i < jobModules_.size() ? jobModules_[i] : i;
-    if (QTreeWidgetItem* item = list_->topLevelItem(static_cast<int>(module))) {
-      item->setText(2, Q(outcomes[i].Describe(restore)));
+    if (QTreeWidgetItem* item = list_->topLevelItem(static_cast<int>(i))) {
+      std::string text = outcomes[i].Describe(restore);
+      if (outcomes[i].incomplete) text += std::string(" - ") + kIncompleteOutcomeNote;
+      item->setText(2, Q(text));
       item->setText(3, QString::number(outcomes[i].elapsedMs / 1000.0, 'f', 1) + " s");
     }
   }
@@ -226,8 +228,12 @@ void BackupRunWindow::OnFinished() {
       if (SaveBackupRun(backupResult_, path.toStdString(), prompt_)) {
         savedPath_ = path.toStdString();
         profile_.SetString(kSettings, kLocationKey, QFileInfo(path).absolutePath().toStdString());
-        text = Q(base::Format(kBackupDoneText, static_cast<int>(backupResult_.records.size()),
-                              static_cast<int>(backupResult_.elapsedMs), savedPath_.c_str()));
+        // Modules not fully backed up: the file is written, but the report says it is not
+        // fit for a restore, as the message box does.
+        text = backupResult_.warningEntries.empty()
+                   ? Q(base::Format(kBackupDoneText, static_cast<int>(backupResult_.records.size()),
+                                    static_cast<int>(backupResult_.elapsedMs), savedPath_.c_str()))
+                   : Q(base::Format(kBackupWarningsText, backupResult_.warningEntries.c_str()));
       } else {
         text = "The backup file was not written.";
       }

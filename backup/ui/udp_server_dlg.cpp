@@ -314,9 +314,11 @@ void CUDPServerDlg::SetSettings() {
   if (check.verdict != SettingsVerdict::kSend) return prompt_.Tell(check.message);
   const std::string from = node->ipText;
   RunOperation(QString("Set NodeIP %1").arg(QString::fromStdString(from)), [this, from, check] {
+    std::string failure;
     const bool ok = SendSetNodeIp(
-        app_, from, SetNodeIpPacket(check.serial, check.ip, check.mask, check.gateway));
-    AddState(QString("%1: %2").arg(QString::fromStdString(from), ok ? "OK" : "keine Antwort"));
+        app_, from, SetNodeIpPacket(check.serial, check.ip, check.mask, check.gateway), &failure);
+    AddState(QString("%1: %2").arg(QString::fromStdString(from),
+                                   ok ? QString("OK") : QString::fromStdString(failure)));
     app_.discoverDone = 0;
     app_.Discover(false, nullptr);
   });
@@ -340,11 +342,12 @@ void CUDPServerDlg::Reorder() {
         if (stop_) return AddState("STOP");
         uint32_t to = 0;
         ParseAddress(move.to, &to);
-        const bool ok = SendSetNodeIp(app_, move.from,
-                                      SetNodeIpPacket(move.serial, to, move.mask, move.gateway));
+        std::string failure;
+        const bool ok = SendSetNodeIp(
+            app_, move.from, SetNodeIpPacket(move.serial, to, move.mask, move.gateway), &failure);
         AddState(QString("%1 -> %2: %3")
                      .arg(QString::fromStdString(move.from), QString::fromStdString(move.to),
-                          ok ? "OK" : "keine Antwort"));
+                          ok ? QString("OK") : QString::fromStdString(failure)));
         SetProgress(++done, total);
       }
     }

@@ -25,6 +25,20 @@ backup::ModuleInfo Module(uint32_t serial, const std::string& ip) {
   return m;
 }
 
+// A line that takes every request (a restore without address or position changes only resets).
+class QuietLine : public backup::LineOperations {
+ public:
+  bool SetNodeIp(const backup::ModuleInfo&, const std::string&, const std::string&,
+                 const std::string&) override {
+    return true;
+  }
+  std::vector<backup::SettingsNotTaken> AwaitAnswers(uint32_t) override { return {}; }
+  bool SetFirstLast(const backup::ModuleInfo&, uint8_t) override { return true; }
+  bool BroadcastReset() override { return true; }
+  std::vector<backup::ModuleInfo> Rediscover() override { return {}; }
+  bool Wait(uint32_t, base::Progress&) override { return true; }
+};
+
 }  // namespace
 
 class BackupRunWindowTest : public QObject {
@@ -89,6 +103,66 @@ class BackupRunWindowTest : public QObject {
     QVERIFY(window.Report().contains("192.168.202.21"));
     QVERIFY(!asked);
     QVERIFY(window.SavedPath().empty());
+  }
+
+  void aModuleNotFullyBackedUpIsShownSo() {
+    fixtures::ScopedTempLog log;
+    fixtures::TempFolder folder;
+    std::map<std::string, test::FakeModule> modules;
+    modules["192.168.202.20"].serial = modules["192.168.202.20"].answersSerial = 1;
+    modules["192.168.202.20"].register12 = 1;  // PLC mode: no flash image
+    backup::BackupRunWindow::Setup setup;
+    setup.modules = {Module(1, "192.168.202.20")};
+    setup.links = [&modules](const std::string& ip) {
+      return std::make_unique<test::FakeLink>(modules[ip]);
+    };
+    setup.timing = test::Quick();
+    base::ScriptedPrompt prompt;
+    platform::MemoryProfileStore profile;
+    backup::BackupRunWindow window(setup, prompt, profile);
+    const QString path = QString::fromStdString(folder.path() + "line.backup");
+    window.SetSavePathChooser([&](const QString&) { return path; });
+    window.Start();
+    QTRY_VERIFY_WITH_TIMEOUT(window.Finished(), 10000);
+    QVERIFY2(window.StateText(0).contains(backup::kIncompleteOutcomeNote),
+             qPrintable(window.StateText(0)));
+    QVERIFY2(window.Report().contains("soll nicht für Wiederherstellung benutzt werden"),
+             qPrintable(window.Report()));
+  }
+
+  void everySelectedModuleOfARestoreShowsItsOutcome() {
+    fixtures::ScopedTempLog log;
+    std::map<std::string, test::FakeModule> modules;
+    backup::CNode_DataBackup record;
+    record.serialNumber = 2;
+    record.ipText = "192.168.202.21";
+    record.maskText = "255.255.255.0";
+    record.gatewayText = "192.168.202.1";
+    record.nodeBlock[17] = 0x30;
+    record.registerCount = 513;
+    record.registers.assign(513, backup::WireWord(5));
+    record.flashImage.assign(513, backup::WireWord(7));
+    backup::BackupRunWindow::Setup setup;
+    setup.mode = backup::BackupRunWindow::Mode::kRestore;
+    auto first = Module(1, "192.168.202.20");  // no record in the file
+    auto second = Module(2, "192.168.202.21");
+    first.nodeBlock[17] = second.nodeBlock[17] = 0x30;
+    setup.modules = {first, second};
+    setup.records = {record};
+    setup.fileName = "line.backup";
+    setup.links = [&modules](const std::string& ip) {
+      return std::make_unique<test::FakeLink>(modules[ip]);
+    };
+    setup.line = [] { return std::make_unique<QuietLine>(); };
+    setup.timing = test::Quick();
+    base::ScriptedPrompt prompt;
+    prompt.QueueAnswer(base::PromptAnswer::Yes);
+    platform::MemoryProfileStore profile;
+    backup::BackupRunWindow window(setup, prompt, profile);
+    window.Start();
+    QTRY_VERIFY_WITH_TIMEOUT(window.Finished(), 20000);
+    QCOMPARE(window.StateText(0), QString(backup::kNoRecordOutcome));
+    QCOMPARE(window.StateText(1), QString("done"));
   }
 
   void stopEndsARunThatWaits() {

@@ -1,7 +1,9 @@
 // quillmar-cli backup and restore against linesim lines inside a lab: a backup of the demo line
 // restored onto a line of new modules with the same serials and factory registers gives them
 // the original registers, flash and PLC programs; a module that restarts during the restore is
-// named; a process killed while it writes the file leaves the previous backup whole.
+// named; a process killed while it writes the file leaves the previous backup whole. Faults of
+// one module (stale Modbus answers, PLC mode, no record, settings not taken, a spoilt record)
+// name that module and end with exit status 1.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -19,6 +21,7 @@
 #include <vector>
 
 #include "backup/backup_file.h"
+#include "base/format.h"
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
 #include "fixtures/temp_log.h"
@@ -248,6 +251,113 @@ TEST_F(BackupCli, AProcessKilledWhileWritingLeavesThePreviousBackupWhole) {
                                        [](const auto& r) { return r.serialNumber == 3100102; });
     EXPECT_EQ(backup::RegisterValue(record.registers[40]), 999);
   }
+}
+
+// A line of two modules, serials base + 1 and base + 2 at nodes 1 and 2; `second` adds JSON
+// members to the second module.
+std::string TwoModules(uint32_t base, const std::string& second = "") {
+  return base::Format(R"({"network": "192.168.202.0", "gateway": "192.168.202.1", "chains": [[)"
+                      R"({"serial": %u, "node": 1}, {"serial": %u, "node": 2%s}]]})",
+                      base + 1, base + 2, second.empty() ? "" : (", " + second).c_str());
+}
+
+TEST_F(BackupCli, StaleModbusAnswersFailTheModuleAsRegistersNotRead) {
+  QM_SKIP_WITHOUT_LAB();
+  test::Lab lab;
+  const std::string lineFile = folder_.path() + "line.json";
+  const std::string description = TwoModules(7000);
+  WriteFile(lineFile, std::vector<uint8_t>(description.begin(), description.end()));
+  test::Linesim line(lab, lineFile);
+  line.SetFault(7002, {{"staleSequence", true}, {"discovery", false}});
+  const std::string file = folder_.path() + "two.backup";
+  const auto run = Cli(lab, {"backup", "--all", "-o", file});
+  EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
+  EXPECT_THAT(run.err, HasSubstr("module 192.168.202.21 (serial 7002) failed: registers not read"));
+  EXPECT_THAT(run.out + run.err, ::testing::Not(HasSubstr("duplicate IP address")));
+  EXPECT_THAT(run.err, ::testing::Not(HasSubstr("(serial 7001) failed")));
+  EXPECT_FALSE(std::filesystem::exists(file));
+}
+
+TEST_F(BackupCli, AModuleInPlcModeIsNotFullyBackedUp) {
+  QM_SKIP_WITHOUT_LAB();
+  test::Lab lab;
+  const std::string lineFile = folder_.path() + "line.json";
+  const std::string description = TwoModules(7100, R"("registers": {"12": 1})");
+  WriteFile(lineFile, std::vector<uint8_t>(description.begin(), description.end()));
+  test::Linesim line(lab, lineFile);
+  const std::string file = folder_.path() + "two.backup";
+  const auto run = Cli(lab, {"backup", "--all", "-o", file});
+  EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
+  EXPECT_THAT(run.err, HasSubstr("module 192.168.202.21 (serial 7102) not fully backed up"));
+  EXPECT_THAT(run.err, ::testing::Not(HasSubstr("(serial 7101)")));
+  // The file is still written, with the warning that it is not fit for a restore.
+  EXPECT_TRUE(std::filesystem::exists(file));
+  EXPECT_THAT(run.out + run.err,
+              HasSubstr("Das erstellte backup soll nicht für Wiederherstellung"));
+}
+
+TEST_F(BackupCli, RestoreNamesEverySelectedModuleAndFailsForThoseNotRestored) {
+  QM_SKIP_WITHOUT_LAB();
+  test::Lab lab;
+  const std::string lineFile = folder_.path() + "line.json";
+  const std::string description = TwoModules(7200);
+  WriteFile(lineFile, std::vector<uint8_t>(description.begin(), description.end()));
+  test::Linesim line(lab, lineFile);
+  const std::string file = folder_.path() + "one.backup";
+  const auto run = Cli(lab, {"backup", "1", "--net", "192.168.202.0", "-o", file});
+  ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+
+  // Both modules selected, one record: the other module is in the table and fails the run.
+  const auto restore = Cli(lab, {"--yes", "--json", "restore", file, "--all"}, 180000);
+  EXPECT_EQ(restore.exitCode, 1) << restore.out << restore.err;
+  const json out = json::parse(restore.out);
+  ASSERT_EQ(out["modules"].size(), 2u) << restore.out;
+  std::map<uint32_t, json> rows;
+  for (const auto& row : out["modules"]) rows[row["serial"].get<uint32_t>()] = row;
+  EXPECT_FALSE(rows[7201]["failed"].get<bool>());
+  EXPECT_TRUE(rows[7202]["failed"].get<bool>());
+  EXPECT_EQ(rows[7202]["result"], "not restored: no record in the backup file");
+}
+
+TEST_F(BackupCli, RestoreStopsOnSettingsNotTakenAndOnSpoiltRecords) {
+  QM_SKIP_WITHOUT_LAB();
+  test::Lab lab;
+  const std::string lineFile = folder_.path() + "line.json";
+  const std::string description = TwoModules(7300);
+  WriteFile(lineFile, std::vector<uint8_t>(description.begin(), description.end()));
+  test::Linesim line(lab, lineFile);
+  const std::string file = folder_.path() + "two.backup";
+  const auto run = Cli(lab, {"backup", "--all", "-o", file});
+  ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+  line.Write(7302, 40, {4321}, true);  // would be restored
+
+  // By IP text: the gateway differs from the record's, and the module does not take the one
+  // it is sent. Nothing is written.
+  line.SetNetwork(7302, "192.168.202.21", "255.255.255.0", "192.168.202.2");
+  line.SetFault(7302, {{"keepsNetwork", true}});
+  const auto restore = Cli(lab, {"--yes", "restore", file, "--all"}, 180000);
+  EXPECT_EQ(restore.exitCode, 1) << restore.out << restore.err;
+  EXPECT_THAT(restore.out + restore.err,
+              HasSubstr("did not take the subnet mask/gateway of their backup record"));
+  EXPECT_THAT(restore.out + restore.err, HasSubstr("192.168.202.21 (SN 7302)"));
+  EXPECT_EQ(line.Read(7302, 40, 1, true)[0], 4321);
+  EXPECT_EQ(line.Module(7302).gateway, "192.168.202.2");
+
+  // By serial, a record whose address text is spoilt: refused before anything is sent.
+  line.ClearFaults(7302);
+  line.SetNetwork(7302, "192.168.202.77", "255.255.255.0", "192.168.202.1");
+  backup::LoadResult loaded = backup::LoadBackupFile(file);
+  ASSERT_EQ(loaded.status, backup::LoadStatus::kLoaded);
+  for (auto& record : loaded.records) {
+    if (record.serialNumber == 7302) record.ipText = "192.168.202";
+  }
+  const std::string spoilt = folder_.path() + "spoilt.backup";
+  ASSERT_TRUE(backup::SaveBackupFile(spoilt, loaded.records).ok);
+  const auto byIp = Cli(lab, {"--yes", "restore", spoilt, "--by-ip", "--all"}, 180000);
+  EXPECT_EQ(byIp.exitCode, 1) << byIp.out << byIp.err;
+  EXPECT_THAT(byIp.out + byIp.err, HasSubstr("which is not an IPv4 address"));
+  EXPECT_EQ(line.Module(7302).address, "192.168.202.77");
+  EXPECT_EQ(line.Read(7302, 40, 1, true)[0], 4321);
 }
 
 }  // namespace

@@ -74,6 +74,24 @@ TEST(ModulesCli, SetChangesTheModulesAddress) {
   EXPECT_EQ(line.Module(3999999).address, "192.168.202.23");
 }
 
+// A module that answers Set NodeIP but keeps its settings has not taken them: exit 1 with the
+// setting named.
+TEST(ModulesCli, ASetNodeIpAnswerWithoutTheSettingsAskedIsAFailure) {
+  QM_SKIP_WITHOUT_LAB();
+  test::Lab lab;
+  test::Linesim line(lab, test::SourceFile("sim/lines/demo.json"));
+  line.SetFault(3100103, {{"keepsNetwork", true}});
+  const auto run = Cli(lab, {"modules", "set", "192.168.202.22", "--ip", "192.168.202.77"});
+  EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
+  EXPECT_THAT(run.err, HasSubstr("did not take the IP address: it answered 192.168.202.22 "
+                                 "instead of 192.168.202.77"));
+  EXPECT_EQ(line.Module(3100103).address, "192.168.202.22");
+
+  const auto mask = Cli(lab, {"modules", "set", "192.168.202.22", "--mask", "255.255.0.0"});
+  EXPECT_EQ(mask.exitCode, 1) << mask.out << mask.err;
+  EXPECT_THAT(mask.err, HasSubstr("did not take the subnet mask"));
+}
+
 TEST(ModulesCli, DhcpOffAndResetName) {
   QM_SKIP_WITHOUT_LAB();
   test::Lab lab;

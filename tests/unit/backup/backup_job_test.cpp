@@ -123,6 +123,10 @@ TEST(BackupTh, ResultCodeOfEachModuleBehaviour) {
        kBackupServiceParse},
       {"program download fails", [](FakeModule& m) { m.tftpWorks = false; }, kJobFailed,
        kBackupPlcProgram, "TFTP failed during JOB_PLCPROGRAM"},
+      {"flash image one register short", [](FakeModule& m) { m.flashImageWords = 511; }, kJobFailed,
+       kBackupFlashImage, "Didn't receive UDP flash data"},
+      {"program shorter than announced", [](FakeModule& m) { m.plcAnswer = "My:10,"; }, kJobFailed,
+       kBackupPlcProgram, "TFTP failed during JOB_PLCPROGRAM"},
   };
   for (const Case& c : cases) {
     FakeModule module;

@@ -2,6 +2,7 @@
 // modules and a scripted user.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -90,10 +91,12 @@ class FakeLine : public LineOperations {
   bool positionsAnswer = true;
   bool addressesMove = true;
   std::vector<std::string> sent;
+  std::vector<uint32_t> asked;  // since the last wait for answers
   bool SetNodeIp(const ModuleInfo& module, const std::string& ip, const std::string& mask,
                  const std::string& gateway) override {
     sent.push_back(
         base::Format("ip %u %s %s %s", module.serial, ip.c_str(), mask.c_str(), gateway.c_str()));
+    asked.push_back(module.serial);
     for (auto& m : present) {
       if (m.serial == module.serial && addressesMove) {
         m.ipText = ip;
@@ -103,7 +106,16 @@ class FakeLine : public LineOperations {
     }
     return true;
   }
-  void AwaitAnswers(uint32_t) override {}
+  // A module that keeps its settings answers with them: not what it was asked.
+  std::vector<SettingsNotTaken> AwaitAnswers(uint32_t) override {
+    std::vector<SettingsNotTaken> notTaken;
+    if (!addressesMove) {
+      for (const uint32_t serial : asked) notTaken.push_back({serial, "kept its mask"});
+    }
+    asked.clear();
+    sent.push_back("wait");
+    return notTaken;
+  }
   bool SetFirstLast(const ModuleInfo& module, uint8_t position) override {
     sent.push_back(base::Format("position %u %u", module.serial, position));
     return positionsAnswer;
@@ -235,6 +247,85 @@ TEST(RunRestore, ByIpMovesModulesToTheirRecordedAddresses) {
             2);
 }
 
+TEST(RunRestore, ARecordWithAnUnreadableAddressTextIsRefusedBeforeAnythingIsSent) {
+  fixtures::ScopedTempLog log;
+  struct Case {
+    const char* name;
+    bool byIp;
+    std::function<void(CNode_DataBackup&)> spoil;
+    const char* field;
+  };
+  const Case cases[] = {
+      {"by serial, address", true, [](CNode_DataBackup& r) { r.ipText = "192.168.202"; },
+       "the IP address"},
+      {"by serial, mask", true, [](CNode_DataBackup& r) { r.maskText = "255.255.255.0.0"; },
+       "the subnet mask"},
+      {"by IP text, gateway", false, [](CNode_DataBackup& r) { r.gatewayText = "gateway"; },
+       "the gateway"},
+      {"by IP text, mask", false, [](CNode_DataBackup& r) { r.maskText = "255.255.256.0"; },
+       "the subnet mask"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Restore restore;
+    restore.options.byIp = c.byIp;
+    // By serial the module has moved (its address changes); by IP text its mask differs.
+    auto module = Module(1, c.byIp ? "192.168.202.50" : "192.168.202.20");
+    module.maskText = "255.255.0.0";
+    restore.line.present = {module};
+    auto record = Record(1, "192.168.202.20");
+    c.spoil(record);
+    const auto result = restore.Run({record}, {module});
+    EXPECT_FALSE(result.done);
+    EXPECT_NE(result.message.find(c.field), std::string::npos) << result.message;
+    EXPECT_NE(result.message.find("not an IPv4 address"), std::string::npos) << result.message;
+    EXPECT_TRUE(restore.line.sent.empty());  // no Set NodeIP, no position, no reset
+    EXPECT_TRUE(restore.modules.empty());    // no register was written
+  }
+}
+
+TEST(RunRestore, MaskAndGatewayChangesAreConfirmedByTheModulesAnswers) {
+  fixtures::ScopedTempLog log;
+  for (const bool taken : {true, false}) {
+    SCOPED_TRACE(taken ? "taken" : "not taken");
+    Restore restore;
+    restore.line.addressesMove = taken;
+    auto module = Module(1, "192.168.202.20");
+    module.maskText = "255.255.0.0";
+    restore.line.present = {module};
+    const auto result = restore.Run({Record(1, "192.168.202.20")}, {module});
+    EXPECT_EQ(restore.line.sent.front(), "ip 1 192.168.202.20 255.255.255.0 192.168.202.1");
+    EXPECT_EQ(result.done, taken) << result.message;
+    if (!taken) {
+      EXPECT_EQ(result.message.find("Restore stopped before any register was written"), 0u)
+          << result.message;
+      EXPECT_NE(result.message.find("192.168.202.20 (SN 1)"), std::string::npos);
+      EXPECT_TRUE(restore.modules.empty());  // no register was written
+    }
+  }
+}
+
+TEST(RunRestore, EverySelectedModuleHasItsOutcomeInTheOrderOfTheSelection) {
+  fixtures::ScopedTempLog log;
+  Restore restore;
+  auto empty = Record(3, "192.168.202.22");
+  std::fill(empty.flashImage.begin(), empty.flashImage.end(), 0);
+  const auto result = restore.Run(
+      {Record(2, "192.168.202.21"), empty},
+      {Module(1, "192.168.202.20"), Module(2, "192.168.202.21"), Module(3, "192.168.202.22")});
+  EXPECT_TRUE(result.done) << result.message;  // the module with a record was restored
+  ASSERT_EQ(result.outcomes.size(), 3u);
+  EXPECT_EQ(result.outcomes[0].serial, 1u);
+  EXPECT_TRUE(result.outcomes[0].failed);
+  EXPECT_EQ(result.outcomes[0].Describe(true), kNoRecordOutcome);
+  EXPECT_EQ(result.outcomes[1].serial, 2u);
+  EXPECT_FALSE(result.outcomes[1].failed);
+  EXPECT_EQ(result.outcomes[1].Describe(true), "done");
+  EXPECT_EQ(result.outcomes[2].ipText, "192.168.202.22");
+  EXPECT_TRUE(result.outcomes[2].failed);
+  EXPECT_EQ(result.outcomes[2].Describe(true), kEmptyFlashOutcome);
+}
+
 struct Backup {
   base::ScriptedPrompt prompt;
   base::NullProgress progress;
@@ -286,6 +377,10 @@ TEST(RunBackup, DuplicateSelectionAndWarnings) {
     EXPECT_EQ(result.warningEntries, "\"192.168.202.20\", ");
     ASSERT_EQ(result.records.size(), 1u);
     EXPECT_EQ(result.records[0].serialNumber, 1u);
+    // Written, but not a full backup: the record has no flash image a restore could use.
+    ASSERT_EQ(result.outcomes.size(), 1u);
+    EXPECT_FALSE(result.outcomes[0].failed);
+    EXPECT_TRUE(result.outcomes[0].incomplete);
   }
 }
 
@@ -302,6 +397,7 @@ TEST(RunBackup, OldFirmwareKeepsItsRegistersAndIsNoted) {
   EXPECT_EQ(RegisterValue(result.records[0].registers[100]), 301);
   EXPECT_TRUE(result.records[0].plcProgram.empty());
   EXPECT_EQ(result.outcomes[0].Describe(false), "done, old firmware: registers only");
+  EXPECT_TRUE(result.outcomes[0].incomplete);
 }
 
 TEST(RunBackup, AModuleTheAdapterDoesNotReachIsAskedAbout) {

@@ -3,6 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
+
+#include "base/bytes.h"
+#include "base/prompt.h"
+#include "discovery/discover.h"
+#include "discovery/discover_environment.h"
+#include "discovery/mreg_app.h"
+#include "discovery/packets.h"
+#include "fixtures/fake_capture.h"
+#include "fixtures/temp_log.h"
 
 namespace {
 
@@ -173,6 +184,88 @@ TEST(ModuleNetwork, ReorderPlan) {
   EXPECT_EQ(refused.refusal,
             "Es sind 235 Module im Netzwerk \"10.0.0.0\". Es können nicht mehr als 234 Module "
             "integriert werden.");
+}
+
+}  // namespace
+
+// ---- Set NodeIP: done only when the module's answer carries what was asked ----
+
+namespace {
+
+const discovery::MacBytes kPcMac = {0x02, 0, 0, 0, 0, 0x0A};
+const discovery::MacBytes kModuleMac = {0x00, 0x50, 0xC2, 0, 0, 0x21};
+
+class SendSetNodeIpTest : public ::testing::Test {
+ protected:
+  SendSetNodeIpTest() : environment_(&net_), app_(&prompt_) {
+    app_.SetCaptureDriver(&net_);
+    net_.AddAdapter("eth-a", kPcMac, "192.168.202.10");
+    fakes::FakeModule m;
+    m.serialNumber = 777;
+    m.ip = "192.168.202.21";
+    m.mac = kModuleMac;
+    net_.AddModule("eth-a", m);
+    EXPECT_EQ(app_.Discover(true, nullptr), 1);
+    net_.ClearRecords();
+  }
+
+  // The module's answer to the packet with `sequence`, readable 40 ms from now.
+  void Answer(uint32_t sequence, uint32_t serial, const std::string& ip, const std::string& mask,
+              const std::string& gateway) {
+    std::vector<uint8_t> record(20, 0);
+    base::PutBE32(record.data(), serial);
+    base::Ipv4ToBytes(fakes::Ip(ip), record.data() + 4);
+    base::Ipv4ToBytes(fakes::Ip(mask), record.data() + 8);
+    base::Ipv4ToBytes(fakes::Ip(gateway), record.data() + 12);
+    net_.InjectFrame(
+        "eth-a", net_.Now() + 40,
+        fakes::BuildModuleAnswer(kModuleMac, fakes::Ip(ip), kPcMac, discovery::kNodeCommandPort,
+                                 discovery::kPacketSetNodeIpAnswer, 0x10, sequence, record));
+  }
+
+  fixtures::ScopedTempLog log_;
+  fakes::FakeNetwork net_;
+  discovery::ScopedDiscoverEnvironment environment_;
+  base::ScriptedPrompt prompt_;
+  CMRegApp app_;
+};
+
+TEST_F(SendSetNodeIpTest, TakenOnlyWhenTheAnswerCarriesTheSettingsAsked) {
+  struct Case {
+    const char* name;
+    bool answer;
+    int32_t sequenceOffset;
+    uint32_t serial;
+    std::string ip, mask, gateway;
+    bool taken;
+    const char* failure;
+  };
+  const Case cases[] = {
+      {"took everything", true, 0, 777, "192.168.202.40", "255.255.0.0", "192.168.202.2", true, ""},
+      {"no answer", false, 0, 777, "", "", "", false, "no answer"},
+      {"answer to another request", true, -1, 777, "192.168.202.40", "255.255.0.0", "192.168.202.2",
+       false, "no answer"},
+      {"kept its address", true, 0, 777, "192.168.202.21", "255.255.0.0", "192.168.202.2", false,
+       "IP address"},
+      {"kept its mask", true, 0, 777, "192.168.202.40", "255.255.255.0", "192.168.202.2", false,
+       "subnet mask"},
+      {"kept its gateway", true, 0, 777, "192.168.202.40", "255.255.0.0", "192.168.202.1", false,
+       "gateway"},
+      {"kept its serial", true, 0, 776, "192.168.202.40", "255.255.0.0", "192.168.202.2", false,
+       "serial 776"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<uint8_t> packet = backup::SetNodeIpPacket(
+        777, fakes::Ip("192.168.202.40"), fakes::Ip("255.255.0.0"), fakes::Ip("192.168.202.2"));
+    const uint32_t sequence = discovery::ParseAnswerPacket(packet.data(), packet.size())->sequence;
+    if (c.answer)
+      Answer(sequence + static_cast<uint32_t>(c.sequenceOffset), c.serial, c.ip, c.mask, c.gateway);
+    std::string failure;
+    EXPECT_EQ(backup::SendSetNodeIp(app_, "192.168.202.21", packet, &failure), c.taken);
+    EXPECT_NE(failure.find(c.failure), std::string::npos) << failure;
+    EXPECT_EQ(failure.empty(), c.taken) << failure;
+  }
 }
 
 }  // namespace
