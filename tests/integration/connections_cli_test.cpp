@@ -83,7 +83,7 @@ TEST_F(ConnectionsCli, PlcIoSwitchLeavesRegistersAndProgramAfterTheRestart) {
     EXPECT_EQ(line.Read(serial, 316, 16, flash), std::vector<uint16_t>(16, 0)) << flash;
   }
   const json files = line.Ok({{"cmd", "files"}, {"module", serial}})["files"];
-  EXPECT_EQ(files["plcLength"], 1000);
+  EXPECT_EQ(files["plcLength"], 1002);  // kept with its two check bytes
   EXPECT_EQ(files["plcLock"], 1);
 
   // The module is in PLC I/O mode now: leaving it without a mode is refused, nothing written.

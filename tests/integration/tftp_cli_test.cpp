@@ -40,6 +40,17 @@ std::string Hash(const std::vector<uint8_t>& bytes) {
   std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
   return text;
 }
+// The program as the module keeps it: with the CRC-16/MODBUS the upload appended (low byte first).
+std::vector<uint8_t> WithCrc(std::vector<uint8_t> data) {
+  uint16_t crc = 0xFFFF;
+  for (const uint8_t byte : data) {
+    crc ^= byte;
+    for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
+  }
+  data.push_back(static_cast<uint8_t>(crc));
+  data.push_back(static_cast<uint8_t>(crc >> 8));
+  return data;
+}
 // A PLC program of `length` bytes for `family`, carrying its own name near the end.
 std::vector<uint8_t> Program(size_t length, const std::string& family, const std::string& name) {
   std::vector<uint8_t> bytes(length);
@@ -86,8 +97,8 @@ TEST_F(TftpCli, PlcProgramUploadedNamedDownloadedLockedAndDeleted) {
   ASSERT_EQ(upload.exitCode, 0) << upload.out << upload.err;
   EXPECT_THAT(upload.out, HasSubstr("Uploading PLCDATA_Line7.bin to 192.168.202.20 (1002 of "
                                     "1002)... FTP upload OK."));
-  EXPECT_EQ(Files(line, kUxModule)["plcLength"], 1000);
-  EXPECT_EQ(Files(line, kUxModule)["plcHash"], Hash(program));
+  EXPECT_EQ(Files(line, kUxModule)["plcLength"], 1002);
+  EXPECT_EQ(Files(line, kUxModule)["plcHash"], Hash(WithCrc(program)));
 
   const auto name = Cli(lab, {"plc", "name", "1", "--net", "192.168.202.0"});
   ASSERT_EQ(name.exitCode, 0) << name.err;
@@ -96,9 +107,9 @@ TEST_F(TftpCli, PlcProgramUploadedNamedDownloadedLockedAndDeleted) {
   const std::string back = folder_.path() + "back.bin";
   const auto get = Cli(lab, {"tftp", "get", "192.168.202.20", "PlcData_.bin", back, "--json"});
   ASSERT_EQ(get.exitCode, 0) << get.err;
-  EXPECT_EQ(ReadFile(back), program);
+  EXPECT_EQ(ReadFile(back), WithCrc(program));
   const json got = json::parse(get.out);
-  EXPECT_EQ(got["bytes"], 1000);
+  EXPECT_EQ(got["bytes"], 1002);
   EXPECT_TRUE(got["counters"].contains("retransmissions"));
 
   // A program for this family is refused on the I/O module, which keeps nothing.

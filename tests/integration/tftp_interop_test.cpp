@@ -118,20 +118,20 @@ TEST(TftpInterop, TftpHpaClientAgainstLinesim) {
                                    folder.path() + "program.bin", "PlcData_.bin"});
   ASSERT_EQ(put.exitCode, 0) << put.out << put.err;
   const auto files = line.Ok({{"cmd", "files"}, {"module", "192.168.202.20"}})["files"];
-  EXPECT_EQ(files["plcLength"], 1500);
+  EXPECT_EQ(files["plcLength"], 1502);  // kept with its check bytes
 
   const std::string back = folder.path() + "back.bin";
   const auto get =
       lab.Exec("pc", {kTftp, "-m", "binary", "192.168.202.20", "-c", "get", "PlcData_.bin", back});
   ASSERT_EQ(get.exitCode, 0) << get.out << get.err;
-  EXPECT_EQ(ReadFile(back), program);
+  EXPECT_EQ(ReadFile(back), WithCrc(program));
 
   // A file without a valid check value is refused with ERROR 0 and changes nothing.
   WriteFile(folder.path() + "plain.bin", Bytes(700, 1));
   const auto bad = lab.Exec("pc", {kTftp, "-m", "binary", "192.168.202.20", "-c", "put",
                                    folder.path() + "plain.bin", "PlcData_.bin"});
   EXPECT_THAT(bad.out + bad.err, HasSubstr("Checksum error"));
-  EXPECT_EQ(line.Ok({{"cmd", "files"}, {"module", "192.168.202.20"}})["files"]["plcLength"], 1500);
+  EXPECT_EQ(line.Ok({{"cmd", "files"}, {"module", "192.168.202.20"}})["files"]["plcLength"], 1502);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "base/bytes.h"
 #include "sim/frames.h"
+#include "sim/simulator.h"
 #include "sim/udp_protocol.h"
 
 namespace sim {
@@ -93,6 +94,27 @@ TEST(SimSetNodeIp, TheSameAddressWithAnotherSerialChangesTheSerial) {
   udp.OnFrame(moved.data(), moved.size());
   EXPECT_EQ(modules[1]->Serial(), 501u);
   EXPECT_EQ(modules[1]->Address(), *ParseIpv4("192.168.202.40"));
+}
+
+TEST(SimSetNodeIp, AnAddressAnotherModuleHasIsTakenSoThatTwoModulesCanSwap) {
+  // The line's conflict is discovery's to show; the module just takes what it is sent.
+  Simulator simulator(ParseLine(nlohmann::json::parse(R"({"network": "127.0.0.0",
+      "mask": "255.0.0.0", "chains": [[{"serial": 1, "node": 1}, {"serial": 2, "node": 2}]]})")),
+                      SimulatorOptions{});
+  const uint32_t first = simulator.Module(0).Address();
+  const uint32_t second = simulator.Module(1).Address();
+  const uint32_t mask = *ParseIpv4("255.0.0.0");
+  simulator.TakeSetNodeIp(0, second, mask, 0);
+  EXPECT_EQ(simulator.Module(0).Address(), second);  // both on one address for a moment
+  simulator.TakeSetNodeIp(1, first, mask, 0);
+  EXPECT_EQ(simulator.Module(1).Address(), first);
+  EXPECT_EQ(simulator.Module(0).Address(), second);
+  // An address no host can have is taken too: the module is left without one to answer on.
+  simulator.TakeSetNodeIp(1, 0, mask, 0);
+  EXPECT_EQ(simulator.Module(1).Address(), 0u);
+  std::vector<uint16_t> words;
+  ASSERT_TRUE(simulator.Module(1).Peek(26, 2, false, words));
+  EXPECT_EQ(words, (std::vector<uint16_t>{0, 0}));
 }
 
 TEST(SimSetNodeIp, OnlyTheAddressedModuleThatHearsIt) {
