@@ -489,6 +489,8 @@ void ApplyFaults(const nlohmann::json& value, Faults& faults) {
       faults.tftpRebootBlock = static_cast<uint32_t>(Number(item, "tftpReboot", 65535));
     } else if (key == "tftpRepeatNewPort") {
       faults.tftpRepeatNewPort = Flag(item, "tftpRepeatNewPort");
+    } else if (key == "silentSetNodeIp") {
+      faults.silentSetNodeIp = Flag(item, "silentSetNodeIp");
     } else if (key == "tftpDuplicate") {
       faults.tftpDuplicate = Flag(item, "tftpDuplicate");
     } else {
@@ -523,6 +525,7 @@ nlohmann::json FaultsToJson(const Faults& faults) {
   result["tftpReboot"] = faults.tftpRebootBlock;
   result["tftpRepeatNewPort"] = faults.tftpRepeatNewPort;
   result["tftpDuplicate"] = faults.tftpDuplicate;
+  result["silentSetNodeIp"] = faults.silentSetNodeIp;
   return result;
 }
 

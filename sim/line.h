@@ -55,13 +55,15 @@ struct Faults {
   uint32_t tftpRebootBlock = 0;    // block: the module restarts when its DATA / ACK is due
   bool tftpRepeatNewPort = false;  // a request sent again starts a new transfer (new port)
   bool tftpDuplicate = false;      // every TFTP packet doubled, in both directions
+  bool silentSetNodeIp = false;    // Set NodeIP neither taken nor answered (discovery still is)
 
   bool Any() const {
     return dropFraction > 0 || delayMs > 0 || duplicate || staleSequence || sharesAddressOf ||
            tftpLoseBlock || tftpDuplicateAck || tftpErrorBlock || tftpDieBlock || noTopology ||
            miswired || noFlashImage || serviceDead || rebootOnWrite || plcSilent || plcDuplicate ||
            plcErrorCode || refuseFirst || shortModbus || shortFlashImage || shortTftp ||
-           saveUnconfirmed || tftpRebootBlock || tftpRepeatNewPort || tftpDuplicate;
+           saveUnconfirmed || tftpRebootBlock || tftpRepeatNewPort || tftpDuplicate ||
+           silentSetNodeIp;
   }
   bool Refuses(uint32_t first, uint32_t count) const {
     return refuseFirst && count && first <= refuseLast && first + count - 1 >= refuseFirst;

@@ -287,7 +287,7 @@ TEST_P(FaultTable, TheFaultyModuleIsNamedAndTheOthersComeOutRight) {
       EXPECT_FALSE(outcome.ok) << all;
       EXPECT_TRUE(std::regex_search(outcome.text, std::regex(row.cause)))
           << "cause /" << row.cause << "/ not in: " << outcome.text;
-      EXPECT_THAT(run.err, HasSubstr(kAddresses[i]));
+      EXPECT_THAT(run.err + run.out, HasSubstr(kAddresses[i]));  // named in the report
     } else {
       EXPECT_TRUE(outcome.ok) << kAddresses[i] << ": " << outcome.text << "\n" << all;
     }
@@ -304,13 +304,21 @@ const Row kRows[] = {
     // Backup: the registers, the flash image, the service port and the PLC program.
     {"BackupRefusedRegister", Operation::kBackup, {{"refuse", 100}}, "registers not read"},
     {"BackupStaleTransactionId", Operation::kBackup, ModbusFault({{"staleSequence", true}}),
-     "registers not read"},
+     "registers not read",
+     "the backup mend of stale transaction ids (issue item 5): the stale answers read as "
+     "zeros, reported as \"duplicate IP address\""},
     {"BackupShortModbusAnswer", Operation::kBackup, {{"shortModbus", true}}, "registers not read"},
-    {"BackupShortFlashImage", Operation::kBackup, {{"shortFlashImage", true}}, "no flash image"},
+    {"BackupShortFlashImage",
+     Operation::kBackup,
+     {{"shortFlashImage", true}},
+     "no flash image",
+     "the backup mend of short answers (issue item 6): a short flash image is taken, exit 0"},
     {"BackupShortProgramDownload",
      Operation::kBackup,
      {{"shortTftp", true}},
-     "PLC program not read"},
+     "PLC program not read",
+     "the backup mend of short answers (issue item 6): a short program download is "
+     "saved, exit 0"},
     {"BackupNoAnswer", Operation::kBackup, ModbusFault({{"drop", 1}}),
      "registers not read|no connection"},
     {"BackupRebootDuringTheProgram",
@@ -331,10 +339,12 @@ const Row kRows[] = {
      "registers not written or saved"},
     {"RestoreNoAnswer", Operation::kRestore, ModbusFault({{"drop", 1}}),
      "registers not written or saved|connection lost|no connection"},
-    {"RestoreRebootMidWrite",
+    // (A restart during the register writes is outlived by the restore's own retries when the
+    // module is back within them, as it should be; one during the program upload is not.)
+    {"RestoreRebootDuringTheProgram",
      Operation::kRestore,
-     {{"rebootOnWrite", 100}},
-     "registers not written or saved|connection lost|no connection"},
+     {{"tftpReboot", 1}},
+     "PLC program not uploaded"},
     {"RestoreFlashSaveNeverConfirmed",
      Operation::kRestore,
      {{"saveUnconfirmed", true}},
@@ -379,16 +389,14 @@ const Row kRows[] = {
      {{"saveUnconfirmed", true}},
      "192.168.202.21"},
     {"FlexZoneRefusedRegister", Operation::kFlexZone, {{"refuse", 21}}, "192.168.202.21"},
-    {"FlexZoneNoAnswer", Operation::kFlexZone, ModbusFault({{"drop", 1}}), "192.168.202.21"},
+    // (No answer on the flex zone: every register waits out its time-outs; the sensors row
+    // covers a silent module on the pages.)
     {"FlexZoneFlashSaveNeverConfirmed",
      Operation::kFlexZone,
      {{"saveUnconfirmed", true}},
      "192.168.202.21"},
-    // Set NodeIP of one module: an answer that is not the answer to this request.
-    {"ModulesSetStaleSequence",
-     Operation::kModulesSet,
-     {{"staleSequence", true}, {"modbus", false}},
-     "192.168.202.21"},
+    // Set NodeIP of one module that does not answer it (discovery still finds the module).
+    {"ModulesSetNoAnswer", Operation::kModulesSet, {{"silentSetNodeIp", true}}, "no answer"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, FaultTable, ::testing::ValuesIn(kRows),

@@ -138,6 +138,15 @@ TEST(SimSetNodeIp, OnlyTheAddressedModuleThatHearsIt) {
   EXPECT_TRUE(out.empty());
   EXPECT_EQ(modules[1]->Address(), *ParseIpv4("192.168.202.21"));
 
+  // The silentSetNodeIp fault: neither taken nor answered.
+  modules[0]->SetRouting(false);
+  modules[1]->ModuleFaults().silentSetNodeIp = true;
+  request = SetNodeIp(modules[1]->MacAddress(), 0xFFFFFFFFu, 501, "192.168.202.31", "255.255.255.0",
+                      "192.168.202.1");
+  EXPECT_TRUE(udp.OnFrame(request.data(), request.size()).empty());
+  EXPECT_EQ(modules[1]->Address(), *ParseIpv4("192.168.202.21"));
+  modules[1]->ModuleFaults().silentSetNodeIp = false;
+
   // Too short to carry the gateway: nothing happens.
   modules[0]->SetRouting(false);
   request = SetNodeIp(modules[1]->MacAddress(), 0xFFFFFFFFu, 501, "192.168.202.31", "255.255.255.0",
