@@ -363,7 +363,10 @@ const Row kRows[] = {
     {"UpgradeTftpErrorBlock", Operation::kUpgrade, {{"tftpError", 3}}, "Disk full|Error|Failed"},
     {"UpgradeRebootDuringTheUpload", Operation::kUpgrade, {{"tftpReboot", 3}}, "Error|Failed"},
     // Apply All of the connections page over a node range.
-    {"ConnectionsRangeRefusedRegister", Operation::kConnectionsRange, {{"refuse", 18}}, "is lost"},
+    {"ConnectionsRangeRefusedRegister",
+     Operation::kConnectionsRange,
+     {{"refuse", 18}},
+     "is lost|SaveToFlash\\(18, 2\\) Error"},
     {"ConnectionsRangeFlashSaveNeverConfirmed",
      Operation::kConnectionsRange,
      {{"saveUnconfirmed", true}},
