@@ -35,7 +35,9 @@ const char* const kControlUsage =
     "  plc-read MODULE OFFSET [COUNT]            the PLC data area, as hex\n"
     "  plc-write MODULE OFFSET VALUE [SIZE]      a little-endian value of SIZE (1, 2, 4) bytes\n"
     "  plc-write MODULE OFFSET --hex HEX         bytes\n"
-    "  (faults also: plcSilent=BOOL plcDuplicate=BOOL plcError=CODE)\n"
+    "  (faults also: plcSilent=BOOL plcDuplicate=BOOL plcError=CODE refuse=REG|FIRST-LAST\n"
+    "   shortModbus=BOOL shortFlashImage=BOOL shortTftp=BOOL saveUnconfirmed=BOOL\n"
+    "   tftpReboot=BLOCK tftpRepeatNewPort=BOOL tftpDuplicate=BOOL; see sim/README.md)\n"
     "  '{\"cmd\": ...}'   a raw request\n"
     "MODULE is a serial number or an IPv4 address.";
 
@@ -69,6 +71,10 @@ json FaultValue(const std::string& text) {
   if (text == "true") return true;
   if (text == "false") return false;
   if (text == "null") return nullptr;
+  // A register range: FIRST-LAST (refuse=300-307).
+  if (const size_t dash = text.find('-'); dash != std::string::npos && dash > 0) {
+    return json::array({WordNumber(text.substr(0, dash)), WordNumber(text.substr(dash + 1))});
+  }
   try {
     size_t used = 0;
     const double number = std::stod(text, &used);

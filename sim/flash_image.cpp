@@ -14,11 +14,7 @@
 namespace sim {
 
 uint16_t FlashImageSlots(uint16_t firmwareRegister) {
-  const unsigned major = firmwareRegister >> 8;
-  const unsigned minor = firmwareRegister & 0xFF;
-  if (major > 4 || (major == 4 && minor != 0)) return 513;
-  if (major > 3 || (major == 3 && minor >= 19)) return 384;
-  return 364;
+  return static_cast<uint16_t>(RegisterCountOf(firmwareRegister) + 1);
 }
 
 std::optional<std::vector<uint8_t>> FlashImageAnswer(const SimModule& module,
@@ -36,6 +32,7 @@ std::optional<std::vector<uint8_t>> FlashImageAnswer(const SimModule& module,
   const uint16_t slots = FlashImageSlots(register25);
   std::vector<uint16_t> saved;
   if (!module.Peek(1, slots - 1u, true, saved)) return std::nullopt;
+  if (module.Setup().faults.shortFlashImage) saved.pop_back();
   std::vector<uint8_t> answer(saved.size() * 2);
   for (size_t i = 0; i < saved.size(); ++i) {
     answer[2 * i] = static_cast<uint8_t>(saved[i]);

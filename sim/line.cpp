@@ -465,6 +465,36 @@ void ApplyFaults(const nlohmann::json& value, Faults& faults) {
       faults.plcDuplicate = Flag(item, "plcDuplicate");
     } else if (key == "plcError") {
       faults.plcErrorCode = static_cast<uint8_t>(Number(item, "plcError", 0x7F));
+    } else if (key == "refuse") {
+      // A register, [first, last], or null (off).
+      if (item.is_null()) {
+        faults.refuseFirst = faults.refuseLast = 0;
+      } else if (item.is_array()) {
+        if (item.size() != 2) Fail("refuse", "expected REGISTER or [FIRST, LAST]");
+        faults.refuseFirst = static_cast<uint32_t>(Number(item[0], "refuse", 0xFFFF));
+        faults.refuseLast = static_cast<uint32_t>(Number(item[1], "refuse", 0xFFFF));
+        if (faults.refuseFirst == 0 || faults.refuseLast < faults.refuseFirst)
+          Fail("refuse", "expected 1 <= FIRST <= LAST");
+      } else {
+        faults.refuseFirst = faults.refuseLast =
+            static_cast<uint32_t>(Number(item, "refuse", 0xFFFF));
+      }
+    } else if (key == "shortModbus") {
+      faults.shortModbus = Flag(item, "shortModbus");
+    } else if (key == "shortFlashImage") {
+      faults.shortFlashImage = Flag(item, "shortFlashImage");
+    } else if (key == "shortTftp") {
+      faults.shortTftp = Flag(item, "shortTftp");
+    } else if (key == "saveUnconfirmed") {
+      faults.saveUnconfirmed = Flag(item, "saveUnconfirmed");
+    } else if (key == "tftpReboot") {
+      faults.tftpRebootBlock = static_cast<uint32_t>(Number(item, "tftpReboot", 65535));
+    } else if (key == "tftpRepeatNewPort") {
+      faults.tftpRepeatNewPort = Flag(item, "tftpRepeatNewPort");
+    } else if (key == "silentSetNodeIp") {
+      faults.silentSetNodeIp = Flag(item, "silentSetNodeIp");
+    } else if (key == "tftpDuplicate") {
+      faults.tftpDuplicate = Flag(item, "tftpDuplicate");
     } else {
       Fail("faults", "unknown fault \"" + key + "\"");
     }
@@ -489,6 +519,16 @@ nlohmann::json FaultsToJson(const Faults& faults) {
   result["plcSilent"] = faults.plcSilent;
   result["plcDuplicate"] = faults.plcDuplicate;
   result["plcError"] = faults.plcErrorCode;
+  result["refuse"] =
+      faults.refuseFirst ? json::array({faults.refuseFirst, faults.refuseLast}) : json(nullptr);
+  result["shortModbus"] = faults.shortModbus;
+  result["shortFlashImage"] = faults.shortFlashImage;
+  result["shortTftp"] = faults.shortTftp;
+  result["saveUnconfirmed"] = faults.saveUnconfirmed;
+  result["tftpReboot"] = faults.tftpRebootBlock;
+  result["tftpRepeatNewPort"] = faults.tftpRepeatNewPort;
+  result["tftpDuplicate"] = faults.tftpDuplicate;
+  result["silentSetNodeIp"] = faults.silentSetNodeIp;
   return result;
 }
 

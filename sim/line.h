@@ -42,12 +42,32 @@ struct Faults {
   bool plcSilent = false;
   bool plcDuplicate = false;
   uint8_t plcErrorCode = 0;
+  // Modbus reads and writes that touch registers refuseFirst..refuseLast are answered with
+  // exception 2, as for registers the module does not have (refuseFirst 0: off).
+  uint32_t refuseFirst = 0;
+  uint32_t refuseLast = 0;
+  // Answers cut short: a Modbus read answer lacks its last register (its length fields agree
+  // with what it carries); the flash image lacks its last word; a TFTP download of the PLC
+  // program ends after half of it.
+  bool shortModbus = false;
+  bool shortFlashImage = false;
+  bool shortTftp = false;
+  bool saveUnconfirmed = false;    // a save command is never done: 253 keeps its count
+  uint32_t tftpRebootBlock = 0;    // block: the module restarts when its DATA / ACK is due
+  bool tftpRepeatNewPort = false;  // a request sent again starts a new transfer (new port)
+  bool tftpDuplicate = false;      // every TFTP packet doubled, in both directions
+  bool silentSetNodeIp = false;    // Set NodeIP neither taken nor answered (discovery still is)
 
   bool Any() const {
     return dropFraction > 0 || delayMs > 0 || duplicate || staleSequence || sharesAddressOf ||
            tftpLoseBlock || tftpDuplicateAck || tftpErrorBlock || tftpDieBlock || noTopology ||
            miswired || noFlashImage || serviceDead || rebootOnWrite || keepsNetwork || plcSilent ||
-           plcDuplicate || plcErrorCode;
+           plcDuplicate || plcErrorCode || refuseFirst || shortModbus || shortFlashImage ||
+           shortTftp || saveUnconfirmed || tftpRebootBlock || tftpRepeatNewPort || tftpDuplicate ||
+           silentSetNodeIp;
+  }
+  bool Refuses(uint32_t first, uint32_t count) const {
+    return refuseFirst && count && first <= refuseLast && first + count - 1 >= refuseFirst;
   }
 };
 

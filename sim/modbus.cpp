@@ -58,6 +58,7 @@ ModbusAnswer AnswerRequest(const ModbusRequest& request, SimModule& module, uint
   const uint8_t* pdu = request.pdu;
   const size_t pduLength = request.pduLength;
   ModuleCounters& counters = module.Counters();
+  const Faults& faults = module.ModuleFaults();
   switch (request.function) {
     case 3: {
       ++counters.readRequests;
@@ -66,15 +67,20 @@ ModbusAnswer AnswerRequest(const ModbusRequest& request, SimModule& module, uint
       const uint32_t count = base::GetBE16(pdu + 3);
       if (count == 0 || count > kMaxReadRegisters)
         return Exception(request, transaction, kIllegalDataValue, module);
+      if (faults.Refuses(first, count))
+        return Exception(request, transaction, kIllegalDataAddress, module);
       std::vector<uint16_t> values(count);
       if (uint8_t code = module.Read(first, count, values.data()))
         return Exception(request, transaction, code, module);
+      // The short-answer fault leaves out the last register; the length fields agree with
+      // what the answer carries, so only a comparison with the request shows it.
+      const uint32_t carried = faults.shortModbus ? count - 1 : count;
       ModbusAnswer answer;
-      answer.bytes = Header(transaction, request.unit, 3, 1 + 2 * count);
+      answer.bytes = Header(transaction, request.unit, 3, 1 + 2 * carried);
       // The byte count field holds one byte; long answers carry its low byte, and clients
       // take the data length from the request.
-      answer.bytes[8] = static_cast<uint8_t>(2 * count);
-      for (uint32_t i = 0; i < count; ++i)
+      answer.bytes[8] = static_cast<uint8_t>(2 * carried);
+      for (uint32_t i = 0; i < carried; ++i)
         base::PutBE16(answer.bytes.data() + 9 + 2 * i, values[i]);
       return answer;
     }
@@ -83,6 +89,8 @@ ModbusAnswer AnswerRequest(const ModbusRequest& request, SimModule& module, uint
       if (pduLength != 5) return Malformed(module);
       const uint32_t number = base::GetBE16(pdu + 1) + 1u;
       const uint16_t value = base::GetBE16(pdu + 3);
+      if (faults.Refuses(number, 1))
+        return Exception(request, transaction, kIllegalDataAddress, module);
       if (uint8_t code = module.Write(number, 1, &value))
         return Exception(request, transaction, code, module);
       ModbusAnswer answer;
@@ -100,6 +108,8 @@ ModbusAnswer AnswerRequest(const ModbusRequest& request, SimModule& module, uint
       if (count == 0 || count > kMaxWriteRegisters || byteCount != 2 * count) {
         return Exception(request, transaction, kIllegalDataValue, module);
       }
+      if (faults.Refuses(first, count))
+        return Exception(request, transaction, kIllegalDataAddress, module);
       std::vector<uint16_t> values(count);
       for (uint32_t i = 0; i < count; ++i) values[i] = base::GetBE16(pdu + 6 + 2 * i);
       if (uint8_t code = module.Write(first, count, values.data()))

@@ -6,6 +6,7 @@
 
 #include "base/bytes.h"
 #include "platform/tick.h"
+#include "sim/tftp_server.h"
 
 namespace sim {
 namespace {
@@ -66,10 +67,34 @@ uint16_t ReportedFirmware(const ModuleSetup& setup) {
   return static_cast<uint16_t>((major << 8) | setup.firmwareMinor);
 }
 
+uint32_t RegisterCountOf(uint16_t firmwareRegister) {
+  const unsigned major = firmwareRegister >> 8;
+  const unsigned minor = firmwareRegister & 0xFF;
+  if (major > 4 || (major == 4 && minor != 0)) return 512;
+  if (major > 3 || (major == 3 && minor >= 19)) return 383;
+  return 363;
+}
+
+uint32_t SimModule::RegisterCount() const {
+  return RegisterCountOf(ReportedFirmware(setup_));
+}
+
+bool SimModule::Exists(uint32_t number) const {
+  if (number >= 1 && number <= kRegisterCount) return number <= RegisterCount();
+  return Slot(ram_, number) != nullptr;
+}
+
 SimModule::SimModule(const ModuleSetup& setup)
     : setup_(setup), clock_([] { return platform::GetTickCount(); }) {
   FillFactory();
+  // The line file gives the program as the tool sends it; the module keeps it as an upload
+  // leaves it, with the CRC-16/MODBUS of the rest in its last two bytes (low byte first).
   files_.plcProgram = setup.plcProgram;
+  if (!files_.plcProgram.empty()) {
+    const uint16_t crc = tftp::Crc16Modbus(files_.plcProgram.data(), files_.plcProgram.size());
+    files_.plcProgram.push_back(static_cast<uint8_t>(crc));
+    files_.plcProgram.push_back(static_cast<uint8_t>(crc >> 8));
+  }
   for (const auto& [offset, bytes] : setup.plcData) {
     // The line file's check keeps each run inside the area; the copy is bounded again.
     const size_t room = offset < files_.plcData.size() ? files_.plcData.size() - offset : 0;
@@ -250,7 +275,7 @@ uint8_t SimModule::Read(uint32_t first, uint32_t count, uint16_t* out) const {
     return 0;
   }
   for (uint32_t i = 0; i < count; ++i) {
-    if (!Slot(ram_, first + i)) return kIllegalDataAddress;
+    if (!Exists(first + i)) return kIllegalDataAddress;
   }
   for (uint32_t i = 0; i < count; ++i) out[i] = *Slot(ram_, first + i);
   return 0;
@@ -258,7 +283,7 @@ uint8_t SimModule::Read(uint32_t first, uint32_t count, uint16_t* out) const {
 
 uint8_t SimModule::Write(uint32_t first, uint32_t count, const uint16_t* values) {
   for (uint32_t i = 0; i < count; ++i) {
-    if (!Slot(ram_, first + i)) return kIllegalDataAddress;
+    if (!Exists(first + i)) return kIllegalDataAddress;
   }
   bool commandWritten = false;
   for (uint32_t i = 0; i < count; ++i) {
@@ -303,9 +328,11 @@ std::optional<ModuleCommand> SimModule::TakeCommand() {
 bool SimModule::Peek(uint32_t first, uint32_t count, bool flash, std::vector<uint16_t>& out) const {
   out.assign(count, 0);
   if (count == 0) return true;
-  if (!flash) return Read(first, count, out.data()) == 0;
+  // The diagnostic logs as a read gives them; registers beyond the module's count are still
+  // shown (the control socket looks at the store, not through Modbus).
+  if (!flash && first >= kDiagnosticLog1) return Read(first, count, out.data()) == 0;
   for (uint32_t i = 0; i < count; ++i) {
-    const uint16_t* slot = Slot(flash_, first + i);
+    const uint16_t* slot = Slot(flash ? flash_ : ram_, first + i);
     if (!slot) return false;
     out[i] = *slot;
   }

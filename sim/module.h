@@ -84,6 +84,11 @@ class SimModule {
   void SetAlive(bool alive) { setup_.alive = alive; }
   void SetRebooting(bool rebooting) { rebooting_ = rebooting; }
 
+  // Registers 1..RegisterCount() (363, 383 or 512 by the firmware version of register 25),
+  // besides the extended blocks and the diagnostic logs; Modbus reads and writes that touch
+  // any other register are refused with exception 2.
+  uint32_t RegisterCount() const;
+
   // Modbus access by register number (wire address + 1). Return 0 or an exception code.
   // Reads fill `out` with host-order values.
   uint8_t Read(uint32_t first, uint32_t count, uint16_t* out) const;
@@ -154,6 +159,8 @@ class SimModule {
   uint16_t* Slot(Bank& bank, uint32_t number) const;
   const uint16_t* Slot(const Bank& bank, uint32_t number) const;
   bool HasExtendedBlocks() const { return setup_.family == 0x09; }
+  // A register a Modbus request may touch (the diagnostic logs aside).
+  bool Exists(uint32_t number) const;
   bool IsPseudoRegister(uint32_t number) const;
   bool IsIdentityRegister(uint32_t number) const;
   void FillFactory();
@@ -176,5 +183,8 @@ class SimModule {
 // The firmware version the module reports in register 25 and in its record (major + 100 on
 // families 0x03, 0x09 and 0x0C).
 uint16_t ReportedFirmware(const ModuleSetup& setup);
+// Registers a module of this reported firmware (register 25) has: 363 below 3.19, 383 up to
+// 4.0, else 512. Its flash image and a backup record carry one slot more (slot 0).
+uint32_t RegisterCountOf(uint16_t firmwareRegister);
 
 }  // namespace sim

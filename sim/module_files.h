@@ -26,7 +26,7 @@ struct TftpCounters {
 };
 
 struct ModuleFiles {
-  std::vector<uint8_t> plcProgram;  // without the check bytes; empty = none
+  std::vector<uint8_t> plcProgram;  // as uploaded, with its two check bytes; empty = none
   uint32_t plcLock = 0;             // 1 locked, 0 unlocked
   uint64_t lockRequests = 0;
   std::optional<StagedFirmware> staged;

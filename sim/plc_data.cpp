@@ -113,7 +113,8 @@ void PlcDataServer::OnRequest() {
     for (const size_t i : modules) {
       SimModule& module = simulator_.Module(i);
       const Faults& faults = module.ModuleFaults();
-      if (faults.plcSilent) continue;
+      // Only a module that runs a PLC program has a data area to answer from.
+      if (faults.plcSilent || module.Files().plcProgram.empty()) continue;
       const size_t length = static_cast<size_t>(got);
       std::vector<uint8_t> answer;
       if (faults.plcErrorCode && length >= plcdata::kRequestHeader)

@@ -38,13 +38,9 @@ Simulator::Simulator(LineSetup line, SimulatorOptions options)
 }
 
 void Simulator::TakeSetNodeIp(size_t index, uint32_t address, uint32_t mask, uint32_t gateway) {
-  // The lab's interface carries every module's address: an address that cannot be a module's
-  // or that another module has is not taken (a duplicate is the sharesAddressOf fault), and the
-  // answer shows the module's unchanged settings.
-  if (!IsContiguousMask(mask) || ModuleAddressProblem(address, mask)) return;
-  for (size_t i = 0; i < modules_.size(); ++i) {
-    if (i != index && (ownAddress_[i] == address || modules_[i]->Address() == address)) return;
-  }
+  // The module takes what it is given. An address another module has makes two modules answer
+  // on it (the line's problem, which discovery shows); one that cannot be a module's address
+  // leaves the module unreachable until its address is set again.
   ChangeNetwork(index, address, mask, gateway);
 }
 
@@ -212,7 +208,10 @@ void Simulator::OnNodeCommandFrame(const std::vector<uint8_t>& frame) {
 void Simulator::AddAddress(size_t index) {
   if (addressAdded_[index]) return;
   const SimModule& module = *modules_[index];
-  if (module.Address() == 0) return;  // a module reset to 0.0.0.0 has no address to answer on
+  // A module set to 0.0.0.0 (or to any address no host can have) has no address to answer on.
+  if (!IsContiguousMask(module.Setup().mask) ||
+      ModuleAddressProblem(module.Address(), module.Setup().mask))
+    return;
   if (addresses_.Add(module.Address(), PrefixLength(module.Setup().mask)))
     addressAdded_[index] = true;
 }
@@ -238,6 +237,7 @@ void Simulator::RunCommand(size_t index, const ModuleCommand& command) {
   const uint64_t generation = generation_[index];
   switch (command.kind) {
     case CommandKind::kSave:
+      if (modules_[index]->ModuleFaults().saveUnconfirmed) break;  // 253 never reads 0
       loop_.After(line_.timing.flashWriteMs, [this, index, generation, command] {
         if (generation_[index] == generation)
           modules_[index]->FinishSave(command.first, command.count);

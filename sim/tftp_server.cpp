@@ -92,8 +92,9 @@ std::vector<uint8_t> Error(uint16_t code, const std::string& message) {
 
 namespace {
 
+// The module compares the name as it is: "PLCDATA_.bin" or "PlcData_Line7.bin" are firmware.
 bool IsPlcProgram(const std::string& file) {
-  return strcasecmp(file.c_str(), kPlcProgramFile) == 0;
+  return file == kPlcProgramFile;
 }
 
 // A socket on the module's own address and a fresh port: the transfer's end of the exchange.
@@ -149,22 +150,30 @@ void TftpServer::OnRequest() {
     if (!simulator_.ReachableModuleAt(local, &module)) continue;
     const auto request = tftp::ParseRequest(buffer, static_cast<size_t>(got));
     if (!request) continue;
-    // A request sent again (our first answer was lost or slow) belongs to the transfer it
-    // started: that transfer answers again from its own port.
-    bool repeated = false;
+    // A network that doubles packets brings the request twice.
+    const int copies = simulator_.Module(module).ModuleFaults().tftpDuplicate ? 2 : 1;
+    for (int copy = 0; copy < copies; ++copy) TakeRequest(module, local, client, *request);
+  }
+}
+
+void TftpServer::TakeRequest(size_t module, uint32_t local, const sockaddr_in& client,
+                             const tftp::Request& request) {
+  // A request sent again (our first answer was lost or slow) belongs to the transfer it
+  // started: that transfer answers again from its own port. With the tftpRepeatNewPort
+  // fault the module starts a new transfer instead (and the first one stays).
+  if (!simulator_.Module(module).ModuleFaults().tftpRepeatNewPort) {
     for (auto& [id, session] : sessions_) {
       const bool firstAnswer = session->write ? session->block == 0 : session->block == 1;
       if (!session->finished && firstAnswer && session->module == module &&
           SameEndpoint(session->client, client) &&
-          session->write == (request->opcode == tftp::kOpWrq) && session->file == request->file) {
+          session->write == (request.opcode == tftp::kOpWrq) && session->file == request.file) {
         ++simulator_.Module(module).Files().tftp.duplicates;
         if (!session->last.empty()) SendRaw(*session, session->last);
-        repeated = true;
-        break;
+        return;
       }
     }
-    if (!repeated) Start(module, local, client, *request);
   }
+  Start(module, local, client, request);
 }
 
 void TftpServer::Start(size_t module, uint32_t localAddress, const sockaddr_in& client,
@@ -201,6 +210,9 @@ void TftpServer::Start(size_t module, uint32_t localAddress, const sockaddr_in& 
       return;
     }
     session.data = files.plcProgram;
+    // The short-answer fault ends the download after half of the file.
+    if (simulator_.Module(module).ModuleFaults().shortTftp)
+      session.data.resize(session.data.size() - std::max<size_t>(1, session.data.size() / 2));
     session.block = 1;
     SendData(session);
     return;
@@ -231,25 +243,33 @@ void TftpServer::OnSessionEvent(uint64_t id) {
                                  reinterpret_cast<sockaddr*>(&from), &fromLength);
     if (got < 0) return;
     if (ModuleGone(session)) return;
-    if (!SameEndpoint(from, session.client)) {
-      const auto error = tftp::Error(5, "Unknown transfer ID");
-      sendto(session.fd, error.data(), error.size(), MSG_NOSIGNAL,
-             reinterpret_cast<sockaddr*>(&from), sizeof from);
-      continue;
-    }
-    if (got < 4) continue;
-    const uint16_t opcode = static_cast<uint16_t>((buffer[0] << 8) | buffer[1]);
-    const uint16_t block = static_cast<uint16_t>((buffer[2] << 8) | buffer[3]);
-    if (opcode == tftp::kOpError) {
-      ++simulator_.Module(session.module).Files().tftp.failed;
-      End(id);
-      return;
-    }
-    if (session.write && opcode == tftp::kOpData) {
-      OnData(session, block, buffer + 4, static_cast<size_t>(got) - 4);
-    } else if (!session.write && opcode == tftp::kOpAck) {
-      OnAck(session, block);
-    }
+    // A network that doubles packets brings each one twice.
+    const int copies = simulator_.Module(session.module).ModuleFaults().tftpDuplicate ? 2 : 1;
+    for (int copy = 0; copy < copies && sessions_.count(id); ++copy)
+      OnPacket(*sessions_[id], from, buffer, static_cast<size_t>(got));
+  }
+}
+
+void TftpServer::OnPacket(Session& session, const sockaddr_in& from, const uint8_t* buffer,
+                          size_t got) {
+  if (!SameEndpoint(from, session.client)) {
+    const auto error = tftp::Error(5, "Unknown transfer ID");
+    sendto(session.fd, error.data(), error.size(), MSG_NOSIGNAL,
+           reinterpret_cast<const sockaddr*>(&from), sizeof from);
+    return;
+  }
+  if (got < 4) return;
+  const uint16_t opcode = static_cast<uint16_t>((buffer[0] << 8) | buffer[1]);
+  const uint16_t block = static_cast<uint16_t>((buffer[2] << 8) | buffer[3]);
+  if (opcode == tftp::kOpError) {
+    ++simulator_.Module(session.module).Files().tftp.failed;
+    End(session.id);
+    return;
+  }
+  if (session.write && opcode == tftp::kOpData) {
+    OnData(session, block, buffer + 4, got - 4);
+  } else if (!session.write && opcode == tftp::kOpAck) {
+    OnAck(session, block);
   }
 }
 
@@ -349,6 +369,12 @@ bool TftpServer::Send(Session& session, std::vector<uint8_t> packet, uint16_t bl
     End(id);
     return false;
   }
+  if (faults.tftpRebootBlock && block == faults.tftpRebootBlock) {
+    const uint64_t id = session.id;
+    simulator_.Reboot(session.module, simulator_.Line().timing.rebootMs);
+    End(id);
+    return false;
+  }
   if (faults.tftpErrorBlock && block == faults.tftpErrorBlock) {
     Fail(session, 3, "Disk full or allocation exceeded");
     return false;
@@ -365,8 +391,11 @@ bool TftpServer::Send(Session& session, std::vector<uint8_t> packet, uint16_t bl
 }
 
 void TftpServer::SendRaw(Session& session, const std::vector<uint8_t>& packet) {
-  sendto(session.fd, packet.data(), packet.size(), MSG_NOSIGNAL,
-         reinterpret_cast<sockaddr*>(&session.client), sizeof session.client);
+  const int copies = simulator_.Module(session.module).ModuleFaults().tftpDuplicate ? 2 : 1;
+  for (int copy = 0; copy < copies; ++copy) {
+    sendto(session.fd, packet.data(), packet.size(), MSG_NOSIGNAL,
+           reinterpret_cast<sockaddr*>(&session.client), sizeof session.client);
+  }
 }
 
 void TftpServer::Fail(Session& session, uint16_t code, const std::string& message) {

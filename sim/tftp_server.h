@@ -4,8 +4,8 @@
 // from a new socket on that module's address. Options are ignored (no OACK). Uploads end when
 // the announced tsize has arrived or on a short block, and carry a CRC-16/MODBUS of the data
 // in their last two bytes (low byte first): a wrong one is answered with ERROR 0 instead of
-// the last ACK. "PlcData_.bin" is the PLC program; other files are firmware, staged until the
-// next restart.
+// the last ACK. "PlcData_.bin" (exactly) is the PLC program, kept with its check bytes; other
+// files are firmware, staged until the next restart.
 #include <netinet/in.h>
 
 #include <cstdint>
@@ -81,7 +81,10 @@ class TftpServer {
   };
 
   void OnRequest();
+  void TakeRequest(size_t module, uint32_t local, const sockaddr_in& client,
+                   const tftp::Request& request);
   void OnSessionEvent(uint64_t id);
+  void OnPacket(Session& session, const sockaddr_in& from, const uint8_t* buffer, size_t got);
   void Start(size_t module, uint32_t localAddress, const sockaddr_in& client,
              const tftp::Request& request);
   void OnAck(Session& session, uint16_t block);

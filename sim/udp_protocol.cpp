@@ -169,7 +169,7 @@ void UdpResponder::SetNodeIp(const UdpFrame& frame, const PacketHeader& header,
     const bool addressed =
         frame.destinationMac == module.MacAddress() ||
         (frame.destinationMac == kBroadcastMac && frame.destinationAddress == module.Address());
-    if (!addressed || !Hears(i)) continue;
+    if (!addressed || !Hears(i) || module.ModuleFaults().silentSetNodeIp) continue;
     if (!module.ModuleFaults().keepsNetwork) {
       // With its own address unchanged, a module takes a new serial number instead.
       if (address == module.Address() && serial != 0 && serial != module.Serial())

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
@@ -139,6 +140,12 @@ TEST(DissectorCapture, LineCommandsBackupsAndPlcDataDecode) {
   fixtures::TempFolder folder;
   test::Lab lab;
   test::Linesim line(lab, test::SourceFile("sim/lines/demo.json"));
+  // Node 8 is asked for PLC data below: only a module that runs a program answers.
+  std::ofstream(folder.path() + "/program.bin", std::ios::binary) << "PLCDATA_dissector";
+  ASSERT_EQ(
+      Cli(lab, folder.path(), {"tftp", "put", "8", folder.path() + "/program.bin", "PlcData_.bin"})
+          .exitCode,
+      0);
   const std::string pcap = folder.path() + "/commands.pcapng";
   Capture capture(lab, pcap);
   ASSERT_TRUE(capture.Started()) << capture.Errors();
@@ -147,7 +154,7 @@ TEST(DissectorCapture, LineCommandsBackupsAndPlcDataDecode) {
   test::RunResult run =
       Cli(lab, folder.path(), {"--yes", "backup", "1", "2", "-o", folder.path() + "/two.backup"});
   EXPECT_EQ(run.exitCode, 0) << run.err;
-  // PLC data: a block read (answered, or with an error status when no program runs).
+  // PLC data: a block read, answered by the module's program.
   run = Cli(lab, folder.path(), {"plcdata", "8", "read", "0", "16"});
   // AutoConfig over the first chain (first and last module: the second chain is on the PC's
   // switch too, so a first module alone is refused); the modules' wait is cut short.

@@ -100,6 +100,48 @@ TEST(SimModbus, AnswersHaveTheExactFraming) {
   }
 }
 
+TEST(SimModbus, RefusedRegistersAndShortAnswers) {
+  const struct {
+    const char* what;
+    nlohmann::json fault;
+    Bytes request;
+    Bytes answer;
+  } cases[] = {
+      {"a read touching a refused register: exception 2",
+       {{"refuse", nlohmann::json::array({30, 32})}},
+       {0, 1, 0, 0, 0, 6, 1, 3, 0, 24, 0, 6},  // 25..30
+       {0, 1, 0, 0, 0, 3, 1, 0x83, 2}},
+      {"a read beside it is answered",
+       {{"refuse", nlohmann::json::array({30, 32})}},
+       {0, 1, 0, 0, 0, 6, 1, 3, 0, 24, 0, 5},  // 25..29
+       {0, 1, 0, 0, 0, 13, 1, 3, 10, 0x68, 0x0E, 0xC0, 0xA8, 0xCA, 0x15, 0x02, 0x03, 0, 1}},
+      {"a single write to it: exception 2",
+       {{"refuse", 40}},
+       {0, 2, 0, 0, 0, 6, 1, 6, 0, 39, 0x01, 0xF4},
+       {0, 2, 0, 0, 0, 3, 1, 0x86, 2}},
+      {"a multiple write over it: exception 2",
+       {{"refuse", 40}},
+       {0, 3, 0, 0, 0, 11, 1, 16, 0, 38, 0, 2, 4, 0, 5, 0, 6},
+       {0, 3, 0, 0, 0, 3, 1, 0x90, 2}},
+      {"a short answer lacks its last register, its fields agree",
+       {{"shortModbus", true}},
+       {0, 4, 0, 0, 0, 6, 1, 3, 0, 24, 0, 2},  // 25..26
+       {0, 4, 0, 0, 0, 5, 1, 3, 2, 0x68, 0x0E}},
+  };
+  for (const auto& c : cases) {
+    SimModule module(TestModuleSetup());
+    ApplyFaults(c.fault, module.ModuleFaults());
+    EXPECT_EQ(Feed(module, c.request).answers, c.answer) << c.what;
+  }
+  // Nothing was written through a refused register.
+  SimModule module(TestModuleSetup());
+  ApplyFaults({{"refuse", 40}}, module.ModuleFaults());
+  Feed(module, {0, 2, 0, 0, 0, 6, 1, 6, 0, 39, 0x01, 0x23});
+  uint16_t value = 0;
+  ASSERT_EQ(module.Read(40, 1, &value), 0);
+  EXPECT_NE(value, 0x0123);
+}
+
 TEST(SimModbus, MalformedRequestsCloseTheConnection) {
   const struct {
     const char* what;

@@ -122,6 +122,41 @@ TEST(SimModule, RegistersItDoesNotHaveAreIllegalAddresses) {
   EXPECT_EQ(SimModule(SetupOf(0x00)).Write(513, 1, &value), kIllegalDataAddress);
 }
 
+TEST(SimModule, RegisterCountFollowsTheFirmwareVersion) {
+  uint16_t buffer[600];
+  const struct {
+    uint8_t family;
+    const char* firmware;
+    uint32_t count;
+  } cases[] = {
+      {0x00, "3.18", 363}, {0x00, "2.5", 363}, {0x00, "3.19", 383}, {0x02, "3.40", 383},
+      {0x00, "4.0", 383},  {0x00, "4.1", 512}, {0x00, "4.12", 512}, {0x00, "5.0", 512},
+      {0x03, "3.10", 512},  // families 0x03, 0x09, 0x0C report major + 100
+      {0x09, "4.0", 512},  {0x0C, "2.1", 512},
+  };
+  for (const auto& c : cases) {
+    SimModule module(SetupOf(c.family, c.firmware));
+    const std::string what = std::string(c.firmware) + " family " + std::to_string(c.family);
+    EXPECT_EQ(module.RegisterCount(), c.count) << what;
+    EXPECT_EQ(module.Read(1, c.count, buffer), 0) << what;
+    EXPECT_EQ(module.Read(c.count, 1, buffer), 0) << what;
+    if (c.count < 512) {
+      EXPECT_EQ(module.Read(c.count, 2, buffer), kIllegalDataAddress) << what;
+      EXPECT_EQ(module.Read(490, 20, buffer), kIllegalDataAddress) << what;
+      const uint16_t value = 7;
+      EXPECT_EQ(module.Write(c.count + 1, 1, &value), kIllegalDataAddress) << what;
+      // The control socket still sees the slot.
+      std::vector<uint16_t> peeked;
+      EXPECT_TRUE(module.Peek(490, 20, false, peeked)) << what;
+    }
+  }
+  // A new firmware that becomes active brings the registers with it.
+  SimModule module(SetupOf(0x00, "3.20"));
+  EXPECT_EQ(module.Read(500, 1, buffer), kIllegalDataAddress);
+  module.SetFirmware(4, 5);
+  EXPECT_EQ(module.Read(500, 1, buffer), 0);
+}
+
 TEST(SimModule, DiagnosticLogsHoldAFewEntriesEndedByZeros) {
   SimModule module(SetupOf(0x09));
   for (uint32_t start : {10200u, 10300u}) {

@@ -163,7 +163,19 @@ TEST_F(PlcDataLine, TheModuleAnswersFromItsOwnAddressWithItsData) {
   EXPECT_STREQ(text, "127.0.0.20");
   EXPECT_EQ(ntohs(from.sin_port), port_);
   const json files = Control({{"cmd", "files"}, {"module", 101}});
-  EXPECT_EQ(files["files"]["plcLength"], 4);
+  EXPECT_EQ(files["files"]["plcLength"], 6);  // kept with its two check bytes
+}
+
+TEST_F(PlcDataLine, OnlyAModuleThatRunsAProgramAnswers) {
+  // Module 102 holds no program: silent, to its address and to the broadcast alike.
+  Send(Request(7, 1, 0, 4), "127.0.0.21");
+  EXPECT_FALSE(Receive(300));
+  EXPECT_EQ(Control({{"cmd", "plc-read"}, {"module", 102}, {"offset", 0u}})["plcRequests"], 0);
+  // Once its program is removed, module 101 is silent too.
+  simulator_->Loop().Post([this] { simulator_->Module(0).Files().plcProgram.clear(); });
+  ASSERT_EQ(Control({{"cmd", "files"}, {"module", 101}})["files"]["plcLength"], 0);
+  Send(Request(8, 1, 0, 4));
+  EXPECT_FALSE(Receive(300));
 }
 
 TEST_F(PlcDataLine, TheControlSocketReadsAndWritesTheArea) {

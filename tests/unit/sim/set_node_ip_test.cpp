@@ -5,6 +5,7 @@
 
 #include "base/bytes.h"
 #include "sim/frames.h"
+#include "sim/simulator.h"
 #include "sim/udp_protocol.h"
 
 namespace sim {
@@ -95,6 +96,27 @@ TEST(SimSetNodeIp, TheSameAddressWithAnotherSerialChangesTheSerial) {
   EXPECT_EQ(modules[1]->Address(), *ParseIpv4("192.168.202.40"));
 }
 
+TEST(SimSetNodeIp, AnAddressAnotherModuleHasIsTakenSoThatTwoModulesCanSwap) {
+  // The line's conflict is discovery's to show; the module just takes what it is sent.
+  Simulator simulator(ParseLine(nlohmann::json::parse(R"({"network": "127.0.0.0",
+      "mask": "255.0.0.0", "chains": [[{"serial": 1, "node": 1}, {"serial": 2, "node": 2}]]})")),
+                      SimulatorOptions{});
+  const uint32_t first = simulator.Module(0).Address();
+  const uint32_t second = simulator.Module(1).Address();
+  const uint32_t mask = *ParseIpv4("255.0.0.0");
+  simulator.TakeSetNodeIp(0, second, mask, 0);
+  EXPECT_EQ(simulator.Module(0).Address(), second);  // both on one address for a moment
+  simulator.TakeSetNodeIp(1, first, mask, 0);
+  EXPECT_EQ(simulator.Module(1).Address(), first);
+  EXPECT_EQ(simulator.Module(0).Address(), second);
+  // An address no host can have is taken too: the module is left without one to answer on.
+  simulator.TakeSetNodeIp(1, 0, mask, 0);
+  EXPECT_EQ(simulator.Module(1).Address(), 0u);
+  std::vector<uint16_t> words;
+  ASSERT_TRUE(simulator.Module(1).Peek(26, 2, false, words));
+  EXPECT_EQ(words, (std::vector<uint16_t>{0, 0}));
+}
+
 TEST(SimSetNodeIp, OnlyTheAddressedModuleThatHearsIt) {
   auto modules = Chain();
   const Timing timing;
@@ -115,6 +137,15 @@ TEST(SimSetNodeIp, OnlyTheAddressedModuleThatHearsIt) {
   out = udp.OnFrame(request.data(), request.size());
   EXPECT_TRUE(out.empty());
   EXPECT_EQ(modules[1]->Address(), *ParseIpv4("192.168.202.21"));
+
+  // The silentSetNodeIp fault: neither taken nor answered.
+  modules[0]->SetRouting(false);
+  modules[1]->ModuleFaults().silentSetNodeIp = true;
+  request = SetNodeIp(modules[1]->MacAddress(), 0xFFFFFFFFu, 501, "192.168.202.31", "255.255.255.0",
+                      "192.168.202.1");
+  EXPECT_TRUE(udp.OnFrame(request.data(), request.size()).empty());
+  EXPECT_EQ(modules[1]->Address(), *ParseIpv4("192.168.202.21"));
+  modules[1]->ModuleFaults().silentSetNodeIp = false;
 
   // Too short to carry the gateway: nothing happens.
   modules[0]->SetRouting(false);

@@ -205,6 +205,27 @@ TEST_F(TftpLine, UploadedProgramIsAnsweredFromANewPortKeptWithItsCrcAndReadBack)
   EXPECT_EQ(Download(kPlcProgramFile), WithCrc(program));
 }
 
+TEST_F(TftpLine, OnlyTheExactNameIsTheProgram) {
+  // Another spelling is a firmware file to the module: staged, the program untouched.
+  for (const char* name : {"PLCDATA_.bin", "PlcData_Line7.bin", "plcdata_.bin"}) {
+    const Bytes bytes = WithCrc(Pattern(100));
+    ASSERT_EQ(Upload(name, bytes, bytes.size()).back().first, 4) << name;
+    EXPECT_EQ(Files()["plcLength"], 0) << name;
+    EXPECT_EQ(Files()["staged"]["name"], name);
+    std::string error;
+    EXPECT_FALSE(Download(name, &error)) << name;
+    EXPECT_EQ(error, "#1:File not found") << name;
+  }
+}
+
+TEST_F(TftpLine, ALineFileProgramIsKeptWithItsCrc) {
+  // The line file gives the program as the tool uploads it.
+  Simulator simulator(ParseLine(json::parse(R"({"network": "127.0.0.0", "mask": "255.0.0.0",
+      "chains": [[{"serial": 7, "node": 9, "plc": {"program": "0102AABB"}}]]})")),
+                      SimulatorOptions{});
+  EXPECT_EQ(simulator.Module(0).Files().plcProgram, WithCrc({0x01, 0x02, 0xAA, 0xBB}));
+}
+
 TEST_F(TftpLine, UploadEndsAndChecksAsAnnounced) {
   const Bytes full = WithCrc(Pattern(510));  // 512 bytes: one full block, no empty one
   Bytes badCrc = WithCrc(Pattern(700));
@@ -322,6 +343,61 @@ TEST_F(TftpLine, LostDataOfADownloadIsSentAgainWhenTheClientRepeatsItsAck) {
   ASSERT_TRUE(data);
   EXPECT_EQ(data->Block(), 2);
   EXPECT_EQ(data->bytes.size(), 4u + 490u);  // 1002 bytes kept: 512 + 490
+}
+
+TEST_F(TftpLine, ShortDownloadRebootAndNewPortFaults) {
+  ASSERT_EQ(Upload(kPlcProgramFile, WithCrc(Pattern(1000)), 1002).size(), 3u);
+  // A download cut short: half of the 1002 bytes, in one short block.
+  Fault({{"shortTftp", true}});
+  const auto cut = Download(kPlcProgramFile);
+  ASSERT_TRUE(cut);
+  EXPECT_EQ(cut->size(), 501u);
+  // A request sent again starts a new transfer from another port.
+  Fault({{"shortTftp", false}, {"tftpRepeatNewPort", true}});
+  SendTo(Request(2, kPlcProgramFile, 1026), tftpPort_);
+  ASSERT_EQ(Receive()->Block(), 0);
+  const uint16_t first = peerPort_;
+  SendTo(Request(2, kPlcProgramFile, 1026), tftpPort_);
+  ASSERT_EQ(Receive()->Block(), 0);
+  EXPECT_NE(peerPort_, first);
+  EXPECT_EQ(Files()["tftp"]["duplicates"], 0);
+  // The module restarts when ACK 1 is due: no answer, rebooting, back later.
+  Fault({{"tftpRepeatNewPort", false}, {"tftpReboot", 1}});
+  const Bytes bytes = WithCrc(Pattern(600));
+  SendTo(Request(2, kPlcProgramFile, bytes.size()), tftpPort_);
+  ASSERT_EQ(Receive()->Block(), 0);
+  Bytes block{0, 3, 0, 1};
+  block.insert(block.end(), bytes.begin(), bytes.begin() + 512);
+  SendToPeer(block);
+  EXPECT_FALSE(Receive(300));
+  EXPECT_EQ(
+      ControlCall(controlPath_, {{"cmd", "counters"}, {"module", 101}})["counters"]["restarts"], 1);
+  EXPECT_EQ(Files()["plcLength"], 1002);  // the old program stays
+}
+
+TEST_F(TftpLine, DuplicatedPacketsInBothDirections) {
+  Fault({{"tftpDuplicate", true}});
+  const Bytes bytes = WithCrc(Pattern(600));
+  // The request arrives twice: one transfer, its ACK 0 twice per copy of the request.
+  SendTo(Request(2, kPlcProgramFile, bytes.size()), tftpPort_);
+  int acks = 0;
+  while (auto answer = Receive(300)) acks += answer->Opcode() == 4 && answer->Block() == 0;
+  EXPECT_EQ(acks, 4);
+  EXPECT_EQ(Files()["tftp"]["requests"], 1);
+  Bytes block{0, 3, 0, 1};
+  block.insert(block.end(), bytes.begin(), bytes.begin() + 512);
+  SendToPeer(block);
+  acks = 0;
+  while (auto answer = Receive(300)) acks += answer->Opcode() == 4 && answer->Block() == 1;
+  EXPECT_EQ(acks, 4);  // taken once, acknowledged again for the doubled copy: each sent twice
+  Bytes last{0, 3, 0, 2};
+  last.insert(last.end(), bytes.begin() + 512, bytes.end());
+  SendToPeer(last);
+  while (Receive(300)) {
+  }
+  EXPECT_EQ(Files()["plcLength"], 602);
+  Fault({{"tftpDuplicate", false}});
+  EXPECT_EQ(Download(kPlcProgramFile), bytes);
 }
 
 TEST_F(TftpLine, FirmwareIsStagedUntilTheNextRestart) {
