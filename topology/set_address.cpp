@@ -75,11 +75,15 @@ void TakeAnswer(CNode_Data& node, const discovery::NodeRecord& record, const Mac
 bool AwaitAnswer(CMRegApp& app, platform::CaptureHandle& handle, const NodePtr& node,
                  uint32_t sequence) {
   discovery::DiscoverEnvironment& env = discovery::Environment();
-  const uint32_t end = env.Now() + kSetAddressAnswerMs;
+  const uint32_t started = env.Now();
   const AdapterPtr adapter = app.SelectedAdapter();
   std::vector<uint8_t> frame;
-  while (!platform::TickReached(env.Now(), end)) {
-    if (!handle.Read(frame, end - env.Now())) continue;
+  for (;;) {
+    // One reading of the clock per pass: the time left comes from the same reading that was
+    // checked, so a late wake-up cannot turn it into a wait of 49 days.
+    const uint32_t elapsed = platform::TicksSince(started, env.Now());
+    if (elapsed >= kSetAddressAnswerMs) break;
+    if (!handle.Read(frame, kSetAddressAnswerMs - elapsed)) continue;
     const auto answer =
         discovery::ParseCapturedAnswer(frame.data(), frame.size(), discovery::kNodeCommandPort);
     if (!answer) continue;

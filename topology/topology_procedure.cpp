@@ -128,7 +128,9 @@ DeviceArray TopologyViewState::View() const {
 
 std::set<uint32_t> TopologyProcedure::DuplicateFlagged() const {
   std::lock_guard guard(flaggedLock_);
-  return flagged_;
+  std::set<uint32_t> serials;
+  for (const auto& [serial, ip] : flagged_) serials.insert(serial);
+  return serials;
 }
 
 ReaderResults TopologyProcedure::RunReaders(const DeviceArray& view, const TopologyViewState& state,
@@ -140,7 +142,18 @@ ReaderResults TopologyProcedure::RunReaders(const DeviceArray& view, const Topol
     ReaderResult got;
   };
   std::vector<Slot> slots;
-  const std::set<uint32_t> flagged = DuplicateFlagged();
+  // Marks of the last run: honoured once (no reader, shown as a duplicate), then spent. A
+  // module that has another address by now is read at once.
+  std::set<uint32_t> flagged;
+  {
+    std::lock_guard guard(flaggedLock_);
+    for (const auto& [serial, ip] : flagged_) {
+      const int index = view.FindDeviceBySerial(serial);
+      if (index >= 0 && view.devices[static_cast<size_t>(index)].node->ipText == ip)
+        flagged.insert(serial);
+    }
+    flagged_.clear();
+  }
   for (size_t i = 1; i < view.devices.size(); ++i) {
     const CPLViewDevice& device = view.devices[i];
     if (device.kind != kKindModule || !device.node) continue;
@@ -182,13 +195,11 @@ ReaderResults TopologyProcedure::RunReaders(const DeviceArray& view, const Topol
     readers[slot.serial] = slot.got;
     if (slot.got.otherSerial) {
       std::lock_guard guard(flaggedLock_);
-      flagged_.insert(slot.serial);
+      flagged_[slot.serial] = slot.ip;
     }
   }
-  // A module flagged in an earlier run is still a duplicate: it is checked as one, unread.
-  for (uint32_t serial : flagged) {
-    if (view.FindDeviceBySerial(serial) >= 0) readers[serial].otherSerial = true;
-  }
+  // A module flagged in the last run at the same address is checked as a duplicate, unread.
+  for (uint32_t serial : flagged) readers[serial].otherSerial = true;
   return readers;
 }
 
