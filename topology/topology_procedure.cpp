@@ -141,24 +141,32 @@ ReaderResults TopologyProcedure::RunReaders(const DeviceArray& view, const Topol
     uint32_t serial = 0;
     ReaderResult got;
   };
-  std::vector<Slot> slots;
+  // The drawn modules' addresses, read under the adapter's lock (their records are its own).
+  std::vector<Slot> modules;
+  {
+    const AdapterPtr adapter = app_.SelectedAdapter();
+    std::unique_lock<std::mutex> nodesLock;
+    if (adapter) nodesLock = std::unique_lock<std::mutex>(adapter->lock);
+    for (size_t i = 1; i < view.devices.size(); ++i) {
+      const CPLViewDevice& device = view.devices[i];
+      if (device.kind != kKindModule || !device.node) continue;
+      modules.push_back({device.node->ipText, device.Serial(), {}});
+    }
+  }
   // Marks of the last run: honoured once (no reader, shown as a duplicate), then spent. A
   // module that has another address by now is read at once.
   std::set<uint32_t> flagged;
   {
     std::lock_guard guard(flaggedLock_);
-    for (const auto& [serial, ip] : flagged_) {
-      const int index = view.FindDeviceBySerial(serial);
-      if (index >= 0 && view.devices[static_cast<size_t>(index)].node->ipText == ip)
-        flagged.insert(serial);
+    for (const Slot& module : modules) {
+      const auto mark = flagged_.find(module.serial);
+      if (mark != flagged_.end() && mark->second == module.ip) flagged.insert(module.serial);
     }
     flagged_.clear();
   }
-  for (size_t i = 1; i < view.devices.size(); ++i) {
-    const CPLViewDevice& device = view.devices[i];
-    if (device.kind != kKindModule || !device.node) continue;
-    if (flagged.count(device.Serial()) != 0) continue;
-    slots.push_back({device.node->ipText, device.Serial(), {}});
+  std::vector<Slot> slots;
+  for (Slot& module : modules) {
+    if (flagged.count(module.serial) == 0) slots.push_back(std::move(module));
   }
   const uint32_t started = platform::GetTickCount();
   std::mutex lock;
