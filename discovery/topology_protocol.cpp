@@ -140,6 +140,21 @@ std::string DecimalMacText(const MacAddress& mac) {
                       mac[5]);
 }
 
+void ForgetLearntWiring(NodeList& nodes) {
+  const CNode_Data fresh;
+  for (const NodePtr& node : nodes) {
+    node->topologyAnswered = 0;
+    node->neighborsAnswered = 0;
+    node->buddies.clear();
+    node->leftMac = fresh.leftMac;
+    node->rightMac = fresh.rightMac;
+    node->leftPort = fresh.leftPort;
+    node->rightPort = fresh.rightPort;
+    node->leftSerial = fresh.leftSerial;
+    node->rightSerial = fresh.rightSerial;
+  }
+}
+
 // ---- TopologyRun ----
 
 bool TopologyRun::AllAnswered() const {
@@ -307,6 +322,7 @@ int CMRegApp::GetTopology(NodeList& nodes, std::mutex& nodesLock) {
   size_t nodeCount = 0;
   {
     std::lock_guard guard(nodesLock);
+    ForgetLearntWiring(nodes);
     nodeCount = nodes.size();
   }
   DiscoverEnvironment& env = Environment();

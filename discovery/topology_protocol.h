@@ -65,6 +65,11 @@ std::optional<NeighborsAnswer> ParseNeighborsAnswer(const AnswerPacket& packet);
 // "%02d:%02d:%02d:%02d:%02d:%02d", each byte in decimal: the form the neighbours log shows.
 std::string DecimalMacText(const MacAddress& mac);
 
+// Forgets what an earlier GetTopology learnt of the nodes' wiring: the answered marks, the
+// buddies and the neighbours (MAC addresses, ports, serials). Every run starts from this, so a
+// swapped or replaced module is learnt anew. The caller holds the lock that guards `nodes`.
+void ForgetLearntWiring(NodeList& nodes);
+
 // What one GetTopology run has learnt so far. Captured frames are fed in one at a time; node
 // fields are changed under `nodesLock`, which guards `nodes` (the adapter's lock for the
 // adapter's own array).

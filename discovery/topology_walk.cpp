@@ -62,14 +62,6 @@ void SendNodeCommand(CMRegApp& app, CaptureHandlePtr& handle, uint8_t code, uint
   _send_UDP_to_Node(app, handle, nullptr, payload.data(), payload.size(), kModulePort, repeat);
 }
 
-bool IsBuddyOf(const CNode_Data& node, uint32_t serial) {
-  return std::any_of(node.buddies.begin(), node.buddies.end(),
-                     [serial](const std::weak_ptr<CNode_Data>& b) {
-                       const NodePtr buddy = b.lock();
-                       return buddy && buddy->serialNumber == serial;
-                     });
-}
-
 }  // namespace
 
 platform::CaptureHandle* DiscoverRecursive(CMRegApp& app, TopologyViewLink& view,
@@ -226,8 +218,21 @@ int _determineNode_Direction(CMRegApp& app, TopologyViewLink& view, const NodePt
     std::lock_guard guard(view.TempNodesLock());
     view.TempNodes().clear();
   }
-  const uint32_t serial = node->serialNumber;
-  const uint32_t address = node->ipAddress;
+  // The node is one of the selected adapter's records: its fields are read under that
+  // adapter's lock, once, and the buddies kept as serial numbers.
+  uint32_t serial = 0;
+  uint32_t address = 0;
+  std::vector<uint32_t> buddySerials;
+  {
+    const AdapterPtr adapter = app.SelectedAdapter();
+    std::unique_lock<std::mutex> lock;
+    if (adapter) lock = std::unique_lock<std::mutex>(adapter->lock);
+    serial = node->serialNumber;
+    address = node->ipAddress;
+    for (const auto& weak : node->buddies) {
+      if (const NodePtr buddy = weak.lock()) buddySerials.push_back(buddy->serialNumber);
+    }
+  }
 
   // 2. The module stops passing discovery between its ports.
   CaptureHandlePtr handle;
@@ -252,15 +257,17 @@ int _determineNode_Direction(CMRegApp& app, TopologyViewLink& view, const NodePt
     LogInfo(">> _determineNode_Direction Sending %s to Node %u", pass.name, serial);
     SendNodeCommand(app, handle, pass.code, serial, address, 2);
     ReceiveAndReport(app, view, handle.get(), kDirectionReceiveMs, pass.name);
-    NodeList found;
+    std::vector<uint32_t> found;
     {
       std::lock_guard guard(view.TempNodesLock());
-      found = view.TempNodes();
+      for (const NodePtr& candidate : view.TempNodes()) found.push_back(candidate->serialNumber);
     }
     const std::optional<uint16_t> column = view.DeviceColumn(serial);
-    for (const NodePtr& candidate : found) {
-      const uint32_t candidateSerial = candidate->serialNumber;
-      if (!IsBuddyOf(*node, candidateSerial)) continue;
+    for (const uint32_t candidateSerial : found) {
+      if (std::find(buddySerials.begin(), buddySerials.end(), candidateSerial) ==
+          buddySerials.end()) {
+        continue;
+      }
       const std::optional<uint16_t> buddyColumn = view.DeviceColumn(candidateSerial);
       if (!buddyColumn) continue;
       LogInfo(">> _determineNode_Direction Find Discovered Buddy with SerNo %u", candidateSerial);

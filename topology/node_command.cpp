@@ -62,6 +62,15 @@ const char* const kTextPcSwitchTail =
     "\r\n\r\nVerbindung trennen. Erneut \"Finden & Zeichnen\" um alle Knoten zu finden und dann "
     "kann die AutoConfig gestartet werden....";
 
+// The lock of the selected adapter, whose records the request's nodes and the drawing's nodes
+// are: their fields are read and written under it (a discovery may update them meanwhile).
+// Never held across a question to the user or a network wait.
+std::unique_lock<std::mutex> NodesLock(CMRegApp& app) {
+  const AdapterPtr adapter = app.SelectedAdapter();
+  return adapter ? std::unique_lock<std::mutex>(adapter->lock) : std::unique_lock<std::mutex>();
+}
+
+// The caller holds NodesLock.
 int DeviceOf(const DeviceArray* view, const NodePtr& node) {
   if (view == nullptr || !node) return -1;
   const int byNode = view->FindDeviceByNode(node.get());
@@ -83,27 +92,32 @@ uint32_t DirectionOf(const DeviceArray* view, int device, const NodePtr& node) {
 
 // The module in the middle of a line, or one of several on the PC's switch, cannot start an
 // AutoConfig alone. True when refused.
-bool RefusedAsNotLineEnd(NodeCommandContext& c, const NodePtr& first) {
-  if (first->buddies.size() < 2 && first->linkedToPcSwitch == 0) return false;
-  if (first->linkedToPcSwitch == 0) {
+// `first` is a copy of the first module's record taken under NodesLock.
+bool RefusedAsNotLineEnd(NodeCommandContext& c, const CNode_Data& first, const NodePtr& node) {
+  if (first.buddies.size() < 2 && first.linkedToPcSwitch == 0) return false;
+  if (first.linkedToPcSwitch == 0) {
     c.prompt.Ask(kTextNotAtLineEnd, kCaptionTooManyNodes, base::PromptButtons::Ok,
                  base::PromptIcon::Warning);
     return true;
   }
-  const int own = DeviceOf(c.view, first);
-  if (own < 0) return false;
-  const CPLViewDevice& mine = c.view->devices[static_cast<size_t>(own)];
-  for (size_t i = 1; i < c.view->devices.size(); ++i) {
-    const CPLViewDevice& other = c.view->devices[i];
-    if (static_cast<int>(i) == own || !other.node || other.node->linkedToPcSwitch == 0) continue;
-    if (other.row == mine.row) continue;
-    std::string text = base::Format(kTextPcSwitchHead, 1);
-    text += base::Format(kTextPcSwitchNode, other.node->ipText.c_str(), other.node->serialNumber);
-    text += kTextPcSwitchTail;
-    c.prompt.Ask(text, kCaptionTooManyNodes, base::PromptButtons::Ok, base::PromptIcon::Warning);
-    return true;
+  std::string text;
+  {
+    auto lock = NodesLock(c.app);
+    const int own = DeviceOf(c.view, node);
+    if (own < 0) return false;
+    const CPLViewDevice& mine = c.view->devices[static_cast<size_t>(own)];
+    for (size_t i = 1; i < c.view->devices.size() && text.empty(); ++i) {
+      const CPLViewDevice& other = c.view->devices[i];
+      if (static_cast<int>(i) == own || !other.node || other.node->linkedToPcSwitch == 0) continue;
+      if (other.row == mine.row) continue;
+      text = base::Format(kTextPcSwitchHead, 1);
+      text += base::Format(kTextPcSwitchNode, other.node->ipText.c_str(), other.node->serialNumber);
+      text += kTextPcSwitchTail;
+    }
   }
-  return false;
+  if (text.empty()) return false;
+  c.prompt.Ask(text, kCaptionTooManyNodes, base::PromptButtons::Ok, base::PromptIcon::Warning);
+  return true;
 }
 
 // Both ends of a range need a known direction for their port codes. True when refused.
@@ -111,8 +125,14 @@ bool RefusedForDirection(NodeCommandContext& c, const NodePtr& first, const Node
   struct End {
     NodePtr node;
     int device;
+    uint32_t serial;
   };
-  End ends[2] = {{first, DeviceOf(c.view, first)}, {last, DeviceOf(c.view, last)}};
+  End ends[2];
+  {
+    auto lock = NodesLock(c.app);
+    ends[0] = {first, DeviceOf(c.view, first), first->serialNumber};
+    ends[1] = {last, DeviceOf(c.view, last), last->serialNumber};
+  }
   auto column = [&](const End& e) {
     return e.device >= 0 ? c.view->devices[static_cast<size_t>(e.device)].column : 0;
   };
@@ -123,12 +143,15 @@ bool RefusedForDirection(NodeCommandContext& c, const NodePtr& first, const Node
     known[i] = DirectionKnown(c.view, e.device);
     if (known[i]) continue;
     LogInfo("> missing RealDirection info for Node %u, going to _determineNode_Direction...",
-            e.node->serialNumber);
+            e.serial);
     const int direction = c.window.DetermineDirection(e.node);
     if (direction == static_cast<int>(kLeftToRight) ||
         direction == static_cast<int>(kRightToLeft)) {
-      LogInfo(">> got RealDirection for Node %u, it it = %d", e.node->serialNumber, direction);
-      e.node->direction = static_cast<uint32_t>(direction);
+      LogInfo(">> got RealDirection for Node %u, it it = %d", e.serial, direction);
+      {
+        auto lock = NodesLock(c.app);
+        e.node->direction = static_cast<uint32_t>(direction);
+      }
       if (e.device >= 0) {
         CPLViewDevice& d = c.view->devices[static_cast<size_t>(e.device)];
         d.direction = static_cast<uint32_t>(direction);
@@ -144,18 +167,20 @@ bool RefusedForDirection(NodeCommandContext& c, const NodePtr& first, const Node
   return true;
 }
 
-// Checks of AutoConfig; true when refused.
-bool AutoConfigRefused(NodeCommandContext& c, const NodeCommandRequest& r) {
+// Checks of AutoConfig; true when refused. `first` and `last` are copies of the modules'
+// records taken under NodesLock.
+bool AutoConfigRefused(NodeCommandContext& c, const NodeCommandRequest& r, const CNode_Data& first,
+                       const CNode_Data& last) {
   if (!r.last) {
-    if (RefusedAsNotLineEnd(c, r.first)) return true;
+    if (RefusedAsNotLineEnd(c, first, r.first)) return true;
   } else {
-    if (!IsAutoConfigCapable(*r.last)) {
+    if (!IsAutoConfigCapable(last)) {
       c.prompt.Beep();
       c.prompt.Ask(kTextNotUxModule, kCaptionAutoConfigFailed, base::PromptButtons::Ok,
                    base::PromptIcon::Error);
       return true;
     }
-    if (!FirmwareAtLeast(r.first->revision, 4, 2) && !FirmwareAtLeast(r.last->revision, 4, 2)) {
+    if (!FirmwareAtLeast(first.revision, 4, 2) && !FirmwareAtLeast(last.revision, 4, 2)) {
       c.prompt.Beep();
       c.prompt.Ask(kTextFirmware42, kCaptionUnsupportedFirmware, base::PromptButtons::Ok,
                    base::PromptIcon::Error);
@@ -167,6 +192,7 @@ bool AutoConfigRefused(NodeCommandContext& c, const NodeCommandRequest& r) {
                       base::PromptIcon::Warning) != base::PromptAnswer::Yes;
 }
 
+// The caller holds NodesLock.
 bool NeighbourRevisionDiffers(const DeviceArray* view, const NodePtr& node) {
   const int device = DeviceOf(view, node);
   if (device < 0) return false;
@@ -313,11 +339,19 @@ bool IsAutoConfigCapable(const CNode_Data& node) {
 
 int RunNodeCommand(NodeCommandContext& c, const NodeCommandRequest& r) {
   if (!r.first) return 0;
+  // What the checks and the frame need of the two modules, read at once under the lock.
+  CNode_Data first;
+  CNode_Data last;
+  {
+    auto lock = NodesLock(c.app);
+    first = *r.first;
+    if (r.last) last = *r.last;
+  }
   const uint16_t command = r.command;
   if (command == kCommandAutoConfig) {
-    if (AutoConfigRefused(c, r)) return 0;
+    if (AutoConfigRefused(c, r, first, last)) return 0;
   } else if (command == kCommandFactoryReset) {
-    if (!FirmwareAtLeast(r.first->revision, 4, 16)) {
+    if (!FirmwareAtLeast(first.revision, 4, 16)) {
       c.prompt.Beep();
       c.prompt.Ask(kTextFirmware416, kCaptionUnsupportedFirmware, base::PromptButtons::Ok,
                    base::PromptIcon::Error);
@@ -335,7 +369,7 @@ int RunNodeCommand(NodeCommandContext& c, const NodeCommandRequest& r) {
     ~ButtonsBack() { window.EnableCommandButtons(true); }
   } buttonsBack{c.window};
 
-  const uint32_t serial = r.first->serialNumber;
+  const uint32_t serial = first.serialNumber;
   if (command == kCommandFactoryReset) {
     c.progress.SetText(base::Format(
         "Module der Seriennummer %u werden auf Werkseinstellungen zurückgesetzt.\r\n\r\nBitte "
@@ -355,6 +389,7 @@ int RunNodeCommand(NodeCommandContext& c, const NodeCommandRequest& r) {
 
   PortCodes codes;
   if (r.last) {
+    auto lock = NodesLock(c.app);
     const int firstDevice = DeviceOf(c.view, r.first);
     const int lastDevice = DeviceOf(c.view, r.last);
     const bool reversed = firstDevice >= 0 && lastDevice >= 0 &&
@@ -363,8 +398,8 @@ int RunNodeCommand(NodeCommandContext& c, const NodeCommandRequest& r) {
     codes = PortCodesFor(reversed, DirectionOf(c.view, firstDevice, r.first),
                          DirectionOf(c.view, lastDevice, r.last));
   }
-  AutoConfigFrame frame = BuildAutoConfigFrame(
-      command, r.first->mac, r.last ? &r.last->mac : nullptr, codes.first, codes.last);
+  AutoConfigFrame frame = BuildAutoConfigFrame(command, first.mac, r.last ? &last.mac : nullptr,
+                                               codes.first, codes.last);
 
   if (command == kCommandFactoryReset) {
     {
@@ -405,7 +440,7 @@ int RunNodeCommand(NodeCommandContext& c, const NodeCommandRequest& r) {
       c.progress.SetText(base::Format(
           "Die AutoConfig wurde im Netzwerk %s.0 gestartet.\r\nDas erste Modul hat die "
           "Seriennummer: %u\r\nBitte warten...",
-          NetworkOf(r.first->ipText).c_str(), serial));
+          NetworkOf(first.ipText).c_str(), serial));
       break;
   }
 
@@ -421,9 +456,13 @@ int RunNodeCommand(NodeCommandContext& c, const NodeCommandRequest& r) {
   handle.reset();
 
   if (command == kCommandAutoConfig) {
-    c.window.RememberAutoConfig(serial, r.last ? r.last->serialNumber : serial);
+    c.window.RememberAutoConfig(serial, r.last ? last.serialNumber : serial);
   }
-  const bool differs = command == kCommandReplace && NeighbourRevisionDiffers(c.view, r.first);
+  bool differs = false;
+  if (command == kCommandReplace) {
+    auto lock = NodesLock(c.app);
+    differs = NeighbourRevisionDiffers(c.view, r.first);
+  }
   WaitWithCountdown(c.progress,
                     CommandWaitMs(command, c.listedModules, r.last != nullptr, differs));
   c.window.SetBusy(false);

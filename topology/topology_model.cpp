@@ -11,6 +11,19 @@ namespace topology {
 const char* const kErrorDuplicateIp = "Module mit gleicher IP Adresse vorhanden.";
 const char* const kErrorNoConnection = "Eine Verbindung zum Modul ist nicht möglich.";
 const char* const kErrorConfiguration = "Konfiguration passt nicht.";
+const char* const kErrorSubnetNotALine =
+    "Alle Module in einem Subnetz müssen als Linie konfiguriert werden.";
+const char* const kErrorAddressesDoNotFit =
+    "IP Adressen passen nicht. Dieses Subnetz muss neu konfiguriert werden.";
+
+std::string ExpectedAddressError(uint32_t addressNetworkOrder, int lastOctet) {
+  const auto* b = reinterpret_cast<const uint8_t*>(&addressNetworkOrder);
+  const std::string subnet = base::Format("%d.%d.%d", b[0], b[1], b[2]);
+  return base::Format(
+      "Dieses Subnetz ist nicht richtig konfiguriert. (es wird ein Modul mit IP \"%s.%d\" "
+      "erwartet) !?!",
+      subnet.c_str(), lastOctet);
+}
 
 namespace {
 
@@ -265,7 +278,121 @@ void MoveToBranchRow(DeviceArray& view, size_t index) {
   if (row != kNoRowFound) device.row = row;
 }
 
+// The module devices of every row, each row in column order.
+std::map<uint16_t, std::vector<size_t>> Rows(const DeviceArray& view) {
+  std::map<uint16_t, std::vector<size_t>> rows;
+  for (size_t i = 1; i < view.devices.size(); ++i) {
+    if (view.devices[i].kind == kKindModule && view.devices[i].node)
+      rows[view.devices[i].row].push_back(i);
+  }
+  for (auto& [row, members] : rows) {
+    std::stable_sort(members.begin(), members.end(), [&view](size_t a, size_t b) {
+      return view.devices[a].column < view.devices[b].column;
+    });
+  }
+  return rows;
+}
+
+const uint8_t* AddressBytes(const CPLViewDevice& device) {
+  return reinterpret_cast<const uint8_t*>(&device.node->ipAddress);
+}
+
+uint32_t SubnetOf(const CPLViewDevice& device) {
+  const uint8_t* b = AddressBytes(device);
+  return uint32_t{b[0]} << 16 | uint32_t{b[1]} << 8 | b[2];
+}
+
+bool MarkedFirst(const CPLViewDevice& device) {
+  const uint8_t position = device.node->record[16];
+  return position != 0xFF && (position & 1) != 0;
+}
+
+// One group of side-by-side modules of one subnet: the numbering most of them follow.
+struct Numbering {
+  int base = 0;  // the last octet expected at the group's first (left-most) module
+  int step = 1;  // +1: numbered from left to right, -1: from right to left
+  int agreeing = 0;
+  bool followedByFirst = false;  // a module marked First has its address in this numbering
+};
+
+Numbering MajorityNumbering(const DeviceArray& view, const std::vector<size_t>& group) {
+  const int n = static_cast<int>(group.size());
+  auto octet = [&](int k) { return static_cast<int>(AddressBytes(view.devices[group[k]])[3]); };
+  Numbering best;
+  bool have = false;
+  for (int step : {1, -1}) {
+    for (int j = 0; j < n; ++j) {
+      Numbering candidate{octet(j) - step * j, step, 0, false};
+      for (int k = 0; k < n; ++k) {
+        if (octet(k) != candidate.base + step * k) continue;
+        ++candidate.agreeing;
+        if (MarkedFirst(view.devices[group[static_cast<size_t>(k)]]))
+          candidate.followedByFirst = true;
+      }
+      const bool better = !have || candidate.agreeing > best.agreeing ||
+                          (candidate.agreeing == best.agreeing && candidate.followedByFirst &&
+                           !best.followedByFirst);
+      if (better) {
+        best = candidate;
+        have = true;
+      }
+    }
+  }
+  return best;
+}
+
 }  // namespace
+
+int CheckLineAddresses(DeviceArray& view) {
+  int marked = 0;
+  auto mark = [&](size_t index, const std::string& text) {
+    if (view.devices[index].error != 0) return;
+    SetError(view, index, text);
+    ++marked;
+  };
+  for (const auto& [row, members] : Rows(view)) {
+    // Side-by-side groups of one subnet, in column order.
+    std::vector<std::vector<size_t>> groups;
+    for (size_t index : members) {
+      if (groups.empty() ||
+          SubnetOf(view.devices[groups.back().front()]) != SubnetOf(view.devices[index])) {
+        groups.emplace_back();
+      }
+      groups.back().push_back(index);
+    }
+    // The largest group of each subnet is its line; the others are not part of it.
+    std::map<uint32_t, size_t> line;  // subnet -> index into groups
+    for (size_t g = 0; g < groups.size(); ++g) {
+      const uint32_t subnet = SubnetOf(view.devices[groups[g].front()]);
+      const auto known = line.find(subnet);
+      if (known == line.end() || groups[g].size() > groups[known->second].size()) line[subnet] = g;
+    }
+    for (size_t g = 0; g < groups.size(); ++g) {
+      const std::vector<size_t>& group = groups[g];
+      if (line[SubnetOf(view.devices[group.front()])] != g) {
+        for (size_t index : group) mark(index, kErrorSubnetNotALine);
+        continue;
+      }
+      if (group.size() < 2) continue;
+      const Numbering numbering = MajorityNumbering(view, group);
+      if (numbering.agreeing < 2) {
+        for (size_t index : group) mark(index, kErrorAddressesDoNotFit);
+        continue;
+      }
+      for (size_t k = 0; k < group.size(); ++k) {
+        const int expected = numbering.base + numbering.step * static_cast<int>(k);
+        const CPLViewDevice& device = view.devices[group[k]];
+        if (AddressBytes(device)[3] == expected) continue;
+        if (expected < 1 || expected > 254) {
+          mark(group[k], kErrorAddressesDoNotFit);
+        } else {
+          mark(group[k], ExpectedAddressError(device.node->ipAddress, expected));
+        }
+      }
+    }
+  }
+  return marked;
+}
 
 int SettleDevices(DeviceArray& view, const ReaderResults* readers) {
   for (size_t i = 1; i < view.devices.size(); ++i) {
@@ -274,37 +401,49 @@ int SettleDevices(DeviceArray& view, const ReaderResults* readers) {
     MoveToBranchRow(view, i);
   }
   if (readers == nullptr) return 0;
-  // The configuration expected of a row is the one of its left-most module that has one.
-  std::map<uint16_t, std::pair<uint16_t, std::string>> expected;  // row -> column, ConfID
+  // The checks of what the readers found come first: a module that cannot be read, or that is
+  // another module's address, shows that rather than what follows from it.
   for (size_t i = 1; i < view.devices.size(); ++i) {
     const CPLViewDevice& device = view.devices[i];
     if (device.kind != kKindModule || !device.node) continue;
     const auto it = readers->find(device.Serial());
-    if (it == readers->end() || !it->second.connected || it->second.otherSerial) continue;
-    const std::string conf = ConfIdText(it->second.regs);
-    if (conf.empty() || conf == "0000000000000000") continue;
-    const auto known = expected.find(device.row);
-    if (known == expected.end() || device.column < known->second.first)
-      expected[device.row] = {device.column, conf};
+    if (it == readers->end()) continue;
+    if (it->second.otherSerial) {
+      SetError(view, i, kErrorDuplicateIp);
+    } else if (!it->second.connected) {
+      SetError(view, i, kErrorNoConnection);
+    }
+  }
+  CheckLineAddresses(view);
+  // The configuration expected of a row is the one most of its read modules carry; on a tie,
+  // the left-most module's.
+  std::map<uint16_t, std::string> expected;  // row -> ConfID
+  for (const auto& [row, members] : Rows(view)) {
+    std::map<std::string, int> votes;
+    std::vector<std::string> order;  // ConfIDs in column order of their first module
+    for (size_t index : members) {
+      const auto it = readers->find(view.devices[index].Serial());
+      if (it == readers->end() || !it->second.connected || it->second.otherSerial) continue;
+      const std::string conf = ConfIdText(it->second.regs);
+      if (conf.empty() || conf == "0000000000000000") continue;
+      if (votes[conf]++ == 0) order.push_back(conf);
+    }
+    for (const std::string& conf : order) {
+      if (expected.count(row) == 0 || votes[conf] > votes[expected[row]]) expected[row] = conf;
+    }
   }
   int problems = 0;
   for (size_t i = 1; i < view.devices.size(); ++i) {
     const CPLViewDevice& device = view.devices[i];
     if (device.kind != kKindModule || !device.node) continue;
     const auto it = readers->find(device.Serial());
-    if (it == readers->end()) continue;
-    const ReaderResult& reader = it->second;
-    if (reader.otherSerial) {
-      SetError(view, i, kErrorDuplicateIp);
-    } else if (!reader.connected) {
-      SetError(view, i, kErrorNoConnection);
-    } else {
-      const std::string conf = ConfIdText(reader.regs);
+    if (it != readers->end() && it->second.connected && !it->second.otherSerial) {
+      const std::string conf = ConfIdText(it->second.regs);
       const auto want = expected.find(device.row);
       if (!conf.empty() && conf != "0000000000000000" && want != expected.end() &&
-          conf != want->second.second) {
+          conf != want->second) {
         LogWarning("WARN. Node \"%s\" has ConfID: \"%s\", but expected is \"%s\" !?!",
-                   device.node->ipText.c_str(), conf.c_str(), want->second.second.c_str());
+                   device.node->ipText.c_str(), conf.c_str(), want->second.c_str());
         SetError(view, i, kErrorConfiguration);
       }
     }

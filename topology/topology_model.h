@@ -112,11 +112,32 @@ std::string ConfIdText(const std::vector<uint16_t>& regs);
 extern const char* const kErrorDuplicateIp;
 extern const char* const kErrorNoConnection;
 extern const char* const kErrorConfiguration;
+extern const char* const kErrorSubnetNotALine;
+extern const char* const kErrorAddressesDoNotFit;
+// "Dieses Subnetz ist nicht richtig konfiguriert. (es wird ein Modul mit IP "a.b.c.N"
+// erwartet) !?!" for the expected address.
+std::string ExpectedAddressError(uint32_t addressNetworkOrder, int lastOctet);
+
+// The addressing of the drawn rows, from the discovered addresses alone. AutoConfig numbers a
+// line from its first module's address, one more per module along the line (towards either
+// end of the row). In every row the modules of one subnet (first three address bytes) must
+// stand side by side: the modules of a second, smaller group of the same subnet in that row
+// are marked "Alle Module in einem Subnetz ..." (ties keep the left-most group). Within a
+// group the numbering that most of its modules follow is the expected one (ties: the one a
+// module marked First follows, then the left-most's); a module off that numbering is marked
+// with the address it should have, and a group in which no two modules agree (or whose
+// expected address leaves 1..254) is marked "IP Adressen passen nicht ...". Marks go only to
+// modules without an error yet. Returns the number of modules newly marked.
+int CheckLineAddresses(DeviceArray& view);
 
 // Step after the layout: directions (stored back in the nodes), the modules on the PC's switch
 // moved to the row of their branch, and the checks. `readers` holds the modules whose
-// registers were read; a module without an entry is not checked (nothing was asked of it).
-// Returns the number of modules with an error.
+// registers were read; a module without an entry is not checked for what the readers bring
+// (nothing was asked of it), but the addressing of every drawn module is (CheckLineAddresses).
+// The configuration id expected in a row is the one most of its read modules carry (ties: the
+// left-most's), so that one foreign module is the one marked, not its whole row. Without
+// `readers` (a drawing that reads no registers) no check runs. Returns the number of modules
+// with an error.
 int SettleDevices(DeviceArray& view, const ReaderResults* readers);
 
 // "Unknown", "First", "Last", "First && Last" for line position flags 0..3; nullopt (and the

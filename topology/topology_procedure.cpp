@@ -128,7 +128,9 @@ DeviceArray TopologyViewState::View() const {
 
 std::set<uint32_t> TopologyProcedure::DuplicateFlagged() const {
   std::lock_guard guard(flaggedLock_);
-  return flagged_;
+  std::set<uint32_t> serials;
+  for (const auto& [serial, ip] : flagged_) serials.insert(serial);
+  return serials;
 }
 
 ReaderResults TopologyProcedure::RunReaders(const DeviceArray& view, const TopologyViewState& state,
@@ -139,13 +141,32 @@ ReaderResults TopologyProcedure::RunReaders(const DeviceArray& view, const Topol
     uint32_t serial = 0;
     ReaderResult got;
   };
+  // The drawn modules' addresses, read under the adapter's lock (their records are its own).
+  std::vector<Slot> modules;
+  {
+    const AdapterPtr adapter = app_.SelectedAdapter();
+    std::unique_lock<std::mutex> nodesLock;
+    if (adapter) nodesLock = std::unique_lock<std::mutex>(adapter->lock);
+    for (size_t i = 1; i < view.devices.size(); ++i) {
+      const CPLViewDevice& device = view.devices[i];
+      if (device.kind != kKindModule || !device.node) continue;
+      modules.push_back({device.node->ipText, device.Serial(), {}});
+    }
+  }
+  // Marks of the last run: honoured once (no reader, shown as a duplicate), then spent. A
+  // module that has another address by now is read at once.
+  std::set<uint32_t> flagged;
+  {
+    std::lock_guard guard(flaggedLock_);
+    for (const Slot& module : modules) {
+      const auto mark = flagged_.find(module.serial);
+      if (mark != flagged_.end() && mark->second == module.ip) flagged.insert(module.serial);
+    }
+    flagged_.clear();
+  }
   std::vector<Slot> slots;
-  const std::set<uint32_t> flagged = DuplicateFlagged();
-  for (size_t i = 1; i < view.devices.size(); ++i) {
-    const CPLViewDevice& device = view.devices[i];
-    if (device.kind != kKindModule || !device.node) continue;
-    if (flagged.count(device.Serial()) != 0) continue;
-    slots.push_back({device.node->ipText, device.Serial(), {}});
+  for (Slot& module : modules) {
+    if (flagged.count(module.serial) == 0) slots.push_back(std::move(module));
   }
   const uint32_t started = platform::GetTickCount();
   std::mutex lock;
@@ -182,13 +203,11 @@ ReaderResults TopologyProcedure::RunReaders(const DeviceArray& view, const Topol
     readers[slot.serial] = slot.got;
     if (slot.got.otherSerial) {
       std::lock_guard guard(flaggedLock_);
-      flagged_.insert(slot.serial);
+      flagged_[slot.serial] = slot.ip;
     }
   }
-  // A module flagged in an earlier run is still a duplicate: it is checked as one, unread.
-  for (uint32_t serial : flagged) {
-    if (view.FindDeviceBySerial(serial) >= 0) readers[serial].otherSerial = true;
-  }
+  // A module flagged in the last run at the same address is checked as a duplicate, unread.
+  for (uint32_t serial : flagged) readers[serial].otherSerial = true;
   return readers;
 }
 

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -110,8 +111,10 @@ class TopologyProcedure {
   ProcedureResult Run(const ProcedureRequest& request, TopologyViewState& state,
                       const ProcedureEvents& events, const std::string& baseTitle);
 
-  // Serial numbers whose register serial differed from their discovered one: they get no
-  // register reader in later runs.
+  // Serial numbers whose register serial differed from their discovered one. Such a module
+  // gets no register reader in the next run and is shown as a duplicate address there; the
+  // mark is then spent, so the run after reads it again and marks it again only while the
+  // address is still shared. A module whose address changed meanwhile is read at once.
   std::set<uint32_t> DuplicateFlagged() const;
 
  private:
@@ -121,7 +124,7 @@ class TopologyProcedure {
   CMRegApp& app_;
   ProcedureSteps steps_;
   mutable std::mutex flaggedLock_;
-  std::set<uint32_t> flagged_;
+  std::map<uint32_t, std::string> flagged_;  // serial -> the address it was flagged at
 };
 
 // A copy of the drawing whose devices hold copies of their nodes, for the GUI thread to paint

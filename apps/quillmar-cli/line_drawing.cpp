@@ -34,6 +34,31 @@ json SerialOrNull(const std::optional<uint32_t>& serial) {
   return serial ? json(*serial) : json(nullptr);
 }
 
+// The drawn modules of a view, by row and column; the caller holds the adapter's lock.
+void CopyModules(const topology::DeviceArray& view, LineDrawing& result) {
+  for (size_t i = 1; i < view.devices.size(); ++i) {
+    const topology::CPLViewDevice& device = view.devices[i];
+    DrawnModule drawn;
+    drawn.serial = device.Serial();
+    drawn.ip = device.node->ipText;
+    drawn.firmware = base::Format("%d.%02d", topology::RevisionMajor(device.node->revision),
+                                  topology::RevisionMinor(device.node->revision));
+    drawn.column = device.column / topology::kGridStep;
+    drawn.row = device.row / topology::kGridStep;
+    drawn.direction = device.direction;
+    drawn.linked = device.node->linkedToPcSwitch != 0;
+    drawn.parent = SerialAt(view, device.parent);
+    drawn.left = SerialAt(view, view.LeftBuddy(static_cast<int>(i)));
+    drawn.right = SerialAt(view, view.RightBuddy(static_cast<int>(i)));
+    drawn.error = device.error != 0 ? device.errorText : std::string();
+    result.modules.push_back(drawn);
+  }
+  std::stable_sort(result.modules.begin(), result.modules.end(),
+                   [](const DrawnModule& a, const DrawnModule& b) {
+                     return a.row != b.row ? a.row < b.row : a.column < b.column;
+                   });
+}
+
 }  // namespace
 
 const char* DirectionName(uint32_t direction) {
@@ -59,16 +84,18 @@ int DiscoverLine(CliContext& context, const std::string& command, const std::str
     return kExitFailed;
   }
   *adapter = app.SelectedAdapter();
-  if (!*adapter) {
-    if (context.chooser.ChoiceRefused() || context.chooser.ChooserShown()) {
-      ReportFailure(command, "several adapters carry modules and none was chosen (--adapter NAME)");
-      return kExitChooseAdapter;
-    }
-    ReportFailure(command, "no module was found on any adapter");
-    return kExitFailed;
-  }
+  if (!*adapter) return ReportNoAdapter(context, command);
   app.GetTopology();
   return kExitDone;
+}
+
+int ReportNoAdapter(CliContext& context, const std::string& command) {
+  if (context.chooser.ChoiceRefused() || context.chooser.ChooserShown()) {
+    ReportFailure(command, "several adapters carry modules and none was chosen (--adapter NAME)");
+    return kExitChooseAdapter;
+  }
+  ReportFailure(command, "no module was found on any adapter");
+  return kExitFailed;
 }
 
 void DrawLine(CNAdapter& adapter, LineDrawing& result, topology::DeviceArray* viewOut) {
@@ -86,29 +113,25 @@ void DrawLine(CNAdapter& adapter, LineDrawing& result, topology::DeviceArray* vi
   }
   topology::DeviceArray view = topology::LayOut(adapter.nodes);
   result.problems = topology::SettleDevices(view, nullptr);
-  for (size_t i = 1; i < view.devices.size(); ++i) {
-    const topology::CPLViewDevice& device = view.devices[i];
-    DrawnModule drawn;
-    drawn.serial = device.Serial();
-    drawn.ip = device.node->ipText;
-    drawn.firmware = base::Format("%d.%02d", topology::RevisionMajor(device.node->revision),
-                                  topology::RevisionMinor(device.node->revision));
-    drawn.column = device.column / topology::kGridStep;
-    drawn.row = device.row / topology::kGridStep;
-    drawn.direction = device.direction;
-    drawn.linked = device.node->linkedToPcSwitch != 0;
-    drawn.parent = SerialAt(view, device.parent);
-    drawn.left = SerialAt(view, view.LeftBuddy(static_cast<int>(i)));
-    drawn.right = SerialAt(view, view.RightBuddy(static_cast<int>(i)));
-    drawn.error = device.error != 0 ? device.errorText : std::string();
-    result.modules.push_back(drawn);
-  }
-  std::stable_sort(result.modules.begin(), result.modules.end(),
-                   [](const DrawnModule& a, const DrawnModule& b) {
-                     return a.row != b.row ? a.row < b.row : a.column < b.column;
-                   });
+  CopyModules(view, result);
   result.outcome = topology::RunOutcome({result.modules.size(), result.found, false, 0, false});
   if (viewOut != nullptr) *viewOut = std::move(view);
+}
+
+void DrawingOf(CNAdapter& adapter, const topology::ProcedureResult& run, LineDrawing& result) {
+  std::lock_guard guard(adapter.lock);
+  result.adapter = adapter.name;
+  result.found = run.found;
+  if (!run.duplicates.empty()) {
+    result.duplicates = run.duplicates;
+    for (const NodePtr& node : topology::FindDuplicateIps(adapter.nodes).nodes)
+      result.duplicated.push_back({node->serialNumber, node->ipText});
+    result.outcome = topology::Outcome::Incomplete;
+    return;
+  }
+  result.problems = run.problems;
+  CopyModules(run.view, result);
+  result.outcome = run.outcome;
 }
 
 json DrawingJson(const LineDrawing& result) {

@@ -12,6 +12,7 @@
 
 #include "discovery/inventory.h"
 #include "topology/topology_model.h"
+#include "topology/topology_procedure.h"
 
 struct CliContext;
 
@@ -46,9 +47,17 @@ struct LineDrawing {
 int DiscoverLine(CliContext& context, const std::string& command, const std::string& adapterName,
                  AdapterPtr* adapter);
 
+// After a discovery that left no adapter selected: the chooser's refusal or no module at all,
+// reported; returns the exit status.
+int ReportNoAdapter(CliContext& context, const std::string& command);
+
 // The duplicate check, the layout and the directions of the adapter's nodes (under its lock).
 // `view`, when given, receives the drawing's device array (empty when there are duplicates).
 void DrawLine(CNAdapter& adapter, LineDrawing& drawing, topology::DeviceArray* view = nullptr);
+
+// The drawing of a topology run (the window's procedure) copied out of its view, under the
+// adapter's lock: the modules with the errors the procedure's checks found.
+void DrawingOf(CNAdapter& adapter, const topology::ProcedureResult& run, LineDrawing& drawing);
 
 const char* DirectionName(uint32_t direction);  // "left-to-right", "right-to-left", ...
 nlohmann::json DrawingJson(const LineDrawing& drawing);

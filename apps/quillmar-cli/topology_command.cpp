@@ -1,10 +1,9 @@
 // quillmar-cli topology [--adapter NAME] [--json] [--save FILE | --compare FILE]: the line as the
 // topology window lays it out. A full discovery (of every adapter, or of the named one),
 // GetTopology on the chosen adapter's modules, the duplicate-address check, the layout and the
-// directions; then one line per row of the drawing with its modules in column order, the
-// modules with a problem and the title line with the drawn and found counts. The registers of
-// the modules are not read here, so only the checks that need no register traffic can mark a
-// module.
+// directions, the register readers and the module checks (the window's own procedure); then
+// one line per row of the drawing with its modules in column order, the modules with a problem
+// and the title line with the drawn and found counts.
 //
 // --save FILE writes the --json document to FILE as the line's as-built record; --compare FILE
 // draws the line and lists, per module, what changed since that record was made.
@@ -30,12 +29,14 @@
 #include "line_drawing.h"
 #include "line_record.h"
 #include "topology/topology_model.h"
+#include "topology/topology_procedure.h"
 
 namespace {
 
 using nlohmann::json;
 
 constexpr const char* kCommand = "topology";
+constexpr const char* kBaseTitle = "PL Conveyors Dialog";
 
 struct TopologyOptions {
   std::string adapter;
@@ -120,14 +121,31 @@ int RunTopology(CliContext& context, const TopologyOptions& options) {
     if (const int refused = ReadRecord(options.compare, &record); refused != cli::kExitDone)
       return refused;
   }
-  AdapterPtr adapter;
-  if (const int failed = cli::DiscoverLine(context, kCommand, options.adapter, &adapter);
-      failed != cli::kExitDone) {
-    return failed;
+  if (const int refused = cli::SelectNamedAdapter(context, kCommand, options.adapter);
+      refused != cli::kExitDone) {
+    return refused;
   }
+  // The window's own procedure: discovery, duplicate check, GetTopology, layout, the register
+  // readers and the checks they feed.
+  CMRegApp& app = context.app;
+  bool captureOpened = true;
+  topology::ProcedureSteps steps = topology::LineSteps(app);
+  steps.discover = [&app, &captureOpened, all = options.adapter.empty()] {
+    app.discoverDone = 1;  // the full discovery, as the window's Discover runs it
+    captureOpened = app.Discover(all, nullptr) == 1;
+  };
+  topology::TopologyProcedure procedure(app, steps);
+  topology::TopologyViewState state;
+  const topology::ProcedureResult run = procedure.Run({}, state, {}, kBaseTitle);
+  if (!captureOpened) {
+    cli::ReportFailure(kCommand, "no capture device could be opened");
+    return cli::kExitFailed;
+  }
+  const AdapterPtr adapter = app.SelectedAdapter();
+  if (!adapter || run.noAdapter) return cli::ReportNoAdapter(context, kCommand);
 
   cli::LineDrawing result;
-  cli::DrawLine(*adapter, result);
+  cli::DrawingOf(*adapter, run, result);
   const json document = cli::DrawingJson(result);
   if (!options.compare.empty() && result.duplicates.empty()) {
     // The comparison is the output; the drawing goes to stdout only as part of --json.

@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QtTest>
 #include <chrono>
@@ -26,6 +27,7 @@
 #include "fixtures/linesim_fixture.h"
 #include "fixtures/qt_lab.h"
 #include "topology/node_command.h"
+#include "topology/set_address.h"
 #include "topology/ui/cpl_dlg.h"
 #include "topology/ui/cpl_view.h"
 
@@ -133,6 +135,67 @@ class TopologyWindowTest : public QObject {
     QCOMPARE(list->topLevelItem(1)->text(0), QStringLiteral("192.168.202.21, 3100102, 4.14"));
     QCOMPARE(dialog_->findChild<QLabel*>(QStringLiteral("count"))->text(),
              QStringLiteral("Entdeckt = 12, angezeigt = 12"));
+  }
+
+  // The window keeps its node records from run to run: a redraw after two modules changed
+  // places draws them in their new places, and their addresses, now out of order along the
+  // line, are marked with the ones expected there. Changed back, the line is clean again.
+  void aRedrawAfterASwapDrawsTheNewOrder() {
+    auto redraw = [&] {
+      const int runs = dialog_->RunsShown();
+      QTest::mouseClick(dialog_->findChild<QPushButton*>(QStringLiteral("discoverRedraw")),
+                        Qt::LeftButton);
+      return WaitRuns(runs + 1);
+    };
+    line_.Ok({{"cmd", "swap"}, {"module", kChain1[1]}, {"with", kChain1[2]}});
+    QVERIFY(redraw());
+    QCOMPARE(int(Device(kChain1[2]).column), 10);
+    QCOMPARE(int(Device(kChain1[1]).column), 15);
+    QCOMPARE(int(Device(kChain1[3]).column), 20);
+    uint32_t address = 0;
+    QVERIFY(ParseAddress("192.168.202.22", &address));
+    QCOMPARE(QString::fromStdString(Device(kChain1[2]).errorText),
+             QString::fromStdString(topology::ExpectedAddressError(address, 21)));
+    QCOMPARE(View()->ErrorTipOf(IndexOf(kChain1[1])),
+             QString::fromUtf8("Dieses Subnetz ist nicht richtig konfiguriert. (es wird ein "
+                               "Modul mit IP \"192.168.202.22\" erwartet) !?!"));
+    QVERIFY(dialog_->windowTitle().contains(QString::fromUtf8("Achtung - 2 mögliches Problem")));
+
+    line_.Ok({{"cmd", "swap"}, {"module", kChain1[1]}, {"with", kChain1[2]}});
+    QVERIFY(redraw());
+    for (int position = 0; position < 6; ++position) {
+      QCOMPARE(int(Device(kChain1[position]).column), 5 * (position + 1));
+      QCOMPARE(Device(kChain1[position]).error, 0u);
+    }
+  }
+
+  // Half of the second chain keeps addresses from before: those modules are drawn red with the
+  // address the line's numbering expects of them.
+  void aHalfNumberedChainIsDrawnRed() {
+    auto redraw = [&] {
+      const int runs = dialog_->RunsShown();
+      QTest::mouseClick(dialog_->findChild<QPushButton*>(QStringLiteral("discoverRedraw")),
+                        Qt::LeftButton);
+      return WaitRuns(runs + 1);
+    };
+    const std::string kept4 = line_.Module(kChain2[4]).address;
+    const std::string kept5 = line_.Module(kChain2[5]).address;
+    line_.SetNetwork(kChain2[4], "192.168.202.150");
+    line_.SetNetwork(kChain2[5], "192.168.202.151");
+    QVERIFY(redraw());
+    QCOMPARE(View()->Drawing().ModuleCount(), size_t{12});
+    for (int position = 0; position < 4; ++position) QCOMPARE(Device(kChain2[position]).error, 0u);
+    QCOMPARE(QString::fromStdString(Device(kChain2[4]).errorText),
+             QString::fromUtf8("Dieses Subnetz ist nicht richtig konfiguriert. (es wird ein "
+                               "Modul mit IP \"192.168.202.30\" erwartet) !?!"));
+    QCOMPARE(QString::fromStdString(Device(kChain2[5]).errorText),
+             QString::fromUtf8("Dieses Subnetz ist nicht richtig konfiguriert. (es wird ein "
+                               "Modul mit IP \"192.168.202.31\" erwartet) !?!"));
+    QCOMPARE(Device(kChain2[4]).error, 1u);
+    line_.SetNetwork(kChain2[4], kept4);
+    line_.SetNetwork(kChain2[5], kept5);
+    QVERIFY(redraw());
+    QCOMPARE(Device(kChain2[5]).error, 0u);
   }
 
   // A window closed during its run ends it without a message.
@@ -305,6 +368,31 @@ class TopologyWindowTest : public QObject {
     QVERIFY(QTest::qWaitFor([&] { return !dialog_->Worker().LongWorkPending(); }, kWaitMs));
   }
 
+  // Opened without an opener of its own (as the discovered-modules page opens it), the window
+  // still opens the change-of-address dialog for the module.
+  void changeOfAddressOpensItsDialogWhoeverOpenedTheWindow() {
+    QString shown;
+    int polls = 0;
+    QTimer poll;
+    poll.setInterval(20);
+    connect(&poll, &QTimer::timeout, [&] {
+      if (auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+        shown = modal->windowTitle();
+        modal->reject();
+        poll.stop();
+      } else if (++polls > 500) {
+        poll.stop();
+      }
+    });
+    poll.start();
+    const uint64_t jobs = dialog_->Worker().JobsRun();
+    View()->onCommand(topology::ui::kMenuChangeIp, kChain1[5]);
+    poll.stop();
+    QCOMPARE(shown, QString::fromUtf8(topology::kTitleSetAddress));
+    QTest::qWait(100);
+    QCOMPARE(dialog_->Worker().JobsRun(), jobs);  // closed without OK: nothing started
+  }
+
   // The change of address opens the program's dialog with the adapter's own record of the
   // module; a dialog that ends with Cancel starts nothing. Commands without a module only say so.
   void changeOfAddressAndCommandsWithoutAModule() {
@@ -333,6 +421,27 @@ class TopologyWindowTest : public QObject {
     QCOMPARE(prompt_.Texts().back(),
              std::string("Bitte den zu ersetzenden Knoten aus der Liste auswählen."));
     QCOMPARE(dialog_->Worker().JobsRun(), jobs);
+  }
+
+  // One procedure at a time: while a redraw runs the change of address is refused (a beep)
+  // and its dialog does not open.
+  void changeOfAddressWaitsForTheRunningProcedure() {
+    int opened = 0;
+    dialog_->SetChangeIpOpener([&](const topology::CPLViewDevice&, QWidget*) {
+      ++opened;
+      return false;
+    });
+    const int runs = dialog_->RunsShown();
+    QTest::mouseClick(dialog_->findChild<QPushButton*>(QStringLiteral("discoverRedraw")),
+                      Qt::LeftButton);
+    QVERIFY(dialog_->Worker().LongWorkPending());
+    const size_t beeps = prompt_.CountOf("beep");
+    View()->onCommand(topology::ui::kMenuChangeIp, kChain1[5]);
+    QCOMPARE(opened, 0);
+    QCOMPARE(prompt_.CountOf("beep"), beeps + 1);
+    QVERIFY(WaitRuns(runs + 1));
+    View()->onCommand(topology::ui::kMenuChangeIp, kChain1[5]);
+    QCOMPARE(opened, 1);
   }
 
   // Last: it sends a real AutoConfig to the line.

@@ -200,4 +200,49 @@ TEST(LineCommandsCli, SetIpThenAutoConfigRenumbersTheChainFromTheNewAddress) {
   }
 }
 
+// AutoConfig over a range of the second chain (its modules mounted right to left), once away
+// from the PC's switch and once towards it: the line is numbered from the first module's
+// address up to the last module, and the modules outside the range keep their addresses.
+TEST(LineCommandsCli, RangeAutoConfigOnTheSecondChainNumbersExactlyTheRange) {
+  QM_SKIP_WITHOUT_LAB();
+  fixtures::TempFolder logs;
+  test::Lab lab;
+  test::Linesim line(lab, test::SourceFile("sim/lines/demo.json"));
+  const std::vector<uint32_t> chain = {3100201, 3100202, 3100203, 3100204, 3100205, 3100206};
+  auto addresses = [&] {
+    std::vector<std::string> out;
+    for (uint32_t serial : chain) out.push_back(line.Module(serial).address);
+    return out;
+  };
+  struct Case {
+    const char* name;
+    uint32_t first, last;
+    std::string start;                   // the first module's address before the AutoConfig
+    std::vector<std::string> addresses;  // of the chain afterwards
+  };
+  const Case cases[] = {
+      {"away from the switch",
+       3100203,
+       3100205,
+       "192.168.202.70",
+       {"192.168.202.26", "192.168.202.27", "192.168.202.70", "192.168.202.71", "192.168.202.72",
+        "192.168.202.31"}},
+      {"towards the switch",
+       3100205,
+       3100203,
+       "192.168.202.80",
+       {"192.168.202.26", "192.168.202.27", "192.168.202.82", "192.168.202.81", "192.168.202.80",
+        "192.168.202.31"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    line.SetNetwork(c.first, c.start);
+    const test::RunResult run =
+        Cli(lab, logs.path(),
+            {"--json", "--yes", "autoconfig", std::to_string(c.first), std::to_string(c.last)});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(addresses(), c.addresses);
+  }
+}
+
 }  // namespace

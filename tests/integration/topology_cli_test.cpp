@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -83,6 +84,48 @@ TEST(TopologyCli, TheDemoLineIsDrawnAsItIsCabled) {
   EXPECT_THAT(run.out, HasSubstr("PC -- [-> 192.168.202.20 SN 3100101] [-> 192.168.202.21 SN "
                                  "3100102]"));
   EXPECT_THAT(run.out, HasSubstr("PC -- [<- 192.168.202.26 SN 3100201]"));
+}
+
+// The command runs the window's procedure with its checks: half of the first chain keeps
+// addresses from an earlier numbering, and those modules are reported with the address the
+// line's numbering expects of them; a module with another configuration id than the rest of
+// its row is the one marked, also at the head of the row.
+TEST(TopologyCli, AHalfNumberedChainIsReportedWithTheExpectedAddresses) {
+  QM_SKIP_WITHOUT_LAB();
+  fixtures::TempFolder logs;
+  test::Lab lab;
+  test::Linesim line(lab, test::SourceFile("sim/lines/demo.json"));
+  line.SetNetwork(3100104, "192.168.202.60");
+  line.SetNetwork(3100105, "192.168.202.61");
+  line.SetNetwork(3100106, "192.168.202.62");
+  for (uint32_t serial = 3100201; serial <= 3100206; ++serial) {
+    const uint16_t last = serial == 3100201 ? 0x9999 : 0x4444;
+    line.Write(serial, 1, {0x1111, 0x2222, 0x3333, last});
+  }
+
+  const test::RunResult run = Cli(lab, logs.path(), {"--json", "topology"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const json out = json::parse(run.out);
+  ASSERT_EQ(out["drawn"], 12);
+  std::map<uint32_t, json> errors;
+  for (const json& m : out["modules"]) errors[m["serial"].get<uint32_t>()] = m["error"];
+  const std::string expected =
+      "Dieses Subnetz ist nicht richtig konfiguriert. (es wird ein Modul mit IP "
+      "\"192.168.202.%d\" erwartet) !?!";
+  for (uint32_t serial = 3100101; serial <= 3100103; ++serial) {
+    EXPECT_EQ(errors[serial], nullptr) << serial;
+  }
+  EXPECT_EQ(errors[3100104], base::Format(expected.c_str(), 23));
+  EXPECT_EQ(errors[3100105], base::Format(expected.c_str(), 24));
+  EXPECT_EQ(errors[3100106], base::Format(expected.c_str(), 25));
+  EXPECT_EQ(errors[3100201], "Konfiguration passt nicht.");
+  for (uint32_t serial = 3100202; serial <= 3100206; ++serial) {
+    EXPECT_EQ(errors[serial], nullptr) << serial;
+  }
+
+  const test::RunResult text = Cli(lab, logs.path(), {"topology"});
+  EXPECT_THAT(text.out, HasSubstr("Achtung - 4 mögliches Problem gefunden (Module mit roter LED "
+                                  "prüfen)"));
 }
 
 TEST(TopologyCli, AModuleWithoutTopologyAnswerEndsTheDrawnChain) {

@@ -11,6 +11,7 @@
 #include <optional>
 #include <set>
 
+#include "base/bytes.h"
 #include "base/prompt.h"
 #include "discovery/discover.h"
 #include "discovery/mreg_app.h"
@@ -21,6 +22,8 @@
 #include "fixtures/temp_log.h"
 #include "platform/tick.h"
 #include "sim/line.h"
+#include "topology/set_address.h"
+#include "topology/topology_procedure.h"
 
 namespace {
 
@@ -289,6 +292,89 @@ TEST(TopologyIntegration, AModulesOrientationFromWhereItsAnsweringBuddyIsDrawn) 
   }
   // Each test ends with the module back in NORMAL mode.
   for (const auto& m : line.List()) EXPECT_EQ(m.raw["routing"], false) << m.serial;
+}
+
+// The window keeps its node records from run to run (its Discover merges the answers into
+// them). A second run after two modules changed places, and a third after a module was
+// replaced by one with another serial number, must draw the line as it is cabled now.
+TEST(TopologyIntegration, EveryRunOfTheWindowLearnsTheWiringAnew) {
+  QM_SKIP_WITHOUT_LAB();
+  fixtures::ScopedTempLog log;
+  test::Lab lab;
+  test::Linesim line(lab, test::SourceFile("sim/lines/demo.json"));
+  constexpr uint32_t kReplaced = 3100106;
+  constexpr uint32_t kNewSerial = 3100199;
+  discovery::SequenceCounter().fetch_add(1000);
+  const auto text = lab.RunInNamespaceForText(
+      "pc",
+      [&] {
+        base::ScriptedPrompt prompt;
+        CMRegApp app(&prompt);
+        topology::TopologyProcedure procedure(app, topology::LineSteps(app));
+        topology::TopologyViewState state;
+        // The first chain as drawn (serials by column) and the counts of a run.
+        auto run = [&] {
+          const topology::ProcedureResult result = procedure.Run({}, state, {}, "T");
+          json out = {{"drawn", result.view.ModuleCount()},
+                      {"found", result.found},
+                      {"outcome", topology::OutcomeName(result.outcome)}};
+          const AdapterPtr adapter = app.SelectedAdapter();
+          if (!adapter) return out;
+          std::lock_guard guard(adapter->lock);
+          const int head = result.view.FindDeviceBySerial(3100101);
+          std::map<uint16_t, uint32_t> row;
+          for (size_t i = 1; head > 0 && i < result.view.devices.size(); ++i) {
+            const auto& device = result.view.devices[i];
+            if (device.row == result.view.devices[static_cast<size_t>(head)].row)
+              row[device.column] = device.Serial();
+          }
+          json chain = json::array();
+          for (const auto& [column, serial] : row) chain.push_back(serial);
+          out["chain"] = chain;
+          return out;
+        };
+        json result;
+        result["first"] = run();
+        line.Ok({{"cmd", "swap"}, {"module", 3100102}, {"with", 3100103}});
+        result["swapped"] = run();
+        // The module in the last place is replaced by one with another serial number: the
+        // module takes it with an unchanged address (as a new module with its predecessor's
+        // settings would answer).
+        NodePtr replaced;
+        if (const AdapterPtr adapter = app.SelectedAdapter()) {
+          std::lock_guard guard(adapter->lock);
+          if (const NodePtr node = FindNodeBySerial(kReplaced, nullptr, adapter->nodes)) {
+            replaced = std::make_shared<CNode_Data>(*node);
+          }
+        }
+        if (replaced) {
+          replaced->serialNumber = kNewSerial;
+          base::PutBE32(replaced->recordCopy.data(), kNewSerial);
+          topology::SetAddressSequence sequence;
+          topology::SetAddressContext context{app, prompt, sequence};
+          result["serialChanged"] =
+              topology::ChangeNodeAddress(context, replaced, {"", "", false, ""}) ==
+              topology::SetAddressResult::Ok;
+        }
+        result["replaced"] = run();
+        return result.dump();
+      },
+      240000);
+  ASSERT_TRUE(text);
+  const json found = json::parse(*text);
+  const json first = {3100101, 3100102, 3100103, 3100104, 3100105, 3100106};
+  EXPECT_EQ(found["first"]["chain"], first);
+  EXPECT_EQ(found["first"]["drawn"], 12);
+  const json swapped = {3100101, 3100103, 3100102, 3100104, 3100105, 3100106};
+  EXPECT_EQ(found["swapped"]["chain"], swapped);
+  EXPECT_EQ(found["swapped"]["outcome"], "complete");
+  ASSERT_EQ(found.value("serialChanged", false), true);
+  EXPECT_EQ(line.Module(kNewSerial).serial, kNewSerial);
+  const json replaced = {3100101, 3100103, 3100102, 3100104, 3100105, kNewSerial};
+  EXPECT_EQ(found["replaced"]["chain"], replaced);
+  EXPECT_EQ(found["replaced"]["drawn"], 12);
+  EXPECT_EQ(found["replaced"]["found"], 12);
+  EXPECT_EQ(found["replaced"]["outcome"], "complete");
 }
 
 }  // namespace

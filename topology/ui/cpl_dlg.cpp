@@ -23,6 +23,7 @@
 #include "comm/event_log.h"
 #include "discovery/mreg_app.h"
 #include "discovery/topology_walk.h"
+#include "topology/ui/autoconfig_to_dlg.h"
 #include "topology/ui/cpl_view.h"
 
 namespace topology::ui {
@@ -182,6 +183,11 @@ CPLDlg::CPLDlg(CMRegApp& app, base::Prompt& prompt, bool installationMode, QWidg
       std::erase(RetiredCores(), core);
     }
   });
+  // The change of address opens the program's own dialog, whoever opened the window.
+  changeIp_ = [&app, &prompt](const CPLViewDevice& device, QWidget* owner) {
+    CDlg_AutoConfigTo dialog(app, prompt, device.node, owner);
+    return dialog.exec() == QDialog::Accepted;
+  };
   BuildWindow();
   SetTitle(QString::fromUtf8(installationMode_ ? kInstallationTitle : kTitle));
   // Opening draws the line at once (a full Discover && Redraw).
@@ -598,6 +604,11 @@ void CPLDlg::OnMenuCommand(int command, uint32_t serial) {
       RunCommand(kCommandFactoryReset, serial);
       break;
     case kMenuChangeIp: {
+      // The module's address must not change under a procedure that is still running.
+      if (!core_ || core_->worker->LongWorkPending()) {
+        prompt_.Beep();
+        return;
+      }
       const int index = view_->Drawing().FindDeviceBySerial(serial);
       const NodePtr node = AdapterNode(app_, serial);
       if (!changeIp_ || index < 0 || !node) {
@@ -669,7 +680,7 @@ CPLDlg* OpenTopologyWindow(CMRegApp& app, base::Prompt& prompt, QWidget* parent,
   }
   auto* dialog = new CPLDlg(app, prompt, installationMode, parent);
   dialog->setAttribute(Qt::WA_DeleteOnClose);
-  dialog->SetChangeIpOpener(std::move(changeIp));
+  if (changeIp) dialog->SetChangeIpOpener(std::move(changeIp));
   dialog->show();
   return dialog;
 }

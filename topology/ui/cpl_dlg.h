@@ -39,7 +39,7 @@ class CPLDlg : public QDialog {
   static constexpr const char* kInstallationTitle = "Urmigat Installationstopologie";
 
   // Opens the change-of-address dialog for a module (its node is the adapter's own record);
-  // true when it ended with OK.
+  // true when it ended with OK. By default the window opens CDlg_AutoConfigTo.
   using ChangeIpOpener = std::function<bool(const CPLViewDevice& device, QWidget* parent)>;
 
   // prompt and app must outlive the window. Steps default to the real line's.
@@ -139,7 +139,8 @@ class CPLDlg : public QDialog {
 };
 
 // Opens (or raises) the topology window for the selected adapter, the way the node screen and
-// the discovered-modules page start it. The window deletes itself when closed.
+// the discovered-modules page start it. The window deletes itself when closed. Without
+// `changeIp` the window's own opener (CDlg_AutoConfigTo) is kept.
 CPLDlg* OpenTopologyWindow(CMRegApp& app, base::Prompt& prompt, QWidget* parent,
                            bool installationMode = false,
                            CPLDlg::ChangeIpOpener changeIp = nullptr);

@@ -3,9 +3,11 @@
 // each phase. All times are ticks of the fake's simulated clock.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <optional>
+#include <thread>
 
 #include "base/bytes.h"
 #include "base/format.h"
@@ -204,11 +206,40 @@ TEST_F(TopologyTest, AModuleAnsweringTwiceAddsItsBuddiesOnce) {
                   "The Buddy with SerNo.7 of the node \"192.168.202.22\",2 does not exist in "
                   "the Input(discovered) nodes array!?!"),
             1u);
-  // A second run does not collect again: the marks stay set.
-  const size_t before = nodes_[0]->buddies.size();
-  TopologyAnswer(net_.Now() - t0_ + 60, 1, Entries({2, 3}));
+}
+
+TEST_F(TopologyTest, EveryRunLearnsTheWiringAnew) {
+  // First run: 1 - 2 - 3 in a chain.
+  nodes_ = {Node(1), Node(2), Node(3)};
+  TopologyAnswer(50, 1, Entries({2}));
+  TopologyAnswer(52, 2, Entries({1, 3}));
+  TopologyAnswer(54, 3, Entries({2}));
+  NeighborsAnswer(150, 2, MacOf(1), MacOf(3));
+  NeighborsAnswer(152, 1, MacBytes{}, MacOf(2));
   Run();
-  EXPECT_EQ(nodes_[0]->buddies.size(), before);
+  ASSERT_EQ(nodes_[1]->buddies.size(), 2u);
+  ASSERT_EQ(nodes_[1]->leftSerial, 1u);
+  ASSERT_EQ(nodes_[0]->rightSerial, 2u);
+
+  // Modules 2 and 3 swapped places: 1 - 3 - 2. The same node records answer again.
+  t0_ = net_.Now();
+  TopologyAnswer(50, 1, Entries({3}));
+  TopologyAnswer(52, 3, Entries({1, 2}));
+  TopologyAnswer(54, 2, Entries({3}));
+  NeighborsAnswer(150, 2, MacOf(3), MacBytes{});
+  Run();
+  ASSERT_EQ(nodes_[0]->buddies.size(), 1u);
+  EXPECT_EQ(nodes_[0]->buddies[0].lock(), nodes_[2]);
+  ASSERT_EQ(nodes_[1]->buddies.size(), 1u);
+  EXPECT_EQ(nodes_[1]->buddies[0].lock(), nodes_[2]);
+  EXPECT_EQ(nodes_[2]->buddies.size(), 2u);
+  EXPECT_EQ(nodes_[1]->leftSerial, 3u);
+  EXPECT_EQ(nodes_[1]->rightSerial, 0u);  // nothing cabled there any more
+  EXPECT_EQ(nodes_[1]->rightMac, MacBytes{});
+  // A module that did not answer this time keeps nothing of the old wiring.
+  EXPECT_EQ(nodes_[0]->neighborsAnswered, 0u);
+  EXPECT_EQ(nodes_[0]->rightSerial, 0u);
+  EXPECT_EQ(nodes_[0]->rightPort, 3);
 }
 
 TEST_F(TopologyTest, NeighboursAnswersSetOnlyTheSerialsOfKnownMacs) {
@@ -493,6 +524,31 @@ TEST_F(TopologyTest, DetermineDirectionComparesTheAnsweringBuddysColumn) {
     EXPECT_EQ(view.temp.size(), 1u);
     EXPECT_EQ(view.temp[0]->serialNumber, 6u);
   }
+}
+
+// The node is one of the adapter's records: _determineNode_Direction reads it under the
+// adapter's lock, so while another thread holds the lock it has not even named the node yet.
+TEST_F(TopologyTest, DetermineDirectionReadsTheNodeUnderTheAdaptersLock) {
+  fakes::FakeModule m;
+  m.serialNumber = 5;
+  m.ip = IpOf(5);
+  m.mac = MacOf(5);
+  net_.AddModule("eth-a", m);
+  ASSERT_EQ(app_.Discover(true, nullptr), 1);
+  const AdapterPtr adapter = app_.SelectedAdapter();
+  ASSERT_TRUE(adapter);
+  const NodePtr node = adapter->FindNodeBySerial(5, nullptr, true);
+  ASSERT_TRUE(node);
+  FakeView link;
+  std::unique_lock<std::mutex> held(adapter->lock);
+  int result = -1;
+  std::thread probe([&] { result = discovery::_determineNode_Direction(app_, link, node); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(Count(Log(), ">> _determineNode_Direction Sending GO_ROUTING to Node 5"), 0u);
+  held.unlock();
+  probe.join();
+  EXPECT_EQ(result, 2);
+  EXPECT_EQ(Count(Log(), ">> _determineNode_Direction Sending GO_ROUTING to Node 5"), 1u);
 }
 
 }  // namespace

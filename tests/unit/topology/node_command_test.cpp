@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/prompt.h"
@@ -363,6 +365,25 @@ TEST_F(NodeCommandTest, FactoryResetNotConfirmedSendsNothing) {
   Run(kCommandFactoryReset, first_, nullptr);
   EXPECT_TRUE(net_.Sent().empty());
   EXPECT_EQ(window_.busy.back(), false);
+}
+
+// The modules' records are the adapter's: a discovery may change them at any time, so the
+// procedure reads them under the adapter's lock. While another thread holds it, the procedure
+// has read nothing and asked nothing.
+TEST_F(NodeCommandTest, ReadsTheModulesOnlyUnderTheAdaptersLock) {
+  Draw(topology::kLeftToRight, topology::kLeftToRight);
+  prompt_.QueueAnswer(base::PromptAnswer::No);  // the product-search question
+  const AdapterPtr adapter = app_.SelectedAdapter();
+  ASSERT_TRUE(adapter);
+  std::unique_lock<std::mutex> held(adapter->lock);
+  int result = -1;
+  std::thread command([&] { result = Run(kCommandAutoConfig, first_, last_); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_TRUE(prompt_.Texts().empty());
+  held.unlock();
+  command.join();
+  EXPECT_EQ(result, 0);  // answered No
+  EXPECT_EQ(prompt_.Texts(), std::vector<std::string>{topology::kTextProductSearch});
 }
 
 }  // namespace

@@ -257,4 +257,88 @@ TEST_F(ChangeNodeAddressTest, FailuresShowTheirTextAndCancel) {
   EXPECT_EQ(prompt_.Texts().size(), shown);
 }
 
+// A clock that jumps past the answer's time-out between two of its readings (a thread woken
+// late), and a capture that records every time-out it is asked to wait.
+class JumpingClock : public fakes::FakeNetwork {
+ public:
+  uint32_t Now() override {
+    const uint32_t now = fakes::FakeNetwork::Now();
+    if (armed_ > 0 && --armed_ == 0) jump_ = topology::kSetAddressAnswerMs + 1;
+    return now + jump_;
+  }
+  // The second reading from now on is the late one.
+  void ArmJump() { armed_ = 2; }
+
+ private:
+  int armed_ = 0;
+  uint32_t jump_ = 0;
+};
+
+class RecordingDriver : public platform::CaptureDriver {
+ public:
+  explicit RecordingDriver(JumpingClock& net) : net_(net) {}
+  platform::CaptureDeviceList ListDevices() override { return net_.ListDevices(); }
+  std::unique_ptr<platform::CaptureHandle> Open(const std::string& device, int snapLength,
+                                                bool promiscuous, std::string* error) override {
+    auto inner = net_.Open(device, snapLength, promiscuous, error);
+    if (!inner) return nullptr;
+    return std::make_unique<Handle>(*this, std::move(inner));
+  }
+  bool watch = false;  // record the waits from now on
+  std::vector<uint32_t> timeouts;
+
+ private:
+  class Handle : public platform::CaptureHandle {
+   public:
+    Handle(RecordingDriver& owner, std::unique_ptr<platform::CaptureHandle> inner)
+        : owner_(owner), inner_(std::move(inner)) {}
+    bool Send(const uint8_t* frame, size_t length) override { return inner_->Send(frame, length); }
+    bool Read(std::vector<uint8_t>& frame, uint32_t timeoutMs) override {
+      if (!owner_.watch) return inner_->Read(frame, timeoutMs);
+      owner_.timeouts.push_back(timeoutMs);
+      if (owner_.timeouts.size() == 1) {
+        owner_.net_.ArmJump();  // the late wake-up comes right after this first wait
+        return false;
+      }
+      // A wrapped time-out would wait for ever: recorded above, not waited here.
+      if (timeoutMs > topology::kSetAddressAnswerMs) return false;
+      return inner_->Read(frame, timeoutMs);
+    }
+    std::string LastError() const override { return inner_->LastError(); }
+
+   private:
+    RecordingDriver& owner_;
+    std::unique_ptr<platform::CaptureHandle> inner_;
+  };
+  JumpingClock& net_;
+};
+
+TEST(ChangeNodeAddressClock, LateWakeUpEndsTheWaitInsteadOfWrappingIt) {
+  fixtures::ScopedTempLog log;
+  JumpingClock net;
+  discovery::ScopedDiscoverEnvironment environment(&net);
+  RecordingDriver driver(net);
+  base::ScriptedPrompt prompt;
+  CMRegApp app(&prompt);
+  app.SetCaptureDriver(&driver);
+  net.AddAdapter("eth-a", kPcMac, "192.168.202.10");
+  fakes::FakeModule m;
+  m.serialNumber = 777;
+  m.ip = "192.168.202.21";
+  m.mac = kModuleMac;
+  net.AddModule("eth-a", m);
+  ASSERT_EQ(app.Discover(true, nullptr), 1);
+  const NodePtr node = app.FindNodeBySerial(777, nullptr);
+  ASSERT_TRUE(node);
+
+  driver.watch = true;
+  topology::SetAddressSequence sequence;
+  topology::SetAddressContext context{app, prompt, sequence};
+  EXPECT_EQ(topology::ChangeNodeAddress(context, node, {"192.168.202.40", "", false, ""}),
+            topology::SetAddressResult::Cancel);
+  ASSERT_FALSE(driver.timeouts.empty());
+  for (uint32_t timeout : driver.timeouts) EXPECT_LE(timeout, topology::kSetAddressAnswerMs);
+  EXPECT_EQ(prompt.Texts(), std::vector<std::string>{topology::kTextSetAddressNoAnswer});
+}
+
 }  // namespace

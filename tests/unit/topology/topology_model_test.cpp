@@ -296,6 +296,147 @@ TEST(TopologySettle, ModuleChecksAsATable) {
   EXPECT_EQ(topology::ConfIdText({1, 2, 3}), "");
 }
 
+// One chain on the PC's switch with these addresses, from the switch outwards; `first` marks
+// that module's record as the line's first (record byte 16 bit 0), -1 for none (0xFF unknown).
+DeviceArray Chain(const std::vector<std::string>& addresses, int first = -1) {
+  std::vector<std::pair<uint32_t, uint32_t>> cables;
+  for (uint32_t i = 1; i < addresses.size(); ++i) cables.push_back({i, i + 1});
+  NodeList nodes = Nodes({{1}, cables}, static_cast<uint32_t>(addresses.size()));
+  for (size_t i = 0; i < nodes.size(); ++i) {
+    nodes[i]->ipText = addresses[i];
+    EXPECT_TRUE(ParseAddress(addresses[i], &nodes[i]->ipAddress));
+    nodes[i]->record[16] = static_cast<int>(i) == first ? 1 : 0xFF;
+  }
+  return topology::LayOut(nodes);
+}
+
+std::string Expect(const char* address) {
+  std::string subnet = address;
+  const int last = std::stoi(subnet.substr(subnet.rfind('.') + 1));
+  uint32_t ip = 0;
+  EXPECT_TRUE(ParseAddress(address, &ip));
+  return topology::ExpectedAddressError(ip, last);
+}
+
+TEST(TopologyChecks, LineAddressingAsATable) {
+  const std::string notALine = topology::kErrorSubnetNotALine;
+  const std::string doNotFit = topology::kErrorAddressesDoNotFit;
+  struct Case {
+    const char* name;
+    std::vector<std::string> addresses;
+    int first;
+    std::vector<std::string> errors;  // per module, "" for none
+  };
+  const std::vector<Case> cases = {
+      {"numbered away from the switch",
+       {"192.168.202.20", "192.168.202.21", "192.168.202.22"},
+       0,
+       {"", "", ""}},
+      {"numbered towards the switch",
+       {"192.168.202.52", "192.168.202.51", "192.168.202.50"},
+       2,
+       {"", "", ""}},
+      {"half numbered: the rest keeps old addresses",
+       {"192.168.202.20", "192.168.202.21", "192.168.202.22", "192.168.202.23", "192.168.202.90",
+        "192.168.202.71"},
+       0,
+       {"", "", "", "", Expect("192.168.202.24"), Expect("192.168.202.25")}},
+      {"a tie goes to the numbering of the module marked first",
+       {"192.168.202.40", "192.168.202.41", "192.168.202.26", "192.168.202.27"},
+       2,
+       {Expect("192.168.202.24"), Expect("192.168.202.25"), "", ""}},
+      {"two swapped modules",
+       {"192.168.202.20", "192.168.202.22", "192.168.202.21", "192.168.202.23"},
+       0,
+       {"", Expect("192.168.202.21"), Expect("192.168.202.22"), ""}},
+      {"no two modules agree",
+       {"192.168.202.20", "192.168.202.40", "192.168.202.60"},
+       -1,
+       {doNotFit, doNotFit, doNotFit}},
+      {"the expected address leaves the subnet",
+       {"192.168.202.253", "192.168.202.254", "192.168.202.3"},
+       -1,
+       {"", "", doNotFit}},
+      {"one subnet in two places of the row",
+       {"192.168.202.20", "10.1.1.5", "192.168.202.22", "192.168.202.23", "192.168.202.24"},
+       -1,
+       {notALine, "", "", "", ""}},
+      {"another subnet at the end is its own line",
+       {"192.168.202.20", "192.168.202.21", "10.1.1.5"},
+       -1,
+       {"", "", ""}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fixtures::ScopedTempLog log;
+    DeviceArray view = Chain(c.addresses, c.first);
+    int expectedMarks = 0;
+    for (const std::string& e : c.errors) expectedMarks += e.empty() ? 0 : 1;
+    EXPECT_EQ(topology::CheckLineAddresses(view), expectedMarks);
+    for (size_t i = 0; i < c.errors.size(); ++i) {
+      const int index = view.FindDeviceBySerial(static_cast<uint32_t>(i + 1));
+      ASSERT_GT(index, 0);
+      EXPECT_EQ(view.devices[static_cast<size_t>(index)].errorText, c.errors[i]) << "module " << i;
+    }
+  }
+  EXPECT_EQ(Expect("192.168.202.24"),
+            "Dieses Subnetz ist nicht richtig konfiguriert. (es wird ein Modul mit IP "
+            "\"192.168.202.24\" erwartet) !?!");
+}
+
+// A half-numbered line is drawn red by the procedure's step, readers or not asked.
+TEST(TopologyChecks, SettleMarksAHalfNumberedLine) {
+  fixtures::ScopedTempLog log;
+  DeviceArray view = Chain(
+      {"192.168.202.20", "192.168.202.21", "192.168.202.22", "192.168.202.60", "192.168.202.61"},
+      0);
+  topology::ReaderResults readers;
+  for (uint32_t serial = 1; serial <= 5; ++serial)
+    readers[serial] = {true, false, Regs(0, 0, 0, 0)};
+  EXPECT_EQ(topology::SettleDevices(view, &readers), 2);
+  EXPECT_EQ(view.devices[4].errorText, Expect("192.168.202.23"));
+  EXPECT_EQ(view.devices[5].errorText, Expect("192.168.202.24"));
+  EXPECT_EQ(log.CountContaining("WARN. bErr for node: \"192.168.202.60\""), 1u);
+}
+
+// The configuration expected of a row is its majority's: one foreign module at the head of
+// the row is the one marked, not the rest of the row.
+TEST(TopologyChecks, ConfigurationOfTheRowsMajority) {
+  struct Case {
+    const char* name;
+    std::vector<std::vector<uint16_t>> regs;
+    std::vector<bool> marked;
+  };
+  const std::vector<Case> cases = {
+      {"foreign head module",
+       {Regs(9, 9, 9, 9), Regs(1, 2, 3, 4), Regs(1, 2, 3, 4), Regs(1, 2, 3, 4)},
+       {true, false, false, false}},
+      {"foreign module in the middle",
+       {Regs(1, 2, 3, 4), Regs(9, 9, 9, 9), Regs(1, 2, 3, 4), Regs(1, 2, 3, 4)},
+       {false, true, false, false}},
+      {"a tie keeps the left-most",
+       {Regs(9, 9, 9, 9), Regs(1, 2, 3, 4), Regs(0, 0, 0, 0), Regs(0, 0, 0, 0)},
+       {false, true, false, false}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fixtures::ScopedTempLog log;
+    DeviceArray view =
+        Chain({"192.168.202.20", "192.168.202.21", "192.168.202.22", "192.168.202.23"}, 0);
+    topology::ReaderResults readers;
+    for (uint32_t serial = 1; serial <= 4; ++serial)
+      readers[serial] = {true, false, c.regs[serial - 1]};
+    int marked = 0;
+    for (bool m : c.marked) marked += m ? 1 : 0;
+    EXPECT_EQ(topology::SettleDevices(view, &readers), marked);
+    for (uint32_t serial = 1; serial <= 4; ++serial) {
+      const auto& device = view.devices[static_cast<size_t>(view.FindDeviceBySerial(serial))];
+      EXPECT_EQ(device.errorText, c.marked[serial - 1] ? topology::kErrorConfiguration : "")
+          << "module " << serial;
+    }
+  }
+}
+
 TEST(TopologyChecks, DuplicateAddressesStopTheDrawing) {
   NodeList nodes = Nodes({{1}, {}}, 4);
   fixtures::ScopedTempLog log;

@@ -218,6 +218,56 @@ TEST_F(Fixture, OtherSerialIsFlaggedAndNotReadAgain) {
   EXPECT_EQ(second.view.devices[static_cast<size_t>(again)].errorText, topology::kErrorDuplicateIp);
 }
 
+// The mark is honoured by the next run only: once the address is no longer shared the module
+// is read again and drawn without the mark; a module moved to another address is read at once.
+TEST_F(Fixture, DuplicateMarkClearsOnceTheAddressIsNoLongerShared) {
+  const AdapterPtr adapter = AddLine(app, 6);
+  ProcedureSteps steps;
+  steps.getTopology = [&](NodeList& nodes, std::mutex& lock) {
+    std::lock_guard guard(lock);
+    Wire(nodes, 6);
+  };
+  std::mutex seenLock;
+  std::vector<uint32_t> seen;
+  std::atomic<bool> shared{true};
+  steps.readModule = [&](const std::string&, uint32_t serial, int, const std::function<bool()>&) {
+    {
+      std::lock_guard guard(seenLock);
+      seen.push_back(serial);
+    }
+    topology::ReaderResult r = Connected(serial);
+    r.otherSerial = serial == 1003 && shared.load();
+    return r;
+  };
+  TopologyProcedure procedure(app, steps);
+  auto errorOf = [](const ProcedureResult& result, uint32_t serial) {
+    const int index = result.view.FindDeviceBySerial(serial);
+    return index > 0 ? result.view.devices[static_cast<size_t>(index)].errorText : "not drawn";
+  };
+  ASSERT_EQ(errorOf(procedure.Run({}, state, {}, "T"), 1003), topology::kErrorDuplicateIp);
+  shared = false;  // the other device with that address is gone
+  ASSERT_EQ(errorOf(procedure.Run({}, state, {}, "T"), 1003), topology::kErrorDuplicateIp);
+  seen.clear();
+  const ProcedureResult third = procedure.Run({}, state, {}, "T");
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), 1003u), 1);
+  EXPECT_EQ(errorOf(third, 1003), "");
+  EXPECT_EQ(third.problems, 0);
+  EXPECT_TRUE(procedure.DuplicateFlagged().empty());
+
+  // Flagged again, then given another address: the next run reads it at once.
+  shared = true;
+  ASSERT_EQ(errorOf(procedure.Run({}, state, {}, "T"), 1003), topology::kErrorDuplicateIp);
+  shared = false;
+  {
+    std::lock_guard guard(adapter->lock);
+    adapter->nodes[3]->ipText = "10.0.0.99";
+  }
+  seen.clear();
+  const ProcedureResult moved = procedure.Run({}, state, {}, "T");
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), 1003u), 1);
+  EXPECT_EQ(errorOf(moved, 1003), "");
+}
+
 TEST_F(Fixture, ClosingWindowStopsTheRun) {
   AddLine(app, 6);
   ProcedureSteps steps;
