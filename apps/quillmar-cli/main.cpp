@@ -16,11 +16,8 @@
 
 #include "cli_command.h"
 #include "comm/event_log.h"
+#include "platform/profile.h"
 #include "terminal_prompt.h"
-
-#ifdef QM_HAVE_QT
-#include "ui/qt_profile_store.h"
-#endif
 
 namespace {
 
@@ -61,11 +58,8 @@ int main(int argc, char** argv) {
   ::signal(SIGPIPE, SIG_IGN);
 
   TerminalPrompt terminal;
-#ifdef QM_HAVE_QT
-  ui::QtProfileStore profile;
-#else
-  platform::MemoryProfileStore profile;
-#endif
+  // The desktop program's settings file, read and written without loading Qt.
+  platform::IniProfileStore profile;
   base::CancelToken cancel;
   CMRegApp app(&terminal, &profile);
   cli::ChoosingPrompt chooser(terminal, app);
