@@ -57,7 +57,6 @@ struct Row {
   Operation operation;
   json fault;         // set on the middle module just before the operation
   const char* cause;  // what the faulty module's outcome must say (a regular expression)
-  const char* waitsOn = nullptr;  // the mend of the tool this row still waits for
   friend void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 };
 
@@ -166,7 +165,6 @@ class FaultTable : public ::testing::TestWithParam<Row> {};
 TEST_P(FaultTable, TheFaultyModuleIsNamedAndTheOthersComeOutRight) {
   const Row& row = GetParam();
   QM_SKIP_WITHOUT_LAB();
-  if (row.waitsOn) GTEST_SKIP() << "waits on " << row.waitsOn;
   Shared& shared = Shared::Get();
   const std::string backupFile =
       row.operation == Operation::kRestore || row.operation == Operation::kRestoreByIp
@@ -304,21 +302,13 @@ const Row kRows[] = {
     // Backup: the registers, the flash image, the service port and the PLC program.
     {"BackupRefusedRegister", Operation::kBackup, {{"refuse", 100}}, "registers not read"},
     {"BackupStaleTransactionId", Operation::kBackup, ModbusFault({{"staleSequence", true}}),
-     "registers not read",
-     "the backup mend of stale transaction ids (issue item 5): the stale answers read as "
-     "zeros, reported as \"duplicate IP address\""},
+     "registers not read"},
     {"BackupShortModbusAnswer", Operation::kBackup, {{"shortModbus", true}}, "registers not read"},
-    {"BackupShortFlashImage",
-     Operation::kBackup,
-     {{"shortFlashImage", true}},
-     "no flash image",
-     "the backup mend of short answers (issue item 6): a short flash image is taken, exit 0"},
+    {"BackupShortFlashImage", Operation::kBackup, {{"shortFlashImage", true}}, "no flash image"},
     {"BackupShortProgramDownload",
      Operation::kBackup,
      {{"shortTftp", true}},
-     "PLC program not read",
-     "the backup mend of short answers (issue item 6): a short program download is "
-     "saved, exit 0"},
+     "PLC program not read"},
     {"BackupNoAnswer", Operation::kBackup, ModbusFault({{"drop", 1}}),
      "registers not read|no connection"},
     {"BackupRebootDuringTheProgram",
