@@ -24,6 +24,7 @@
 #include "base/format.h"
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
+#include "fixtures/program_bytes.h"
 #include "fixtures/temp_log.h"
 
 namespace {
@@ -45,17 +46,7 @@ void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
              static_cast<std::streamsize>(bytes.size()));
 }
 
-// A program as the module keeps it: with the CRC-16/MODBUS the upload appended (low byte first).
-std::vector<uint8_t> WithCrc(std::vector<uint8_t> data) {
-  uint16_t crc = 0xFFFF;
-  for (const uint8_t byte : data) {
-    crc ^= byte;
-    for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
-  }
-  data.push_back(static_cast<uint8_t>(crc));
-  data.push_back(static_cast<uint8_t>(crc >> 8));
-  return data;
-}
+using test::WithCrc;
 
 std::vector<uint32_t> Serials(const test::Linesim& line) {
   std::vector<uint32_t> serials;

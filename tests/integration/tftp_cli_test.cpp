@@ -12,6 +12,7 @@
 
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
+#include "fixtures/program_bytes.h"
 #include "fixtures/temp_log.h"
 
 namespace {
@@ -40,17 +41,7 @@ std::string Hash(const std::vector<uint8_t>& bytes) {
   std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
   return text;
 }
-// The program as the module keeps it: with the CRC-16/MODBUS the upload appended (low byte first).
-std::vector<uint8_t> WithCrc(std::vector<uint8_t> data) {
-  uint16_t crc = 0xFFFF;
-  for (const uint8_t byte : data) {
-    crc ^= byte;
-    for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
-  }
-  data.push_back(static_cast<uint8_t>(crc));
-  data.push_back(static_cast<uint8_t>(crc >> 8));
-  return data;
-}
+using test::WithCrc;
 // A PLC program of `length` bytes for `family`, carrying its own name near the end.
 std::vector<uint8_t> Program(size_t length, const std::string& family, const std::string& name) {
   std::vector<uint8_t> bytes(length);

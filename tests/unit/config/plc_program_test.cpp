@@ -15,6 +15,7 @@
 #include "base/bytes.h"
 #include "base/format.h"
 #include "comm/tftp_packet.h"
+#include "fixtures/program_bytes.h"
 #include "fixtures/temp_log.h"
 #include "fixtures/tftp_peer.h"
 
@@ -243,12 +244,7 @@ ScriptedPeer::Script Serving(Bytes stored) {
   };
 }
 
-Bytes WithCrc(Bytes bytes) {
-  const uint16_t crc = tftp::Crc16Modbus(bytes.data(), bytes.size());
-  bytes.push_back(static_cast<uint8_t>(crc & 0xFF));
-  bytes.push_back(static_cast<uint8_t>(crc >> 8));
-  return bytes;
-}
+using test::WithCrc;
 
 TEST_F(PlcProgram, AnAnnouncedLengthBeyondWhatTftpCarriesIsNeitherAllocatedNorFetched) {
   // 65,535 blocks of 512 bytes is the most one transfer carries.
