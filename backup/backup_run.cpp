@@ -171,10 +171,17 @@ bool RunJobs(std::vector<std::unique_ptr<BackupJob>>& jobs,
     }
     platform::SleepMs(kPollMs);
   }
-  // A finished backup job waits for this; a finished restore job has ended and keeps its state.
+  // A finished backup job waits for this. A restore job that has ended keeps its state, also
+  // when its thread has not yet left (done, but still running): only one still at work is
+  // told to stop, and never over a state it sets meanwhile.
   for (auto& job : jobs) {
-    if (job->state.load() != kJobFailed && (!restore || job->running.load()))
-      job->state.store(kJobStop);
+    if (!restore) {
+      if (job->state.load() != kJobFailed) job->state.store(kJobStop);
+      continue;
+    }
+    int32_t state = job->state.load();
+    while (state >= kJobBackup && !job->state.compare_exchange_weak(state, kJobStop)) {
+    }
   }
   for (auto& thread : threads) thread.join();
   bar.Publish();

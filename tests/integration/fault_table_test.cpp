@@ -57,6 +57,9 @@ struct Row {
   Operation operation;
   json fault;         // set on the middle module just before the operation
   const char* cause;  // what the faulty module's outcome must say (a regular expression)
+  // The operation's own retries outlive the fault: every module, the faulty one too, must come
+  // out right (and keep what it was told), and the run succeeds.
+  bool recovers = false;
   friend void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 };
 
@@ -245,6 +248,10 @@ TEST_P(FaultTable, TheFaultyModuleIsNamedAndTheOthersComeOutRight) {
       const uint16_t blockedLeft = line.Read(kSerials[0], 34, 1, true)[0];
       EXPECT_NE(blockedLeft, 0);
       EXPECT_EQ(line.Read(kSerials[2], 34, 1, true)[0], blockedLeft);
+      // A module reported written keeps the setting in flash.
+      if (outcomes.count(faulty) && outcomes[faulty].ok) {
+        EXPECT_EQ(line.Read(kSerials[kFaulty], 34, 1, true)[0], blockedLeft);
+      }
       break;
     }
     case Operation::kFlexZone: {
@@ -276,12 +283,12 @@ TEST_P(FaultTable, TheFaultyModuleIsNamedAndTheOthersComeOutRight) {
   }
   const std::string all =
       "exit " + std::to_string(run.exitCode) + "\nout:\n" + run.out + "\nerr:\n" + run.err;
-  EXPECT_EQ(run.exitCode, 1) << all;
+  EXPECT_EQ(run.exitCode, row.recovers ? 0 : 1) << all;
   ASSERT_EQ(outcomes.size(), 3u) << all;
   for (size_t i = 0; i < 3; ++i) {
     ASSERT_TRUE(outcomes.count(kAddresses[i])) << kAddresses[i] << "\n" << all;
     const Outcome& outcome = outcomes[kAddresses[i]];
-    if (i == kFaulty) {
+    if (i == kFaulty && !row.recovers) {
       EXPECT_FALSE(outcome.ok) << all;
       EXPECT_TRUE(std::regex_search(outcome.text, std::regex(row.cause)))
           << "cause /" << row.cause << "/ not in: " << outcome.text;
@@ -373,10 +380,9 @@ const Row kRows[] = {
      "192.168.202.21"},
     {"SensorsSetAllNoAnswer", Operation::kSensorsSetAll, ModbusFault({{"drop", 1}}),
      "192.168.202.21"},
-    {"SensorsSetAllRebootMidWrite",
-     Operation::kSensorsSetAll,
-     {{"rebootOnWrite", 34}},
-     "192.168.202.21"},
+    // The restart (600 ms) is over before the register client's next connect pass: the write
+    // is sent again and taken.
+    {"SensorsSetAllRebootMidWrite", Operation::kSensorsSetAll, {{"rebootOnWrite", 34}}, "", true},
     {"SensorsSetAllFlashSaveNeverConfirmed",
      Operation::kSensorsSetAll,
      {{"saveUnconfirmed", true}},

@@ -60,11 +60,16 @@ TEST(LineCommandsCli, SetIpMovesTheModuleToItsNewAddress) {
   EXPECT_THAT(run.out, HasSubstr(std::to_string((192 << 8) | 168)));
   EXPECT_THAT(run.out, HasSubstr(std::to_string((202 << 8) | 60)));
 
-  // The address of another module is not taken: the window's message, nothing changed.
+  // A module takes another module's address as well: the conflict is the line's, and the next
+  // drawing of the line stops on it and names both modules.
   run = Cli(lab, logs.path(), {"set-ip", "192.168.202.60", "--ip", "192.168.202.20"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(line.Module(3100106).address, "192.168.202.20");
+  run = Cli(lab, logs.path(), {"--json", "topology"});
   EXPECT_EQ(run.exitCode, 1) << run.err;
-  EXPECT_THAT(run.err, HasSubstr(topology::kTextSetAddressIpNotChanged));
-  EXPECT_EQ(line.Module(3100106).address, "192.168.202.60");
+  const json drawing = json::parse(run.out);
+  ASSERT_TRUE(drawing.contains("duplicatedIps")) << run.out;
+  EXPECT_THAT(drawing["duplicatedIps"].dump(), HasSubstr("3100106"));
 }
 
 TEST(LineCommandsCli, CompareReportsASwappedPairAndATurnedModule) {
