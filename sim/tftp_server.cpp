@@ -212,7 +212,8 @@ void TftpServer::Start(size_t module, uint32_t localAddress, const sockaddr_in& 
     session.data = files.plcProgram;
     // The short-answer fault ends the download after half of the file.
     if (simulator_.Module(module).ModuleFaults().shortTftp)
-      session.data.resize(session.data.size() - std::max<size_t>(1, session.data.size() / 2));
+      session.data.erase(session.data.begin() + static_cast<long>(session.data.size() / 2),
+                         session.data.end());
     session.block = 1;
     SendData(session);
     return;
