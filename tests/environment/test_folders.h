@@ -1,9 +1,9 @@
 #pragma once
 // Every test program writes its event log, its start-up trace and whatever its children put in
-// the temporary folder into a folder of its own: made under TMPDIR (or /tmp) when the program
-// starts, exported as TMPDIR to everything it runs, and removed with its content when the
-// program ends. So a test run never fills or prunes the user's own log folder, and never
-// leaves a file beside the build.
+// the temporary folder into a folder of its own: made under TMPDIR (else /dev/shm, else /tmp)
+// when the program starts, exported as TMPDIR to everything it runs, and removed with its
+// content when the program ends. So a test run never fills or prunes the user's own log
+// folder, and never leaves a file beside the build.
 //
 // Linked into every test executable as an object (tests/CMakeLists.txt), so that it is in
 // force before main() whether or not a test refers to it.
