@@ -166,7 +166,8 @@ struct BackupJob {
 };
 
 // Runs a backup job to its end (state 2 waits for the owner's 3 before it returns, unless
-// waitForStop is false). Fills job.record from the module.
+// waitForStop is false; the owner calls job.state.notify_all() after setting 3). Fills job.record
+// from the module.
 void BackupTh(BackupJob& job, ModuleLink& link, const JobTiming& timing = {},
               bool waitForStop = true);
 // Runs a restore job from job.record to its end (state 2 or 1).

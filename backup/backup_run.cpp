@@ -177,11 +177,13 @@ bool RunJobs(std::vector<std::unique_ptr<BackupJob>>& jobs,
   for (auto& job : jobs) {
     if (!restore) {
       if (job->state.load() != kJobFailed) job->state.store(kJobStop);
+      job->state.notify_all();  // a finished job sleeps on its state
       continue;
     }
     int32_t state = job->state.load();
     while (state >= kJobBackup && !job->state.compare_exchange_weak(state, kJobStop)) {
     }
+    job->state.notify_all();
   }
   for (auto& thread : threads) thread.join();
   bar.Publish();

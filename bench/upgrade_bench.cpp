@@ -1,11 +1,14 @@
 // The upgrade's upload stage: a 377,512-byte firmware file to 100 linesim modules at once (one
-// upload thread per module, as the upgrade runs them) against the same file to 1 module, in the
-// same run. The file is named for version 99.99, so that no version test runs; the stage ends
-// when the last thread has finished (the run is then stopped before its reset request).
-// Prints the ratio of the median times (target <= 1.3). Runs inside the lab's PC namespace
-// against `linesim --generate 100` (tools/bench starts both).
+// upload thread per module, as the upgrade runs them), against the same bytes put by as many
+// tftp-hpa clients at once to the same modules (what the line's servers give), and against the
+// upload to 1 module, in alternating rounds of one run. The file is named for version 99.99, so
+// that no version test runs; the stage ends when the last thread has finished (the run is then
+// stopped before its reset request). Prints the ratio of our median time to tftp-hpa's (target
+// <= 1.3), the aggregate throughputs, and the tool's own CPU per module. Runs inside the lab's
+// PC namespace against `linesim --generate 100,NETWORKS`, one linesim per network (tools/bench
+// starts them).
 //
-//   upgrade_bench [--modules 100] [--rounds 5]
+//   upgrade_bench [--modules 100] [--networks 1] [--rounds 5]
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/generated_line.h"
+#include "comm/tftp_client.h"
 #include "config/firmware_upgrade.h"
 #include "discovery/mreg_app.h"
 #include "platform/tick.h"
@@ -63,32 +68,19 @@ class StageTimer : public config::UpgradeListener {
   std::vector<std::string> errors_;
 };
 
-std::string address(int index) {
-  const int host = 20 + index;
-  return "192.168.202." + std::to_string(host);
-}
-
-// CPU time of this process (the tool's side: the upload threads and their clients), in ms.
-double ToolCpuMs() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
-         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
-}
 double toolCpuOne = 0, toolCpuMany = 0;  // summed over the rounds
 
-// One upload stage to `count` modules; its time in ms, negative when a module failed.
-double Stage(CMRegApp& app, const std::string& path, int count) {
-  const double cpuBefore = ToolCpuMs();
-  std::vector<std::string> modules;
-  for (int i = 0; i < count; ++i) modules.push_back(address(i));
+// One upload stage to `modules`; its time in ms, negative when a module failed.
+double Stage(CMRegApp& app, const std::string& path, const std::vector<std::string>& modules) {
+  const double cpuBefore = bench::ProcessCpuMs();
+  const int count = static_cast<int>(modules.size());
   StageTimer timer;
   config::UpgradeOptions options;
   options.resetWaitMs = 600000;  // never reached: the stage's end stops the run
   config::FirmwareUploader uploader(app, timer, options);
   timer.Attach(&uploader);
   uploader.Run(path, modules);
-  (count == 1 ? toolCpuOne : toolCpuMany) += ToolCpuMs() - cpuBefore;
+  (count == 1 ? toolCpuOne : toolCpuMany) += bench::ProcessCpuMs() - cpuBefore;
   if (timer.Ok() != count) {
     std::fprintf(stderr, "upgrade_bench: %d of %d uploads ended well\n", timer.Ok(), count);
     for (const auto& line : timer.Errors()) std::fprintf(stderr, "  %s\n", line.c_str());
@@ -97,30 +89,30 @@ double Stage(CMRegApp& app, const std::string& path, int count) {
   return timer.Ms();
 }
 
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   int count = 100;
+  int networks = 1;
   int rounds = 5;
   for (int k = 1; k < argc; ++k) {
     if (std::strcmp(argv[k], "--modules") == 0 && k + 1 < argc)
       count = std::atoi(argv[++k]);
+    else if (std::strcmp(argv[k], "--networks") == 0 && k + 1 < argc)
+      networks = std::atoi(argv[++k]);
     else if (std::strcmp(argv[k], "--rounds") == 0 && k + 1 < argc)
       rounds = std::atoi(argv[++k]);
   }
-  if (count < 1 || count > 200 || rounds < 1) {
-    std::fprintf(stderr, "upgrade_bench: --modules 1..200, --rounds >= 1\n");
+  if (count < 1 || count > 200 || networks < 1 || networks > 16 || rounds < 1) {
+    std::fprintf(stderr, "upgrade_bench: --modules 1..200, --networks 1..16, --rounds >= 1\n");
     return 2;
   }
   const char* tmp = std::getenv("TMPDIR");
   std::string folder = std::string(tmp && *tmp ? tmp : "/tmp") + "/qm-upgrade-bench-XXXXXX";
   if (!mkdtemp(folder.data())) return 1;
   const std::string path = folder + "/" + kFileName;
+  // tftp-hpa is given the bytes our client sends: the file and its two check bytes.
+  const std::string sentPath = folder + "/with-crc.bin";
   {
     std::vector<char> bytes(kFileSize);
     uint32_t seed = 11;
@@ -131,28 +123,59 @@ int main(int argc, char** argv) {
     const uint32_t header = 0xE59FF018u;  // the base family's first word
     std::memcpy(bytes.data(), &header, 4);
     std::ofstream(path, std::ios::binary).write(bytes.data(), bytes.size());
+    const uint16_t crc =
+        tftp::Crc16Modbus(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    bytes.push_back(static_cast<char>(crc & 0xFF));
+    bytes.push_back(static_cast<char>(crc >> 8));
+    std::ofstream(sentPath, std::ios::binary).write(bytes.data(), bytes.size());
   }
+  const std::vector<std::string> all = bench::GeneratedAddresses(count, networks);
+  const std::vector<std::string> first(all.begin(), all.begin() + 1);
   CMRegApp app;
-  // Alternating, so that a busy moment of the machine meets both alike.
-  std::vector<double> one, many;
+  // Alternating, so that a busy moment of the machine meets all three alike.
+  std::vector<double> one, many, theirs;
+  double theirCpu = 0;
   bool ok = true;
   for (int round = 0; round < rounds && ok; ++round) {
-    const double a = round % 2 ? Stage(app, path, count) : Stage(app, path, 1);
-    const double b = round % 2 ? Stage(app, path, 1) : Stage(app, path, count);
-    ok = a >= 0 && b >= 0;
-    (round % 2 ? many : one).push_back(a);
-    (round % 2 ? one : many).push_back(b);
+    for (int step = 0; step < 3 && ok; ++step) {
+      const int which = (round + step) % 3;
+      double ms = -1;
+      if (which == 0) {
+        ms = Stage(app, path, first);
+        one.push_back(ms);
+      } else if (which == 1) {
+        ms = Stage(app, path, all);
+        many.push_back(ms);
+      } else {
+        double cpu = 0;
+        ms = bench::ParallelTftpHpaPut(all, sentPath, kFileName, &cpu);
+        theirCpu += cpu;
+        theirs.push_back(ms);
+      }
+      ok = ms >= 0;
+    }
   }
   std::remove(path.c_str());
+  std::remove(sentPath.c_str());
   rmdir(folder.c_str());
   if (!ok) return 1;
+  const double oursMs = bench::Median(many);
+  const double theirsMs = bench::Median(theirs);
+  const double ratio = oursMs / theirsMs;
+  const double megabytes = static_cast<double>(kFileSize) * count / 1e6;
   std::printf(
-      "firmware upload: %zu bytes, %d rounds: 1 module median %.0f ms (best %.0f), %d modules "
-      "median %.0f ms (best %.0f); ratio %d/1 = %.2f (of the bests %.2f; target <= 1.3); the "
-      "tool's own CPU per module and round: %.1f ms with 1 module, %.1f ms with %d\n",
-      kFileSize, rounds, Median(one), *std::min_element(one.begin(), one.end()), count,
-      Median(many), *std::min_element(many.begin(), many.end()), count, Median(many) / Median(one),
-      *std::min_element(many.begin(), many.end()) / *std::min_element(one.begin(), one.end()),
-      toolCpuOne / rounds, toolCpuMany / rounds / count, count);
+      "firmware upload, %zu bytes to %d modules on %d network(s), one linesim each, %d rounds "
+      "(medians):\n",
+      kFileSize, count, networks, rounds);
+  std::printf("  ours %.0f ms (%.1f MB/s), %d tftp-hpa clients at once %.0f ms (%.1f MB/s)\n",
+              oursMs, megabytes / oursMs * 1e3, count, theirsMs, megabytes / theirsMs * 1e3);
+  std::printf("  ratio ours/tftp-hpa, %d modules: %.2f  target <= 1.3: %s\n", count, ratio,
+              bench::Verdict(ratio <= 1.3));
+  std::printf(
+      "  CPU per module and round: the tool %.1f ms (%.1f ms with 1 module), tftp-hpa's clients "
+      "%.1f ms\n",
+      toolCpuMany / rounds / count, toolCpuOne / rounds, theirCpu / rounds / count);
+  std::printf("  1 module %.0f ms; ratio %d/1 = %.2f\n", bench::Median(one), count,
+              oursMs / bench::Median(one));
   return 0;
 }

@@ -1,11 +1,16 @@
 // Packet capture over libpcap. libpcap's read time-out does not make a blocking read return
 // on Linux, so a handle is opened in immediate mode, set non-blocking, and every wait is a
 // poll() on its selectable descriptor, measured by the tick counter.
+//
+// libpcap is loaded when the first capture is listed or opened, not at program start: it
+// brings a dozen libraries with it, and most command-line runs never capture.
+#include <dlfcn.h>
 #include <pcap/pcap.h>
 #include <poll.h>
 
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 
 #include "platform/adapters.h"
 #include "platform/capture.h"
@@ -15,6 +20,72 @@
 namespace platform {
 namespace {
 
+// The libpcap functions this driver calls, resolved once from the loaded library.
+struct PcapApi {
+  decltype(&::pcap_get_selectable_fd) get_selectable_fd = nullptr;
+  decltype(&::pcap_close) close = nullptr;
+  decltype(&::pcap_sendpacket) sendpacket = nullptr;
+  decltype(&::pcap_geterr) geterr = nullptr;
+  decltype(&::pcap_next_ex) next_ex = nullptr;
+  decltype(&::pcap_findalldevs) findalldevs = nullptr;
+  decltype(&::pcap_freealldevs) freealldevs = nullptr;
+  decltype(&::pcap_create) create = nullptr;
+  decltype(&::pcap_set_snaplen) set_snaplen = nullptr;
+  decltype(&::pcap_set_promisc) set_promisc = nullptr;
+  decltype(&::pcap_set_immediate_mode) set_immediate_mode = nullptr;
+  decltype(&::pcap_activate) activate = nullptr;
+  decltype(&::pcap_statustostr) statustostr = nullptr;
+  decltype(&::pcap_setnonblock) setnonblock = nullptr;
+  std::string loadError;  // empty when every function was found
+};
+
+template <typename Function>
+bool Resolve(void* library, const char* name, Function& function, std::string& error) {
+  function = reinterpret_cast<Function>(dlsym(library, name));
+  if (function == nullptr && error.empty()) error = std::string("libpcap lacks ") + name;
+  return function != nullptr;
+}
+
+// The library, loaded on first use and kept for the rest of the run; null with the reason in
+// *error when it cannot be loaded.
+const PcapApi* Pcap(std::string* error) {
+  static PcapApi api;
+  static std::once_flag loaded;
+  std::call_once(loaded, [] {
+    void* library = nullptr;
+    // The run-time names of the library (Debian's, then the upstream ones).
+    for (const char* name : {"libpcap.so.0.8", "libpcap.so.1", "libpcap.so"}) {
+      library = dlopen(name, RTLD_NOW | RTLD_LOCAL);
+      if (library != nullptr) break;
+    }
+    if (library == nullptr) {
+      const char* reason = dlerror();
+      api.loadError = std::string("libpcap cannot be loaded: ") + (reason ? reason : "not found");
+      return;
+    }
+    std::string& why = api.loadError;
+    Resolve(library, "pcap_get_selectable_fd", api.get_selectable_fd, why);
+    Resolve(library, "pcap_close", api.close, why);
+    Resolve(library, "pcap_sendpacket", api.sendpacket, why);
+    Resolve(library, "pcap_geterr", api.geterr, why);
+    Resolve(library, "pcap_next_ex", api.next_ex, why);
+    Resolve(library, "pcap_findalldevs", api.findalldevs, why);
+    Resolve(library, "pcap_freealldevs", api.freealldevs, why);
+    Resolve(library, "pcap_create", api.create, why);
+    Resolve(library, "pcap_set_snaplen", api.set_snaplen, why);
+    Resolve(library, "pcap_set_promisc", api.set_promisc, why);
+    Resolve(library, "pcap_set_immediate_mode", api.set_immediate_mode, why);
+    Resolve(library, "pcap_activate", api.activate, why);
+    Resolve(library, "pcap_statustostr", api.statustostr, why);
+    Resolve(library, "pcap_setnonblock", api.setnonblock, why);
+  });
+  if (!api.loadError.empty()) {
+    if (error) *error = api.loadError;
+    return nullptr;
+  }
+  return &api;
+}
+
 bool LooksLikePermissionError(const std::string& text) {
   return text.find("ermission") != std::string::npos ||
          text.find("not permitted") != std::string::npos ||
@@ -23,8 +94,9 @@ bool LooksLikePermissionError(const std::string& text) {
 
 class PcapHandle : public CaptureHandle {
  public:
-  explicit PcapHandle(pcap_t* pcap) : pcap_(pcap), fd_(pcap_get_selectable_fd(pcap)) {}
-  ~PcapHandle() override { pcap_close(pcap_); }
+  PcapHandle(const PcapApi& api, pcap_t* pcap)
+      : api_(api), pcap_(pcap), fd_(api.get_selectable_fd(pcap)) {}
+  ~PcapHandle() override { api_.close(pcap_); }
   PcapHandle(const PcapHandle&) = delete;
   PcapHandle& operator=(const PcapHandle&) = delete;
 
@@ -33,8 +105,8 @@ class PcapHandle : public CaptureHandle {
       lastError_ = "invalid frame length " + std::to_string(length);
       return false;
     }
-    if (pcap_sendpacket(pcap_, frame, static_cast<int>(length)) != 0) {
-      lastError_ = pcap_geterr(pcap_);
+    if (api_.sendpacket(pcap_, frame, static_cast<int>(length)) != 0) {
+      lastError_ = api_.geterr(pcap_);
       return false;
     }
     return true;
@@ -45,13 +117,13 @@ class PcapHandle : public CaptureHandle {
     for (;;) {
       pcap_pkthdr* header = nullptr;
       const u_char* data = nullptr;
-      const int result = pcap_next_ex(pcap_, &header, &data);
+      const int result = api_.next_ex(pcap_, &header, &data);
       if (result == 1) {
         frame.assign(data, data + header->caplen);
         return true;
       }
       if (result < 0) {
-        lastError_ = pcap_geterr(pcap_);
+        lastError_ = api_.geterr(pcap_);
         return false;
       }
       const uint32_t elapsed = TicksSince(start);
@@ -76,6 +148,7 @@ class PcapHandle : public CaptureHandle {
   std::string LastError() const override { return lastError_; }
 
  private:
+  const PcapApi& api_;
   pcap_t* pcap_;
   int fd_;
   std::string lastError_;
@@ -92,16 +165,18 @@ class PcapDriver : public CaptureDriver {
       list.error = "no capture rights (CAP_NET_RAW and CAP_NET_ADMIN)";
       return list;
     }
+    const PcapApi* pcap = Pcap(&list.error);
+    if (pcap == nullptr) return list;
     char errorText[PCAP_ERRBUF_SIZE] = {};
     pcap_if_t* devices = nullptr;
-    if (pcap_findalldevs(&devices, errorText) != 0) {
+    if (pcap->findalldevs(&devices, errorText) != 0) {
       list.error = errorText;
       list.permissionDenied = LooksLikePermissionError(list.error);
       return list;
     }
     const std::optional<std::vector<AdapterInfo>> adapters = ListAdapters();
     if (!adapters) {
-      pcap_freealldevs(devices);
+      pcap->freealldevs(devices);
       list.error = std::string("getifaddrs: ") + strerror(errno);
       return list;
     }
@@ -112,38 +187,40 @@ class PcapDriver : public CaptureDriver {
         break;
       }
     }
-    pcap_freealldevs(devices);
+    pcap->freealldevs(devices);
     list.ok = true;
     return list;
   }
 
   std::unique_ptr<CaptureHandle> Open(const std::string& device, int snapLength, bool promiscuous,
                                       std::string* error) override {
+    const PcapApi* api = Pcap(error);
+    if (api == nullptr) return nullptr;
     char errorText[PCAP_ERRBUF_SIZE] = {};
-    pcap_t* pcap = pcap_create(device.c_str(), errorText);
+    pcap_t* pcap = api->create(device.c_str(), errorText);
     if (pcap == nullptr) {
       if (error) *error = errorText;
       return nullptr;
     }
-    pcap_set_snaplen(pcap, snapLength);
-    pcap_set_promisc(pcap, promiscuous ? 1 : 0);
-    pcap_set_immediate_mode(pcap, 1);
-    const int activated = pcap_activate(pcap);
+    api->set_snaplen(pcap, snapLength);
+    api->set_promisc(pcap, promiscuous ? 1 : 0);
+    api->set_immediate_mode(pcap, 1);
+    const int activated = api->activate(pcap);
     if (activated < 0) {
-      std::string text = pcap_statustostr(activated);
-      const std::string detail = pcap_geterr(pcap);
+      std::string text = api->statustostr(activated);
+      const std::string detail = api->geterr(pcap);
       if (!detail.empty()) text += ": " + detail;
       if (activated == PCAP_ERROR_PERM_DENIED) text += " (" + CaptureRightsHelp() + ")";
       if (error) *error = text;
-      pcap_close(pcap);
+      api->close(pcap);
       return nullptr;
     }
-    if (pcap_setnonblock(pcap, 1, errorText) != 0) {
+    if (api->setnonblock(pcap, 1, errorText) != 0) {
       if (error) *error = errorText;
-      pcap_close(pcap);
+      api->close(pcap);
       return nullptr;
     }
-    return std::make_unique<PcapHandle>(pcap);
+    return std::make_unique<PcapHandle>(*api, pcap);
   }
 };
 

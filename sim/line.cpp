@@ -663,10 +663,12 @@ LineSetup LoadLineFile(const std::string& path) {
   return ParseLine(value);
 }
 
-nlohmann::json GenerateLine(int modules, int networks) {
+nlohmann::json GenerateLine(int modules, int networks, int servedNetwork) {
   if (networks < 1 || networks > 16) throw LineError("--generate: networks must be 1..16");
   if (modules < 1 || modules > 236 * networks)
     throw LineError("--generate: at most 236 modules per network");
+  if (servedNetwork < 0 || servedNetwork > networks)
+    throw LineError(base::Format("--network: the generated line has networks 1..%d", networks));
   static const uint8_t kFamilies[] = {0x00, 0x09, 0x03, 0x02, 0x09, 0x0C, 0x00, 0x09};
   static const char* kFirmware[] = {"4.12",   "4.14.2", "4.10", "3.19",
                                     "4.20.1", "4.14",   "4.1",  "4.16.3"};
@@ -691,7 +693,8 @@ nlohmann::json GenerateLine(int modules, int networks) {
       if (made % 11 == 7) module["reversed"] = true;
       chain.push_back(module);
       if (chain.size() == 12 || i == here - 1) {
-        chains.push_back(chain);
+        // Another process serves the other networks: their modules keep their serials here.
+        if (servedNetwork == 0 || servedNetwork == net + 1) chains.push_back(chain);
         chain = json::array();
       }
     }

@@ -147,7 +147,9 @@ LineSetup ParseLine(const nlohmann::json& json);
 LineSetup LoadLineFile(const std::string& path);
 // A line of `modules` modules spread over `networks` /24 networks (192.168.202.0,
 // 192.168.203.0, ...), in chains of up to 12, with mixed families and firmware versions.
-nlohmann::json GenerateLine(int modules, int networks);
+// With `servedNetwork` K (1..networks) only the modules of network K are in it, as they are in
+// the whole line: one linesim per network (one per lab adapter) serves the line together.
+nlohmann::json GenerateLine(int modules, int networks, int servedNetwork = 0);
 // The JSON form of a module (the same keys the line file uses).
 nlohmann::json ModuleToJson(const ModuleSetup& module);
 nlohmann::json FaultsToJson(const Faults& faults);

@@ -48,6 +48,10 @@ struct CliCommandInfo {
 void RegisterCliCommand(std::string name, std::string description, CliSetup setup);
 // Every registered command, in name order.
 std::vector<CliCommandInfo> RegisteredCliCommands();
+// The command a command line asks for: its first word that names one of `commands` (the
+// program's own options may stand before it); empty when none does.
+std::string AskedCliCommand(const std::vector<CliCommandInfo>& commands, int argc,
+                            const char* const* argv);
 
 struct CliCommandRegistrar {
   CliCommandRegistrar(std::string name, std::string description, CliSetup setup) {

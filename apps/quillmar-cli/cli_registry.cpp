@@ -22,3 +22,16 @@ std::vector<CliCommandInfo> RegisteredCliCommands() {
   for (const auto& [name, info] : Registry()) commands.push_back(info);
   return commands;
 }
+
+std::string AskedCliCommand(const std::vector<CliCommandInfo>& commands, int argc,
+                            const char* const* argv) {
+  for (int k = 1; k < argc; ++k) {
+    if (argv[k] == nullptr) continue;
+    const std::string word = argv[k];
+    if (word == "--") break;  // what follows is positional, never the command
+    for (const auto& command : commands) {
+      if (command.name == word) return word;
+    }
+  }
+  return "";
+}

@@ -76,10 +76,14 @@ int main(int argc, char** argv) {
   // --json and --yes are the program's own options: a command passes them up, so that they
   // may stand before or after it.
   cli.fallthrough();
+  // Every command is listed (for --help and the parser's messages), but only the one the line
+  // asks for gets its options: setting them all up took most of the program's start.
+  const std::vector<CliCommandInfo> commands = RegisteredCliCommands();
+  const std::string asked = AskedCliCommand(commands, argc, argv);
   std::map<CLI::App*, CliRun> runs;
-  for (const auto& command : RegisteredCliCommands()) {
+  for (const auto& command : commands) {
     CLI::App* sub = cli.add_subcommand(command.name, command.description);
-    runs[sub] = command.setup(*sub, context);
+    if (command.name == asked) runs[sub] = command.setup(*sub, context);
   }
   try {
     cli.parse(argc, argv);

@@ -53,10 +53,14 @@ int main(int argc, char** argv) {
   std::string lineFile, generate, ifname, control;
   uint16_t modbusPort = 502, tftpPort = 69, servicePort = 23, flashImagePort = 55557,
            plcDataPort = 55559;
+  int servedNetwork = 0;
   bool print = false;
   app.add_option("--line", lineFile, "line description (JSON)");
   app.add_option("--generate", generate,
                  "generate a line of N modules over NETWORKS /24 networks: N[,NETWORKS]");
+  app.add_option("--network", servedNetwork,
+                 "serve only network K (1..NETWORKS) of the generated line: one linesim per "
+                 "network");
   app.add_flag("--print", print, "print the (generated) line description and exit");
   app.add_option("--ifname", ifname, "line-side interface: module addresses and raw frames");
   app.add_option("--control", control, "control socket path");
@@ -77,8 +81,11 @@ int main(int argc, char** argv) {
     nlohmann::json description;
     if (!generate.empty()) {
       const auto [modules, networks] = sim::ParseGenerateOption(generate);
-      description = sim::GenerateLine(modules, networks);
+      description = sim::GenerateLine(modules, networks, servedNetwork);
       line = sim::ParseLine(description);
+    } else if (servedNetwork != 0) {
+      std::fprintf(stderr, "linesim: --network goes with --generate\n");
+      return 2;
     } else if (!lineFile.empty()) {
       line = sim::LoadLineFile(lineFile);
     } else {

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <regex>
+#include <string>
+#include <vector>
 
 #include "fixtures/lab.h"
 #include "fixtures/temp_log.h"
@@ -46,6 +48,72 @@ TEST(CliRun, LogsStartAndExitAroundACommand) {
       R"(\d\d:\d\d:\d\d\.\d{1,3}\tInfo\t\d+\tStaring Quillmar\.\.\.\r\r\n)"
       R"(-------------------------------------\r\n<<<< Exit Quillmar at \d\d:\d\d:\d\d>>>>\r\n)";
   EXPECT_TRUE(std::regex_match(log, std::regex(run + run))) << log;
+}
+
+// Only the asked command's options are built at start: the program's help still lists every
+// command, a command's help shows its own sub-commands and options, and --json/--yes are taken
+// before and after the command.
+TEST(CliRun, HelpListsEveryCommandAndOptionsStandAnywhere) {
+  QM_SKIP_WITHOUT_LAB();
+  test::Lab lab;
+  fixtures::TempFolder temp;
+  fixtures::TempFolder config;
+  auto cli = [&](std::vector<std::string> args) {
+    std::vector<std::string> argv = {"env", "TMPDIR=" + temp.path(),
+                                     "XDG_CONFIG_HOME=" + config.path(),
+                                     test::BuiltProgram("apps/quillmar-cli")};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return lab.Exec("pc", argv, 30000);
+  };
+  const test::RunResult help = cli({"--help"});
+  ASSERT_EQ(help.exitCode, 0) << help.err;
+  for (const char* command : {"backup", "discover", "modules", "param", "read", "tftp", "topology",
+                              "upgrade", "version"}) {
+    EXPECT_TRUE(std::regex_search(help.out, std::regex(std::string("\\n +") + command + " ")))
+        << command << " missing in:\n"
+        << help.out;
+  }
+  struct Case {
+    std::vector<std::string> args;
+    int exitCode;
+    std::string output;  // a regular expression found in stdout
+  };
+  const std::vector<Case> cases = {
+      {{"tftp", "--help"}, 0, "\\n +put +Upload"},
+      {{"tftp", "put", "--help"}, 0, "\\n +remote TEXT +Name on the module"},
+      {{"--yes", "tftp", "get", "--help"}, 0, "\\n +local TEXT REQUIRED +Local file"},
+      {{"version", "--json"}, 0, R"(^\{"product":"Quillmar","version":"[0-9.]+"\}\n$)"},
+      {{"--json", "--yes", "version"}, 0, R"(^\{"product":"Quillmar")"},
+      {{"version", "--yes"}, 0, "^Quillmar Version"},
+      {{"--json", "no-such-command"}, 2, "^$"},
+      {{"version", "tftp"}, 2, "^$"},  // one command per line
+  };
+  for (const Case& c : cases) {
+    std::string line;
+    for (const auto& arg : c.args) line += arg + " ";
+    const test::RunResult result = cli(c.args);
+    EXPECT_EQ(result.exitCode, c.exitCode) << line << result.err;
+    EXPECT_TRUE(std::regex_search(result.out, std::regex(c.output))) << line << "\n"
+                                                                     << result.out << result.err;
+  }
+}
+
+// The capture library (and the dozen libraries it brings) is loaded at the first capture, not
+// at every start: a command that needs none runs without it.
+TEST(CliRun, StartsWithoutTheCaptureLibrary) {
+  QM_SKIP_WITHOUT_LAB();
+  test::Lab lab;
+  fixtures::TempFolder temp;
+  fixtures::TempFolder config;
+  // The loader names every library it loads on stderr.
+  const test::RunResult run =
+      lab.Exec("pc",
+               {"env", "TMPDIR=" + temp.path(), "XDG_CONFIG_HOME=" + config.path(), "LD_DEBUG=libs",
+                test::BuiltProgram("apps/quillmar-cli"), "version"},
+               30000);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  ASSERT_NE(run.err.find("libc.so"), std::string::npos) << "no loader trace:\n" << run.err;
+  EXPECT_EQ(run.err.find("libpcap"), std::string::npos) << run.err;
 }
 
 }  // namespace

@@ -1,9 +1,14 @@
 // The per-module backup and restore jobs against a scripted module: the chunk plans, the result
 // code of each module behaviour, and a restore that writes back what a backup read.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <fstream>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "backup/backup_job.h"
@@ -40,6 +45,51 @@ Ran Backup(FakeModule& module) {
   job.onProgress = [&steps](int units) { steps += units / kProgressStep; };
   BackupTh(job, link, Quick(), false);
   return {job.state.load(), job.result, job.record, link.reads, steps, log.Messages()};
+}
+
+// How often a thread of this process has gone to sleep so far.
+long VoluntarySwitches(pid_t thread) {
+  std::ifstream status("/proc/self/task/" + std::to_string(thread) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("voluntary_ctxt_switches:", 0) == 0) return std::stol(line.substr(24));
+  }
+  return -1;
+}
+
+// A finished job waits for the owner's stop asleep, not waking to look: hundreds of them wait
+// at the end of a large backup.
+TEST(BackupTh, AFinishedJobSleepsUntilTheOwnerStopsIt) {
+  fixtures::ScopedTempLog log;
+  FakeModule module;
+  FakeLink link(module);
+  BackupJob job;
+  job.record.serialNumber = module.serial;
+  job.record.ipText = "10.0.0.20";
+  job.record.moduleFamily = module.family;
+  job.record.firmwareVersion = module.firmware;
+  job.registerCount = RegisterSlotsFor(module.firmware);
+  std::atomic<pid_t> thread{0};
+  std::atomic<bool> returned{false};
+  std::thread worker([&] {
+    thread.store(gettid());
+    BackupTh(job, link, Quick(), true);
+    returned.store(true);
+  });
+  for (int waited = 0; job.state.load() != kJobDone && waited < 20000; ++waited) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_EQ(job.state.load(), kJobDone);
+  const long before = VoluntarySwitches(thread.load());
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the window watched
+  const long after = VoluntarySwitches(thread.load());
+  EXPECT_FALSE(returned.load()) << "it did not wait for the stop";
+  job.state.store(kJobStop);
+  job.state.notify_all();
+  worker.join();
+  ASSERT_GE(before, 0);
+  // Asleep it wakes at most for a stray notification; polling would wake about 200 times.
+  EXPECT_LE(after - before, 3);
 }
 
 TEST(BackupChunkPlan, ChunksOf25AndALastChunkUpToTheSlotCount) {

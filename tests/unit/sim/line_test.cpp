@@ -260,5 +260,29 @@ TEST(LineDescription, GeneratorSpreadsModulesOverSeveralNetworks) {
   EXPECT_THROW(GenerateLine(0, 1), LineError);
 }
 
+// One linesim per network serves a generated line: the parts together are the whole line, each
+// module once, with the serial, address and family it has in the whole line.
+TEST(LineDescription, GeneratedNetworksServedApartMakeTheWholeLine) {
+  for (const auto& [modules, networks] : {std::pair{100, 4}, std::pair{236, 2}, std::pair{7, 3}}) {
+    SCOPED_TRACE(std::to_string(modules) + " modules over " + std::to_string(networks));
+    std::map<uint32_t, std::pair<uint32_t, uint8_t>> whole, parts;  // serial: address, family
+    for (const auto& chain : ParseLine(GenerateLine(modules, networks)).chains) {
+      for (const auto& module : chain) whole[module.serial] = {module.address, module.family};
+    }
+    for (int network = 1; network <= networks; ++network) {
+      for (const auto& chain : ParseLine(GenerateLine(modules, networks, network)).chains) {
+        for (const auto& module : chain) {
+          EXPECT_EQ(ntohl(module.address) >> 8 & 0xFF, 201u + network) << module.serial;
+          EXPECT_TRUE(parts.emplace(module.serial, std::pair{module.address, module.family}).second)
+              << module.serial << " served twice";
+        }
+      }
+    }
+    EXPECT_EQ(parts, whole);
+  }
+  EXPECT_THROW(GenerateLine(30, 3, 4), LineError);
+  EXPECT_THROW(GenerateLine(30, 3, -1), LineError);
+}
+
 }  // namespace
 }  // namespace sim
