@@ -10,8 +10,12 @@
 #include <memory>
 #include <thread>
 
+#include "base/prompt.h"
 #include "discovery/mreg_app.h"
+#include "fixtures/fake_node_link.h"
 #include "fixtures/fake_watch_control.h"
+#include "params/ui/cmreg_dlg.h"
+#include "platform/profile.h"
 #include "watch/ui/line_watch_dlg.h"
 #include "watch/ui/watch_line_view.h"
 
@@ -317,6 +321,14 @@ class WatchWindowTest : public QObject {
     Start();
     HoldStop(true);
     window_->close();
+    // Closed, the window takes nothing more from the watch.
+    watch::WatchEvent late;
+    late.time = Clock::now();
+    late.kind = watch::EventKind::Gone;
+    late.serial = 3100101;
+    Feed(late);
+    QTest::qWait(50);
+    QCOMPARE(window_->EventList()->topLevelItemCount(), 0);
     window_.reset();  // the window is gone while the watch still stops
     {
       std::unique_lock hold(record_->lock);
@@ -332,6 +344,34 @@ class WatchWindowTest : public QObject {
     HoldStop(false);
     QTRY_VERIFY(record_->destroyed);
     QVERIFY(Confirmed().empty() && Declined().empty());
+  }
+  // The advanced window's "Linienwache..." opens the window over it, and a second click raises
+  // the one already open.
+  void advancedWindowOpensOneLineWatch() {
+    fixtures::FakeModule module;
+    base::SilentPrompt prompt;
+    platform::MemoryProfileStore profile;
+    params::CMRegDlg screen(std::make_unique<fixtures::FakeNodeLink>(module), prompt, profile);
+    params::CMRegDlg::Screens screens;
+    screens.lineWatch = [&] { watch::ui::OpenLineWatchWindow(*app_, screen.AdvancedWindow()); };
+    screen.SetScreens(screens);
+    screen.show();
+    screen.OpenAdvanced();
+    QTRY_VERIFY(screen.AdvancedWindow() && screen.AdvancedWindow()->isVisible());
+    auto* open = screen.AdvancedWindow()->findChild<QPushButton*>(QStringLiteral("lineWatch"));
+    QVERIFY(open);
+    QCOMPARE(open->text(), QStringLiteral("Linienwache..."));
+    window_.reset();  // the test's own window is not the one opened here
+    QTest::mouseClick(open, Qt::LeftButton);
+    CLineWatchDlg* opened = CLineWatchDlg::Current();
+    QVERIFY(opened);
+    QCOMPARE(opened->parentWidget(), screen.AdvancedWindow());
+    QCOMPARE(opened->windowTitle(), QStringLiteral("Linienwache"));
+    QTest::mouseClick(open, Qt::LeftButton);
+    QCOMPARE(CLineWatchDlg::Current(), opened);
+    QCOMPARE(screen.AdvancedWindow()->findChildren<CLineWatchDlg*>().size(), qsizetype{1});
+    opened->close();  // deletes itself
+    QTRY_VERIFY(CLineWatchDlg::Current() == nullptr);
   }
 };
 
