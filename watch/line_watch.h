@@ -49,10 +49,14 @@ enum class EventKind {
   RestoreFailed,
   RestoreDeclined,
   RoundFailed,  // the discovery or topology of a round could not run (no capture device, ...)
+  // After a reported change: every recorded module answers again where the record has it, as
+  // recorded (a restored replacement standing for its module), and no reported module is left.
+  LineAsRecorded,
 };
 // The stable machine name of a kind, the "event" value of the JSON lines: "gone", "back",
 // "moved", "turned", "other_address", "other_firmware", "replaced", "new_module",
-// "duplicate_address", "restore_done", "restore_failed", "restore_declined", "round_failed".
+// "duplicate_address", "restore_done", "restore_failed", "restore_declined", "round_failed",
+// "line_as_recorded".
 const char* EventName(EventKind kind);
 
 // A module's place in the drawing of the line: device steps from the PC's switch (column 1 is
