@@ -5,17 +5,24 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSpinBox>
+#include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>
+#include <fstream>
 #include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
 #include <thread>
 
+#include "backup/backup_file.h"
 #include "base/prompt.h"
 #include "discovery/mreg_app.h"
 #include "fixtures/fake_node_link.h"
 #include "fixtures/fake_watch_control.h"
 #include "params/ui/cmreg_dlg.h"
 #include "platform/profile.h"
+#include "watch/line_tracker.h"
 #include "watch/ui/line_watch_dlg.h"
 #include "watch/ui/watch_line_view.h"
 
@@ -72,6 +79,95 @@ void Replace(watch::LineSnapshot& line, uint32_t oldSerial, uint32_t newSerial, 
   module.replacementSerial = newSerial;
   module.restorePending = pending;
   --line.present;
+}
+
+// The watch itself over a scripted line (no network): 101 -- 102 in the record; from the
+// second round on, 902 with factory registers answers in 102's place.
+class ScriptedProbe : public watch::LineProbe {
+ public:
+  struct Shared {
+    std::mutex lock;
+    int rounds = 0;
+    std::vector<std::string> restores;  // "902 10.0.0.99 102"
+  };
+  explicit ScriptedProbe(std::shared_ptr<Shared> shared) : shared_(std::move(shared)) {}
+
+  watch::RoundView Discover() override {
+    std::lock_guard hold(shared_->lock);
+    ++shared_->rounds;
+    const bool replaced = shared_->rounds >= 2;
+    const bool restored = !shared_->restores.empty();
+    modules_ = {Drawn(101, 1, std::nullopt, "10.0.0.1"),
+                replaced ? Drawn(902, 2, 101, restored ? "10.0.0.2" : "10.0.0.99")
+                         : Drawn(102, 2, 101, "10.0.0.2")};
+    watch::RoundView view;
+    for (const auto& m : modules_) view.answered.push_back({m.serial, m.ip, m.firmware});
+    return view;
+  }
+  void DrawTopology(watch::RoundView& view) override { view.drawing = modules_; }
+  std::optional<std::string> ConfigurationId(uint32_t, const std::string&) override {
+    return std::string(watch::kFactoryConfigurationId);
+  }
+  std::string Restore(uint32_t serial, const std::string& ip, uint32_t recordSerial) override {
+    std::lock_guard hold(shared_->lock);
+    shared_->restores.push_back(std::to_string(serial) + " " + ip + " " +
+                                std::to_string(recordSerial));
+    return std::string();
+  }
+
+ private:
+  static watch::DrawnModule Drawn(uint32_t serial, int column, std::optional<uint32_t> parent,
+                                  const char* ip) {
+    watch::DrawnModule m;
+    m.serial = serial;
+    m.ip = ip;
+    m.firmware = "4.14";
+    m.position = {0, column};
+    m.direction = "left-to-right";
+    m.parent = parent;
+    return m;
+  }
+  std::shared_ptr<Shared> shared_;
+  std::vector<watch::DrawnModule> modules_;
+};
+
+// The record of that line and a backup file that holds 102.
+void WriteRecordAndBackup(const QString& recordPath, const QString& backupPath) {
+  const nlohmann::json record{{"modules",
+                               {{{"serial", 101},
+                                 {"ip", "10.0.0.1"},
+                                 {"firmware", "4.14"},
+                                 {"column", 1},
+                                 {"row", 0},
+                                 {"direction", "left-to-right"},
+                                 {"parent", nullptr}},
+                                {{"serial", 102},
+                                 {"ip", "10.0.0.2"},
+                                 {"firmware", "4.14"},
+                                 {"column", 2},
+                                 {"row", 0},
+                                 {"direction", "left-to-right"},
+                                 {"parent", 101}}}}};
+  std::ofstream(recordPath.toStdString()) << record.dump();
+  backup::CNode_DataBackup saved;
+  saved.serialNumber = 102;
+  saved.ipText = "10.0.0.2";
+  saved.maskText = "255.255.255.0";
+  saved.gatewayText = "0.0.0.0";
+  saved.registerCount = 363;
+  saved.registers.assign(363, 0);
+  const std::vector<uint8_t> bytes = backup::BackupFileBytes({saved});
+  std::ofstream(backupPath.toStdString(), std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+}
+
+bool HasEvent(QTreeWidget* events, const QString& name, const QString& serial) {
+  for (int k = 0; k < events->topLevelItemCount(); ++k) {
+    const QTreeWidgetItem* row = events->topLevelItem(k);
+    if (row->text(1) == name && row->text(2) == serial) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -266,7 +362,8 @@ class WatchWindowTest : public QObject {
     Module(line, 3100103).direction = "right-to-left";
     Module(line, 3100103).firmware = "104.12";
     // A damaged record: a place far off the grid and a parent that is not recorded.
-    line.modules.push_back(Recorded(3100999, 1000000, -5, 4242));
+    // (13108 rows are 65540 grid units: past 16 bits they would wrap to the top of the drawing.)
+    line.modules.push_back(Recorded(3100999, 13108, -5, 4242));
     const topology::DeviceArray drawing = watch::ui::RecordDrawing(line, Clock::now());
     QCOMPARE(drawing.ModuleCount(), line.modules.size());
     const auto device = [&](uint32_t serial) -> const topology::CPLViewDevice& {
@@ -284,6 +381,7 @@ class WatchWindowTest : public QObject {
     QCOMPARE(device(kSecondOld).row, uint16_t{topology::kGridStep});
     QCOMPARE(device(3100999).parent, 0);
     QCOMPARE(device(3100999).column, uint16_t{topology::kGridStep});
+    QVERIFY(device(3100999).row > device(kSecondOld).row);
     QVERIFY(device(3100999).row < 0x8000);
   }
 
@@ -345,6 +443,64 @@ class WatchWindowTest : public QObject {
     QTRY_VERIFY(record_->destroyed);
     QVERIFY(Confirmed().empty() && Declined().empty());
   }
+  // The window over the watch itself: the replaced module's question comes from the watch's
+  // own round; No writes nothing, however many rounds follow; Yes restores 102's record onto
+  // 902 and the window tells of it.
+  void withTheWatchItself_data() {
+    QTest::addColumn<bool>("restore");
+    QTest::newRow("no") << false;
+    QTest::newRow("yes") << true;
+  }
+  void withTheWatchItself() {
+    QFETCH(bool, restore);
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QString recordPath = folder.filePath(QStringLiteral("record.json"));
+    const QString backupPath = folder.filePath(QStringLiteral("line.backup"));
+    WriteRecordAndBackup(recordPath, backupPath);
+    auto line = std::make_shared<ScriptedProbe::Shared>();
+    window_ = std::make_unique<CLineWatchDlg>(
+        *app_, nullptr, watch::ui::LineWatchFactory([line](const watch::WatchOptions&) {
+          return std::make_unique<ScriptedProbe>(line);
+        }));
+    window_->show();
+    window_->SetRecordPath(recordPath);
+    window_->SetBackupPath(backupPath);
+    window_->findChild<QSpinBox*>(QStringLiteral("interval"))->setValue(1);
+    QTest::mouseClick(Button("start"), Qt::LeftButton);
+    QVERIFY2(window_->Running(), qPrintable(window_->StatusText()));
+    QTRY_COMPARE_WITH_TIMEOUT(window_->QuestionSerial(), 902u, 20000);
+    QVERIFY(window_->QuestionText().contains(QStringLiteral("SN 102")));
+    QCOMPARE(window_->View()->StateTextOf(102), QStringLiteral("ersetzt durch SN 902"));
+    QVERIFY(HasEvent(window_->EventList(), QStringLiteral("ersetzt"), QStringLiteral("902")));
+    const auto restores = [&] {
+      std::lock_guard hold(line->lock);
+      return line->restores;
+    };
+    const auto rounds = [&] {
+      std::lock_guard hold(line->lock);
+      return line->rounds;
+    };
+    QVERIFY(restores().empty());  // nothing before the answer
+    QTest::mouseClick(Button(restore ? "restoreYes" : "restoreNo"), Qt::LeftButton);
+    if (restore) {
+      QTRY_VERIFY_WITH_TIMEOUT(HasEvent(window_->EventList(), QStringLiteral("wiederhergestellt"),
+                                        QStringLiteral("902")),
+                               20000);
+      QCOMPARE(restores(), std::vector<std::string>{"902 10.0.0.99 102"});
+    } else {
+      QTRY_VERIFY_WITH_TIMEOUT(
+          HasEvent(window_->EventList(), QStringLiteral("Wiederherstellung abgelehnt"),
+                   QStringLiteral("902")),
+          20000);
+      // Two more rounds: still nothing written, and no second question.
+      const int answeredAt = rounds();
+      QTRY_VERIFY_WITH_TIMEOUT(rounds() >= answeredAt + 2, 20000);
+      QVERIFY(restores().empty());
+      QCOMPARE(window_->QuestionSerial(), 0u);
+    }
+  }
+
   // The advanced window's "Linienwache..." opens the window over it, and a second click raises
   // the one already open.
   void advancedWindowOpensOneLineWatch() {

@@ -441,6 +441,9 @@ QStringList CLineWatchDlg::EventColumns(const WatchEvent& event) {
     case EventKind::RoundFailed:
       name = tr("Runde fehlgeschlagen");
       break;
+    case EventKind::LineAsRecorded:
+      name = tr("Linie wie geplant");
+      break;
   }
   QStringList detail;
   if (event.outage) detail << tr("Ausfall %1").arg(DurationText(*event.outage));
@@ -471,6 +474,7 @@ void CLineWatchDlg::ShowEvent(const WatchEvent& event) {
       break;
     case EventKind::Back:
     case EventKind::RestoreDone:
+    case EventKind::LineAsRecorded:
       for (int column = 0; column < item->columnCount(); ++column)
         item->setForeground(column, kGoodEvent);
       break;

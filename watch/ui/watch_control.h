@@ -32,5 +32,8 @@ using WatchFactory = std::function<std::shared_ptr<WatchControl>(const WatchOpti
 
 // The real watch of the line through `app` (which must outlive every watch it makes).
 WatchFactory LineWatchFactory(CMRegApp& app);
+// The real watch through other probes (tests, the benchmark).
+WatchFactory LineWatchFactory(
+    std::function<std::unique_ptr<LineProbe>(const WatchOptions& options)> makeProbe);
 
 }  // namespace watch::ui
