@@ -203,6 +203,8 @@ void CLineWatchDlg::BuildWindow() {
   events_->setHeaderLabels(
       {tr("Zeit"), tr("Ereignis"), tr("Seriennr."), tr("Adresse"), tr("Position"), tr("Detail")});
   events_->header()->setStretchLastSection(true);
+  const int widths[] = {150, 190, 80, 115, 130};
+  for (int column = 0; column < 5; ++column) events_->setColumnWidth(column, widths[column]);
   split->addWidget(scroll);
   split->addWidget(events_);
   split->setStretchFactor(0, 3);

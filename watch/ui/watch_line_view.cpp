@@ -180,10 +180,12 @@ void CWatchLineView::paintEvent(QPaintEvent* event) {
   // The view's picture height at this zoom: the label stands just above the picture.
   const int pictureHeight = std::max(2 * c - 16, 8);
   QFont font = p.font();
-  font.setPixelSize(std::clamp(c * 9 / 20, 8, 13));
-  font.setBold(true);
+  font.setPixelSize(std::clamp(c * 9 / 20, 8, 12));
   p.setFont(font);
   const QFontMetrics metrics(font);
+  // A label never reaches into its right-hand neighbour's (the full text is in the tool tip of
+  // a gone or replaced module, and in the event list).
+  const int widest = topology::kGridStep * c - 10;
   const topology::DeviceArray& drawing = Drawing();
   for (size_t i = 1; i < drawing.devices.size(); ++i) {
     const auto state = states_.find(drawing.devices[i].Serial());
@@ -191,8 +193,9 @@ void CWatchLineView::paintEvent(QPaintEvent* event) {
     const QPoint centre = CentreOf(static_cast<int>(i));
     const int pictureTop = centre.y() - pictureHeight / 2;
     const int left = drawing.devices[i].column * c + c;
-    const QRect label(left, pictureTop - metrics.height() - 4,
-                      metrics.horizontalAdvance(state->second.text) + 8, metrics.height() + 2);
+    const QString text = metrics.elidedText(state->second.text, Qt::ElideRight, widest - 8);
+    const QRect label(left, pictureTop - metrics.height() - 4, metrics.horizontalAdvance(text) + 8,
+                      metrics.height() + 2);
     if (!label.adjusted(-2, -2, 2, 2).intersects(event->rect())) continue;
     const QColor colour = ToneColour(state->second.tone);
     QColor fill = colour;
@@ -200,7 +203,7 @@ void CWatchLineView::paintEvent(QPaintEvent* event) {
     p.setPen(QPen(colour, 1));
     p.setBrush(fill);
     p.drawRoundedRect(QRectF(label), 3, 3);
-    p.drawText(label, Qt::AlignCenter, state->second.text);
+    p.drawText(label, Qt::AlignCenter, text);
   }
 }
 
