@@ -248,7 +248,7 @@ class WatchWindowTest : public QObject {
     QVERIFY(Button("restoreYes")->isVisible() && Button("restoreNo")->isVisible());
 
     CWatchLineView* view = window_->View();
-    QCOMPARE(view->StateTextOf(kOld), QStringLiteral("ersetzt durch SN 3999002"));
+    QCOMPARE(view->StateTextOf(kOld), QStringLiteral("ersetzt: SN 3999002"));
     QCOMPARE(view->StateToneOf(kOld), StateTone::Bad);
     const int device = view->Drawing().FindDeviceBySerial(kOld);
     QVERIFY(device > 0);
@@ -336,7 +336,7 @@ class WatchWindowTest : public QObject {
     QTest::newRow("gone for days") << static_cast<int>(Presence::Gone) << 2 * 86400 + 65 << false
                                    << false << "fehlt seit 2 d 0:01:05" << bad;
     QTest::newRow("replaced") << static_cast<int>(Presence::Replaced) << 30 << false << false
-                              << "ersetzt durch SN 3999002" << bad;
+                              << "ersetzt: SN 3999002" << bad;
   }
   void everyStateIsLabelled() {
     QFETCH(int, presence);
@@ -471,7 +471,7 @@ class WatchWindowTest : public QObject {
     QVERIFY2(window_->Running(), qPrintable(window_->StatusText()));
     QTRY_COMPARE_WITH_TIMEOUT(window_->QuestionSerial(), 902u, 20000);
     QVERIFY(window_->QuestionText().contains(QStringLiteral("SN 102")));
-    QCOMPARE(window_->View()->StateTextOf(102), QStringLiteral("ersetzt durch SN 902"));
+    QCOMPARE(window_->View()->StateTextOf(102), QStringLiteral("ersetzt: SN 902"));
     QVERIFY(HasEvent(window_->EventList(), QStringLiteral("ersetzt"), QStringLiteral("902")));
     const auto restores = [&] {
       std::lock_guard hold(line->lock);

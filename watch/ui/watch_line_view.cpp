@@ -123,7 +123,7 @@ ModuleStateText CWatchLineView::StateOf(const ModuleWatchState& module, Clock::t
     case Presence::Gone:
       return {module.goneSince ? tr("fehlt seit %1").arg(since()) : tr("fehlt"), StateTone::Bad};
     case Presence::Replaced: {
-      QString text = tr("ersetzt durch SN %1").arg(module.replacementSerial);
+      QString text = tr("ersetzt: SN %1").arg(module.replacementSerial);
       if (module.restoreRunning) text += tr(", wird wiederhergestellt");
       return {text, StateTone::Bad};
     }
@@ -185,7 +185,7 @@ void CWatchLineView::paintEvent(QPaintEvent* event) {
   const QFontMetrics metrics(font);
   // A label never reaches into its right-hand neighbour's (the full text is in the tool tip of
   // a gone or replaced module, and in the event list).
-  const int widest = topology::kGridStep * c - 10;
+  const int widest = topology::kGridStep * c - 16;
   const topology::DeviceArray& drawing = Drawing();
   for (size_t i = 1; i < drawing.devices.size(); ++i) {
     const auto state = states_.find(drawing.devices[i].Serial());
@@ -193,7 +193,7 @@ void CWatchLineView::paintEvent(QPaintEvent* event) {
     const QPoint centre = CentreOf(static_cast<int>(i));
     const int pictureTop = centre.y() - pictureHeight / 2;
     const int left = drawing.devices[i].column * c + c;
-    const QString text = metrics.elidedText(state->second.text, Qt::ElideRight, widest - 8);
+    const QString text = metrics.elidedText(state->second.text, Qt::ElideRight, widest);
     const QRect label(left, pictureTop - metrics.height() - 4, metrics.horizontalAdvance(text) + 8,
                       metrics.height() + 2);
     if (!label.adjusted(-2, -2, 2, 2).intersects(event->rect())) continue;
