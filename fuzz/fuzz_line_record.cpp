@@ -6,8 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-// The comparison lives with the command-line program; it is built into this target as well.
-#include "apps/quillmar-cli/line_record.cpp"
+#include "topology/line_record.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
@@ -17,15 +16,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto record = nlohmann::json::parse(first, nullptr, false);
   const auto now = nlohmann::json::parse(second, nullptr, false);
   std::string reason;
-  if (record.is_discarded() || now.is_discarded() || !cli::IsLineRecord(record, &reason) ||
-      !cli::IsLineRecord(now, &reason)) {
+  if (record.is_discarded() || now.is_discarded() || !topology::IsLineRecord(record, &reason) ||
+      !topology::IsLineRecord(now, &reason)) {
     return 0;
   }
-  for (const auto& change : cli::CompareLine(record, now)) {
+  for (const auto& change : topology::CompareLine(record, now)) {
     if (change.changes.empty()) __builtin_trap();
-    (void)cli::DescribeChange(change);
+    (void)topology::DescribeChange(change);
   }
   // A record compared with itself has no change.
-  if (!cli::CompareLine(record, record).empty()) __builtin_trap();
+  if (!topology::CompareLine(record, record).empty()) __builtin_trap();
   return 0;
 }

@@ -24,6 +24,7 @@ const char* const kControlUsage =
     "  read MODULE REGISTER [COUNT] [--flash]\n"
     "  write MODULE REGISTER VALUE... [--flash]\n"
     "  kill MODULE | revive MODULE | reboot MODULE [MS]\n"
+    "  replace MODULE NEWSERIAL [ADDRESS]   a factory-fresh module takes its place\n"
     "  fault MODULE KEY=VALUE...   (drop=0..1 delayMs=N duplicate=true staleSequence=true\n"
     "                               sharesAddressOf=SERIAL|null discovery=BOOL modbus=BOOL)\n"
     "  clear-faults MODULE\n"
@@ -125,6 +126,11 @@ json ControlRequestFromWords(const std::vector<std::string>& words) {
     need(2);
     request["module"] = ModuleKey(args[0]);
     request["with"] = ModuleKey(args[1]);
+  } else if (command == "replace") {
+    need(2);
+    request["module"] = ModuleKey(args[0]);
+    request["serial"] = WordNumber(args[1]);
+    if (args.size() > 2) request["address"] = args[2];
   } else if (command == "kill" || command == "revive" || command == "clear-faults" ||
              command == "turn") {
     need(1);

@@ -660,6 +660,50 @@ json Simulator::HandleControl(const json& request) {
       }
       udp_.Recable();
       answer["with"] = ModuleJson(other);
+    } else if (command == "replace") {
+      // A factory-fresh module takes the place of this one: the same place, ports and
+      // direction in the cabling and the same drives, but its own serial and MAC, factory
+      // registers (configuration id 0) and no PLC program. It keeps the address unless one
+      // is given.
+      const uint32_t serial = JsonUint(request, "serial", 0xFFFFFFFF);
+      if (serial == 0) throw LineError("\"serial\" must not be 0");
+      for (const auto& other : modules_) {
+        if (other->Serial() == serial)
+          throw LineError(base::Format("serial %u is already on the line", serial));
+      }
+      ModuleSetup fresh = module.Setup();
+      const uint32_t oldSerial = fresh.serial;
+      fresh.serial = serial;
+      fresh.mac = MacFromSerial(serial);
+      fresh.registers.clear();
+      fresh.plcProgram.clear();
+      fresh.plcData.clear();
+      fresh.faults = Faults{};
+      fresh.alive = true;
+      fresh.address = ownAddress_[index];
+      if (request.contains("address")) {
+        const std::optional<uint32_t> address =
+            request["address"].is_string() ? ParseIpv4(request["address"].get<std::string>())
+                                           : std::nullopt;
+        if (!address) throw LineError("bad address");
+        if (auto problem = ModuleAddressProblem(*address, fresh.mask))
+          throw LineError("address: " + *problem);
+        for (size_t i = 0; i < modules_.size(); ++i) {
+          if (i != index && (ownAddress_[i] == *address || modules_[i]->Address() == *address))
+            throw LineError(base::Format("address: %s is the address of module %u",
+                                         base::Ipv4Text(*address).c_str(), modules_[i]->Serial()));
+        }
+        fresh.address = *address;
+      }
+      // The old module leaves as a dead one does: its address first, then its connections.
+      Kill(index);
+      *modules_[index] = SimModule(fresh);
+      ++generation_[index];
+      ownAddress_[index] = fresh.address;
+      line_.chains[fresh.chain][fresh.position] = fresh;
+      AddAddress(index);
+      udp_.Recable();
+      answer["replaced"] = oldSerial;
     } else if (command == "turn") {
       // The module is mounted the other way round: its other port faces the PC.
       module.Turn();

@@ -27,7 +27,7 @@
 #include "base/format.h"
 #include "cli_command.h"
 #include "line_drawing.h"
-#include "line_record.h"
+#include "topology/line_record.h"
 #include "topology/topology_model.h"
 #include "topology/topology_procedure.h"
 
@@ -84,7 +84,7 @@ int ReadRecord(const std::string& path, json* record) {
   text << in.rdbuf();
   *record = json::parse(text.str(), nullptr, false);
   std::string reason = "it is not JSON";
-  if (record->is_discarded() || !cli::IsLineRecord(*record, &reason)) {
+  if (record->is_discarded() || !topology::IsLineRecord(*record, &reason)) {
     cli::ReportFailure(kCommand,
                        base::Format("\"%s\" cannot be compared: %s", path.c_str(), reason.c_str()));
     return cli::kExitUsage;
@@ -93,10 +93,10 @@ int ReadRecord(const std::string& path, json* record) {
 }
 
 int Compare(CliContext& context, const json& record, const json& now) {
-  const std::vector<cli::ModuleChange> changes = cli::CompareLine(record, now);
+  const std::vector<topology::ModuleChange> changes = topology::CompareLine(record, now);
   if (context.json) {
     json list = json::array();
-    for (const cli::ModuleChange& c : changes) {
+    for (const topology::ModuleChange& c : changes) {
       list.push_back(
           {{"serial", c.serial}, {"changes", c.changes}, {"was", c.was}, {"now", c.now}});
     }
@@ -104,8 +104,8 @@ int Compare(CliContext& context, const json& record, const json& now) {
         context.out, "%s\n",
         json{{"changed", !changes.empty()}, {"modules", list}, {"line", now}}.dump().c_str());
   } else {
-    for (const cli::ModuleChange& c : changes)
-      std::fprintf(context.out, "%s\n", cli::DescribeChange(c).c_str());
+    for (const topology::ModuleChange& c : changes)
+      std::fprintf(context.out, "%s\n", topology::DescribeChange(c).c_str());
     if (changes.empty()) std::fprintf(context.out, "No module changed since the record.\n");
   }
   if (!changes.empty()) {

@@ -19,6 +19,7 @@
 #include "topology/ui/autoconfig_to_dlg.h"
 #include "topology/ui/cpl_dlg.h"
 #include "upgrade_pages.h"
+#include "watch/ui/line_watch_dlg.h"
 
 #ifndef QM_VERSION
 #define QM_VERSION "0.1"
@@ -88,6 +89,12 @@ std::unique_ptr<QWidget> CreateMainWindow(MainWindowContext& context) {
     auto* dialog = new report::CReportDlg(app, owner);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->show();
+  };
+  // The line watch, from the advanced window too (owned by it while it is open, like the report).
+  screens.lineWatch = [&app = context.app, window = screen.get()] {
+    QWidget* owner = window->AdvancedWindow() ? static_cast<QWidget*>(window->AdvancedWindow())
+                                              : static_cast<QWidget*>(window);
+    watch::ui::OpenLineWatchWindow(app, owner);
   };
   screen->SetScreens(screens);
   // QM_SHOW_TOPOLOGY=1 opens the topology window with the node screen (the demo does).

@@ -736,6 +736,10 @@ void CMRegDlg::OpenAdvanced() {
     dialog->AddAction(QStringLiteral("Übergabebericht..."), QStringLiteral("report"),
                       [this] { Open(screens_.report); });
   }
+  if (screens_.lineWatch) {
+    dialog->AddAction(tr("Linienwache..."), QStringLiteral("lineWatch"),
+                      [this] { Open(screens_.lineWatch); });
+  }
   WriteTrace("Do Modal");
   dialog->open();
 }

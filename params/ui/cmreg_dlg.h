@@ -66,8 +66,9 @@ class CMRegDlg : public QDialog {
     std::function<void()> driveHistory;  // Ctrl+Alt+H
     std::function<void()> merger;        // "Merger" or Ctrl+Shift+M
     std::function<void()> driveController;
-    std::function<void()> topology;  // Ctrl+Shift+T: the line's topology window
-    std::function<void()> report;    // the advanced window's "Übergabebericht..."
+    std::function<void()> topology;   // Ctrl+Shift+T: the line's topology window
+    std::function<void()> report;     // the advanced window's "Übergabebericht..."
+    std::function<void()> lineWatch;  // the advanced window's "Linienwache..."
   };
   void SetScreens(Screens screens) { screens_ = std::move(screens); }
   // The PLC data view of the shown module ("PLC Daten", shown for a module in PLC mode).

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace cli {
+namespace topology {
 
 struct ModuleChange {
   uint32_t serial = 0;
@@ -28,4 +28,4 @@ std::vector<ModuleChange> CompareLine(const nlohmann::json& record, const nlohma
 // "SN 3100102 (192.168.202.21): moved (row 0, column 2 -> row 0, column 3), turned (...)".
 std::string DescribeChange(const ModuleChange& change);
 
-}  // namespace cli
+}  // namespace topology

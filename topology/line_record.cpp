@@ -1,11 +1,11 @@
-#include "line_record.h"
+#include "topology/line_record.h"
 
 #include <map>
 #include <set>
 
 #include "base/format.h"
 
-namespace cli {
+namespace topology {
 
 using nlohmann::json;
 
@@ -132,4 +132,4 @@ std::string DescribeChange(const ModuleChange& change) {
   return text;
 }
 
-}  // namespace cli
+}  // namespace topology

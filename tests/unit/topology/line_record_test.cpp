@@ -1,6 +1,6 @@
 // The as-built record's comparison: every kind of change of a module, the chain a module hangs
 // on, and the records that are refused before a comparison.
-#include "apps/quillmar-cli/line_record.h"
+#include "topology/line_record.h"
 
 #include <gtest/gtest.h>
 
@@ -33,7 +33,7 @@ json Line(std::vector<json> modules) {
 
 std::map<uint32_t, std::vector<std::string>> Changes(const json& record, const json& now) {
   std::map<uint32_t, std::vector<std::string>> out;
-  for (const auto& c : cli::CompareLine(record, now)) out[c.serial] = c.changes;
+  for (const auto& c : topology::CompareLine(record, now)) out[c.serial] = c.changes;
   return out;
 }
 
@@ -62,9 +62,9 @@ TEST(LineRecord, EveryKindOfChange) {
                                       {6, V{"new"}},
                                       {7, V{"new"}},
                                   }));
-  const auto changes = cli::CompareLine(record, now);
+  const auto changes = topology::CompareLine(record, now);
   ASSERT_FALSE(changes.empty());
-  EXPECT_EQ(cli::DescribeChange(changes[0]),
+  EXPECT_EQ(topology::DescribeChange(changes[0]),
             "SN 2 (10.0.0.40): turned (left-to-right -> right-to-left), other address "
             "(10.0.0.21 -> 10.0.0.40), other firmware (4.20 -> 4.22)");
 }
@@ -88,13 +88,13 @@ TEST(LineRecord, RecordsThatCannotBeCompared) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::string reason;
-    EXPECT_EQ(cli::IsLineRecord(c.record, &reason), c.ok);
+    EXPECT_EQ(topology::IsLineRecord(c.record, &reason), c.ok);
     EXPECT_EQ(reason.empty(), c.ok) << reason;
   }
   json negative = Line({Module(1, 1, 0, "left-to-right", nullptr)});
   negative["modules"][0]["serial"] = -1;
   std::string reason;
-  EXPECT_FALSE(cli::IsLineRecord(negative, &reason));
+  EXPECT_FALSE(topology::IsLineRecord(negative, &reason));
 }
 
 }  // namespace
