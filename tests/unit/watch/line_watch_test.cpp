@@ -199,6 +199,7 @@ TEST_F(LineWatchTest, NothingIsRestoredWithoutAConfirmation) {
 }
 
 TEST_F(LineWatchTest, AConfirmedRestoreActsOnTheNewModuleOnly) {
+  fixtures::ScopedTempLog log;  // every event is a line of the event log too
   auto lineWatch = MakeWatch(backupPath_);
   std::string error;
   ASSERT_TRUE(lineWatch->Load(&error)) << error;
@@ -214,6 +215,9 @@ TEST_F(LineWatchTest, AConfirmedRestoreActsOnTheNewModuleOnly) {
   std::lock_guard<std::mutex> hold(shared_->lock);
   EXPECT_EQ(shared_->restores, std::vector<std::string>{"902 10.0.0.99 102"});
   EXPECT_EQ(lineWatch->Snapshot().present, 2u);
+  EXPECT_EQ(log.CountContaining("line watch: "), events_.size());
+  EXPECT_EQ(log.CountContaining(" replaced SN 902 (10.0.0.99) row 0, column 2: "), 1u);
+  EXPECT_EQ(log.CountContaining(" restore_done SN 902 (10.0.0.2) row 0, column 2: "), 1u);
 }
 
 TEST_F(LineWatchTest, AFailedRestoreNamesItsStep) {
