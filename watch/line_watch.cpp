@@ -293,7 +293,7 @@ LineWatch::LineWatch(std::unique_ptr<LineProbe> probe, WatchOptions options)
 }
 
 LineWatch::~LineWatch() {
-  Stop();
+  StopAndWait();
 }
 
 bool LineWatch::Load(std::string* error) {

@@ -180,7 +180,10 @@ class LineWatch {
   LineWatch(CMRegApp& app, WatchOptions options);
   // Watches through another probe (tests, the benchmark).
   LineWatch(std::unique_ptr<LineProbe> probe, WatchOptions options);
-  ~LineWatch();  // Stop()
+  // StopAndWait(): the worker never outlives the object, so nothing it uses (the inventory of
+  // the CMRegApp) is freed under it. A window calls Stop() when it closes and lets the object
+  // go later (or on a worker of its own).
+  ~LineWatch();
   LineWatch(const LineWatch&) = delete;
   LineWatch& operator=(const LineWatch&) = delete;
 
