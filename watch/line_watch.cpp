@@ -86,12 +86,15 @@ std::string TimeText(Clock::time_point at) {
 
 }  // namespace
 
+// Appended piece by piece: GCC 12 at -O3 takes `"literal" + std::string` for an overlapping
+// copy (-Wrestrict).
 std::string EventText(const WatchEvent& event) {
-  std::string text = TimeText(event.time) + " " + EventName(event.kind);
-  if (event.serial != 0) text += base::Format(" SN %u", event.serial);
-  if (!event.ip.empty()) text += " (" + event.ip + ")";
-  if (event.position) text += " " + PositionText(*event.position);
-  if (!event.detail.empty()) text += ": " + event.detail;
+  std::string text = TimeText(event.time);
+  text.append(" ").append(EventName(event.kind));
+  if (event.serial != 0) text.append(base::Format(" SN %u", event.serial));
+  if (!event.ip.empty()) text.append(" (").append(event.ip).append(")");
+  if (event.position) text.append(" ").append(PositionText(*event.position));
+  if (!event.detail.empty()) text.append(": ").append(event.detail);
   return text;
 }
 
@@ -130,6 +133,10 @@ struct LineWatch::State {
   std::vector<uint32_t> confirmed, declined;
   std::thread worker;
   std::atomic<bool> running{false};
+  bool workerEnded = true;  // guarded by lock
+  // Held while a sink is called, so that Stop can be sure none is running once it returns.
+  std::mutex sinkLock;
+  bool sinksOff = false;  // guarded by sinkLock
 
   void Deliver(const std::vector<WatchEvent>& events);
   void PublishSnapshot();
@@ -141,7 +148,8 @@ struct LineWatch::State {
 void LineWatch::State::Deliver(const std::vector<WatchEvent>& events) {
   for (const WatchEvent& event : events) {
     LogInfo("line watch: %s", EventText(event).c_str());
-    if (eventSink) eventSink(event);
+    std::lock_guard<std::mutex> hold(sinkLock);
+    if (eventSink && !sinksOff) eventSink(event);
   }
 }
 
@@ -151,7 +159,8 @@ void LineWatch::State::PublishSnapshot() {
     std::lock_guard<std::mutex> hold(lock);
     snapshot = now;
   }
-  if (snapshotSink) snapshotSink(now);
+  std::lock_guard<std::mutex> hold(sinkLock);
+  if (snapshotSink && !sinksOff) snapshotSink(now);
 }
 
 void LineWatch::State::Round() {
@@ -190,7 +199,8 @@ void LineWatch::State::Round() {
     snapshot = now;
   }
   Deliver(events);
-  if (snapshotSink) snapshotSink(now);
+  std::lock_guard<std::mutex> hold(sinkLock);
+  if (snapshotSink && !sinksOff) snapshotSink(now);
 }
 
 void LineWatch::State::AnswerQuestions() {
@@ -271,19 +281,19 @@ void LineWatch::State::Loop() {
   }
 }
 
-LineWatch::LineWatch(CMRegApp& app, WatchOptions options) : state_(std::make_unique<State>()) {
+LineWatch::LineWatch(CMRegApp& app, WatchOptions options) : state_(std::make_shared<State>()) {
   state_->options = std::move(options);
   state_->probe = MakeLineProbe(app, state_->options);
 }
 
 LineWatch::LineWatch(std::unique_ptr<LineProbe> probe, WatchOptions options)
-    : state_(std::make_unique<State>()) {
+    : state_(std::make_shared<State>()) {
   state_->probe = std::move(probe);
   state_->options = std::move(options);
 }
 
 LineWatch::~LineWatch() {
-  Stop();
+  StopAndWait();
 }
 
 bool LineWatch::Load(std::string* error) {
@@ -330,10 +340,23 @@ bool LineWatch::Start() {
     std::lock_guard<std::mutex> hold(state_->lock);
     state_->stopping = false;
   }
+  {
+    std::lock_guard<std::mutex> hold(state_->sinkLock);
+    state_->sinksOff = false;
+  }
+  {
+    std::lock_guard<std::mutex> hold(state_->lock);
+    state_->workerEnded = false;
+  }
   state_->running.store(true);
-  state_->worker = std::thread([state = state_.get()] {
+  // The worker holds the state too: after a Stop that did not wait for it, it ends its last
+  // network step with the state still alive.
+  state_->worker = std::thread([state = state_] {
     state->Loop();
     state->running.store(false);
+    std::lock_guard<std::mutex> hold(state->lock);
+    state->workerEnded = true;
+    state->wake.notify_all();
   });
   return true;
 }
@@ -345,7 +368,29 @@ void LineWatch::Stop() {
   }
   state_->wake.notify_all();
   if (state_->probe) state_->probe->Cancel();
-  if (state_->worker.joinable()) state_->worker.join();
+  bool ended = false;
+  {
+    std::unique_lock<std::mutex> hold(state_->lock);
+    ended = state_->wake.wait_for(hold, std::chrono::milliseconds(kStopWaitMs),
+                                  [this] { return state_->workerEnded; });
+  }
+  {
+    // A sink running now finishes first; none is called after this.
+    std::lock_guard<std::mutex> hold(state_->sinkLock);
+    state_->sinksOff = true;
+  }
+  if (!state_->worker.joinable()) return;
+  if (ended) {
+    state_->worker.join();
+  } else {
+    state_->worker.detach();
+  }
+}
+
+void LineWatch::StopAndWait() {
+  Stop();
+  std::unique_lock<std::mutex> hold(state_->lock);
+  state_->wake.wait(hold, [this] { return state_->workerEnded; });
 }
 
 bool LineWatch::Running() const {

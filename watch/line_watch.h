@@ -180,7 +180,10 @@ class LineWatch {
   LineWatch(CMRegApp& app, WatchOptions options);
   // Watches through another probe (tests, the benchmark).
   LineWatch(std::unique_ptr<LineProbe> probe, WatchOptions options);
-  ~LineWatch();  // Stop()
+  // StopAndWait(): the worker never outlives the object, so nothing it uses (the inventory of
+  // the CMRegApp) is freed under it. A window calls Stop() when it closes and lets the object
+  // go later (or on a worker of its own).
+  ~LineWatch();
   LineWatch(const LineWatch&) = delete;
   LineWatch& operator=(const LineWatch&) = delete;
 
@@ -193,8 +196,14 @@ class LineWatch {
 
   // Starts the worker (after a successful Load). The first round runs at once.
   bool Start();
-  // Stops the worker; waits at most for one short socket timeout. Safe to call twice.
+  // Stops the worker; waits at most kStopWaitMs (one short socket timeout). A worker still in
+  // a network step then finishes that step on its own (a restore already begun is not cut
+  // off) and ends; no sink is called once Stop has returned. The CMRegApp given must outlive
+  // that step. Safe to call twice.
+  static constexpr uint32_t kStopWaitMs = 500;
   void Stop();
+  // Stop, then waits until the worker has ended (a program about to exit).
+  void StopAndWait();
   bool Running() const;
 
   // Answers the question of a replaced module (by the new module's serial). A confirmed
@@ -207,7 +216,7 @@ class LineWatch {
 
  private:
   struct State;
-  std::unique_ptr<State> state_;
+  std::shared_ptr<State> state_;  // shared with the worker, which may end after Stop
 };
 
 }  // namespace watch

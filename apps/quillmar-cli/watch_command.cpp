@@ -169,7 +169,8 @@ int RunWatch(CliContext& context, const WatchArguments& arguments) {
       statusShown = true;
     }
   }
-  lineWatch.Stop();
+  // The program ends next: the worker's last network step is waited for.
+  lineWatch.StopAndWait();
   if (statusShown) std::fprintf(stderr, "\n");
   // Events of the last round before the stop are still written.
   std::lock_guard<std::mutex> hold(inbox->lock);

@@ -180,3 +180,71 @@ TEST(ControlSocket, APathInUseOrThatIsNoSocketIsNeverTakenOver) {
 
 }  // namespace
 }  // namespace sim
+
+namespace sim {
+namespace {
+
+TEST_F(ControlLines, ReplacePutsAFactoryFreshModuleInTheOldOnesPlace) {
+  // 102 was commissioned: a configuration id and settings in RAM and flash.
+  for (const bool flash : {false, true}) {
+    ASSERT_EQ(Answer(json{{"cmd", "write"},
+                          {"module", 102},
+                          {"register", 1},
+                          {"values", {0x1234, 0x5678, 1, 2}},
+                          {"flash", flash}})["ok"],
+              true);
+    ASSERT_EQ(Answer(json{{"cmd", "write"},
+                          {"module", 102},
+                          {"register", 40},
+                          {"values", {977}},
+                          {"flash", flash}})["ok"],
+              true);
+  }
+  const json before = Answer(json{{"cmd", "list"}})["modules"][1];
+  const json factory40 =
+      Answer(json{{"cmd", "read"}, {"module", 103}, {"register", 40}, {"flash", true}})["values"];
+
+  const json answer = Answer(ControlRequestFromWords({"replace", "102", "902"}));
+  ASSERT_EQ(answer["ok"], true) << answer.dump();
+  EXPECT_EQ(answer["replaced"], 102);
+  const json after = Answer(json{{"cmd", "list"}})["modules"][1];
+  EXPECT_EQ(after["serial"], 902);
+  EXPECT_NE(after["mac"], before["mac"]);
+  for (const char* same : {"address", "chain", "position", "direction", "left", "right"})
+    EXPECT_EQ(after[same], before[same]) << same;
+  for (const bool flash : {false, true}) {
+    EXPECT_EQ(Answer(json{{"cmd", "read"},
+                          {"module", 902},
+                          {"register", 1},
+                          {"count", 4},
+                          {"flash", flash}})["values"],
+              json({0, 0, 0, 0}));
+    EXPECT_EQ(Answer(json{
+                  {"cmd", "read"}, {"module", 902}, {"register", 40}, {"flash", flash}})["values"],
+              factory40);
+  }
+  EXPECT_EQ(Answer(json{{"cmd", "files"}, {"module", 902}})["files"]["plcLength"], 0);
+  EXPECT_EQ(Answer(json{{"cmd", "read"}, {"module", 102}, {"register", 1}})["ok"], false);
+
+  // Another address when one is given; what a line cannot be is refused.
+  ASSERT_EQ(Answer(ControlRequestFromWords({"replace", "902", "912", "192.168.202.90"}))["ok"],
+            true);
+  EXPECT_EQ(AddressOf(1), "192.168.202.90");
+  const struct {
+    json request;
+    const char* error;
+  } refused[] = {
+      {{{"cmd", "replace"}, {"module", 912}, {"serial", 0}}, "\"serial\" must not be 0"},
+      {{{"cmd", "replace"}, {"module", 912}, {"serial", 101}}, "serial 101 is already on the line"},
+      {{{"cmd", "replace"}, {"module", 912}, {"serial", 913}, {"address", "192.168.202.20"}},
+       "address: 192.168.202.20 is the address of module 101"},
+      {{{"cmd", "replace"}, {"module", 912}, {"serial", 913}, {"address", "192.168.202.255"}},
+       "address: 192.168.202.255 is the broadcast address of 192.168.202.0/24"},
+  };
+  for (const auto& c : refused)
+    EXPECT_EQ(Answer(c.request), json({{"ok", false}, {"error", c.error}})) << c.request.dump();
+  EXPECT_EQ(Answer(json{{"cmd", "list"}})["modules"][1]["serial"], 912);
+}
+
+}  // namespace
+}  // namespace sim

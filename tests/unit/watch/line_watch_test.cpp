@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <fstream>
+#include <future>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -198,6 +199,7 @@ TEST_F(LineWatchTest, NothingIsRestoredWithoutAConfirmation) {
 }
 
 TEST_F(LineWatchTest, AConfirmedRestoreActsOnTheNewModuleOnly) {
+  fixtures::ScopedTempLog log;  // every event is a line of the event log too
   auto lineWatch = MakeWatch(backupPath_);
   std::string error;
   ASSERT_TRUE(lineWatch->Load(&error)) << error;
@@ -213,6 +215,9 @@ TEST_F(LineWatchTest, AConfirmedRestoreActsOnTheNewModuleOnly) {
   std::lock_guard<std::mutex> hold(shared_->lock);
   EXPECT_EQ(shared_->restores, std::vector<std::string>{"902 10.0.0.99 102"});
   EXPECT_EQ(lineWatch->Snapshot().present, 2u);
+  EXPECT_EQ(log.CountContaining("line watch: "), events_.size());
+  EXPECT_EQ(log.CountContaining(" replaced SN 902 (10.0.0.99) row 0, column 2: "), 1u);
+  EXPECT_EQ(log.CountContaining(" restore_done SN 902 (10.0.0.2) row 0, column 2: "), 1u);
 }
 
 TEST_F(LineWatchTest, AFailedRestoreNamesItsStep) {
@@ -273,6 +278,66 @@ TEST_F(LineWatchTest, LoadRefusesARecordOrBackupItCannotUse) {
     EXPECT_FALSE(error.empty());
     EXPECT_FALSE(lineWatch->Start());
   }
+}
+
+// A probe whose discovery hangs until the test lets it go (a network step that does not end).
+class HangingProbe : public watch::LineProbe {
+ public:
+  struct Gate {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool entered = false;
+    bool released = false;
+  };
+  explicit HangingProbe(std::shared_ptr<Gate> gate) : gate_(std::move(gate)) {}
+  watch::RoundView Discover() override {
+    std::unique_lock<std::mutex> hold(gate_->lock);
+    gate_->entered = true;
+    gate_->changed.notify_all();
+    gate_->changed.wait(hold, [this] { return gate_->released; });
+    watch::RoundView view;
+    view.failed = true;  // an event the sink would get
+    view.failure = "no capture device could be opened";
+    return view;
+  }
+  void DrawTopology(watch::RoundView&) override {}
+  std::optional<std::string> ConfigurationId(uint32_t, const std::string&) override {
+    return std::nullopt;
+  }
+  std::string Restore(uint32_t, const std::string&, uint32_t) override { return "not here"; }
+
+ private:
+  std::shared_ptr<Gate> gate_;
+};
+
+TEST_F(LineWatchTest, StopDoesNotWaitForAHangingNetworkStepAndNoSinkIsCalledAfterIt) {
+  auto gate = std::make_shared<HangingProbe::Gate>();
+  watch::WatchOptions options;
+  options.recordPath = recordPath_;
+  watch::LineWatch lineWatch(std::make_unique<HangingProbe>(gate), options);
+  std::atomic<int> sinkCalls{0};
+  lineWatch.OnEvent([&](const WatchEvent&) { ++sinkCalls; });
+  lineWatch.OnSnapshot([&](const watch::LineSnapshot&) { ++sinkCalls; });
+  std::string error;
+  ASSERT_TRUE(lineWatch.Load(&error)) << error;
+  ASSERT_TRUE(lineWatch.Start());
+  {
+    std::unique_lock<std::mutex> hold(gate->lock);
+    ASSERT_TRUE(
+        gate->changed.wait_for(hold, std::chrono::seconds(20), [&] { return gate->entered; }));
+  }
+  auto stopped = std::async(std::launch::async, [&] { lineWatch.Stop(); });
+  const bool returned = stopped.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+  {
+    std::lock_guard<std::mutex> hold(gate->lock);
+    gate->released = true;
+  }
+  gate->changed.notify_all();
+  EXPECT_TRUE(returned) << "Stop waited for the hanging discovery";
+  stopped.wait();
+  lineWatch.StopAndWait();  // the worker ends after its round
+  EXPECT_FALSE(lineWatch.Running());
+  EXPECT_EQ(sinkCalls.load(), 0);
 }
 
 }  // namespace
