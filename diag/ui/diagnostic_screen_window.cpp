@@ -82,7 +82,8 @@ DiagnosticScreen::DiagnosticScreen(params::CMRegDlg& screen, QWidget* parent)
   static constexpr const char* kZoneShort[2] = {kUpstreamShort, kDownstreamShort};
   static constexpr const char* kZoneTitle[2] = {kUpstreamTitle, kDownstreamTitle};
   static constexpr const char* kZoneKey[2] = {"upstream", "downstream"};
-  static constexpr const char* kMotorTitle[2] = {"Linker Motor", "Rechter Motor"};
+  static constexpr const char* kMotorTitle[2] = {QT_TR_NOOP("Linker Motor"),
+                                                 QT_TR_NOOP("Rechter Motor")};
   static constexpr const char* kMotorKey[2] = {"left", "right"};
   for (int z = 0; z < 2; ++z) {
     const QString key = QLatin1String(kZoneKey[z]);
@@ -98,19 +99,20 @@ DiagnosticScreen::DiagnosticScreen(params::CMRegDlg& screen, QWidget* parent)
     labels.sensor = ValueLabel(box, key + QStringLiteral("Sensor"));
     labels.dirty = ValueLabel(box, key + QStringLiteral("Dirty"));
     int row = 0;
-    form->addWidget(new QLabel(QStringLiteral("Stopp / Stau:"), box), row, 0, Qt::AlignTop);
+    form->addWidget(new QLabel(tr("Stopp / Stau:"), box), row, 0, Qt::AlignTop);
     form->addWidget(labels.reason, row++, 1);
-    form->addWidget(new QLabel(QStringLiteral("Zonenfehler:"), box), row, 0, Qt::AlignTop);
+    form->addWidget(new QLabel(tr("Zonenfehler:"), box), row, 0, Qt::AlignTop);
     form->addWidget(labels.errors, row++, 1);
-    form->addWidget(new QLabel(QStringLiteral("Sensor angeschlossen:"), box), row, 0);
+    form->addWidget(new QLabel(tr("Sensor angeschlossen:"), box), row, 0);
     form->addWidget(labels.sensor, row++, 1);
-    form->addWidget(new QLabel(QStringLiteral("Sensor verschmutzt:"), box), row, 0);
+    form->addWidget(new QLabel(tr("Sensor verschmutzt:"), box), row, 0);
     form->addWidget(labels.dirty, row++, 1);
     form->setRowStretch(row, 1);
     grid->addWidget(box, 0, z);
 
     const QString motorKey = QLatin1String(kMotorKey[z]);
-    auto* motorBox = new QGroupBox(QString::fromUtf8(kMotorTitle[z]), body_);
+    auto* motorBox = new QGroupBox(tr(kMotorTitle[z]), body_);
+
     motorBox->setObjectName(motorKey);
     auto* motorLayout = new QHBoxLayout(motorBox);
     MotorLabels& motor = motors_[static_cast<size_t>(z)];
@@ -118,7 +120,7 @@ DiagnosticScreen::DiagnosticScreen(params::CMRegDlg& screen, QWidget* parent)
     motor.marker->setObjectName(motorKey + QStringLiteral("Marker"));
     motor.status = ValueLabel(motorBox, motorKey + QStringLiteral("Status"));
     motor.missing = ValueLabel(motorBox, motorKey + QStringLiteral("Missing"));
-    motor.missing->setText(QStringLiteral("Kein Motor"));
+    motor.missing->setText(tr("Kein Motor"));
     motor.missing->setStyleSheet(
         QStringLiteral("color: white; background: #707070; padding: 2px 6px;"));
     motor.missing->setMinimumWidth(0);

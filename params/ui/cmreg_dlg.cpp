@@ -163,8 +163,8 @@ void CMRegDlg::BuildWindow() {
 
   // Network and node range.
   auto* top = new QHBoxLayout;
-  const auto addField = [&](const char* label, QLineEdit*& edit, const char* name, int width) {
-    auto* text = new QLabel(Q(label), this);
+  const auto addField = [&](const QString& label, QLineEdit*& edit, const char* name, int width) {
+    auto* text = new QLabel(label, this);
     edit = new QLineEdit(this);
     edit->setObjectName(QLatin1String(name));
     edit->setFixedWidth(width);
@@ -173,9 +173,9 @@ void CMRegDlg::BuildWindow() {
     top->addWidget(edit);
     top->addSpacing(10);
   };
-  addField(DisplayItemById(45).label, network_, "network", 120);
-  addField("Von Knoten #", from_, "from", 48);
-  addField(DisplayItemById(47).label, to_, "to", 48);
+  addField(Q(DisplayItemById(45).label), network_, "network", 120);
+  addField(tr("Von Knoten #"), from_, "from", 48);
+  addField(Q(DisplayItemById(47).label), to_, "to", 48);
   refresh_ = new QPushButton(Q(DisplayItemById(52).label), this);
   refresh_->setObjectName(QStringLiteral("refresh"));
   auto* minus = new QPushButton(Q(DisplayItemById(55).label), this);
@@ -234,28 +234,28 @@ void CMRegDlg::BuildWindow() {
   zpaDta_ = new QComboBox(this);
   zpaDta_->setObjectName(QStringLiteral("zpaDta"));
   for (const char* entry : kZpaDtaEntries) zpaDta_->addItem(Q(entry));
-  zpaDta_->setPlaceholderText(QStringLiteral("ZPA / DTA"));
+  zpaDta_->setPlaceholderText(tr("ZPA / DTA"));
   zpaDta_->setCurrentIndex(-1);
   connect(zpaDta_, &QComboBox::activated, this, &CMRegDlg::ZpaDtaSelected);
   bottom->addWidget(zpaDta_);
   lockedWhileBusy_.push_back(setAllModule_);
   lockedWhileBusy_.push_back(zpaDta_);
-  QPushButton* advanced = addButton(QStringLiteral("Advanced\nDialog"), "advanced");
+  QPushButton* advanced = addButton(tr("Advanced\nDialog"), "advanced");
   advanced->setToolTip(Q(DisplayItemById(67).label));
   connect(advanced, &QPushButton::clicked, this, &CMRegDlg::OpenAdvanced);
-  diagnosticLog_ = addButton(QStringLiteral("Diagnostic Log"), "diagnosticLog");
+  diagnosticLog_ = addButton(tr("Diagnostic Log"), "diagnosticLog");
   connect(diagnosticLog_, &QPushButton::clicked, this, [this] { Open(screens_.diagnosticLog); });
-  driveController_ = addButton(QStringLiteral("Drive Controller"), "driveController");
+  driveController_ = addButton(tr("Drive Controller"), "driveController");
   connect(driveController_, &QPushButton::clicked, this,
           [this] { Open(screens_.driveController); });
-  plcData_ = addButton(QStringLiteral("PLC Daten"), "plcData");
+  plcData_ = addButton(tr("PLC Daten"), "plcData");
   connect(plcData_, &QPushButton::clicked, this, [this] {
     if (plcDataScreen_ && !shown_.moduleAddress.empty()) plcDataScreen_(shown_.moduleAddress);
   });
   plcData_->hide();
-  QPushButton* merger = addButton(QStringLiteral("Merger"), "merger");
+  QPushButton* merger = addButton(tr("Merger"), "merger");
   connect(merger, &QPushButton::clicked, this, [this] { Open(screens_.merger); });
-  addButton(QStringLiteral("E-Stop..."), "estop");  // no action
+  addButton(tr("E-Stop..."), "estop");  // no action
   bottom->addStretch(1);
   QPushButton* close = addButton(Q(DisplayItemById(53).label), "close");
   connect(close, &QPushButton::clicked, this, &CMRegDlg::reject);
@@ -279,7 +279,7 @@ void CMRegDlg::BuildWindow() {
   debugFlags_->setTextFormat(Qt::PlainText);
   debugFlags_->hide();
   // The wait indication of a range operation: it ends after the node under way.
-  cancelRange_ = new QPushButton(QStringLiteral("Abbrechen"), this);
+  cancelRange_ = new QPushButton(tr("Abbrechen"), this);
   cancelRange_->setObjectName(QStringLiteral("cancelRange"));
   cancelRange_->setAutoDefault(false);
   cancelRange_->hide();
@@ -319,7 +319,7 @@ void CMRegDlg::BuildWindow() {
 }
 
 QWidget* CMRegDlg::BuildModulePanel() {
-  auto* panel = new QGroupBox(QStringLiteral("Modul"), this);
+  auto* panel = new QGroupBox(tr("Modul"), this);
   panel->setObjectName(QStringLiteral("modulePanel"));
   auto* layout = new QVBoxLayout(panel);
   picture_ = new ModulePicture(panel);
@@ -351,7 +351,7 @@ QWidget* CMRegDlg::BuildModulePanel() {
   layout->addLayout(grid);
 
   // Optical identification: the module blinks while the button is pressed.
-  auto* blinkBox = new QGroupBox(QStringLiteral("Optische Modullokalisierung"), panel);
+  auto* blinkBox = new QGroupBox(tr("Optische Modullokalisierung"), panel);
   auto* blinkGrid = new QGridLayout(blinkBox);
   blinkGrid->setContentsMargins(6, 4, 6, 4);
   AddItemRow(blinkGrid, 0, DisplayItemById(item::kBlink));
@@ -362,11 +362,12 @@ QWidget* CMRegDlg::BuildModulePanel() {
   linkRow_->setObjectName(QStringLiteral("linkRow"));
   auto* link = new QHBoxLayout(linkRow_);
   link->setContentsMargins(0, 0, 0, 0);
-  const char* portNames[2] = {"Linker Port", "Rechter Port"};
+  const QString portNames[2] = {tr("Linker Port"), tr("Rechter Port")};
   for (size_t s = 0; s < 2; ++s) {
     linkLamps_[s] = new IndicatorLamp(linkRow_);
     link->addWidget(linkLamps_[s]);
-    link->addWidget(new QLabel(Q(portNames[s]), linkRow_));
+    link->addWidget(new QLabel(portNames[s], linkRow_));
+
     link->addSpacing(8);
   }
   link->addStretch(1);
@@ -384,7 +385,7 @@ QWidget* CMRegDlg::BuildModulePanel() {
 
 QGroupBox* CMRegDlg::BuildSidePanel(ItemGroup group, const std::vector<int>& order) {
   const bool drive = group == ItemGroup::Drive;
-  auto* box = new QGroupBox(drive ? QStringLiteral("Antriebe") : QStringLiteral("Zonen"), this);
+  auto* box = new QGroupBox(drive ? tr("Antriebe") : tr("Zonen"), this);
   box->setObjectName(drive ? QStringLiteral("drives") : QStringLiteral("zones"));
   auto* outer = new QVBoxLayout(box);
   auto* grid = new QGridLayout;
@@ -420,7 +421,7 @@ QGroupBox* CMRegDlg::BuildSidePanel(ItemGroup group, const std::vector<int>& ord
   outer->addLayout(grid);
 
   // Error lamps in two columns per side, compact.
-  auto* lampBox = new QGroupBox(drive ? QStringLiteral("Fehler") : QStringLiteral("Fehler"), box);
+  auto* lampBox = new QGroupBox(drive ? tr("Fehler") : tr("Fehler"), box);
   auto* lampGrid = new QGridLayout(lampBox);
   lampGrid->setHorizontalSpacing(6);
   lampGrid->setVerticalSpacing(2);
@@ -477,14 +478,14 @@ void CMRegDlg::AddItemRow(QGridLayout* grid, int row, const DisplayItem& item) {
     grid->addWidget(control, row, column);
     auto& sc = controls.side[static_cast<size_t>(side)];
     if (item.control == ControlKind::Edit) {
-      sc.set = new QPushButton(QStringLiteral("Set"), parent);
+      sc.set = new QPushButton(tr("Set"), parent);
       sc.set->setObjectName(ObjectName("set", item.id, side));
       sc.set->setAutoDefault(false);
       sc.set->setFixedWidth(40);
       grid->addWidget(sc.set, row, column + 1);
     }
     if (item.HasSetAll()) {
-      sc.setAll = new QPushButton(QStringLiteral("SetAll"), parent);
+      sc.setAll = new QPushButton(tr("SetAll"), parent);
       sc.setAll->setObjectName(ObjectName("setall", item.id, side));
       sc.setAll->setAutoDefault(false);
       sc.setAll->setFixedWidth(50);
@@ -733,7 +734,7 @@ void CMRegDlg::OpenAdvanced() {
   open(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), &Screens::statistics);
   open(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_H), &Screens::driveHistory);
   if (screens_.report) {
-    dialog->AddAction(QStringLiteral("Übergabebericht..."), QStringLiteral("report"),
+    dialog->AddAction(tr("Übergabebericht..."), QStringLiteral("report"),
                       [this] { Open(screens_.report); });
   }
   WriteTrace("Do Modal");
@@ -874,7 +875,7 @@ void CMRegDlg::Paint(const NodeScreenView& view) {
     if (label->text() != text) label->setText(text);
   };
   const QString connection = view.connected ? QStringLiteral("● %1").arg(Q(view.moduleAddress))
-                                            : QStringLiteral("○ Nicht verbunden");
+                                            : tr("○ Nicht verbunden");
   if (connection_->text() != connection) {
     connection_->setText(connection);
     connection_->setStyleSheet(view.connected ? QStringLiteral("color: #1f8a3a; font-weight: bold;")
@@ -894,7 +895,7 @@ void CMRegDlg::Paint(const NodeScreenView& view) {
   setAllModule_->setEnabled(view.connected && !view.busy);
   cancelRange_->setVisible(view.busy);
   timeLeft_->setVisible(view.busy && !view.timeLeftText.empty());
-  setText(timeLeft_, QStringLiteral("noch %1").arg(Q(view.timeLeftText)));
+  setText(timeLeft_, tr("noch %1").arg(Q(view.timeLeftText)));
   {
     QStringList nodes;
     for (int node : ranges_->Flags().NodesOn()) nodes << QString::number(node);
@@ -912,13 +913,13 @@ void CMRegDlg::Paint(const NodeScreenView& view) {
   zones_->setVisible(zonesShown || drivesShown);
   switch (view.layout.view) {
     case ScreenView::IoModule:
-      otherView_->setText(QStringLiteral("I/O Modul"));
+      otherView_->setText(tr("I/O Modul"));
       break;
     case ScreenView::DriveController:
-      otherView_->setText(QStringLiteral("Drive Controller"));
+      otherView_->setText(tr("Drive Controller"));
       break;
     case ScreenView::Plc:
-      otherView_->setText(QStringLiteral("SPS"));
+      otherView_->setText(tr("SPS"));
       break;
     case ScreenView::NoDrives:
     case ScreenView::Drives:
