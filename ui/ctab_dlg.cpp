@@ -62,8 +62,7 @@ CTabDlg::CTabDlg(const AdvancedPageContext& context, const Pages& pages, QWidget
   }
   layout->addWidget(tabs_);
   auto* buttons = new QDialogButtonBox(this);
-  QPushButton* close =
-      buttons->addButton(tr("Schließen"), QDialogButtonBox::RejectRole);
+  QPushButton* close = buttons->addButton(tr("Schließen"), QDialogButtonBox::RejectRole);
 
   close->setObjectName(QStringLiteral("close"));
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);

@@ -223,9 +223,9 @@ void BackupRunWindow::OnFinished() {
     text = Q(restoreResult_.message);
   } else if (backupResult_.writeFile) {
     const QString proposed = ProposedBackupPath(profile_);
-    const QString path = chooseSavePath_
-                             ? chooseSavePath_(proposed)
-                             : QFileDialog::getSaveFileName(this, tr("Backup"), proposed, FileFilter());
+    const QString path =
+        chooseSavePath_ ? chooseSavePath_(proposed)
+                        : QFileDialog::getSaveFileName(this, tr("Backup"), proposed, FileFilter());
     if (!path.isEmpty()) {
       if (SaveBackupRun(backupResult_, path.toStdString(), prompt_)) {
         savedPath_ = path.toStdString();
@@ -243,8 +243,8 @@ void BackupRunWindow::OnFinished() {
       text = tr("No file was chosen; nothing was written.");
     }
   } else {
-    text = backupResult_.cancelled ? tr("STOP: no file was written.")
-                                   : Q(backupResult_.failureText);
+    text =
+        backupResult_.cancelled ? tr("STOP: no file was written.") : Q(backupResult_.failureText);
   }
   report_->setPlainText(QString(text).replace("\r\n", "\n"));
   stop_->setText(tr("Close"));

@@ -77,19 +77,23 @@ CUDPServerDlg::CUDPServerDlg(CMRegApp& app, base::Prompt& prompt, QWidget* paren
     return b;
   };
   auto* discover = button(tr("Suchen"), "discover", tr("Module im Netzwerk suchen"));
-  auto* set = button(tr("Setzen"), "set", tr("Seriennummer, IP, Maske und Gateway des Moduls setzen"));
+  auto* set =
+      button(tr("Setzen"), "set", tr("Seriennummer, IP, Maske und Gateway des Moduls setzen"));
   auto* dhcp = button(tr("DHCP Aus"), "dhcpOff", tr("DHCP des Moduls ausschalten"));
   auto* reorder = button(tr("IP anpassen"), "reorder", tr("IP Adressen der Module neu anordnen"));
   auto* backupButton = button(tr("Backup"), "backup", tr("Sicherung der ausgewählten Module"));
   auto* restore =
       button(tr("Wiederherstellen"), "restore", tr("Module aus der Sicherung wiederherstellen"));
-  auto* restoreByIp =
-      button(tr("Restore by IP"), "restoreByIp", tr("Wiederherstellen mit den IP Adressen der Sicherung"));
-  auto* upgrade = button(tr("Upgrade Fw"), "upgrade", tr("Firmware der ausgewählten Module erneuern"));
+  auto* restoreByIp = button(tr("Restore by IP"), "restoreByIp",
+                             tr("Wiederherstellen mit den IP Adressen der Sicherung"));
+  auto* upgrade =
+      button(tr("Upgrade Fw"), "upgrade", tr("Firmware der ausgewählten Module erneuern"));
   auto* lock =
       button(tr("Lock Selected Network"), "lock", tr("Netzwerk gegen Selbstinstallation schützen"));
-  auto* unlock = button(tr("Unlock Selected Network"), "unlock", tr("Schutz des Netzwerks aufheben"));
-  auto* reset = button(tr("Reset\nName && IP"), "resetName", tr("Namen und IP Adressen zurücksetzen"));
+  auto* unlock =
+      button(tr("Unlock Selected Network"), "unlock", tr("Schutz des Netzwerks aufheben"));
+  auto* reset =
+      button(tr("Reset\nName && IP"), "resetName", tr("Namen und IP Adressen zurücksetzen"));
   auto* tree = button(tr("Brevantrix Tree"), "tree", tr("Topologie des Netzwerks anzeigen"));
   bar_ = new QProgressBar(this);
   bar_->setObjectName("progress");
@@ -362,13 +366,13 @@ void CUDPServerDlg::Lock(bool lock) {
   // Questions are asked here, so that the worker never waits for the window.
   NodeList all = nodes_;
   if (!ConfirmNetworkLock(all, lock, prompt_)) return;
-  RunOperation(
-      lock ? tr("Lock Selected Network") : tr("Unlock Selected Network"), [this, all, network, lock] {
-        const NetworkLockResult result = LockNetworkModules(app_, all, network, lock);
-        AddState(tr("%1: %2 Module").arg(QString::fromStdString(network)).arg(result.changed));
-        for (const auto& ip : result.failed)
-          AddState(tr("%1: keine Antwort").arg(QString::fromStdString(ip)));
-      });
+  RunOperation(lock ? tr("Lock Selected Network") : tr("Unlock Selected Network"), [this, all,
+                                                                                    network, lock] {
+    const NetworkLockResult result = LockNetworkModules(app_, all, network, lock);
+    AddState(tr("%1: %2 Module").arg(QString::fromStdString(network)).arg(result.changed));
+    for (const auto& ip : result.failed)
+      AddState(tr("%1: keine Antwort").arg(QString::fromStdString(ip)));
+  });
 }
 
 void CUDPServerDlg::ResetNames() {
@@ -384,7 +388,8 @@ void CUDPServerDlg::ResetNames() {
     const auto failed = SendManagement(app_, ips, kCommandResetName);
     for (const auto& ip : ips) {
       const bool ok = std::find(failed.begin(), failed.end(), ip) == failed.end();
-      AddState(QString("%1: %2").arg(QString::fromStdString(ip), ok ? tr("OK") : tr("nicht gesendet")));
+      AddState(
+          QString("%1: %2").arg(QString::fromStdString(ip), ok ? tr("OK") : tr("nicht gesendet")));
     }
   });
 }
@@ -396,7 +401,8 @@ void CUDPServerDlg::DhcpOff() {
     const auto failed = SendManagement(app_, ips, kCommandDhcpOff);
     for (const auto& ip : ips) {
       const bool ok = std::find(failed.begin(), failed.end(), ip) == failed.end();
-      AddState(QString("%1: %2").arg(QString::fromStdString(ip), ok ? tr("OK") : tr("nicht gesendet")));
+      AddState(
+          QString("%1: %2").arg(QString::fromStdString(ip), ok ? tr("OK") : tr("nicht gesendet")));
     }
   });
 }

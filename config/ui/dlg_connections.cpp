@@ -26,9 +26,6 @@
 namespace config {
 namespace {
 
-QString Q(const char* text) {
-  return QString::fromUtf8(text);
-}
 QString Q(const std::string& text) {
   return QString::fromStdString(text);
 }
@@ -174,10 +171,10 @@ void CDlgConnections::Build() {
   int downIds[4] = {1183, 1184, 1036, 1185};
   addSide(up_, tr("Vorgelagert"), 0, upIds,
           tr("Das vorgelagerte Modul: Knotennummer im selben Subnetz oder IP Adresse in einem "
-          "anderen Subnetz. 0 bedeutet kein Modul."));
+             "anderen Subnetz. 0 bedeutet kein Modul."));
   addSide(down_, tr("Nachgelagert"), 1, downIds,
           tr("Das nachgelagerte Modul: Knotennummer im selben Subnetz oder IP Adresse in einem "
-          "anderen Subnetz. 0 bedeutet kein Modul."));
+             "anderen Subnetz. 0 bedeutet kein Modul."));
   root->addLayout(links);
 
   // Modes.
@@ -188,22 +185,23 @@ void CDlgConnections::Build() {
     check->setToolTip(tip);
     return check;
   };
-  plcIo_ = box(tr("SPS I/O Modus"), 1188,
-               tr("Ist dieser Haken gesetzt arbeitet das Modul im SPS (PLC) Modus. Achtung: Diese "
-               "Einstellung kann nur durch eine erneute Autokonfiguration zurückgesetz werden."));
+  plcIo_ =
+      box(tr("SPS I/O Modus"), 1188,
+          tr("Ist dieser Haken gesetzt arbeitet das Modul im SPS (PLC) Modus. Achtung: Diese "
+             "Einstellung kann nur durch eine erneute Autokonfiguration zurückgesetz werden."));
   hardware_ = box(tr("Hardware gesteuert"), 1194,
                   tr("Ist der Haken gesetzt, wird das Modul aussschliesslich mit I/O gesteuert. "
-                  "Saemtliche innere Logik ist ausgeschaltet"));
+                     "Saemtliche innere Logik ist ausgeschaltet"));
   slave_ = box(tr("Slave:"), 1190,
                tr("Ist dieser Haken gesetzt, arbeitet das Modul als Slave seines Nachbarn."));
   pallet_ = box(tr("Pallet Roller"), 1200, tr("Palettenmodus"));
   pallet_->hide();
   transparent_ = box(tr("Transparent"), 1201,
                      tr("Ist dieser Haken gesetzt, reicht das Modul die Verbindungen seiner "
-                     "Nachbarn transparent weiter."));
+                        "Nachbarn transparent weiter."));
   clear_ = box(tr("Verbindungen zurücksetzen"), 1189,
                tr("Ist dieser Haken gesetzt, werden alle bestehenden logischen Verbindungen des "
-               "Moduls zu vor- und nachgelagerten Modulen getrennt."));
+                  "Moduls zu vor- und nachgelagerten Modulen getrennt."));
   pushPullLeft_ = box(tr("Öffner/Schließer Sensor links"), 1572,
                       tr("Sensor links als Öffner/Schließer (Push/Pull) Sensor."));
   pushPullRight_ = box(tr("Öffner/Schließer Sensor rechts"), 1573,
@@ -296,7 +294,7 @@ void CDlgConnections::Build() {
   }
   accumulation->setToolTip(
       tr("Das Modul, das den Stau dieses Moduls steuert, mit seiner ersten und letzten Zone "
-        "(nur in den Stausteuerungs-Modi)."));
+         "(nur in den Stausteuerungs-Modi)."));
   acc->addWidget(accumulation_.byNode, 0, 0);
   acc->addWidget(accumulation_.node, 0, 1);
   acc->addWidget(accumulation_.byAddress, 0, 2);
@@ -359,7 +357,7 @@ void CDlgConnections::Build() {
   apply_->setToolTip(tr("Speichert alle gemachten Änderungen im ausgewählten Modul"));
   applyAll_->setToolTip(
       tr("Speichert alle gemachten Änderungen in allen Modulen in der \"ausgewählten "
-        "Gerätebox\""));
+         "Gerätebox\""));
   buttons->addStretch(1);
   buttons->addWidget(apply_);
   buttons->addWidget(applyAll_);

@@ -10,6 +10,7 @@
 #include "diag/ui/off_gui.h"
 #include "params/node_screen_controller.h"
 #include "params/ui/cmreg_dlg.h"
+#include "ui/language_setup.h"
 
 namespace diag {
 
@@ -48,6 +49,12 @@ QString Q(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+// A text of the diagnostic screen's tables in the language shown.
+std::string TableText(std::string_view text) {
+  const std::string source(text);
+  return base::Translate("DiagnosticScreen", source.c_str());
+}
+
 // The module's "\n\r" separators shown as line breaks.
 QString Lines(const std::string& text) {
   QString shown = Q(text);
@@ -69,7 +76,7 @@ QLabel* ValueLabel(QWidget* parent, const QString& name) {
 DiagnosticScreen::DiagnosticScreen(params::CMRegDlg& screen, QWidget* parent)
     : QDialog(parent), screen_(screen), guard_(std::make_shared<QPointer<QObject>>(this)) {
   setObjectName(QStringLiteral("diagnosticScreen"));
-  setWindowTitle(QString::fromUtf8(kScreenTitle));
+  setWindowTitle(ui::CoreText("DiagnosticScreen", kScreenTitle));
   auto* root = new QVBoxLayout(this);
   unreachable_ = ValueLabel(this, QStringLiteral("unreachable"));
   unreachable_->setStyleSheet(QStringLiteral("color: #c02020; font-weight: bold;"));
@@ -87,8 +94,8 @@ DiagnosticScreen::DiagnosticScreen(params::CMRegDlg& screen, QWidget* parent)
   static constexpr const char* kMotorKey[2] = {"left", "right"};
   for (int z = 0; z < 2; ++z) {
     const QString key = QLatin1String(kZoneKey[z]);
-    auto* box =
-        new QGroupBox(Lines(kZoneShort[z]) + QStringLiteral(" – ") + Lines(kZoneTitle[z]), body_);
+    auto* box = new QGroupBox(
+        Lines(kZoneShort[z]) + QStringLiteral(" – ") + Lines(TableText(kZoneTitle[z])), body_);
     box->setObjectName(key);
     auto* form = new QGridLayout(box);
     ZoneLabels& labels = zones_[static_cast<size_t>(z)];
@@ -175,9 +182,10 @@ void DiagnosticScreen::Show(const DiagnosticContent& content) {
       const QString unknown = QString::fromLatin1(kUnknownField);
       labels.reason->setText(QString::fromStdString(zone.reason.text));
       labels.errors->setText(Lines(zone.errorText));
-      labels.sensor->setText(zone.sensorKnown ? Q(OnOffText(zone.sensor.connected)) : unknown);
+      labels.sensor->setText(zone.sensorKnown ? Q(TableText(OnOffText(zone.sensor.connected)))
+                                              : unknown);
       labels.dirty->setText(zone.sensorKnown ? QStringLiteral("%1 (%2)")
-                                                   .arg(Q(OnOffText(zone.sensor.dirty)))
+                                                   .arg(Q(TableText(OnOffText(zone.sensor.dirty))))
                                                    .arg(zone.sensor.dirtCounter)
                                              : unknown);
       const MotorStatus& motor = content.motors[z];

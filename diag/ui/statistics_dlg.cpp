@@ -69,8 +69,7 @@ CDlgDiagnostic::CDlgDiagnostic(Host host, QWidget* parent)
   setWindowTitle(tr("Diagnose"));
   folder_ = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
   chooseName_ = [](QWidget* owner, const QString& proposed) {
-    return QFileDialog::getSaveFileName(owner, QString(), proposed,
-                                        tr("Text file (*.txt)"));
+    return QFileDialog::getSaveFileName(owner, QString(), proposed, tr("Text file (*.txt)"));
   };
   const int shownModule = host_.module ? host_.module() : 0;
   module_ = shownModule >= kFirstModule && shownModule <= kLastModule ? shownModule : kFirstModule;
@@ -135,12 +134,10 @@ CDlgDiagnostic::CDlgDiagnostic(Host host, QWidget* parent)
   resetUnder->setObjectName(QStringLiteral("resetUndervoltage"));
   auto* resetOthers = new QPushButton(tr("Zurücksetzen"), counters);
   resetOthers->setObjectName(QStringLiteral("resetOthers"));
-  grid->addWidget(new QLabel(tr("Unterspannungszähler zurücksetzen:"), counters), row,
-                  0);
+  grid->addWidget(new QLabel(tr("Unterspannungszähler zurücksetzen:"), counters), row, 0);
   grid->addWidget(resetUnder, row++, 1, Qt::AlignLeft);
-  grid->addWidget(
-      new QLabel(tr("Rücksetzen aller Zähler bis auf Unterspannung:"), counters), row,
-      0);
+  grid->addWidget(new QLabel(tr("Rücksetzen aller Zähler bis auf Unterspannung:"), counters), row,
+                  0);
   grid->addWidget(resetOthers, row++, 1, Qt::AlignLeft);
   connect(resetUnder, &QPushButton::clicked, this, &CDlgDiagnostic::ResetUndervoltage);
   connect(resetOthers, &QPushButton::clicked, this, &CDlgDiagnostic::ResetOthers);
@@ -156,8 +153,7 @@ CDlgDiagnostic::CDlgDiagnostic(Host host, QWidget* parent)
       "numSavedL:", "numSavedH:", "bValidCRC_L:", "bValidCRC_H:"};
   static constexpr const char* kFlashNames[4] = {"numSavedL", "numSavedH", "validCrcL",
                                                  "validCrcH"};
-  serviceGrid->addWidget(new QLabel(tr("Replace Info Save Counters"), service), row++,
-                         0, 1, 2);
+  serviceGrid->addWidget(new QLabel(tr("Replace Info Save Counters"), service), row++, 0, 1, 2);
   for (size_t k = 0; k < flash_.size(); ++k) {
     serviceGrid->addWidget(new QLabel(QString::fromLatin1(kFlashLabels[k]), service), row, 0);
     flash_[k] = value(service, kFlashNames[k]);

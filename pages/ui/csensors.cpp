@@ -45,13 +45,11 @@ CSensors::CSensors(const ui::AdvancedPageContext& context, std::unique_ptr<Modul
     for (size_t kind = 0; kind < 2; ++kind) {
       const size_t k = kind * 2 + side;  // BlockedLeft, BlockedRight, ErrorLeft, ErrorRight
       const bool error = IsError(k);
-      auto* label = new QLabel(
-          error ? tr("Sensor Fehler") : tr("Sensor Invertierung"), box);
+      auto* label = new QLabel(error ? tr("Sensor Fehler") : tr("Sensor Invertierung"), box);
       if (error) errorLabels_[side] = label;
       const QString tip =
           CaptionTip(error ? kSensorsTipError : kSensorsTipInversion, sideTips[side]);
-      toggles_[k] = new QPushButton(
-          error ? tr("On/Off Error") : tr("On/Off Blocked"), box);
+      toggles_[k] = new QPushButton(error ? tr("On/Off Error") : tr("On/Off Blocked"), box);
       toggles_[k]->setObjectName(QString::fromLatin1(error ? "toggleError%1" : "toggleBlocked%1")
                                      .arg(side == 0 ? "Left" : "Right"));
       toggles_[k]->setToolTip(tip);
@@ -128,8 +126,7 @@ void CSensors::Show(const SensorsView& view, bool final) {
   }
   for (QLabel* label : errorLabels_) label->setVisible(view.errorShown);
   setAll_->setEnabled(idle && view.connected && !range_.empty());
-  lock_->setText(view.locked ? tr("Gesperrt: das Modul wird von einer SPS gesteuert.")
-                             : QString());
+  lock_->setText(view.locked ? tr("Gesperrt: das Modul wird von einer SPS gesteuert.") : QString());
   progress_->setText(QString::fromStdString(view.progressText));
   emit viewShown();
 }

@@ -110,5 +110,4 @@ inline QString CaptionTip(const char* caption, const char* help = nullptr) {
   return CaptionTip(QString::fromUtf8(caption), help ? QString::fromUtf8(help) : QString());
 }
 
-
 }  // namespace pages

@@ -23,6 +23,7 @@
 #include "comm/event_log.h"
 #include "params/ui/module_picture.h"
 #include "ui/ctab_dlg.h"
+#include "ui/language_setup.h"
 #include "ui/qt_prompt.h"
 
 namespace params {
@@ -54,6 +55,11 @@ QString Q(const std::string& text) {
 QString Q(const char* text) {
   return QString::fromUtf8(text ? text : "");
 }
+// A text of the display item table in the language shown.
+QString ItemText(const char* text) {
+  return text ? ui::CoreText("DisplayItems", text) : QString();
+}
+
 
 QString ObjectName(const char* prefix, int id, Side side) {
   return QStringLiteral("%1%2_%3")
@@ -173,14 +179,14 @@ void CMRegDlg::BuildWindow() {
     top->addWidget(edit);
     top->addSpacing(10);
   };
-  addField(Q(DisplayItemById(45).label), network_, "network", 120);
+  addField(ItemText(DisplayItemById(45).label), network_, "network", 120);
   addField(tr("Von Knoten #"), from_, "from", 48);
-  addField(Q(DisplayItemById(47).label), to_, "to", 48);
-  refresh_ = new QPushButton(Q(DisplayItemById(52).label), this);
+  addField(ItemText(DisplayItemById(47).label), to_, "to", 48);
+  refresh_ = new QPushButton(ItemText(DisplayItemById(52).label), this);
   refresh_->setObjectName(QStringLiteral("refresh"));
-  auto* minus = new QPushButton(Q(DisplayItemById(55).label), this);
+  auto* minus = new QPushButton(ItemText(DisplayItemById(55).label), this);
   minus->setObjectName(QStringLiteral("previous"));
-  auto* plus = new QPushButton(Q(DisplayItemById(54).label), this);
+  auto* plus = new QPushButton(ItemText(DisplayItemById(54).label), this);
   plus->setObjectName(QStringLiteral("next"));
   for (QPushButton* small : {minus, plus}) small->setFixedWidth(32);
   for (QPushButton* button : {refresh_, minus, plus}) {
@@ -228,7 +234,7 @@ void CMRegDlg::BuildWindow() {
     bottom->addWidget(button);
     return button;
   };
-  setAllModule_ = addButton(Q(DisplayItemById(item::kSetAll).label), "setAllModule");
+  setAllModule_ = addButton(ItemText(DisplayItemById(item::kSetAll).label), "setAllModule");
   connect(setAllModule_, &QPushButton::clicked, this, &CMRegDlg::SetAllModule);
   // Zone logic of the module, or of every module of the range.
   zpaDta_ = new QComboBox(this);
@@ -241,7 +247,7 @@ void CMRegDlg::BuildWindow() {
   lockedWhileBusy_.push_back(setAllModule_);
   lockedWhileBusy_.push_back(zpaDta_);
   QPushButton* advanced = addButton(tr("Advanced\nDialog"), "advanced");
-  advanced->setToolTip(Q(DisplayItemById(67).label));
+  advanced->setToolTip(ItemText(DisplayItemById(67).label));
   connect(advanced, &QPushButton::clicked, this, &CMRegDlg::OpenAdvanced);
   diagnosticLog_ = addButton(tr("Diagnostic Log"), "diagnosticLog");
   connect(diagnosticLog_, &QPushButton::clicked, this, [this] { Open(screens_.diagnosticLog); });
@@ -257,7 +263,7 @@ void CMRegDlg::BuildWindow() {
   connect(merger, &QPushButton::clicked, this, [this] { Open(screens_.merger); });
   addButton(tr("E-Stop..."), "estop");  // no action
   bottom->addStretch(1);
-  QPushButton* close = addButton(Q(DisplayItemById(53).label), "close");
+  QPushButton* close = addButton(ItemText(DisplayItemById(53).label), "close");
   connect(close, &QPushButton::clicked, this, &CMRegDlg::reject);
   root->addLayout(bottom);
 
@@ -392,8 +398,10 @@ QGroupBox* CMRegDlg::BuildSidePanel(ItemGroup group, const std::vector<int>& ord
   grid->setHorizontalSpacing(6);
   grid->setVerticalSpacing(3);
   const DisplayItem& frame = DisplayItemById(drive ? 65 : 64);
-  auto* headA = new QLabel(QStringLiteral("<b>%1</b>").arg(Q(frame.label).toHtmlEscaped()), box);
-  auto* headB = new QLabel(QStringLiteral("<b>%1</b>").arg(Q(frame.labelB).toHtmlEscaped()), box);
+  auto* headA =
+      new QLabel(QStringLiteral("<b>%1</b>").arg(ItemText(frame.label).toHtmlEscaped()), box);
+  auto* headB =
+      new QLabel(QStringLiteral("<b>%1</b>").arg(ItemText(frame.labelB).toHtmlEscaped()), box);
   grid->addWidget(headA, 0, 1, 1, 3);
   grid->addWidget(headB, 0, 4, 1, 3);
   grid->setColumnStretch(1, 1);
@@ -429,12 +437,12 @@ QGroupBox* CMRegDlg::BuildSidePanel(ItemGroup group, const std::vector<int>& ord
   for (int id : lamps) {
     const DisplayItem& item = DisplayItemById(id);
     auto& controls = items_[static_cast<size_t>(id)];
-    controls.label = new QLabel(Q(item.label), lampBox);
+    controls.label = new QLabel(ItemText(item.label), lampBox);
     controls.label->setObjectName(QStringLiteral("label%1").arg(id));
     for (Side side : {Side::A, Side::B}) {
       auto* lamp = new IndicatorLamp(lampBox);
       lamp->setObjectName(ObjectName("item", id, side));
-      if (const char* help = item.HelpFor(HelpCase::Ordinary)) lamp->setToolTip(Q(help));
+      if (const char* help = item.HelpFor(HelpCase::Ordinary)) lamp->setToolTip(ItemText(help));
       controls.side[static_cast<size_t>(side)].control = lamp;
       lampGrid->addWidget(lamp, lampRow, side == Side::A ? 0 : 1, Qt::AlignCenter);
     }
@@ -453,10 +461,10 @@ void CMRegDlg::AddItemRow(QGridLayout* grid, int row, const DisplayItem& item) {
   const bool buttonOnly = item.control == ControlKind::Button ||
                           (item.control == ControlKind::CheckBox && item.group == ItemGroup::Zone);
   if (!buttonOnly || item.group == ItemGroup::Module) {
-    controls.label = new QLabel(Q(item.label), parent);
+    controls.label = new QLabel(ItemText(item.label), parent);
     controls.label->setObjectName(QStringLiteral("label%1").arg(item.id));
   } else if (item.control == ControlKind::CheckBox) {
-    controls.label = new QLabel(Q(item.label), parent);
+    controls.label = new QLabel(ItemText(item.label), parent);
     controls.label->setObjectName(QStringLiteral("label%1").arg(item.id));
     controls.label->setWordWrap(true);
   }
@@ -520,7 +528,7 @@ QWidget* CMRegDlg::MakeControl(const DisplayItem& item, Side side) {
       break;
     }
     case ControlKind::Button: {
-      auto* button = new QPushButton(ButtonText(Q(item.LabelFor(side, 0))), parent);
+      auto* button = new QPushButton(ButtonText(ItemText(item.LabelFor(side, 0))), parent);
       button->setCheckable(item.id != item::kJamClear);
       button->setAutoDefault(false);
       control = button;
@@ -542,7 +550,7 @@ QWidget* CMRegDlg::MakeControl(const DisplayItem& item, Side side) {
     }
   }
   control->setObjectName(ObjectName("item", item.id, side));
-  if (const char* help = item.HelpFor(HelpCase::Ordinary)) control->setToolTip(Q(help));
+  if (const char* help = item.HelpFor(HelpCase::Ordinary)) control->setToolTip(ItemText(help));
   items_[static_cast<size_t>(item.id)].side[static_cast<size_t>(side)].control = control;
   return control;
 }
@@ -874,8 +882,8 @@ void CMRegDlg::Paint(const NodeScreenView& view) {
   const auto setText = [](QLabel* label, const QString& text) {
     if (label->text() != text) label->setText(text);
   };
-  const QString connection = view.connected ? QStringLiteral("● %1").arg(Q(view.moduleAddress))
-                                            : tr("○ Nicht verbunden");
+  const QString connection =
+      view.connected ? QStringLiteral("● %1").arg(Q(view.moduleAddress)) : tr("○ Nicht verbunden");
   if (connection_->text() != connection) {
     connection_->setText(connection);
     connection_->setStyleSheet(view.connected ? QStringLiteral("color: #1f8a3a; font-weight: bold;")
@@ -996,7 +1004,7 @@ void CMRegDlg::PaintItem(const DisplayItem& item, const ItemScreen& screen,
       }
     } else if (auto* button = qobject_cast<QPushButton*>(sc.control)) {
       const QString text =
-          ButtonText(Q(screen.label[s].empty() ? item.label : screen.label[s].c_str()));
+          ButtonText(ItemText(screen.label[s].empty() ? item.label : screen.label[s].c_str()));
       if (button->text() != text) button->setText(text);
       if (button->isCheckable()) button->setChecked(v.checked);
     } else if (auto* lamp = qobject_cast<IndicatorLamp*>(sc.control)) {

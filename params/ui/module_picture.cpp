@@ -143,8 +143,7 @@ void ModulePicture::paintEvent(QPaintEvent*) {
              on && state_.zoneSensorFault[zone], on && state_.zoneAccumulate[zone],
              on && state_.zoneForcedRun[zone], state_.driveShown[side],
              on ? state_.driveState[side] : PictureColour::Off, side == 0,
-             zone == 0 ? tr("Vorgelagerte Zone") : tr("Nachgelagerte Zone"),
-             on);
+             zone == 0 ? tr("Vorgelagerte Zone") : tr("Nachgelagerte Zone"), on);
   }
 
   // The module body under the zones, with its two drive ports.
@@ -174,9 +173,8 @@ void ModulePicture::paintEvent(QPaintEvent*) {
   QFont font = p.font();
   font.setBold(true);
   p.setFont(font);
-  p.drawText(
-      body.adjusted(24, 0, -24, 0), Qt::AlignCenter,
-      state_.caption.empty() ? tr("Modul") : QString::fromStdString(state_.caption));
+  p.drawText(body.adjusted(24, 0, -24, 0), Qt::AlignCenter,
+             state_.caption.empty() ? tr("Modul") : QString::fromStdString(state_.caption));
 }
 
 }  // namespace params

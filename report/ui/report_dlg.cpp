@@ -51,10 +51,10 @@ CReportDlg::CReportDlg(CMRegApp& app, QWidget* parent) : QDialog(parent), app_(a
   setWindowTitle(tr("Übergabebericht"));
   setObjectName(QStringLiteral("reportDialog"));
   auto* root = new QVBoxLayout(this);
-  auto* intro = new QLabel(
-      tr("Topologie, Parameter, Verbindungen, SPS Programm und Zustand aller Module "
-                     "des gewählten Netzwerkadapters als HTML- und CSV-Dateien."),
-      this);
+  auto* intro =
+      new QLabel(tr("Topologie, Parameter, Verbindungen, SPS Programm und Zustand aller Module "
+                    "des gewählten Netzwerkadapters als HTML- und CSV-Dateien."),
+                 this);
   intro->setWordWrap(true);
   root->addWidget(intro);
 
@@ -179,7 +179,6 @@ void CReportDlg::Start() {
       }
     } else {
       error = tr("Keine Module gefunden.").toStdString();
-
     }
     const QString errorText = QString::fromStdString(error);
     QMetaObject::invokeMethod(
@@ -209,12 +208,11 @@ void CReportDlg::OnDone(std::shared_ptr<LineReport> line, bool written, QString 
   size_t unreadable = 0;
   for (const ModuleReport& m : line->modules) {
     auto* item = new QListWidgetItem(
-        m.readable
-            ? tr("%1  SN %2  gelesen").arg(QString::fromStdString(m.ip)).arg(m.serial)
-            : tr("%1  SN %2  nicht lesbar: %3")
-                  .arg(QString::fromStdString(m.ip))
-                  .arg(m.serial)
-                  .arg(QString::fromStdString(m.failure)),
+        m.readable ? tr("%1  SN %2  gelesen").arg(QString::fromStdString(m.ip)).arg(m.serial)
+                   : tr("%1  SN %2  nicht lesbar: %3")
+                         .arg(QString::fromStdString(m.ip))
+                         .arg(m.serial)
+                         .arg(QString::fromStdString(m.failure)),
         modules_);
     if (!m.readable) {
       item->setForeground(Qt::red);

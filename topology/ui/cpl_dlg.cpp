@@ -32,7 +32,8 @@ namespace {
 
 CPLDlg* g_current = nullptr;  // the one open topology window
 
-constexpr const char* kAllNetworks = QT_TRANSLATE_NOOP("topology::ui::CPLDlg", "<<< Alle Netzwerke >>>");
+constexpr const char* kAllNetworks =
+    QT_TRANSLATE_NOOP("topology::ui::CPLDlg", "<<< Alle Netzwerke >>>");
 constexpr const char* kSelectOnlineNode =
     QT_TRANSLATE_NOOP("topology::ui::CPLDlg", "Bitte zuerst den online Knoten auswählen.");
 constexpr const char* kSelectAutoConfigNode = QT_TRANSLATE_NOOP(
@@ -40,7 +41,6 @@ constexpr const char* kSelectAutoConfigNode = QT_TRANSLATE_NOOP(
     "Bitte den Knoten aus der Liste auswählen, an dem die AutoConfig starten soll.");
 constexpr const char* kSelectReplaceNode = QT_TRANSLATE_NOOP(
     "topology::ui::CPLDlg", "Bitte den zu ersetzenden Knoten aus der Liste auswählen.");
-
 
 QString FromUtf8(const std::string& text) {
   return QString::fromUtf8(text.c_str());
@@ -559,7 +559,6 @@ void CPLDlg::RefreshList() {
   }
   listed_ = shown;
   count_->setText(tr("Entdeckt = %1, angezeigt = %2").arg(discovered).arg(shown));
-
 }
 
 void CPLDlg::AutoConfigFromList() {
