@@ -326,6 +326,10 @@ Name &amp;&amp; IP</translation>
         <source>nicht gesendet</source>
         <translation>not sent</translation>
     </message>
+    <message>
+        <source>&lt;&lt;&lt; Alle Netzwerke &gt;&gt;&gt;</source>
+        <translation>&lt;&lt;&lt; All networks &gt;&gt;&gt;</translation>
+    </message>
 </context>
 <context>
     <name>config::CDlgConnections</name>

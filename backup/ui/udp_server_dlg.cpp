@@ -19,6 +19,9 @@ namespace backup {
 namespace {
 
 constexpr const char* kNoSelection = QT_TRANSLATE_NOOP("backup::CUDPServerDlg", "no selection");
+// The subnet list's first entry, as the core names it.
+[[maybe_unused]] constexpr const char* kAllSubnets =
+    QT_TRANSLATE_NOOP("backup::CUDPServerDlg", "<<< Alle Netzwerke >>>");
 
 }  // namespace
 
@@ -209,16 +212,19 @@ void CUDPServerDlg::Fill() {
     for (const NodePtr& node : adapter->nodes) nodes.push_back(std::make_shared<CNode_Data>(*node));
   }
   nodes_ = nodes;
-  const QString current = subnet_->currentText();
+  // Each entry keeps the core's own text as its data (the filter), and shows it translated.
+  const QVariant current = subnet_->currentData();
   {
     const QSignalBlocker blocker(subnet_);
     subnet_->clear();
-    for (const std::string& entry : backup::SubnetEntries(nodes_))
-      subnet_->addItem(QString::fromStdString(entry));
-    const int index = subnet_->findText(current);
+    for (const std::string& entry : backup::SubnetEntries(nodes_)) {
+      const QString key = QString::fromStdString(entry);
+      subnet_->addItem(tr(entry.c_str()), key);
+    }
+    const int index = subnet_->findData(current);
     subnet_->setCurrentIndex(index >= 0 ? index : 0);
   }
-  const std::string filter = subnet_->currentText().toStdString();
+  const std::string filter = subnet_->currentData().toString().toStdString();
   std::vector<uint32_t> selected;
   for (QListWidgetItem* item : list_->selectedItems())
     selected.push_back(item->data(Qt::UserRole).toUInt());
@@ -297,7 +303,7 @@ std::vector<std::string> CUDPServerDlg::SelectedIps() const {
 }
 
 std::string CUDPServerDlg::SelectedNetwork() const {
-  const std::string filter = subnet_->currentText().toStdString();
+  const std::string filter = subnet_->currentData().toString().toStdString();
   if (!filter.empty() && filter != kAllNetworks) return filter;
   const NodeList selected = SelectedNodes();
   return selected.empty() ? std::string() : NetworkText(selected.front()->ipAddress);

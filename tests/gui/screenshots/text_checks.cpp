@@ -80,15 +80,18 @@ void CheckButton(QList<TextProblem>& problems, QAbstractButton* button) {
   const QString shown = ShownText(button->text(), false, true);
   const int needed = TextWidth(button->fontMetrics(), shown);
   QStyle* style = button->style();
+  // The room the style gives the text: the button's contents rectangle, beside the indicator of
+  // a check box or radio button.
+  QStyleOptionButton option;
+  option.initFrom(button);
+  option.text = button->text();
   int room = button->contentsRect().width();
   if (qobject_cast<QCheckBox*>(button)) {
-    room -= style->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, button) +
-            style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, button);
+    room = style->subElementRect(QStyle::SE_CheckBoxContents, &option, button).width();
   } else if (qobject_cast<QRadioButton*>(button)) {
-    room -= style->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth, nullptr, button) +
-            style->pixelMetric(QStyle::PM_RadioButtonLabelSpacing, nullptr, button);
+    room = style->subElementRect(QStyle::SE_RadioButtonContents, &option, button).width();
   } else if (qobject_cast<QPushButton*>(button)) {
-    room -= 2 * style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button);
+    room = style->subElementRect(QStyle::SE_PushButtonContents, &option, button).width();
   } else if (auto* tool = qobject_cast<QToolButton*>(button)) {
     if (tool->toolButtonStyle() == Qt::ToolButtonIconOnly && !tool->icon().isNull()) return;
     room -= 2 * style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button);
@@ -129,8 +132,8 @@ const QStringList& GermanWords() {
       QStringLiteral("Aus"),        QStringLiteral("Ein"),          QStringLiteral("links"),
       QStringLiteral("rechts"),     QStringLiteral("Zähler"),       QStringLiteral("Seite"),
       QStringLiteral("gelesen"),    QStringLiteral("Sensoren"),     QStringLiteral("Einstellungen"),
-      QStringLiteral("Motor"),      QStringLiteral("Programm"),     QStringLiteral("SPS"),
-      QStringLiteral("Ordner"),     QStringLiteral("Bericht"),      QStringLiteral("Zurücksetzen")};
+      QStringLiteral("Programm"),   QStringLiteral("SPS"),          QStringLiteral("Ordner"),
+      QStringLiteral("Bericht"),    QStringLiteral("Zurücksetzen")};
   return words;
 }
 
