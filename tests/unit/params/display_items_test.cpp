@@ -356,6 +356,18 @@ TEST(DisplayRules, LinkPlcTitlesAndNodes) {
             "Ein internes Palimbroske Programm läuft. (Linie3)");
   EXPECT_EQ(PlcStatusText(0x00, 0, 0, 3, "PLCDATA_Linie3.bin"), "");
 
+  // The same texts in English, for the screens that show it.
+  const base::Language en = base::Language::English;
+  EXPECT_EQ(CableDiagnosisText(0x0105, en), "Open circuit 5 metres from the module.");
+  EXPECT_EQ(CableDiagnosisText(0x0212, en), "Short circuit 18 metres from the module.");
+  EXPECT_EQ(PlcStatusText(0x02, 0x0001, 0, 2, "", en),
+            "The module is waiting for connection and configuration from the PLC.");
+  EXPECT_EQ(
+      PlcStatusText(0x09, 0x0001, 0, 0, "", en).find(" <b>The drives cannot be started"),
+      std::string("The module is waiting for connection and configuration from the PLC.").size());
+  EXPECT_EQ(PlcStatusText(0x00, 0, 0, 2, "PLCDATA_Linie3.bin", en),
+            "An internal Palimbroske program is running. (Linie3)");
+
   EXPECT_FALSE(DiagnosticLogAvailable(0x03, 26637));
   EXPECT_TRUE(DiagnosticLogAvailable(0x09, 26638));
   EXPECT_FALSE(DiagnosticLogAvailable(0x00, 40000));
