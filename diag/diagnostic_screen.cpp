@@ -55,9 +55,13 @@ constexpr uint8_t kFamilyDriveController = 0x02;
 
 }  // namespace
 
-std::string UnreachableText(const std::string& address) {
-  return base::Format("Es kann keine Verbindung zu Modul mit IP: \"%s aufgebaut werden",
-                      address.c_str());
+std::string UnreachableText(const std::string& address, base::Language language) {
+  return base::Format(
+      base::Translate(language, "DiagnosticScreen",
+                      QM_TRANSLATE_NOOP("DiagnosticScreen",
+                                        "Es kann keine Verbindung zu Modul mit IP: \"%s aufgebaut "
+                                        "werden")),
+      address.c_str());
 }
 
 MotorStatus MotorStatusOf(uint16_t statusWord) {

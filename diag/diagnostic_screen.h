@@ -27,8 +27,9 @@ inline constexpr char kDownstreamTitle[] =
     QM_TRANSLATE_NOOP("DiagnosticScreen", "Nachgelagerte Zone\n");
 // The program name that fills the lane-full reason.
 inline constexpr char kProgramName[] = "Quillmar";
-// "Es kann keine Verbindung zu Modul mit IP: \"%s aufgebaut werden".
-std::string UnreachableText(const std::string& address);
+// "Es kann keine Verbindung zu Modul mit IP: \"%s aufgebaut werden" (in `language`).
+std::string UnreachableText(const std::string& address,
+                            base::Language language = base::Language::German);
 
 // Registers the model reads.
 inline constexpr int kMotorStatusRegister[2] = {58, 82};   // left, right

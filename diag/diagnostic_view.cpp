@@ -197,7 +197,11 @@ std::string DiagnosticText(const DiagnosticContent& content, base::Language lang
     text = shown(kScreenTitle) + text.substr(titlePrefix.size());
   }
   text += "\n";
-  if (!content.reachable) return text + content.unreachableText + "\n";
+  if (!content.reachable) {
+    const bool ownText = content.unreachableText == UnreachableText(content.address);
+    return text + (ownText ? UnreachableText(content.address, language) : content.unreachableText) +
+           "\n";
+  }
   static constexpr const char* kZoneTitles[2] = {kUpstreamTitle, kDownstreamTitle};
   static constexpr const char* kZoneShort[2] = {kUpstreamShort, kDownstreamShort};
   for (size_t z = 0; z < 2; ++z) {

@@ -326,10 +326,11 @@ std::string ReportHtml(const LineReport& line, base::Language language) {
     html += "<table class=\"fields\"><tr>" + heading("Field") + heading("Value") + heading("Unit") +
             heading("Key") + "</tr>\n";
     for (const params::ShownField& f : m.fields) {
-      // The node screen's labels are German; an English report shows their English text.
-      const std::string label = base::Translate(language, "DisplayItems", f.label.c_str());
-      html += "<tr><td>" + EscapeMarkup(label) + "</td><td>" + EscapeMarkup(f.value) + "</td><td>" +
-              EscapeMarkup(f.unit) + "</td><td>" + EscapeMarkup(f.key) + "</td></tr>\n";
+      // The node screen's labels and list entries are German; an English report shows them in
+      // English.
+      html += "<tr><td>" + EscapeMarkup(params::ShownLabelIn(f, language)) + "</td><td>" +
+              EscapeMarkup(params::ShownValueIn(f, language)) + "</td><td>" + EscapeMarkup(f.unit) +
+              "</td><td>" + EscapeMarkup(f.key) + "</td></tr>\n";
     }
     html += "</table></div>\n";
   }

@@ -267,6 +267,10 @@
         <source>nicht angeschlossen</source>
         <translation>not connected</translation>
     </message>
+    <message>
+        <source>Es kann keine Verbindung zu Modul mit IP: &quot;%s aufgebaut werden</source>
+        <translation>Cannot connect to the module with IP: &quot;%s</translation>
+    </message>
 </context>
 <context>
     <name>DisplayItems</name>
@@ -557,6 +561,41 @@
     <message>
         <source>Set Alle</source>
         <translation>Set All</translation>
+    </message>
+    <message>
+        <source>Normal</source>
+        <translation>Normal</translation>
+    </message>
+    <message>
+        <source>Frei</source>
+        <translation>Free</translation>
+    </message>
+    <message>
+        <source>Servo Bremse 1</source>
+        <translation>Servo Brake1</translation>
+    </message>
+    <message>
+        <source>Servo Bremse 2</source>
+        <translation>Servo Brake2</translation>
+    </message>
+    <message>
+        <source>Einzelabzug</source>
+        <translation>Singulation</translation>
+    </message>
+    <message>
+        <source>Blockabzug</source>
+        <translation>Train</translation>
+    </message>
+    <message>
+        <source>Blocklückenabzug</source>
+        <translation>GAP Train</translation>
+    </message>
+</context>
+<context>
+    <name>DriveCatalogue</name>
+    <message>
+        <source>Nicht bekannt</source>
+        <translation>Unknown</translation>
     </message>
 </context>
 <context>

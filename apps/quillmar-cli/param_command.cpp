@@ -75,10 +75,11 @@ int PrintFields(params::NodeScreenController& controller, CliContext& context) {
                         {"value", field.value},
                         {"unit", field.unit}});
     } else {
-      // The label in the language shown; --json keeps the screen's own (German) text.
-      const std::string label = base::Translate("DisplayItems", field.label.c_str());
+      // Label and list entry in the language shown; --json keeps the screen's own texts.
+      const std::string label = params::ShownLabelIn(field, base::CurrentLanguage());
+      const std::string value = params::ShownValueIn(field, base::CurrentLanguage());
       std::fprintf(context.out, "%s %s %s%s%s\n", Padded(field.key, 28).c_str(),
-                   Padded(label, 36).c_str(), field.value.c_str(), field.unit.empty() ? "" : " ",
+                   Padded(label, 36).c_str(), value.c_str(), field.unit.empty() ? "" : " ",
                    field.unit.c_str());
     }
   }

@@ -260,6 +260,16 @@ TEST(DiagnosticViewText, FollowsTheLanguage) {
             "  Marker:   Overcurrent marker\n"
             "Right motor: ---\n"
             "  Marker:   ---\n");
+
+  // A module that cannot be reached: only the title and the unreachable text.
+  const diag::DiagnosticContent lost = diag::UnreachableContent("192.168.202.21");
+  EXPECT_EQ(diag::DiagnosticText(lost, base::Language::German),
+            lost.title +
+                "\nEs kann keine Verbindung zu Modul mit IP: \"192.168.202.21 aufgebaut "
+                "werden\n");
+  EXPECT_EQ(diag::DiagnosticText(lost, base::Language::English),
+            "Diagnostics         Module address shown: 192.168.202.21\n"
+            "Cannot connect to the module with IP: \"192.168.202.21\n");
 }
 
 }  // namespace
