@@ -7,6 +7,20 @@ import sys
 import xml.etree.ElementTree as ET
 
 
+def element_text(element):
+    """The text of a <source> or <translation>: lupdate writes control characters (the "\\r"
+    of "\\n\\r") as <byte value="xd"/> elements."""
+    if element is None:
+        return None
+    text = element.text or ""
+    for child in element:
+        if child.tag == "byte":
+            value = child.get("value", "")
+            text += chr(int(value[1:], 16) if value.startswith("x") else int(value))
+        text += child.tail or ""
+    return text
+
+
 def c_literal(text):
     """A C string literal of the UTF-8 bytes; octal escapes never run into the next character."""
     out = []
@@ -28,13 +42,13 @@ def entries(path):
         for message in context.findall("message"):
             if message.get("numerus") == "yes":
                 continue
-            source = message.findtext("source")
+            source = element_text(message.find("source"))
             translation = message.find("translation")
             if source is None or translation is None:
                 continue
             if translation.get("type") in ("unfinished", "obsolete", "vanished"):
                 continue
-            text = translation.text or ""
+            text = element_text(translation)
             if not text:
                 continue
             yield name, source, text

@@ -92,6 +92,35 @@ TEST(Language, GermanAndUnknownTextsStayAsWritten) {
   EXPECT_EQ(base::Translate(Language::English, "NoSuchContext", source), source);
 }
 
+// The table compiled from translations/core_en.ts: a text of a context has its English text,
+// the same German text in another context is looked up there, and German is the source itself.
+TEST(Language, EnglishTextsComeFromTheTranslationFile) {
+  struct Case {
+    const char* context;
+    const char* german;
+    const char* english;
+  };
+  const Case cases[] = {
+      {"DisplayItems", "Geschwindigkeit:", "Speed:"},
+      {"DisplayItems", "Kurzschluss", "Short circuit"},
+      {"DiagnosticScreen", "Überlast", "Overload"},
+      {"DiagnosticScreen", "Sensor Blockade\n\r", "Sensor jam\n\r"},
+      {"NodeScreen", "Kurzschluss %d Meter vom Modul.", "Short circuit %d metres from the module."},
+      {"NodeScreen", "Geschwindigkeit:", "Geschwindigkeit:"},  // not a text of that context
+  };
+  for (const Case& c : cases) {
+    EXPECT_STREQ(base::Translate(Language::English, c.context, c.german), c.english)
+        << c.context << " / " << c.german;
+    EXPECT_EQ(base::Translate(Language::German, c.context, c.german), c.german);
+  }
+  const Language before = base::CurrentLanguage();
+  base::SetLanguage(Language::English);
+  EXPECT_STREQ(base::Translate("DisplayItems", "Seriennummer:"), "Serial number:");
+  base::SetLanguage(Language::German);
+  EXPECT_STREQ(base::Translate("DisplayItems", "Seriennummer:"), "Seriennummer:");
+  base::SetLanguage(before);
+}
+
 TEST(Language, CurrentLanguageIsSetByTheProgram) {
   const Language before = base::CurrentLanguage();
   base::SetLanguage(Language::English);
