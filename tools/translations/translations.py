@@ -64,12 +64,15 @@ def translation_files(root):
     return files
 
 
-def run_lupdate(lupdate, sources, ts_file):
+def run_lupdate(lupdate, sources, ts_file, root):
     with tempfile.NamedTemporaryFile("w", suffix=".lst", delete=False) as listing:
         listing.write("\n".join(sources) + "\n")
         listing_path = listing.name
     try:
-        command = [lupdate, "-silent", "-locations", "none", "-source-language", "de_DE",
+        # The includes resolve from the root ("ui/ctab_dlg.h"), so that lupdate sees the classes'
+        # namespaces: tr() in params::CMRegDlg has the context "params::CMRegDlg" at run time.
+        command = [lupdate, "-silent", "-locations", "none", "-I", root,
+                   "-source-language", "de_DE",
                    "-target-language", "en_GB", "-tr-function-alias",
                    "QT_TRANSLATE_NOOP+=QM_TRANSLATE_NOOP", "@" + listing_path, "-ts", ts_file]
         result = subprocess.run(command, capture_output=True, text=True)
@@ -102,7 +105,7 @@ def check(lupdate, root):
         with tempfile.TemporaryDirectory() as folder:
             copy = os.path.join(folder, os.path.basename(ts_file))
             shutil.copyfile(ts_file, copy)
-            run_lupdate(lupdate, sources, copy)
+            run_lupdate(lupdate, sources, copy, root)
             updated = messages(copy)
         short = os.path.relpath(ts_file, root)
         for (context, source), kind in sorted(updated.items()):
@@ -133,7 +136,7 @@ def main(argv):
     if argv[1] == "check":
         return check(lupdate, root)
     for ts_file, sources in translation_files(root):
-        run_lupdate(lupdate, sources, ts_file)
+        run_lupdate(lupdate, sources, ts_file, root)
     return 0
 
 
