@@ -183,6 +183,10 @@ std::string ShownJoined(base::Language language, const std::string& text) {
 
 }  // namespace
 
+std::string ShownText(const std::string& text, base::Language language) {
+  return ShownJoined(language, text);
+}
+
 std::string DiagnosticText(const DiagnosticContent& content, base::Language language) {
   const auto shown = [language](const char* german) {
     return base::Translate(language, "DiagnosticScreen", german);

@@ -170,18 +170,26 @@ void DiagnosticScreen::OnNodeScreenView() {
 
 void DiagnosticScreen::Show(const DiagnosticContent& content) {
   LogHiddenReasons(content, anyShown_ ? &shown_ : nullptr);
-  setWindowTitle(QString::fromStdString(content.title));
+  // The content keeps the German texts (the event log's); the window shows them translated.
+  const base::Language language = base::CurrentLanguage();
+  std::string title = content.title;
+  if (title.starts_with(std::string_view(kScreenTitle))) {
+    title = TableText(kScreenTitle) + title.substr(std::string_view(kScreenTitle).size());
+  }
+  setWindowTitle(QString::fromStdString(title));
   unreachable_->setVisible(!content.reachable);
   body_->setVisible(content.reachable);
-  unreachable_->setText(QString::fromStdString(content.unreachableText));
+  const bool ownUnreachableText = content.unreachableText == UnreachableText(content.address);
+  unreachable_->setText(QString::fromStdString(
+      ownUnreachableText ? UnreachableText(content.address, language) : content.unreachableText));
   if (content.reachable) {
     for (size_t z = 0; z < 2; ++z) {
       const ZoneContent& zone = content.zones[z];
       ZoneLabels& labels = zones_[z];
       // Fields whose registers the module refused show "---" (reason and errors carry it).
       const QString unknown = QString::fromLatin1(kUnknownField);
-      labels.reason->setText(QString::fromStdString(zone.reason.text));
-      labels.errors->setText(Lines(zone.errorText));
+      labels.reason->setText(QString::fromStdString(ShownText(zone.reason.text, language)));
+      labels.errors->setText(Lines(ShownText(zone.errorText, language)));
       labels.sensor->setText(zone.sensorKnown ? Q(TableText(OnOffText(zone.sensor.connected)))
                                               : unknown);
       labels.dirty->setText(zone.sensorKnown ? QStringLiteral("%1 (%2)")
@@ -199,7 +207,8 @@ void DiagnosticScreen::Show(const DiagnosticContent& content) {
       // A drive that is not connected shows the missing marker instead of its status ("OK");
       // its fault texts stay, as they tell why.
       if (!motor.faults.empty()) {
-        m.status->setText(Lines(motor.faultText));
+        m.status->setText(Lines(ShownText(motor.faultText, language)));
+
       } else {
         m.status->setText(motor.missing ? QString() : QStringLiteral("OK"));
       }

@@ -60,7 +60,6 @@ QString ItemText(const char* text) {
   return text ? ui::CoreText("DisplayItems", text) : QString();
 }
 
-
 QString ObjectName(const char* prefix, int id, Side side) {
   return QStringLiteral("%1%2_%3")
       .arg(QLatin1String(prefix))
@@ -889,7 +888,7 @@ void CMRegDlg::Paint(const NodeScreenView& view) {
     connection_->setStyleSheet(view.connected ? QStringLiteral("color: #1f8a3a; font-weight: bold;")
                                               : QStringLiteral("color: #909090;"));
   }
-  setText(status_, Q(view.statusText));
+  setText(status_, Q(view.statusTextShown));
   setText(error_, Q(view.errorText));
   setText(reconnects_, Q(view.reconnectCounter));
   setText(timeouts_, Q(view.responseTimeouts));
