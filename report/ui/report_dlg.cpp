@@ -175,7 +175,8 @@ void CReportDlg::Start() {
         error = tr("Angehalten, nichts geschrieben (ein früherer Bericht im Ordner bleibt).")
                     .toStdString();
       } else {
-        written = WriteReport(*line, folder, &error);
+        // The report follows the language of the windows.
+        written = WriteReport(*line, folder, &error, base::CurrentLanguage());
       }
     } else {
       error = tr("Keine Module gefunden.").toStdString();
