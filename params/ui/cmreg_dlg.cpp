@@ -1015,7 +1015,9 @@ void CMRegDlg::PaintItem(const DisplayItem& item, const ItemScreen& screen,
   if (controls.label) {
     controls.label->setVisible(anyShown);
     const std::string& text = screen.label[0];
-    if (!text.empty() && controls.label->text() != Q(text)) controls.label->setText(Q(text));
+    const QString shown = ItemText(text.c_str());
+    if (!text.empty() && controls.label->text() != shown) controls.label->setText(shown);
+
   }
 }
 
