@@ -3,6 +3,7 @@
 #include <array>
 
 #include "base/format.h"
+#include "base/language.h"
 #include "params/mirror_map.h"
 
 namespace diag {
@@ -23,39 +24,44 @@ struct MotorBitText {
 };
 // In the order the screen lists them, not in bit order.
 constexpr std::array<MotorBitText, 9> kMotorTexts = {{
-    {0x0800, "Motorverbindungsfehler"},
-    {0x0080, "Spannungsabfall unter 18V"},
-    {0x0400, "Motorkurzschluss"},
-    {0x0200, "Überstrom"},
-    {0x1000, "Überlast"},
-    {0x2000, "Motor blockiert"},
-    {0x4000, "Motor Hallsensor Fehler"},
-    {0x0100, "Überhitzung"},
-    {0x0040, "Überspannung >30V:"},
+    {0x0800, QM_TRANSLATE_NOOP("DiagnosticScreen", "Motorverbindungsfehler")},
+    {0x0080, QM_TRANSLATE_NOOP("DiagnosticScreen", "Spannungsabfall unter 18V")},
+    {0x0400, QM_TRANSLATE_NOOP("DiagnosticScreen", "Motorkurzschluss")},
+    {0x0200, QM_TRANSLATE_NOOP("DiagnosticScreen", "Überstrom")},
+    {0x1000, QM_TRANSLATE_NOOP("DiagnosticScreen", "Überlast")},
+    {0x2000, QM_TRANSLATE_NOOP("DiagnosticScreen", "Motor blockiert")},
+    {0x4000, QM_TRANSLATE_NOOP("DiagnosticScreen", "Motor Hallsensor Fehler")},
+    {0x0100, QM_TRANSLATE_NOOP("DiagnosticScreen", "Überhitzung")},
+    {0x0040, QM_TRANSLATE_NOOP("DiagnosticScreen", "Überspannung >30V:")},
 }};
 
 constexpr std::array<std::string_view, 9> kTransferErrors = {
-    "Erster Behälter hat den Sensor nicht erreicht.\n\r",
-    "Fehlender zweiter Behälter.\n\r",
-    "Zweiter Behälter gefunden.\n\r",
-    "Behälter kommt nicht in nachfolgender Zone an.\n\r",
-    "Motorfehler.\n\r",
-    "Motorsensorfehler\n\r",
-    "Verbindungsfehler\n\r",
-    "Behälter Fehler\n\r",
-    "Unbekannter Fehler",
+    QM_TRANSLATE_NOOP("DiagnosticScreen", "Erster Behälter hat den Sensor nicht erreicht.\n\r"),
+    QM_TRANSLATE_NOOP("DiagnosticScreen", "Fehlender zweiter Behälter.\n\r"),
+    QM_TRANSLATE_NOOP("DiagnosticScreen", "Zweiter Behälter gefunden.\n\r"),
+    QM_TRANSLATE_NOOP("DiagnosticScreen", "Behälter kommt nicht in nachfolgender Zone an.\n\r"),
+    QM_TRANSLATE_NOOP("DiagnosticScreen", "Motorfehler.\n\r"),
+    QM_TRANSLATE_NOOP("DiagnosticScreen", "Motorsensorfehler\n\r"),
+    QM_TRANSLATE_NOOP("DiagnosticScreen", "Verbindungsfehler\n\r"),
+    QM_TRANSLATE_NOOP("DiagnosticScreen", "Behälter Fehler\n\r"),
+    QM_TRANSLATE_NOOP("DiagnosticScreen", "Unbekannter Fehler"),
 };
-constexpr std::array<std::string_view, 2> kJamErrors = {"Sensor Blockade\n\r",
-                                                        "Ankommen Blockade\n\r"};
+constexpr std::array<std::string_view, 2> kJamErrors = {
+    QM_TRANSLATE_NOOP("DiagnosticScreen", "Sensor Blockade\n\r"),
+    QM_TRANSLATE_NOOP("DiagnosticScreen", "Ankommen Blockade\n\r")};
 
 constexpr uint16_t kModuleTypeDta = 8;
 constexpr uint8_t kFamilyDriveController = 0x02;
 
 }  // namespace
 
-std::string UnreachableText(const std::string& address) {
-  return base::Format("Es kann keine Verbindung zu Modul mit IP: \"%s aufgebaut werden",
-                      address.c_str());
+std::string UnreachableText(const std::string& address, base::Language language) {
+  return base::Format(
+      base::Translate(language, "DiagnosticScreen",
+                      QM_TRANSLATE_NOOP("DiagnosticScreen",
+                                        "Es kann keine Verbindung zu Modul mit IP: \"%s aufgebaut "
+                                        "werden")),
+      address.c_str());
 }
 
 MotorStatus MotorStatusOf(uint16_t statusWord) {
@@ -86,52 +92,55 @@ std::string ReasonCodeText(uint16_t code, uint16_t flags, uint16_t register6, ui
   switch (code) {
     case 1:
     case 2:
-      return "Schlechte Netzwerkverbindung";
+      return QM_TRANSLATE_NOOP("DiagnosticScreen", "Schlechte Netzwerkverbindung");
     case 3:
-      return "Behälter zwischen Zonen";
+      return QM_TRANSLATE_NOOP("DiagnosticScreen", "Behälter zwischen Zonen");
     case 5:
-      return "Motor Fehler in nachfolgender Zone";
+      return QM_TRANSLATE_NOOP("DiagnosticScreen", "Motor Fehler in nachfolgender Zone");
     case 6: {
       const uint8_t family = FamilyOf(register17);
-      if (family == 0x03 || family == 0x09) return "Pin2 Staubefehl";
+      if (family == 0x03 || family == 0x09)
+        return QM_TRANSLATE_NOOP("DiagnosticScreen", "Pin2 Staubefehl");
       // A module mounted reversed names its pin 3 input after the AUX I/O port.
-      return params::MirrorMap::ReversedVariant(register6) ? "Pin3 AUX I/O Staubefehl"
-                                                           : "Pin3 Controlport Staubefehl";
+      return params::MirrorMap::ReversedVariant(register6)
+                 ? QM_TRANSLATE_NOOP("DiagnosticScreen", "Pin3 AUX I/O Staubefehl")
+                 : QM_TRANSLATE_NOOP("DiagnosticScreen", "Pin3 Controlport Staubefehl");
     }
     case 7:
-      if (flags & kFlagLaneFullFromPlc) return "SPS";
+      if (flags & kFlagLaneFullFromPlc) return QM_TRANSLATE_NOOP("DiagnosticScreen", "SPS");
       return base::Format("%s oder Lane Full Signal", kProgramName);
     case 8:
-      return "Sensor ausgesteckt";
+      return QM_TRANSLATE_NOOP("DiagnosticScreen", "Sensor ausgesteckt");
     case 9:
-      return "Marrowhalt";
+      return QM_TRANSLATE_NOOP("DiagnosticScreen", "Marrowhalt");
     case 10:
-      return "Broadcast Staubefehl";
+      return QM_TRANSLATE_NOOP("DiagnosticScreen", "Broadcast Staubefehl");
     case 11:
-      return "Erzwungen von SPS oder vorgelagerter Zone";
+      return QM_TRANSLATE_NOOP("DiagnosticScreen", "Erzwungen von SPS oder vorgelagerter Zone");
     case 12:
-      return "von Fernverbindung";
+      return QM_TRANSLATE_NOOP("DiagnosticScreen", "von Fernverbindung");
     case 13:
     case 14:
-      return "Nachgelagert voll/aktiv";
+      return QM_TRANSLATE_NOOP("DiagnosticScreen", "Nachgelagert voll/aktiv");
     case 15:
-      return "Sensorfehler in nachgelagerter Zone";
+      return QM_TRANSLATE_NOOP("DiagnosticScreen", "Sensorfehler in nachgelagerter Zone");
     case 16:
-      return "Merger Stau";
+      return QM_TRANSLATE_NOOP("DiagnosticScreen", "Merger Stau");
     case 17:
-      return "Erzwungener Stop auf aktueller Zone";
+      return QM_TRANSLATE_NOOP("DiagnosticScreen", "Erzwungener Stop auf aktueller Zone");
     case 18:
-      return "Erzwungener Stop auf nachgelagerter Zone (or better Module?)";
+      return QM_TRANSLATE_NOOP("DiagnosticScreen",
+                               "Erzwungener Stop auf nachgelagerter Zone (or better Module?)");
     case 19:
-      return "Belegt-Interface";
+      return QM_TRANSLATE_NOOP("DiagnosticScreen", "Belegt-Interface");
     case 20:
-      return "Globaler Staubefehl";
+      return QM_TRANSLATE_NOOP("DiagnosticScreen", "Globaler Staubefehl");
     case 21:
-      return "Alle Zonen aufgestaut von SPS";
+      return QM_TRANSLATE_NOOP("DiagnosticScreen", "Alle Zonen aufgestaut von SPS");
     case 22:
-      return "SPS ist gestoppt";
+      return QM_TRANSLATE_NOOP("DiagnosticScreen", "SPS ist gestoppt");
     case 23:
-      return "Globales Stausignal";
+      return QM_TRANSLATE_NOOP("DiagnosticScreen", "Globales Stausignal");
     default:
       return std::string();
   }
@@ -144,9 +153,9 @@ ZoneReason ZoneReasonOf(const params::ImageView& image, Zone zone) {
   const uint16_t emergencyStop = image[kEmergencyStopRegister];
   ZoneReason reason;
   if (flags & kFlagNoDownstreamModule) {
-    reason.text = "Kein Nachfolger Modul";
+    reason.text = QM_TRANSLATE_NOOP("DiagnosticScreen", "Kein Nachfolger Modul");
   } else if (emergencyStop != 0) {
-    reason.text = "Marrowhalt";
+    reason.text = QM_TRANSLATE_NOOP("DiagnosticScreen", "Marrowhalt");
     reason.emergencyStop = true;
     reason.emergencyStopValue = emergencyStop;
     reason.hiddenCode = code;
@@ -196,7 +205,8 @@ SensorState SensorStateOf(const params::ImageView& image, Zone zone) {
 }
 
 std::string_view OnOffText(bool on) {
-  return on ? "An" : "Aus";
+  return on ? QM_TRANSLATE_NOOP("DiagnosticScreen", "An")
+            : QM_TRANSLATE_NOOP("DiagnosticScreen", "Aus");
 }
 
 }  // namespace diag

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/language.h"
 #include "params/image_view.h"
 
 namespace diag {
@@ -16,15 +17,19 @@ enum class Zone { kUpstream, kDownstream };
 enum class Motor { kLeft, kRight };
 
 // Texts of the screen itself.
-inline constexpr char kScreenTitle[] = "Diagnostik         Angezeigte Moduladresse: ";
+inline constexpr char kScreenTitle[] =
+    QM_TRANSLATE_NOOP("DiagnosticScreen", "Diagnostik         Angezeigte Moduladresse: ");
 inline constexpr char kUpstreamShort[] = "MU\n";
-inline constexpr char kUpstreamTitle[] = "Vorgelagerte Zone\n";
+inline constexpr char kUpstreamTitle[] =
+    QM_TRANSLATE_NOOP("DiagnosticScreen", "Vorgelagerte Zone\n");
 inline constexpr char kDownstreamShort[] = "MD\n";
-inline constexpr char kDownstreamTitle[] = "Nachgelagerte Zone\n";
+inline constexpr char kDownstreamTitle[] =
+    QM_TRANSLATE_NOOP("DiagnosticScreen", "Nachgelagerte Zone\n");
 // The program name that fills the lane-full reason.
 inline constexpr char kProgramName[] = "Quillmar";
-// "Es kann keine Verbindung zu Modul mit IP: \"%s aufgebaut werden".
-std::string UnreachableText(const std::string& address);
+// "Es kann keine Verbindung zu Modul mit IP: \"%s aufgebaut werden" (in `language`).
+std::string UnreachableText(const std::string& address,
+                            base::Language language = base::Language::German);
 
 // Registers the model reads.
 inline constexpr int kMotorStatusRegister[2] = {58, 82};   // left, right

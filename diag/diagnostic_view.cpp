@@ -1,6 +1,7 @@
 #include "diag/diagnostic_view.h"
 
 #include "base/format.h"
+#include "base/language.h"
 #include "comm/blocking_socket.h"
 #include "comm/event_log.h"
 #include "params/mirror_map.h"
@@ -133,9 +134,9 @@ namespace {
 const char* MarkerText(FaultMarker marker) {
   switch (marker) {
     case FaultMarker::kOvercurrent:
-      return "Überstrom-Marke";
+      return QM_TRANSLATE_NOOP("DiagnosticScreen", "Überstrom-Marke");
     case FaultMarker::kFault:
-      return "Fehler-Marke";
+      return QM_TRANSLATE_NOOP("DiagnosticScreen", "Fehler-Marke");
     case FaultMarker::kNone:
       break;
   }
@@ -158,40 +159,98 @@ std::string OneLine(const std::string& text) {
   return line;
 }
 
+// A text of the screen's tables in `language`; texts joined with "\n\r" (the zone errors, the
+// motor faults) are translated piece by piece, each with its "\n\r" as the table holds it.
+std::string ShownJoined(base::Language language, const std::string& text) {
+  std::string shown;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find("\n\r", start);
+    end = end == std::string::npos ? text.size() : end + 2;
+    const std::string piece = text.substr(start, end - start);
+    const char* translated = base::Translate(language, "DiagnosticScreen", piece.c_str());
+    if (translated == piece.c_str() && piece.ends_with("\n\r")) {
+      // Joined by the motor fault text: the table's text has no "\n\r" of its own.
+      const std::string bare = piece.substr(0, piece.size() - 2);
+      shown += std::string(base::Translate(language, "DiagnosticScreen", bare.c_str())) + "\n\r";
+    } else {
+      shown += translated;
+    }
+    start = end;
+  }
+  return shown;
+}
+
 }  // namespace
 
-std::string DiagnosticText(const DiagnosticContent& content) {
-  std::string text = content.title + "\n";
-  if (!content.reachable) return text + content.unreachableText + "\n";
+std::string ShownText(const std::string& text, base::Language language) {
+  return ShownJoined(language, text);
+}
+
+std::string DiagnosticText(const DiagnosticContent& content, base::Language language) {
+  const auto shown = [language](const char* german) {
+    return base::Translate(language, "DiagnosticScreen", german);
+  };
+  // A field's name and its colon, padded so that the values line up.
+  const auto field = [&](const char* german) {
+    return base::Format("  %-10s", (std::string(shown(german)) + ":").c_str());
+  };
+  std::string text = content.title;
+  const std::string_view titlePrefix = kScreenTitle;
+  if (text.starts_with(titlePrefix)) {
+    text = shown(kScreenTitle) + text.substr(titlePrefix.size());
+  }
+  text += "\n";
+  if (!content.reachable) {
+    const bool ownText = content.unreachableText == UnreachableText(content.address);
+    return text + (ownText ? UnreachableText(content.address, language) : content.unreachableText) +
+           "\n";
+  }
   static constexpr const char* kZoneTitles[2] = {kUpstreamTitle, kDownstreamTitle};
   static constexpr const char* kZoneShort[2] = {kUpstreamShort, kDownstreamShort};
   for (size_t z = 0; z < 2; ++z) {
     const ZoneContent& zone = content.zones[z];
-    text +=
-        base::Format("%s (%s)\n", OneLine(kZoneTitles[z]).c_str(), OneLine(kZoneShort[z]).c_str());
-    text += base::Format("  Grund:    %s\n", zone.reason.text.c_str());
-    text += base::Format("  Fehler:   %s\n", OneLine(zone.errorText).c_str());
+    text += base::Format("%s (%s)\n", OneLine(shown(kZoneTitles[z])).c_str(),
+                         OneLine(kZoneShort[z]).c_str());
+    text += field(QM_TRANSLATE_NOOP("DiagnosticScreen", "Grund")) +
+            ShownJoined(language, zone.reason.text) + "\n";
+    text += field(QM_TRANSLATE_NOOP("DiagnosticScreen", "Fehler")) +
+            OneLine(ShownJoined(language, zone.errorText)) + "\n";
+    const std::string sensorField = field(QM_TRANSLATE_NOOP("DiagnosticScreen", "Sensor"));
     if (!zone.sensorKnown) {
-      text += base::Format("  Sensor:   %s\n", kUnknownField);
+      text += sensorField + kUnknownField + "\n";
       continue;
     }
-    text += base::Format("  Sensor:   %s, verschmutzt %s (%u)\n",
-                         zone.sensor.connected ? "angeschlossen" : "ausgesteckt",
-                         std::string(OnOffText(zone.sensor.dirty)).c_str(),
-                         static_cast<unsigned>(zone.sensor.dirtCounter));
+    text += sensorField +
+            base::Format(
+                "%s, %s %s (%u)\n",
+                shown(zone.sensor.connected ? QM_TRANSLATE_NOOP("DiagnosticScreen", "angeschlossen")
+                                            : QM_TRANSLATE_NOOP("DiagnosticScreen", "ausgesteckt")),
+                shown(QM_TRANSLATE_NOOP("DiagnosticScreen", "verschmutzt")),
+                shown(OnOffText(zone.sensor.dirty).data()),
+                static_cast<unsigned>(zone.sensor.dirtCounter));
   }
-  static constexpr const char* kMotorNames[2] = {"Linker Motor", "Rechter Motor"};
+  static constexpr const char* kMotorNames[2] = {
+      QM_TRANSLATE_NOOP("DiagnosticScreen", "Linker Motor"),
+      QM_TRANSLATE_NOOP("DiagnosticScreen", "Rechter Motor")};
+  const std::string markerField = field(QM_TRANSLATE_NOOP("DiagnosticScreen", "Marke"));
   for (size_t m = 0; m < 2; ++m) {
     const MotorStatus& motor = content.motors[m];
     if (!content.motorsKnown[m]) {
-      text +=
-          base::Format("%s: %s\n  Marke:    %s\n", kMotorNames[m], kUnknownField, kUnknownField);
+      text += base::Format("%s: %s\n", shown(kMotorNames[m]), kUnknownField) + markerField +
+              kUnknownField + "\n";
       continue;
     }
-    text += base::Format("%s: %s%s\n", kMotorNames[m],
-                         motor.faults.empty() ? "OK" : OneLine(motor.faultText).c_str(),
-                         motor.missing ? " (nicht angeschlossen)" : "");
-    text += base::Format("  Marke:    %s\n", MarkerText(motor.marker));
+    const std::string missing =
+        motor.missing
+            ? std::string(" (") +
+                  shown(QM_TRANSLATE_NOOP("DiagnosticScreen", "nicht angeschlossen")) + ")"
+            : std::string();
+    text += base::Format(
+        "%s: %s%s\n", shown(kMotorNames[m]),
+        motor.faults.empty() ? "OK" : OneLine(ShownJoined(language, motor.faultText)).c_str(),
+        missing.c_str());
+    text += markerField + shown(MarkerText(motor.marker)) + "\n";
   }
   return text;
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/language.h"
 #include "diag/diagnostic_screen.h"
 #include "params/image_view.h"
 
@@ -85,7 +86,14 @@ DiagnosticContent ReadDiagnosticContent(params::NodeScreenController& screen);
 // refreshes twice a second; one line per change tells the story without flooding the log).
 void LogHiddenReasons(const DiagnosticContent& content, const DiagnosticContent* previous);
 
-// The content as plain text lines, as quillmar-cli diag prints it.
-std::string DiagnosticText(const DiagnosticContent& content);
+// The content as plain text lines, as quillmar-cli diag prints it, in `language` (the table
+// texts that have a translation; the rest as the module's content holds them).
+// A text of the content (a reason, the zone errors, a motor's faults; several may be joined by
+// "\n\r") in `language`, as far as the screen's tables have it.
+std::string ShownText(const std::string& text, base::Language language);
+
+std::string DiagnosticText(const DiagnosticContent& content,
+
+                           base::Language language = base::Language::German);
 
 }  // namespace diag

@@ -57,6 +57,11 @@ install(FILES ${packaging}/quillmar.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 file(GLOB example_lines ${QM_ROOT}/sim/lines/*.json)
 install(FILES ${example_lines} DESTINATION ${CMAKE_INSTALL_DATADIR}/quillmar/lines)
+# The desktop program's translations (.qm, translations/CMakeLists.txt).
+get_property(qm_files GLOBAL PROPERTY QM_QM_FILES)
+if(qm_files)
+  install(FILES ${qm_files} DESTINATION ${QM_TRANSLATIONS_INSTALL_DIR})
+endif()
 # The intermediate firmware images are not ours to ship: the folder comes empty.
 install(DIRECTORY DESTINATION ${CMAKE_INSTALL_DATADIR}/quillmar/firmware)
 # Wireshark loads Lua dissectors from its global plugin folder.

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/language.h"
 #include "params/drive_catalogue.h"
 #include "params/image_view.h"
 #include "params/register_plan.h"
@@ -260,14 +261,16 @@ bool DirectionFlip(uint16_t reg96, uint16_t reg6);
 uint16_t DirectionRegisterValue(int entry, uint16_t reg96, uint16_t reg6);
 int DirectionEntryFor(uint16_t reg48, uint16_t reg96, uint16_t reg6);
 
-// Link port: indicators hidden when 290 is 0 or 0xFFFF; cable diagnosis text from 291.
+// Link port: indicators hidden when 290 is 0 or 0xFFFF; cable diagnosis text from 291 (in
+// `language`; the German text is the screen's own).
 bool LinkIndicatorsShown(uint16_t reg290);
-std::string CableDiagnosisText(uint16_t reg291);
+std::string CableDiagnosisText(uint16_t reg291, base::Language language = base::Language::German);
 
-// The status field's PLC text. `programName` is the internal program's file name as read
-// ("" when unknown); its "PLCDATA_" prefix and ".bin" ending are not shown.
+// The status field's PLC text in `language`. `programName` is the internal program's file name
+// as read ("" when unknown); its "PLCDATA_" prefix and ".bin" ending are not shown.
 std::string PlcStatusText(uint8_t family, uint16_t reg12, uint16_t reg254, uint16_t reg279,
-                          std::string_view programName);
+                          std::string_view programName,
+                          base::Language language = base::Language::German);
 
 bool DiagnosticLogAvailable(uint8_t family, uint16_t reg25);
 

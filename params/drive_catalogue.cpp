@@ -9,7 +9,8 @@ constexpr int NA = kNotApplicable;
 // clang-format off
 const std::array<DriveType, kDriveTypeCount> kDriveCatalogue{{
     // index, name, family-0x09 name, rated mA, flag, constant, max mA, parameter, code
-    {0, "Nicht bekannt", "Nicht bekannt", 0, 0, 0, 0, 0, 0},
+    {0, QM_TRANSLATE_NOOP("DriveCatalogue", "Nicht bekannt"),
+     QM_TRANSLATE_NOOP("DriveCatalogue", "Nicht bekannt"), 0, 0, 0, 0, 0, 0},
     {1, "Brumm", "Brumm", 2200, 0, 180, 4000, 120, 0},
     {2, "Brumm High Torque", "Brumm High Torque", 3000, 0, 160, 5000, 120, 0},
     {3, "Tevlindor 20W", "Tevlindor 20W", 2600, 1, 260, 2600, 120, 0},

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/language.h"
 #include "params/register_plan.h"
 
 namespace params {
@@ -80,13 +81,17 @@ RegisterPlan PlanApplyDriveType(Side side, std::string_view entryText, int listI
 // ---- Lists ------------------------------------------------------------------------------
 
 // Brake method (47 / 71), stored as the index.
-inline constexpr std::array<const char*, 4> kBrakeMethods{"Normal", "Frei", "Servo Bremse 1",
-                                                          "Servo Bremse 2"};
+inline constexpr std::array<const char*, 4> kBrakeMethods{
+    QM_TRANSLATE_NOOP("DisplayItems", "Normal"), QM_TRANSLATE_NOOP("DisplayItems", "Frei"),
+    QM_TRANSLATE_NOOP("DisplayItems", "Servo Bremse 1"),
+    QM_TRANSLATE_NOOP("DisplayItems", "Servo Bremse 2")};
 inline constexpr std::array<const char*, 4> kBrakeMethodsEnglish{"Normal", "Free", "Servo Brake1",
                                                                  "Servo Brake2"};
 // ZPA mode (91 / 171): register 1 = first entry, 2 = second or third (third = with GAP timer).
-inline constexpr std::array<const char*, 3> kZpaModes{"Einzelabzug", "Blockabzug",
-                                                      "Blocklückenabzug"};
+inline constexpr std::array<const char*, 3> kZpaModes{
+    QM_TRANSLATE_NOOP("DisplayItems", "Einzelabzug"),
+    QM_TRANSLATE_NOOP("DisplayItems", "Blockabzug"),
+    QM_TRANSLATE_NOOP("DisplayItems", "Blocklückenabzug")};
 inline constexpr std::array<const char*, 3> kZpaModesEnglish{"Singulation", "Train", "GAP Train"};
 // Direction (48 / 72), and the valve action on valve modules.
 inline constexpr std::array<const char*, 2> kDirections{"CW", "CCW"};

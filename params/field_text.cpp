@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "base/format.h"
+#include "base/language.h"
 #include "params/drive_catalogue.h"
 
 namespace params {
@@ -153,6 +154,17 @@ std::string ShownValueText(const DisplayItem& item, const ItemView& view) {
 }
 
 }  // namespace
+
+std::string ShownLabelIn(const ShownField& field, base::Language language) {
+  return base::Translate(language, "DisplayItems", field.label.c_str());
+}
+
+std::string ShownValueIn(const ShownField& field, base::Language language) {
+  const DisplayItem& item = DisplayItemById(field.item);
+  if (item.control != ControlKind::List) return field.value;
+  const char* context = item.id == item::kDriveType ? "DriveCatalogue" : "DisplayItems";
+  return base::Translate(language, context, field.value.c_str());
+}
 
 std::vector<ShownField> ShownFields(const NodeScreenView& view, const ImageView& image) {
   std::vector<ShownField> fields;

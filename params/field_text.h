@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "base/language.h"
 #include "params/display_items.h"
 #include "params/edit_rules.h"
 #include "params/node_screen_controller.h"
@@ -35,5 +36,9 @@ struct ShownField {
 };
 // Every field the screen's layout shows for the module, in table order.
 std::vector<ShownField> ShownFields(const NodeScreenView& view, const ImageView& image);
+// The field's label, and its value, in `language`: labels and list entries (drive types,
+// brake methods, ZPA modes) are table texts with translations; numbers and units stay.
+std::string ShownLabelIn(const ShownField& field, base::Language language);
+std::string ShownValueIn(const ShownField& field, base::Language language);
 
 }  // namespace params

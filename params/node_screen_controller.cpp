@@ -122,6 +122,7 @@ void NodeScreenController::SetBusy(bool busy) {
 
 void NodeScreenController::SetStatusText(const std::string& text) {
   view_.statusText = text;
+  view_.statusTextShown = text;
   statusOverride_ = !text.empty();
   if (progress_) progress_();
 }
@@ -529,6 +530,10 @@ void NodeScreenController::BuildView() {
     v.statusText = connected_ ? PlcStatusText(image.Family(), image[12], image[254], image[279],
                                               plcProgramName_)
                               : std::string();
+    v.statusTextShown = connected_
+                            ? PlcStatusText(image.Family(), image[12], image[254], image[279],
+                                            plcProgramName_, base::CurrentLanguage())
+                            : std::string();
   }
   v.linkShown = connected_ && LinkIndicatorsShown(image[290]);
   v.cableText = connected_ ? CableDiagnosisText(image[291]) : std::string();

@@ -68,10 +68,11 @@ struct ItemScreen {
 
 struct NodeScreenView {
   bool connected = false;
-  bool busy = false;          // a range operation runs: show the wait indication
-  std::string title;          // window title
-  std::string statusText;     // PLC status text, or "Node: %d" during a range operation
-  std::string timeLeftText;   // "0:42" while a range operation can estimate its time left
+  bool busy = false;            // a range operation runs: show the wait indication
+  std::string title;            // window title
+  std::string statusText;       // PLC status text, or "Node: %d" during a range operation
+  std::string statusTextShown;  // statusText in the language shown (base::CurrentLanguage)
+  std::string timeLeftText;     // "0:42" while a range operation can estimate its time left
   std::string errorText;      // the last read failure ("Read Reg Group 1 Error" …), "" when none
   std::string networkText;    // the network address as used ("a.b.c.d")
   int node = 0;               // the current node (0 before the first change of node)

@@ -10,6 +10,7 @@
 #include <map>
 
 #include "base/format.h"
+#include "base/language.h"
 
 namespace report {
 namespace {
@@ -181,12 +182,72 @@ std::string TopologySvg(const LineReport& line) {
   return svg + "</svg>";
 }
 
-std::string ReportHtml(const LineReport& line) {
+namespace {
+
+// The report's own texts are English; a report in German shows these instead. Column names
+// of the CSV files stay as they are (spreadsheets and scripts read them).
+struct GermanWords {
+  const char* english;
+  const char* german;
+};
+constexpr GermanWords kGermanWords[] = {
+    {"Line report", "Linienbericht"},
+    {"Date", "Datum"},
+    {"PC adapter", "Netzwerkadapter des PC"},
+    {"PC address", "Adresse des PC"},
+    {"Modules", "Module"},
+    {"%zu found, %zu drawn, %zu not readable", "%zu gefunden, %zu gezeichnet, %zu nicht lesbar"},
+    {"Topology", "Topologie"},
+    {"Address", "Adresse"},
+    {"Serial", "Seriennummer"},
+    {"Family", "Familie"},
+    {"Firmware", "Firmware"},
+    {"Position", "Position"},
+    {"Direction", "Richtung"},
+    {"Mode", "Modus"},
+    {"Upstream", "Vorgelagert"},
+    {"Downstream", "Nachgelagert"},
+    {"PLC program", "SPS-Programm"},
+    {"State", "Zustand"},
+    {"read", "gelesen"},
+    {"not readable: ", "nicht lesbar: "},
+    {"Health", "Zustand der Linie"},
+    {"Undervoltage resets", "Resets durch Unterspannung"},
+    {"Resets without voltage drop", "Resets ohne Spannungseinbruch"},
+    {"Reconnects", "Neuverbindungen"},
+    {"Time-outs", "Zeitüberschreitungen"},
+    {"Events 24 h", "Ereignisse 24 h"},
+    {"Motor faults", "Motorfehler"},
+    {"Zones with a jam", "Zonen mit Stau"},
+    {"Parameters", "Parameter"},
+    {"Field", "Feld"},
+    {"Value", "Wert"},
+    {"Unit", "Einheit"},
+    {"Key", "Schlüssel"},
+};
+
+// `english` in the report's language.
+const char* Words(base::Language language, const char* english) {
+  if (language == base::Language::German) {
+    for (const GermanWords& words : kGermanWords) {
+      if (std::strcmp(words.english, english) == 0) return words.german;
+    }
+  }
+  return english;
+}
+
+}  // namespace
+
+std::string ReportHtml(const LineReport& line, base::Language language) {
   size_t unreadable = 0;
   for (const ModuleReport& m : line.modules) unreadable += m.readable ? 0 : 1;
+  const auto words = [language](const char* english) { return Words(language, english); };
+  const auto heading = [&](const char* english) {
+    return "<th>" + std::string(words(english)) + "</th>";
+  };
   std::string html =
-      "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-      "<title>Line report " +
+      "<!DOCTYPE html>\n<html lang=\"" + std::string(base::LanguageCode(language)) +
+      "\">\n<head>\n<meta charset=\"utf-8\">\n<title>" + words("Line report") + " " +
       EscapeMarkup(line.date) +
       "</title>\n<style>\n"
       "@page { size: A4; margin: 14mm; }\n"
@@ -206,41 +267,46 @@ std::string ReportHtml(const LineReport& line) {
       "table.modules { font-size: 8pt; table-layout: fixed; }\n"
       "table.modules td { overflow-wrap: anywhere; }\n"
       "</style>\n</head>\n<body>\n";
-  html += "<h1>Line report</h1>\n<table class=\"facts\">\n";
+  html += "<h1>" + std::string(words("Line report")) + "</h1>\n<table class=\"facts\">\n";
   const auto fact = [&](const char* name, const std::string& value) {
-    html += "<tr><th>" + std::string(name) + "</th><td>" + EscapeMarkup(value) + "</td></tr>\n";
+    html += "<tr>" + heading(name) + "<td>" + EscapeMarkup(value) + "</td></tr>\n";
   };
   fact("Date", line.date);
   fact("PC adapter", line.adapterDescription.empty()
                          ? line.adapterName
                          : line.adapterName + " (" + line.adapterDescription + ")");
   fact("PC address", line.adapterIp + " / " + line.adapterMask + ", MAC " + line.adapterMac);
-  fact("Modules",
-       base::Format("%zu found, %zu drawn, %zu not readable", line.found, line.drawn, unreadable));
+  fact("Modules", base::Format(words("%zu found, %zu drawn, %zu not readable"), line.found,
+                               line.drawn, unreadable));
   fact("Topology", line.title + " (" + line.outcome + ")");
-  html += "</table>\n<h2>Topology</h2>\n" + TopologySvg(line) + "\n";
+  html += "</table>\n<h2>" + std::string(words("Topology")) + "</h2>\n" + TopologySvg(line) + "\n";
 
-  html +=
-      "<h2>Modules</h2>\n<table class=\"modules\">\n<tr><th>Address</th><th>Serial</th>"
-      "<th>Family</th><th>Firmware</th><th>Position</th><th>Direction</th><th>Mode</th>"
-      "<th>Upstream</th><th>Downstream</th><th>PLC program</th><th>State</th></tr>\n";
+  html += "<h2>" + std::string(words("Modules")) + "</h2>\n<table class=\"modules\">\n<tr>";
+  for (const char* column : {"Address", "Serial", "Family", "Firmware", "Position", "Direction",
+                             "Mode", "Upstream", "Downstream", "PLC program", "State"}) {
+    html += heading(column);
+  }
+  html += "</tr>\n";
   for (const ModuleReport& m : line.modules) {
     html += "<tr><td>" + EscapeMarkup(m.ip) + "</td><td>" + std::to_string(m.serial) + "</td><td>" +
             EscapeMarkup(m.family) + "</td><td>" + EscapeMarkup(m.firmware) + "</td><td>" +
             EscapeMarkup(m.linePosition) + "</td><td>" + EscapeMarkup(m.direction) + "</td><td>" +
             EscapeMarkup(m.mode) + "</td><td>" + EscapeMarkup(m.upstream) + "</td><td>" +
             EscapeMarkup(m.downstream) + "</td><td>" + EscapeMarkup(m.plcProgram) + "</td>";
-    html += m.readable
-                ? std::string("<td>read</td>")
-                : "<td class=\"unreadable\">not readable: " + EscapeMarkup(m.failure) + "</td>";
+    html += m.readable ? "<td>" + std::string(words("read")) + "</td>"
+                       : "<td class=\"unreadable\">" + std::string(words("not readable: ")) +
+                             EscapeMarkup(m.failure) + "</td>";
     html += "</tr>\n";
   }
   html += "</table>\n";
 
-  html +=
-      "<h2>Health</h2>\n<table class=\"health\">\n<tr><th>Address</th><th>Undervoltage "
-      "resets</th><th>Resets without voltage drop</th><th>Reconnects</th><th>Time-outs</th>"
-      "<th>Events 24 h</th><th>Motor faults</th><th>Zones with a jam</th></tr>\n";
+  html += "<h2>" + std::string(words("Health")) + "</h2>\n<table class=\"health\">\n<tr>";
+  for (const char* column :
+       {"Address", "Undervoltage resets", "Resets without voltage drop", "Reconnects", "Time-outs",
+        "Events 24 h", "Motor faults", "Zones with a jam"}) {
+    html += heading(column);
+  }
+  html += "</tr>\n";
   for (const ModuleReport& m : line.modules) {
     const diag::ModuleHealth& h = m.health;
     html += "<tr><td>" + EscapeMarkup(m.ip) + "</td><td>" + Figure(h.undervoltageResets) +
@@ -248,21 +314,23 @@ std::string ReportHtml(const LineReport& line) {
             Figure(h.responseTimeouts) + "</td><td>" + Figure(h.recentEvents) + "</td><td>" +
             Figure(h.motorFaults) + "</td><td>" + Figure(h.stoppedZones) + "</td></tr>\n";
   }
-  html += "</table>\n<h2>Parameters</h2>\n";
+  html += "</table>\n<h2>" + std::string(words("Parameters")) + "</h2>\n";
   for (const ModuleReport& m : line.modules) {
     html += "<div class=\"module\"><h3>" + EscapeMarkup(m.ip) + " &middot; SN " +
             std::to_string(m.serial) + "</h3>\n";
     if (!m.readable) {
-      html += "<p class=\"unreadable\">not readable: " + EscapeMarkup(m.failure) + "</p></div>\n";
+      html += "<p class=\"unreadable\">" + std::string(words("not readable: ")) +
+              EscapeMarkup(m.failure) + "</p></div>\n";
       continue;
     }
-    html +=
-        "<table class=\"fields\"><tr><th>Field</th><th>Value</th><th>Unit</th><th>Key</th>"
-        "</tr>\n";
+    html += "<table class=\"fields\"><tr>" + heading("Field") + heading("Value") + heading("Unit") +
+            heading("Key") + "</tr>\n";
     for (const params::ShownField& f : m.fields) {
-      html += "<tr><td>" + EscapeMarkup(f.label) + "</td><td>" + EscapeMarkup(f.value) +
-              "</td><td>" + EscapeMarkup(f.unit) + "</td><td>" + EscapeMarkup(f.key) +
-              "</td></tr>\n";
+      // The node screen's labels and list entries are German; an English report shows them in
+      // English.
+      html += "<tr><td>" + EscapeMarkup(params::ShownLabelIn(f, language)) + "</td><td>" +
+              EscapeMarkup(params::ShownValueIn(f, language)) + "</td><td>" + EscapeMarkup(f.unit) +
+              "</td><td>" + EscapeMarkup(f.key) + "</td></tr>\n";
     }
     html += "</table></div>\n";
   }
@@ -320,12 +388,13 @@ std::string FieldsCsv(const LineReport& line) {
   return csv;
 }
 
-bool WriteReport(const LineReport& line, const std::string& folder, std::string* error) {
+bool WriteReport(const LineReport& line, const std::string& folder, std::string* error,
+                 base::Language language) {
   if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) {
     *error = base::Format("%s: %s", folder.c_str(), std::strerror(errno));
     return false;
   }
-  return WriteWhole(folder + "/report.html", ReportHtml(line), error) &&
+  return WriteWhole(folder + "/report.html", ReportHtml(line, language), error) &&
          WriteWhole(folder + "/modules.csv", ModulesCsv(line), error) &&
          WriteWhole(folder + "/fields.csv", FieldsCsv(line), error);
 }

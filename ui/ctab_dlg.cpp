@@ -16,7 +16,7 @@ QWidget* Placeholder(const QString& title, QWidget* parent) {
   auto* page = new QWidget(parent);
   auto* layout = new QVBoxLayout(page);
   auto* label =
-      new QLabel(QStringLiteral("%1\n\nDiese Seite ist noch nicht verfügbar.").arg(title), page);
+      new QLabel(CTabDlg::tr("%1\n\nDiese Seite ist noch nicht verfügbar.").arg(title), page);
   label->setAlignment(Qt::AlignCenter);
   label->setObjectName(QStringLiteral("placeholder"));
   label->setStyleSheet(QStringLiteral("color: #707070;"));
@@ -27,29 +27,30 @@ QWidget* Placeholder(const QString& title, QWidget* parent) {
 }  // namespace
 
 const std::array<const char*, CTabDlg::kPageCount>& CTabDlg::PageTitles() {
-  static const std::array<const char*, kPageCount> titles = {"Vorausschau && Einstellung",
-                                                             "Upgrade",
-                                                             "Verbindungen",
-                                                             "Netzwerk Einstellungen",
-                                                             "Besondere Dienste",
-                                                             "Funktion Pin 2",
-                                                             "Flex Zone",
-                                                             "Sensoren",
-                                                             "Erweiterungen"};
+  static const std::array<const char*, kPageCount> titles = {
+      QT_TRANSLATE_NOOP("ui::CTabDlg", "Vorausschau && Einstellung"),
+      QT_TRANSLATE_NOOP("ui::CTabDlg", "Upgrade"),
+      QT_TRANSLATE_NOOP("ui::CTabDlg", "Verbindungen"),
+      QT_TRANSLATE_NOOP("ui::CTabDlg", "Netzwerk Einstellungen"),
+      QT_TRANSLATE_NOOP("ui::CTabDlg", "Besondere Dienste"),
+      QT_TRANSLATE_NOOP("ui::CTabDlg", "Funktion Pin 2"),
+      QT_TRANSLATE_NOOP("ui::CTabDlg", "Flex Zone"),
+      QT_TRANSLATE_NOOP("ui::CTabDlg", "Sensoren"),
+      QT_TRANSLATE_NOOP("ui::CTabDlg", "Erweiterungen")};
   return titles;
 }
 
 CTabDlg::CTabDlg(const AdvancedPageContext& context, const Pages& pages, QWidget* parent)
     : QDialog(parent), context_(context) {
   WriteTrace("Init Advanced Dlgs");
-  setWindowTitle(QStringLiteral("Erweiterte Funktionen"));
+  setWindowTitle(tr("Erweiterte Funktionen"));
   setObjectName(QStringLiteral("CTabDlg"));
   auto* layout = new QVBoxLayout(this);
   tabs_ = new QTabWidget(this);
   tabs_->setObjectName(QStringLiteral("CMRegTabCtrl"));
   tabs_->setUsesScrollButtons(false);  // all nine tabs in view
   for (int index = 0; index < kPageCount; ++index) {
-    const QString title = QString::fromUtf8(PageTitles()[index]);
+    const QString title = tr(PageTitles()[index]);
     QWidget* page = nullptr;
     const PageFactory& factory = pages[static_cast<size_t>(index)];
     if (factory) page = factory(context_, tabs_);
@@ -61,8 +62,8 @@ CTabDlg::CTabDlg(const AdvancedPageContext& context, const Pages& pages, QWidget
   }
   layout->addWidget(tabs_);
   auto* buttons = new QDialogButtonBox(this);
-  QPushButton* close =
-      buttons->addButton(QStringLiteral("Schließen"), QDialogButtonBox::RejectRole);
+  QPushButton* close = buttons->addButton(tr("Schließen"), QDialogButtonBox::RejectRole);
+
   close->setObjectName(QStringLiteral("close"));
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   buttons_ = buttons;

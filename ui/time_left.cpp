@@ -1,5 +1,6 @@
 #include "ui/time_left.h"
 
+#include <QCoreApplication>
 #include <QObject>
 #include <QProgressBar>
 
@@ -26,7 +27,8 @@ class TimeLeftWatcher : public QObject {
     }
     const std::optional<uint32_t> left =
         remaining_.SecondsLeft(bar_->value() - minimum, maximum - minimum);
-    bar_->setFormat(left ? QStringLiteral("%p% - noch %1")
+    bar_->setFormat(left ? QCoreApplication::translate("ui::TimeLeft", "%p% - noch %1")
+
                                .arg(QString::fromStdString(base::RemainingTime::Text(*left)))
                          : QStringLiteral("%p%"));
   }

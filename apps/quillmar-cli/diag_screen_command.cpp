@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "base/format.h"
+#include "base/language.h"
 #include "cli_command.h"
 #include "comm/event_log.h"
 #include "config/plc_program.h"
@@ -83,7 +84,7 @@ void Print(CliContext& context, const diag::DiagnosticContent& content) {
   if (context.json) {
     std::fprintf(context.out, "%s\n", ContentJson(content).dump().c_str());
   } else {
-    std::fprintf(context.out, "%s", diag::DiagnosticText(content).c_str());
+    std::fprintf(context.out, "%s", diag::DiagnosticText(content, base::CurrentLanguage()).c_str());
   }
   std::fflush(context.out);
 }

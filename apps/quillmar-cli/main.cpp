@@ -14,6 +14,7 @@
 #include <mutex>
 #include <thread>
 
+#include "base/language.h"
 #include "cli_command.h"
 #include "comm/event_log.h"
 #include "platform/profile.h"
@@ -71,9 +72,14 @@ int main(int argc, char** argv) {
   cli.add_flag("--json", context.json, "Machine-readable output (JSON) on stdout");
   cli.add_flag("-y,--yes", context.yes,
                "Answer every question with Yes or OK; choose the adapter that holds the target");
+  std::string language;
+  cli.add_option("--lang", language,
+                 "Language of the texts shown: de or en (default: the profile's \"Language\", "
+                 "else the locale: LC_ALL, LC_MESSAGES, LANG; German where it starts with \"de\")")
+      ->check(CLI::IsMember({"de", "en"}));
   cli.footer(cli::HelpFooter());
   cli.require_subcommand(1);
-  // --json and --yes are the program's own options: a command passes them up, so that they
+  // --json, --yes and --lang are the program's own options: a command passes them up, so that they
   // may stand before or after it.
   cli.fallthrough();
   // Every command is listed (for --help and the parser's messages), but only the one the line
@@ -91,6 +97,12 @@ int main(int argc, char** argv) {
     // --help is a "parse error" that exits 0; every real one has the usage status.
     return cli.exit(error) == 0 ? cli::kExitDone : cli::kExitUsage;
   }
+  // Only what is shown follows the language: the event log and --json keep their own texts.
+  const std::string profileLanguage =
+      profile.GetString(base::kLanguageSection, base::kLanguageKey, "");
+  base::SetLanguage(base::ChooseLanguage(
+      language.empty() ? std::nullopt : std::optional<std::string_view>(language),
+      profileLanguage.empty() ? std::nullopt : std::optional<std::string_view>(profileLanguage)));
   terminal.SetAssumeYes(context.yes);
   chooser.SetAssumeYes(context.yes);
 

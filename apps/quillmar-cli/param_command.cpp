@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "base/format.h"
+#include "base/language.h"
 #include "cli_command.h"
 #include "comm/blocking_socket.h"
 #include "comm/event_log.h"
@@ -74,9 +75,12 @@ int PrintFields(params::NodeScreenController& controller, CliContext& context) {
                         {"value", field.value},
                         {"unit", field.unit}});
     } else {
+      // Label and list entry in the language shown; --json keeps the screen's own texts.
+      const std::string label = params::ShownLabelIn(field, base::CurrentLanguage());
+      const std::string value = params::ShownValueIn(field, base::CurrentLanguage());
       std::fprintf(context.out, "%s %s %s%s%s\n", Padded(field.key, 28).c_str(),
-                   Padded(field.label, 36).c_str(), field.value.c_str(),
-                   field.unit.empty() ? "" : " ", field.unit.c_str());
+                   Padded(label, 36).c_str(), value.c_str(), field.unit.empty() ? "" : " ",
+                   field.unit.c_str());
     }
   }
   if (context.json) {
@@ -86,8 +90,8 @@ int PrintFields(params::NodeScreenController& controller, CliContext& context) {
                    {"status", view.statusText},
                    {"fields", fields}};
     std::fprintf(context.out, "%s\n", out.dump().c_str());
-  } else if (!view.statusText.empty()) {
-    std::fprintf(context.out, "%-28s %-36s %s\n", "status", "", view.statusText.c_str());
+  } else if (!view.statusTextShown.empty()) {
+    std::fprintf(context.out, "%-28s %-36s %s\n", "status", "", view.statusTextShown.c_str());
   }
   return 0;
 }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "base/format.h"
+#include "base/language.h"
 #include "cli_command.h"
 #include "discovery/connect_inventory_link.h"
 #include "discovery/mreg_app.h"
@@ -81,7 +82,8 @@ int RunReport(CliContext& context, const ReportArguments& arguments) {
   // An interrupted run has modules it never read: it leaves a report already in the folder as
   // it is instead of replacing it with an incomplete one.
   const bool interrupted = context.cancel.IsCancelled();
-  const bool written = !interrupted && report::WriteReport(line, arguments.folder, &error);
+  const bool written =
+      !interrupted && report::WriteReport(line, arguments.folder, &error, base::CurrentLanguage());
   if (interrupted) error = "interrupted before every module was read; nothing was written";
   std::vector<cli::ModuleOutcome> outcomes;
   for (const report::ModuleReport& m : line.modules) {

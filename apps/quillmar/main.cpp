@@ -9,13 +9,17 @@
 #include <clocale>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <string>
 
 #include "discovery/connect_inventory_link.h"
 #include "discovery/mreg_app.h"
 #include "discovery/ui/choose_nic_dialog.h"
 #include "main_window.h"
 #include "single_instance.h"
+#include "ui/language_setup.h"
 #include "ui/qt_profile_store.h"
 #include "ui/qt_prompt.h"
 
@@ -58,10 +62,14 @@ bool AnswerInformationOption(int argc, char** argv) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       std::printf(
           "Quillmar: commissioning, configuration and diagnosis of Brevantrix conveyor modules\n"
-          "Usage: quillmar [--help] [--version]\n\n"
+          "Usage: quillmar [--help] [--version] [--lang de|en]\n\n"
           "Options:\n"
-          "  -h,--help   Print this help message and exit\n"
-          "  --version   Print the version and exit\n\n"
+          "  -h,--help       Print this help message and exit\n"
+          "  --version       Print the version and exit\n"
+          "  --lang de|en    The language of the windows: German or English. Without it, the\n"
+          "                  profile's Settings/Language (de or en), else the locale\n"
+          "                  (LC_ALL, LC_MESSAGES, LANG): German where it starts with \"de\",\n"
+          "                  else English\n\n"
           "The window finds the modules on the PC's network adapters by raw-frame broadcast,\n"
           "draws the line's order, reads and writes the modules' parameters, uploads PLC\n"
           "programs and firmware, backs up and restores lines and shows diagnostics. Only one\n"
@@ -76,10 +84,24 @@ bool AnswerInformationOption(int argc, char** argv) {
   return false;
 }
 
+// The value of --lang, checked before any window: nothing when not given, exits on a bad one.
+std::optional<std::string> LangOptionOrExit(int argc, char** argv) {
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  bool missingValue = false;
+  std::optional<std::string> option = ui::LangOption(arguments, &missingValue);
+  if (missingValue || (option && !base::ParseLanguage(*option))) {
+    std::fprintf(stderr, "quillmar: --lang takes de or en\n");
+    std::exit(2);
+  }
+  return option;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (AnswerInformationOption(argc, argv)) return 0;
+  const std::optional<std::string> langOption = LangOptionOrExit(argc, argv);
   QApplication qapp(argc, argv);
   // Texts formatted with printf and strftime use the C locale whatever the user's locale.
   std::setlocale(LC_NUMERIC, "C");
@@ -92,6 +114,8 @@ int main(int argc, char** argv) {
   if (instance.Claim(hasCommandLine) == SingleInstance::Outcome::OtherRaised) return 0;
 
   ui::QtProfileStore profile;
+  ui::InstallTranslators(ui::ChooseStartLanguage(langOption, profile));
+
   ui::QtPrompt prompt;
   prompt.SetAdapterChooser(&ChooseAdapterWithDialog);
   CMRegApp app(&prompt, &profile);

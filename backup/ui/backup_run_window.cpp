@@ -1,5 +1,6 @@
 #include "backup/ui/backup_run_window.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -31,21 +32,22 @@ QString Q(const std::string& text) {
 }
 
 QString FileFilter() {
-  return Q(base::Format("%s Backup File  (*.backup)", kBackupProgramName));
+  return QCoreApplication::translate("backup::BackupRunWindow", "%1 Backup File  (*.backup)")
+      .arg(QString::fromUtf8(kBackupProgramName));
 }
 
 QString StateName(int32_t state, uint32_t result, bool restore) {
   switch (state) {
     case kJobBackup:
-      return "connecting";
+      return QCoreApplication::translate("backup::BackupRunWindow", "connecting");
     case kJobRestore:
-      return "restoring";
+      return QCoreApplication::translate("backup::BackupRunWindow", "restoring");
     case kJobRegistersRead:
-      return "registers read";
+      return QCoreApplication::translate("backup::BackupRunWindow", "registers read");
     case kJobWaitingFlash:
-      return "waiting for the flash image";
+      return QCoreApplication::translate("backup::BackupRunWindow", "waiting for the flash image");
     case kJobFlashReceived:
-      return "service port and PLC program";
+      return QCoreApplication::translate("backup::BackupRunWindow", "service port and PLC program");
     case kJobDone:
     case kJobFailed: {
       ModuleOutcome outcome;
@@ -54,9 +56,9 @@ QString StateName(int32_t state, uint32_t result, bool restore) {
       return Q(outcome.Describe(restore));
     }
     case kJobStop:
-      return "stopped";
+      return QCoreApplication::translate("backup::BackupRunWindow", "stopped");
     default:
-      return "waiting";
+      return QCoreApplication::translate("backup::BackupRunWindow", "waiting");
   }
 }
 
@@ -90,18 +92,18 @@ BackupRunWindow::BackupRunWindow(Setup setup, base::Prompt& prompt, platform::Pr
                                  QWidget* parent)
     : QDialog(parent), setup_(std::move(setup)), prompt_(prompt), profile_(profile) {
   const bool restore = setup_.mode != Mode::kBackup;
-  setWindowTitle(setup_.mode == Mode::kBackup    ? "Backup"
-                 : setup_.mode == Mode::kRestore ? "Wiederherstellen"
-                                                 : "Restore by IP");
+  setWindowTitle(setup_.mode == Mode::kBackup    ? tr("Backup")
+                 : setup_.mode == Mode::kRestore ? tr("Wiederherstellen")
+                                                 : tr("Restore by IP"));
   auto* layout = new QVBoxLayout(this);
   list_ = new QTreeWidget(this);
   list_->setRootIsDecorated(false);
-  list_->setHeaderLabels({"Module", "Serial Number", "State", "Time"});
+  list_->setHeaderLabels({tr("Module"), tr("Serial Number"), tr("State"), tr("Time")});
   for (const ModuleInfo& module : setup_.modules) {
     auto* item = new QTreeWidgetItem(list_);
     item->setText(0, Q(module.ipText));
     item->setText(1, QString::number(module.serial));
-    item->setText(2, "waiting");
+    item->setText(2, tr("waiting"));
   }
   list_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
   layout->addWidget(list_);
@@ -111,7 +113,7 @@ BackupRunWindow::BackupRunWindow(Setup setup, base::Prompt& prompt, platform::Pr
   bar_->setValue(0);
   ui::ShowTimeLeft(bar_);
   row->addWidget(bar_, 1);
-  stop_ = new QPushButton("STOP", this);
+  stop_ = new QPushButton(tr("STOP"), this);
   row->addWidget(stop_);
   layout->addLayout(row);
   status_ = new QLabel(this);
@@ -135,7 +137,7 @@ BackupRunWindow::~BackupRunWindow() {
 void BackupRunWindow::Start() {
   if (worker_.joinable() || finished_) return;
   running_.store(true);
-  stop_->setText("STOP");
+  stop_->setText(tr("STOP"));
   BackupRunWindow* self = this;  // queued calls to it are dropped when it goes
   auto observer = [self](size_t job, int32_t state, uint32_t result) {
     QMetaObject::invokeMethod(
@@ -174,7 +176,7 @@ void BackupRunWindow::OnStop() {
   if (running_.load()) {
     progress_->Cancel().Cancel();
     stop_->setEnabled(false);
-    status_->setText("STOP ...");
+    status_->setText(tr("STOP ..."));
     return;
   }
   accept();
@@ -221,9 +223,9 @@ void BackupRunWindow::OnFinished() {
     text = Q(restoreResult_.message);
   } else if (backupResult_.writeFile) {
     const QString proposed = ProposedBackupPath(profile_);
-    const QString path = chooseSavePath_
-                             ? chooseSavePath_(proposed)
-                             : QFileDialog::getSaveFileName(this, "Backup", proposed, FileFilter());
+    const QString path =
+        chooseSavePath_ ? chooseSavePath_(proposed)
+                        : QFileDialog::getSaveFileName(this, tr("Backup"), proposed, FileFilter());
     if (!path.isEmpty()) {
       if (SaveBackupRun(backupResult_, path.toStdString(), prompt_)) {
         savedPath_ = path.toStdString();
@@ -235,17 +237,17 @@ void BackupRunWindow::OnFinished() {
                                     static_cast<int>(backupResult_.elapsedMs), savedPath_.c_str()))
                    : Q(base::Format(kBackupWarningsText, backupResult_.warningEntries.c_str()));
       } else {
-        text = "The backup file was not written.";
+        text = tr("The backup file was not written.");
       }
     } else {
-      text = "No file was chosen; nothing was written.";
+      text = tr("No file was chosen; nothing was written.");
     }
   } else {
-    text = Q(backupResult_.cancelled ? std::string("STOP: no file was written.")
-                                     : backupResult_.failureText);
+    text =
+        backupResult_.cancelled ? tr("STOP: no file was written.") : Q(backupResult_.failureText);
   }
   report_->setPlainText(QString(text).replace("\r\n", "\n"));
-  stop_->setText("Close");
+  stop_->setText(tr("Close"));
   stop_->setEnabled(true);
 }
 
@@ -278,7 +280,7 @@ BackupRunWindow::LoadBackupFile(QWidget* parent, platform::ProfileStore& profile
   std::string folder = profile.GetString(kSettings, kLocationKey, "");
   if (folder.empty()) folder = platform::DesktopFolder();
   const QString path =
-      QFileDialog::getOpenFileName(parent, "Select a backup file", Q(folder), FileFilter());
+      QFileDialog::getOpenFileName(parent, tr("Select a backup file"), Q(folder), FileFilter());
   if (path.isEmpty()) return std::nullopt;
   LoadResult loaded = backup::LoadBackupFile(path.toStdString());
   if (loaded.status != LoadStatus::kLoaded) {

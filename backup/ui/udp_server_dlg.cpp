@@ -18,7 +18,10 @@
 namespace backup {
 namespace {
 
-constexpr const char* kNoSelection = "no selection";
+constexpr const char* kNoSelection = QT_TRANSLATE_NOOP("backup::CUDPServerDlg", "no selection");
+// The subnet list's first entry, as the core names it.
+[[maybe_unused]] constexpr const char* kAllSubnets =
+    QT_TRANSLATE_NOOP("backup::CUDPServerDlg", "<<< Alle Netzwerke >>>");
 
 }  // namespace
 
@@ -28,7 +31,7 @@ CUDPServerDlg::CUDPServerDlg(CMRegApp& app, base::Prompt& prompt, QWidget* paren
   auto* layout = new QHBoxLayout(this);
   auto* left = new QVBoxLayout;
   auto* filterRow = new QHBoxLayout;
-  filterRow->addWidget(new QLabel("Show devices on Subnet :", this));
+  filterRow->addWidget(new QLabel(tr("Show devices on Subnet :"), this));
   subnet_ = new QComboBox(this);
   subnet_->setObjectName("subnet");
   filterRow->addWidget(subnet_, 1);
@@ -41,9 +44,9 @@ CUDPServerDlg::CUDPServerDlg(CMRegApp& app, base::Prompt& prompt, QWidget* paren
   count_->setObjectName("count");
   left->addWidget(count_);
   auto* selectRow = new QHBoxLayout;
-  auto* selectAll = new QPushButton("Select ALL", this);
+  auto* selectAll = new QPushButton(tr("Select ALL"), this);
   selectAll->setObjectName("selectAll");
-  auto* selectNone = new QPushButton("Select NONE", this);
+  auto* selectNone = new QPushButton(tr("Select NONE"), this);
   selectNone->setObjectName("selectNone");
   selectRow->addWidget(selectAll);
   selectRow->addWidget(selectNone);
@@ -52,52 +55,56 @@ CUDPServerDlg::CUDPServerDlg(CMRegApp& app, base::Prompt& prompt, QWidget* paren
 
   auto* right = new QVBoxLayout;
   auto* fields = new QGridLayout;
-  const auto field = [&](int row, const char* label, const char* name) {
+  const auto field = [&](int row, const QString& label, const char* name) {
     fields->addWidget(new QLabel(label, this), row, 0);
     auto* edit = new QLineEdit(this);
     edit->setObjectName(name);
     fields->addWidget(edit, row, 1);
     return edit;
   };
-  serial_ = field(0, "Serial Number:", "serial");
-  ip_ = field(1, "IP:", "ip");
-  mask_ = field(2, "Mask:", "mask");
-  gateway_ = field(3, "Gateway:", "gateway");
-  fields->addWidget(new QLabel("Position:", this), 4, 0);
+  serial_ = field(0, tr("Serial Number:"), "serial");
+  ip_ = field(1, tr("IP:"), "ip");
+  mask_ = field(2, tr("Mask:"), "mask");
+  gateway_ = field(3, tr("Gateway:"), "gateway");
+  fields->addWidget(new QLabel(tr("Position:"), this), 4, 0);
   position_ = new QLabel(this);
   position_->setObjectName("position");
   fields->addWidget(position_, 4, 1);
   right->addLayout(fields);
-  const auto button = [&](const char* text, const char* name, const char* tip) {
-    auto* b = new QPushButton(QString::fromUtf8(text), this);
+  const auto button = [&](const QString& text, const char* name, const QString& tip) {
+    auto* b = new QPushButton(text, this);
     b->setObjectName(name);
-    b->setToolTip(QString::fromUtf8(tip));
+    b->setToolTip(tip);
     right->addWidget(b);
     actions_.push_back(b);
     return b;
   };
-  auto* discover = button("Suchen", "discover", "Module im Netzwerk suchen");
-  auto* set = button("Setzen", "set", "Seriennummer, IP, Maske und Gateway des Moduls setzen");
-  auto* dhcp = button("DHCP Aus", "dhcpOff", "DHCP des Moduls ausschalten");
-  auto* reorder = button("IP anpassen", "reorder", "IP Adressen der Module neu anordnen");
-  auto* backupButton = button("Backup", "backup", "Sicherung der ausgewählten Module");
+  auto* discover = button(tr("Suchen"), "discover", tr("Module im Netzwerk suchen"));
+  auto* set =
+      button(tr("Setzen"), "set", tr("Seriennummer, IP, Maske und Gateway des Moduls setzen"));
+  auto* dhcp = button(tr("DHCP Aus"), "dhcpOff", tr("DHCP des Moduls ausschalten"));
+  auto* reorder = button(tr("IP anpassen"), "reorder", tr("IP Adressen der Module neu anordnen"));
+  auto* backupButton = button(tr("Backup"), "backup", tr("Sicherung der ausgewählten Module"));
   auto* restore =
-      button("Wiederherstellen", "restore", "Module aus der Sicherung wiederherstellen");
-  auto* restoreByIp =
-      button("Restore by IP", "restoreByIp", "Wiederherstellen mit den IP Adressen der Sicherung");
-  auto* upgrade = button("Upgrade Fw", "upgrade", "Firmware der ausgewählten Module erneuern");
+      button(tr("Wiederherstellen"), "restore", tr("Module aus der Sicherung wiederherstellen"));
+  auto* restoreByIp = button(tr("Restore by IP"), "restoreByIp",
+                             tr("Wiederherstellen mit den IP Adressen der Sicherung"));
+  auto* upgrade =
+      button(tr("Upgrade Fw"), "upgrade", tr("Firmware der ausgewählten Module erneuern"));
   auto* lock =
-      button("Lock Selected Network", "lock", "Netzwerk gegen Selbstinstallation schützen");
-  auto* unlock = button("Unlock Selected Network", "unlock", "Schutz des Netzwerks aufheben");
-  auto* reset = button("Reset\nName && IP", "resetName", "Namen und IP Adressen zurücksetzen");
-  auto* tree = button("Brevantrix Tree", "tree", "Topologie des Netzwerks anzeigen");
+      button(tr("Lock Selected Network"), "lock", tr("Netzwerk gegen Selbstinstallation schützen"));
+  auto* unlock =
+      button(tr("Unlock Selected Network"), "unlock", tr("Schutz des Netzwerks aufheben"));
+  auto* reset =
+      button(tr("Reset\nName && IP"), "resetName", tr("Namen und IP Adressen zurücksetzen"));
+  auto* tree = button(tr("Brevantrix Tree"), "tree", tr("Topologie des Netzwerks anzeigen"));
   bar_ = new QProgressBar(this);
   bar_->setObjectName("progress");
   bar_->setRange(0, 1);
   bar_->setValue(0);
   ui::ShowTimeLeft(bar_);
   right->addWidget(bar_);
-  stopButton_ = new QPushButton("STOP", this);
+  stopButton_ = new QPushButton(tr("STOP"), this);
   stopButton_->setObjectName("stop");
   stopButton_->setEnabled(false);
   right->addWidget(stopButton_);
@@ -122,7 +129,7 @@ CUDPServerDlg::CUDPServerDlg(CMRegApp& app, base::Prompt& prompt, QWidget* paren
   const auto hook = [this](ModulesHook CUDPServerDlg::Hooks::*which) {
     return [this, which] {
       const auto ips = SelectedIps();
-      if (ips.empty()) return prompt_.Tell(kNoSelection);
+      if (ips.empty()) return prompt_.Tell(tr(kNoSelection).toStdString());
       if (hooks_.*which) (hooks_.*which)(ips);
     };
   };
@@ -190,10 +197,10 @@ void CUDPServerDlg::SetProgress(int done, int total) {
 }
 
 void CUDPServerDlg::Discover() {
-  RunOperation("Suchen...", [this] {
+  RunOperation(tr("Suchen..."), [this] {
     app_.discoverDone = 0;
     app_.Discover(false, nullptr);
-    AddState("Suchen - fertig");
+    AddState(tr("Suchen - fertig"));
   });
 }
 
@@ -205,16 +212,19 @@ void CUDPServerDlg::Fill() {
     for (const NodePtr& node : adapter->nodes) nodes.push_back(std::make_shared<CNode_Data>(*node));
   }
   nodes_ = nodes;
-  const QString current = subnet_->currentText();
+  // Each entry keeps the core's own text as its data (the filter), and shows it translated.
+  const QVariant current = subnet_->currentData();
   {
     const QSignalBlocker blocker(subnet_);
     subnet_->clear();
-    for (const std::string& entry : backup::SubnetEntries(nodes_))
-      subnet_->addItem(QString::fromStdString(entry));
-    const int index = subnet_->findText(current);
+    for (const std::string& entry : backup::SubnetEntries(nodes_)) {
+      const QString key = QString::fromStdString(entry);
+      subnet_->addItem(tr(entry.c_str()), key);
+    }
+    const int index = subnet_->findData(current);
     subnet_->setCurrentIndex(index >= 0 ? index : 0);
   }
-  const std::string filter = subnet_->currentText().toStdString();
+  const std::string filter = subnet_->currentData().toString().toStdString();
   std::vector<uint32_t> selected;
   for (QListWidgetItem* item : list_->selectedItems())
     selected.push_back(item->data(Qt::UserRole).toUInt());
@@ -293,7 +303,7 @@ std::vector<std::string> CUDPServerDlg::SelectedIps() const {
 }
 
 std::string CUDPServerDlg::SelectedNetwork() const {
-  const std::string filter = subnet_->currentText().toStdString();
+  const std::string filter = subnet_->currentData().toString().toStdString();
   if (!filter.empty() && filter != kAllNetworks) return filter;
   const NodeList selected = SelectedNodes();
   return selected.empty() ? std::string() : NetworkText(selected.front()->ipAddress);
@@ -313,7 +323,7 @@ void CUDPServerDlg::SetSettings() {
   if (check.verdict == SettingsVerdict::kBeep) return prompt_.Beep();
   if (check.verdict != SettingsVerdict::kSend) return prompt_.Tell(check.message);
   const std::string from = node->ipText;
-  RunOperation(QString("Set NodeIP %1").arg(QString::fromStdString(from)), [this, from, check] {
+  RunOperation(tr("Set NodeIP %1").arg(QString::fromStdString(from)), [this, from, check] {
     std::string failure;
     const bool ok = SendSetNodeIp(
         app_, from, SetNodeIpPacket(check.serial, check.ip, check.mask, check.gateway), &failure);
@@ -326,20 +336,20 @@ void CUDPServerDlg::SetSettings() {
 
 void CUDPServerDlg::Reorder() {
   const NodeList selected = SelectedNodes();
-  if (selected.empty()) return prompt_.Tell(kNoSelection);
+  if (selected.empty()) return prompt_.Tell(tr(kNoSelection).toStdString());
   const ReorderPlan plan = PlanReorder(selected);
   if (!plan.refusal.empty()) {
-    return prompt_.Tell(plan.refusal, "Beschränkung", base::PromptIcon::Warning);
+    return prompt_.Tell(plan.refusal, tr("Beschränkung").toStdString(), base::PromptIcon::Warning);
   }
-  if (prompt_.Ask(plan.question, "Warnung", base::PromptButtons::YesNo,
+  if (prompt_.Ask(plan.question, tr("Warnung").toStdString(), base::PromptButtons::YesNo,
                   base::PromptIcon::Warning) != base::PromptAnswer::Yes)
     return;
-  RunOperation("IP anpassen", [this, plan] {
+  RunOperation(tr("IP anpassen"), [this, plan] {
     int total = 0, done = 0;
     for (const auto& net : plan.networks) total += static_cast<int>(net.moves.size());
     for (const auto& net : plan.networks) {
       for (const auto& move : net.moves) {
-        if (stop_) return AddState("STOP");
+        if (stop_) return AddState(tr("STOP"));
         uint32_t to = 0;
         ParseAddress(move.to, &to);
         std::string failure;
@@ -358,17 +368,17 @@ void CUDPServerDlg::Reorder() {
 
 void CUDPServerDlg::Lock(bool lock) {
   const std::string network = SelectedNetwork();
-  if (network.empty()) return prompt_.Tell(kNoSelection);
+  if (network.empty()) return prompt_.Tell(tr(kNoSelection).toStdString());
   // Questions are asked here, so that the worker never waits for the window.
   NodeList all = nodes_;
   if (!ConfirmNetworkLock(all, lock, prompt_)) return;
-  RunOperation(
-      lock ? "Lock Selected Network" : "Unlock Selected Network", [this, all, network, lock] {
-        const NetworkLockResult result = LockNetworkModules(app_, all, network, lock);
-        AddState(QString("%1: %2 Module").arg(QString::fromStdString(network)).arg(result.changed));
-        for (const auto& ip : result.failed)
-          AddState(QString("%1: keine Antwort").arg(QString::fromStdString(ip)));
-      });
+  RunOperation(lock ? tr("Lock Selected Network") : tr("Unlock Selected Network"), [this, all,
+                                                                                    network, lock] {
+    const NetworkLockResult result = LockNetworkModules(app_, all, network, lock);
+    AddState(tr("%1: %2 Module").arg(QString::fromStdString(network)).arg(result.changed));
+    for (const auto& ip : result.failed)
+      AddState(tr("%1: keine Antwort").arg(QString::fromStdString(ip)));
+  });
 }
 
 void CUDPServerDlg::ResetNames() {
@@ -376,33 +386,36 @@ void CUDPServerDlg::ResetNames() {
   if (!ConfirmResetNames(ips.size(), prompt_)) return;
   if (!app_.SelectedAdapter()) {
     return prompt_.Tell(
-        "Netzwerkadapter nicht verfügbar. Erneut Finden aktivieren, um die Liste der Module "
-        "erneut zu laden.");
+        tr("Netzwerkadapter nicht verfügbar. Erneut Finden aktivieren, um die Liste der Module "
+           "erneut zu laden.")
+            .toStdString());
   }
-  RunOperation("Reset Name && IP", [this, ips] {
+  RunOperation(tr("Reset Name && IP"), [this, ips] {
     const auto failed = SendManagement(app_, ips, kCommandResetName);
     for (const auto& ip : ips) {
       const bool ok = std::find(failed.begin(), failed.end(), ip) == failed.end();
-      AddState(QString("%1: %2").arg(QString::fromStdString(ip), ok ? "OK" : "nicht gesendet"));
+      AddState(
+          QString("%1: %2").arg(QString::fromStdString(ip), ok ? tr("OK") : tr("nicht gesendet")));
     }
   });
 }
 
 void CUDPServerDlg::DhcpOff() {
   const auto ips = SelectedIps();
-  if (ips.empty()) return prompt_.Tell(kNoSelection);
-  RunOperation("DHCP Aus", [this, ips] {
+  if (ips.empty()) return prompt_.Tell(tr(kNoSelection).toStdString());
+  RunOperation(tr("DHCP Aus"), [this, ips] {
     const auto failed = SendManagement(app_, ips, kCommandDhcpOff);
     for (const auto& ip : ips) {
       const bool ok = std::find(failed.begin(), failed.end(), ip) == failed.end();
-      AddState(QString("%1: %2").arg(QString::fromStdString(ip), ok ? "OK" : "nicht gesendet"));
+      AddState(
+          QString("%1: %2").arg(QString::fromStdString(ip), ok ? tr("OK") : tr("nicht gesendet")));
     }
   });
 }
 
 void CUDPServerDlg::Upgrade() {
   const NodeList selected = SelectedNodes();
-  if (selected.empty()) return prompt_.Tell(kNoSelection);
+  if (selected.empty()) return prompt_.Tell(tr(kNoSelection).toStdString());
   // Only local look-ups (the inventory, the adapter's addresses) and questions: no module
   // traffic, so it runs here.
   const auto ips = CheckUpgradeSelection(app_, selected, prompt_);

@@ -26,9 +26,6 @@
 namespace config {
 namespace {
 
-QString Q(const char* text) {
-  return QString::fromUtf8(text);
-}
 QString Q(const std::string& text) {
   return QString::fromStdString(text);
 }
@@ -108,7 +105,7 @@ void FillNodes(QComboBox* combo) {
 CDlgConnections::CDlgConnections(params::CMRegDlg& screen, Hooks hooks, QWidget* parent)
     : QDialog(parent), screen_(screen), hooks_(std::move(hooks)) {
   setObjectName(QStringLiteral("CDlgConnections"));
-  setWindowTitle(Q("Verbindungen"));
+  setWindowTitle(tr("Verbindungen"));
   Build();
   Sync();
   ReadModule();
@@ -129,20 +126,20 @@ void CDlgConnections::Build() {
   named(node_, 1037);
   named(address_, 1186);
   named(mask_, 1187);
-  module->addWidget(new QLabel(Q("Knoten #"), this), 0, 0);
+  module->addWidget(new QLabel(tr("Knoten #"), this), 0, 0);
   module->addWidget(node_, 0, 1);
-  module->addWidget(new QLabel(Q("IP Adresse:"), this), 0, 2);
+  module->addWidget(new QLabel(tr("IP Adresse:"), this), 0, 2);
   module->addWidget(address_, 0, 3);
-  module->addWidget(new QLabel(Q("Subnetzmaske:"), this), 0, 4);
+  module->addWidget(new QLabel(tr("Subnetzmaske:"), this), 0, 4);
   module->addWidget(mask_, 0, 5);
   root->addLayout(module);
 
   // Upstream and downstream, by node number or by address.
   auto* links = new QGridLayout;
-  auto addSide = [&](Side& side, const char* title, int row, int ids[4], const char* tip) {
-    auto* label = new QLabel(Q(title), this);
-    side.byNode = new QRadioButton(Q("Knoten #"), this);
-    side.byAddress = new QRadioButton(Q("IP Adresse:"), this);
+  auto addSide = [&](Side& side, const QString& title, int row, int ids[4], const QString& tip) {
+    auto* label = new QLabel(title, this);
+    side.byNode = new QRadioButton(tr("Knoten #"), this);
+    side.byAddress = new QRadioButton(tr("IP Adresse:"), this);
     side.node = new QComboBox(this);
     side.address = new QLineEdit(this);
     named(side.byNode, ids[0]);
@@ -159,7 +156,7 @@ void CDlgConnections::Build() {
     for (QWidget* w : {static_cast<QWidget*>(label), static_cast<QWidget*>(side.byNode),
                        static_cast<QWidget*>(side.byAddress), static_cast<QWidget*>(side.node),
                        static_cast<QWidget*>(side.address)})
-      w->setToolTip(Q(tip));
+      w->setToolTip(tip);
     links->addWidget(label, row, 0);
     links->addWidget(side.byNode, row, 1);
     links->addWidget(side.node, row, 2);
@@ -172,42 +169,43 @@ void CDlgConnections::Build() {
   };
   int upIds[4] = {1180, 1181, 1035, 1182};
   int downIds[4] = {1183, 1184, 1036, 1185};
-  addSide(up_, "Vorgelagert", 0, upIds,
-          "Das vorgelagerte Modul: Knotennummer im selben Subnetz oder IP Adresse in einem "
-          "anderen Subnetz. 0 bedeutet kein Modul.");
-  addSide(down_, "Nachgelagert", 1, downIds,
-          "Das nachgelagerte Modul: Knotennummer im selben Subnetz oder IP Adresse in einem "
-          "anderen Subnetz. 0 bedeutet kein Modul.");
+  addSide(up_, tr("Vorgelagert"), 0, upIds,
+          tr("Das vorgelagerte Modul: Knotennummer im selben Subnetz oder IP Adresse in einem "
+             "anderen Subnetz. 0 bedeutet kein Modul."));
+  addSide(down_, tr("Nachgelagert"), 1, downIds,
+          tr("Das nachgelagerte Modul: Knotennummer im selben Subnetz oder IP Adresse in einem "
+             "anderen Subnetz. 0 bedeutet kein Modul."));
   root->addLayout(links);
 
   // Modes.
   auto* modes = new QGridLayout;
-  auto box = [&](const char* text, int id, const char* tip) {
-    auto* check = new QCheckBox(Q(text), this);
+  auto box = [&](const QString& text, int id, const QString& tip) {
+    auto* check = new QCheckBox(text, this);
     named(check, id);
-    check->setToolTip(Q(tip));
+    check->setToolTip(tip);
     return check;
   };
-  plcIo_ = box("SPS I/O Modus", 1188,
-               "Ist dieser Haken gesetzt arbeitet das Modul im SPS (PLC) Modus. Achtung: Diese "
-               "Einstellung kann nur durch eine erneute Autokonfiguration zurückgesetz werden.");
-  hardware_ = box("Hardware gesteuert", 1194,
-                  "Ist der Haken gesetzt, wird das Modul aussschliesslich mit I/O gesteuert. "
-                  "Saemtliche innere Logik ist ausgeschaltet");
-  slave_ = box("Slave:", 1190,
-               "Ist dieser Haken gesetzt, arbeitet das Modul als Slave seines Nachbarn.");
-  pallet_ = box("Pallet Roller", 1200, "Palettenmodus");
+  plcIo_ =
+      box(tr("SPS I/O Modus"), 1188,
+          tr("Ist dieser Haken gesetzt arbeitet das Modul im SPS (PLC) Modus. Achtung: Diese "
+             "Einstellung kann nur durch eine erneute Autokonfiguration zurückgesetz werden."));
+  hardware_ = box(tr("Hardware gesteuert"), 1194,
+                  tr("Ist der Haken gesetzt, wird das Modul aussschliesslich mit I/O gesteuert. "
+                     "Saemtliche innere Logik ist ausgeschaltet"));
+  slave_ = box(tr("Slave:"), 1190,
+               tr("Ist dieser Haken gesetzt, arbeitet das Modul als Slave seines Nachbarn."));
+  pallet_ = box(tr("Pallet Roller"), 1200, tr("Palettenmodus"));
   pallet_->hide();
-  transparent_ = box("Transparent", 1201,
-                     "Ist dieser Haken gesetzt, reicht das Modul die Verbindungen seiner "
-                     "Nachbarn transparent weiter.");
-  clear_ = box("Verbindungen zurücksetzen", 1189,
-               "Ist dieser Haken gesetzt, werden alle bestehenden logischen Verbindungen des "
-               "Moduls zu vor- und nachgelagerten Modulen getrennt.");
-  pushPullLeft_ = box("Öffner/Schließer Sensor links", 1572,
-                      "Sensor links als Öffner/Schließer (Push/Pull) Sensor.");
-  pushPullRight_ = box("Öffner/Schließer Sensor rechts", 1573,
-                       "Sensor rechts als Öffner/Schließer (Push/Pull) Sensor.");
+  transparent_ = box(tr("Transparent"), 1201,
+                     tr("Ist dieser Haken gesetzt, reicht das Modul die Verbindungen seiner "
+                        "Nachbarn transparent weiter."));
+  clear_ = box(tr("Verbindungen zurücksetzen"), 1189,
+               tr("Ist dieser Haken gesetzt, werden alle bestehenden logischen Verbindungen des "
+                  "Moduls zu vor- und nachgelagerten Modulen getrennt."));
+  pushPullLeft_ = box(tr("Öffner/Schließer Sensor links"), 1572,
+                      tr("Sensor links als Öffner/Schließer (Push/Pull) Sensor."));
+  pushPullRight_ = box(tr("Öffner/Schließer Sensor rechts"), 1573,
+                       tr("Sensor rechts als Öffner/Schließer (Push/Pull) Sensor."));
   modes->addWidget(plcIo_, 0, 0);
   modes->addWidget(hardware_, 0, 1);
   modes->addWidget(slave_, 0, 2);
@@ -254,13 +252,13 @@ void CDlgConnections::Build() {
   });
 
   auto* outputsRow = new QHBoxLayout;
-  auto* outputsLabel = new QLabel(Q("Motor und Ausgaenge bei Trennung von SPS:"), this);
+  auto* outputsLabel = new QLabel(tr("Motor und Ausgaenge bei Trennung von SPS:"), this);
   outputs_ = new QComboBox(this);
   named(outputs_, 1361);
-  outputs_->addItem(Q("Unverändert"));
-  outputs_->addItem(Q("Alle abschalten"));
+  outputs_->addItem(tr("Unverändert"));
+  outputs_->addItem(tr("Alle abschalten"));
   const QString outputsTip =
-      Q("Was Motoren und Ausgänge tun, wenn die Verbindung zur SPS getrennt wird.");
+      tr("Was Motoren und Ausgänge tun, wenn die Verbindung zur SPS getrennt wird.");
   outputs_->setToolTip(outputsTip);
   outputsLabel->setToolTip(outputsTip);
   outputsRow->addWidget(outputsLabel);
@@ -269,10 +267,10 @@ void CDlgConnections::Build() {
   connect(outputs_, &QComboBox::currentIndexChanged, this, [this] { Collect(); });
 
   // Accumulation control.
-  auto* accumulation = new QGroupBox(Q("Accumulation Control"), this);
+  auto* accumulation = new QGroupBox(tr("Accumulation Control"), this);
   auto* acc = new QGridLayout(accumulation);
-  accumulation_.byNode = new QRadioButton(Q("Knoten #"), accumulation);
-  accumulation_.byAddress = new QRadioButton(Q("IP Adresse:"), accumulation);
+  accumulation_.byNode = new QRadioButton(tr("Knoten #"), accumulation);
+  accumulation_.byAddress = new QRadioButton(tr("IP Adresse:"), accumulation);
   accumulation_.node = new QComboBox(accumulation);
   accumulation_.address = new QLineEdit(accumulation);
   named(accumulation_.byNode, 1191);
@@ -289,21 +287,21 @@ void CDlgConnections::Build() {
   named(fromZone_, 1042);
   named(toZone_, 1041);
   for (QComboBox* zones : {fromZone_, toZone_}) {
-    zones->addItem(Q("Zone 1"));
-    zones->addItem(Q("Zone 2"));
+    zones->addItem(tr("Zone 1"));
+    zones->addItem(tr("Zone 2"));
     zones->setCurrentIndex(-1);
     connect(zones, &QComboBox::currentIndexChanged, this, [this] { Collect(); });
   }
   accumulation->setToolTip(
-      Q("Das Modul, das den Stau dieses Moduls steuert, mit seiner ersten und letzten Zone "
-        "(nur in den Stausteuerungs-Modi)."));
+      tr("Das Modul, das den Stau dieses Moduls steuert, mit seiner ersten und letzten Zone "
+         "(nur in den Stausteuerungs-Modi)."));
   acc->addWidget(accumulation_.byNode, 0, 0);
   acc->addWidget(accumulation_.node, 0, 1);
   acc->addWidget(accumulation_.byAddress, 0, 2);
   acc->addWidget(accumulation_.address, 0, 3);
-  acc->addWidget(new QLabel(Q("From Zone:"), accumulation), 1, 0);
+  acc->addWidget(new QLabel(tr("From Zone:"), accumulation), 1, 0);
   acc->addWidget(fromZone_, 1, 1);
-  acc->addWidget(new QLabel(Q("To Zone:"), accumulation), 1, 2);
+  acc->addWidget(new QLabel(tr("To Zone:"), accumulation), 1, 2);
   acc->addWidget(toZone_, 1, 3);
   root->addWidget(accumulation);
   connect(accumulation_.node, &QComboBox::currentIndexChanged, this, [this] { Collect(); });
@@ -312,17 +310,17 @@ void CDlgConnections::Build() {
 
   // PLC program (shown with Shift+Alt+E), lock, delete.
   auto* plc = new QGridLayout;
-  plcLabel_ = new QLabel(Q("SPS Programm:"), this);
+  plcLabel_ = new QLabel(tr("SPS Programm:"), this);
   named(plcLabel_, 1532);
   plcFile_ = new QLineEdit(this);
   named(plcFile_, 1533);
   browse_ = new QPushButton(QStringLiteral("..."), this);
   named(browse_, 1534);
-  lock_ = box("Blockierung SPS Modus", 1574,
-              "Ist dieser Haken gesetzt, wird der SPS Modus des Moduls blockiert.");
-  deletePlc_ = box("SPS Programm löschen", 1665,
-                   "Ist dieser Haken gesetzt, wird das SPS Programm des Moduls gelöscht.");
-  const QString plcTip = Q("Das SPS Programm (PLCDATA_*.bin), das in das Modul geladen wird.");
+  lock_ = box(tr("Blockierung SPS Modus"), 1574,
+              tr("Ist dieser Haken gesetzt, wird der SPS Modus des Moduls blockiert."));
+  deletePlc_ = box(tr("SPS Programm löschen"), 1665,
+                   tr("Ist dieser Haken gesetzt, wird das SPS Programm des Moduls gelöscht."));
+  const QString plcTip = tr("Das SPS Programm (PLCDATA_*.bin), das in das Modul geladen wird.");
   for (QWidget* w : {static_cast<QWidget*>(plcLabel_), static_cast<QWidget*>(plcFile_),
                      static_cast<QWidget*>(browse_)})
     w->setToolTip(plcTip);
@@ -336,8 +334,8 @@ void CDlgConnections::Build() {
                      static_cast<QWidget*>(browse_), static_cast<QWidget*>(deletePlc_)})
     w->hide();
   connect(browse_, &QPushButton::clicked, this, [this] {
-    const QString path = QFileDialog::getOpenFileName(this, Q("SPS Programm"), plcFile_->text(),
-                                                      Q("BIN Files (*.bin)"));
+    const QString path = QFileDialog::getOpenFileName(this, tr("SPS Programm"), plcFile_->text(),
+                                                      tr("BIN Files (*.bin)"));
     if (!path.isEmpty()) plcFile_->setText(path);
   });
   connect(plcFile_, &QLineEdit::textChanged, this, [this] { Collect(); });
@@ -352,14 +350,14 @@ void CDlgConnections::Build() {
   root->addWidget(progress_);
 
   auto* buttons = new QHBoxLayout;
-  apply_ = new QPushButton(Q("Anwenden"), this);
-  applyAll_ = new QPushButton(Q("Alle anwenden"), this);
+  apply_ = new QPushButton(tr("Anwenden"), this);
+  applyAll_ = new QPushButton(tr("Alle anwenden"), this);
   named(apply_, 1178);
   named(applyAll_, 1195);
-  apply_->setToolTip(Q("Speichert alle gemachten Änderungen im ausgewählten Modul"));
+  apply_->setToolTip(tr("Speichert alle gemachten Änderungen im ausgewählten Modul"));
   applyAll_->setToolTip(
-      Q("Speichert alle gemachten Änderungen in allen Modulen in der \"ausgewählten "
-        "Gerätebox\""));
+      tr("Speichert alle gemachten Änderungen in allen Modulen in der \"ausgewählten "
+         "Gerätebox\""));
   buttons->addStretch(1);
   buttons->addWidget(apply_);
   buttons->addWidget(applyAll_);
@@ -556,31 +554,31 @@ void CDlgConnections::ApplyAllModules() {
 CDlgExtension::CDlgExtension(params::CMRegDlg& screen, QWidget* parent)
     : QDialog(parent), screen_(screen) {
   setObjectName(QStringLiteral("CDlgExtension"));
-  setWindowTitle(Q("Erweiterungen"));
+  setWindowTitle(tr("Erweiterungen"));
   auto* root = new QVBoxLayout(this);
   auto* module = new QGridLayout;
   node_ = new QLabel(this);
   node_->setObjectName(QStringLiteral("ctl1037"));
   ip_ = new QLabel(this);
   ip_->setObjectName(QStringLiteral("ctl1186"));
-  module->addWidget(new QLabel(Q("Knoten #"), this), 0, 0);
+  module->addWidget(new QLabel(tr("Knoten #"), this), 0, 0);
   module->addWidget(node_, 0, 1);
-  module->addWidget(new QLabel(Q("IP Adresse"), this), 0, 2);
+  module->addWidget(new QLabel(tr("IP Adresse"), this), 0, 2);
   module->addWidget(ip_, 0, 3);
   root->addLayout(module);
   auto* sentence = new QHBoxLayout;
   master_ = new QComboBox(this);
   master_->setObjectName(QStringLiteral("ctl1389"));
-  master_->addItem(Q("vorausgehenden"));
-  master_->addItem(Q("nachfolgenden"));
+  master_->addItem(tr("vorausgehenden"));
+  master_->addItem(tr("nachfolgenden"));
   master_->setCurrentIndex(-1);
-  master_->setToolTip(Q("Das Master-Modul, dessen Erweiterung dieses Modul wird."));
-  sentence->addWidget(new QLabel(Q("Dieses Modul ist eine Erweiterung des"), this));
+  master_->setToolTip(tr("Das Master-Modul, dessen Erweiterung dieses Modul wird."));
+  sentence->addWidget(new QLabel(tr("Dieses Modul ist eine Erweiterung des"), this));
   sentence->addWidget(master_);
-  sentence->addWidget(new QLabel(Q("Moduls"), this));
+  sentence->addWidget(new QLabel(tr("Moduls"), this));
   sentence->addStretch(1);
   root->addLayout(sentence);
-  apply_ = new QPushButton(Q("Anwenden"), this);
+  apply_ = new QPushButton(tr("Anwenden"), this);
   apply_->setObjectName(QStringLiteral("ctl1178"));
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);

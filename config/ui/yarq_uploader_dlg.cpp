@@ -47,17 +47,17 @@ CYarq_UploaderDlg::CYarq_UploaderDlg(CMRegApp& app, base::Prompt& prompt, QWidge
   moduleList_->setMaximumWidth(180);
   top->addWidget(moduleList_);
   auto* side = new QVBoxLayout;
-  browse_ = new QPushButton("Browse", this);
+  browse_ = new QPushButton(tr("Browse"), this);
   browse_->setObjectName("browse");
   fileLabel_ = new QLabel(this);
   fileLabel_->setObjectName("file");
-  plcMode_ = new QCheckBox("PLC Upgrade", this);
+  plcMode_ = new QCheckBox(tr("PLC Upgrade"), this);
   plcMode_->setObjectName("plcMode");
-  uploadOne_ = new QPushButton("Upload One", this);
+  uploadOne_ = new QPushButton(tr("Upload One"), this);
   uploadOne_->setObjectName("uploadOne");
-  uploadAll_ = new QPushButton("Upload All", this);
+  uploadAll_ = new QPushButton(tr("Upload All"), this);
   uploadAll_->setObjectName("uploadAll");
-  abort_ = new QPushButton("Abort Uploading", this);
+  abort_ = new QPushButton(tr("Abort Uploading"), this);
   abort_->setObjectName("abort");
   stageLabel_ = new QLabel(this);
   stageLabel_->setObjectName("stage");
@@ -116,7 +116,7 @@ bool CYarq_UploaderDlg::ChooseFile(const std::string& path) {
 
 void CYarq_UploaderDlg::Browse() {
   const QString path =
-      QFileDialog::getOpenFileName(this, "Upgrade", QString(), "BIN Files (*.bin)");
+      QFileDialog::getOpenFileName(this, tr("Upgrade"), QString(), tr("BIN Files (*.bin)"));
   if (!path.isEmpty()) ChooseFile(path.toStdString());
 }
 

@@ -41,19 +41,19 @@ QTreeWidget* MakeList(QWidget* parent, const QString& name) {
 CDiagnosticLog::CDiagnosticLog(params::CMRegDlg& screen, QWidget* parent)
     : QDialog(parent), screen_(screen), guard_(std::make_shared<QPointer<QObject>>(this)) {
   setObjectName(QStringLiteral("diagnosticLog"));
-  setWindowTitle(QStringLiteral("Diagnostik log"));
+  setWindowTitle(tr("Diagnostik log"));
   auto* root = new QVBoxLayout(this);
   for (int k = 0; k < 2; ++k) {
-    captions_[static_cast<size_t>(k)] = new QLabel(QStringLiteral("Log %1").arg(k + 1), this);
+    captions_[static_cast<size_t>(k)] = new QLabel(tr("Log %1").arg(k + 1), this);
     lists_[static_cast<size_t>(k)] = MakeList(this, QStringLiteral("log%1").arg(k + 1));
     root->addWidget(captions_[static_cast<size_t>(k)]);
     root->addWidget(lists_[static_cast<size_t>(k)], 1);
   }
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
-  auto* read = new QPushButton(QStringLiteral("Einlesen"), this);
+  auto* read = new QPushButton(tr("Einlesen"), this);
   read->setObjectName(QStringLiteral("read"));
-  auto* close = new QPushButton(QStringLiteral("Schließen"), this);
+  auto* close = new QPushButton(tr("Schließen"), this);
   close->setObjectName(QStringLiteral("close"));
   buttons->addWidget(read);
   buttons->addWidget(close);

@@ -10,6 +10,7 @@
 #include "diag/ui/off_gui.h"
 #include "params/node_screen_controller.h"
 #include "params/ui/cmreg_dlg.h"
+#include "ui/language_setup.h"
 
 namespace diag {
 
@@ -48,6 +49,12 @@ QString Q(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+// A text of the diagnostic screen's tables in the language shown.
+std::string TableText(std::string_view text) {
+  const std::string source(text);
+  return base::Translate("DiagnosticScreen", source.c_str());
+}
+
 // The module's "\n\r" separators shown as line breaks.
 QString Lines(const std::string& text) {
   QString shown = Q(text);
@@ -69,7 +76,7 @@ QLabel* ValueLabel(QWidget* parent, const QString& name) {
 DiagnosticScreen::DiagnosticScreen(params::CMRegDlg& screen, QWidget* parent)
     : QDialog(parent), screen_(screen), guard_(std::make_shared<QPointer<QObject>>(this)) {
   setObjectName(QStringLiteral("diagnosticScreen"));
-  setWindowTitle(QString::fromUtf8(kScreenTitle));
+  setWindowTitle(ui::CoreText("DiagnosticScreen", kScreenTitle));
   auto* root = new QVBoxLayout(this);
   unreachable_ = ValueLabel(this, QStringLiteral("unreachable"));
   unreachable_->setStyleSheet(QStringLiteral("color: #c02020; font-weight: bold;"));
@@ -82,12 +89,13 @@ DiagnosticScreen::DiagnosticScreen(params::CMRegDlg& screen, QWidget* parent)
   static constexpr const char* kZoneShort[2] = {kUpstreamShort, kDownstreamShort};
   static constexpr const char* kZoneTitle[2] = {kUpstreamTitle, kDownstreamTitle};
   static constexpr const char* kZoneKey[2] = {"upstream", "downstream"};
-  static constexpr const char* kMotorTitle[2] = {"Linker Motor", "Rechter Motor"};
+  static constexpr const char* kMotorTitle[2] = {QT_TR_NOOP("Linker Motor"),
+                                                 QT_TR_NOOP("Rechter Motor")};
   static constexpr const char* kMotorKey[2] = {"left", "right"};
   for (int z = 0; z < 2; ++z) {
     const QString key = QLatin1String(kZoneKey[z]);
-    auto* box =
-        new QGroupBox(Lines(kZoneShort[z]) + QStringLiteral(" – ") + Lines(kZoneTitle[z]), body_);
+    auto* box = new QGroupBox(
+        Lines(kZoneShort[z]) + QStringLiteral(" – ") + Lines(TableText(kZoneTitle[z])), body_);
     box->setObjectName(key);
     auto* form = new QGridLayout(box);
     ZoneLabels& labels = zones_[static_cast<size_t>(z)];
@@ -98,19 +106,20 @@ DiagnosticScreen::DiagnosticScreen(params::CMRegDlg& screen, QWidget* parent)
     labels.sensor = ValueLabel(box, key + QStringLiteral("Sensor"));
     labels.dirty = ValueLabel(box, key + QStringLiteral("Dirty"));
     int row = 0;
-    form->addWidget(new QLabel(QStringLiteral("Stopp / Stau:"), box), row, 0, Qt::AlignTop);
+    form->addWidget(new QLabel(tr("Stopp / Stau:"), box), row, 0, Qt::AlignTop);
     form->addWidget(labels.reason, row++, 1);
-    form->addWidget(new QLabel(QStringLiteral("Zonenfehler:"), box), row, 0, Qt::AlignTop);
+    form->addWidget(new QLabel(tr("Zonenfehler:"), box), row, 0, Qt::AlignTop);
     form->addWidget(labels.errors, row++, 1);
-    form->addWidget(new QLabel(QStringLiteral("Sensor angeschlossen:"), box), row, 0);
+    form->addWidget(new QLabel(tr("Sensor angeschlossen:"), box), row, 0);
     form->addWidget(labels.sensor, row++, 1);
-    form->addWidget(new QLabel(QStringLiteral("Sensor verschmutzt:"), box), row, 0);
+    form->addWidget(new QLabel(tr("Sensor verschmutzt:"), box), row, 0);
     form->addWidget(labels.dirty, row++, 1);
     form->setRowStretch(row, 1);
     grid->addWidget(box, 0, z);
 
     const QString motorKey = QLatin1String(kMotorKey[z]);
-    auto* motorBox = new QGroupBox(QString::fromUtf8(kMotorTitle[z]), body_);
+    auto* motorBox = new QGroupBox(tr(kMotorTitle[z]), body_);
+
     motorBox->setObjectName(motorKey);
     auto* motorLayout = new QHBoxLayout(motorBox);
     MotorLabels& motor = motors_[static_cast<size_t>(z)];
@@ -118,7 +127,7 @@ DiagnosticScreen::DiagnosticScreen(params::CMRegDlg& screen, QWidget* parent)
     motor.marker->setObjectName(motorKey + QStringLiteral("Marker"));
     motor.status = ValueLabel(motorBox, motorKey + QStringLiteral("Status"));
     motor.missing = ValueLabel(motorBox, motorKey + QStringLiteral("Missing"));
-    motor.missing->setText(QStringLiteral("Kein Motor"));
+    motor.missing->setText(tr("Kein Motor"));
     motor.missing->setStyleSheet(
         QStringLiteral("color: white; background: #707070; padding: 2px 6px;"));
     motor.missing->setMinimumWidth(0);
@@ -161,21 +170,30 @@ void DiagnosticScreen::OnNodeScreenView() {
 
 void DiagnosticScreen::Show(const DiagnosticContent& content) {
   LogHiddenReasons(content, anyShown_ ? &shown_ : nullptr);
-  setWindowTitle(QString::fromStdString(content.title));
+  // The content keeps the German texts (the event log's); the window shows them translated.
+  const base::Language language = base::CurrentLanguage();
+  std::string title = content.title;
+  if (title.starts_with(std::string_view(kScreenTitle))) {
+    title = TableText(kScreenTitle) + title.substr(std::string_view(kScreenTitle).size());
+  }
+  setWindowTitle(QString::fromStdString(title));
   unreachable_->setVisible(!content.reachable);
   body_->setVisible(content.reachable);
-  unreachable_->setText(QString::fromStdString(content.unreachableText));
+  const bool ownUnreachableText = content.unreachableText == UnreachableText(content.address);
+  unreachable_->setText(QString::fromStdString(
+      ownUnreachableText ? UnreachableText(content.address, language) : content.unreachableText));
   if (content.reachable) {
     for (size_t z = 0; z < 2; ++z) {
       const ZoneContent& zone = content.zones[z];
       ZoneLabels& labels = zones_[z];
       // Fields whose registers the module refused show "---" (reason and errors carry it).
       const QString unknown = QString::fromLatin1(kUnknownField);
-      labels.reason->setText(QString::fromStdString(zone.reason.text));
-      labels.errors->setText(Lines(zone.errorText));
-      labels.sensor->setText(zone.sensorKnown ? Q(OnOffText(zone.sensor.connected)) : unknown);
+      labels.reason->setText(QString::fromStdString(ShownText(zone.reason.text, language)));
+      labels.errors->setText(Lines(ShownText(zone.errorText, language)));
+      labels.sensor->setText(zone.sensorKnown ? Q(TableText(OnOffText(zone.sensor.connected)))
+                                              : unknown);
       labels.dirty->setText(zone.sensorKnown ? QStringLiteral("%1 (%2)")
-                                                   .arg(Q(OnOffText(zone.sensor.dirty)))
+                                                   .arg(Q(TableText(OnOffText(zone.sensor.dirty))))
                                                    .arg(zone.sensor.dirtCounter)
                                              : unknown);
       const MotorStatus& motor = content.motors[z];
@@ -189,7 +207,8 @@ void DiagnosticScreen::Show(const DiagnosticContent& content) {
       // A drive that is not connected shows the missing marker instead of its status ("OK");
       // its fault texts stay, as they tell why.
       if (!motor.faults.empty()) {
-        m.status->setText(Lines(motor.faultText));
+        m.status->setText(Lines(ShownText(motor.faultText, language)));
+
       } else {
         m.status->setText(motor.missing ? QString() : QStringLiteral("OK"));
       }

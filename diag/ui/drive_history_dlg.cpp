@@ -15,7 +15,7 @@ namespace diag {
 UxMtrHistory::UxMtrHistory(std::function<std::string()> address, QWidget* parent)
     : QDialog(parent), address_(std::move(address)) {
   setObjectName(QStringLiteral("driveHistory"));
-  setWindowTitle(QStringLiteral("Antriebs Historie"));
+  setWindowTitle(tr("Antriebs Historie"));
   auto* root = new QVBoxLayout(this);
   list_ = new QTreeWidget(this);
   list_->setObjectName(QStringLiteral("history"));
@@ -33,9 +33,9 @@ UxMtrHistory::UxMtrHistory(std::function<std::string()> address, QWidget* parent
   root->addWidget(list_, 1);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
-  auto* read = new QPushButton(QStringLiteral("Einlesen"), this);
+  auto* read = new QPushButton(tr("Einlesen"), this);
   read->setObjectName(QStringLiteral("read"));
-  auto* close = new QPushButton(QStringLiteral("Schließen"), this);
+  auto* close = new QPushButton(tr("Schließen"), this);
   close->setObjectName(QStringLiteral("close"));
   buttons->addWidget(read);
   buttons->addWidget(close);

@@ -66,11 +66,10 @@ struct SaveResult {
 CDlgDiagnostic::CDlgDiagnostic(Host host, QWidget* parent)
     : QDialog(parent), host_(std::move(host)) {
   setObjectName(QStringLiteral("statistics"));
-  setWindowTitle(QStringLiteral("Diagnose"));
+  setWindowTitle(tr("Diagnose"));
   folder_ = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
   chooseName_ = [](QWidget* owner, const QString& proposed) {
-    return QFileDialog::getSaveFileName(owner, QString(), proposed,
-                                        QStringLiteral("Text file (*.txt)"));
+    return QFileDialog::getSaveFileName(owner, QString(), proposed, tr("Text file (*.txt)"));
   };
   const int shownModule = host_.module ? host_.module() : 0;
   module_ = shownModule >= kFirstModule && shownModule <= kLastModule ? shownModule : kFirstModule;
@@ -86,11 +85,11 @@ CDlgDiagnostic::CDlgDiagnostic(Host host, QWidget* parent)
 
   // The module: network, number with its stepper, Einlesen.
   auto* top = new QHBoxLayout;
-  top->addWidget(new QLabel(QStringLiteral("Netzwerk:"), this));
+  top->addWidget(new QLabel(tr("Netzwerk:"), this));
   network_ = value(this, "network");
   top->addWidget(network_);
   top->addSpacing(12);
-  top->addWidget(new QLabel(QStringLiteral("Modul Nr.:"), this));
+  top->addWidget(new QLabel(tr("Modul Nr.:"), this));
   module_edit_ = new QLineEdit(QString::number(module_), this);
   module_edit_->setObjectName(QStringLiteral("module"));
   module_edit_->setMaximumWidth(60);
@@ -103,7 +102,7 @@ CDlgDiagnostic::CDlgDiagnostic(Host host, QWidget* parent)
   up->setArrowType(Qt::UpArrow);
   top->addWidget(down);
   top->addWidget(up);
-  auto* read = new QPushButton(QStringLiteral("Einlesen"), this);
+  auto* read = new QPushButton(tr("Einlesen"), this);
   read->setObjectName(QStringLiteral("read"));
   top->addWidget(read);
   top->addStretch(1);
@@ -116,30 +115,29 @@ CDlgDiagnostic::CDlgDiagnostic(Host host, QWidget* parent)
 
   // Counters and the last reset, with their resets.
   auto* figures = new QHBoxLayout;
-  auto* counters = new QGroupBox(QStringLiteral("Zähler"), this);
+  auto* counters = new QGroupBox(tr("Zähler"), this);
   auto* grid = new QGridLayout(counters);
   static constexpr const char* kRegisterLabels[5] = {
-      "Reset-Zähler nach Spannung < 18V:", "Reset-Zähler ohne Spannungsabfall:",
-      "Quelle letzten Resets:", "Reconnection Zähler:", "Verbindungsaufbau-Timeout-Zähler:"};
+      QT_TR_NOOP("Reset-Zähler nach Spannung < 18V:"),
+      QT_TR_NOOP("Reset-Zähler ohne Spannungsabfall:"), QT_TR_NOOP("Quelle letzten Resets:"),
+      QT_TR_NOOP("Reconnection Zähler:"), QT_TR_NOOP("Verbindungsaufbau-Timeout-Zähler:")};
   static constexpr const char* kRegisterNames[5] = {"undervoltageResets", "plainResets",
                                                     "lastReset", "reconnects", "timeouts"};
   int row = 0;
   for (size_t k = 0; k < registers_.size(); ++k) {
-    grid->addWidget(new QLabel(QString::fromUtf8(kRegisterLabels[k]), counters), row, 0);
+    grid->addWidget(new QLabel(tr(kRegisterLabels[k]), counters), row, 0);
     registers_[k] = value(counters, kRegisterNames[k]);
     registers_[k]->setWordWrap(true);
     grid->addWidget(registers_[k], row++, 1);
   }
-  auto* resetUnder = new QPushButton(QStringLiteral("Zurücksetzen"), counters);
+  auto* resetUnder = new QPushButton(tr("Zurücksetzen"), counters);
   resetUnder->setObjectName(QStringLiteral("resetUndervoltage"));
-  auto* resetOthers = new QPushButton(QStringLiteral("Zurücksetzen"), counters);
+  auto* resetOthers = new QPushButton(tr("Zurücksetzen"), counters);
   resetOthers->setObjectName(QStringLiteral("resetOthers"));
-  grid->addWidget(new QLabel(QStringLiteral("Unterspannungszähler zurücksetzen:"), counters), row,
-                  0);
+  grid->addWidget(new QLabel(tr("Unterspannungszähler zurücksetzen:"), counters), row, 0);
   grid->addWidget(resetUnder, row++, 1, Qt::AlignLeft);
-  grid->addWidget(
-      new QLabel(QStringLiteral("Rücksetzen aller Zähler bis auf Unterspannung:"), counters), row,
-      0);
+  grid->addWidget(new QLabel(tr("Rücksetzen aller Zähler bis auf Unterspannung:"), counters), row,
+                  0);
   grid->addWidget(resetOthers, row++, 1, Qt::AlignLeft);
   connect(resetUnder, &QPushButton::clicked, this, &CDlgDiagnostic::ResetUndervoltage);
   connect(resetOthers, &QPushButton::clicked, this, &CDlgDiagnostic::ResetOthers);
@@ -148,32 +146,33 @@ CDlgDiagnostic::CDlgDiagnostic(Host host, QWidget* parent)
   figures->addWidget(counters, 3);
 
   // The text port's figures.
-  auto* service = new QGroupBox(QStringLiteral("Modul"), this);
+  auto* service = new QGroupBox(tr("Modul"), this);
   auto* serviceGrid = new QGridLayout(service);
   row = 0;
   static constexpr const char* kFlashLabels[4] = {
       "numSavedL:", "numSavedH:", "bValidCRC_L:", "bValidCRC_H:"};
   static constexpr const char* kFlashNames[4] = {"numSavedL", "numSavedH", "validCrcL",
                                                  "validCrcH"};
-  serviceGrid->addWidget(new QLabel(QStringLiteral("Replace Info Save Counters"), service), row++,
-                         0, 1, 2);
+  serviceGrid->addWidget(new QLabel(tr("Replace Info Save Counters"), service), row++, 0, 1, 2);
   for (size_t k = 0; k < flash_.size(); ++k) {
     serviceGrid->addWidget(new QLabel(QString::fromLatin1(kFlashLabels[k]), service), row, 0);
     flash_[k] = value(service, kFlashNames[k]);
     serviceGrid->addWidget(flash_[k], row++, 1);
   }
-  serviceGrid->addWidget(new QLabel(QStringLiteral("CPU Load, [%]"), service), row++, 0, 1, 2);
-  static constexpr const char* kCpuLabels[3] = {"Min:", "Max:", "Average:"};
+  serviceGrid->addWidget(new QLabel(tr("CPU Load, [%]"), service), row++, 0, 1, 2);
+  static constexpr const char* kCpuLabels[3] = {QT_TR_NOOP("Min:"), QT_TR_NOOP("Max:"),
+                                                QT_TR_NOOP("Average:")};
   static constexpr const char* kCpuNames[3] = {"cpuMin", "cpuMax", "cpuAverage"};
   for (size_t k = 0; k < cpu_.size(); ++k) {
-    serviceGrid->addWidget(new QLabel(QString::fromLatin1(kCpuLabels[k]), service), row, 0);
+    serviceGrid->addWidget(new QLabel(tr(kCpuLabels[k]), service), row, 0);
+
     cpu_[k] = value(service, kCpuNames[k]);
     serviceGrid->addWidget(cpu_[k], row++, 1);
   }
-  serviceGrid->addWidget(new QLabel(QStringLiteral("Free Memory, [Bytes]:"), service), row, 0);
+  serviceGrid->addWidget(new QLabel(tr("Free Memory, [Bytes]:"), service), row, 0);
   memory_ = value(service, "freeMemory");
   serviceGrid->addWidget(memory_, row++, 1);
-  serviceGrid->addWidget(new QLabel(QStringLiteral("Firmware revision:"), service), row, 0);
+  serviceGrid->addWidget(new QLabel(tr("Firmware revision:"), service), row, 0);
   firmware_ = value(service, "firmware");
   firmware_->setWordWrap(true);
   serviceGrid->addWidget(firmware_, row++, 1);
@@ -190,10 +189,10 @@ CDlgDiagnostic::CDlgDiagnostic(Host host, QWidget* parent)
 
   // Saving.
   auto* save = new QGridLayout;
-  auto* saveOne = new QPushButton(QStringLiteral("Save to File"), this);
+  auto* saveOne = new QPushButton(tr("Save to File"), this);
   saveOne->setObjectName(QStringLiteral("save"));
   // "&&" shows one "&"; the resource's "\r\n" is a line break.
-  auto* saveRange = new QPushButton(QStringLiteral("GetRange &&\nSave to File"), this);
+  auto* saveRange = new QPushButton(tr("GetRange &&\nSave to File"), this);
   saveRange->setObjectName(QStringLiteral("saveRange"));
   from_ = new QLineEdit(this);
   from_->setObjectName(QStringLiteral("from"));
@@ -206,14 +205,14 @@ CDlgDiagnostic::CDlgDiagnostic(Host host, QWidget* parent)
   lastRange_ = new QLabel(this);
   lastRange_->setObjectName(QStringLiteral("lastRange"));
   save->addWidget(saveOne, 0, 0);
-  save->addWidget(new QLabel(QStringLiteral("Letzte gespeicherte Datei:"), this), 0, 1);
+  save->addWidget(new QLabel(tr("Letzte gespeicherte Datei:"), this), 0, 1);
   save->addWidget(lastFile_, 0, 2, 1, 5);
   save->addWidget(saveRange, 1, 0);
-  save->addWidget(new QLabel(QStringLiteral("von:"), this), 1, 1);
+  save->addWidget(new QLabel(tr("von:"), this), 1, 1);
   save->addWidget(from_, 1, 2);
-  save->addWidget(new QLabel(QStringLiteral("bis:"), this), 1, 3);
+  save->addWidget(new QLabel(tr("bis:"), this), 1, 3);
   save->addWidget(to_, 1, 4);
-  save->addWidget(new QLabel(QStringLiteral("Letzter gespeicherter Datenbereich:"), this), 1, 5);
+  save->addWidget(new QLabel(tr("Letzter gespeicherter Datenbereich:"), this), 1, 5);
   save->addWidget(lastRange_, 1, 6);
   save->setColumnStretch(6, 1);
   root->addLayout(save);
@@ -256,7 +255,7 @@ std::string CDlgDiagnostic::ModuleAddress(int module) const {
 void CDlgDiagnostic::SetBusy(bool busy) {
   busy_ = busy;
   for (QWidget* command : commands_) command->setEnabled(!busy);
-  if (busy) status_->setText(QStringLiteral("Lese Modul %1 …").arg(module_));
+  if (busy) status_->setText(tr("Lese Modul %1 …").arg(module_));
 }
 
 void CDlgDiagnostic::Read() {
@@ -283,8 +282,8 @@ void CDlgDiagnostic::Show(const std::optional<ModuleStatistics>& figures) {
     for (QLabel* label : cpu_) label->setText(none);
     memory_->setText(none);
     firmware_->setText(none);
-    text_->setPlainText(QStringLiteral("Read Error!"));
-    status_->setText(QStringLiteral("Modul %1 antwortet nicht.").arg(module_));
+    text_->setPlainText(tr("Read Error!"));
+    status_->setText(tr("Modul %1 antwortet nicht.").arg(module_));
   } else {
     const ModuleStatistics& s = *figures;
     registers_[0]->setText(Figure(s.undervoltageResets));
@@ -309,7 +308,7 @@ void CDlgDiagnostic::Show(const std::optional<ModuleStatistics>& figures) {
     QString text = Q(StatisticsText(s));
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     text_->setPlainText(text);
-    status_->setText(QStringLiteral("Modul %1 (%2) gelesen.").arg(module_).arg(Q(s.address)));
+    status_->setText(tr("Modul %1 (%2) gelesen.").arg(module_).arg(Q(s.address)));
   }
   ++readsShown_;
   emit figuresShown();
@@ -349,9 +348,10 @@ void CDlgDiagnostic::ModuleTyped() {
 }
 
 void CDlgDiagnostic::ReportSaveFailure(const QString& path) {
-  const QString text =
-      QString::fromStdString(base::Format("Can't create file %s!", path.toStdString().c_str()));
-  LogError("CDlgDiagnostic::SaveToFile - %s", text.toStdString().c_str());
+  // The event log keeps the untranslated text; the window shows it in the chosen language.
+  const std::string logged = base::Format("Can't create file %s!", path.toStdString().c_str());
+  LogError("CDlgDiagnostic::SaveToFile - %s", logged.c_str());
+  const QString text = tr("Can't create file %1!").arg(path);
   status_->setText(text);
   auto* box = new QMessageBox(QMessageBox::Warning, windowTitle(), text, QMessageBox::Ok, this);
   box->setAttribute(Qt::WA_DeleteOnClose);
@@ -389,7 +389,7 @@ void CDlgDiagnostic::SaveToFile() {
           return;
         }
         lastFile_->setText(Q(result.path));
-        status_->setText(QStringLiteral("Gespeichert: %1").arg(Q(result.path)));
+        status_->setText(tr("Gespeichert: %1").arg(Q(result.path)));
         emit fileSaved(Q(result.path));
       });
 }
@@ -401,7 +401,7 @@ void CDlgDiagnostic::SaveRange() {
   uint8_t network[3];
   if (!from || !to || *from > *to || !NetworkBytes(network)) {
     QApplication::beep();
-    status_->setText(QStringLiteral("Ungültiger Bereich."));
+    status_->setText(tr("Ungültiger Bereich."));
     return;
   }
   const std::vector<int> hosts = RangeHostAddresses(*from, *to);
@@ -417,7 +417,7 @@ void CDlgDiagnostic::SaveRange() {
     addresses.push_back(base::Format("%u.%u.%u.%d", network[0], network[1], network[2], host));
   }
   SetBusy(true);
-  status_->setText(QStringLiteral("Lese Module %1 bis %2 …").arg(*from).arg(*to));
+  status_->setText(tr("Lese Module %1 bis %2 …").arg(*from).arg(*to));
   const std::string file = path.toStdString();
   RunOffGui<SaveResult>(
       this,
@@ -434,7 +434,7 @@ void CDlgDiagnostic::SaveRange() {
           return;
         }
         lastRange_->setText(Q(result.path));
-        status_->setText(QStringLiteral("Gespeichert: %1").arg(Q(result.path)));
+        status_->setText(tr("Gespeichert: %1").arg(Q(result.path)));
         emit fileSaved(Q(result.path));
       });
 }
@@ -467,8 +467,8 @@ void CDlgDiagnostic::ResetCounters(int which) {
       [this, address](bool done) {
         SetBusy(false);
         if (!done) {
-          status_->setText(
-              Q(base::Format("Connection to the module \"%s\" is lost !", address.c_str())));
+          status_->setText(tr("Connection to the module \"%1\" is lost !").arg(Q(address)));
+
           return;
         }
         Read();

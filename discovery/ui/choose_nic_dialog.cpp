@@ -14,10 +14,11 @@ CDlg_ChooseNIC::CDlg_ChooseNIC(QWidget* parent)
       ok_(new QPushButton(this)),
       cancel_(new QPushButton(this)) {
   beep = [] { QApplication::beep(); };
-  setWindowTitle(QString::fromUtf8("Bitte auswählen welcher Netzwerkadapter benutzt werden soll"));
-  label_->setText(QString::fromUtf8("Verfügbare Knoten an diesen Adaptern:"));
-  ok_->setText(QStringLiteral("OK"));
-  cancel_->setText(QStringLiteral("Abbruch"));
+  setWindowTitle(tr("Bitte auswählen welcher Netzwerkadapter benutzt werden soll"));
+  label_->setText(tr("Verfügbare Knoten an diesen Adaptern:"));
+  ok_->setText(tr("OK"));
+  cancel_->setText(tr("Abbruch"));
+
   ok_->setDefault(true);
   list_->setSelectionMode(QAbstractItemView::SingleSelection);
 

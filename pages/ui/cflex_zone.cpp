@@ -17,9 +17,11 @@ QColor FromColorRef(uint32_t colour) {
                 static_cast<int>((colour >> 16) & 0xFF));
 }
 
-constexpr const char* kTimeCaption = "Kommunikationszeit zwischen den Modulen (ms)";
-constexpr const char* kTimeHelp =
-    "In Schritten von 10 ms erhöhen, wenn ein Karton nur wenig länger als eine Zone ist.";
+constexpr const char* kTimeCaption =
+    QT_TRANSLATE_NOOP("pages::CFlexZone", "Kommunikationszeit zwischen den Modulen (ms)");
+constexpr const char* kTimeHelp = QT_TRANSLATE_NOOP(
+    "pages::CFlexZone",
+    "In Schritten von 10 ms erhöhen, wenn ein Karton nur wenig länger als eine Zone ist.");
 
 }  // namespace
 
@@ -32,7 +34,7 @@ CFlexZone::CFlexZone(const ui::AdvancedPageContext& context, std::unique_ptr<Mod
       prompt_(this, context.prompt) {
   setObjectName(QStringLiteral("CFlexZone"));
   auto* layout = new QVBoxLayout(this);
-  auto* box = new QGroupBox(QStringLiteral("Flex Zone"), this);
+  auto* box = new QGroupBox(tr("Flex Zone"), this);
   auto* grid = new QGridLayout(box);
   count_ = new QLabel(box);
   count_->setObjectName(QStringLiteral("count"));
@@ -42,15 +44,16 @@ CFlexZone::CFlexZone(const ui::AdvancedPageContext& context, std::unique_ptr<Mod
   QFont bold = status_->font();
   bold.setBold(true);
   status_->setFont(bold);
-  enableAll_ = new QPushButton(QStringLiteral("Enable All"), box);
+  enableAll_ = new QPushButton(tr("Enable All"), box);
   enableAll_->setObjectName(QStringLiteral("enableAll"));
-  disableAll_ = new QPushButton(QStringLiteral("Disable All"), box);
+  disableAll_ = new QPushButton(tr("Disable All"), box);
   disableAll_->setObjectName(QStringLiteral("disableAll"));
   time_ = new QLineEdit(box);
   time_->setObjectName(QStringLiteral("time"));
   time_->setMaximumWidth(90);
-  time_->setToolTip(CaptionTip(kTimeCaption, kTimeHelp));
-  setAll_ = new QPushButton(QStringLiteral("Set All"), box);
+  time_->setToolTip(CaptionTip(tr(kTimeCaption), tr(kTimeHelp)));
+
+  setAll_ = new QPushButton(tr("Set All"), box);
   setAll_->setObjectName(QStringLiteral("setAll"));
   progress_ = new QLabel(box);
   progress_->setObjectName(QStringLiteral("progress"));

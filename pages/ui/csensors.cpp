@@ -36,30 +36,29 @@ CSensors::CSensors(const ui::AdvancedPageContext& context, std::unique_ptr<Modul
   auto* layout = new QVBoxLayout(this);
   auto* row = new QHBoxLayout;
   const char* sideTips[2] = {kSensorsTipLeft, kSensorsTipRight};
-  const char* sideTitles[2] = {"Links", "Rechts"};
+  const QString sideTitles[2] = {tr("Links"), tr("Rechts")};
   for (size_t side = 0; side < 2; ++side) {
-    auto* box = new QGroupBox(QString::fromUtf8(sideTitles[side]), this);
+    auto* box = new QGroupBox(sideTitles[side], this);
+
     box->setToolTip(CaptionTip(sideTips[side]));
     auto* grid = new QGridLayout(box);
     for (size_t kind = 0; kind < 2; ++kind) {
       const size_t k = kind * 2 + side;  // BlockedLeft, BlockedRight, ErrorLeft, ErrorRight
       const bool error = IsError(k);
-      auto* label = new QLabel(
-          error ? QStringLiteral("Sensor Fehler") : QStringLiteral("Sensor Invertierung"), box);
+      auto* label = new QLabel(error ? tr("Sensor Fehler") : tr("Sensor Invertierung"), box);
       if (error) errorLabels_[side] = label;
       const QString tip =
           CaptionTip(error ? kSensorsTipError : kSensorsTipInversion, sideTips[side]);
-      toggles_[k] = new QPushButton(
-          error ? QStringLiteral("On/Off Error") : QStringLiteral("On/Off Blocked"), box);
+      toggles_[k] = new QPushButton(error ? tr("On/Off Error") : tr("On/Off Blocked"), box);
       toggles_[k]->setObjectName(QString::fromLatin1(error ? "toggleError%1" : "toggleBlocked%1")
                                      .arg(side == 0 ? "Left" : "Right"));
       toggles_[k]->setToolTip(tip);
       setButtons_[k] = new QToolButton(box);
-      setButtons_[k]->setText(QStringLiteral("▲ invertiert"));
+      setButtons_[k]->setText(tr("▲ invertiert"));
       setButtons_[k]->setCheckable(true);
       setButtons_[k]->setToolTip(tip);
       clearButtons_[k] = new QToolButton(box);
-      clearButtons_[k]->setText(QStringLiteral("▼ normal"));
+      clearButtons_[k]->setText(tr("▼ normal"));
       clearButtons_[k]->setCheckable(true);
       clearButtons_[k]->setToolTip(tip);
       const int r = static_cast<int>(kind);
@@ -81,7 +80,7 @@ CSensors::CSensors(const ui::AdvancedPageContext& context, std::unique_ptr<Modul
   lock_->setObjectName(QStringLiteral("lock"));
   layout->addWidget(lock_);
   auto* bottom = new QHBoxLayout;
-  setAll_ = new QPushButton(QStringLiteral("Set All Sensors this way"), this);
+  setAll_ = new QPushButton(tr("Set All Sensors this way"), this);
   setAll_->setObjectName(QStringLiteral("setAll"));
   setAll_->setToolTip(CaptionTip(kSensorsTipSetAll));
   progress_ = new QLabel(this);
@@ -127,8 +126,7 @@ void CSensors::Show(const SensorsView& view, bool final) {
   }
   for (QLabel* label : errorLabels_) label->setVisible(view.errorShown);
   setAll_->setEnabled(idle && view.connected && !range_.empty());
-  lock_->setText(view.locked ? QStringLiteral("Gesperrt: das Modul wird von einer SPS gesteuert.")
-                             : QString());
+  lock_->setText(view.locked ? tr("Gesperrt: das Modul wird von einer SPS gesteuert.") : QString());
   progress_->setText(QString::fromStdString(view.progressText));
   emit viewShown();
 }

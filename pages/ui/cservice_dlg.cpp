@@ -32,35 +32,35 @@ CServiceDlg::CServiceDlg(const ui::AdvancedPageContext& context, std::unique_ptr
   auto* layout = new QVBoxLayout(this);
   auto* top = new QHBoxLayout;
 
-  hours_ = new QGroupBox(QStringLiteral("Reset Operating Time"), this);
+  hours_ = new QGroupBox(tr("Reset Operating Time"), this);
   hours_->setObjectName(QStringLiteral("hours"));
   hours_->setToolTip(CaptionTip(kServiceTipHours));
   auto* hoursLayout = new QVBoxLayout(hours_);
-  commands_[0] = new QPushButton(QStringLiteral("Left Motor"), hours_);
+  commands_[0] = new QPushButton(tr("Left Motor"), hours_);
   commands_[0]->setObjectName(QStringLiteral("leftMotor"));
   commands_[0]->setToolTip(CaptionTip(kServiceTipHours, kServiceTipLeftMotor));
-  commands_[1] = new QPushButton(QStringLiteral("Right Motor"), hours_);
+  commands_[1] = new QPushButton(tr("Right Motor"), hours_);
   commands_[1]->setObjectName(QStringLiteral("rightMotor"));
   commands_[1]->setToolTip(CaptionTip(kServiceTipHours, kServiceTipRightMotor));
   hoursLayout->addWidget(commands_[0]);
   hoursLayout->addWidget(commands_[1]);
   top->addWidget(hours_);
 
-  auto* shortBox = new QGroupBox(QStringLiteral("Clear Motor short-circuit Errors"), this);
+  auto* shortBox = new QGroupBox(tr("Clear Motor short-circuit Errors"), this);
   auto* shortLayout = new QVBoxLayout(shortBox);
-  commands_[2] = new QPushButton(QStringLiteral("Reset"), shortBox);
+  commands_[2] = new QPushButton(tr("Reset"), shortBox);
   commands_[2]->setObjectName(QStringLiteral("shortCircuit"));
   commands_[2]->setToolTip(CaptionTip(kServiceTipShortCircuit));
   shortLayout->addWidget(commands_[2]);
   shortLayout->addStretch(1);
   top->addWidget(shortBox);
 
-  auto* dtaBox = new QGroupBox(QStringLiteral("DTA Reset"), this);
+  auto* dtaBox = new QGroupBox(tr("DTA Reset"), this);
   auto* dtaLayout = new QVBoxLayout(dtaBox);
-  commands_[3] = new QPushButton(QStringLiteral("Upstream"), dtaBox);
+  commands_[3] = new QPushButton(tr("Upstream"), dtaBox);
   commands_[3]->setObjectName(QStringLiteral("dtaUpstream"));
   commands_[3]->setToolTip(CaptionTip(kServiceTipUpstream));
-  commands_[4] = new QPushButton(QStringLiteral("Downstream"), dtaBox);
+  commands_[4] = new QPushButton(tr("Downstream"), dtaBox);
   commands_[4]->setObjectName(QStringLiteral("dtaDownstream"));
   commands_[4]->setToolTip(CaptionTip(kServiceTipDownstream));
   dtaLayout->addWidget(commands_[3]);
@@ -69,16 +69,16 @@ CServiceDlg::CServiceDlg(const ui::AdvancedPageContext& context, std::unique_ptr
   layout->addLayout(top);
 
   // A group box title takes "&&" for one "&", as the dialog's resource does.
-  auto* touchBox = new QGroupBox(QStringLiteral("Touch && Go"), this);
+  auto* touchBox = new QGroupBox(tr("Touch && Go"), this);
   auto* touchGrid = new QGridLayout(touchBox);
   const char* names[4] = {"touchGoUpstream", "touchGoUpstreamBackward", "touchGoDownstream",
                           "touchGoDownstreamBackward"};
   for (size_t k = 0; k < 4; ++k) {
     const bool upstream = k < 2;
     const bool backward = k % 2 == 1;
-    touchGo_[k] = new QCheckBox(backward   ? QStringLiteral("Backward")
-                                : upstream ? QStringLiteral("Upstream")
-                                           : QStringLiteral("Downstream"),
+    touchGo_[k] = new QCheckBox(backward   ? tr("Backward")
+                                : upstream ? tr("Upstream")
+                                           : tr("Downstream"),
                                 touchBox);
     touchGo_[k]->setObjectName(QString::fromLatin1(names[k]));
     touchGo_[k]->setToolTip(

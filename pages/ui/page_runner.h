@@ -101,10 +101,13 @@ class PagePrompt {
 };
 
 // "<b>caption</b><br>help" for a control's tool tip.
-inline QString CaptionTip(const char* caption, const char* help = nullptr) {
-  QString tip = QStringLiteral("<b>%1</b>").arg(QString::fromUtf8(caption).toHtmlEscaped());
-  if (help) tip += QStringLiteral("<br>") + QString::fromUtf8(help).toHtmlEscaped();
+inline QString CaptionTip(const QString& caption, const QString& help = QString()) {
+  QString tip = QStringLiteral("<b>%1</b>").arg(caption.toHtmlEscaped());
+  if (!help.isEmpty()) tip += QStringLiteral("<br>") + help.toHtmlEscaped();
   return tip;
+}
+inline QString CaptionTip(const char* caption, const char* help = nullptr) {
+  return CaptionTip(QString::fromUtf8(caption), help ? QString::fromUtf8(help) : QString());
 }
 
 }  // namespace pages

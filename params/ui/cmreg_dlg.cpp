@@ -23,6 +23,7 @@
 #include "comm/event_log.h"
 #include "params/ui/module_picture.h"
 #include "ui/ctab_dlg.h"
+#include "ui/language_setup.h"
 #include "ui/qt_prompt.h"
 
 namespace params {
@@ -53,6 +54,10 @@ QString Q(const std::string& text) {
 }
 QString Q(const char* text) {
   return QString::fromUtf8(text ? text : "");
+}
+// A text of the display item table in the language shown.
+QString ItemText(const char* text) {
+  return text ? ui::CoreText("DisplayItems", text) : QString();
 }
 
 QString ObjectName(const char* prefix, int id, Side side) {
@@ -163,8 +168,8 @@ void CMRegDlg::BuildWindow() {
 
   // Network and node range.
   auto* top = new QHBoxLayout;
-  const auto addField = [&](const char* label, QLineEdit*& edit, const char* name, int width) {
-    auto* text = new QLabel(Q(label), this);
+  const auto addField = [&](const QString& label, QLineEdit*& edit, const char* name, int width) {
+    auto* text = new QLabel(label, this);
     edit = new QLineEdit(this);
     edit->setObjectName(QLatin1String(name));
     edit->setFixedWidth(width);
@@ -173,14 +178,14 @@ void CMRegDlg::BuildWindow() {
     top->addWidget(edit);
     top->addSpacing(10);
   };
-  addField(DisplayItemById(45).label, network_, "network", 120);
-  addField("Von Knoten #", from_, "from", 48);
-  addField(DisplayItemById(47).label, to_, "to", 48);
-  refresh_ = new QPushButton(Q(DisplayItemById(52).label), this);
+  addField(ItemText(DisplayItemById(45).label), network_, "network", 120);
+  addField(tr("Von Knoten #"), from_, "from", 48);
+  addField(ItemText(DisplayItemById(47).label), to_, "to", 48);
+  refresh_ = new QPushButton(ItemText(DisplayItemById(52).label), this);
   refresh_->setObjectName(QStringLiteral("refresh"));
-  auto* minus = new QPushButton(Q(DisplayItemById(55).label), this);
+  auto* minus = new QPushButton(ItemText(DisplayItemById(55).label), this);
   minus->setObjectName(QStringLiteral("previous"));
-  auto* plus = new QPushButton(Q(DisplayItemById(54).label), this);
+  auto* plus = new QPushButton(ItemText(DisplayItemById(54).label), this);
   plus->setObjectName(QStringLiteral("next"));
   for (QPushButton* small : {minus, plus}) small->setFixedWidth(32);
   for (QPushButton* button : {refresh_, minus, plus}) {
@@ -228,36 +233,36 @@ void CMRegDlg::BuildWindow() {
     bottom->addWidget(button);
     return button;
   };
-  setAllModule_ = addButton(Q(DisplayItemById(item::kSetAll).label), "setAllModule");
+  setAllModule_ = addButton(ItemText(DisplayItemById(item::kSetAll).label), "setAllModule");
   connect(setAllModule_, &QPushButton::clicked, this, &CMRegDlg::SetAllModule);
   // Zone logic of the module, or of every module of the range.
   zpaDta_ = new QComboBox(this);
   zpaDta_->setObjectName(QStringLiteral("zpaDta"));
   for (const char* entry : kZpaDtaEntries) zpaDta_->addItem(Q(entry));
-  zpaDta_->setPlaceholderText(QStringLiteral("ZPA / DTA"));
+  zpaDta_->setPlaceholderText(tr("ZPA / DTA"));
   zpaDta_->setCurrentIndex(-1);
   connect(zpaDta_, &QComboBox::activated, this, &CMRegDlg::ZpaDtaSelected);
   bottom->addWidget(zpaDta_);
   lockedWhileBusy_.push_back(setAllModule_);
   lockedWhileBusy_.push_back(zpaDta_);
-  QPushButton* advanced = addButton(QStringLiteral("Advanced\nDialog"), "advanced");
-  advanced->setToolTip(Q(DisplayItemById(67).label));
+  QPushButton* advanced = addButton(tr("Advanced\nDialog"), "advanced");
+  advanced->setToolTip(ItemText(DisplayItemById(67).label));
   connect(advanced, &QPushButton::clicked, this, &CMRegDlg::OpenAdvanced);
-  diagnosticLog_ = addButton(QStringLiteral("Diagnostic Log"), "diagnosticLog");
+  diagnosticLog_ = addButton(tr("Diagnostic Log"), "diagnosticLog");
   connect(diagnosticLog_, &QPushButton::clicked, this, [this] { Open(screens_.diagnosticLog); });
-  driveController_ = addButton(QStringLiteral("Drive Controller"), "driveController");
+  driveController_ = addButton(tr("Drive Controller"), "driveController");
   connect(driveController_, &QPushButton::clicked, this,
           [this] { Open(screens_.driveController); });
-  plcData_ = addButton(QStringLiteral("PLC Daten"), "plcData");
+  plcData_ = addButton(tr("PLC Daten"), "plcData");
   connect(plcData_, &QPushButton::clicked, this, [this] {
     if (plcDataScreen_ && !shown_.moduleAddress.empty()) plcDataScreen_(shown_.moduleAddress);
   });
   plcData_->hide();
-  QPushButton* merger = addButton(QStringLiteral("Merger"), "merger");
+  QPushButton* merger = addButton(tr("Merger"), "merger");
   connect(merger, &QPushButton::clicked, this, [this] { Open(screens_.merger); });
-  addButton(QStringLiteral("E-Stop..."), "estop");  // no action
+  addButton(tr("E-Stop..."), "estop");  // no action
   bottom->addStretch(1);
-  QPushButton* close = addButton(Q(DisplayItemById(53).label), "close");
+  QPushButton* close = addButton(ItemText(DisplayItemById(53).label), "close");
   connect(close, &QPushButton::clicked, this, &CMRegDlg::reject);
   root->addLayout(bottom);
 
@@ -279,7 +284,7 @@ void CMRegDlg::BuildWindow() {
   debugFlags_->setTextFormat(Qt::PlainText);
   debugFlags_->hide();
   // The wait indication of a range operation: it ends after the node under way.
-  cancelRange_ = new QPushButton(QStringLiteral("Abbrechen"), this);
+  cancelRange_ = new QPushButton(tr("Abbrechen"), this);
   cancelRange_->setObjectName(QStringLiteral("cancelRange"));
   cancelRange_->setAutoDefault(false);
   cancelRange_->hide();
@@ -319,7 +324,7 @@ void CMRegDlg::BuildWindow() {
 }
 
 QWidget* CMRegDlg::BuildModulePanel() {
-  auto* panel = new QGroupBox(QStringLiteral("Modul"), this);
+  auto* panel = new QGroupBox(tr("Modul"), this);
   panel->setObjectName(QStringLiteral("modulePanel"));
   auto* layout = new QVBoxLayout(panel);
   picture_ = new ModulePicture(panel);
@@ -351,7 +356,7 @@ QWidget* CMRegDlg::BuildModulePanel() {
   layout->addLayout(grid);
 
   // Optical identification: the module blinks while the button is pressed.
-  auto* blinkBox = new QGroupBox(QStringLiteral("Optische Modullokalisierung"), panel);
+  auto* blinkBox = new QGroupBox(tr("Optische Modullokalisierung"), panel);
   auto* blinkGrid = new QGridLayout(blinkBox);
   blinkGrid->setContentsMargins(6, 4, 6, 4);
   AddItemRow(blinkGrid, 0, DisplayItemById(item::kBlink));
@@ -362,11 +367,12 @@ QWidget* CMRegDlg::BuildModulePanel() {
   linkRow_->setObjectName(QStringLiteral("linkRow"));
   auto* link = new QHBoxLayout(linkRow_);
   link->setContentsMargins(0, 0, 0, 0);
-  const char* portNames[2] = {"Linker Port", "Rechter Port"};
+  const QString portNames[2] = {tr("Linker Port"), tr("Rechter Port")};
   for (size_t s = 0; s < 2; ++s) {
     linkLamps_[s] = new IndicatorLamp(linkRow_);
     link->addWidget(linkLamps_[s]);
-    link->addWidget(new QLabel(Q(portNames[s]), linkRow_));
+    link->addWidget(new QLabel(portNames[s], linkRow_));
+
     link->addSpacing(8);
   }
   link->addStretch(1);
@@ -384,15 +390,17 @@ QWidget* CMRegDlg::BuildModulePanel() {
 
 QGroupBox* CMRegDlg::BuildSidePanel(ItemGroup group, const std::vector<int>& order) {
   const bool drive = group == ItemGroup::Drive;
-  auto* box = new QGroupBox(drive ? QStringLiteral("Antriebe") : QStringLiteral("Zonen"), this);
+  auto* box = new QGroupBox(drive ? tr("Antriebe") : tr("Zonen"), this);
   box->setObjectName(drive ? QStringLiteral("drives") : QStringLiteral("zones"));
   auto* outer = new QVBoxLayout(box);
   auto* grid = new QGridLayout;
   grid->setHorizontalSpacing(6);
   grid->setVerticalSpacing(3);
   const DisplayItem& frame = DisplayItemById(drive ? 65 : 64);
-  auto* headA = new QLabel(QStringLiteral("<b>%1</b>").arg(Q(frame.label).toHtmlEscaped()), box);
-  auto* headB = new QLabel(QStringLiteral("<b>%1</b>").arg(Q(frame.labelB).toHtmlEscaped()), box);
+  auto* headA =
+      new QLabel(QStringLiteral("<b>%1</b>").arg(ItemText(frame.label).toHtmlEscaped()), box);
+  auto* headB =
+      new QLabel(QStringLiteral("<b>%1</b>").arg(ItemText(frame.labelB).toHtmlEscaped()), box);
   grid->addWidget(headA, 0, 1, 1, 3);
   grid->addWidget(headB, 0, 4, 1, 3);
   grid->setColumnStretch(1, 1);
@@ -420,7 +428,7 @@ QGroupBox* CMRegDlg::BuildSidePanel(ItemGroup group, const std::vector<int>& ord
   outer->addLayout(grid);
 
   // Error lamps in two columns per side, compact.
-  auto* lampBox = new QGroupBox(drive ? QStringLiteral("Fehler") : QStringLiteral("Fehler"), box);
+  auto* lampBox = new QGroupBox(drive ? tr("Fehler") : tr("Fehler"), box);
   auto* lampGrid = new QGridLayout(lampBox);
   lampGrid->setHorizontalSpacing(6);
   lampGrid->setVerticalSpacing(2);
@@ -428,12 +436,12 @@ QGroupBox* CMRegDlg::BuildSidePanel(ItemGroup group, const std::vector<int>& ord
   for (int id : lamps) {
     const DisplayItem& item = DisplayItemById(id);
     auto& controls = items_[static_cast<size_t>(id)];
-    controls.label = new QLabel(Q(item.label), lampBox);
+    controls.label = new QLabel(ItemText(item.label), lampBox);
     controls.label->setObjectName(QStringLiteral("label%1").arg(id));
     for (Side side : {Side::A, Side::B}) {
       auto* lamp = new IndicatorLamp(lampBox);
       lamp->setObjectName(ObjectName("item", id, side));
-      if (const char* help = item.HelpFor(HelpCase::Ordinary)) lamp->setToolTip(Q(help));
+      if (const char* help = item.HelpFor(HelpCase::Ordinary)) lamp->setToolTip(ItemText(help));
       controls.side[static_cast<size_t>(side)].control = lamp;
       lampGrid->addWidget(lamp, lampRow, side == Side::A ? 0 : 1, Qt::AlignCenter);
     }
@@ -452,10 +460,10 @@ void CMRegDlg::AddItemRow(QGridLayout* grid, int row, const DisplayItem& item) {
   const bool buttonOnly = item.control == ControlKind::Button ||
                           (item.control == ControlKind::CheckBox && item.group == ItemGroup::Zone);
   if (!buttonOnly || item.group == ItemGroup::Module) {
-    controls.label = new QLabel(Q(item.label), parent);
+    controls.label = new QLabel(ItemText(item.label), parent);
     controls.label->setObjectName(QStringLiteral("label%1").arg(item.id));
   } else if (item.control == ControlKind::CheckBox) {
-    controls.label = new QLabel(Q(item.label), parent);
+    controls.label = new QLabel(ItemText(item.label), parent);
     controls.label->setObjectName(QStringLiteral("label%1").arg(item.id));
     controls.label->setWordWrap(true);
   }
@@ -477,14 +485,14 @@ void CMRegDlg::AddItemRow(QGridLayout* grid, int row, const DisplayItem& item) {
     grid->addWidget(control, row, column);
     auto& sc = controls.side[static_cast<size_t>(side)];
     if (item.control == ControlKind::Edit) {
-      sc.set = new QPushButton(QStringLiteral("Set"), parent);
+      sc.set = new QPushButton(tr("Set"), parent);
       sc.set->setObjectName(ObjectName("set", item.id, side));
       sc.set->setAutoDefault(false);
       sc.set->setFixedWidth(40);
       grid->addWidget(sc.set, row, column + 1);
     }
     if (item.HasSetAll()) {
-      sc.setAll = new QPushButton(QStringLiteral("SetAll"), parent);
+      sc.setAll = new QPushButton(tr("SetAll"), parent);
       sc.setAll->setObjectName(ObjectName("setall", item.id, side));
       sc.setAll->setAutoDefault(false);
       sc.setAll->setFixedWidth(50);
@@ -519,7 +527,7 @@ QWidget* CMRegDlg::MakeControl(const DisplayItem& item, Side side) {
       break;
     }
     case ControlKind::Button: {
-      auto* button = new QPushButton(ButtonText(Q(item.LabelFor(side, 0))), parent);
+      auto* button = new QPushButton(ButtonText(ItemText(item.LabelFor(side, 0))), parent);
       button->setCheckable(item.id != item::kJamClear);
       button->setAutoDefault(false);
       control = button;
@@ -541,7 +549,7 @@ QWidget* CMRegDlg::MakeControl(const DisplayItem& item, Side side) {
     }
   }
   control->setObjectName(ObjectName("item", item.id, side));
-  if (const char* help = item.HelpFor(HelpCase::Ordinary)) control->setToolTip(Q(help));
+  if (const char* help = item.HelpFor(HelpCase::Ordinary)) control->setToolTip(ItemText(help));
   items_[static_cast<size_t>(item.id)].side[static_cast<size_t>(side)].control = control;
   return control;
 }
@@ -733,7 +741,7 @@ void CMRegDlg::OpenAdvanced() {
   open(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), &Screens::statistics);
   open(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_H), &Screens::driveHistory);
   if (screens_.report) {
-    dialog->AddAction(QStringLiteral("Übergabebericht..."), QStringLiteral("report"),
+    dialog->AddAction(tr("Übergabebericht..."), QStringLiteral("report"),
                       [this] { Open(screens_.report); });
   }
   if (screens_.lineWatch) {
@@ -877,14 +885,14 @@ void CMRegDlg::Paint(const NodeScreenView& view) {
   const auto setText = [](QLabel* label, const QString& text) {
     if (label->text() != text) label->setText(text);
   };
-  const QString connection = view.connected ? QStringLiteral("● %1").arg(Q(view.moduleAddress))
-                                            : QStringLiteral("○ Nicht verbunden");
+  const QString connection =
+      view.connected ? QStringLiteral("● %1").arg(Q(view.moduleAddress)) : tr("○ Nicht verbunden");
   if (connection_->text() != connection) {
     connection_->setText(connection);
     connection_->setStyleSheet(view.connected ? QStringLiteral("color: #1f8a3a; font-weight: bold;")
                                               : QStringLiteral("color: #909090;"));
   }
-  setText(status_, Q(view.statusText));
+  setText(status_, Q(view.statusTextShown));
   setText(error_, Q(view.errorText));
   setText(reconnects_, Q(view.reconnectCounter));
   setText(timeouts_, Q(view.responseTimeouts));
@@ -898,7 +906,7 @@ void CMRegDlg::Paint(const NodeScreenView& view) {
   setAllModule_->setEnabled(view.connected && !view.busy);
   cancelRange_->setVisible(view.busy);
   timeLeft_->setVisible(view.busy && !view.timeLeftText.empty());
-  setText(timeLeft_, QStringLiteral("noch %1").arg(Q(view.timeLeftText)));
+  setText(timeLeft_, tr("noch %1").arg(Q(view.timeLeftText)));
   {
     QStringList nodes;
     for (int node : ranges_->Flags().NodesOn()) nodes << QString::number(node);
@@ -916,13 +924,13 @@ void CMRegDlg::Paint(const NodeScreenView& view) {
   zones_->setVisible(zonesShown || drivesShown);
   switch (view.layout.view) {
     case ScreenView::IoModule:
-      otherView_->setText(QStringLiteral("I/O Modul"));
+      otherView_->setText(tr("I/O Modul"));
       break;
     case ScreenView::DriveController:
-      otherView_->setText(QStringLiteral("Drive Controller"));
+      otherView_->setText(tr("Drive Controller"));
       break;
     case ScreenView::Plc:
-      otherView_->setText(QStringLiteral("SPS"));
+      otherView_->setText(tr("SPS"));
       break;
     case ScreenView::NoDrives:
     case ScreenView::Drives:
@@ -999,7 +1007,7 @@ void CMRegDlg::PaintItem(const DisplayItem& item, const ItemScreen& screen,
       }
     } else if (auto* button = qobject_cast<QPushButton*>(sc.control)) {
       const QString text =
-          ButtonText(Q(screen.label[s].empty() ? item.label : screen.label[s].c_str()));
+          ButtonText(ItemText(screen.label[s].empty() ? item.label : screen.label[s].c_str()));
       if (button->text() != text) button->setText(text);
       if (button->isCheckable()) button->setChecked(v.checked);
     } else if (auto* lamp = qobject_cast<IndicatorLamp*>(sc.control)) {
@@ -1011,7 +1019,9 @@ void CMRegDlg::PaintItem(const DisplayItem& item, const ItemScreen& screen,
   if (controls.label) {
     controls.label->setVisible(anyShown);
     const std::string& text = screen.label[0];
-    if (!text.empty() && controls.label->text() != Q(text)) controls.label->setText(Q(text));
+    const QString shown = ItemText(text.c_str());
+    if (!text.empty() && controls.label->text() != shown) controls.label->setText(shown);
+
   }
 }
 

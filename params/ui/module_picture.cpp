@@ -1,5 +1,6 @@
 #include "params/ui/module_picture.h"
 
+#include <QCoreApplication>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -58,13 +59,13 @@ void DrawZone(QPainter& p, const QRectF& area, bool used, bool jam, bool sensorF
   p.setFont(font);
   QString state;
   if (!used) {
-    if (known) state = QStringLiteral("nicht benutzt");
+    if (known) state = QCoreApplication::translate("params::ModulePicture", "nicht benutzt");
   } else if (jam) {
-    state = QStringLiteral("Stau");
+    state = QCoreApplication::translate("params::ModulePicture", "Stau");
   } else if (forcedRun) {
-    state = QStringLiteral("Forced Run");
+    state = QCoreApplication::translate("params::ModulePicture", "Forced Run");
   } else if (accumulate) {
-    state = QStringLiteral("Aufstauen");
+    state = QCoreApplication::translate("params::ModulePicture", "Aufstauen");
   }
   p.drawText(QRectF(area.left(), area.top() - 16, area.width(), 14), Qt::AlignCenter, title);
   if (!state.isEmpty()) {
@@ -82,7 +83,7 @@ void DrawZone(QPainter& p, const QRectF& area, bool used, bool jam, bool sensorF
 
 ModulePicture::ModulePicture(QWidget* parent) : QWidget(parent) {
   setCursor(Qt::PointingHandCursor);
-  setToolTip(QStringLiteral("Diagnose"));
+  setToolTip(tr("Diagnose"));
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
 }
 
@@ -142,8 +143,7 @@ void ModulePicture::paintEvent(QPaintEvent*) {
              on && state_.zoneSensorFault[zone], on && state_.zoneAccumulate[zone],
              on && state_.zoneForcedRun[zone], state_.driveShown[side],
              on ? state_.driveState[side] : PictureColour::Off, side == 0,
-             zone == 0 ? QStringLiteral("Vorgelagerte Zone") : QStringLiteral("Nachgelagerte Zone"),
-             on);
+             zone == 0 ? tr("Vorgelagerte Zone") : tr("Nachgelagerte Zone"), on);
   }
 
   // The module body under the zones, with its two drive ports.
@@ -173,9 +173,8 @@ void ModulePicture::paintEvent(QPaintEvent*) {
   QFont font = p.font();
   font.setBold(true);
   p.setFont(font);
-  p.drawText(
-      body.adjusted(24, 0, -24, 0), Qt::AlignCenter,
-      state_.caption.empty() ? QStringLiteral("Modul") : QString::fromStdString(state_.caption));
+  p.drawText(body.adjusted(24, 0, -24, 0), Qt::AlignCenter,
+             state_.caption.empty() ? tr("Modul") : QString::fromStdString(state_.caption));
 }
 
 }  // namespace params

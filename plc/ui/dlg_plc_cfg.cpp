@@ -36,13 +36,13 @@ CDlgPLC_CFG::CDlgPLC_CFG(const std::string& address, const std::string& tagFile,
       readProgram_(std::move(readProgram)),
       tagFile_(tagFile) {
   setObjectName(QStringLiteral("CDlgPLC_CFG"));
-  setWindowTitle(QStringLiteral("PLC Daten"));
+  setWindowTitle(tr("PLC Daten"));
   addressText_ = address.empty() ? std::string(kInitialAddress) : address;
   model_.SetAddress(addressText_);
 
   auto* root = new QVBoxLayout(this);
   auto* top = new QHBoxLayout;
-  top->addWidget(new QLabel(QStringLiteral("Modul IP:"), this));
+  top->addWidget(new QLabel(tr("Modul IP:"), this));
   address_ = new QLineEdit(Q(addressText_), this);
   address_->setObjectName(QStringLiteral("address"));
   address_->setMaximumWidth(140);
@@ -50,7 +50,7 @@ CDlgPLC_CFG::CDlgPLC_CFG(const std::string& address, const std::string& tagFile,
   connect(address_, &QLineEdit::editingFinished, this,
           [this] { SetAddress(address_->text().trimmed().toStdString()); });
   top->addWidget(address_);
-  top->addWidget(new QLabel(QStringLiteral("Basisadresse:"), this));
+  top->addWidget(new QLabel(tr("Basisadresse:"), this));
   base_ = new QSpinBox(this);
   base_->setObjectName(QStringLiteral("baseAddress"));
   base_->setRange(0, static_cast<int>(kMaxDataSize) - 1);
@@ -58,7 +58,7 @@ CDlgPLC_CFG::CDlgPLC_CFG(const std::string& address, const std::string& tagFile,
           [this](int value) { model_.baseAddress = static_cast<uint16_t>(value); });
   top->addWidget(base_);
   top->addStretch(1);
-  auto* pick = new QPushButton(QStringLiteral("Tag-Datei..."), this);
+  auto* pick = new QPushButton(tr("Tag-Datei..."), this);
   pick->setObjectName(QStringLiteral("pickTags"));
   pick->setAutoDefault(false);
   connect(pick, &QPushButton::clicked, this, &CDlgPLC_CFG::PickTagFile);
@@ -197,7 +197,8 @@ bool CDlgPLC_CFG::LoadTags(const std::string& path) {
 void CDlgPLC_CFG::CheckProgram() {
   const uint64_t generation = ++generation_;
   const std::string address = Address();
-  SetStatus(Q(base::Format("Prüfe das PLC Programm von %s...", address.c_str())), false);
+  SetStatus(tr("Prüfe das PLC Programm von %1...").arg(Q(address)), false);
+
   QPointer<CDlgPLC_CFG> self(this);
   worker_->Post([self, this, generation, address, reader = readProgram_,
                  tagProgram = model_.Program().program] {
@@ -229,8 +230,8 @@ void CDlgPLC_CFG::OnProgramChecked(uint64_t generation, const std::string& refus
 
 void CDlgPLC_CFG::PickTagFile() {
   const QString path = QFileDialog::getOpenFileName(
-      this, QStringLiteral("Tag-Datei"), QString(),
-      QStringLiteral("Tag-Dateien (*.tags.json *.json);;PLC Programme (*.bin);;Alle Dateien (*)"));
+      this, tr("Tag-Datei"), QString(),
+      tr("Tag-Dateien (*.tags.json *.json);;PLC Programme (*.bin);;Alle Dateien (*)"));
   if (!path.isEmpty()) LoadTags(path.toStdString());
 }
 
@@ -275,7 +276,7 @@ void CDlgPLC_CFG::BuildTags() {
       row.edit = new QLineEdit(tagsBox_);
       row.edit->setObjectName(id);
       tagsGrid_->addWidget(row.edit, r, 1);
-      row.apply = new QPushButton(QStringLiteral("Setzen"), tagsBox_);
+      row.apply = new QPushButton(tr("Setzen"), tagsBox_);
       row.apply->setObjectName(id + QStringLiteral("_apply"));
       row.apply->setAutoDefault(false);
       tagsGrid_->addWidget(row.apply, r, 3);
@@ -382,7 +383,7 @@ void CDlgPLC_CFG::OnNotify(unsigned notification) {
       inFlight_ = 0;
     }
   } else if (notification == kNotifyWriteSent) {
-    SetStatus(QStringLiteral("Wert gesendet"), false);
+    SetStatus(tr("Wert gesendet"), false);
   }
 }
 

@@ -48,22 +48,22 @@ class QueuedProgress : public base::Progress {
 }  // namespace
 
 CReportDlg::CReportDlg(CMRegApp& app, QWidget* parent) : QDialog(parent), app_(app) {
-  setWindowTitle(QStringLiteral("Übergabebericht"));
+  setWindowTitle(tr("Übergabebericht"));
   setObjectName(QStringLiteral("reportDialog"));
   auto* root = new QVBoxLayout(this);
-  auto* intro = new QLabel(
-      QStringLiteral("Topologie, Parameter, Verbindungen, SPS Programm und Zustand aller Module "
-                     "des gewählten Netzwerkadapters als HTML- und CSV-Dateien."),
-      this);
+  auto* intro =
+      new QLabel(tr("Topologie, Parameter, Verbindungen, SPS Programm und Zustand aller Module "
+                    "des gewählten Netzwerkadapters als HTML- und CSV-Dateien."),
+                 this);
   intro->setWordWrap(true);
   root->addWidget(intro);
 
   auto* folderRow = new QHBoxLayout;
-  folderRow->addWidget(new QLabel(QStringLiteral("Ordner:"), this));
+  folderRow->addWidget(new QLabel(tr("Ordner:"), this));
   folder_ = new QLineEdit(QDir::home().filePath(QStringLiteral("quillmar-report")), this);
   folder_->setObjectName(QStringLiteral("folder"));
   folderRow->addWidget(folder_, 1);
-  browse_ = new QPushButton(QStringLiteral("Durchsuchen..."), this);
+  browse_ = new QPushButton(tr("Durchsuchen..."), this);
   folderRow->addWidget(browse_);
   root->addLayout(folderRow);
   connect(browse_, &QPushButton::clicked, this, [this] {
@@ -86,15 +86,15 @@ CReportDlg::CReportDlg(CMRegApp& app, QWidget* parent) : QDialog(parent), app_(a
   root->addWidget(modules_, 1);
 
   auto* buttons = new QHBoxLayout;
-  create_ = new QPushButton(QStringLiteral("Erstellen"), this);
+  create_ = new QPushButton(tr("Erstellen"), this);
   create_->setObjectName(QStringLiteral("create"));
-  stop_ = new QPushButton(QStringLiteral("STOP"), this);
+  stop_ = new QPushButton(tr("STOP"), this);
   stop_->setObjectName(QStringLiteral("stop"));
   stop_->setEnabled(false);
-  open_ = new QPushButton(QStringLiteral("Bericht öffnen"), this);
+  open_ = new QPushButton(tr("Bericht öffnen"), this);
   open_->setObjectName(QStringLiteral("open"));
   open_->setEnabled(false);
-  auto* close = new QPushButton(QStringLiteral("Schließen"), this);
+  auto* close = new QPushButton(tr("Schließen"), this);
   buttons->addWidget(create_);
   buttons->addWidget(stop_);
   buttons->addWidget(open_);
@@ -104,7 +104,7 @@ CReportDlg::CReportDlg(CMRegApp& app, QWidget* parent) : QDialog(parent), app_(a
   connect(create_, &QPushButton::clicked, this, &CReportDlg::Start);
   connect(stop_, &QPushButton::clicked, this, [this] {
     if (cancel_) *cancel_ = true;
-    state_->setText(QStringLiteral("Wird angehalten..."));
+    state_->setText(tr("Wird angehalten..."));
   });
   connect(open_, &QPushButton::clicked, this, [this] {
     QDesktopServices::openUrl(QUrl::fromLocalFile(QDir(FolderText()).filePath("report.html")));
@@ -127,7 +127,7 @@ void CReportDlg::SetFolderText(const QString& folder) {
 void CReportDlg::reject() {
   // The window stays while the run goes on; STOP ends it after the modules under way.
   if (running_) {
-    state_->setText(QStringLiteral("Bitte zuerst STOP drücken und das Ende abwarten."));
+    state_->setText(tr("Bitte zuerst STOP drücken und das Ende abwarten."));
     return;
   }
   QDialog::reject();
@@ -136,7 +136,7 @@ void CReportDlg::reject() {
 void CReportDlg::Start() {
   if (running_) return;
   if (FolderText().isEmpty()) {
-    state_->setText(QStringLiteral("Bitte einen Ordner angeben."));
+    state_->setText(tr("Bitte einen Ordner angeben."));
     return;
   }
   if (worker_.joinable()) worker_.join();  // the last run has ended already
@@ -148,7 +148,7 @@ void CReportDlg::Start() {
   stop_->setEnabled(true);
   modules_->clear();
   progress_->setRange(0, 0);  // busy until the modules are known
-  state_->setText(QStringLiteral("Suche Module und Topologie..."));
+  state_->setText(tr("Suche Module und Topologie..."));
   cancel_ = std::make_shared<std::atomic<bool>>(false);
   const std::string folder = FolderText().toStdString();
   QPointer<CReportDlg> self(this);
@@ -172,12 +172,14 @@ void CReportDlg::Start() {
       // A stopped run leaves modules unread: it must not replace a complete report in the
       // folder, so it writes nothing.
       if (*cancel) {
-        error = "Angehalten, nichts geschrieben (ein früherer Bericht im Ordner bleibt).";
+        error = tr("Angehalten, nichts geschrieben (ein früherer Bericht im Ordner bleibt).")
+                    .toStdString();
       } else {
-        written = WriteReport(*line, folder, &error);
+        // The report follows the language of the windows.
+        written = WriteReport(*line, folder, &error, base::CurrentLanguage());
       }
     } else {
-      error = "Keine Module gefunden.";
+      error = tr("Keine Module gefunden.").toStdString();
     }
     const QString errorText = QString::fromStdString(error);
     QMetaObject::invokeMethod(
@@ -193,7 +195,7 @@ void CReportDlg::OnProgress(int done, int total) {
   if (total <= 0) return;
   if (progress_->maximum() != total) progress_->setRange(0, total);
   progress_->setValue(done);
-  state_->setText(QStringLiteral("Module gelesen: %1 von %2").arg(done).arg(total));
+  state_->setText(tr("Module gelesen: %1 von %2").arg(done).arg(total));
 }
 
 void CReportDlg::OnDone(std::shared_ptr<LineReport> line, bool written, QString error) {
@@ -207,12 +209,11 @@ void CReportDlg::OnDone(std::shared_ptr<LineReport> line, bool written, QString 
   size_t unreadable = 0;
   for (const ModuleReport& m : line->modules) {
     auto* item = new QListWidgetItem(
-        m.readable
-            ? QStringLiteral("%1  SN %2  gelesen").arg(QString::fromStdString(m.ip)).arg(m.serial)
-            : QStringLiteral("%1  SN %2  nicht lesbar: %3")
-                  .arg(QString::fromStdString(m.ip))
-                  .arg(m.serial)
-                  .arg(QString::fromStdString(m.failure)),
+        m.readable ? tr("%1  SN %2  gelesen").arg(QString::fromStdString(m.ip)).arg(m.serial)
+                   : tr("%1  SN %2  nicht lesbar: %3")
+                         .arg(QString::fromStdString(m.ip))
+                         .arg(m.serial)
+                         .arg(QString::fromStdString(m.failure)),
         modules_);
     if (!m.readable) {
       item->setForeground(Qt::red);
@@ -220,9 +221,9 @@ void CReportDlg::OnDone(std::shared_ptr<LineReport> line, bool written, QString 
     }
   }
   if (!written) {
-    state_->setText(QStringLiteral("Bericht nicht geschrieben: %1").arg(error));
+    state_->setText(tr("Bericht nicht geschrieben: %1").arg(error));
   } else {
-    state_->setText(QStringLiteral("Bericht geschrieben: %1 Module, %2 nicht lesbar")
+    state_->setText(tr("Bericht geschrieben: %1 Module, %2 nicht lesbar")
                         .arg(line->modules.size())
                         .arg(unreadable));
     open_->setEnabled(true);

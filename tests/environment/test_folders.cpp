@@ -53,8 +53,17 @@ const RunFolder& Folder() {
   return folder;
 }
 
+// Every test runs in the German locale, whatever the machine's: the texts the tests expect are
+// the German ones, and a test of English chooses it itself (--lang en, or its own LANG for a
+// program it starts). Exported, so that the programs a test starts see the same.
+void UseGermanLocale() {
+  unsetenv("LC_ALL");
+  unsetenv("LC_MESSAGES");
+  setenv("LANG", "de_DE.UTF-8", 1);
+}
+
 // In force before main(): the first log line of any test already goes to the run's folder.
-const bool applied = (RestoreTestLogFolders(), true);
+const bool applied = (UseGermanLocale(), RestoreTestLogFolders(), true);
 
 }  // namespace
 

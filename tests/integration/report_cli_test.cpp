@@ -55,7 +55,7 @@ TEST(ReportCli, EveryModuleIsReportedAndAnUnreadableOneSaysSo) {
   const test::RunResult run =
       lab.Exec("pc",
                {"env", "TMPDIR=" + folder.path(), test::BuiltProgram("apps/quillmar-cli"), "--json",
-                "report", "--all", "-o", out},
+                "--lang", "en", "report", "--all", "-o", out},
                240000);
   EXPECT_EQ(run.exitCode, 1) << run.err;  // one module was not readable
   const json summary = json::parse(run.out);
@@ -171,7 +171,7 @@ TEST(ReportCli, FiguresSayWhatIsUnknownAndWhoseTheyAre) {
   const test::RunResult run =
       lab.Exec("pc",
                {"env", "TMPDIR=" + folder.path(), test::BuiltProgram("apps/quillmar-cli"), "--json",
-                "report", "--all", "-o", out},
+                "--lang", "en", "report", "--all", "-o", out},
                240000);
   EXPECT_EQ(run.exitCode, 1) << run.err;  // the module behind the shared address
   auto rows = ModulesBySerial(ReadText(out + "/modules.csv"));

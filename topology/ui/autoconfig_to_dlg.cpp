@@ -22,18 +22,18 @@ CDlg_AutoConfigTo::CDlg_AutoConfigTo(CMRegApp& app, base::Prompt& prompt, NodePt
   mask_ = new QLineEdit(this);
   gateway_ = new QLineEdit(this);
   gatewayBox_ = new QCheckBox(this);
-  action_ = new QPushButton(QString::fromUtf8("IP Adresse des Moduls ändern und AutoConfig"), this);
-  close_ = new QPushButton(QStringLiteral("Close"), this);
-  group_ = new QGroupBox(QString::fromUtf8("Einstellungen des gewählten Moduls"), this);
+  action_ = new QPushButton(tr("IP Adresse des Moduls ändern und AutoConfig"), this);
+  close_ = new QPushButton(tr("Close"), this);
+  group_ = new QGroupBox(tr("Einstellungen des gewählten Moduls"), this);
 
   auto* form = new QFormLayout(group_);
-  form->addRow(QStringLiteral("Seriennummer"), serial_);
-  form->addRow(QStringLiteral("IP Adresse"), ip_);
-  form->addRow(QStringLiteral("Subnetzmaske"), mask_);
+  form->addRow(tr("Seriennummer"), serial_);
+  form->addRow(tr("IP Adresse"), ip_);
+  form->addRow(tr("Subnetzmaske"), mask_);
   auto* gatewayRow = new QHBoxLayout;
   gatewayRow->addWidget(gatewayBox_);
   gatewayRow->addWidget(gateway_);
-  form->addRow(QStringLiteral("Gateway"), gatewayRow);
+  form->addRow(tr("Gateway"), gatewayRow);
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(action_);
   buttons->addStretch();

@@ -32,12 +32,15 @@ namespace {
 
 CPLDlg* g_current = nullptr;  // the one open topology window
 
-constexpr const char* kAllNetworks = "<<< Alle Netzwerke >>>";
-constexpr const char* kSelectOnlineNode = "Bitte zuerst den online Knoten auswählen.";
-constexpr const char* kSelectAutoConfigNode =
-    "Bitte den Knoten aus der Liste auswählen, an dem die AutoConfig starten soll.";
-constexpr const char* kSelectReplaceNode =
-    "Bitte den zu ersetzenden Knoten aus der Liste auswählen.";
+constexpr const char* kAllNetworks =
+    QT_TRANSLATE_NOOP("topology::ui::CPLDlg", "<<< Alle Netzwerke >>>");
+constexpr const char* kSelectOnlineNode =
+    QT_TRANSLATE_NOOP("topology::ui::CPLDlg", "Bitte zuerst den online Knoten auswählen.");
+constexpr const char* kSelectAutoConfigNode = QT_TRANSLATE_NOOP(
+    "topology::ui::CPLDlg",
+    "Bitte den Knoten aus der Liste auswählen, an dem die AutoConfig starten soll.");
+constexpr const char* kSelectReplaceNode = QT_TRANSLATE_NOOP(
+    "topology::ui::CPLDlg", "Bitte den zu ersetzenden Knoten aus der Liste auswählen.");
 
 QString FromUtf8(const std::string& text) {
   return QString::fromUtf8(text.c_str());
@@ -213,37 +216,37 @@ void CPLDlg::BuildWindow() {
 
   // Left: the scan button, the subnet filter, the module list and its buttons.
   auto* left = new QVBoxLayout();
-  redraw_ = new QPushButton(QStringLiteral("Antriebsnetzwerk scannen"), this);
+  redraw_ = new QPushButton(tr("Antriebsnetzwerk scannen"), this);
   redraw_->setObjectName(QStringLiteral("discoverRedraw"));
   redraw_->setMinimumHeight(30);
   left->addWidget(redraw_);
   left->addSpacing(6);
-  auto* subnetLabel = new QLabel(QStringLiteral("Zeige Zentrik im Subnetz:"), this);
+  auto* subnetLabel = new QLabel(tr("Zeige Zentrik im Subnetz:"), this);
   left->addWidget(subnetLabel);
   subnet_ = new QComboBox(this);
   subnet_->setObjectName(QStringLiteral("subnet"));
-  subnet_->addItem(QString::fromUtf8(kAllNetworks), 0u);
+  subnet_->addItem(tr(kAllNetworks), 0u);
   left->addWidget(subnet_);
-  discover_ = new QPushButton(QStringLiteral("Discover"), this);
+  discover_ = new QPushButton(tr("Discover"), this);
   discover_->setObjectName(QStringLiteral("discover"));
   auto* discoverRow = new QHBoxLayout();
   discoverRow->addStretch(1);
   discoverRow->addWidget(discover_);
   left->addLayout(discoverRow);
-  count_ = new QLabel(QStringLiteral("Discovered/unassigned modules:"), this);
+  count_ = new QLabel(tr("Discovered/unassigned modules:"), this);
   count_->setObjectName(QStringLiteral("count"));
   left->addWidget(count_);
   list_ = new QTreeWidget(this);
   list_->setObjectName(QStringLiteral("modules"));
   list_->setColumnCount(1);
-  list_->setHeaderLabels({QStringLiteral("Discovered modules:")});
+  list_->setHeaderLabels({tr("Discovered modules:")});
   list_->setRootIsDecorated(false);
   list_->header()->resizeSection(0, 240);
   list_->setSelectionMode(QAbstractItemView::SingleSelection);
   left->addWidget(list_, 1);
-  autoConfig_ = new QPushButton(QStringLiteral("AutoConfig von ausgewählter IP Adresse"), this);
+  autoConfig_ = new QPushButton(tr("AutoConfig von ausgewählter IP Adresse"), this);
   autoConfig_->setObjectName(QStringLiteral("autoConfig"));
-  replace_ = new QPushButton(QStringLiteral("Ausgewähltes Modul ersetzen"), this);
+  replace_ = new QPushButton(tr("Ausgewähltes Modul ersetzen"), this);
   replace_->setObjectName(QStringLiteral("replace"));
   left->addWidget(autoConfig_);
   left->addWidget(replace_);
@@ -279,9 +282,9 @@ void CPLDlg::BuildWindow() {
   auto* zoomIn = new QToolButton(this);
   zoomIn->setText(QStringLiteral("+"));
   zoomIn->setObjectName(QStringLiteral("zoomIn"));
-  auto* grid = new QCheckBox(QStringLiteral("Raster"), this);
+  auto* grid = new QCheckBox(tr("Raster"), this);
   grid->setObjectName(QStringLiteral("grid"));
-  tools->addWidget(new QLabel(QStringLiteral("Zoom:"), this));
+  tools->addWidget(new QLabel(tr("Zoom:"), this));
   tools->addWidget(zoomOut);
   tools->addWidget(zoomIn);
   tools->addSpacing(12);
@@ -300,9 +303,9 @@ void CPLDlg::BuildWindow() {
   countdown_ = new QProgressBar(waitPanel_);
   countdown_->setObjectName(QStringLiteral("countdown"));
   countdown_->setMinimumWidth(220);
-  countdown_->setFormat(QStringLiteral("noch %v s"));
+  countdown_->setFormat(tr("noch %v s"));
   countdown_->setVisible(false);
-  cancel_ = new QPushButton(QStringLiteral("Abbrechen"), waitPanel_);
+  cancel_ = new QPushButton(tr("Abbrechen"), waitPanel_);
   cancel_->setObjectName(QStringLiteral("cancelWait"));
   cancel_->setVisible(false);
   wait->addWidget(waitText_, 1);
@@ -412,8 +415,10 @@ void CPLDlg::Core::PostTopology(uint32_t mode) {
         ProcedureEvents events;
         events.text = [this](const std::string& text) { reporter.SetText(text); };
         events.readers = [this](int done, int total) {
-          reporter.SetText(
-              base::Format("Register der Module werden gelesen... %d / %d", done, total));
+          reporter.SetText(CPLDlg::tr("Register der Module werden gelesen... %1 / %2")
+                               .arg(done)
+                               .arg(total)
+                               .toStdString());
         };
         ProcedureRequest request;
         request.mode = mode;
@@ -441,7 +446,7 @@ void CPLDlg::Core::PostTopology(uint32_t mode) {
 void CPLDlg::Core::PostDiscover() {
   worker->Post(
       [this] {
-        reporter.SetText("Suche alle Knoten...");
+        reporter.SetText(CPLDlg::tr("Suche alle Knoten...").toStdString());
         app.discoverDone = 1;
         app.Discover(app.SelectedAdapterName().empty(), nullptr);
         std::vector<ListedNode> nodes = SnapshotNodes(app, nullptr);
@@ -521,7 +526,7 @@ void CPLDlg::FillSubnets(const std::vector<ListedNode>& nodes) {
   for (const ListedNode& node : nodes) subnets.insert(node.subnet);
   const QSignalBlocker block(subnet_);
   subnet_->clear();
-  subnet_->addItem(QString::fromUtf8(kAllNetworks), 0u);
+  subnet_->addItem(tr(kAllNetworks), 0u);
   int select = 0;
   for (uint32_t subnet : subnets) {
     subnet_->addItem(
@@ -553,15 +558,13 @@ void CPLDlg::RefreshList() {
     ++shown;
   }
   listed_ = shown;
-  count_->setText(QString::fromStdString(base::Format("Entdeckt = %u, angezeigt = %u",
-                                                      static_cast<unsigned>(discovered),
-                                                      static_cast<unsigned>(shown))));
+  count_->setText(tr("Entdeckt = %1, angezeigt = %2").arg(discovered).arg(shown));
 }
 
 void CPLDlg::AutoConfigFromList() {
   QTreeWidgetItem* item = list_->currentItem();
   if (item == nullptr) {
-    prompt_.Tell(kSelectAutoConfigNode);
+    prompt_.Tell(tr(kSelectAutoConfigNode).toStdString());
     return;
   }
   const uint32_t serial = item->data(0, Qt::UserRole).toUInt();
@@ -576,7 +579,7 @@ void CPLDlg::AutoConfigFromList() {
 void CPLDlg::ReplaceFromList() {
   QTreeWidgetItem* item = list_->currentItem();
   if (item == nullptr) {
-    prompt_.Tell(kSelectReplaceNode);
+    prompt_.Tell(tr(kSelectReplaceNode).toStdString());
     return;
   }
   const uint32_t serial = item->data(0, Qt::UserRole).toUInt();
@@ -590,7 +593,7 @@ void CPLDlg::ReplaceFromList() {
 
 void CPLDlg::OnMenuCommand(int command, uint32_t serial) {
   if (serial == 0) {
-    prompt_.Tell(kSelectOnlineNode);
+    prompt_.Tell(tr(kSelectOnlineNode).toStdString());
     return;
   }
   switch (command) {

@@ -562,19 +562,20 @@ QMenu* CPLView::MenuFor(int device) {
   if (!Capable(devices_.devices[static_cast<size_t>(device)])) return nullptr;
   auto* menu = new QMenu(this);
   menu->setObjectName(QStringLiteral("RClick_OnDev"));
-  auto add = [&](const char* text, const char* name, int command) {
-    QAction* action = menu->addAction(QString::fromUtf8(text));
+  auto add = [&](const QString& text, const char* name, int command) {
+    QAction* action = menu->addAction(text);
     action->setObjectName(QString::fromLatin1(name));
     action->setData(command);
     return action;
   };
-  add("AutoConfig von hier", "autoConfigFromHere", kMenuAutoConfig);
-  QAction* replace = add("Dieses Modul ersetzen", "replaceThisNode", kMenuReplace);
+  add(tr("AutoConfig von hier"), "autoConfigFromHere", kMenuAutoConfig);
+  QAction* replace = add(tr("Dieses Modul ersetzen"), "replaceThisNode", kMenuReplace);
   replace->setEnabled(rangeCount_ <= 1);
   menu->addSeparator();
-  add("IP Adresse des Moduls ändern und AutoConfig", "changeNodeIp", kMenuChangeIp);
+  add(tr("IP Adresse des Moduls ändern und AutoConfig"), "changeNodeIp", kMenuChangeIp);
   menu->addSeparator();
-  add("Auf Werkseinstellungen zurücksetzen...", "factoryReset", kMenuFactoryReset);
+  add(tr("Auf Werkseinstellungen zurücksetzen..."), "factoryReset", kMenuFactoryReset);
+
   return menu;
 }
 

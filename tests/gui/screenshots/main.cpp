@@ -9,19 +9,24 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "base/prompt.h"
 #include "discovery/ui/choose_nic_dialog.h"
+#include "environment/test_folders.h"
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
 #include "params/ui/cmreg_dlg.h"
 #include "platform/profile.h"
 #include "shots.h"
+#include "text_checks.h"
 #include "ui/ctab_dlg.h"
+#include "ui/language_setup.h"
 
 namespace shots {
 
@@ -35,9 +40,32 @@ bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
   return true;
 }
 
+TextChecks& ActiveTextChecks() {
+  static TextChecks checks;
+  return checks;
+}
+
+namespace {
+// The problems of the window's texts, printed; true when there are none.
+bool TextsPass(QWidget* widget, const QString& name) {
+  const TextChecks& checks = ActiveTextChecks();
+  if (!checks.on) return true;
+  QList<TextProblem> problems = CutTexts(widget);
+  if (checks.english) problems += GermanTexts(widget, checks.germanSources);
+  for (const TextProblem& problem : problems) {
+    std::printf("%s: %s \"%s\": %s\n", qPrintable(name), qPrintable(problem.widget),
+                qPrintable(problem.text), qPrintable(problem.what));
+  }
+  std::fflush(stdout);
+  return problems.isEmpty();
+}
+}  // namespace
+
 bool Save(QWidget* widget, const QString& folder, const QString& name) {
   QCoreApplication::processEvents();
+  if (!TextsPass(widget, name)) return false;
   const QString path = QDir(folder).filePath(name);
+
   const bool saved = widget->grab().save(path, "PNG");
   std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(path));
   std::fflush(stdout);  // the lab child ends with _exit
@@ -141,16 +169,44 @@ int RenderAll(const QString& folder, const test::Linesim& line) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: gui_screenshots DIR\n");
+  // gui_screenshots [--lang de|en] [--check] [DIR]: the windows in German (the default) or
+  // English; --check also checks every window's texts, and without DIR the pictures go to a
+  // temporary folder (the language tests).
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  bool missingLang = false;
+  const std::optional<std::string> lang = ui::LangOption(arguments, &missingLang);
+  const std::optional<base::Language> language =
+      lang ? base::ParseLanguage(*lang) : std::optional(base::Language::German);
+  shots::TextChecks& checks = shots::ActiveTextChecks();
+  QString folderArgument;
+  for (qsizetype i = 1; i < arguments.size(); ++i) {
+    if (arguments[i] == QLatin1String("--check")) {
+      checks.on = true;
+    } else if (arguments[i] == QLatin1String("--lang")) {
+      ++i;
+    } else if (!arguments[i].startsWith(QLatin1String("--"))) {
+      folderArgument = arguments[i];
+    }
+  }
+  if (missingLang || !language || (folderArgument.isEmpty() && !checks.on)) {
+    std::fprintf(stderr, "usage: gui_screenshots [--lang de|en] [--check] [DIR]\n");
     return 2;
   }
-  const QString folder = QDir().absoluteFilePath(QString::fromLocal8Bit(argv[1]));
+  checks.english = *language == base::Language::English;
+  if (checks.english) {
+    checks.germanSources =
+        shots::GermanSourceTexts(QString::fromStdString(test::SourceFile("translations")));
+  }
+  QTemporaryDir temporary(QString::fromStdString(fixtures::TestRunFolder() + "shots-XXXXXX"));
+  const QString folder =
+      folderArgument.isEmpty() ? temporary.path() : QDir().absoluteFilePath(folderArgument);
   QDir().mkpath(folder);
+
   const std::string reason = test::LabUnavailableReason();
   if (!reason.empty()) {
     std::fprintf(stderr, "gui_screenshots needs a lab: %s\n", reason.c_str());
-    return 1;
+    return checks.on ? 77 : 1;  // as a test: skipped where no lab can be made
   }
   test::Lab lab;
   test::Linesim line(lab, test::SourceFile("sim/lines/demo.json"));
@@ -160,6 +216,8 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
         int qtArgc = 1;
         QApplication app(qtArgc, argv);
+        ui::InstallTranslators(*language);
+
         return RenderAll(folder, line);
       },
       300000);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 #include <functional>
 
@@ -30,7 +31,16 @@ struct Registrar {
 // Processes events until `done` holds or timeoutMs passed.
 bool WaitFor(const std::function<bool()>& done, int timeoutMs);
 
-// Grabs the widget into folder/name; prints the outcome.
+// Grabs the widget into folder/name; prints the outcome. With the text checks on (--check),
+// first checks the window's texts (text_checks.h): a problem fails the save.
 bool Save(QWidget* widget, const QString& folder, const QString& name);
+
+// The checks Save runs (none by default).
+struct TextChecks {
+  bool on = false;
+  bool english = false;       // also: no German text left
+  QStringList germanSources;  // GermanSourceTexts() of the translation files
+};
+TextChecks& ActiveTextChecks();
 
 }  // namespace shots

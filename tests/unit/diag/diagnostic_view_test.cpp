@@ -210,3 +210,66 @@ TEST(DiagnosticViewLog, EmergencyStopWarningOncePerChange) {
 }
 
 }  // namespace
+
+namespace {
+
+// The screen's text in either language: the tables' texts (reasons, zone errors, motor faults,
+// markers) and the screen's own words translated, joined texts piece by piece; a text without
+// a translation (the lane-full reason with the program's name) stays as it is.
+TEST(DiagnosticViewText, FollowsTheLanguage) {
+  diag::DiagnosticContent content;
+  content.reachable = true;
+  content.address = "192.168.202.20";
+  content.title = std::string(diag::kScreenTitle) + content.address;
+  content.zones[0].reason.text = "Kein Nachfolger Modul";
+  content.zones[0].errorText = "Sensor Blockade\n\rVerbindungsfehler\n\r";
+  content.zones[0].sensor = {false, true, 3, false};
+  content.zones[1].reason.text = "Quillmar oder Lane Full Signal";
+  content.zones[1].errorText = "Unbekannter Fehler";
+  content.motors[0].faults = {"Motorverbindungsfehler", "Überstrom"};
+  content.motors[0].faultText = "Motorverbindungsfehler\n\rÜberstrom\n\r";
+  content.motors[0].marker = diag::FaultMarker::kOvercurrent;
+  content.motors[0].missing = true;
+  content.motorsKnown[1] = false;
+
+  EXPECT_EQ(diag::DiagnosticText(content, base::Language::German),
+            "Diagnostik         Angezeigte Moduladresse: 192.168.202.20\n"
+            "Vorgelagerte Zone (MU)\n"
+            "  Grund:    Kein Nachfolger Modul\n"
+            "  Fehler:   Sensor Blockade; Verbindungsfehler\n"
+            "  Sensor:   ausgesteckt, verschmutzt An (3)\n"
+            "Nachgelagerte Zone (MD)\n"
+            "  Grund:    Quillmar oder Lane Full Signal\n"
+            "  Fehler:   Unbekannter Fehler\n"
+            "  Sensor:   angeschlossen, verschmutzt Aus (0)\n"
+            "Linker Motor: Motorverbindungsfehler; Überstrom (nicht angeschlossen)\n"
+            "  Marke:    Überstrom-Marke\n"
+            "Rechter Motor: ---\n"
+            "  Marke:    ---\n");
+  EXPECT_EQ(diag::DiagnosticText(content, base::Language::English),
+            "Diagnostics         Module address shown: 192.168.202.20\n"
+            "Upstream zone (MU)\n"
+            "  Reason:   No downstream module\n"
+            "  Error:    Sensor jam; Connection error\n"
+            "  Sensor:   unplugged, dirty On (3)\n"
+            "Downstream zone (MD)\n"
+            "  Reason:   Quillmar oder Lane Full Signal\n"
+            "  Error:    Unknown error\n"
+            "  Sensor:   connected, dirty Off (0)\n"
+            "Left motor: Motor connection error; Overcurrent (not connected)\n"
+            "  Marker:   Overcurrent marker\n"
+            "Right motor: ---\n"
+            "  Marker:   ---\n");
+
+  // A module that cannot be reached: only the title and the unreachable text.
+  const diag::DiagnosticContent lost = diag::UnreachableContent("192.168.202.21");
+  EXPECT_EQ(diag::DiagnosticText(lost, base::Language::German),
+            lost.title +
+                "\nEs kann keine Verbindung zu Modul mit IP: \"192.168.202.21 aufgebaut "
+                "werden\n");
+  EXPECT_EQ(diag::DiagnosticText(lost, base::Language::English),
+            "Diagnostics         Module address shown: 192.168.202.21\n"
+            "Cannot connect to the module with IP: \"192.168.202.21\n");
+}
+
+}  // namespace

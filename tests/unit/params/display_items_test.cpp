@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "params/edit_rules.h"
+#include "params/field_text.h"
 
 namespace params {
 namespace {
@@ -356,6 +357,18 @@ TEST(DisplayRules, LinkPlcTitlesAndNodes) {
             "Ein internes Palimbroske Programm läuft. (Linie3)");
   EXPECT_EQ(PlcStatusText(0x00, 0, 0, 3, "PLCDATA_Linie3.bin"), "");
 
+  // The same texts in English, for the screens that show it.
+  const base::Language en = base::Language::English;
+  EXPECT_EQ(CableDiagnosisText(0x0105, en), "Open circuit 5 metres from the module.");
+  EXPECT_EQ(CableDiagnosisText(0x0212, en), "Short circuit 18 metres from the module.");
+  EXPECT_EQ(PlcStatusText(0x02, 0x0001, 0, 2, "", en),
+            "The module is waiting for connection and configuration from the PLC.");
+  EXPECT_EQ(
+      PlcStatusText(0x09, 0x0001, 0, 0, "", en).find(" <b>The drives cannot be started"),
+      std::string("The module is waiting for connection and configuration from the PLC.").size());
+  EXPECT_EQ(PlcStatusText(0x00, 0, 0, 2, "PLCDATA_Linie3.bin", en),
+            "An internal Palimbroske program is running. (Linie3)");
+
   EXPECT_FALSE(DiagnosticLogAvailable(0x03, 26637));
   EXPECT_TRUE(DiagnosticLogAvailable(0x09, 26638));
   EXPECT_FALSE(DiagnosticLogAvailable(0x00, 40000));
@@ -546,6 +559,34 @@ TEST(EditRules, ZoneOptionsAndToggles) {
   EXPECT_EQ(Steps(PlanJamClear(Side::B)), (V{"write 189=1", "pause 50", "read 188"}));
   EXPECT_EQ(Steps(PlanBlink(0x1000)), V{"write 19=4097"});
   EXPECT_EQ(Steps(PlanBlink(0x3001)), V{"write 19=12288"});
+}
+
+// A field as shown in English: its label and, for a list, its entry come from the translation
+// file; typed values and numbers stay; German shows the screen's own texts.
+TEST(DisplayRules, ShownFieldsInEitherLanguage) {
+  struct Case {
+    int item;
+    std::string label, value;
+    std::string englishLabel, englishValue;
+  };
+  const Case cases[] = {
+      {item::kZpaMode, "ZPA Modus:", "Blocklückenabzug", "ZPA mode:", "GAP Train"},
+      {item::kZpaMode, "ZPA Modus:", "Einzelabzug", "ZPA mode:", "Singulation"},
+      {item::kBrake, "Bremsmodus:", "Frei", "Brake mode:", "Free"},
+      {item::kDriveType, "Motor Type:", "Nicht bekannt", "Motor Type:", "Unknown"},
+      {item::kDriveType, "Motor Type:", "Brumm", "Motor Type:", "Brumm"},
+      {item::kSpeed, "Geschwindigkeit:", "Frei", "Speed:", "Frei"},  // typed: never translated
+  };
+  for (const Case& c : cases) {
+    ShownField field;
+    field.item = c.item;
+    field.label = c.label;
+    field.value = c.value;
+    EXPECT_EQ(ShownLabelIn(field, base::Language::English), c.englishLabel) << c.label;
+    EXPECT_EQ(ShownValueIn(field, base::Language::English), c.englishValue) << c.value;
+    EXPECT_EQ(ShownLabelIn(field, base::Language::German), c.label);
+    EXPECT_EQ(ShownValueIn(field, base::Language::German), c.value);
+  }
 }
 
 }  // namespace

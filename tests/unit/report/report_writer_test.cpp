@@ -128,3 +128,41 @@ TEST(ReportWriter, HelpersNameConnectionsPositionsAndModes) {
 }
 
 }  // namespace
+
+namespace {
+
+// The page follows the language chosen: its own texts and the fields' labels; the CSV files
+// are the same in both languages.
+TEST(ReportWriter, PageFollowsTheLanguage) {
+  const report::LineReport line = SmallLine();
+  struct Case {
+    base::Language language;
+    std::vector<std::string> present, absent;
+  };
+  const Case cases[] = {
+      {base::Language::German,
+       {"<html lang=\"de\">", "<h1>Linienbericht</h1>", "<th>Resets ohne Spannungseinbruch</th>",
+        "nicht lesbar: no connection", "<td>gelesen</td>",
+        "3 gefunden, 3 gezeichnet, 1 nicht lesbar", "<td>Geschwindigkeit:</td>"},
+       {"Line report", "not readable", "<th>Zones with a jam</th>", "<td>Speed:</td>"}},
+      {base::Language::English,
+       {"<html lang=\"en\">", "<h1>Line report</h1>", "<th>Resets without voltage drop</th>",
+        "not readable: no connection", "<td>read</td>", "3 found, 3 drawn, 1 not readable",
+        "<td>Speed:</td>"},
+       {"Linienbericht", "nicht lesbar", "<td>Geschwindigkeit:</td>"}},
+  };
+  for (const Case& c : cases) {
+    const std::string html = report::ReportHtml(line, c.language);
+    for (const std::string& text : c.present) {
+      EXPECT_THAT(html, HasSubstr(text)) << base::LanguageCode(c.language);
+    }
+    for (const std::string& text : c.absent) {
+      EXPECT_THAT(html, Not(HasSubstr(text))) << base::LanguageCode(c.language);
+    }
+  }
+  // An unknown label stays as it is, escaped, in either language.
+  EXPECT_THAT(report::ReportHtml(line, base::Language::German),
+              HasSubstr("Name &lt;&quot;A&amp;B&quot;&gt;"));
+}
+
+}  // namespace
