@@ -22,11 +22,22 @@ struct Register {
 };
 // Counters, the last reset, motor faults, stop reasons, zone errors and sensors.
 constexpr Register kFaults[] = {
-    {23, 3},      {265, 12}, {286, 5},  {287, 2},   {275, 0x0200}, {58, 0x0A00},  // left motor: not
-                                                                                  // connected,
-                                                                                  // overcurrent
+    {23, 3},
+    {265, 12},
+    {286, 5},
+    {287, 2},
+    {275, 0x0200},
+    {58, 0x0A00},  // left motor: not
+                   // connected,
+                   // overcurrent
     {82, 0x2100},  // right motor: blocked, overheated
-    {104, 0},     {373, 7},  {383, 13}, {108, 0x3}, {35, 0x1},     {36, 0x2},    {282, 17},
+    {104, 0},
+    {373, 7},
+    {383, 13},
+    {108, 0x3},
+    {35, 0x1},
+    {36, 0x2},
+    {282, 17},
 };
 
 void PutFaults(const test::Linesim& line) {

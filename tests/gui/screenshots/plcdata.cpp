@@ -2,6 +2,9 @@
 // and data written into the module's area first; then the same view while the module is silent.
 #include <QLabel>
 #include <cstdio>
+#include <vector>
+
+#include "comm/tftp_client.h"
 
 #include "fixtures/linesim_fixture.h"
 #include "plc/ui/dlg_plc_cfg.h"
@@ -11,8 +14,22 @@ namespace {
 
 constexpr uint32_t kModule = 3100101;  // node 1 of the demo line
 
+// A module answers PLC data only while it holds a program: node 1 gets one first.
+bool UploadProgram() {
+  const std::vector<uint8_t> program(64, 0x5A);
+  CTFTPClient client;
+  int result = client.Put_Buf(program.data(), static_cast<uint32_t>(program.size()), "PlcData_.bin",
+                              "192.168.202.20", 69);
+  while (result == CTFTPClient::kGoOn) result = client.ContinuePut();
+  return result == CTFTPClient::kDone;
+}
+
 int RenderPlcData(shots::Context& context) {
   int failures = 0;
+  if (!UploadProgram()) {
+    std::printf("the PLC program could not be stored on node 1\n");
+    ++failures;
+  }
   const auto write = [&](uint32_t offset, const char* hex) {
     context.line.Ok({{"cmd", "plc-write"}, {"module", kModule}, {"offset", offset}, {"hex", hex}});
   };

@@ -201,6 +201,12 @@ bool LooksGerman(const QString& text, const QStringList& germanSources) {
                                    QStringLiteral("($|[^\\w])"));
     if (whole.match(trimmed).hasMatch()) return true;
   }
+  return IsTranslatedSource(trimmed, germanSources);
+}
+
+bool IsTranslatedSource(const QString& text, const QStringList& germanSources) {
+  const QString trimmed = text.trimmed();
+  if (trimmed.isEmpty()) return false;
   for (const QString& source : germanSources) {
     if (source == trimmed) return true;
     // A filled-in source text, unless its placeholders alone make the whole text ("%1").
@@ -237,8 +243,12 @@ QList<TextProblem> GermanTexts(QWidget* window, const QStringList& germanSources
     QStringList texts;
     AddTexts(texts, widget);
     for (const QString& text : texts) {
-      if (LooksGerman(text, germanSources))
-        problems.push_back({Describe(widget), text, QStringLiteral("German")});
+      if (IsTranslatedSource(text, germanSources)) {
+        problems.push_back({Describe(widget), text, QStringLiteral("German, though translated")});
+      } else if (LooksGerman(text, germanSources)) {
+        problems.push_back(
+            {Describe(widget), text, QStringLiteral("German, no translation yet"), false});
+      }
     }
   }
   return problems;

@@ -12,6 +12,10 @@ struct TextProblem {
   QString widget;  // object name and class of the widget
   QString text;
   QString what;  // "cut: needs 120 px, has 96" or "German"
+  // False for a German text that has no English translation yet (a core table's text): printed
+  // as a remaining gap, but it does not fail the check. A cut text, or a text whose translation
+  // exists and is not shown, fails it.
+  bool fails = true;
 };
 
 // The German source texts of the translation files (translations/*.ts) whose English text
@@ -21,6 +25,8 @@ QStringList GermanSourceTexts(const QString& translationsFolder);
 // A text that reads as German: one of `germanSources` (whole, or with its %1.. filled in), a
 // German letter (ä ö ü ß) or a common German word.
 bool LooksGerman(const QString& text, const QStringList& germanSources);
+// One of `germanSources`, whole or with its %1.. filled in: a text that has its translation.
+bool IsTranslatedSource(const QString& text, const QStringList& germanSources);
 
 // The problems of the visible widgets of `window` (the window itself included).
 QList<TextProblem> CutTexts(QWidget* window);
