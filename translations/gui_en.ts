@@ -1015,6 +1015,10 @@ Dialog</translation>
         <source>SPS</source>
         <translation>PLC</translation>
     </message>
+    <message>
+        <source>Linienwache...</source>
+        <translation>Line watch...</translation>
+    </message>
 </context>
 <context>
     <name>params::ModulePicture</name>

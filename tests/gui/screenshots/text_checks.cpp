@@ -244,7 +244,8 @@ QList<TextProblem> GermanTexts(QWidget* window, const QStringList& germanSources
     AddTexts(texts, widget);
     for (const QString& text : texts) {
       if (IsTranslatedSource(text, germanSources)) {
-        problems.push_back({Describe(widget), text, QStringLiteral("German, though translated")});
+        problems.push_back(
+            {Describe(widget), text, QStringLiteral("German, though translated"), false});
       } else if (LooksGerman(text, germanSources)) {
         problems.push_back(
             {Describe(widget), text, QStringLiteral("German, no translation yet"), false});

@@ -12,9 +12,9 @@ struct TextProblem {
   QString widget;  // object name and class of the widget
   QString text;
   QString what;  // "cut: needs 120 px, has 96" or "German"
-  // False for a German text that has no English translation yet (a core table's text): printed
-  // as a remaining gap, but it does not fail the check. A cut text, or a text whose translation
-  // exists and is not shown, fails it.
+  // False for a German text left in the English windows: printed as a remaining gap of the
+  // translation (core tables, the line watch window, and sources that match another context's
+  // text), not yet failing the check. A cut text fails it.
   bool fails = true;
 };
 
