@@ -15,19 +15,8 @@ import sys
 import tempfile
 import xml.etree.ElementTree as ET
 
-
-def element_text(element):
-    """The text of a <source> or <translation>: lupdate writes control characters (the "\\r"
-    of "\\n\\r") as <byte value="xd"/> elements."""
-    if element is None:
-        return None
-    text = element.text or ""
-    for child in element:
-        if child.tag == "byte":
-            value = child.get("value", "")
-            text += chr(int(value[1:], 16) if value.startswith("x") else int(value))
-        text += child.tail or ""
-    return text
+# One reading of lupdate's <byte> elements, shared with the table generator beside this script.
+from ts_to_table import element_text
 
 CORE_FOLDERS = ["platform", "base", "comm", "discovery", "params", "topology", "config", "backup",
                 "diag", "pages", "plc", "report", "apps/quillmar-cli"]
