@@ -13,18 +13,26 @@
 
 namespace {
 
-TEST(CliRun, LogsStartAndExitAroundACommand) {
-  QM_SKIP_WITHOUT_LAB();
+// quillmar-cli in a lab, with a temporary folder and a settings folder of its own.
+struct CliInLab {
   test::Lab lab;
   fixtures::TempFolder temp;
   fixtures::TempFolder config;
-  auto cli = [&](std::vector<std::string> args) {
+
+  test::RunResult operator()(const std::vector<std::string>& args,
+                             const std::vector<std::string>& environment = {}) {
     std::vector<std::string> argv = {"env", "TMPDIR=" + temp.path(),
-                                     "XDG_CONFIG_HOME=" + config.path(),
-                                     test::BuiltProgram("apps/quillmar-cli")};
+                                     "XDG_CONFIG_HOME=" + config.path()};
+    argv.insert(argv.end(), environment.begin(), environment.end());
+    argv.push_back(test::BuiltProgram("apps/quillmar-cli"));
     argv.insert(argv.end(), args.begin(), args.end());
     return lab.Exec("pc", argv, 30000);
-  };
+  }
+};
+
+TEST(CliRun, LogsStartAndExitAroundACommand) {
+  QM_SKIP_WITHOUT_LAB();
+  CliInLab cli;
 
   const test::RunResult plain = cli({"version"});
   ASSERT_EQ(plain.exitCode, 0) << plain.err;
@@ -38,7 +46,7 @@ TEST(CliRun, LogsStartAndExitAroundACommand) {
   EXPECT_NE(cli({"no-such-command"}).exitCode, 0);
 
   std::vector<std::string> files;  // one per minute: name order is time order
-  for (const auto& entry : std::filesystem::directory_iterator(temp.path())) {
+  for (const auto& entry : std::filesystem::directory_iterator(cli.temp.path())) {
     files.push_back(entry.path());
   }
   std::sort(files.begin(), files.end());
@@ -55,16 +63,7 @@ TEST(CliRun, LogsStartAndExitAroundACommand) {
 // before and after the command.
 TEST(CliRun, HelpListsEveryCommandAndOptionsStandAnywhere) {
   QM_SKIP_WITHOUT_LAB();
-  test::Lab lab;
-  fixtures::TempFolder temp;
-  fixtures::TempFolder config;
-  auto cli = [&](std::vector<std::string> args) {
-    std::vector<std::string> argv = {"env", "TMPDIR=" + temp.path(),
-                                     "XDG_CONFIG_HOME=" + config.path(),
-                                     test::BuiltProgram("apps/quillmar-cli")};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return lab.Exec("pc", argv, 30000);
-  };
+  CliInLab cli;
   const test::RunResult help = cli({"--help"});
   ASSERT_EQ(help.exitCode, 0) << help.err;
   for (const char* command : {"backup", "discover", "modules", "param", "read", "tftp", "topology",
@@ -102,15 +101,9 @@ TEST(CliRun, HelpListsEveryCommandAndOptionsStandAnywhere) {
 // at every start: a command that needs none runs without it.
 TEST(CliRun, StartsWithoutTheCaptureLibrary) {
   QM_SKIP_WITHOUT_LAB();
-  test::Lab lab;
-  fixtures::TempFolder temp;
-  fixtures::TempFolder config;
+  CliInLab cli;
   // The loader names every library it loads on stderr.
-  const test::RunResult run =
-      lab.Exec("pc",
-               {"env", "TMPDIR=" + temp.path(), "XDG_CONFIG_HOME=" + config.path(), "LD_DEBUG=libs",
-                test::BuiltProgram("apps/quillmar-cli"), "version"},
-               30000);
+  const test::RunResult run = cli({"version"}, {"LD_DEBUG=libs"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   ASSERT_NE(run.err.find("libc.so"), std::string::npos) << "no loader trace:\n" << run.err;
   EXPECT_EQ(run.err.find("libpcap"), std::string::npos) << run.err;
