@@ -52,6 +52,9 @@ std::vector<CliCommandInfo> RegisteredCliCommands();
 // program's own options may stand before it); empty when none does.
 std::string AskedCliCommand(const std::vector<CliCommandInfo>& commands, int argc,
                             const char* const* argv);
+// Whether a command line asks for help (-h or --help, alone or in a group of short flags such
+// as -yh, before any "--"): the help lists every command, so all of them must be known then.
+bool AsksForHelp(int argc, const char* const* argv);
 
 struct CliCommandRegistrar {
   CliCommandRegistrar(std::string name, std::string description, CliSetup setup) {

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <map>
 #include <mutex>
+#include <string_view>
 
 #include "cli_command.h"
 
@@ -34,4 +35,19 @@ std::string AskedCliCommand(const std::vector<CliCommandInfo>& commands, int arg
     }
   }
   return "";
+}
+
+bool AsksForHelp(int argc, const char* const* argv) {
+  for (int k = 1; k < argc; ++k) {
+    if (argv[k] == nullptr) continue;
+    const std::string_view word = argv[k];
+    if (word == "--") break;
+    if (word == "--help") return true;
+    // A group of short flags; a value that happens to hold an 'h' only costs the full list.
+    if (word.size() >= 2 && word[0] == '-' && word[1] != '-' &&
+        word.find('h') != std::string_view::npos) {
+      return true;
+    }
+  }
+  return false;
 }

@@ -82,12 +82,16 @@ int main(int argc, char** argv) {
   // --json, --yes and --lang are the program's own options: a command passes them up, so that they
   // may stand before or after it.
   cli.fallthrough();
-  // Every command is listed (for --help and the parser's messages), but only the one the line
-  // asks for gets its options: setting them all up took most of the program's start.
+  // Only the command the line asks for gets its options, and the parser knows the other
+  // commands only when the line asks for the help that lists them: each command costs the
+  // parser a sub-command of its own, and setting them all up took most of the program's start.
+  // The parser's messages for a line without a known command name none of them.
   const std::vector<CliCommandInfo> commands = RegisteredCliCommands();
   const std::string asked = AskedCliCommand(commands, argc, argv);
+  const bool listEveryCommand = AsksForHelp(argc, argv);
   std::map<CLI::App*, CliRun> runs;
   for (const auto& command : commands) {
+    if (command.name != asked && !listEveryCommand) continue;
     CLI::App* sub = cli.add_subcommand(command.name, command.description);
     if (command.name == asked) runs[sub] = command.setup(*sub, context);
   }

@@ -39,4 +39,34 @@ TEST(AskedCliCommand, FirstWordThatNamesACommand) {
   }
 }
 
+// Only a line that asks for help makes the program list every command; any other line gets
+// the asked command alone.
+TEST(AsksForHelp, HelpFlagsAloneOrGroupedBeforeTheEndOfOptions) {
+  struct Case {
+    std::vector<const char*> line;  // without the program's name
+    bool help;
+  };
+  const std::vector<Case> cases = {
+      {{"--help"}, true},
+      {{"-h"}, true},
+      {{"version", "--help"}, true},
+      {{"-yh", "version"}, true},        // a group of short flags
+      {{"--json", "read", "-h"}, true},  // after the command
+      {{"version"}, false},
+      {{"no-such-command"}, false},
+      {{"--json", "-y", "tftp", "put", "1", "x.bin"}, false},
+      {{"--", "--help"}, false},  // positional after the end of options
+      {{"--helper"}, false},
+      {{"help"}, false},
+      {{}, false},
+  };
+  for (const Case& c : cases) {
+    std::vector<const char*> argv{"quillmar-cli"};
+    argv.insert(argv.end(), c.line.begin(), c.line.end());
+    std::string text;
+    for (const char* word : c.line) text += std::string(word) + " ";
+    EXPECT_EQ(AsksForHelp(static_cast<int>(argv.size()), argv.data()), c.help) << text;
+  }
+}
+
 }  // namespace
