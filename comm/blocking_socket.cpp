@@ -31,6 +31,32 @@ int WaitReady(int fd, short events, uint32_t waitMs) {
   }
 }
 
+// Sends once the socket takes data within waitMs. A socket with room in its buffer, nearly
+// always the case, takes the data at once, so the wait for writability (a syscall of its own)
+// is only made when it has none. *ready gets what WaitReady gave (1 when there was no wait);
+// when it is not 1 nothing was sent and -1 is returned, else what send() returned.
+ssize_t SendWhenWritable(int fd, const void* buffer, size_t length, const sockaddr_in* to,
+                         uint32_t waitMs, int* ready) {
+  *ready = 1;
+  auto sendOnce = [&](int flags) {
+    ssize_t sent;
+    do {
+      sent = to == nullptr ? ::send(fd, buffer, length, MSG_NOSIGNAL | flags)
+                           : ::sendto(fd, buffer, length, MSG_NOSIGNAL | flags,
+                                      reinterpret_cast<const sockaddr*>(to), sizeof *to);
+    } while (sent < 0 && errno == EINTR);
+    return sent;
+  };
+  // A closed socket (-1) keeps its old outcome: the wait finds nothing and times out.
+  if (fd >= 0) {
+    const ssize_t sent = sendOnce(MSG_DONTWAIT);
+    if (sent >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return sent;
+  }
+  *ready = WaitReady(fd, POLLOUT, waitMs);
+  if (*ready != 1) return -1;
+  return sendOnce(0);
+}
+
 // The blocking socket waits whole seconds: the remainder below a second is dropped.
 uint32_t WholeSecondsMs(uint32_t timeoutMs) {
   return timeoutMs / 1000 * 1000;
@@ -161,11 +187,10 @@ void CBlockingSocket::Cleanup() {
 }
 
 int CBlockingSocket::Send(const void* buffer, size_t length, uint32_t timeoutMs) {
-  const int fd = socket_.load();
-  const int ready = WaitReady(fd, POLLOUT, WholeSecondsMs(timeoutMs));
+  int ready = 0;
+  const ssize_t sent =
+      SendWhenWritable(socket_.load(), buffer, length, nullptr, WholeSecondsMs(timeoutMs), &ready);
   if (ready == 0) ThrowTimeout("Send timeout");
-  if (ready < 0) ThrowSocketError("Send");
-  const ssize_t sent = ::send(fd, buffer, length, MSG_NOSIGNAL);
   if (sent < 0) ThrowSocketError("Send");
   return static_cast<int>(sent);
 }
@@ -193,12 +218,10 @@ int CBlockingSocket::Receive(void* buffer, size_t length, uint32_t timeoutMs) {
 
 int CBlockingSocket::SendDatagram(const void* buffer, size_t length, const sockaddr_in& address,
                                   uint32_t timeoutSeconds) {
-  const int fd = socket_.load();
-  const int ready = WaitReady(fd, POLLOUT, timeoutSeconds * 1000);
+  int ready = 0;
+  const ssize_t sent =
+      SendWhenWritable(socket_.load(), buffer, length, &address, timeoutSeconds * 1000, &ready);
   if (ready == 0) ThrowTimeout("Send timeout");
-  if (ready < 0) ThrowSocketError("SendDatagram");
-  const ssize_t sent = ::sendto(fd, buffer, length, MSG_NOSIGNAL,
-                                reinterpret_cast<const sockaddr*>(&address), sizeof address);
   if (sent < 0) ThrowSocketError("SendDatagram");
   return static_cast<int>(sent);
 }
@@ -311,17 +334,15 @@ int DatagramSend(int fd, const void* buffer, size_t length, const sockaddr_in& a
                  uint32_t timeoutSeconds, uint32_t* status) {
   uint32_t code = comm::kStatusOk;
   int result = 0;
-  const int ready = WaitReady(fd, POLLOUT, timeoutSeconds * 1000);
+  int ready = 0;
+  const ssize_t sent =
+      SendWhenWritable(fd, buffer, length, &address, timeoutSeconds * 1000, &ready);
   if (ready <= 0) {
     code = comm::kStatusTimeout;
+  } else if (sent < 0) {
+    code = comm::kStatusTransferFailed;
   } else {
-    const ssize_t sent = ::sendto(fd, buffer, length, MSG_NOSIGNAL,
-                                  reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    if (sent < 0) {
-      code = comm::kStatusTransferFailed;
-    } else {
-      result = static_cast<int>(sent);
-    }
+    result = static_cast<int>(sent);
   }
   if (status != nullptr) *status = code;
   return result;
@@ -388,10 +409,11 @@ int CCommandSocket::Receive(void* buffer, size_t length, uint32_t timeoutMs) {
 }
 
 int CCommandSocket::Send(const void* buffer, size_t length, uint32_t timeoutMs) {
-  const int ready = WaitReady(socket_, POLLOUT, timeoutMs);
+  int ready = 0;
+  const ssize_t sent = SendWhenWritable(socket_, buffer, length, nullptr, timeoutMs, &ready);
   if (ready == 0) return 0;
   if (ready < 0) return -1;
-  return static_cast<int>(::send(socket_, buffer, length, MSG_NOSIGNAL));
+  return static_cast<int>(sent);
 }
 
 int CCommandSocket::Write(const void* buffer, size_t length, uint32_t timeoutMs) {

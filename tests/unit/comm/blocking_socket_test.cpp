@@ -96,6 +96,61 @@ TEST(BlockingSocket, ReceiveWaitsWholeSecondsOnly) {
   EXPECT_GE(platform::TicksSince(start), 995u);
 }
 
+// A send goes out at once while the socket has room; once the peer stops reading and every
+// buffer is full, it waits for room (whole seconds) and times out; a write larger than the
+// buffers arrives whole, in order, while the peer reads.
+TEST(BlockingSocket, SendWaitsForRoomOnlyWhenTheBuffersAreFull) {
+  ConnectedPair pair;
+  const int small = 4096;
+  ::setsockopt(pair.client.Handle(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+  ::setsockopt(pair.server.Handle(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+
+  std::string sent(1 << 20, '\0');
+  for (size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<char>(i * 7 + i / 251);
+  std::string received;
+  std::thread reader([&] {
+    char buffer[8192];
+    while (received.size() < sent.size()) {
+      const int got = pair.server.Receive(buffer, sizeof buffer, 5000);
+      if (got <= 0) break;
+      received.append(buffer, static_cast<size_t>(got));
+    }
+  });
+  EXPECT_EQ(pair.client.Write(sent.data(), sent.size(), 5000), static_cast<int>(sent.size()));
+  reader.join();
+  EXPECT_TRUE(received == sent) << received.size() << " of " << sent.size() << " bytes";
+
+  // Nobody reads now: the sends fill the buffers, then one waits its second and times out.
+  const std::string block(small, 'x');
+  const uint32_t start = platform::GetTickCount();
+  bool timedOut = false;
+  for (int k = 0; k < 1000 && !timedOut; ++k) {
+    try {
+      pair.client.Send(block.data(), block.size(), 1000);
+    } catch (const CBlockingSocketException& e) {
+      EXPECT_EQ(e.Text(), "Send timeout");
+      EXPECT_TRUE(e.TimedOut());
+      timedOut = true;
+    }
+  }
+  EXPECT_TRUE(timedOut);
+  EXPECT_GE(platform::TicksSince(start), 995u);
+
+  // The service port's socket: a time-out there is a send of 0 bytes.
+  CCommandSocket command;
+  ASSERT_EQ(command.Create(SOCK_STREAM), comm::kStatusOk);
+  sockaddr_in bound{};
+  pair.listener.GetSockAddr(&bound);
+  ASSERT_TRUE(command.Connect(bound));
+  CBlockingSocket commandPeer;
+  ASSERT_TRUE(pair.listener.Accept(commandPeer, nullptr));
+  ::setsockopt(commandPeer.Handle(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  const std::string large(1 << 16, 'y');
+  int last = 1;
+  for (int k = 0; k < 1000 && last > 0; ++k) last = command.Send(large.data(), large.size(), 200);
+  EXPECT_EQ(last, 0);
+}
+
 TEST(BlockingSocket, WriteAndReceiveCarryTheBytes) {
   ConnectedPair pair;
   const char text[] = "abcdef";
