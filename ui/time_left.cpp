@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QObject>
 #include <QProgressBar>
+#include <utility>
 
 #include "base/remaining_time.h"
 
@@ -12,7 +13,8 @@ namespace {
 // Lives as the bar's child, so that it goes with the bar.
 class TimeLeftWatcher : public QObject {
  public:
-  explicit TimeLeftWatcher(QProgressBar* bar) : QObject(bar), bar_(bar) {
+  TimeLeftWatcher(QProgressBar* bar, std::function<uint64_t()> nowMs)
+      : QObject(bar), bar_(bar), remaining_(std::move(nowMs)) {
     QObject::connect(bar, &QProgressBar::valueChanged, this, [this](int) { Update(); });
   }
 
@@ -41,8 +43,8 @@ class TimeLeftWatcher : public QObject {
 
 }  // namespace
 
-void ShowTimeLeft(QProgressBar* bar) {
-  if (bar) new TimeLeftWatcher(bar);
+void ShowTimeLeft(QProgressBar* bar, std::function<uint64_t()> nowMs) {
+  if (bar) new TimeLeftWatcher(bar, std::move(nowMs));
 }
 
 }  // namespace ui

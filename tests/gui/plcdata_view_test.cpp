@@ -59,6 +59,17 @@ class PlcDataViewTest : public QObject {
     const config::PlcProgramOnModule found = config::ReadPlcProgramOnModule(address);
     return {found.read, found.length > 0, found.name, found.failure};
   }
+  // Writes "Hand" (1) through the mode combo and waits until the module holds it. Writes go
+  // out in the order they were made: once this one has arrived, an earlier one would have too.
+  // Returns the module's mode to "Automatik" (2) afterwards.
+  bool WriteModeAndWaitForIt() {
+    auto* modus = Find<QComboBox>(kModus);
+    modus->setCurrentIndex(1);
+    emit modus->activated(1);
+    const bool arrived = QTest::qWaitFor([&] { return Area(6, 1) == "01"; }, kWaitMs);
+    WriteArea(6, 2, 1);
+    return arrived;
+  }
   void WriteArea(uint32_t offset, uint32_t value, uint32_t size) {
     line_.Ok({{"cmd", "plc-write"},
               {"module", kPlcModule},
@@ -125,7 +136,7 @@ class PlcDataViewTest : public QObject {
     QCOMPARE(last.caption, std::string("Achtung"));
     QCOMPARE(last.text, std::string("Ungültige Wegeinstellung. Es sind nur Werte von 0 bis 2000 "
                                     "mm gültig von Weg."));
-    QTest::qWait(1500);
+    QVERIFY(WriteModeAndWaitForIt());
     QCOMPARE(Area(4, 2), std::string("F401"));
   }
 
@@ -147,14 +158,15 @@ class PlcDataViewTest : public QObject {
         kWaitMs);
     QVERIFY(!view_->TagsShown());
     QVERIFY(!view_->findChild<QLineEdit*>(kWeg));
-    QTest::qWait(1500);
-    QCOMPARE(Area(0, 8, kOtherModule), before);
     QCOMPARE(view_->Model().Image()[4], uint8_t{0});  // the first module's image is gone
-    QCOMPARE(Area(4, 2), std::string("F401"));
     // Back on the first module the tags are checked again and shown.
     view_->SetAddress(kPlcAddress);
     QTRY_VERIFY_WITH_TIMEOUT(view_->TagsShown(), kWaitMs);
     QTRY_COMPARE_WITH_TIMEOUT(Find<QLineEdit>(kWeg)->text(), QStringLiteral("500"), kWaitMs);
+    // A write made now arrives after anything the click could have sent.
+    QVERIFY(WriteModeAndWaitForIt());
+    QCOMPARE(Area(0, 8, kOtherModule), before);
+    QCOMPARE(Area(4, 2), std::string("F401"));
   }
 
   // The module is asked again at every write: one that now runs another program gets nothing.
@@ -168,10 +180,10 @@ class PlcDataViewTest : public QObject {
     QCOMPARE(prompt_.History().back().text,
              std::string("Nothing written: module 192.168.202.20 runs the PLC program "
                          "\"PLCDATA_Mixer.bin\"; the tags are for \"Sorter\"."));
-    QTest::qWait(1500);
+    swapped_ = false;
+    QVERIFY(WriteModeAndWaitForIt());
     QCOMPARE(Area(4, 2), std::string("F401"));
     QCOMPARE(Area(0, 4), std::string("09000080"));
-    swapped_ = false;
   }
 
   void theNodeScreenOffersTheViewForAModuleInPlcMode() {

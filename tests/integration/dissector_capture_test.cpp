@@ -21,6 +21,7 @@
 #include "fixtures/linesim_fixture.h"
 #include "fixtures/temp_log.h"
 #include "sim/line.h"
+#include "topology/node_command.h"
 
 namespace {
 
@@ -52,6 +53,19 @@ class Capture {
  private:
   test::BackgroundProcess process_;
 };
+
+// Waits until the capture file holds an AutoConfig frame (its command and signature bytes).
+bool WaitForAutoConfigFrame(const std::string& pcap, uint32_t timeoutMs) {
+  const topology::AutoConfigFrame frame =
+      topology::BuildAutoConfigFrame(topology::kCommandAutoConfig, {}, nullptr, 0, 0);
+  const std::string marker(frame.begin() + 12, frame.begin() + topology::kSignatureOffset + 10);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    if (fixtures::ReadFile(pcap).find(marker) != std::string::npos) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
 
 test::RunResult Cli(const test::Lab& lab, const std::string& folder,
                     const std::vector<std::string>& args) {
@@ -167,8 +181,11 @@ TEST(DissectorCapture, LineCommandsBackupsAndPlcDataDecode) {
                                 std::to_string(chain.front().serial),
                                 std::to_string(chain.back().serial)};
   test::BackgroundProcess autoconfig = lab.Start("pc", argv);
-  autoconfig.WaitForOutput("AutoConfig", 30000, true);
-  std::this_thread::sleep_for(std::chrono::seconds(2));
+  // Told once the frame is on the wire; dumpcap may still hold it in its buffer, and a stopped
+  // dumpcap drops what it has not written: the capture ends once the file holds the frame.
+  EXPECT_TRUE(autoconfig.WaitForOutput("AutoConfig wurde im Netzwerk", 30000, true))
+      << autoconfig.Stderr();
+  EXPECT_TRUE(WaitForAutoConfigFrame(pcap, 20000));
   autoconfig.Signal(SIGINT);
   autoconfig.Wait(20000);
   ASSERT_TRUE(capture.Stop());

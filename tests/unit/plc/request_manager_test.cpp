@@ -180,14 +180,20 @@ TEST(RequestManager, ARemovedRequestIsNotSent) {
   LoopbackModule module(1);
   CRequestQueue queue;
   CRequestManager manager(queue, {module.Port(), 0});
+  Notifications notes;
+  manager.SetNotify(notes.Callback());
   CTagRequest* r = queue.Append(CTagRequest::Read("127.0.0.1", 0, 4));
+  // Submitted after the removed one and answered: the removed one would have gone out first.
+  CTagRequest* next = queue.Append(CTagRequest::Read("127.0.0.1", 4, 4));
   {
     std::lock_guard<std::mutex> lock(queue.Lock());
-    queue.Items().clear();  // the view cleared its queue before the manager got to it
+    queue.Items().erase(queue.Items().begin());  // the view removed it before the manager got to it
   }
   manager.SubmitRequest(r);
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_EQ(module.Requests(), 0);
+  manager.SubmitRequest(next);
+  ASSERT_TRUE(notes.WaitFor(kNotifyAnswered, 2000));
+  EXPECT_EQ(StateOf(queue, next), kStateAnswered);
+  EXPECT_EQ(module.Requests(), 1);
 }
 
 }  // namespace
