@@ -330,12 +330,11 @@ void CPLDlg::BuildWindow() {
 }
 
 // The title also heads the drawing, where a problem count is seen at once.
-void CPLDlg::SetTitle(const QString& title) {
+void CPLDlg::SetTitle(const QString& title, bool problemsFound) {
   setWindowTitle(title);
   titleLine_->setText(title);
-  titleLine_->setStyleSheet(title.contains(QStringLiteral("Achtung"))
-                                ? QStringLiteral("color: #b71c1c;")
-                                : QStringLiteral("color: #1f2d3a;"));
+  titleLine_->setStyleSheet(problemsFound ? QStringLiteral("color: #b71c1c;")
+                                          : QStringLiteral("color: #1f2d3a;"));
 }
 
 QString CPLDlg::WaitText() const {
@@ -500,7 +499,10 @@ void CPLDlg::ShowTopology(const ProcedureResult& result, const DeviceArray& snap
     prompt_.Tell(result.duplicates, "Duplicated IPs", base::PromptIcon::Warning);
   } else {
     view_->SetDrawing(snapshot, adapterText);
-    SetTitle(FromUtf8(result.title));
+    SetTitle(FromUtf8(topology::WindowTitle(installationMode_ ? kInstallationTitle : kTitle,
+                                            result.view.ModuleCount(), result.found,
+                                            result.problems, base::CurrentLanguage())),
+             result.problems > 0);
     uint32_t first = 0;
     uint32_t last = 0;
     {
