@@ -499,10 +499,12 @@ void CPLDlg::ShowTopology(const ProcedureResult& result, const DeviceArray& snap
     prompt_.Tell(result.duplicates, "Duplicated IPs", base::PromptIcon::Warning);
   } else {
     view_->SetDrawing(snapshot, adapterText);
-    SetTitle(FromUtf8(topology::WindowTitle(installationMode_ ? kInstallationTitle : kTitle,
-                                            result.view.ModuleCount(), result.found,
-                                            result.problems, base::CurrentLanguage())),
-             result.problems > 0);
+    // The title in the user's language, from the counts (result.view is left on the worker).
+    const size_t drawn = snapshot.devices.empty() ? 0 : snapshot.ModuleCount();
+    SetTitle(
+        FromUtf8(topology::WindowTitle(installationMode_ ? kInstallationTitle : kTitle, drawn,
+                                       result.found, result.problems, base::CurrentLanguage())),
+        result.problems > 0);
     uint32_t first = 0;
     uint32_t last = 0;
     {
