@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/format.h"
+#include "base/language.h"
 #include "comm/blocking_socket.h"
 #include "comm/event_log.h"
 #include "comm/tftp_packet.h"
@@ -676,23 +677,23 @@ size_t ProgramBodyLength(const std::vector<uint8_t>& program) {
 std::string BackupResultName(uint32_t result) {
   switch (result) {
     case 0:
-      return "done";
+      return QM_TRANSLATE_NOOP("backup::ModuleOutcome", "done");
     case kBackupDuplicateIp:
-      return "duplicate IP address";
+      return QM_TRANSLATE_NOOP("backup::ModuleOutcome", "duplicate IP address");
     case kBackupRegisters:
-      return "registers not read";
+      return QM_TRANSLATE_NOOP("backup::ModuleOutcome", "registers not read");
     case kBackupNoConnection:
-      return "no connection";
+      return QM_TRANSLATE_NOOP("backup::ModuleOutcome", "no connection");
     case kBackupFlashImage:
-      return "no flash image";
+      return QM_TRANSLATE_NOOP("backup::ModuleOutcome", "no flash image");
     case kBackupServicePort:
-      return "service port failed";
+      return QM_TRANSLATE_NOOP("backup::ModuleOutcome", "service port failed");
     case kBackupPlcProgram:
-      return "PLC program not read";
+      return QM_TRANSLATE_NOOP("backup::ModuleOutcome", "PLC program not read");
     case kBackupFlashSkipped:
-      return "flash image skipped (PLC mode)";
+      return QM_TRANSLATE_NOOP("backup::ModuleOutcome", "flash image skipped (PLC mode)");
     case kBackupServiceParse:
-      return "service answers not understood";
+      return QM_TRANSLATE_NOOP("backup::ModuleOutcome", "service answers not understood");
     default:
       return base::Format("result %u", result);
   }
@@ -701,21 +702,21 @@ std::string BackupResultName(uint32_t result) {
 std::string RestoreResultName(uint32_t result) {
   switch (result) {
     case 0:
-      return "done";
+      return QM_TRANSLATE_NOOP("backup::ModuleOutcome", "done");
     case kRestoreFlashCommand:
-      return "save to flash refused";
+      return QM_TRANSLATE_NOOP("backup::ModuleOutcome", "save to flash refused");
     case kRestoreCommunication:
-      return "connection lost";
+      return QM_TRANSLATE_NOOP("backup::ModuleOutcome", "connection lost");
     case kRestoreWrite:
-      return "registers not written or saved";
+      return QM_TRANSLATE_NOOP("backup::ModuleOutcome", "registers not written or saved");
     case kRestoreUpload:
-      return "PLC program not uploaded";
+      return QM_TRANSLATE_NOOP("backup::ModuleOutcome", "PLC program not uploaded");
     case kRestoreClear:
-      return "PLC program not cleared";
+      return QM_TRANSLATE_NOOP("backup::ModuleOutcome", "PLC program not cleared");
     case kRestoreNoPing:
-      return "no answer to ping";
+      return QM_TRANSLATE_NOOP("backup::ModuleOutcome", "no answer to ping");
     case kRestoreNoConnection:
-      return "no connection";
+      return QM_TRANSLATE_NOOP("backup::ModuleOutcome", "no connection");
     default:
       return base::Format("result %u", result);
   }

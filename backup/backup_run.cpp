@@ -207,13 +207,18 @@ ModuleInfo ModuleFromNode(const CNode_Data& node) {
   return module;
 }
 
-std::string ModuleOutcome::Describe(bool restore) const {
-  if (!reason.empty()) return reason;
+std::string ModuleOutcome::Describe(bool restore, base::Language language) const {
+  const auto shown = [language](const std::string& text) -> std::string {
+    return base::Translate(language, kOutcomeContext, text.c_str());
+  };
+  if (!reason.empty()) return shown(reason);
   if (!restore && !failed && errorText.rfind("Achtung!", 0) == 0)
-    return "done, old firmware: registers only";
-  if (!failed && result == 0) return "done";
-  const std::string name = restore ? RestoreResultName(result) : BackupResultName(result);
-  return failed ? name : "done, warning: " + name;
+    return shown(QM_TRANSLATE_NOOP("backup::ModuleOutcome", "done, old firmware: registers only"));
+  if (!failed && result == 0) return shown(QM_TRANSLATE_NOOP("backup::ModuleOutcome", "done"));
+  const std::string name = shown(restore ? RestoreResultName(result) : BackupResultName(result));
+  if (failed) return name;
+  return base::Format(
+      shown(QM_TRANSLATE_NOOP("backup::ModuleOutcome", "done, warning: %s")).c_str(), name.c_str());
 }
 
 BackupRunResult RunBackup(const std::vector<ModuleInfo>& modules, const LinkFactory& links,

@@ -13,6 +13,7 @@
 
 #include "backup/backup_job.h"
 #include "backup/backup_record.h"
+#include "base/language.h"
 #include "base/progress.h"
 #include "base/prompt.h"
 
@@ -60,7 +61,9 @@ struct ModuleOutcome {
   // Why a selected module got no job at all (no record in the file, a record the restore
   // dropped); it is then failed.
   std::string reason;
-  std::string Describe(bool restore) const;  // "done", "no connection", ...
+  // "done", "no connection", ...: the texts of the log and of --json, or, for `language`, their
+  // translation to show (the parts translated, then composed).
+  std::string Describe(bool restore, base::Language language = base::Language::German) const;
 };
 
 struct BackupRunResult {
@@ -177,12 +180,16 @@ inline constexpr char kBadRecordText[] =
 inline constexpr char kSettingsNotTakenText[] =
     "Restore stopped before any register was written: these modules did not take the subnet "
     "mask/gateway of their backup record:\r\n\t%s";
+// The translation context of the outcome texts (ModuleOutcome::Describe).
+inline constexpr char kOutcomeContext[] = "backup::ModuleOutcome";
 // Outcomes of selected modules that get no restore job.
 // Added to the outcome of a module not fully backed up.
-inline constexpr char kIncompleteOutcomeNote[] =
-    "not fully backed up: a restore cannot use this record";
-inline constexpr char kNoRecordOutcome[] = "not restored: no record in the backup file";
-inline constexpr char kEmptyFlashOutcome[] = "not restored: its backup record has no flash image";
+inline constexpr char kIncompleteOutcomeNote[] = QM_TRANSLATE_NOOP(
+    "backup::ModuleOutcome", "not fully backed up: a restore cannot use this record");
+inline constexpr char kNoRecordOutcome[] =
+    QM_TRANSLATE_NOOP("backup::ModuleOutcome", "not restored: no record in the backup file");
+inline constexpr char kEmptyFlashOutcome[] = QM_TRANSLATE_NOOP(
+    "backup::ModuleOutcome", "not restored: its backup record has no flash image");
 
 // Which record goes to which selected module, and what must change first.
 struct RestoreMatch {

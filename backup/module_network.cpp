@@ -7,6 +7,7 @@
 
 #include "base/bytes.h"
 #include "base/format.h"
+#include "base/language.h"
 #include "comm/event_log.h"
 #include "config/plc_program.h"
 #include "discovery/discover.h"
@@ -103,9 +104,12 @@ bool InSubnet(const CNode_Data& node, const std::string& entry) {
   return entry.empty() || entry == kAllNetworks || NetworkText(node.ipAddress) == entry;
 }
 
-std::string CountLine(size_t discovered, size_t locked, size_t shown) {
-  return base::Format("Entdeckt = %zu, Geschützt = %zu, Angezeigt = %zu", discovered, locked,
-                      shown);
+std::string CountLine(size_t discovered, size_t locked, size_t shown, base::Language language) {
+  return base::Format(
+      base::Translate(
+          language, "ModuleNetwork",
+          QM_TRANSLATE_NOOP("ModuleNetwork", "Entdeckt = %zu, Geschützt = %zu, Angezeigt = %zu")),
+      discovered, locked, shown);
 }
 
 SettingsCheck CheckSettings(const CNode_Data* node, const SettingsInput& input) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/language.h"
 #include "base/prompt.h"
 #include "discovery/inventory.h"
 
@@ -33,7 +34,8 @@ std::string NetworkText(uint32_t address);
 // The filter's entries: kAllNetworks, then each /24 network of the nodes once, in order.
 std::vector<std::string> SubnetEntries(const NodeList& nodes);
 bool InSubnet(const CNode_Data& node, const std::string& entry);
-std::string CountLine(size_t discovered, size_t locked, size_t shown);
+std::string CountLine(size_t discovered, size_t locked, size_t shown,
+                      base::Language language = base::Language::German);
 
 // ---- module settings ----
 struct SettingsInput {

@@ -88,6 +88,13 @@ MotorStatus MotorStatusOf(const params::ImageView& image, Motor motor) {
   return MotorStatusOf(image[kMotorStatusRegister[motor == Motor::kLeft ? 0 : 1]]);
 }
 
+std::string LaneFullText(base::Language language) {
+  return base::Format(
+      base::Translate(language, "DiagnosticScreen",
+                      QM_TRANSLATE_NOOP("DiagnosticScreen", "%s oder Lane Full Signal")),
+      kProgramName);
+}
+
 std::string ReasonCodeText(uint16_t code, uint16_t flags, uint16_t register6, uint16_t register17) {
   switch (code) {
     case 1:
@@ -108,7 +115,7 @@ std::string ReasonCodeText(uint16_t code, uint16_t flags, uint16_t register6, ui
     }
     case 7:
       if (flags & kFlagLaneFullFromPlc) return QM_TRANSLATE_NOOP("DiagnosticScreen", "SPS");
-      return base::Format("%s oder Lane Full Signal", kProgramName);
+      return LaneFullText();
     case 8:
       return QM_TRANSLATE_NOOP("DiagnosticScreen", "Sensor ausgesteckt");
     case 9:

@@ -27,6 +27,8 @@ inline constexpr char kDownstreamTitle[] =
     QM_TRANSLATE_NOOP("DiagnosticScreen", "Nachgelagerte Zone\n");
 // The program name that fills the lane-full reason.
 inline constexpr char kProgramName[] = "Quillmar";
+// The lane-full reason ("Quillmar oder Lane Full Signal"), in `language`.
+std::string LaneFullText(base::Language language = base::Language::German);
 // "Es kann keine Verbindung zu Modul mit IP: \"%s aufgebaut werden" (in `language`).
 std::string UnreachableText(const std::string& address,
                             base::Language language = base::Language::German);

@@ -169,7 +169,9 @@ std::string ShownJoined(base::Language language, const std::string& text) {
     end = end == std::string::npos ? text.size() : end + 2;
     const std::string piece = text.substr(start, end - start);
     const char* translated = base::Translate(language, "DiagnosticScreen", piece.c_str());
-    if (translated == piece.c_str() && piece.ends_with("\n\r")) {
+    if (piece == LaneFullText()) {
+      shown += LaneFullText(language);  // composed with the program's name
+    } else if (translated == piece.c_str() && piece.ends_with("\n\r")) {
       // Joined by the motor fault text: the table's text has no "\n\r" of its own.
       const std::string bare = piece.substr(0, piece.size() - 2);
       shown += std::string(base::Translate(language, "DiagnosticScreen", bare.c_str())) + "\n\r";

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/language.h"
+
 namespace diag {
 
 inline constexpr char kHistoryCommand[] = "7";
@@ -59,20 +61,21 @@ inline constexpr char kRightMotorText[] = "Rechter Motor";
 std::string HistoryMotorText(std::string_view lockField);
 
 // The list's columns with their widths. The motor column's title is the dialog's own text, its
-// "\r" included.
+// "\r" included. The titles are marked for translation in the context "DriveHistory".
 struct HistoryColumn {
   std::string_view title;
   int width;
 };
-inline constexpr HistoryColumn kHistoryColumns[] = {{"No:", 30},
-                                                    {"Seriennummer", 117},
-                                                    {"Linker\rechter Motor", 111},
-                                                    {"Einschaltzeit", 72},
-                                                    {"Strombegrenzung", 98},
-                                                    {"Überhitzung", 72},
-                                                    {"Anzahl Schaltungen", 108},
-                                                    {"Überspannung", 82},
-                                                    {"Unterspannung", 88}};
+inline constexpr HistoryColumn kHistoryColumns[] = {
+    {QM_TRANSLATE_NOOP("DriveHistory", "No:"), 30},
+    {QM_TRANSLATE_NOOP("DriveHistory", "Seriennummer"), 117},
+    {QM_TRANSLATE_NOOP("DriveHistory", "Linker\rechter Motor"), 111},
+    {QM_TRANSLATE_NOOP("DriveHistory", "Einschaltzeit"), 72},
+    {QM_TRANSLATE_NOOP("DriveHistory", "Strombegrenzung"), 98},
+    {QM_TRANSLATE_NOOP("DriveHistory", "Überhitzung"), 72},
+    {QM_TRANSLATE_NOOP("DriveHistory", "Anzahl Schaltungen"), 108},
+    {QM_TRANSLATE_NOOP("DriveHistory", "Überspannung"), 82},
+    {QM_TRANSLATE_NOOP("DriveHistory", "Unterspannung"), 88}};
 
 // One row of the list: the record's number (1 to 32) and the nine column texts.
 struct HistoryRow {

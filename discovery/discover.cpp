@@ -289,6 +289,12 @@ NodePtr CopyNodeForList(const CNode_Data& node) {
   return copy;
 }
 
+std::string AdapterEntry(const std::string& description, size_t nodes, base::Language language) {
+  return base::Format(
+      base::Translate(language, "Discovery", QM_TRANSLATE_NOOP("Discovery", "%s - (%d Knoten)")),
+      description.c_str(), static_cast<int>(nodes));
+}
+
 CAdapterInfo AdapterInfoFor(const std::string& deviceName) {
   const auto adapter = SystemAdapter(deviceName, nullptr);
   if (!adapter) return CAdapterInfo{};
@@ -438,11 +444,11 @@ int CMRegApp::Discover(bool allAdapters, std::vector<std::shared_ptr<CNode_Data>
             continue;
           }
           adapter->listIndex = static_cast<int32_t>(entries.size());
-          entries.push_back(base::Format("%s - (%d Knoten)", adapter->description.c_str(),
-                                         static_cast<int>(count)));
+          // Shown in the user's language; the log keeps the German line.
+          entries.push_back(AdapterEntry(adapter->description, count, base::CurrentLanguage()));
           names.push_back(adapter->name);
-          LogInfo(">discover: %s found in adapter with index = %d", entries.back().c_str(),
-                  adapter->listIndex);
+          LogInfo(">discover: %s found in adapter with index = %d",
+                  AdapterEntry(adapter->description, count).c_str(), adapter->listIndex);
         }
         if (entries.size() == 1) selectedAdapter = names.front();
         if (entries.empty()) selectedAdapter.clear();

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "base/language.h"
 #include "discovery/inventory.h"
 #include "discovery/packets.h"
 #include "platform/capture.h"
@@ -40,6 +41,11 @@ NodePtr CopyNodeForList(const CNode_Data& node);
 
 // The operating system's view of one adapter; valid = 0 when the system does not list it.
 CAdapterInfo AdapterInfoFor(const std::string& deviceName);
+
+// The adapter chooser's line for an adapter with `nodes` modules: "<description> - (12 Knoten)"
+// in `language`.
+std::string AdapterEntry(const std::string& description, size_t nodes,
+                         base::Language language = base::Language::German);
 
 // Sends a packet (8-byte header + data, built by the caller) on the selected adapter from
 // port 44532, repeat times (5, 30, 10 ms between sends). With a node that has a MAC the frame

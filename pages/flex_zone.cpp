@@ -63,6 +63,7 @@ FlexZoneView FlexZone::Refresh(const std::string& network, const Report& report)
   view_.list = BuildFlexModuleList(lister_ ? lister_() : std::vector<ListedModule>{}, network);
   const auto count = static_cast<int>(view_.list.addresses.size());
   view_.countText = base::Format(kFlexCountText, count);
+  view_.moduleCount = count;
   if (!view_.list.Usable()) {
     view_.buttonsEnabled = false;
     view_.timeText.clear();

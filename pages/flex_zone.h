@@ -9,24 +9,30 @@
 #include <string>
 #include <vector>
 
+#include "base/language.h"
 #include "base/progress.h"
 #include "pages/module_link.h"
 
 namespace pages {
 
-inline constexpr const char* kFlexCountText = "%d Module sind gefunden worden.";
-inline constexpr const char* kFlexNoFirstModule =
-    "Die Funktion ist nicht verfügbar.\nErstes Modul nicht verbunden. ";
+inline constexpr const char* kFlexCountText =
+    QM_TRANSLATE_NOOP("FlexZone", "%d Module sind gefunden worden.");
+inline constexpr const char* kFlexNoFirstModule = QM_TRANSLATE_NOOP(
+    "FlexZone", "Die Funktion ist nicht verfügbar.\nErstes Modul nicht verbunden. ");
 inline constexpr const char* kFlexMissingModule =
-    "Die Funktion ist nicht verfügbar.\nFehlendes Modul. ";
-inline constexpr const char* kFlexNoModules =
-    "Die Funktion ist nicht verfügbar.\nEs sind keine Module angeschlossen. ";
-inline constexpr const char* kFlexAllEnabled = "Flex Zone an allen Modulen angeschaltet.";
-inline constexpr const char* kFlexAllDisabled = "Flex Zone an allen Modulen abgeschaltet.";
-inline constexpr const char* kFlexMixed = "Flex Zone ist nicht an allen Modulen eingeschaltet";
+    QM_TRANSLATE_NOOP("FlexZone", "Die Funktion ist nicht verfügbar.\nFehlendes Modul. ");
+inline constexpr const char* kFlexNoModules = QM_TRANSLATE_NOOP(
+    "FlexZone", "Die Funktion ist nicht verfügbar.\nEs sind keine Module angeschlossen. ");
+inline constexpr const char* kFlexAllEnabled =
+    QM_TRANSLATE_NOOP("FlexZone", "Flex Zone an allen Modulen angeschaltet.");
+inline constexpr const char* kFlexAllDisabled =
+    QM_TRANSLATE_NOOP("FlexZone", "Flex Zone an allen Modulen abgeschaltet.");
+inline constexpr const char* kFlexMixed =
+    QM_TRANSLATE_NOOP("FlexZone", "Flex Zone ist nicht an allen Modulen eingeschaltet");
 // A time that is not a plain number would be written to every module as 0: it is refused.
-inline constexpr const char* kFlexTimeRefused =
-    "Die Zeit \"%s\" ist keine ganze Zahl von 0 bis 65535 ms. Es wurde nichts geschrieben.";
+inline constexpr const char* kFlexTimeRefused = QM_TRANSLATE_NOOP(
+    "FlexZone",
+    "Die Zeit \"%s\" ist keine ganze Zahl von 0 bis 65535 ms. Es wurde nichts geschrieben.");
 
 inline constexpr uint16_t kFlexSwitchRegister = 21;
 inline constexpr uint16_t kFlexTimeRegisterA = 112;
@@ -58,6 +64,7 @@ uint32_t FlexStateColour(FlexState state);
 struct FlexZoneView {
   FlexModuleList list;
   std::string countText;
+  int moduleCount = 0;  // the count countText tells
   std::string statusText;
   FlexState state = FlexState::Mixed;
   bool buttonsEnabled = false;

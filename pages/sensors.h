@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/language.h"
 #include "base/progress.h"
 #include "pages/module_link.h"
 
@@ -18,11 +19,13 @@ inline constexpr const char* kSensorsCaption = "Sensor Type";
 inline constexpr const char* kSensorsSetAllQuestion =
     "Are you sure you want to set this properties to all modules from %s to %s?";
 // Tool tips: caption and help text of the controls.
-inline constexpr const char* kSensorsTipLeft = "Links";
-inline constexpr const char* kSensorsTipRight = "Rechts";
-inline constexpr const char* kSensorsTipError = "Sensor Fehler";
-inline constexpr const char* kSensorsTipInversion = "Sensor Invertierung";
-inline constexpr const char* kSensorsTipSetAll = "Alle Sensoren so einstellen";
+inline constexpr const char* kSensorsTipLeft = QM_TRANSLATE_NOOP("PageTips", "Links");
+inline constexpr const char* kSensorsTipRight = QM_TRANSLATE_NOOP("PageTips", "Rechts");
+inline constexpr const char* kSensorsTipError = QM_TRANSLATE_NOOP("PageTips", "Sensor Fehler");
+inline constexpr const char* kSensorsTipInversion =
+    QM_TRANSLATE_NOOP("PageTips", "Sensor Invertierung");
+inline constexpr const char* kSensorsTipSetAll =
+    QM_TRANSLATE_NOOP("PageTips", "Alle Sensoren so einstellen");
 
 inline constexpr uint16_t kSensorRegister = 34;
 inline constexpr uint16_t kSensorLocked = 0x100;  // added to the shown values of a PLC module

@@ -7,19 +7,22 @@
 #include <cstdint>
 #include <string>
 
+#include "base/language.h"
 #include "pages/module_link.h"
 
 namespace pages {
 
 // Tool tips (caption and help text) and the dialog's own note.
-inline constexpr const char* kServiceTipHours = "Betriebsstundenzaehler zuruecksetzen:";
-inline constexpr const char* kServiceTipLeftMotor = "Linker Motor";
-inline constexpr const char* kServiceTipRightMotor = "Rechter Motor";
-inline constexpr const char* kServiceTipShortCircuit = "Motorkurzschlussfehler zurücksetzen";
-inline constexpr const char* kServiceTipUpstream = "Vorgelagert";
-inline constexpr const char* kServiceTipDownstream = "Nachgelagert";
-inline constexpr const char* kServiceTouchGoWarning =
-    " Achtung: Diese Funktion ist nur mit \"Normal\"-Bremseinstellung zu verwenden";
+inline constexpr const char* kServiceTipHours =
+    QM_TRANSLATE_NOOP("PageTips", "Betriebsstundenzaehler zuruecksetzen:");
+inline constexpr const char* kServiceTipLeftMotor = QM_TRANSLATE_NOOP("PageTips", "Linker Motor");
+inline constexpr const char* kServiceTipRightMotor = QM_TRANSLATE_NOOP("PageTips", "Rechter Motor");
+inline constexpr const char* kServiceTipShortCircuit =
+    QM_TRANSLATE_NOOP("PageTips", "Motorkurzschlussfehler zurücksetzen");
+inline constexpr const char* kServiceTipUpstream = QM_TRANSLATE_NOOP("PageTips", "Vorgelagert");
+inline constexpr const char* kServiceTipDownstream = QM_TRANSLATE_NOOP("PageTips", "Nachgelagert");
+inline constexpr const char* kServiceTouchGoWarning = QM_TRANSLATE_NOOP(
+    "PageTips", " Achtung: Diese Funktion ist nur mit \"Normal\"-Bremseinstellung zu verwenden");
 inline constexpr const char* kServiceNote =
     " Note: Touch && Go is not recommended to be used with servo-braking.";
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/format.h"
+#include "base/language.h"
 #include "comm/event_log.h"
 #include "discovery/discover.h"
 #include "discovery/discover_environment.h"
@@ -428,18 +429,30 @@ int RunNodeCommand(NodeCommandContext& c, const NodeCommandRequest& r) {
   switch (command) {
     case kCommandFactoryReset:
       c.progress.SetText(base::Format(
-          "Module der Seriennummer %u werden auf Werkseinstellungen zurückgesetzt.\r\n\r\nBitte "
-          "warten...",
+          base::Translate("NodeCommand",
+                          QM_TRANSLATE_NOOP("NodeCommand",
+                                            "Module der Seriennummer %u werden auf "
+                                            "Werkseinstellungen zurückgesetzt.\r\n\r\nBitte "
+                                            "warten...")),
           serial));
       break;
     case kCommandReplace:
       c.progress.SetText(base::Format(
-          "Das Modul mit der Seriennummer %u wird ersetzt. \r\n\r\nBitte warten...", serial));
+          base::Translate(
+              "NodeCommand",
+              QM_TRANSLATE_NOOP(
+                  "NodeCommand",
+                  "Das Modul mit der Seriennummer %u wird ersetzt. \r\n\r\nBitte warten...")),
+          serial));
       break;
     default:
       c.progress.SetText(base::Format(
-          "Die AutoConfig wurde im Netzwerk %s.0 gestartet.\r\nDas erste Modul hat die "
-          "Seriennummer: %u\r\nBitte warten...",
+          base::Translate(
+              "NodeCommand",
+              QM_TRANSLATE_NOOP(
+                  "NodeCommand",
+                  "Die AutoConfig wurde im Netzwerk %s.0 gestartet.\r\nDas erste Modul hat die "
+                  "Seriennummer: %u\r\nBitte warten...")),
           NetworkOf(first.ipText).c_str(), serial));
       break;
   }

@@ -4,17 +4,21 @@
 #include <algorithm>
 
 #include "base/format.h"
+#include "base/language.h"
 #include "comm/event_log.h"
 
 namespace topology {
 
-const char* const kErrorDuplicateIp = "Module mit gleicher IP Adresse vorhanden.";
-const char* const kErrorNoConnection = "Eine Verbindung zum Modul ist nicht möglich.";
-const char* const kErrorConfiguration = "Konfiguration passt nicht.";
-const char* const kErrorSubnetNotALine =
-    "Alle Module in einem Subnetz müssen als Linie konfiguriert werden.";
-const char* const kErrorAddressesDoNotFit =
-    "IP Adressen passen nicht. Dieses Subnetz muss neu konfiguriert werden.";
+const char* const kErrorDuplicateIp =
+    QM_TRANSLATE_NOOP("TopologyModel", "Module mit gleicher IP Adresse vorhanden.");
+const char* const kErrorNoConnection =
+    QM_TRANSLATE_NOOP("TopologyModel", "Eine Verbindung zum Modul ist nicht möglich.");
+const char* const kErrorConfiguration =
+    QM_TRANSLATE_NOOP("TopologyModel", "Konfiguration passt nicht.");
+const char* const kErrorSubnetNotALine = QM_TRANSLATE_NOOP(
+    "TopologyModel", "Alle Module in einem Subnetz müssen als Linie konfiguriert werden.");
+const char* const kErrorAddressesDoNotFit = QM_TRANSLATE_NOOP(
+    "TopologyModel", "IP Adressen passen nicht. Dieses Subnetz muss neu konfiguriert werden.");
 
 std::string ExpectedAddressError(uint32_t addressNetworkOrder, int lastOctet) {
   const auto* b = reinterpret_cast<const uint8_t*>(&addressNetworkOrder);
@@ -468,15 +472,27 @@ std::optional<std::string> LinePositionName(int position) {
   }
 }
 
-std::string WindowTitle(const std::string& base, size_t drawn, size_t found, int problems) {
+std::string WindowTitle(const std::string& base, size_t drawn, size_t found, int problems,
+                        base::Language language) {
+  // Each part in the language asked for, then composed: the counts never pass a translation.
+  const auto text = [language](const char* source) {
+    return base::Translate(language, "TopologyModel", source);
+  };
   std::string title =
-      drawn < found ? base::Format("%s - (%d Module sind dargestellt, %d sind gefunden)",
-                                   base.c_str(), static_cast<int>(drawn), static_cast<int>(found))
-                    : base::Format("%s - (%d Module sind dargestellt)", base.c_str(),
-                                   static_cast<int>(drawn));
+      drawn < found
+          ? base::Format(
+                text(QM_TRANSLATE_NOOP("TopologyModel",
+                                       "%s - (%d Module sind dargestellt, %d sind gefunden)")),
+                base.c_str(), static_cast<int>(drawn), static_cast<int>(found))
+          : base::Format(
+                text(QM_TRANSLATE_NOOP("TopologyModel", "%s - (%d Module sind dargestellt)")),
+                base.c_str(), static_cast<int>(drawn));
   if (problems > 0) {
     title += base::Format(
-        "    Achtung - %d mögliches Problem gefunden (Module mit roter LED prüfen)", problems);
+        text(QM_TRANSLATE_NOOP(
+            "TopologyModel",
+            "    Achtung - %d mögliches Problem gefunden (Module mit roter LED prüfen)")),
+        problems);
   }
   return title;
 }

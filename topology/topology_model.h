@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "base/language.h"
 #include "discovery/inventory.h"
 
 namespace topology {
@@ -144,8 +145,10 @@ int SettleDevices(DeviceArray& view, const ReaderResults* readers);
 // log line) for any other value.
 std::optional<std::string> LinePositionName(int position);
 
-// The window title for `drawn` of `found` modules and the count of problems.
-std::string WindowTitle(const std::string& base, size_t drawn, size_t found, int problems);
+// The window title for `drawn` of `found` modules and the count of problems, in `language`
+// (the procedure's result keeps the German one).
+std::string WindowTitle(const std::string& base, size_t drawn, size_t found, int problems,
+                        base::Language language = base::Language::German);
 
 enum class Outcome { Complete, Retry, Incomplete, Partial };
 const char* OutcomeName(Outcome outcome);  // "complete", "retry", "incomplete", "partial"

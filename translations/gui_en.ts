@@ -1329,4 +1329,248 @@ This page is not available yet.</translation>
         <translation>%p% - %1 left</translation>
     </message>
 </context>
+<context>
+    <name>watch::ui::CLineWatchDlg</name>
+    <message>
+        <source>Linienwache</source>
+        <translation>Line watch</translation>
+    </message>
+    <message>
+        <source>Linienplan:</source>
+        <translation>Line plan:</translation>
+    </message>
+    <message>
+        <source>Sicherung:</source>
+        <translation>Backup:</translation>
+    </message>
+    <message>
+        <source>Starten</source>
+        <translation>Start</translation>
+    </message>
+    <message>
+        <source>Anhalten</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>Intervall:</source>
+        <translation>Interval:</translation>
+    </message>
+    <message>
+        <source>Ja</source>
+        <translation>Yes</translation>
+    </message>
+    <message>
+        <source>Nein</source>
+        <translation>No</translation>
+    </message>
+    <message>
+        <source>Zeit</source>
+        <translation>Time</translation>
+    </message>
+    <message>
+        <source>Ereignis</source>
+        <translation>Event</translation>
+    </message>
+    <message>
+        <source>Seriennr.</source>
+        <translation>Serial no.</translation>
+    </message>
+    <message>
+        <source>Adresse</source>
+        <translation>Address</translation>
+    </message>
+    <message>
+        <source>Position</source>
+        <translation>Position</translation>
+    </message>
+    <message>
+        <source>Detail</source>
+        <translation>Detail</translation>
+    </message>
+    <message>
+        <source>Linienplan wählen</source>
+        <translation>Choose the line plan</translation>
+    </message>
+    <message>
+        <source>Linienplan (*.json);;Alle Dateien (*)</source>
+        <translation>Line plan (*.json);;All files (*)</translation>
+    </message>
+    <message>
+        <source>Sicherung wählen</source>
+        <translation>Choose the backup</translation>
+    </message>
+    <message>
+        <source>Sicherung (*.backup);;Alle Dateien (*)</source>
+        <translation>Backup (*.backup);;All files (*)</translation>
+    </message>
+    <message>
+        <source>Bitte zuerst den Linienplan wählen (topology --save).</source>
+        <translation>Please choose the line plan first (topology --save).</translation>
+    </message>
+    <message>
+        <source>Die Linienwache kann nicht starten: %1</source>
+        <translation>The line watch cannot start: %1</translation>
+    </message>
+    <message>
+        <source>Die Linienwache kann nicht starten.</source>
+        <translation>The line watch cannot start.</translation>
+    </message>
+    <message>
+        <source>Die Linienwache läuft: die erste Runde wird ausgeführt ...</source>
+        <translation>The line watch is running: the first round is under way ...</translation>
+    </message>
+    <message>
+        <source>Die Linienwache wird angehalten ...</source>
+        <translation>The line watch is stopping ...</translation>
+    </message>
+    <message>
+        <source>Die Linienwache ist angehalten.</source>
+        <translation>The line watch is stopped.</translation>
+    </message>
+    <message>
+        <source>fehlt</source>
+        <translation>gone</translation>
+    </message>
+    <message>
+        <source>wieder da</source>
+        <translation>back</translation>
+    </message>
+    <message>
+        <source>versetzt</source>
+        <translation>moved</translation>
+    </message>
+    <message>
+        <source>gedreht</source>
+        <translation>turned</translation>
+    </message>
+    <message>
+        <source>andere Adresse</source>
+        <translation>other address</translation>
+    </message>
+    <message>
+        <source>andere Firmware</source>
+        <translation>other firmware</translation>
+    </message>
+    <message>
+        <source>ersetzt</source>
+        <translation>replaced</translation>
+    </message>
+    <message>
+        <source>neues Modul</source>
+        <translation>new module</translation>
+    </message>
+    <message>
+        <source>doppelte Adresse</source>
+        <translation>duplicate address</translation>
+    </message>
+    <message>
+        <source>wiederhergestellt</source>
+        <translation>restored</translation>
+    </message>
+    <message>
+        <source>Wiederherstellung fehlgeschlagen</source>
+        <translation>Restore failed</translation>
+    </message>
+    <message>
+        <source>Wiederherstellung abgelehnt</source>
+        <translation>Restore declined</translation>
+    </message>
+    <message>
+        <source>Runde fehlgeschlagen</source>
+        <translation>Round failed</translation>
+    </message>
+    <message>
+        <source>Linie wie geplant</source>
+        <translation>Line as planned</translation>
+    </message>
+    <message>
+        <source>Ausfall %1</source>
+        <translation>Outage %1</translation>
+    </message>
+    <message>
+        <source>statt SN %1</source>
+        <translation>instead of SN %1</translation>
+    </message>
+    <message>
+        <source>Zeile %1, Spalte %2</source>
+        <translation>Row %1, column %2</translation>
+    </message>
+    <message>
+        <source>%1 von %2 Modulen vorhanden, Runde %3</source>
+        <translation>%1 of %2 modules present, round %3</translation>
+    </message>
+    <message>
+        <source>, letzte Runde %1</source>
+        <translation>, last round %1</translation>
+    </message>
+    <message>
+        <source> (fehlgeschlagen)</source>
+        <translation> (failed)</translation>
+    </message>
+    <message>
+        <source>SN %1</source>
+        <translation>SN %1</translation>
+    </message>
+    <message>
+        <source>Nicht im Linienplan: %1</source>
+        <translation>Not in the line plan: %1</translation>
+    </message>
+    <message>
+        <source>An der Stelle von SN %1 (%2, Zeile %3, Spalte %4) steht das neue Modul SN %5 mit Werkseinstellungen.
+Die Sicherung von SN %1 auf das neue Modul zurückspielen (Adresse, Register, Flash, PLC-Programm)?</source>
+        <translation>In the place of SN %1 (%2, row %3, column %4) stands the new module SN %5 with factory settings.
+Restore the backup of SN %1 to the new module (address, registers, flash, PLC program)?</translation>
+    </message>
+</context>
+<context>
+    <name>watch::ui::CWatchLineView</name>
+    <message>
+        <source>antwortet nicht seit %1</source>
+        <translation>not answering since %1</translation>
+    </message>
+    <message>
+        <source>antwortet nicht</source>
+        <translation>not answering</translation>
+    </message>
+    <message>
+        <source>fehlt seit %1</source>
+        <translation>gone since %1</translation>
+    </message>
+    <message>
+        <source>fehlt</source>
+        <translation>gone</translation>
+    </message>
+    <message>
+        <source>ersetzt: SN %1</source>
+        <translation>replaced: SN %1</translation>
+    </message>
+    <message>
+        <source>, wird wiederhergestellt</source>
+        <translation>, being restored</translation>
+    </message>
+    <message>
+        <source>versetzt</source>
+        <translation>moved</translation>
+    </message>
+    <message>
+        <source>gedreht</source>
+        <translation>turned</translation>
+    </message>
+    <message>
+        <source>andere Adresse</source>
+        <translation>other address</translation>
+    </message>
+    <message>
+        <source>andere Adresse %1</source>
+        <translation>other address %1</translation>
+    </message>
+    <message>
+        <source>andere Firmware</source>
+        <translation>other firmware</translation>
+    </message>
+    <message>
+        <source>vorhanden</source>
+        <translation>present</translation>
+    </message>
+</context>
 </TS>

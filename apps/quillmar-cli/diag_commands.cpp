@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/format.h"
+#include "base/language.h"
 #include "cli_command.h"
 #include "comm/blocking_socket.h"
 #include "diag/diagnostic_log.h"
@@ -187,9 +188,13 @@ int RunHistory(CliContext& context, const cli::ResolvedTarget& target) {
   }
   std::fprintf(context.out, "Drive history of %s: %zu drives\n", target.address.c_str(),
                rows.size());
-  std::fprintf(context.out, "%-4s %-22s %-14s %-14s %-16s %-12s %-18s %-13s %s\n",
-               "No:", "Seriennummer", "Motor", "Einschaltzeit", "Strombegrenzung", "Überhitzung",
-               "Anzahl Schaltungen", "Überspannung", "Unterspannung");
+  // The titles of the history's columns in the chosen language ("Motor" is this list's own).
+  const auto title = [](size_t column) {
+    return base::Translate("DriveHistory",
+                           std::string(diag::kHistoryColumns[column].title).c_str());
+  };
+  std::fprintf(context.out, "%-4s %-22s %-14s %-14s %-16s %-12s %-18s %-13s %s\n", title(0),
+               title(1), "Motor", title(3), title(4), title(5), title(6), title(7), title(8));
   for (const diag::HistoryRow& row : rows) {
     std::fprintf(context.out, "%-4s %-22s %-14s %-14s %-16s %-12s %-18s %-13s %s\n",
                  row.columns[0].c_str(), row.columns[1].c_str(), row.columns[2].c_str(),

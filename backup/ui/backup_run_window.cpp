@@ -17,6 +17,7 @@
 #include "backup/backup_file.h"
 #include "backup/module_link.h"
 #include "base/format.h"
+#include "base/language.h"
 #include "platform/folders.h"
 #include "ui/time_left.h"
 
@@ -36,6 +37,17 @@ QString FileFilter() {
       .arg(QString::fromUtf8(kBackupProgramName));
 }
 
+// The outcome a job's last state and result tell (kJobDone or kJobFailed).
+ModuleOutcome JobOutcome(int32_t state, uint32_t result, bool restore) {
+  ModuleOutcome outcome;
+  outcome.failed = state == kJobFailed && (restore || result != 0);
+  outcome.result = result;
+  return outcome;
+}
+
+// Kept with a module's row: its job has ended without failing.
+constexpr int kEndedWellRole = Qt::UserRole;
+
 QString StateName(int32_t state, uint32_t result, bool restore) {
   switch (state) {
     case kJobBackup:
@@ -50,10 +62,7 @@ QString StateName(int32_t state, uint32_t result, bool restore) {
       return QCoreApplication::translate("backup::BackupRunWindow", "service port and PLC program");
     case kJobDone:
     case kJobFailed: {
-      ModuleOutcome outcome;
-      outcome.failed = state == kJobFailed && (restore || result != 0);
-      outcome.result = result;
-      return Q(outcome.Describe(restore));
+      return Q(JobOutcome(state, result, restore).Describe(restore, base::CurrentLanguage()));
     }
     case kJobStop:
       return QCoreApplication::translate("backup::BackupRunWindow", "stopped");
@@ -200,7 +209,9 @@ void BackupRunWindow::SetState(size_t job, int32_t state, uint32_t result) {
   QTreeWidgetItem* item = list_->topLevelItem(static_cast<int>(module));
   if (!item) return;
   // A finished backup job is told to end: it stays "done".
-  if (state == kJobStop && item->text(2).startsWith("done")) return;
+  if (state == kJobStop && item->data(2, kEndedWellRole).toBool()) return;
+  const bool ended = state == kJobDone || state == kJobFailed;
+  item->setData(2, kEndedWellRole, ended && !JobOutcome(state, result, restore).failed);
   item->setText(2, StateName(state, result, restore));
 }
 
@@ -212,8 +223,9 @@ void BackupRunWindow::OnFinished() {
   // One outcome per module of the list, in its order (a restore names those it left out too).
   for (size_t i = 0; i < outcomes.size(); ++i) {
     if (QTreeWidgetItem* item = list_->topLevelItem(static_cast<int>(i))) {
-      std::string text = outcomes[i].Describe(restore);
-      if (outcomes[i].incomplete) text += std::string(" - ") + kIncompleteOutcomeNote;
+      std::string text = outcomes[i].Describe(restore, base::CurrentLanguage());
+      if (outcomes[i].incomplete)
+        text += std::string(" - ") + base::Translate(kOutcomeContext, kIncompleteOutcomeNote);
       item->setText(2, Q(text));
       item->setText(3, QString::number(outcomes[i].elapsedMs / 1000.0, 'f', 1) + " s");
     }

@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "backup/module_network.h"
+#include "base/language.h"
 #include "discovery/mreg_app.h"
 #include "ui/time_left.h"
 
@@ -239,7 +240,8 @@ void CUDPServerDlg::Fill() {
     if (std::find(selected.begin(), selected.end(), node->serialNumber) != selected.end())
       item->setSelected(true);
   }
-  count_->setText(QString::fromStdString(CountLine(nodes_.size(), locked, shown)));
+  count_->setText(
+      QString::fromStdString(CountLine(nodes_.size(), locked, shown, base::CurrentLanguage())));
 }
 
 void CUDPServerDlg::ShowCurrent() {

@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "base/language.h"
 #include "diag/diagnostic_log_reader.h"
 #include "diag/drive_history.h"
 #include "diag/ui/off_gui.h"
@@ -24,7 +25,7 @@ UxMtrHistory::UxMtrHistory(std::function<std::string()> address, QWidget* parent
   QStringList titles;
   for (const HistoryColumn& column : kHistoryColumns) {
     // The motor column's "\r" is part of its title; a header shows it as a break.
-    titles << QString::fromUtf8(column.title.data(), static_cast<qsizetype>(column.title.size()));
+    titles << QString::fromUtf8(base::Translate("DriveHistory", std::string(column.title).c_str()));
   }
   list_->setHeaderLabels(titles);
   for (int k = 0; k < static_cast<int>(std::size(kHistoryColumns)); ++k) {

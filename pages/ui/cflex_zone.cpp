@@ -9,6 +9,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "base/format.h"
+#include "base/language.h"
+
 namespace pages {
 namespace {
 
@@ -93,8 +96,10 @@ void CFlexZone::keyPressEvent(QKeyEvent* event) {
 
 void CFlexZone::Show(const FlexZoneView& view, bool final) {
   shown_ = view;
-  count_->setText(QString::fromStdString(view.countText));
-  status_->setText(QString::fromStdString(view.statusText));
+  count_->setText(QString::fromUtf8(
+      base::Format(base::Translate("FlexZone", kFlexCountText), view.moduleCount).c_str()));
+  // The status is one of the page's table texts, shown in the user's language.
+  status_->setText(QString::fromUtf8(base::Translate("FlexZone", view.statusText.c_str())));
   QPalette palette = status_->palette();
   palette.setColor(QPalette::WindowText, FromColorRef(FlexStateColour(view.state)));
   status_->setPalette(palette);

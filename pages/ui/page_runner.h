@@ -12,6 +12,7 @@
 #include <string>
 #include <utility>
 
+#include "base/language.h"
 #include "base/prompt.h"
 #include "base/serial_worker.h"
 #include "ui/qt_prompt.h"
@@ -106,8 +107,10 @@ inline QString CaptionTip(const QString& caption, const QString& help = QString(
   if (!help.isEmpty()) tip += QStringLiteral("<br>") + help.toHtmlEscaped();
   return tip;
 }
+// The same for the pages' table texts (marked in the "PageTips" context), shown translated.
 inline QString CaptionTip(const char* caption, const char* help = nullptr) {
-  return CaptionTip(QString::fromUtf8(caption), help ? QString::fromUtf8(help) : QString());
+  return CaptionTip(QString::fromUtf8(base::Translate("PageTips", caption)),
+                    help ? QString::fromUtf8(base::Translate("PageTips", help)) : QString());
 }
 
 }  // namespace pages

@@ -598,7 +598,11 @@ std::string CMRegDlg::FieldText(int itemId, Side side) const {
   if (itemId < 0 || itemId >= kDisplayItemCount) return std::string();
   QWidget* control = items_[static_cast<size_t>(itemId)].side[static_cast<size_t>(side)].control;
   if (auto* edit = qobject_cast<QLineEdit*>(control)) return edit->text().trimmed().toStdString();
-  if (auto* combo = qobject_cast<QComboBox*>(control)) return combo->currentText().toStdString();
+  if (auto* combo = qobject_cast<QComboBox*>(control)) {
+    // The entry's own text, not its translation.
+    const QVariant entry = combo->currentData();
+    return (entry.isValid() ? entry.toString() : combo->currentText()).toStdString();
+  }
   if (auto* label = qobject_cast<QLabel*>(control)) return label->text().toStdString();
   return std::string();
 }
@@ -976,21 +980,38 @@ void CMRegDlg::PaintItem(const DisplayItem& item, const ItemScreen& screen,
         edit->setModified(false);
       }
     } else if (auto* combo = qobject_cast<QComboBox*>(sc.control)) {
+      // Each entry shown in the screen's language, with its own text as the item's data: what
+      // the lists hand on is the entry's index or that text, never the translation.
       QStringList entries;
+      QStringList shownEntries;
       if (item.id == item::kDriveType) {
-        for (const auto& entry : view.driveEntries[s]) entries << Q(entry.text);
+        for (const auto& entry : view.driveEntries[s]) {
+          entries << Q(entry.text);
+          shownEntries << ui::CoreText("DriveCatalogue", entry.text);  // "Nicht bekannt"
+        }
       } else if (item.id == item::kBrake) {
-        for (const char* entry : kBrakeMethods) entries << Q(entry);
+        for (const char* entry : kBrakeMethods) {
+          entries << Q(entry);
+          shownEntries << ItemText(entry);
+        }
       } else if (item.id == item::kDirection) {
         for (const auto& entry : view.directionEntries[s]) entries << Q(entry);
+        shownEntries = entries;
       } else if (item.id == item::kZpaMode) {
-        for (const char* entry : kZpaModes) entries << Q(entry);
+        for (const char* entry : kZpaModes) {
+          entries << Q(entry);
+          shownEntries << ItemText(entry);
+        }
       }
       QStringList current;
-      for (int i = 0; i < combo->count(); ++i) current << combo->itemText(i);
-      if (current != entries) {
+      QStringList currentShown;
+      for (int i = 0; i < combo->count(); ++i) {
+        current << combo->itemData(i).toString();
+        currentShown << combo->itemText(i);
+      }
+      if (current != entries || currentShown != shownEntries) {
         combo->clear();
-        combo->addItems(entries);
+        for (qsizetype i = 0; i < entries.size(); ++i) combo->addItem(shownEntries[i], entries[i]);
       }
       if (!combo->view()->isVisible() && combo->currentIndex() != v.listIndex) {
         combo->setCurrentIndex(v.listIndex);

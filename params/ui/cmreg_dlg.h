@@ -82,8 +82,9 @@ class CMRegDlg : public QDialog {
   std::string NetworkText() const;
   std::string FromText() const;
   std::string ToText() const;
-  // What a field of the display table shows now (for SetAll): an edit's text, a list's
-  // selected entry (-1 none), a check box's state.
+  // What a field of the display table shows now (for SetAll): an edit's text (a list's entry
+  // in its own words, whatever language shows it), a list's selected entry (-1 none), a check
+  // box's state.
   std::string FieldText(int itemId, Side side) const;
   int ListEntry(int itemId, Side side) const;
   bool Ticked(int itemId, Side side) const;

@@ -1,6 +1,7 @@
 #include "environment/test_folders.h"
 
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -62,8 +63,20 @@ void UseGermanLocale() {
   setenv("LANG", "de_DE.UTF-8", 1);
 }
 
+// Every test program, and what it starts, has a home and a settings folder of its own in the
+// run's folder: the developer's profile (a Language=en, a remembered adapter) never changes a
+// test, and no test writes a file into the real home.
+void UseOwnHome() {
+  const std::string home = Folder().path() + "home";
+  const std::string config = home + "/.config";
+  mkdir(home.c_str(), 0700);
+  mkdir(config.c_str(), 0700);
+  setenv("HOME", home.c_str(), 1);
+  setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+}
+
 // In force before main(): the first log line of any test already goes to the run's folder.
-const bool applied = (UseGermanLocale(), RestoreTestLogFolders(), true);
+const bool applied = (UseGermanLocale(), UseOwnHome(), RestoreTestLogFolders(), true);
 
 }  // namespace
 

@@ -4,7 +4,9 @@
 // when the program starts, exported as TMPDIR to everything it runs, and removed with its
 // content when the program ends. So a test run never fills or prunes the user's own log
 // folder, and never leaves a file beside the build. Each also runs in the German locale
-// (LANG=de_DE.UTF-8, with LC_ALL and LC_MESSAGES unset), exported to its children likewise.
+// (LANG=de_DE.UTF-8, with LC_ALL and LC_MESSAGES unset) with a home and a settings folder in
+// its own folder (HOME=<folder>/home, XDG_CONFIG_HOME=<folder>/home/.config), exported to its
+// children likewise.
 //
 // Linked into every test executable as an object (tests/CMakeLists.txt), so that it is in
 // force before main() whether or not a test refers to it.

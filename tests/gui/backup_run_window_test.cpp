@@ -2,12 +2,14 @@
 // on a worker thread, the file written at the end, and STOP ending a run that waits on a module.
 #include <QDir>
 #include <QPushButton>
+#include <QTreeWidget>
 #include <QtTest>
 #include <filesystem>
 #include <map>
 
 #include "backup/backup_file.h"
 #include "backup/ui/backup_run_window.h"
+#include "base/language.h"
 #include "fixtures/fake_module_link.h"
 #include "fixtures/temp_log.h"
 #include "platform/profile.h"
@@ -40,6 +42,8 @@ class QuietLine : public backup::LineOperations {
 };
 
 }  // namespace
+
+Q_DECLARE_METATYPE(base::Language)
 
 class BackupRunWindowTest : public QObject {
   Q_OBJECT
@@ -163,6 +167,46 @@ class BackupRunWindowTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(window.Finished(), 20000);
     QCOMPARE(window.StateText(0), QString(backup::kNoRecordOutcome));
     QCOMPARE(window.StateText(1), QString("done"));
+  }
+
+  // At the end of a backup every finished job is told to stop: its row keeps its outcome, in
+  // either language, and never shows "stopped" on the way.
+  void aFinishedModuleKeepsItsOutcomeWhenItsJobIsStopped_data() {
+    QTest::addColumn<base::Language>("language");
+    QTest::newRow("German") << base::Language::German;
+    QTest::newRow("English") << base::Language::English;
+  }
+  void aFinishedModuleKeepsItsOutcomeWhenItsJobIsStopped() {
+    QFETCH(base::Language, language);
+    base::SetLanguage(language);
+    fixtures::ScopedTempLog log;
+    std::map<std::string, test::FakeModule> modules;
+    modules["192.168.202.20"].serial = modules["192.168.202.20"].answersSerial = 1;
+    backup::BackupRunWindow::Setup setup;
+    setup.modules = {Module(1, "192.168.202.20")};
+    setup.links = [&modules](const std::string& ip) {
+      return std::make_unique<test::FakeLink>(modules[ip]);
+    };
+    setup.timing = test::Quick();
+    base::ScriptedPrompt prompt;
+    platform::MemoryProfileStore profile;
+    backup::BackupRunWindow window(setup, prompt, profile);
+    window.SetSavePathChooser([](const QString&) { return QString(); });
+    auto* list = window.findChild<QTreeWidget*>();
+    QVERIFY(list);
+    QStringList shown;
+    connect(list, &QTreeWidget::itemChanged, this, [&shown](QTreeWidgetItem* item, int column) {
+      if (column == 2 && (shown.isEmpty() || shown.back() != item->text(2))) shown << item->text(2);
+    });
+    window.Start();
+    QTRY_VERIFY_WITH_TIMEOUT(window.Finished(), 10000);
+    base::SetLanguage(base::Language::German);
+    const QString done =
+        QString::fromUtf8(base::Translate(language, backup::kOutcomeContext, "done"));
+    QVERIFY2(shown.contains(done), qPrintable(shown.join(" | ")));
+    QVERIFY2(shown.indexOf(QStringLiteral("stopped"), shown.indexOf(done)) < 0,
+             qPrintable(shown.join(" | ")));
+    QCOMPARE(window.StateText(0), done);
   }
 
   void stopEndsARunThatWaits() {

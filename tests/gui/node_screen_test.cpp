@@ -24,6 +24,7 @@
 #include "params/ui/cmreg_dlg.h"
 #include "platform/profile.h"
 #include "ui/ctab_dlg.h"
+#include "ui/language_setup.h"
 #include "ui/qt_prompt.h"
 
 namespace {
@@ -128,6 +129,7 @@ class NodeScreenGuiTest : public QObject {
   void cleanup() {
     dialog_.reset();
     line_.ClearFaults(kNode1);
+    ui::InstallTranslators(base::Language::German);  // a test of English ends in German
   }
 
   void nodeOneConnectsAndShowsItsValues() {
@@ -512,6 +514,41 @@ class NodeScreenGuiTest : public QObject {
       QCOMPARE(line_.Read(serial, 298, 2, true), (std::vector<uint16_t>{0, 0}));
     }
     QTRY_VERIFY_WITH_TIMEOUT(!flags->isVisible(), kWaitMs);
+  }
+
+  // The brake and ZPA lists show their entries in English; what the screen hands on is the
+  // entry's index or its own text, never the translation.
+  void brakeAndZpaListsShowEnglishAndHandOnTheirOwnEntries() {
+    QVERIFY(ui::InstallTranslators(base::Language::English));
+    ChangeTo(QStringLiteral("1"));
+    QTRY_VERIFY_WITH_TIMEOUT(dialog_->ShownView().connected, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(dialog_->ShownView().passes >= 2, kWaitMs);
+    struct Case {
+      int item;
+      QString control;
+      QStringList english;
+      const char* const* german;
+    };
+    const Case cases[] = {
+        {params::item::kBrake,
+         QStringLiteral("item1_A"),
+         {"Normal", "Free", "Servo Brake1", "Servo Brake2"},
+         params::kBrakeMethods.data()},
+        {params::item::kZpaMode,
+         QStringLiteral("item23_A"),
+         {"Singulation", "Train", "GAP Train"},
+         params::kZpaModes.data()},
+    };
+    for (const Case& c : cases) {
+      auto* list = Find<QComboBox>(c.control);
+      QStringList shown;
+      for (int i = 0; i < list->count(); ++i) shown << list->itemText(i);
+      QCOMPARE(shown, c.english);
+      QVERIFY(list->currentIndex() >= 0);
+      QCOMPARE(dialog_->FieldText(c.item, params::Side::A),
+               std::string(c.german[list->currentIndex()]));
+      QCOMPARE(dialog_->ListEntry(c.item, params::Side::A), list->currentIndex());
+    }
   }
 
   void zpaDtaListIsClearedWhileNotConnected() {

@@ -19,7 +19,7 @@ import xml.etree.ElementTree as ET
 from ts_to_table import element_text
 
 CORE_FOLDERS = ["platform", "base", "comm", "discovery", "params", "topology", "config", "backup",
-                "diag", "pages", "plc", "report", "apps/quillmar-cli"]
+                "diag", "pages", "plc", "report", "watch", "apps/quillmar-cli"]
 EXTENSIONS = (".cpp", ".h")
 
 

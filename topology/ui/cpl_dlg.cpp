@@ -330,12 +330,11 @@ void CPLDlg::BuildWindow() {
 }
 
 // The title also heads the drawing, where a problem count is seen at once.
-void CPLDlg::SetTitle(const QString& title) {
+void CPLDlg::SetTitle(const QString& title, bool problemsFound) {
   setWindowTitle(title);
   titleLine_->setText(title);
-  titleLine_->setStyleSheet(title.contains(QStringLiteral("Achtung"))
-                                ? QStringLiteral("color: #b71c1c;")
-                                : QStringLiteral("color: #1f2d3a;"));
+  titleLine_->setStyleSheet(problemsFound ? QStringLiteral("color: #b71c1c;")
+                                          : QStringLiteral("color: #1f2d3a;"));
 }
 
 QString CPLDlg::WaitText() const {
@@ -500,7 +499,12 @@ void CPLDlg::ShowTopology(const ProcedureResult& result, const DeviceArray& snap
     prompt_.Tell(result.duplicates, "Duplicated IPs", base::PromptIcon::Warning);
   } else {
     view_->SetDrawing(snapshot, adapterText);
-    SetTitle(FromUtf8(result.title));
+    // The title in the user's language, from the counts (result.view is left on the worker).
+    const size_t drawn = snapshot.devices.empty() ? 0 : snapshot.ModuleCount();
+    SetTitle(
+        FromUtf8(topology::WindowTitle(installationMode_ ? kInstallationTitle : kTitle, drawn,
+                                       result.found, result.problems, base::CurrentLanguage())),
+        result.problems > 0);
     uint32_t first = 0;
     uint32_t last = 0;
     {

@@ -102,7 +102,8 @@ class CPLDlg : public QDialog {
   void SetBusy(bool on);
   void EnableButtons(bool enable);
   void SetWaitText(const QString& text);
-  void SetTitle(const QString& title);
+  // The title of the window and of the drawing; red when the check found problems.
+  void SetTitle(const QString& title, bool problemsFound = false);
   void SetCountdown(int total, int remaining);
   static std::vector<ListedNode> SnapshotNodes(CMRegApp& app, std::string* adapterText);
   static NodePtr AdapterNode(CMRegApp& app, uint32_t serial);

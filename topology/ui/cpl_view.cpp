@@ -14,6 +14,7 @@
 #include <algorithm>
 
 #include "base/format.h"
+#include "base/language.h"
 #include "topology/node_command.h"
 
 namespace topology::ui {
@@ -329,7 +330,9 @@ QString CPLView::ToolTipOf(int index) const {
 QString CPLView::ErrorTipOf(int index) const {
   if (index < 1 || static_cast<size_t>(index) >= devices_.devices.size()) return QString();
   const CPLViewDevice& device = devices_.devices[static_cast<size_t>(index)];
-  return device.error != 0 ? QString::fromStdString(device.errorText) : QString();
+  if (device.error == 0) return QString();
+  // The model's problem texts are marked in its context; one it composed is shown as it is.
+  return QString::fromUtf8(base::Translate("TopologyModel", device.errorText.c_str()));
 }
 
 QPoint CPLView::CentreOf(int index) const {

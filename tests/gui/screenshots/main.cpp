@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "base/prompt.h"
+#include "discovery/discover.h"
 #include "discovery/ui/choose_nic_dialog.h"
 #include "environment/test_folders.h"
 #include "fixtures/lab.h"
@@ -51,7 +52,7 @@ bool TextsPass(QWidget* widget, const QString& name) {
   const TextChecks& checks = ActiveTextChecks();
   if (!checks.on) return true;
   QList<TextProblem> problems = CutTexts(widget);
-  if (checks.english) problems += GermanTexts(widget, checks.germanSources);
+  if (checks.english) problems += GermanTexts(widget, checks.germanSources, checks.userTexts);
   bool pass = true;
   for (const TextProblem& problem : problems) {
     std::printf("%s: %s \"%s\": %s\n", qPrintable(name), qPrintable(problem.widget),
@@ -150,7 +151,8 @@ int RenderNodeScreens(shots::Context& context) {
   {
     CDlg_ChooseNIC chooser;
     chooser.SetEntries(
-        {"q-pc1 (192.168.202.10) - (12 Knoten)", "q-pc2 (192.168.203.10) - (3 Knoten)"});
+        {discovery::AdapterEntry("q-pc1 (192.168.202.10)", 12, base::CurrentLanguage()),
+         discovery::AdapterEntry("q-pc2 (192.168.203.10)", 3, base::CurrentLanguage())});
     chooser.show();
     failures += !Save(&chooser, folder, QStringLiteral("chooser.png"));
   }

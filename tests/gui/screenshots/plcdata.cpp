@@ -7,6 +7,7 @@
 #include "comm/tftp_client.h"
 
 #include "fixtures/linesim_fixture.h"
+#include "plc/tag_file.h"
 #include "plc/ui/dlg_plc_cfg.h"
 #include "shots.h"
 
@@ -38,11 +39,24 @@ int RenderPlcData(shots::Context& context) {
   write(6, "02");
   write(8, "E8030000");
   write(2004, "2A00");
+  // The tags' names and list entries are the user's own words from the tag file: never
+  // translated, so never a German text left in the English view.
+  const std::string tagFile = test::SourceFile("sim/lines/plc.tags.json");
+  QStringList& userTexts = shots::ActiveTextChecks().userTexts;
+  std::string error;
+  if (const auto tags = plc::LoadTagFile(tagFile, &error)) {
+    for (const plc::PlcTag& tag : tags->tags) {
+      userTexts << QString::fromStdString(tag.name);
+      for (const plc::ComboItem& item : tag.items) userTexts << QString::fromStdString(item.text);
+    }
+  } else {
+    std::printf("the tag file could not be read: %s\n", error.c_str());
+    ++failures;
+  }
   // The demo module is taken to run the tags' program: the picture shows the view, not its check.
-  plc::CDlgPLC_CFG view("192.168.202.20", test::SourceFile("sim/lines/plc.tags.json"),
-                        context.prompt, [](const std::string&) {
-                          return plc::ModuleProgram{true, true, "PLCDATA_Sorter.bin", ""};
-                        });
+  plc::CDlgPLC_CFG view("192.168.202.20", tagFile, context.prompt, [](const std::string&) {
+    return plc::ModuleProgram{true, true, "PLCDATA_Sorter.bin", ""};
+  });
   view.show();
   const bool refreshed = shots::WaitFor([&] { return view.Refreshes() > 0; }, 20000);
   if (!refreshed) std::printf("the PLC data view was not refreshed\n");
@@ -55,6 +69,7 @@ int RenderPlcData(shots::Context& context) {
   failures += !told;
   failures += !shots::Save(&view, context.folder, QStringLiteral("plcdata_view_silent.png"));
   context.line.ClearFaults(kModule);
+  userTexts.clear();
   return failures;
 }
 

@@ -40,6 +40,7 @@ struct TextChecks {
   bool on = false;
   bool english = false;       // also: no German text left
   QStringList germanSources;  // GermanSourceTexts() of the translation files
+  QStringList userTexts;      // the user's own data the windows show now (GermanTexts())
 };
 TextChecks& ActiveTextChecks();
 

@@ -167,6 +167,27 @@ void AddTexts(QStringList& texts, const QWidget* widget) {
   texts << widget->toolTip();
 }
 
+// The text of the element just started; lupdate writes a control character (the "\r" of
+// "\r\n") as <byte value="xd"/>, which a plain readElementText() stops at.
+QString ElementText(QXmlStreamReader& xml) {
+  QString text;
+  while (!xml.atEnd()) {
+    xml.readNext();
+    if (xml.isCharacters()) {
+      text += xml.text();
+    } else if (xml.isStartElement() && xml.name() == QLatin1String("byte")) {
+      const QString value = xml.attributes().value(QLatin1String("value")).toString();
+      bool ok = false;
+      const uint code =
+          value.startsWith(QLatin1Char('x')) ? value.mid(1).toUInt(&ok, 16) : value.toUInt(&ok);
+      if (ok) text += QChar(static_cast<char16_t>(code));
+    } else if (xml.isEndElement() && xml.name() != QLatin1String("byte")) {
+      break;
+    }
+  }
+  return text;
+}
+
 }  // namespace
 
 QStringList GermanSourceTexts(const QString& translationsFolder) {
@@ -180,9 +201,9 @@ QStringList GermanSourceTexts(const QString& translationsFolder) {
     while (!xml.atEnd()) {
       if (!xml.readNextStartElement()) continue;
       if (xml.name() == QLatin1String("source")) {
-        source = xml.readElementText();
+        source = ElementText(xml);
       } else if (xml.name() == QLatin1String("translation")) {
-        const QString translation = xml.readElementText();
+        const QString translation = ElementText(xml);
         if (!source.isEmpty() && translation != source) sources << source;
       }
     }
@@ -234,7 +255,8 @@ QList<TextProblem> CutTexts(QWidget* window) {
   return problems;
 }
 
-QList<TextProblem> GermanTexts(QWidget* window, const QStringList& germanSources) {
+QList<TextProblem> GermanTexts(QWidget* window, const QStringList& germanSources,
+                               const QStringList& userTexts) {
   QList<TextProblem> problems;
   QList<QWidget*> widgets = window->findChildren<QWidget*>();
   widgets.prepend(window);
@@ -243,12 +265,11 @@ QList<TextProblem> GermanTexts(QWidget* window, const QStringList& germanSources
     QStringList texts;
     AddTexts(texts, widget);
     for (const QString& text : texts) {
+      if (userTexts.contains(text.trimmed())) continue;
       if (IsTranslatedSource(text, germanSources)) {
-        problems.push_back(
-            {Describe(widget), text, QStringLiteral("German, though translated"), false});
+        problems.push_back({Describe(widget), text, QStringLiteral("German, though translated")});
       } else if (LooksGerman(text, germanSources)) {
-        problems.push_back(
-            {Describe(widget), text, QStringLiteral("German, no translation yet"), false});
+        problems.push_back({Describe(widget), text, QStringLiteral("German, no translation yet")});
       }
     }
   }

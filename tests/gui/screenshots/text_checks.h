@@ -11,10 +11,7 @@ namespace shots {
 struct TextProblem {
   QString widget;  // object name and class of the widget
   QString text;
-  QString what;  // "cut: needs 120 px, has 96" or "German"
-  // False for a German text left in the English windows: printed as a remaining gap of the
-  // translation (core tables, the line watch window, and sources that match another context's
-  // text), not yet failing the check. A cut text fails it.
+  QString what;  // "cut: needs 120 px, has 96" or "German, ..."
   bool fails = true;
 };
 
@@ -28,8 +25,11 @@ bool LooksGerman(const QString& text, const QStringList& germanSources);
 // One of `germanSources`, whole or with its %1.. filled in: a text that has its translation.
 bool IsTranslatedSource(const QString& text, const QStringList& germanSources);
 
-// The problems of the visible widgets of `window` (the window itself included).
+// The problems of the visible widgets of `window` (the window itself included). A text of
+// `userTexts` (whole) is the user's own data, shown as the user wrote it in every language (the
+// names and list entries of a PLC tag file), and is never taken for German.
 QList<TextProblem> CutTexts(QWidget* window);
-QList<TextProblem> GermanTexts(QWidget* window, const QStringList& germanSources);
+QList<TextProblem> GermanTexts(QWidget* window, const QStringList& germanSources,
+                               const QStringList& userTexts = {});
 
 }  // namespace shots

@@ -253,7 +253,7 @@ TEST(DiagnosticViewText, FollowsTheLanguage) {
             "  Error:    Sensor jam; Connection error\n"
             "  Sensor:   unplugged, dirty On (3)\n"
             "Downstream zone (MD)\n"
-            "  Reason:   Quillmar oder Lane Full Signal\n"
+            "  Reason:   Quillmar or lane full signal\n"
             "  Error:    Unknown error\n"
             "  Sensor:   connected, dirty Off (0)\n"
             "Left motor: Motor connection error; Overcurrent (not connected)\n"
