@@ -17,7 +17,7 @@ namespace backup {
 
 namespace {
 
-constexpr uint32_t kAnswerWaitMs = 4000;
+constexpr uint32_t kNodeAnswerWaitMs = 4000;
 constexpr uint8_t kSetNodeIpLength = 16;
 constexpr uint8_t kSetFirstLastLength = 20;
 
@@ -98,7 +98,7 @@ class DiscoveryLineOperations : public LineOperations {
     base::PutBE32(data, module.serial);
     data[16] = position;
     if (!Send(module, packet)) return false;
-    return discovery::ReceiveNodeAnswers(app_, handle_.get(), kAnswerWaitMs, nullptr) == 1;
+    return discovery::ReceiveNodeAnswers(app_, handle_.get(), kNodeAnswerWaitMs, nullptr) == 1;
   }
   bool BroadcastReset() override {
     return discovery::SendBroadcastCommand(app_, kResetRequest, sizeof kResetRequest,

@@ -29,14 +29,6 @@ void RealSleep(uint32_t ms) {
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-void Sleep(const ConnectionServices& services, uint32_t ms) {
-  if (services.sleep) {
-    services.sleep(ms);
-  } else {
-    RealSleep(ms);
-  }
-}
-
 void SetProgress(const ConnectionServices& services, int position) {
   if (services.progress) services.progress->SetPosition(position);
 }
@@ -724,6 +716,14 @@ std::optional<ConnectionView> ReadConnectionView(ModuleRegisters& module) {
   view.outputs = outputs[0];
   view.outputs2 = outputs[1];
   return view;
+}
+
+void Sleep(const ConnectionServices& services, uint32_t ms) {
+  if (services.sleep) {
+    services.sleep(ms);
+  } else {
+    RealSleep(ms);
+  }
 }
 
 }  // namespace config

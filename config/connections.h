@@ -254,4 +254,7 @@ std::optional<ConnectionView> ReadConnectionView(ModuleRegisters& module);
 // "a.b.c.d" of a descriptor's first two words; "" when they are zero.
 std::string DescriptorAddress(const Descriptor& descriptor);
 
+// Waits `ms` through the services' sleep, or for real when they have none.
+void Sleep(const ConnectionServices& services, uint32_t ms);
+
 }  // namespace config

@@ -41,14 +41,6 @@ bool ReadTable(ModuleRegisters& master, uint16_t* table, std::string* step) {
   return true;
 }
 
-void Sleep(const ConnectionServices& services, uint32_t ms) {
-  if (services.sleep) {
-    services.sleep(ms);
-  } else {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-  }
-}
-
 }  // namespace
 
 std::array<uint16_t, 8> ExtensionEntry(const std::string& ip, uint16_t zoneCode) {

@@ -25,7 +25,7 @@ namespace {
 
 constexpr uint32_t kPollPauseDiscoverMs = 2;
 constexpr uint32_t kPollPauseReceiverMs = 5;
-constexpr uint32_t kPollReadMs = 10;
+constexpr uint32_t kDiscoverPollReadMs = 10;
 constexpr uint32_t kRecoveryPauseMs = 1000;
 
 std::atomic<int> g_recoveryCounter{1};
@@ -71,14 +71,6 @@ bool LooksLikeMissingRights(const std::string& error) {
 
 NodePtr CopyNodeFields(const CNode_Data& node) {
   return std::make_shared<CNode_Data>(node);
-}
-
-void TakeChangedMac(CNode_Data& node, const MacBytes& mac) {
-  const bool hasMac = std::any_of(mac.begin(), mac.end(), [](uint8_t b) { return b != 0; });
-  if (!hasMac || node.mac == mac) return;
-  node.mac = mac;
-  LogInfo("!!!!! Node SN: %u, MAC addr. has changed to: %02X:%02X:%02X:%02X:%02X:%02X !?!",
-          node.serialNumber, mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
 }
 
 std::optional<platform::AdapterInfo> SystemAdapter(const std::string& name, bool* queryFailed) {
@@ -210,8 +202,8 @@ void CollectAnswers(platform::CaptureHandle& handle, CNAdapter& adapter, uint32_
       const uint32_t end = deadline();
       if (platform::TickReached(now, end)) return;
       const uint32_t polled = now - pollStart;
-      if (polled >= kPollReadMs) break;
-      const uint32_t wait = std::min(kPollReadMs - polled, end - now);
+      if (polled >= kDiscoverPollReadMs) break;
+      const uint32_t wait = std::min(kDiscoverPollReadMs - polled, end - now);
       if (!handle.Read(frame, wait)) break;
       const auto answer = ParseCapturedAnswer(frame.data(), frame.size(), kDiscoverPort);
       if (!answer) continue;
@@ -769,8 +761,8 @@ int ReceiveNodeAnswers(CMRegApp& app, platform::CaptureHandle* handle, uint32_t 
     const uint32_t pollStart = env.Now();
     for (;;) {
       const uint32_t now = env.Now();
-      if (platform::TickReached(now, end) || now - pollStart >= kPollReadMs) break;
-      const uint32_t wait = std::min(kPollReadMs - (now - pollStart), end - now);
+      if (platform::TickReached(now, end) || now - pollStart >= kDiscoverPollReadMs) break;
+      const uint32_t wait = std::min(kDiscoverPollReadMs - (now - pollStart), end - now);
       if (!handle->Read(frame, wait)) break;
       const auto answer = ParseCapturedAnswer(frame.data(), frame.size(), 0);
       if (!answer || answer->packet.dataLengthByte < 8) continue;
@@ -849,6 +841,14 @@ const char* SetNodeIpFieldName(SetNodeIpMismatch mismatch) {
       break;
   }
   return "";
+}
+
+void TakeChangedMac(CNode_Data& node, const MacBytes& mac) {
+  const bool hasMac = std::any_of(mac.begin(), mac.end(), [](uint8_t b) { return b != 0; });
+  if (!hasMac || node.mac == mac) return;
+  node.mac = mac;
+  LogInfo("!!!!! Node SN: %u, MAC addr. has changed to: %02X:%02X:%02X:%02X:%02X:%02X !?!",
+          node.serialNumber, mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
 }
 
 }  // namespace discovery

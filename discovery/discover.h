@@ -124,4 +124,8 @@ const char* SetNodeIpFieldName(SetNodeIpMismatch mismatch);
 int CaptureRecoveryCounter();
 void ResetCaptureRecoveryCounterForTests();
 
+// Takes a module's new MAC address from its answer (an all-zero one is not an address) and logs
+// the change.
+void TakeChangedMac(CNode_Data& node, const MacBytes& mac);
+
 }  // namespace discovery

@@ -17,18 +17,11 @@ namespace discovery {
 namespace {
 
 constexpr uint32_t kPollPauseMs = 2;
-constexpr uint32_t kPollReadMs = 10;
+constexpr uint32_t kTopologyPollReadMs = 10;
 constexpr char kManagementTag[4] = {'M', 'G', 'M', 'T'};
 
 bool IsZeroMac(const MacAddress& mac) {
   return std::all_of(mac.begin(), mac.end(), [](uint8_t b) { return b == 0; });
-}
-
-void TakeChangedMac(CNode_Data& node, const MacBytes& mac) {
-  if (IsZeroMac(mac) || node.mac == mac) return;
-  node.mac = mac;
-  LogInfo("!!!!! Node SN: %u, MAC addr. has changed to: %02X:%02X:%02X:%02X:%02X:%02X !?!",
-          node.serialNumber, mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
 }
 
 bool HasBuddy(const CNode_Data& node, const CNode_Data* buddy) {
@@ -73,8 +66,8 @@ void Poll(platform::CaptureHandle& handle, End end, Done done, OnFrame onFrame) 
       const uint32_t until = end();
       if (done() || platform::TickReached(now, until)) return;
       const uint32_t polled = now - pollStart;
-      if (polled >= kPollReadMs) break;
-      if (!handle.Read(frame, std::min(kPollReadMs - polled, until - now))) break;
+      if (polled >= kTopologyPollReadMs) break;
+      if (!handle.Read(frame, std::min(kTopologyPollReadMs - polled, until - now))) break;
       onFrame(frame, env.Now());
     }
   }

@@ -1,5 +1,7 @@
 #include "params/drive_catalogue.h"
 
+#include "params/display_items.h"
+
 namespace params {
 
 namespace {
@@ -139,8 +141,6 @@ RegisterPlan PlanApplyDriveType(Side side, std::string_view entryText, int listI
 // ---- Lists ------------------------------------------------------------------------------
 
 namespace {
-constexpr uint8_t kFamily03 = 0x03;
-constexpr uint8_t kFamily09 = 0x09;
 constexpr uint16_t kValveModule = 4;
 constexpr uint8_t kZentrikVariant = 0x97;
 }  // namespace

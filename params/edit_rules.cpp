@@ -12,9 +12,6 @@ RefreshGroup DriveGroup(Side side) {
 RefreshGroup ZoneGroup(Side side) {
   return side == Side::A ? RefreshGroup::Upstream : RefreshGroup::Downstream;
 }
-int Pick(Side side, int a, int b) {
-  return side == Side::A ? a : b;
-}
 
 RegisterPlan Refused(std::string message) {
   RegisterPlan plan;

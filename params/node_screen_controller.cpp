@@ -25,15 +25,6 @@ constexpr uint16_t kDriveFaultBits =
     0x0130 | 0x0040 | 0x0080 | 0x0400 | 0x0800 | 0x1000 | 0x2000 | 0x4000;
 constexpr uint16_t kMaxTorqueBit = 0x0200;
 
-// atol: leading blanks, an optional sign, digits; anything else ends the number (0 if none).
-// A number beyond int saturates, as a 32-bit atol does, so that 2^32 + 1 never becomes node 1.
-int FieldNumber(const std::string& text) {
-  const long value = std::strtol(text.c_str(), nullptr, 10);
-  if (value > std::numeric_limits<int>::max()) return std::numeric_limits<int>::max();
-  if (value < std::numeric_limits<int>::min()) return std::numeric_limits<int>::min();
-  return static_cast<int>(value);
-}
-
 size_t SideIndex(Side side) {
   return static_cast<size_t>(side);
 }
@@ -589,6 +580,15 @@ void NodeScreenController::BuildView() {
   }
   picture.caption = node_ > 0 ? base::Format("Knoten %d", node_) : std::string();
   (void)type;
+}
+
+// atol: leading blanks, an optional sign, digits; anything else ends the number (0 if none).
+// A number beyond int saturates, as a 32-bit atol does, so that 2^32 + 1 never becomes node 1.
+int FieldNumber(const std::string& text) {
+  const long value = std::strtol(text.c_str(), nullptr, 10);
+  if (value > std::numeric_limits<int>::max()) return std::numeric_limits<int>::max();
+  if (value < std::numeric_limits<int>::min()) return std::numeric_limits<int>::min();
+  return static_cast<int>(value);
 }
 
 }  // namespace params

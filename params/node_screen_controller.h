@@ -243,4 +243,9 @@ class NodeScreenController {
   NodeScreenView view_;
 };
 
+// atol of a field: leading blanks, an optional sign, digits; anything else ends the number (0
+// if none). A number beyond int saturates, as a 32-bit atol does, so that 2^32 + 1 never
+// becomes node 1.
+int FieldNumber(const std::string& text);
+
 }  // namespace params

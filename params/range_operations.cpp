@@ -23,15 +23,6 @@ using base::PromptAnswer;
 using base::PromptButtons;
 using base::PromptIcon;
 
-// atol of a field: leading blanks, a sign, digits; anything else ends the number. A number
-// beyond int saturates, as a 32-bit atol does, so that 2^32 + 1 never becomes node 1.
-int FieldNumber(const std::string& text) {
-  const long value = std::strtol(text.c_str(), nullptr, 10);
-  if (value > std::numeric_limits<int>::max()) return std::numeric_limits<int>::max();
-  if (value < std::numeric_limits<int>::min()) return std::numeric_limits<int>::min();
-  return static_cast<int>(value);
-}
-
 std::string NumberList(const std::vector<int>& nodes) {
   std::string text;
   for (int node : nodes) {
@@ -39,10 +30,6 @@ std::string NumberList(const std::vector<int>& nodes) {
     text += base::Format("%d", node);
   }
   return text;
-}
-
-int Pick(Side side, int a, int b) {
-  return side == Side::A ? a : b;
 }
 
 // A private copy of the shown module's image: the screen's own image changes as soon as the
@@ -192,19 +179,6 @@ Conversion ShownValue(uint16_t value, bool checked, CheckKind kind, int subKind)
     if (const auto refusal = CheckInput(kind, subKind, value)) return Conversion{{}, *refusal};
   }
   return Conversion{value, std::string()};
-}
-
-double SpeedFactor(SpeedUnit unit) {
-  switch (unit) {
-    case SpeedUnit::Percent:
-    case SpeedUnit::Rpm:
-      return 10.0;
-    case SpeedUnit::MetresPerSecond:
-      return 1000.0;
-    case SpeedUnit::RpmWhole:
-      return 1.0;
-  }
-  return 1.0;
 }
 
 }  // namespace

@@ -55,5 +55,9 @@ std::string StepText(const PlanStep& step);
 
 // Sides of a module: drives are Left / Right, zones Upstream / Downstream; A is the first.
 enum class Side { A = 0, B = 1 };
+// The value of side A or of side B.
+inline int Pick(Side side, int a, int b) {
+  return side == Side::A ? a : b;
+}
 
 }  // namespace params

@@ -245,7 +245,6 @@ const char* SpeedUnitText(SpeedUnit unit) {
   return "";
 }
 
-namespace {
 double SpeedFactor(SpeedUnit unit) {
   switch (unit) {
     case SpeedUnit::Percent:
@@ -259,7 +258,6 @@ double SpeedFactor(SpeedUnit unit) {
   }
   return 1.0;
 }
-}  // namespace
 
 Conversion ConvertSpeed(std::string_view typed, SpeedUnit unit) {
   return ConvertTyped(typed, SpeedFactor(unit), CheckKind::Speed, SpeedSubKind(unit));

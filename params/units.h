@@ -90,6 +90,8 @@ Conversion ConvertTyped(std::string_view typed, double factor, CheckKind kind, i
 // 17), the side's speed-unit selector (low byte of image slot 1 or 2) and, in RPM, on whether
 // the side's drive is shown as "Forkane Servo".
 enum class SpeedUnit { Percent, MetresPerSecond, Rpm, RpmWhole };
+// Register units per shown unit of a speed.
+double SpeedFactor(SpeedUnit unit);
 inline constexpr uint8_t kFamilyDriveUnits = 0x09;  // the family with m/s and RPM drives
 std::optional<SpeedUnit> SpeedUnitFor(uint8_t family, uint8_t selector, bool forkaneServo);
 int SpeedSubKind(SpeedUnit unit);           // sub-kind of check kind 3: 1..4

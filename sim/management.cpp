@@ -7,8 +7,8 @@
 namespace sim {
 namespace {
 
-constexpr Mac kBroadcastMac = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-constexpr uint32_t kBroadcastAddress = 0xFFFFFFFFu;
+constexpr Mac kManagementBroadcastMac = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+constexpr uint32_t kManagementBroadcastAddress = 0xFFFFFFFFu;
 
 }  // namespace
 
@@ -23,9 +23,9 @@ std::vector<size_t> ManagementResponder::Addressed(const UdpFrame& frame, bool e
     if (!module.Reachable()) continue;
     if (frame.destinationMac == module.MacAddress()) {
       result.push_back(i);
-    } else if (frame.destinationMac == kBroadcastMac) {
+    } else if (frame.destinationMac == kManagementBroadcastMac) {
       const bool toIt = frame.destinationAddress == module.Address();
-      const bool toAll = everyone && frame.destinationAddress == kBroadcastAddress;
+      const bool toAll = everyone && frame.destinationAddress == kManagementBroadcastAddress;
       if ((toIt || toAll) && udp_.Hears(i)) result.push_back(i);
     }
   }

@@ -60,9 +60,9 @@ struct RestoreArguments {
 };
 
 // The shared bar; SIGINT and friends stop the run like STOP does, also between reports.
-class TerminalProgress : public cli::TerminalProgress {
+class WatchedTerminalProgress : public cli::TerminalProgress {
  public:
-  explicit TerminalProgress(base::CancelToken& signal) : cli::TerminalProgress(signal) {
+  explicit WatchedTerminalProgress(base::CancelToken& signal) : cli::TerminalProgress(signal) {
     watcher_ = std::thread([this, &signal] {
       while (!done_.load()) {
         if (signal.IsCancelled()) Cancel().Cancel();
@@ -70,7 +70,7 @@ class TerminalProgress : public cli::TerminalProgress {
       }
     });
   }
-  ~TerminalProgress() override {
+  ~WatchedTerminalProgress() override {
     done_.store(true);
     watcher_.join();
   }
@@ -187,7 +187,7 @@ int RunBackupCommand(CliContext& context, const BackupArguments& arguments) {
     return selected;
   backup::BackupRunResult run;
   {
-    TerminalProgress progress(context.cancel);
+    WatchedTerminalProgress progress(context.cancel);
     run = backup::RunBackup(
         modules, [](const std::string& ip) { return backup::MakeModuleLink(ip); }, context.prompt,
         progress, {}, {}, backup::MakeReachabilityCheck(context.app));
@@ -375,7 +375,7 @@ int RunRestoreCommand(CliContext& context, const RestoreArguments& arguments) {
   auto line = backup::MakeLineOperations(context.app);
   backup::RestoreRunResult result;
   {
-    TerminalProgress progress(context.cancel);
+    WatchedTerminalProgress progress(context.cancel);
     result = backup::RunRestore(
         std::move(loaded.records), modules,
         [](const std::string& ip) { return backup::MakeModuleLink(ip); }, *line, context.prompt,

@@ -14,6 +14,7 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -61,3 +62,23 @@ struct CliCommandRegistrar {
     RegisterCliCommand(std::move(name), std::move(description), std::move(setup));
   }
 };
+
+namespace cli {
+
+// The target argument and the --net option of a command on one module.
+struct TargetArguments {
+  std::string target;
+  std::string network;
+};
+
+// Adds the required target argument; --net is added by AddNetOption after the command's own
+// options, where the help lists it.
+std::shared_ptr<TargetArguments> AddTargetArgument(CLI::App& sub);
+void AddNetOption(CLI::App& sub, TargetArguments& arguments);
+
+// Resolves the target and runs `run` on it with the inventory link installed; the resolver's
+// status (its message printed and logged) when the target is refused.
+int RunOnTarget(CliContext& context, const std::string& command, const TargetArguments& arguments,
+                const std::function<int(const ResolvedTarget&)>& run);
+
+}  // namespace cli

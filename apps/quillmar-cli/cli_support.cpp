@@ -13,6 +13,7 @@
 #include "cli_command.h"
 #include "comm/blocking_socket.h"
 #include "comm/event_log.h"
+#include "discovery/connect_inventory_link.h"
 #include "discovery/mreg_app.h"
 #include "params/display_items.h"
 #include "platform/socket_errors.h"
@@ -335,6 +336,28 @@ nlohmann::json SummaryJson(const std::vector<ModuleOutcome>& modules) {
   for (const ModuleOutcome& m : modules)
     rows.push_back({{"module", m.module}, {"ok", m.ok}, {"result", m.result}, {"ms", m.ms}});
   return rows;
+}
+
+std::shared_ptr<TargetArguments> AddTargetArgument(CLI::App& sub) {
+  auto arguments = std::make_shared<TargetArguments>();
+  sub.add_option("target", arguments->target,
+                 "Node number (1..236, decimal), the module's IPv4 address, or sn:SERIAL")
+      ->required();
+  return arguments;
+}
+
+void AddNetOption(CLI::App& sub, TargetArguments& arguments) {
+  sub.add_option("--net", arguments.network,
+                 "Network of node numbers (default: the profile's \"Default Net\")");
+}
+
+int RunOnTarget(CliContext& context, const std::string& command, const TargetArguments& arguments,
+                const std::function<int(const ResolvedTarget&)>& run) {
+  discovery::ScopedConnectInventory inventoryLink(context.app);
+  const ResolvedTarget target =
+      ResolveTarget(context, command, arguments.target, arguments.network);
+  if (target.exitCode != kExitDone) return target.exitCode;
+  return run(target);
 }
 
 int PrepareInventory(CliContext& context, const std::string& command, const std::string& notDone) {

@@ -41,8 +41,8 @@ namespace {
 
 using nlohmann::json;
 
-constexpr int kExitFailed = cli::kExitFailed;
-constexpr int kExitUsage = cli::kExitUsage;
+using cli::kExitFailed;
+using cli::kExitUsage;
 
 struct ConnectionArguments {
   std::string target;
@@ -116,7 +116,7 @@ std::optional<config::LinkChoice> ParseLink(const std::string& text) {
 }
 
 // FROM-TO: node numbers 1..236, FROM not above TO.
-bool ParseRange(const std::string& text, int* from, int* to) {
+bool ParseNodeRange(const std::string& text, int* from, int* to) {
   const size_t dash = text.find('-');
   if (dash == std::string::npos) return false;
   const auto first = ParseLink(text.substr(0, dash));
@@ -264,7 +264,7 @@ int ApplyRange(CliContext& context, const ConnectionArguments& args, const std::
                const config::ConnectionSettings& settings) {
   int from = 0;
   int to = 0;
-  if (!ParseRange(args.range, &from, &to)) {
+  if (!ParseNodeRange(args.range, &from, &to)) {
     cli::ReportFailure("connections",
                        "--range is FROM-TO with node numbers 1..236, FROM not above TO; nothing "
                        "was sent");

@@ -25,18 +25,10 @@ namespace {
 
 using nlohmann::json;
 
-struct TargetArguments {
-  std::string target;
-  std::string network;
-};
-
-std::shared_ptr<TargetArguments> AddTargetArguments(CLI::App& sub) {
-  auto arguments = std::make_shared<TargetArguments>();
-  sub.add_option("target", arguments->target,
-                 "Node number (1..236, decimal), the module's IPv4 address, or sn:SERIAL")
-      ->required();
-  sub.add_option("--net", arguments->network,
-                 "Network of node numbers (default: the profile's \"Default Net\")");
+// The target and its --net option, both right after the command's name in the help.
+std::shared_ptr<cli::TargetArguments> AddTargetArguments(CLI::App& sub) {
+  auto arguments = cli::AddTargetArgument(sub);
+  cli::AddNetOption(sub, *arguments);
   return arguments;
 }
 
@@ -204,21 +196,15 @@ int RunHistory(CliContext& context, const cli::ResolvedTarget& target) {
   return cli::kExitDone;
 }
 
-int RunOnTarget(CliContext& context, const std::string& name, const TargetArguments& arguments,
-                int (*command)(CliContext&, const cli::ResolvedTarget&)) {
-  discovery::ScopedConnectInventory inventoryLink(context.app);
-  const cli::ResolvedTarget target =
-      cli::ResolveTarget(context, name, arguments.target, arguments.network);
-  if (target.exitCode != cli::kExitDone) return target.exitCode;
-  return command(context, target);
-}
-
 const CliCommandRegistrar kDiagLogCommand(
     "diaglog", "List a module's two diagnostic event logs (DIAGLOG TARGET)",
     [](CLI::App& sub, CliContext& context) -> CliRun {
       auto arguments = AddTargetArguments(sub);
-      return
-          [&context, arguments] { return RunOnTarget(context, "diaglog", *arguments, RunDiagLog); };
+      return [&context, arguments] {
+        return cli::RunOnTarget(
+            context, "diaglog", *arguments,
+            [&context](const cli::ResolvedTarget& target) { return RunDiagLog(context, target); });
+      };
     });
 
 const CliCommandRegistrar kHistoryCommand("history",
@@ -226,8 +212,11 @@ const CliCommandRegistrar kHistoryCommand("history",
                                           [](CLI::App& sub, CliContext& context) -> CliRun {
                                             auto arguments = AddTargetArguments(sub);
                                             return [&context, arguments] {
-                                              return RunOnTarget(context, "history", *arguments,
-                                                                 RunHistory);
+                                              return cli::RunOnTarget(
+                                                  context, "history", *arguments,
+                                                  [&context](const cli::ResolvedTarget& target) {
+                                                    return RunHistory(context, target);
+                                                  });
                                             };
                                           });
 

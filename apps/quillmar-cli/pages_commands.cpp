@@ -164,24 +164,6 @@ int RunFlexZone(CliContext& context, const std::string& networkText, bool enable
 
 // ---- targets of sensors and service ----------------------------------------------------------
 
-struct TargetArguments {
-  std::string target;
-  std::string network;
-};
-
-std::shared_ptr<TargetArguments> AddTarget(CLI::App& sub) {
-  auto arguments = std::make_shared<TargetArguments>();
-  sub.add_option("target", arguments->target,
-                 "Node number (1..236, decimal), the module's IPv4 address, or sn:SERIAL")
-      ->required();
-  return arguments;
-}
-
-void AddNet(CLI::App& sub, TargetArguments& arguments) {
-  sub.add_option("--net", arguments.network,
-                 "Network of node numbers (default: the profile's \"Default Net\")");
-}
-
 // ---- sensors ---------------------------------------------------------------------------------
 
 struct SensorArguments {
@@ -230,7 +212,7 @@ void PrintSensors(CliContext& context, const std::string& address, const pages::
 }
 
 int RunSensors(CliContext& context, const cli::ResolvedTarget& target,
-               const TargetArguments& arguments, const SensorArguments& options) {
+               const cli::TargetArguments& arguments, const SensorArguments& options) {
   const std::string command = "sensors";
   // Every option is checked before anything is sent.
   std::array<std::optional<bool>, 4> wanted;
@@ -432,15 +414,6 @@ int RunService(CliContext& context, const cli::ResolvedTarget& target,
   return cli::kExitDone;
 }
 
-int RunOnTarget(CliContext& context, const std::string& name, const TargetArguments& arguments,
-                const std::function<int(const cli::ResolvedTarget&)>& run) {
-  discovery::ScopedConnectInventory inventoryLink(context.app);
-  const cli::ResolvedTarget target =
-      cli::ResolveTarget(context, name, arguments.target, arguments.network);
-  if (target.exitCode != cli::kExitDone) return target.exitCode;
-  return run(target);
-}
-
 const CliCommandRegistrar kFlexZoneCommand(
     "flexzone",
     "Flex zone of every module of a network: status, or --enable / --disable / --time MS",
@@ -464,16 +437,16 @@ const CliCommandRegistrar kSensorsCommand(
     "sensors",
     "Sensor polarities of a module (register 34); --all FROM-TO copies them to a node range",
     [](CLI::App& sub, CliContext& context) -> CliRun {
-      auto arguments = AddTarget(sub);
+      auto arguments = cli::AddTargetArgument(sub);
       auto options = std::make_shared<SensorArguments>();
       const char* names[4] = {"--blocked-left", "--blocked-right", "--error-left", "--error-right"};
       for (size_t k = 0; k < 4; ++k)
         sub.add_option(names[k], options->settings[k], "inverted or normal");
       sub.add_option("--all", options->all,
                      "Copy the settings to nodes FROM-TO of the module's network (asks first)");
-      AddNet(sub, *arguments);
+      cli::AddNetOption(sub, *arguments);
       return [&context, arguments, options] {
-        return RunOnTarget(context, "sensors", *arguments, [&](const cli::ResolvedTarget& t) {
+        return cli::RunOnTarget(context, "sensors", *arguments, [&](const cli::ResolvedTarget& t) {
           return RunSensors(context, t, *arguments, *options);
         });
       };
@@ -484,14 +457,14 @@ const CliCommandRegistrar kServiceCommand(
     "Special services of a module: hours-reset left|right, short-circuit-clear, touch-go "
     "upstream|downstream on|off [--backward], dta-reset upstream|downstream",
     [](CLI::App& sub, CliContext& context) -> CliRun {
-      auto arguments = AddTarget(sub);
+      auto arguments = cli::AddTargetArgument(sub);
       auto words = std::make_shared<std::vector<std::string>>();
       auto backward = std::make_shared<bool>(false);
       sub.add_option("action", *words, "The service and its arguments (none: show the state)");
       sub.add_flag("--backward", *backward, "touch-go: the zone's Backward option");
-      AddNet(sub, *arguments);
+      cli::AddNetOption(sub, *arguments);
       return [&context, arguments, words, backward] {
-        return RunOnTarget(context, "service", *arguments, [&](const cli::ResolvedTarget& t) {
+        return cli::RunOnTarget(context, "service", *arguments, [&](const cli::ResolvedTarget& t) {
           return RunService(context, t, *words, *backward);
         });
       };

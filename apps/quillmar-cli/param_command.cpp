@@ -48,8 +48,8 @@ using params::DisplayItem;
 using params::Side;
 namespace item = params::item;
 
-constexpr int kExitFailed = cli::kExitFailed;
-constexpr int kExitUsage = cli::kExitUsage;
+using cli::kExitFailed;
+using cli::kExitUsage;
 
 void PrintError(const std::string& text) {
   cli::ReportFailure("param", text);

@@ -29,7 +29,7 @@ namespace {
 
 using nlohmann::json;
 
-constexpr const char* kCommand = "plcdata";
+constexpr const char* kPlcDataCommandName = "plcdata";
 
 struct PlcArguments {
   std::string target;
@@ -41,7 +41,7 @@ struct PlcArguments {
 };
 
 int Usage(const std::string& text) {
-  cli::ReportFailure(kCommand, text + "; nothing was sent");
+  cli::ReportFailure(kPlcDataCommandName, text + "; nothing was sent");
   return cli::kExitUsage;
 }
 
@@ -75,13 +75,14 @@ int RunRead(CliContext& context, const std::string& address, const PlcArguments&
         plc::RunRequest(plc::ProcessRequestManager(),
                         plc::CTagRequest::Read(address, static_cast<uint16_t>(at), count));
     if (const std::string why = Failure(r); !why.empty()) {
-      cli::ReportFailure(kCommand, why);
+      cli::ReportFailure(kPlcDataCommandName, why);
       return cli::kExitFailed;
     }
     if (r.AnswerDataLength() < count) {
       cli::ReportFailure(
-          kCommand, base::Format("module %s answered %zu of %u bytes at %llu", address.c_str(),
-                                 r.AnswerDataLength(), count, static_cast<unsigned long long>(at)));
+          kPlcDataCommandName,
+          base::Format("module %s answered %zu of %u bytes at %llu", address.c_str(),
+                       r.AnswerDataLength(), count, static_cast<unsigned long long>(at)));
       return cli::kExitFailed;
     }
     bytes.insert(bytes.end(), r.AnswerData(), r.AnswerData() + count);
@@ -118,10 +119,10 @@ std::optional<uint32_t> ParseValue(const std::string& text, uint16_t size) {
 int Finish(CliContext& context, const std::string& address, const plc::CTagRequest& r,
            const std::string& done) {
   if (const std::string why = Failure(r); !why.empty()) {
-    cli::ReportFailure(kCommand, why);
+    cli::ReportFailure(kPlcDataCommandName, why);
     return cli::kExitFailed;
   }
-  cli::LogChange(kCommand, address + ": " + done);
+  cli::LogChange(kPlcDataCommandName, address + ": " + done);
   if (context.json) {
     std::fprintf(context.out, "%s\n", json{{"ip", address}, {"done", done}}.dump().c_str());
   } else {
@@ -165,7 +166,7 @@ int RunBit(CliContext& context, const std::string& address, const PlcArguments& 
                              static_cast<unsigned long long>(*offset)));
 }
 
-int RunWatch(CliContext& context, const std::string& address, const PlcArguments& a) {
+int RunPlcDataWatch(CliContext& context, const std::string& address, const PlcArguments& a) {
   if (!a.values.empty()) return Usage("watch takes no further arguments");
   if (a.tags.empty()) return Usage("watch needs --tags FILE");
   std::string error;
@@ -178,7 +179,7 @@ int RunWatch(CliContext& context, const std::string& address, const PlcArguments
       info->program, address,
       plc::ModuleProgram{found.read, found.length > 0, found.name, found.failure});
   if (!mismatch.empty()) {
-    cli::ReportFailure(kCommand, "the tags are not shown: " + mismatch);
+    cli::ReportFailure(kPlcDataCommandName, "the tags are not shown: " + mismatch);
     return cli::kExitFailed;
   }
   plc::CPlcDataModel model;
@@ -205,7 +206,7 @@ int RunWatch(CliContext& context, const std::string& address, const PlcArguments
     }
     const auto result = model.HandleAnswers(manager.Queue());
     for (const std::string& line : model.TakeFailures(manager.Queue())) {
-      cli::ReportFailure(kCommand, line);
+      cli::ReportFailure(kPlcDataCommandName, line);
       status = cli::kExitFailed;
     }
     if (result.refreshed) {
@@ -242,7 +243,8 @@ int Run(CliContext& context, const PlcArguments& a) {
     return Usage("ACTION must be read, write, set-bit, clear-bit or watch, not \"" + a.action +
                  "\"");
   discovery::ScopedConnectInventory inventoryLink(context.app);
-  const cli::ResolvedTarget target = cli::ResolveTarget(context, kCommand, a.target, a.network);
+  const cli::ResolvedTarget target =
+      cli::ResolveTarget(context, kPlcDataCommandName, a.target, a.network);
   if (target.exitCode != cli::kExitDone) return target.exitCode;
   int status = cli::kExitDone;
   if (a.action == "read")
@@ -250,7 +252,7 @@ int Run(CliContext& context, const PlcArguments& a) {
   else if (a.action == "write")
     status = RunWrite(context, target.address, a);
   else if (a.action == "watch")
-    status = RunWatch(context, target.address, a);
+    status = RunPlcDataWatch(context, target.address, a);
   else
     status = RunBit(context, target.address, a, a.action == "set-bit");
   plc::StopRequestManager();

@@ -419,57 +419,27 @@ int RunImage(CliContext& context, const ResolvedTarget& target) {
 
 namespace {
 
-// The target argument and the --net option every register command takes; --net is added by
-// AddNetOption after the command's own options, where the help lists it.
-struct TargetArguments {
-  std::string target;
-  std::string network;
-};
-
-std::shared_ptr<TargetArguments> AddTargetArgument(CLI::App& sub) {
-  auto arguments = std::make_shared<TargetArguments>();
-  sub.add_option("target", arguments->target,
-                 "Node number (1..236, decimal), the module's IPv4 address, or sn:SERIAL")
-      ->required();
-  return arguments;
-}
-
-void AddNetOption(CLI::App& sub, TargetArguments& arguments) {
-  sub.add_option("--net", arguments.network,
-                 "Network of node numbers (default: the profile's \"Default Net\")");
-}
-
-// Resolves the target and runs `command` on it with the inventory link installed; the
-// resolver's status (its message printed and logged) when the target is refused.
-int RunOnTarget(CliContext& context, const std::string& name, const TargetArguments& arguments,
-                const std::function<int(const cli::ResolvedTarget&)>& command) {
-  discovery::ScopedConnectInventory inventoryLink(context.app);
-  const cli::ResolvedTarget target =
-      cli::ResolveTarget(context, name, arguments.target, arguments.network);
-  if (target.exitCode != cli::kExitDone) return target.exitCode;
-  return command(target);
-}
-
 const CliCommandRegistrar kReadCommand(
     "read", "Read holding registers of a module (READ TARGET FIRST [COUNT])",
     [](CLI::App& sub, CliContext& context) -> CliRun {
-      auto arguments = AddTargetArgument(sub);
+      auto arguments = cli::AddTargetArgument(sub);
       auto first = std::make_shared<std::string>();
       auto count = std::make_shared<std::string>("1");
       sub.add_option("first", *first, "First register (numbered from 1)")->required();
       sub.add_option("count", *count, "Number of registers (default 1)");
-      AddNetOption(sub, *arguments);
+      cli::AddNetOption(sub, *arguments);
       return [&context, arguments, first, count] {
-        return RunOnTarget(context, "read", *arguments, [&](const cli::ResolvedTarget& target) {
-          return registercli::RunRead(context, target, *first, *count);
-        });
+        return cli::RunOnTarget(context, "read", *arguments,
+                                [&](const cli::ResolvedTarget& target) {
+                                  return registercli::RunRead(context, target, *first, *count);
+                                });
       };
     });
 
 const CliCommandRegistrar kWriteCommand(
     "write", "Write holding registers of a module (REG=VALUE...; --save saves them to flash)",
     [](CLI::App& sub, CliContext& context) -> CliRun {
-      auto arguments = AddTargetArgument(sub);
+      auto arguments = cli::AddTargetArgument(sub);
       auto assignments = std::make_shared<std::vector<std::string>>();
       auto save = std::make_shared<bool>(false);
       sub.add_option("assignments", *assignments,
@@ -477,23 +447,25 @@ const CliCommandRegistrar kWriteCommand(
                      "0x-hex); consecutive registers go into one write")
           ->required();
       sub.add_flag("--save", *save, "Save the written registers to the module's flash");
-      AddNetOption(sub, *arguments);
+      cli::AddNetOption(sub, *arguments);
       return [&context, arguments, assignments, save] {
-        return RunOnTarget(context, "write", *arguments, [&](const cli::ResolvedTarget& target) {
-          return registercli::RunWrite(context, target, *assignments, *save);
-        });
+        return cli::RunOnTarget(
+            context, "write", *arguments, [&](const cli::ResolvedTarget& target) {
+              return registercli::RunWrite(context, target, *assignments, *save);
+            });
       };
     });
 
 const CliCommandRegistrar kImageCommand(
     "image", "Read a module's register image as the node screen does (groups, extended reads)",
     [](CLI::App& sub, CliContext& context) -> CliRun {
-      auto arguments = AddTargetArgument(sub);
-      AddNetOption(sub, *arguments);
+      auto arguments = cli::AddTargetArgument(sub);
+      cli::AddNetOption(sub, *arguments);
       return [&context, arguments] {
-        return RunOnTarget(context, "image", *arguments, [&](const cli::ResolvedTarget& target) {
-          return registercli::RunImage(context, target);
-        });
+        return cli::RunOnTarget(context, "image", *arguments,
+                                [&](const cli::ResolvedTarget& target) {
+                                  return registercli::RunImage(context, target);
+                                });
       };
     });
 

@@ -26,7 +26,7 @@ namespace {
 
 using nlohmann::json;
 
-constexpr const char* kCommand = "report";
+constexpr const char* kReportCommandName = "report";
 
 struct ReportArguments {
   std::vector<std::string> targets;
@@ -38,33 +38,34 @@ struct ReportArguments {
 
 int RunReport(CliContext& context, const ReportArguments& arguments) {
   if (arguments.all == !arguments.targets.empty()) {
-    cli::ReportFailure(kCommand, "give the modules (TARGETS...) or --all, not both");
+    cli::ReportFailure(kReportCommandName, "give the modules (TARGETS...) or --all, not both");
     return cli::kExitUsage;
   }
   std::vector<std::string> addresses;
   for (const std::string& text : arguments.targets) {
-    const cli::ResolvedTarget target = cli::ResolveTarget(context, kCommand, text, arguments.net);
+    const cli::ResolvedTarget target =
+        cli::ResolveTarget(context, kReportCommandName, text, arguments.net);
     if (target.exitCode != cli::kExitDone) return target.exitCode;
     addresses.push_back(target.address);
   }
   CMRegApp& app = context.app;
-  if (const int refused = cli::SelectNamedAdapter(context, kCommand, arguments.adapter);
+  if (const int refused = cli::SelectNamedAdapter(context, kReportCommandName, arguments.adapter);
       refused != cli::kExitDone) {
     return refused;
   }
   discovery::ScopedConnectInventory inventoryLink(app);
   app.discoverDone = 1;  // the full discovery, as the topology window runs it
   if (app.Discover(arguments.adapter.empty(), nullptr) != 1) {
-    cli::ReportFailure(kCommand, "no capture device could be opened");
+    cli::ReportFailure(kReportCommandName, "no capture device could be opened");
     return cli::kExitFailed;
   }
   if (!app.SelectedAdapter()) {
     if (context.chooser.ChoiceRefused() || context.chooser.ChooserShown()) {
-      cli::ReportFailure(kCommand,
+      cli::ReportFailure(kReportCommandName,
                          "several adapters carry modules and none was chosen (--adapter NAME)");
       return cli::kExitChooseAdapter;
     }
-    cli::ReportFailure(kCommand, "no module was found on any adapter");
+    cli::ReportFailure(kReportCommandName, "no module was found on any adapter");
     return cli::kExitFailed;
   }
   app.GetTopology();
@@ -94,10 +95,10 @@ int RunReport(CliContext& context, const ReportArguments& arguments) {
   for (const report::ModuleReport& m : line.modules) {
     if (m.readable) continue;
     ++unreadable;
-    cli::ReportFailure(kCommand, base::Format("module %s (SN %u) not readable: %s", m.ip.c_str(),
-                                              m.serial, m.failure.c_str()));
+    cli::ReportFailure(kReportCommandName, base::Format("module %s (SN %u) not readable: %s",
+                                                        m.ip.c_str(), m.serial, m.failure.c_str()));
   }
-  if (!written) cli::ReportFailure(kCommand, "the report could not be written: " + error);
+  if (!written) cli::ReportFailure(kReportCommandName, "the report could not be written: " + error);
   if (context.json) {
     json out{{"folder", arguments.folder},           {"written", written},  {"date", line.date},
              {"adapter", line.adapterName},          {"found", line.found}, {"drawn", line.drawn},
@@ -108,14 +109,14 @@ int RunReport(CliContext& context, const ReportArguments& arguments) {
     if (written) std::fprintf(context.out, "report: %s/report.html\n", arguments.folder.c_str());
   }
   if (line.modules.empty()) {
-    cli::ReportFailure(kCommand, "no module to report");
+    cli::ReportFailure(kReportCommandName, "no module to report");
     return cli::kExitFailed;
   }
   return written && unreadable == 0 ? cli::kExitDone : cli::kExitFailed;
 }
 
 const CliCommandRegistrar kReportCommand(
-    kCommand,
+    kReportCommandName,
     "The line's hand-over report: topology, every module's fields, connections, PLC program and "
     "health as HTML and CSV (REPORT TARGETS... | --all -o DIR)",
     [](CLI::App& sub, CliContext& context) -> CliRun {

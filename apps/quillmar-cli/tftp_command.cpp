@@ -38,10 +38,10 @@ namespace {
 
 using nlohmann::json;
 
-constexpr int kExitFailed = cli::kExitFailed;
+using cli::kExitFailed;
 constexpr int kExitRefused = cli::kExitUsage;
 
-void PrintError(const std::string& text) {
+void PrintTftpError(const std::string& text) {
   std::fprintf(stderr, "quillmar-cli: %s\n", text.c_str());
 }
 
@@ -124,17 +124,17 @@ int RunTransfer(CliContext& context, const TransferArguments& arguments, bool pu
                  client.GetSocketErrors());
   }
   if (!ok) {
-    PrintError(base::Format("%s %s failed: %s (time-outs %u, retransmissions %u, socket errors %u)",
-                            put ? "put to" : "get from", ip.c_str(), error.c_str(),
-                            client.GetReadTimeouts(), client.GetRetransmissions(),
-                            client.GetSocketErrors()));
+    PrintTftpError(base::Format(
+        "%s %s failed: %s (time-outs %u, retransmissions %u, socket errors %u)",
+        put ? "put to" : "get from", ip.c_str(), error.c_str(), client.GetReadTimeouts(),
+        client.GetRetransmissions(), client.GetSocketErrors()));
   }
   return ok ? 0 : kExitFailed;
 }
 
 // ---- plc ----
 
-struct PlcArguments {
+struct PlcTransferArguments {
   std::string target;
   std::string file;
   std::string family;
@@ -152,10 +152,10 @@ std::optional<uint16_t> ReadRegister6(CliContext& context, const std::string& ip
     client._Connect(ip, CBlockingSocket::kModbusPort, true);
     uint16_t words[2] = {0, 0};
     if (client.ReadMultiplyRegisters(6, 1, words) == 1) return ntohs(words[0]);
-    PrintError(base::Format("reading register 6 of %s failed", ip.c_str()));
+    PrintTftpError(base::Format("reading register 6 of %s failed", ip.c_str()));
   } catch (const CBlockingSocketException& e) {
-    PrintError(base::Format("Verbindung zu Modul IP %s nicht möglich. (%s)", ip.c_str(),
-                            e.GetErrorMessage().c_str()));
+    PrintTftpError(base::Format("Verbindung zu Modul IP %s nicht möglich. (%s)", ip.c_str(),
+                                e.GetErrorMessage().c_str()));
   }
   return std::nullopt;
 }
@@ -172,7 +172,7 @@ std::string ExpectedFamilyFor(uint16_t register6) {
   }
 }
 
-int PrintUpload(CliContext& context, const PlcArguments& arguments, const std::string& ip,
+int PrintUpload(CliContext& context, const PlcTransferArguments& arguments, const std::string& ip,
                 const config::PlcUploadResult& result, const char* operation) {
   if (arguments.json || context.json) {
     json out = {{"ok", result.result == 1},
@@ -187,11 +187,11 @@ int PrintUpload(CliContext& context, const PlcArguments& arguments, const std::s
   } else if (result.result == 1) {
     std::fprintf(context.out, "%s\n", result.text.c_str());
   }
-  if (result.result != 1) PrintError(result.text);
+  if (result.result != 1) PrintTftpError(result.text);
   return result.result == 1 ? 0 : kExitFailed;
 }
 
-int RunPlcUpload(CliContext& context, const PlcArguments& arguments) {
+int RunPlcUpload(CliContext& context, const PlcTransferArguments& arguments) {
   const std::string ip = ResolveTarget(context, arguments.target, arguments.net);
   if (ip.empty()) return kExitRefused;
   const auto register6 = ReadRegister6(context, ip);
@@ -200,7 +200,7 @@ int RunPlcUpload(CliContext& context, const PlcArguments& arguments) {
       arguments.file, config::ModuleFamilyCode(*register6), context.prompt);
   if (!check.ok) return kExitRefused;
   if (check.noProgram) {
-    PrintError("FILE is empty");
+    PrintTftpError("FILE is empty");
     return kExitRefused;
   }
   const std::string family =
@@ -212,7 +212,7 @@ int RunPlcUpload(CliContext& context, const PlcArguments& arguments) {
   return PrintUpload(context, arguments, ip, result, "upload");
 }
 
-int RunPlcDelete(CliContext& context, const PlcArguments& arguments) {
+int RunPlcDelete(CliContext& context, const PlcTransferArguments& arguments) {
   const std::string ip = ResolveTarget(context, arguments.target, arguments.net);
   if (ip.empty()) return kExitRefused;
   TerminalProgress progress(context.cancel);
@@ -221,12 +221,12 @@ int RunPlcDelete(CliContext& context, const PlcArguments& arguments) {
   return PrintUpload(context, arguments, ip, result, "delete");
 }
 
-int RunPlcLock(CliContext& context, const PlcArguments& arguments) {
+int RunPlcLock(CliContext& context, const PlcTransferArguments& arguments) {
   uint32_t value = 0;
   if (arguments.state == "on") {
     value = 1;
   } else if (arguments.state != "off") {
-    PrintError("the lock is \"on\" or \"off\"");
+    PrintTftpError("the lock is \"on\" or \"off\"");
     return kExitRefused;
   }
   const std::string ip = ResolveTarget(context, arguments.target, arguments.net);
@@ -241,14 +241,14 @@ int RunPlcLock(CliContext& context, const PlcArguments& arguments) {
     std::fprintf(context.out, "PLC lock of %s: %s\n", ip.c_str(), state ? "on" : "off");
   }
   if (state < 0) {
-    PrintError(base::Format("no lock answer from %s", ip.c_str()));
+    PrintTftpError(base::Format("no lock answer from %s", ip.c_str()));
   } else if (!ok) {
-    PrintError(base::Format("the module %s reports lock %d", ip.c_str(), state));
+    PrintTftpError(base::Format("the module %s reports lock %d", ip.c_str(), state));
   }
   return ok ? 0 : kExitFailed;
 }
 
-int RunPlcName(CliContext& context, const PlcArguments& arguments) {
+int RunPlcName(CliContext& context, const PlcTransferArguments& arguments) {
   const std::string ip = ResolveTarget(context, arguments.target, arguments.net);
   if (ip.empty()) return kExitRefused;
   const std::string name = config::ReadPlcProgramName(ip);
@@ -301,7 +301,7 @@ const CliCommandRegistrar kPlcCommand(
       sub.require_subcommand(1);
       sub.footer(
           "Exit status: 0 done, 1 the operation failed, 2 arguments, file or target refused.");
-      auto args = std::make_shared<PlcArguments>();
+      auto args = std::make_shared<PlcTransferArguments>();
       CLI::App* upload = sub.add_subcommand(
           "upload", "Check FILE (PLCDATA_*.bin) against the module's family and upload it");
       AddCommon(*upload, args->target, args->net, args->json);

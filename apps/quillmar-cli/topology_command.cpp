@@ -35,7 +35,7 @@ namespace {
 
 using nlohmann::json;
 
-constexpr const char* kCommand = "topology";
+constexpr const char* kTopologyCommandName = "topology";
 constexpr const char* kBaseTitle = "PL Conveyors Dialog";
 
 struct TopologyOptions {
@@ -76,7 +76,7 @@ bool WriteRecord(const std::string& path, const std::string& text, std::string* 
 int ReadRecord(const std::string& path, json* record) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
-    cli::ReportFailure(kCommand,
+    cli::ReportFailure(kTopologyCommandName,
                        base::Format("cannot read \"%s\": %s", path.c_str(), std::strerror(errno)));
     return cli::kExitUsage;
   }
@@ -85,7 +85,7 @@ int ReadRecord(const std::string& path, json* record) {
   *record = json::parse(text.str(), nullptr, false);
   std::string reason = "it is not JSON";
   if (record->is_discarded() || !topology::IsLineRecord(*record, &reason)) {
-    cli::ReportFailure(kCommand,
+    cli::ReportFailure(kTopologyCommandName,
                        base::Format("\"%s\" cannot be compared: %s", path.c_str(), reason.c_str()));
     return cli::kExitUsage;
   }
@@ -109,7 +109,8 @@ int Compare(CliContext& context, const json& record, const json& now) {
     if (changes.empty()) std::fprintf(context.out, "No module changed since the record.\n");
   }
   if (!changes.empty()) {
-    cli::LogChange(kCommand, base::Format("%zu modules differ from the record", changes.size()));
+    cli::LogChange(kTopologyCommandName,
+                   base::Format("%zu modules differ from the record", changes.size()));
     return cli::kExitFailed;
   }
   return cli::kExitDone;
@@ -121,7 +122,7 @@ int RunTopology(CliContext& context, const TopologyOptions& options) {
     if (const int refused = ReadRecord(options.compare, &record); refused != cli::kExitDone)
       return refused;
   }
-  if (const int refused = cli::SelectNamedAdapter(context, kCommand, options.adapter);
+  if (const int refused = cli::SelectNamedAdapter(context, kTopologyCommandName, options.adapter);
       refused != cli::kExitDone) {
     return refused;
   }
@@ -138,11 +139,11 @@ int RunTopology(CliContext& context, const TopologyOptions& options) {
   topology::TopologyViewState state;
   const topology::ProcedureResult run = procedure.Run({}, state, {}, kBaseTitle);
   if (!captureOpened) {
-    cli::ReportFailure(kCommand, "no capture device could be opened");
+    cli::ReportFailure(kTopologyCommandName, "no capture device could be opened");
     return cli::kExitFailed;
   }
   const AdapterPtr adapter = app.SelectedAdapter();
-  if (!adapter || run.noAdapter) return cli::ReportNoAdapter(context, kCommand);
+  if (!adapter || run.noAdapter) return cli::ReportNoAdapter(context, kTopologyCommandName);
 
   cli::LineDrawing result;
   cli::DrawingOf(*adapter, run, result);
@@ -155,7 +156,7 @@ int RunTopology(CliContext& context, const TopologyOptions& options) {
     cli::PrintDrawing(context.out, result);
   }
   if (!result.duplicates.empty()) {
-    cli::ReportFailure(kCommand, result.duplicates);
+    cli::ReportFailure(kTopologyCommandName, result.duplicates);
     return cli::kExitFailed;
   }
   const std::string message = topology::OutcomeMessage(
@@ -163,13 +164,13 @@ int RunTopology(CliContext& context, const TopologyOptions& options) {
   const bool incomplete = !message.empty() && result.outcome == topology::Outcome::Incomplete;
   if (!message.empty()) {
     if (incomplete) {
-      cli::ReportFailure(kCommand, message);
+      cli::ReportFailure(kTopologyCommandName, message);
     } else {
       std::fprintf(stderr, "%s\n", message.c_str());
     }
   }
   if (result.found == 0) {
-    cli::ReportFailure(kCommand, "no module was found on the adapter");
+    cli::ReportFailure(kTopologyCommandName, "no module was found on the adapter");
     return cli::kExitFailed;
   }
   if (!options.compare.empty()) {
@@ -180,12 +181,14 @@ int RunTopology(CliContext& context, const TopologyOptions& options) {
   if (!options.save.empty()) {
     std::string error;
     if (!WriteRecord(options.save, document.dump(2) + "\n", &error)) {
-      cli::ReportFailure(kCommand, base::Format("the record \"%s\" could not be written: %s",
-                                                options.save.c_str(), error.c_str()));
+      cli::ReportFailure(kTopologyCommandName,
+                         base::Format("the record \"%s\" could not be written: %s",
+                                      options.save.c_str(), error.c_str()));
       return cli::kExitFailed;
     }
-    cli::LogChange(kCommand, base::Format("as-built record of %zu modules written to \"%s\"",
-                                          result.modules.size(), options.save.c_str()));
+    cli::LogChange(kTopologyCommandName,
+                   base::Format("as-built record of %zu modules written to \"%s\"",
+                                result.modules.size(), options.save.c_str()));
     std::fprintf(stderr, "Record of %zu modules written to %s\n", result.modules.size(),
                  options.save.c_str());
   }

@@ -30,7 +30,7 @@
 
 namespace {
 
-constexpr const char* kCommand = "watch";
+constexpr const char* kWatchCommandName = "watch";
 
 struct WatchArguments {
   std::string adapter;
@@ -66,7 +66,7 @@ std::string StatusLine(const watch::LineSnapshot& snapshot) {
 
 int RunWatch(CliContext& context, const WatchArguments& arguments) {
   if (!(arguments.intervalSeconds >= 0.2 && arguments.intervalSeconds <= 86400)) {
-    cli::ReportFailure(kCommand, "--interval is 0.2 to 86400 seconds");
+    cli::ReportFailure(kWatchCommandName, "--interval is 0.2 to 86400 seconds");
     return cli::kExitUsage;
   }
   watch::WatchOptions options;
@@ -80,21 +80,22 @@ int RunWatch(CliContext& context, const WatchArguments& arguments) {
   watch::LineWatch lineWatch(context.app, options);
   std::string error;
   if (!lineWatch.Load(&error)) {
-    cli::ReportFailure(kCommand, error);
+    cli::ReportFailure(kWatchCommandName, error);
     return cli::kExitFailed;
   }
   std::FILE* eventsFile = nullptr;
   if (!arguments.events.empty()) {
     eventsFile = std::fopen(arguments.events.c_str(), "ae");
     if (eventsFile == nullptr) {
-      cli::ReportFailure(kCommand, base::Format("cannot open \"%s\": %s", arguments.events.c_str(),
-                                                std::strerror(errno)));
+      cli::ReportFailure(
+          kWatchCommandName,
+          base::Format("cannot open \"%s\": %s", arguments.events.c_str(), std::strerror(errno)));
       return cli::kExitFailed;
     }
   }
   const std::unique_ptr<std::FILE, int (*)(std::FILE*)> closeEvents(
       eventsFile, [](std::FILE* f) { return f != nullptr ? std::fclose(f) : 0; });
-  if (const int refused = cli::SelectNamedAdapter(context, kCommand, arguments.adapter);
+  if (const int refused = cli::SelectNamedAdapter(context, kWatchCommandName, arguments.adapter);
       refused != cli::kExitDone) {
     return refused;
   }
@@ -113,11 +114,12 @@ int RunWatch(CliContext& context, const WatchArguments& arguments) {
   const bool terminal = ::isatty(STDERR_FILENO) != 0;
   const bool canAsk = ::isatty(STDIN_FILENO) != 0 && terminal;
   if (!lineWatch.Start()) {
-    cli::ReportFailure(kCommand, "the watch could not be started");
+    cli::ReportFailure(kWatchCommandName, "the watch could not be started");
     return cli::kExitFailed;
   }
-  cli::LogChange(kCommand, base::Format("watching the line of \"%s\" every %.1f s",
-                                        arguments.record.c_str(), arguments.intervalSeconds));
+  cli::LogChange(kWatchCommandName,
+                 base::Format("watching the line of \"%s\" every %.1f s", arguments.record.c_str(),
+                              arguments.intervalSeconds));
   bool statusShown = false;
   while (!context.cancel.IsCancelled()) {
     std::deque<watch::WatchEvent> events;

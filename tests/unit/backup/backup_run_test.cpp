@@ -326,7 +326,7 @@ TEST(RunRestore, EverySelectedModuleHasItsOutcomeInTheOrderOfTheSelection) {
   EXPECT_EQ(result.outcomes[2].Describe(true), kEmptyFlashOutcome);
 }
 
-struct Backup {
+struct BackupRunner {
   base::ScriptedPrompt prompt;
   base::NullProgress progress;
   std::map<std::string, FakeModule> modules;
@@ -344,7 +344,7 @@ struct Backup {
 
 TEST(RunBackup, OneFailedModuleWritesNoFileAndIsNamed) {
   fixtures::ScopedTempLog log;
-  Backup run;
+  BackupRunner run;
   run.modules["192.168.202.21"].pingAnswers = false;
   run.modules["192.168.202.22"].flashImage = false;
   const auto result = run.Run(
@@ -364,13 +364,13 @@ TEST(RunBackup, OneFailedModuleWritesNoFileAndIsNamed) {
 TEST(RunBackup, DuplicateSelectionAndWarnings) {
   fixtures::ScopedTempLog log;
   {
-    Backup run;
+    BackupRunner run;
     const auto result = run.Run({Module(1, "192.168.202.20"), Module(2, "192.168.202.20")});
     EXPECT_EQ(result.failureText, base::Format(kDuplicateSelectedText, 1u, 2u, "192.168.202.20"));
     EXPECT_TRUE(result.outcomes.empty());
   }
   {
-    Backup run;
+    BackupRunner run;
     run.modules["192.168.202.20"].register12 = 1;  // PLC mode: no flash image, a warning
     const auto result = run.Run({Module(1, "192.168.202.20")});
     EXPECT_TRUE(result.writeFile);
@@ -386,7 +386,7 @@ TEST(RunBackup, DuplicateSelectionAndWarnings) {
 
 TEST(RunBackup, OldFirmwareKeepsItsRegistersAndIsNoted) {
   fixtures::ScopedTempLog log;
-  Backup run;
+  BackupRunner run;
   auto old = Module(1, "192.168.202.20", 0x00);
   old.firmwareVersion = 0x0202;
   run.modules["192.168.202.20"].firmware = 0x0202;
@@ -407,7 +407,7 @@ TEST(RunBackup, AModuleTheAdapterDoesNotReachIsAskedAbout) {
     return std::nullopt;
   };
   for (const auto answer : {base::PromptAnswer::Abort, base::PromptAnswer::Ignore}) {
-    Backup run;
+    BackupRunner run;
     run.prompt.QueueAnswer(answer);
     run.modules["10.1.1.5"].serial = run.modules["10.1.1.5"].answersSerial = 2;
     LinkFactory links = [&run](const std::string& ip) {

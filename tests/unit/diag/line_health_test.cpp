@@ -20,7 +20,7 @@
 
 namespace {
 
-class ScriptedRegisters : public params::RegisterAccess {
+class ScriptedHealthRegisters : public params::RegisterAccess {
  public:
   bool ReadRegisters(uint16_t first, uint16_t count, uint16_t* values) override {
     if (throwing.count(first)) throw CBlockingSocketException("Receive timeout", 16);
@@ -49,15 +49,15 @@ class ScriptedRegisters : public params::RegisterAccess {
 };
 
 // One log entry: category, code, parameter, age in ms (low word first).
-void AddEntry(std::vector<uint16_t>& words, uint8_t category, uint8_t code, uint32_t ageMs) {
+void AddHealthEntry(std::vector<uint16_t>& words, uint8_t category, uint8_t code, uint32_t ageMs) {
   words.push_back(static_cast<uint16_t>(code << 8 | category));
   words.push_back(1);
   words.push_back(static_cast<uint16_t>(ageMs & 0xFFFF));
   words.push_back(static_cast<uint16_t>(ageMs >> 16));
 }
 
-ScriptedRegisters Module(uint16_t family) {
-  ScriptedRegisters m;
+ScriptedHealthRegisters Module(uint16_t family) {
+  ScriptedHealthRegisters m;
   m.registers = {{23, 2}, {265, 1}, {286, 1}, {287, 0}, {17, static_cast<uint16_t>(family << 8)},
                  {58, 0}, {82, 0},  {108, 0}, {188, 0}};
   m.logs[diag::kFirstLogRegister] = {};
@@ -66,11 +66,12 @@ ScriptedRegisters Module(uint16_t family) {
 }
 
 TEST(LineHealth, FiguresOfOneModule) {
-  ScriptedRegisters m = Module(0x09);
-  AddEntry(m.logs[diag::kFirstLogRegister], 1, 3, 1000);
-  AddEntry(m.logs[diag::kFirstLogRegister], 2, 11, diag::kRecentEventMs - 1);
-  AddEntry(m.logs[diag::kFirstLogRegister], 6, 21, diag::kRecentEventMs);  // a day old: not recent
-  AddEntry(m.logs[diag::kSecondLogRegister], 5, 2, 60000);
+  ScriptedHealthRegisters m = Module(0x09);
+  AddHealthEntry(m.logs[diag::kFirstLogRegister], 1, 3, 1000);
+  AddHealthEntry(m.logs[diag::kFirstLogRegister], 2, 11, diag::kRecentEventMs - 1);
+  AddHealthEntry(m.logs[diag::kFirstLogRegister], 6, 21,
+                 diag::kRecentEventMs);  // a day old: not recent
+  AddHealthEntry(m.logs[diag::kSecondLogRegister], 5, 2, 60000);
   m.registers[58] = diag::kMotorOvercurrent;
   m.registers[82] = diag::kMotorNotConnected;  // no drive: not a fault
   m.registers[188] = 0x0004;
@@ -86,13 +87,13 @@ TEST(LineHealth, FiguresOfOneModule) {
 }
 
 TEST(LineHealth, TheIoFamilyKeepsNoFirstLogAndUnreadFiguresStayEmpty) {
-  ScriptedRegisters io = Module(0x0C);
+  ScriptedHealthRegisters io = Module(0x0C);
   // Whatever the first log's registers hold, a module of family 0x0C keeps no log 1.
-  AddEntry(io.logs[diag::kFirstLogRegister], 1, 3, 1000);
-  AddEntry(io.logs[diag::kSecondLogRegister], 6, 20, 1000);
+  AddHealthEntry(io.logs[diag::kFirstLogRegister], 1, 3, 1000);
+  AddHealthEntry(io.logs[diag::kSecondLogRegister], 6, 20, 1000);
   EXPECT_EQ(diag::ReadHealth("10.0.0.2", &io).recentEvents, 1);
 
-  ScriptedRegisters lost = Module(0x00);
+  ScriptedHealthRegisters lost = Module(0x00);
   lost.throwing = {286, diag::kSecondLogRegister, 58, 82};
   lost.logs.erase(diag::kFirstLogRegister);
   const diag::ModuleHealth h = diag::ReadHealth("10.0.0.3", &lost);

@@ -20,7 +20,7 @@ using discovery::MacBytes;
 using fakes::FakeModule;
 using fakes::Ip;
 
-const MacBytes kPcMac = {0x02, 0, 0, 0, 0, 0x0A};
+using fakes::kPcMac;
 const MacBytes kModuleMac = {0x00, 0x50, 0xC2, 0, 0, 0x21};
 
 class SendReceiveTest : public ::testing::Test {

@@ -27,7 +27,7 @@ using fakes::FakeNetwork;
 using fakes::Ip;
 using Bytes = std::vector<uint8_t>;
 
-const MacBytes kPcMac = {0x02, 0, 0, 0, 0, 0x0A};
+using fakes::kPcMac;
 const MacBytes kBroadcast = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
 MacBytes MacOf(uint32_t serial) {

@@ -9,6 +9,7 @@
 
 #include "params/edit_rules.h"
 #include "params/field_text.h"
+#include "unit/params/plan_steps.h"
 
 namespace params {
 namespace {
@@ -23,11 +24,7 @@ struct Image {
   ImageView View() const { return ImageView(words); }
 };
 
-std::vector<std::string> Steps(const RegisterPlan& plan) {
-  std::vector<std::string> texts;
-  for (const PlanStep& step : plan.steps) texts.push_back(StepText(step));
-  return texts;
-}
+using params_test::Steps;
 using V = std::vector<std::string>;
 
 TEST(DisplayItems, TableHoldsTheRegistersOfEveryItem) {

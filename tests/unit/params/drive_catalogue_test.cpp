@@ -1,4 +1,5 @@
 #include "params/drive_catalogue.h"
+#include "unit/params/plan_steps.h"
 
 #include <gtest/gtest.h>
 
@@ -8,11 +9,7 @@
 namespace params {
 namespace {
 
-std::vector<std::string> Steps(const RegisterPlan& plan) {
-  std::vector<std::string> texts;
-  for (const PlanStep& step : plan.steps) texts.push_back(StepText(step));
-  return texts;
-}
+using params_test::Steps;
 
 TEST(DriveCatalogue, RowsAreIndexedAndCurrentClassesFixOnlyCurrents) {
   ASSERT_EQ(kDriveCatalogue.size(), 35u);

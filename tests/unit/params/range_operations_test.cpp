@@ -20,6 +20,7 @@
 #include "params/node_screen_controller.h"
 #include "params/node_screen_worker.h"
 #include "platform/profile.h"
+#include "unit/params/plan_steps.h"
 
 namespace {
 
@@ -33,8 +34,7 @@ namespace item = params::item;
 
 constexpr const char* kSpeedMessage =
     "Ungültige Geschwindigkeit. Es sind nur Werte von 0.015 bis 6.20 m/s gültig.";
-constexpr const char* kNodeMessage =
-    "Falsche Module Nummer. Nur Nummern von 1 bis 236 sind gültig.";
+using params_test::kNodeMessage;
 
 FieldSetAll Field(int itemId, Side side, std::string typed = "") {
   FieldSetAll field;

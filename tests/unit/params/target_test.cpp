@@ -1,6 +1,7 @@
 // The one parser of module targets: node numbers, addresses and serial numbers, decimal
 // everywhere, with the node screen's message for node numbers out of range.
 #include "params/target.h"
+#include "unit/params/plan_steps.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +12,7 @@ namespace {
 using params::ModuleTarget;
 using Kind = ModuleTarget::Kind;
 
-constexpr const char* kNodeMessage =
-    "Falsche Module Nummer. Nur Nummern von 1 bis 236 sind gültig.";
+using params_test::kNodeMessage;
 
 TEST(Target, ParsesNodesAddressesAndSerials) {
   struct Case {

@@ -1,4 +1,5 @@
 #include "params/units.h"
+#include "unit/params/plan_steps.h"
 
 #include <gtest/gtest.h>
 
@@ -15,8 +16,7 @@ constexpr const char* kRpmMessage =
     "Ungültige Geschwindigkeit. Es sind nur Werte von 8 bis 1933 U/min gültig.";
 constexpr const char* kForkaneMessage =
     "Ungültige Geschwindigkeit. Es sind nur Werte von 570 bis 3100 U/min gültig.";
-constexpr const char* kNodeMessage =
-    "Falsche Module Nummer. Nur Nummern von 1 bis 236 sind gültig.";
+using params_test::kNodeMessage;
 
 // One typed value: either the register value written or the message shown.
 struct ConversionCase {

@@ -1,5 +1,6 @@
 // The modules' side of the AutoConfig, Replace and factory reset frames.
 #include "sim/node_commands.h"
+#include "unit/sim/test_addresses.h"
 
 #include <gtest/gtest.h>
 
@@ -11,11 +12,11 @@ namespace sim {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-const Mac kPcMac = {0x00, 0x50, 0x56, 0x01, 0x02, 0x03};
+using test_addresses::kPcMac;
 
 // One chain from the PC's switch: A B C D, directions 0 1 0 0, addresses out of order.
-struct Fixture {
-  Fixture() : udp(modules, timing, 1), responder(modules, udp, timing) {
+struct NodeCommandLine {
+  NodeCommandLine() : udp(modules, timing, 1), responder(modules, udp, timing) {
     const uint32_t serials[] = {300, 301, 302, 303};
     const uint8_t directions[] = {0, 1, 0, 0};
     const char* addresses[] = {"192.168.202.40", "192.168.202.33", "192.168.202.90",
@@ -101,7 +102,7 @@ Bytes Frame(uint16_t command, const Mac& to, const Mac* last = nullptr, uint8_t 
 }
 
 TEST(SimNodeCommands, OnlyWholeSignedFramesToTheModulesOwnMac) {
-  Fixture line;
+  NodeCommandLine line;
   const Mac a = line.modules[0]->MacAddress();
   Bytes shortFrame = Frame(kEtherAutoConfig, a);
   shortFrame.pop_back();
@@ -123,7 +124,7 @@ TEST(SimNodeCommands, OnlyWholeSignedFramesToTheModulesOwnMac) {
 }
 
 TEST(SimNodeCommands, AutoConfigFromTheFirstModuleNumbersTheChain) {
-  Fixture line;
+  NodeCommandLine line;
   line.Send(Frame(kEtherAutoConfig, line.modules[0]->MacAddress()));
   const uint32_t base = line.Host(0);
   const auto id = line.Regs(0, 1, 4);
@@ -173,7 +174,7 @@ TEST(SimNodeCommands, AutoConfigRules) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Fixture line;
+    NodeCommandLine line;
     std::vector<uint32_t> before;
     for (size_t i = 0; i < 4; ++i) before.push_back(line.Host(i));
     const Mac lastMac =
@@ -193,7 +194,7 @@ TEST(SimNodeCommands, AutoConfigRules) {
 }
 
 TEST(SimNodeCommands, ReplaceTakesThePredecessorsConfiguration) {
-  Fixture line;
+  NodeCommandLine line;
   line.Send(Frame(kEtherAutoConfig, line.modules[0]->MacAddress()));
   const uint32_t address = line.modules[2]->Address();
   const auto id = line.Regs(2, 1, 4);
@@ -211,7 +212,7 @@ TEST(SimNodeCommands, ReplaceTakesThePredecessorsConfiguration) {
 }
 
 TEST(SimNodeCommands, FactoryResetAcknowledgesThenClears) {
-  Fixture line;
+  NodeCommandLine line;
   line.Send(Frame(kEtherAutoConfig, line.modules[0]->MacAddress()));
   const uint32_t address = line.modules[1]->Address();
   const Mac mac = line.modules[1]->MacAddress();

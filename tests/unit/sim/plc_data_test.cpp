@@ -23,7 +23,8 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using nlohmann::json;
 
-Bytes Request(uint16_t id, uint16_t kind, uint16_t address, uint16_t count, Bytes value = {}) {
+Bytes PlcDataRequest(uint16_t id, uint16_t kind, uint16_t address, uint16_t count,
+                     Bytes value = {}) {
   Bytes r(12 + value.size());
   base::PutLE16(r.data(), id);
   base::PutLE16(r.data() + 2, kind);
@@ -44,20 +45,20 @@ TEST(PlcDataArea, AnswersEachKindOfRequest) {
     uint8_t status;
     uint16_t dataLength;
   };
-  Bytes shortWrite = Request(7, 2, 0, 4, {1, 2});
-  Bytes lyingLength = Request(7, 1, 0, 4);
+  Bytes shortWrite = PlcDataRequest(7, 2, 0, 4, {1, 2});
+  Bytes lyingLength = PlcDataRequest(7, 1, 0, 4);
   base::PutLE16(lyingLength.data() + 4, 6);
   const Case cases[] = {
-      {"read at the end", Request(1, 1, 9998, 2), 0x40, 2},
-      {"read past the end", Request(2, 1, 9999, 2), 0x82, 0},
-      {"read of 0 bytes", Request(3, 1, 0, 0), 0x83, 0},
-      {"read over 1016 bytes", Request(4, 1, 0, 1017), 0x83, 0},
-      {"write of 3 bytes", Request(5, 2, 0, 3, {1, 2, 3}), 0x83, 0},
+      {"read at the end", PlcDataRequest(1, 1, 9998, 2), 0x40, 2},
+      {"read past the end", PlcDataRequest(2, 1, 9999, 2), 0x82, 0},
+      {"read of 0 bytes", PlcDataRequest(3, 1, 0, 0), 0x83, 0},
+      {"read over 1016 bytes", PlcDataRequest(4, 1, 0, 1017), 0x83, 0},
+      {"write of 3 bytes", PlcDataRequest(5, 2, 0, 3, {1, 2, 3}), 0x83, 0},
       {"write shorter than its size", shortWrite, 0x84, 0},
       {"length field that lies", lyingLength, 0x84, 0},
-      {"bit 32", Request(8, 3, 0, 32), 0x83, 0},
-      {"bit word past the end", Request(9, 3, 9997, 1), 0x82, 0},
-      {"kind 9", Request(10, 9, 0, 1), 0x81, 0},
+      {"bit 32", PlcDataRequest(8, 3, 0, 32), 0x83, 0},
+      {"bit word past the end", PlcDataRequest(9, 3, 9997, 1), 0x82, 0},
+      {"kind 9", PlcDataRequest(10, 9, 0, 1), 0x81, 0},
   };
   for (const Case& c : cases) {
     const Bytes answer = plcdata::Handle(area, c.request.data(), c.request.size());
@@ -67,23 +68,23 @@ TEST(PlcDataArea, AnswersEachKindOfRequest) {
     EXPECT_EQ(base::GetLE16(answer.data() + 4), base::GetLE16(c.request.data() + 2)) << c.what;
     EXPECT_EQ(base::GetLE16(answer.data() + 6), c.dataLength) << c.what;
   }
-  EXPECT_TRUE(plcdata::Handle(area, Request(1, 1, 0, 1).data(), 11).empty())
+  EXPECT_TRUE(plcdata::Handle(area, PlcDataRequest(1, 1, 0, 1).data(), 11).empty())
       << "under 12 bytes is no request";
-  EXPECT_EQ(plcdata::Handle(area, Request(1, 1, 9998, 2).data(), 12)[8], 0x5A);
+  EXPECT_EQ(plcdata::Handle(area, PlcDataRequest(1, 1, 9998, 2).data(), 12)[8], 0x5A);
 }
 
 TEST(PlcDataArea, WritesAndBitsChangeTheArea) {
   Bytes area(plcdata::kAreaSize, 0);
-  Bytes r = Request(1, 2, 100, 4, {0x78, 0x56, 0x34, 0x12});
+  Bytes r = PlcDataRequest(1, 2, 100, 4, {0x78, 0x56, 0x34, 0x12});
   EXPECT_EQ(plcdata::Handle(area, r.data(), r.size())[2], 0x40);
   EXPECT_EQ(base::GetLE32(area.data() + 100), 0x12345678u);
-  r = Request(2, 3, 100, 31);
+  r = PlcDataRequest(2, 3, 100, 31);
   plcdata::Handle(area, r.data(), r.size());
   EXPECT_EQ(base::GetLE32(area.data() + 100), 0x92345678u);
-  r = Request(3, 4, 100, 3);
+  r = PlcDataRequest(3, 4, 100, 3);
   plcdata::Handle(area, r.data(), r.size());
   EXPECT_EQ(base::GetLE32(area.data() + 100), 0x92345670u);
-  r = Request(4, 2, 9999, 1, {0xEE});
+  r = PlcDataRequest(4, 2, 9999, 1, {0xEE});
   plcdata::Handle(area, r.data(), r.size());
   EXPECT_EQ(area[9999], 0xEE);
 }
@@ -150,7 +151,7 @@ class PlcDataLine : public ::testing::Test {
 };
 
 TEST_F(PlcDataLine, TheModuleAnswersFromItsOwnAddressWithItsData) {
-  Send(Request(0x0102, 1, 10, 3));
+  Send(PlcDataRequest(0x0102, 1, 10, 3));
   sockaddr_in from{};
   const auto answer = Receive(2000, &from);
   ASSERT_TRUE(answer);
@@ -168,13 +169,13 @@ TEST_F(PlcDataLine, TheModuleAnswersFromItsOwnAddressWithItsData) {
 
 TEST_F(PlcDataLine, OnlyAModuleThatRunsAProgramAnswers) {
   // Module 102 holds no program: silent, to its address and to the broadcast alike.
-  Send(Request(7, 1, 0, 4), "127.0.0.21");
+  Send(PlcDataRequest(7, 1, 0, 4), "127.0.0.21");
   EXPECT_FALSE(Receive(300));
   EXPECT_EQ(Control({{"cmd", "plc-read"}, {"module", 102}, {"offset", 0u}})["plcRequests"], 0);
   // Once its program is removed, module 101 is silent too.
   simulator_->Loop().Post([this] { simulator_->Module(0).Files().plcProgram.clear(); });
   ASSERT_EQ(Control({{"cmd", "files"}, {"module", 101}})["files"]["plcLength"], 0);
-  Send(Request(8, 1, 0, 4));
+  Send(PlcDataRequest(8, 1, 0, 4));
   EXPECT_FALSE(Receive(300));
 }
 
@@ -184,11 +185,11 @@ TEST_F(PlcDataLine, TheControlSocketReadsAndWritesTheArea) {
                        {"offset", 20u},
                        {"value", 0x1234u},
                        {"size", 2u}})["ok"]);
-  Send(Request(5, 1, 20, 2));
+  Send(PlcDataRequest(5, 1, 20, 2));
   const auto answer = Receive(2000);
   ASSERT_TRUE(answer);
   EXPECT_EQ(base::GetLE16(answer->data() + 8), 0x1234);
-  Send(Request(6, 2, 30, 1, {0x7F}));
+  Send(PlcDataRequest(6, 2, 30, 1, {0x7F}));
   ASSERT_TRUE(Receive(2000));
   const json read = Control({{"cmd", "plc-read"}, {"module", 101}, {"offset", 29u}, {"count", 3u}});
   EXPECT_EQ(read["hex"], "007F00");
@@ -211,7 +212,7 @@ TEST_F(PlcDataLine, FaultsSilenceDoubleOrRefuseTheAnswers) {
   for (const Case& c : cases) {
     ASSERT_TRUE(Control({{"cmd", "clear-faults"}, {"module", 101}})["ok"]);
     ASSERT_TRUE(Control({{"cmd", "fault"}, {"module", 101}, {"set", c.fault}})["ok"]) << c.fault;
-    Send(Request(++id, 1, 0, 4));
+    Send(PlcDataRequest(++id, 1, 0, 4));
     int answers = 0;
     while (auto answer = Receive(answers == 0 ? 500 : 150)) {
       ++answers;

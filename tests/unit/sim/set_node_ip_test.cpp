@@ -7,13 +7,14 @@
 #include "sim/frames.h"
 #include "sim/simulator.h"
 #include "sim/udp_protocol.h"
+#include "unit/sim/test_addresses.h"
 
 namespace sim {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-const Mac kPcMac = {0x00, 0x50, 0x56, 0x01, 0x02, 0x03};
-const Mac kBroadcast = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+using test_addresses::kBroadcast;
+using test_addresses::kPcMac;
 
 std::vector<std::unique_ptr<SimModule>> Chain() {
   std::vector<std::unique_ptr<SimModule>> modules;

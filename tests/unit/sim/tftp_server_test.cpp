@@ -36,7 +36,7 @@ struct Datagram {
   }
 };
 
-Bytes Request(uint16_t opcode, const std::string& file, std::optional<uint64_t> tsize) {
+Bytes TftpRequest(uint16_t opcode, const std::string& file, std::optional<uint64_t> tsize) {
   Bytes packet{0, static_cast<uint8_t>(opcode)};
   auto text = [&](const std::string& t) {
     packet.insert(packet.end(), t.begin(), t.end());
@@ -123,7 +123,7 @@ class TftpLine : public ::testing::Test {
   std::vector<std::pair<uint16_t, uint16_t>> Upload(const std::string& file, const Bytes& bytes,
                                                     std::optional<uint64_t> tsize) {
     std::vector<std::pair<uint16_t, uint16_t>> answers;
-    SendTo(Request(2, file, tsize), tftpPort_);
+    SendTo(TftpRequest(2, file, tsize), tftpPort_);
     auto answer = Receive();
     if (!answer) return answers;
     answers.emplace_back(answer->Opcode(), answer->Block());
@@ -144,7 +144,7 @@ class TftpLine : public ::testing::Test {
   }
   // A whole download; nullopt with the ERROR's text in *error when it fails.
   std::optional<Bytes> Download(const std::string& file, std::string* error = nullptr) {
-    SendTo(Request(1, file, 0), tftpPort_);
+    SendTo(TftpRequest(1, file, 0), tftpPort_);
     Bytes got;
     for (uint16_t block = 1;; ++block) {
       auto answer = Receive();
@@ -264,7 +264,7 @@ TEST_F(TftpLine, UploadEndsAndChecksAsAnnounced) {
 TEST_F(TftpLine, ZeroTsizeDeletesTheProgramWithTheMalformedLengthError) {
   ASSERT_EQ(Upload(kPlcProgramFile, WithCrc(Pattern(40)), 42).size(), 2u);
   ASSERT_EQ(Files()["plcLength"], 42);
-  SendTo(Request(2, kPlcProgramFile, 0), tftpPort_);
+  SendTo(TftpRequest(2, kPlcProgramFile, 0), tftpPort_);
   const auto answer = Receive();
   ASSERT_TRUE(answer);
   EXPECT_EQ(answer->Opcode(), 5);
@@ -278,10 +278,10 @@ TEST_F(TftpLine, ZeroTsizeDeletesTheProgramWithTheMalformedLengthError) {
 }
 
 TEST_F(TftpLine, RepeatedDataAndRequestsAreAnsweredAgainFromTheSamePort) {
-  SendTo(Request(2, kPlcProgramFile, 1026), tftpPort_);
+  SendTo(TftpRequest(2, kPlcProgramFile, 1026), tftpPort_);
   ASSERT_EQ(Receive()->Block(), 0);
   const uint16_t port = peerPort_;
-  SendTo(Request(2, kPlcProgramFile, 1026), tftpPort_);  // as if ACK 0 had been lost
+  SendTo(TftpRequest(2, kPlcProgramFile, 1026), tftpPort_);  // as if ACK 0 had been lost
   auto again = Receive();
   ASSERT_TRUE(again);
   EXPECT_EQ(again->Block(), 0);
@@ -301,7 +301,7 @@ TEST_F(TftpLine, FaultsLoseDoubleFailOrKillTheTransfer) {
   const Bytes bytes = WithCrc(Pattern(1400));  // blocks 1, 2 and a short 3
   // Every ACK twice.
   Fault({{"tftpDuplicateAck", true}});
-  SendTo(Request(2, kPlcProgramFile, bytes.size()), tftpPort_);
+  SendTo(TftpRequest(2, kPlcProgramFile, bytes.size()), tftpPort_);
   EXPECT_EQ(Receive()->Block(), 0);
   EXPECT_EQ(Receive()->Block(), 0);
   // ACK 1 lost once: nothing until DATA 1 comes again (or the server's own resend).
@@ -323,7 +323,7 @@ TEST_F(TftpLine, FaultsLoseDoubleFailOrKillTheTransfer) {
   EXPECT_EQ(error->Message(), "Disk full or allocation exceeded");
   // The module dies when ACK 1 is due: no answer, and it is unreachable afterwards.
   Fault({{"tftpError", 0}, {"tftpDie", 1}});
-  SendTo(Request(2, kPlcProgramFile, bytes.size()), tftpPort_);
+  SendTo(TftpRequest(2, kPlcProgramFile, bytes.size()), tftpPort_);
   EXPECT_EQ(Receive()->Block(), 0);
   SendToPeer(first);
   EXPECT_FALSE(Receive(500));
@@ -334,7 +334,7 @@ TEST_F(TftpLine, FaultsLoseDoubleFailOrKillTheTransfer) {
 TEST_F(TftpLine, LostDataOfADownloadIsSentAgainWhenTheClientRepeatsItsAck) {
   ASSERT_EQ(Upload(kPlcProgramFile, WithCrc(Pattern(1000)), 1002).size(), 3u);
   Fault({{"tftpLose", 2}});
-  SendTo(Request(1, kPlcProgramFile, 0), tftpPort_);
+  SendTo(TftpRequest(1, kPlcProgramFile, 0), tftpPort_);
   ASSERT_EQ(Receive()->Block(), 1);
   SendToPeer({0, 4, 0, 1});
   EXPECT_FALSE(Receive(300));  // DATA 2 lost
@@ -354,17 +354,17 @@ TEST_F(TftpLine, ShortDownloadRebootAndNewPortFaults) {
   EXPECT_EQ(cut->size(), 501u);
   // A request sent again starts a new transfer from another port.
   Fault({{"shortTftp", false}, {"tftpRepeatNewPort", true}});
-  SendTo(Request(2, kPlcProgramFile, 1026), tftpPort_);
+  SendTo(TftpRequest(2, kPlcProgramFile, 1026), tftpPort_);
   ASSERT_EQ(Receive()->Block(), 0);
   const uint16_t first = peerPort_;
-  SendTo(Request(2, kPlcProgramFile, 1026), tftpPort_);
+  SendTo(TftpRequest(2, kPlcProgramFile, 1026), tftpPort_);
   ASSERT_EQ(Receive()->Block(), 0);
   EXPECT_NE(peerPort_, first);
   EXPECT_EQ(Files()["tftp"]["duplicates"], 0);
   // The module restarts when ACK 1 is due: no answer, rebooting, back later.
   Fault({{"tftpRepeatNewPort", false}, {"tftpReboot", 1}});
   const Bytes bytes = WithCrc(Pattern(600));
-  SendTo(Request(2, kPlcProgramFile, bytes.size()), tftpPort_);
+  SendTo(TftpRequest(2, kPlcProgramFile, bytes.size()), tftpPort_);
   ASSERT_EQ(Receive()->Block(), 0);
   Bytes block{0, 3, 0, 1};
   block.insert(block.end(), bytes.begin(), bytes.begin() + 512);
@@ -379,7 +379,7 @@ TEST_F(TftpLine, DuplicatedPacketsInBothDirections) {
   Fault({{"tftpDuplicate", true}});
   const Bytes bytes = WithCrc(Pattern(600));
   // The request arrives twice: one transfer, its ACK 0 twice per copy of the request.
-  SendTo(Request(2, kPlcProgramFile, bytes.size()), tftpPort_);
+  SendTo(TftpRequest(2, kPlcProgramFile, bytes.size()), tftpPort_);
   int acks = 0;
   while (auto answer = Receive(300)) acks += answer->Opcode() == 4 && answer->Block() == 0;
   EXPECT_EQ(acks, 4);
@@ -419,7 +419,7 @@ TEST_F(TftpLine, FirmwareIsStagedUntilTheNextRestart) {
 }
 
 TEST(SimTftp, RequestParserAndNameVersions) {
-  const Bytes good = Request(2, "PlcData_.bin", 1002);
+  const Bytes good = TftpRequest(2, "PlcData_.bin", 1002);
   auto parsed = tftp::ParseRequest(good.data(), good.size());
   ASSERT_TRUE(parsed);
   EXPECT_EQ(parsed->file, "PlcData_.bin");

@@ -9,18 +9,19 @@
 #include "base/bytes.h"
 #include "sim/frames.h"
 #include "sim/udp_protocol.h"
+#include "unit/sim/test_addresses.h"
 
 namespace sim {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-const Mac kPcMac = {0x00, 0x50, 0x56, 0x01, 0x02, 0x03};
-const Mac kBroadcast = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+using test_addresses::kBroadcast;
+using test_addresses::kPcMac;
 
 // A request from the PC to port 55555, written byte by byte here (not with BuildUdpFrame).
-Bytes Request(uint8_t code, const Bytes& data, uint16_t sourcePort = 44532,
-              const Mac& destination = kBroadcast) {
+Bytes TopologyRequest(uint8_t code, const Bytes& data, uint16_t sourcePort = 44532,
+                      const Mac& destination = kBroadcast) {
   Bytes frame(42 + 8 + data.size(), 0);
   std::memcpy(frame.data(), destination.data(), 6);
   std::memcpy(frame.data() + 6, kPcMac.data(), 6);
@@ -130,7 +131,7 @@ TEST(SimTopology, EveryModuleListsItsCabledModulesAndTheChainHeadsAnnounceThemse
   auto modules = Line();
   Timing timing;
   UdpResponder responder(modules, timing, 3);
-  const Bytes request = Request(0x60, Mgmt(), 44544);
+  const Bytes request = TopologyRequest(0x60, Mgmt(), 44544);
   const auto sent = Parse(responder.OnFrame(request.data(), request.size()));
 
   const std::map<uint32_t, std::set<uint32_t>> buddies = {
@@ -179,7 +180,7 @@ TEST(SimTopology, NeighbourReportsNameEachPortsModuleAndThePortItUses) {
   modules[4]->ModuleFaults().miswired = true;  // E reports its sides exchanged
   Timing timing;
   UdpResponder responder(modules, timing, 3);
-  const Bytes request = Request(0x78, Mgmt(), 44547);
+  const Bytes request = TopologyRequest(0x78, Mgmt(), 44547);
   const auto sent = Parse(responder.OnFrame(request.data(), request.size()));
   const Mac none{};
   auto mac = [&](size_t i) { return modules[i]->MacAddress(); };
@@ -225,35 +226,35 @@ TEST(SimTopology, ModulesInRoutingModeHoldBroadcastsBack) {
   Timing timing;
   UdpResponder responder(modules, timing, 3);
   auto discover = [&] {
-    const Bytes request = Request(0x10, {}, 44532);
+    const Bytes request = TopologyRequest(0x10, {}, 44532);
     return Answering(modules, Parse(responder.OnFrame(request.data(), request.size())), 0x1F);
   };
   auto send = [&](const Bytes& frame) { responder.OnFrame(frame.data(), frame.size()); };
 
   // Broadcast GO_ROUTING: every module hears it before anyone changes mode.
-  send(Request(0x53, {}));
+  send(TopologyRequest(0x53, {}));
   for (const auto& m : modules) EXPECT_TRUE(m->Routing()) << m->Serial();
   EXPECT_EQ(discover(), (std::set<uint32_t>{100, 200}));
 
   // GO_NORMAL names its module by serial; then the module behind A hears again.
-  send(Request(0x41, SerialAndAddress(*modules[0])));
+  send(TopologyRequest(0x41, SerialAndAddress(*modules[0])));
   EXPECT_FALSE(modules[0]->Routing());
   EXPECT_EQ(discover(), (std::set<uint32_t>{100, 101, 200}));
   // B is behind A (NORMAL) and hears its GO_NORMAL; C is behind B and still does not.
-  send(Request(0x41, SerialAndAddress(*modules[2])));
+  send(TopologyRequest(0x41, SerialAndAddress(*modules[2])));
   EXPECT_TRUE(modules[2]->Routing());
-  send(Request(0x41, SerialAndAddress(*modules[1])));
+  send(TopologyRequest(0x41, SerialAndAddress(*modules[1])));
   EXPECT_EQ(discover(), (std::set<uint32_t>{100, 101, 102, 200}));
 
   // GO_ROUTING to one MAC affects that module only; the topology query stops behind it.
-  send(Request(0x41, SerialAndAddress(*modules[2])));
-  send(Request(0x41, SerialAndAddress(*modules[3])));
-  send(Request(0x41, SerialAndAddress(*modules[4])));
+  send(TopologyRequest(0x41, SerialAndAddress(*modules[2])));
+  send(TopologyRequest(0x41, SerialAndAddress(*modules[3])));
+  send(TopologyRequest(0x41, SerialAndAddress(*modules[4])));
   for (const auto& m : modules) ASSERT_FALSE(m->Routing()) << m->Serial();
-  send(Request(0x53, {}, 44532, modules[0]->MacAddress()));
+  send(TopologyRequest(0x53, {}, 44532, modules[0]->MacAddress()));
   EXPECT_TRUE(modules[0]->Routing());
   EXPECT_FALSE(modules[1]->Routing());
-  const Bytes topology = Request(0x60, Mgmt(), 44544);
+  const Bytes topology = TopologyRequest(0x60, Mgmt(), 44544);
   EXPECT_EQ(Answering(modules, Parse(responder.OnFrame(topology.data(), topology.size())), 0x61),
             (std::set<uint32_t>{100, 200, 201}));
   // A restart brings a module back in NORMAL mode.
@@ -285,7 +286,7 @@ TEST(SimTopology, DiscoverOnOnePortIsAnsweredByTheModuleCabledThere) {
       {4, 0x51, {200}},
   };
   for (const auto& c : cases) {
-    const Bytes request = Request(c.code, SerialAndAddress(*modules[c.target]), 44532);
+    const Bytes request = TopologyRequest(c.code, SerialAndAddress(*modules[c.target]), 44532);
     const auto sent = Parse(responder.OnFrame(request.data(), request.size()));
     EXPECT_EQ(Answering(modules, sent, 0x1F), c.answering)
         << "module " << c.target << " code " << int(c.code);
@@ -301,12 +302,12 @@ TEST(SimTopology, DiscoverOnOnePortIsAnsweredByTheModuleCabledThere) {
     }
   }
   // A module in ROUTING mode passes no request on: C does not hear a discover-on meant for it.
-  const Bytes routeB = Request(0x53, {}, 44532, modules[1]->MacAddress());
+  const Bytes routeB = TopologyRequest(0x53, {}, 44532, modules[1]->MacAddress());
   responder.OnFrame(routeB.data(), routeB.size());
-  const Bytes toC = Request(0x51, SerialAndAddress(*modules[2]), 44532);
+  const Bytes toC = TopologyRequest(0x51, SerialAndAddress(*modules[2]), 44532);
   EXPECT_TRUE(responder.OnFrame(toC.data(), toC.size()).empty());
   // B itself still hears (only the modules between it and the PC count) and answers through C.
-  const Bytes toB = Request(0x51, SerialAndAddress(*modules[1]), 44532);
+  const Bytes toB = TopologyRequest(0x51, SerialAndAddress(*modules[1]), 44532);
   EXPECT_EQ(Answering(modules, Parse(responder.OnFrame(toB.data(), toB.size())), 0x1F),
             (std::set<uint32_t>{102}));
 }
@@ -317,11 +318,11 @@ TEST(SimTopology, FaultsAndMalformedRequests) {
   modules[3]->ModuleFaults().noTopology = true;  // a chain head: no announcement either
   Timing timing;
   UdpResponder responder(modules, timing, 3);
-  const Bytes topology = Request(0x60, Mgmt(), 44544);
+  const Bytes topology = TopologyRequest(0x60, Mgmt(), 44544);
   const auto sent = Parse(responder.OnFrame(topology.data(), topology.size()));
   EXPECT_EQ(Answering(modules, sent, 0x61), (std::set<uint32_t>{100, 102, 201}));
   EXPECT_EQ(Answering(modules, sent, 0x10), (std::set<uint32_t>{100}));
-  const Bytes neighbours = Request(0x78, Mgmt(), 44547);
+  const Bytes neighbours = TopologyRequest(0x78, Mgmt(), 44547);
   EXPECT_EQ(
       Answering(modules, Parse(responder.OnFrame(neighbours.data(), neighbours.size())), 0x79),
       (std::set<uint32_t>{100, 102, 201}));
@@ -337,19 +338,19 @@ TEST(SimTopology, FaultsAndMalformedRequests) {
     const char* what;
     Bytes frame;
   } ignored[] = {
-      {"topology without MGMT", Request(0x60, wrongTag, 44544)},
-      {"topology with another value", Request(0x60, wrongValue, 44544)},
-      {"topology without data", Request(0x60, {}, 44544)},
-      {"neighbours cut to 4 bytes", Request(0x78, Bytes(mgmt.begin(), mgmt.begin() + 4))},
-      {"discover-on with half a serial and address", Request(0x51, shortNode)},
-      {"from the module port", Request(0x60, Mgmt(), 55555)},
+      {"topology without MGMT", TopologyRequest(0x60, wrongTag, 44544)},
+      {"topology with another value", TopologyRequest(0x60, wrongValue, 44544)},
+      {"topology without data", TopologyRequest(0x60, {}, 44544)},
+      {"neighbours cut to 4 bytes", TopologyRequest(0x78, Bytes(mgmt.begin(), mgmt.begin() + 4))},
+      {"discover-on with half a serial and address", TopologyRequest(0x51, shortNode)},
+      {"from the module port", TopologyRequest(0x60, Mgmt(), 55555)},
   };
   for (const auto& c : ignored)
     EXPECT_TRUE(responder.OnFrame(c.frame.data(), c.frame.size()).empty()) << c.what;
   // GO_NORMAL that names nobody leaves every mode as it was.
-  const Bytes route = Request(0x53, {});
+  const Bytes route = TopologyRequest(0x53, {});
   responder.OnFrame(route.data(), route.size());
-  const Bytes normal = Request(0x41, shortNode);
+  const Bytes normal = TopologyRequest(0x41, shortNode);
   responder.OnFrame(normal.data(), normal.size());
   for (const auto& m : modules) EXPECT_TRUE(m->Routing()) << m->Serial();
 }

@@ -5,14 +5,15 @@
 #include "base/bytes.h"
 #include "sim/frames.h"
 #include "sim/udp_protocol.h"
+#include "unit/sim/test_addresses.h"
 
 namespace sim {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-const Mac kPcMac = {0x00, 0x50, 0x56, 0x01, 0x02, 0x03};
-const Mac kBroadcast = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+using test_addresses::kBroadcast;
+using test_addresses::kPcMac;
 
 // A discover request built from bytes here, independently of BuildUdpFrame.
 Bytes DiscoverRequest(uint16_t sourcePort = 34531, uint8_t dataLength = 0,
@@ -33,7 +34,7 @@ Bytes DiscoverRequest(uint16_t sourcePort = 34531, uint8_t dataLength = 0,
   return frame;
 }
 
-std::vector<std::unique_ptr<SimModule>> Modules(int count) {
+std::vector<std::unique_ptr<SimModule>> UdpModules(int count) {
   std::vector<std::unique_ptr<SimModule>> modules;
   for (int i = 0; i < count; ++i) {
     ModuleSetup setup;
@@ -119,7 +120,7 @@ TEST(SimFrames, BuiltFramesCarryValidChecksums) {
 }
 
 TEST(SimDiscovery, EveryReachableModuleAnswersOnceWithItsRecord) {
-  auto modules = Modules(5);
+  auto modules = UdpModules(5);
   modules[3]->SetAlive(false);
   modules[4]->SetRebooting(true);
   Timing timing;
@@ -151,7 +152,7 @@ TEST(SimDiscovery, EveryReachableModuleAnswersOnceWithItsRecord) {
 }
 
 TEST(SimDiscovery, RequestsThatAreNotADiscoverAreNotAnswered) {
-  auto modules = Modules(2);
+  auto modules = UdpModules(2);
   Timing timing;
   UdpResponder responder(modules, timing, 7);
   const Bytes whole = DiscoverRequest();
@@ -169,7 +170,7 @@ TEST(SimDiscovery, RequestsThatAreNotADiscoverAreNotAnswered) {
 }
 
 TEST(SimDiscovery, FaultsShapeTheAnswers) {
-  auto modules = Modules(4);
+  auto modules = UdpModules(4);
   modules[0]->ModuleFaults().dropFraction = 1.0;
   modules[1]->ModuleFaults().duplicate = true;
   modules[2]->ModuleFaults().staleSequence = true;
@@ -226,7 +227,7 @@ Bytes LockRequest(const Mac& destination, const std::string& address, uint32_t v
 }
 
 TEST(SimPlcLock, OnlyTheAddressedModuleStoresTheLockAndAnswersWithRecordAndState) {
-  auto modules = Modules(3);
+  auto modules = UdpModules(3);
   Timing timing;
   UdpResponder responder(modules, timing, 1);
   const struct {

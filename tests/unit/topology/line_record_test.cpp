@@ -12,8 +12,8 @@ namespace {
 
 using nlohmann::json;
 
-json Module(uint32_t serial, int column, int row, const char* direction, json parent,
-            const char* ip = "10.0.0.1", const char* firmware = "4.20") {
+json ModuleJson(uint32_t serial, int column, int row, const char* direction, json parent,
+                const char* ip = "10.0.0.1", const char* firmware = "4.20") {
   return {{"serial", serial},
           {"ip", ip},
           {"firmware", firmware},
@@ -27,7 +27,7 @@ json Module(uint32_t serial, int column, int row, const char* direction, json pa
           {"linkedToPcSwitch", parent.is_null()}};
 }
 
-json Line(std::vector<json> modules) {
+json LineJson(std::vector<json> modules) {
   return {{"adapter", "p1"}, {"modules", modules}};
 }
 
@@ -39,20 +39,20 @@ std::map<uint32_t, std::vector<std::string>> Changes(const json& record, const j
 
 TEST(LineRecord, EveryKindOfChange) {
   // Two chains: 1-2-3 and 4-5.
-  const json record = Line({Module(1, 1, 0, "left-to-right", nullptr, "10.0.0.20"),
-                            Module(2, 2, 0, "left-to-right", 1, "10.0.0.21"),
-                            Module(3, 3, 0, "left-to-right", 2, "10.0.0.22"),
-                            Module(4, 1, 1, "right-to-left", nullptr, "10.0.0.26"),
-                            Module(5, 2, 1, "right-to-left", 4, "10.0.0.27")});
+  const json record = LineJson({ModuleJson(1, 1, 0, "left-to-right", nullptr, "10.0.0.20"),
+                                ModuleJson(2, 2, 0, "left-to-right", 1, "10.0.0.21"),
+                                ModuleJson(3, 3, 0, "left-to-right", 2, "10.0.0.22"),
+                                ModuleJson(4, 1, 1, "right-to-left", nullptr, "10.0.0.26"),
+                                ModuleJson(5, 2, 1, "right-to-left", 4, "10.0.0.27")});
   EXPECT_TRUE(Changes(record, record).empty());
   // 3 gone, 6 new, 2 turned with another address and firmware, 5 in the same place of a chain
   // that now starts at another module (another chain, same row and column).
-  const json now = Line({Module(1, 1, 0, "left-to-right", nullptr, "10.0.0.20"),
-                         Module(2, 2, 0, "right-to-left", 1, "10.0.0.40", "4.22"),
-                         Module(7, 1, 1, "right-to-left", nullptr, "10.0.0.26"),
-                         Module(5, 2, 1, "right-to-left", 7, "10.0.0.27"),
-                         Module(4, 1, 2, "right-to-left", nullptr, "10.0.0.26"),
-                         Module(6, 3, 0, "left-to-right", 2, "10.0.0.22")});
+  const json now = LineJson({ModuleJson(1, 1, 0, "left-to-right", nullptr, "10.0.0.20"),
+                             ModuleJson(2, 2, 0, "right-to-left", 1, "10.0.0.40", "4.22"),
+                             ModuleJson(7, 1, 1, "right-to-left", nullptr, "10.0.0.26"),
+                             ModuleJson(5, 2, 1, "right-to-left", 7, "10.0.0.27"),
+                             ModuleJson(4, 1, 2, "right-to-left", nullptr, "10.0.0.26"),
+                             ModuleJson(6, 3, 0, "left-to-right", 2, "10.0.0.22")});
   using V = std::vector<std::string>;
   EXPECT_EQ(Changes(record, now), (std::map<uint32_t, V>{
                                       {2, V{"turned", "other address", "other firmware"}},
@@ -76,14 +76,15 @@ TEST(LineRecord, RecordsThatCannotBeCompared) {
     bool ok;
   };
   const Case cases[] = {
-      {"a drawing", Line({Module(1, 1, 0, "left-to-right", nullptr)}), true},
+      {"a drawing", LineJson({ModuleJson(1, 1, 0, "left-to-right", nullptr)}), true},
       {"no modules", json{{"found", 1}}, false},
       {"modules not a list", json{{"modules", 3}}, false},
-      {"no serial", Line({json{{"column", 1}, {"row", 0}}}), false},
+      {"no serial", LineJson({json{{"column", 1}, {"row", 0}}}), false},
       {"a serial twice",
-       Line({Module(1, 1, 0, "left-to-right", nullptr), Module(1, 2, 0, "left-to-right", 1)}),
+       LineJson({ModuleJson(1, 1, 0, "left-to-right", nullptr),
+                 ModuleJson(1, 2, 0, "left-to-right", 1)}),
        false},
-      {"parent not a serial", Line({Module(1, 1, 0, "left-to-right", "x")}), false},
+      {"parent not a serial", LineJson({ModuleJson(1, 1, 0, "left-to-right", "x")}), false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -91,7 +92,7 @@ TEST(LineRecord, RecordsThatCannotBeCompared) {
     EXPECT_EQ(topology::IsLineRecord(c.record, &reason), c.ok);
     EXPECT_EQ(reason.empty(), c.ok) << reason;
   }
-  json negative = Line({Module(1, 1, 0, "left-to-right", nullptr)});
+  json negative = LineJson({ModuleJson(1, 1, 0, "left-to-right", nullptr)});
   negative["modules"][0]["serial"] = -1;
   std::string reason;
   EXPECT_FALSE(topology::IsLineRecord(negative, &reason));

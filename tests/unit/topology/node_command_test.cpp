@@ -23,7 +23,7 @@ using topology::kCommandAutoConfig;
 using topology::kCommandFactoryReset;
 using topology::kCommandReplace;
 
-const MacBytes kPcMac = {0x02, 0, 0, 0, 0, 0x0A};
+using fakes::kPcMac;
 const MacBytes kFirstMac = {0x00, 0x50, 0xC2, 0, 0, 0x21};
 const MacBytes kLastMac = {0x00, 0x50, 0xC2, 0, 0, 0x29};
 

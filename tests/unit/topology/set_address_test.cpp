@@ -88,7 +88,7 @@ TEST(SetAddressPacketBytes, RecordWithTheNewSettings) {
   EXPECT_FALSE(unticked.gatewayGiven);
 }
 
-const discovery::MacBytes kPcMac = {0x02, 0, 0, 0, 0, 0x0A};
+using fakes::kPcMac;
 const discovery::MacBytes kModuleMac = {0x00, 0x50, 0xC2, 0, 0, 0x21};
 
 class ChangeNodeAddressTest : public ::testing::Test {
