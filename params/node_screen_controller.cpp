@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "base/format.h"
+#include "base/language.h"
 #include "comm/blocking_socket.h"
 #include "comm/event_log.h"
 #include "params/drive_catalogue.h"
@@ -578,7 +579,11 @@ void NodeScreenController::BuildView() {
     picture.zoneAccumulate[s] = image[side == Side::A ? 117 : 197] >= 0x100;
     picture.zoneForcedRun[s] = image[side == Side::A ? 95 : 175] != 0;
   }
-  picture.caption = node_ > 0 ? base::Format("Knoten %d", node_) : std::string();
+  picture.caption =
+      node_ > 0 ? base::Format(base::Translate("ModulePicture",
+                                               QM_TRANSLATE_NOOP("ModulePicture", "Knoten %d")),
+                               node_)
+                : std::string();
   (void)type;
 }
 

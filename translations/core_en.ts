@@ -969,6 +969,13 @@ No modules are connected. </translation>
     </message>
 </context>
 <context>
+    <name>ModulePicture</name>
+    <message>
+        <source>Knoten %d</source>
+        <translation>Node %d</translation>
+    </message>
+</context>
+<context>
     <name>NodeCommand</name>
     <message>
         <source>Module der Seriennummer %u werden auf Werkseinstellungen zurückgesetzt.<byte value="xd"/>

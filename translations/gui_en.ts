@@ -1247,6 +1247,10 @@ Dialog</translation>
         <source>Entdeckt = %1, angezeigt = %2</source>
         <translation>Discovered = %1, shown = %2</translation>
     </message>
+    <message>
+        <source>Urmigat Installationstopologie</source>
+        <translation>Urmigat installation topology</translation>
+    </message>
 </context>
 <context>
     <name>topology::ui::CPLView</name>

@@ -192,7 +192,7 @@ CPLDlg::CPLDlg(CMRegApp& app, base::Prompt& prompt, bool installationMode, QWidg
     return dialog.exec() == QDialog::Accepted;
   };
   BuildWindow();
-  SetTitle(QString::fromUtf8(installationMode_ ? kInstallationTitle : kTitle));
+  SetTitle(QString::fromStdString(ShownTitleBase()));
   // Opening draws the line at once (a full Discover && Redraw).
   QMetaObject::invokeMethod(this, &CPLDlg::DiscoverAndRedraw, Qt::QueuedConnection);
 }
@@ -330,6 +330,10 @@ void CPLDlg::BuildWindow() {
 }
 
 // The title also heads the drawing, where a problem count is seen at once.
+std::string CPLDlg::ShownTitleBase() const {
+  return installationMode_ ? tr(kInstallationTitle).toStdString() : std::string(kTitle);
+}
+
 void CPLDlg::SetTitle(const QString& title, bool problemsFound) {
   setWindowTitle(title);
   titleLine_->setText(title);
@@ -501,10 +505,9 @@ void CPLDlg::ShowTopology(const ProcedureResult& result, const DeviceArray& snap
     view_->SetDrawing(snapshot, adapterText);
     // The title in the user's language, from the counts (result.view is left on the worker).
     const size_t drawn = snapshot.devices.empty() ? 0 : snapshot.ModuleCount();
-    SetTitle(
-        FromUtf8(topology::WindowTitle(installationMode_ ? kInstallationTitle : kTitle, drawn,
-                                       result.found, result.problems, base::CurrentLanguage())),
-        result.problems > 0);
+    SetTitle(FromUtf8(topology::WindowTitle(ShownTitleBase(), drawn, result.found, result.problems,
+                                            base::CurrentLanguage())),
+             result.problems > 0);
     uint32_t first = 0;
     uint32_t last = 0;
     {

@@ -36,7 +36,8 @@ class CPLDlg : public QDialog {
   Q_OBJECT
  public:
   static constexpr const char* kTitle = "PL Conveyors Dialog";
-  static constexpr const char* kInstallationTitle = "Urmigat Installationstopologie";
+  static constexpr const char* kInstallationTitle =
+      QT_TRANSLATE_NOOP("topology::ui::CPLDlg", "Urmigat Installationstopologie");
 
   // Opens the change-of-address dialog for a module (its node is the adapter's own record);
   // true when it ended with OK. By default the window opens CDlg_AutoConfigTo.
@@ -104,6 +105,8 @@ class CPLDlg : public QDialog {
   void SetWaitText(const QString& text);
   // The title of the window and of the drawing; red when the check found problems.
   void SetTitle(const QString& title, bool problemsFound = false);
+  // The title's first part as shown: the installation title in the user's language.
+  std::string ShownTitleBase() const;
   void SetCountdown(int total, int remaining);
   static std::vector<ListedNode> SnapshotNodes(CMRegApp& app, std::string* adapterText);
   static NodePtr AdapterNode(CMRegApp& app, uint32_t serial);
