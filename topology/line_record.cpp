@@ -109,16 +109,35 @@ std::vector<ModuleChange> CompareLine(const json& record, const json& now) {
   return out;
 }
 
-std::string DescribeChange(const ModuleChange& change) {
+namespace {
+
+// The German name of a change category, as the watch window labels it; the English name is the
+// category itself.
+std::string GermanChangeName(const std::string& what) {
+  static const std::map<std::string, std::string> kNames = {{"new", "neu"},
+                                                            {"missing", "fehlt"},
+                                                            {"moved", "versetzt"},
+                                                            {"turned", "gedreht"},
+                                                            {"other address", "andere Adresse"},
+                                                            {"other firmware", "andere Firmware"}};
+  const auto found = kNames.find(what);
+  return found == kNames.end() ? what : found->second;
+}
+
+}  // namespace
+
+std::string DescribeChange(const ModuleChange& change, base::Language language) {
+  const bool german = language == base::Language::German;
   const json& shown = change.now.is_null() ? change.was : change.now;
   std::string text = base::Format("SN %u (%s):", change.serial, Text(shown, "ip").c_str());
   const char* separator = " ";
   for (const std::string& what : change.changes) {
     text += separator;
     separator = ", ";
-    text += what;
+    text += german ? GermanChangeName(what) : what;
     if (what == "moved") {
-      text += base::Format(" (row %s, column %s -> row %s, column %s)",
+      text += base::Format(german ? " (Reihe %s, Spalte %s -> Reihe %s, Spalte %s)"
+                                  : " (row %s, column %s -> row %s, column %s)",
                            Text(change.was, "row").c_str(), Text(change.was, "column").c_str(),
                            Text(change.now, "row").c_str(), Text(change.now, "column").c_str());
     } else if (what == "turned") {

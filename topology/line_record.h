@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "base/language.h"
+
 namespace topology {
 
 struct ModuleChange {
@@ -26,6 +28,9 @@ bool IsLineRecord(const nlohmann::json& record, std::string* reason);
 std::vector<ModuleChange> CompareLine(const nlohmann::json& record, const nlohmann::json& now);
 
 // "SN 3100102 (192.168.202.21): moved (row 0, column 2 -> row 0, column 3), turned (...)".
-std::string DescribeChange(const ModuleChange& change);
+// In German for a German window ("SN 3100102 (192.168.202.21): versetzt (Reihe 0, Spalte 2 ->
+// Reihe 0, Spalte 3)"); the CLI's comparison and the JSON keep the English.
+std::string DescribeChange(const ModuleChange& change,
+                           base::Language language = base::Language::English);
 
 }  // namespace topology

@@ -962,6 +962,81 @@ No modules are connected. </translation>
     </message>
 </context>
 <context>
+    <name>LineWatch</name>
+    <message>
+        <source>kein Aufnahmegerät ließ sich öffnen</source>
+        <translation>no capture device could be opened</translation>
+    </message>
+    <message>
+        <source>an keinem Adapter wurde ein Modul gefunden</source>
+        <translation>no module was found on any adapter</translation>
+    </message>
+    <message>
+        <source>an %s wurde kein Modul gefunden</source>
+        <translation>no module was found on %s</translation>
+    </message>
+    <message>
+        <source>alle %zu Module antworten wie aufgezeichnet</source>
+        <translation>all %zu modules answer as recorded</translation>
+    </message>
+    <message>
+        <source>antwortet wieder nach %.1f s</source>
+        <translation>answers again after %.1f s</translation>
+    </message>
+    <message>
+        <source> (als SN %u, an seinem Platz wiederhergestellt)</source>
+        <translation> (as SN %u, restored in its place)</translation>
+    </message>
+    <message>
+        <source>%d Runden ohne Antwort, seit %s UTC</source>
+        <translation>no answer for %d rounds, since %s UTC</translation>
+    </message>
+    <message>
+        <source>%s wird von mehr als einem Modul beantwortet</source>
+        <translation>%s is answered by more than one module</translation>
+    </message>
+    <message>
+        <source>SN %u steht, wo SN %u (%s) stand, mit den Registern ab Werk (Konfigurations-ID 0)</source>
+        <translation>SN %u stands where SN %u (%s) stood, with factory registers (configuration id 0)</translation>
+    </message>
+    <message>
+        <source>nicht aufgezeichnet; steht, wo SN %u stand, ist aber konfiguriert (Konfigurations-ID %s): nicht als Ersatz genommen</source>
+        <translation>no record; stands where SN %u stood, but is configured (configuration id %s): not taken for a replacement</translation>
+    </message>
+    <message>
+        <source>nicht aufgezeichnet; steht, wo SN %u stand, aber seine Konfigurations-ID war nicht zu lesen: nicht als Ersatz genommen</source>
+        <translation>no record; stands where SN %u stood, but its configuration id could not be read: not taken for a replacement</translation>
+    </message>
+    <message>
+        <source>dieses Modul ist nicht aufgezeichnet</source>
+        <translation>no record of this module</translation>
+    </message>
+    <message>
+        <source>; keine Sicherungsdatei angegeben: nichts wiederherzustellen</source>
+        <translation>; no backup file given: nothing to restore</translation>
+    </message>
+    <message>
+        <source>; die Sicherungsdatei enthält keinen Eintrag von SN %u: nichts wiederherzustellen</source>
+        <translation>; the backup file holds no record of SN %u: nothing to restore</translation>
+    </message>
+    <message>
+        <source>; die Wiederherstellung wartet auf eine Bestätigung</source>
+        <translation>; its restore waits for a confirmation</translation>
+    </message>
+    <message>
+        <source>nicht wiederhergestellt: auf SN %u wurde nichts geschrieben</source>
+        <translation>not restored: nothing was written to SN %u</translation>
+    </message>
+    <message>
+        <source>die Sicherung von SN %u wurde auf SN %u wiederhergestellt</source>
+        <translation>the backup record of SN %u was restored onto SN %u</translation>
+    </message>
+    <message>
+        <source>die Wiederherstellung der Sicherung von SN %u auf SN %u scheiterte bei: %s</source>
+        <translation>restore of SN %u's record onto SN %u failed at %s</translation>
+    </message>
+</context>
+<context>
     <name>ModuleNetwork</name>
     <message>
         <source>Entdeckt = %zu, Geschützt = %zu, Angezeigt = %zu</source>

@@ -17,6 +17,7 @@
 #include "topology/node_command.h"
 #include "topology/topology_model.h"
 #include "topology/topology_procedure.h"
+#include "watch/event_detail.h"
 #include "watch/line_watch.h"
 
 namespace watch {
@@ -53,7 +54,7 @@ class RealLineProbe : public LineProbe {
     const bool everyAdapter = options_.adapter.empty() && adapterName_.empty();
     if (app_.Discover(everyAdapter, nullptr) != 1) {
       view.failed = true;
-      view.failure = "no capture device could be opened";
+      SetFailure(view, QM_TRANSLATE_NOOP("LineWatch", "kein Aufnahmegerät ließ sich öffnen"));
       return view;
     }
     AdapterPtr adapter = app_.SelectedAdapter();
@@ -64,8 +65,13 @@ class RealLineProbe : public LineProbe {
     }
     if (!adapter) {
       view.failed = true;
-      view.failure = options_.adapter.empty() ? "no module was found on any adapter"
-                                              : "no module was found on " + options_.adapter;
+      if (options_.adapter.empty()) {
+        SetFailure(view,
+                   QM_TRANSLATE_NOOP("LineWatch", "an keinem Adapter wurde ein Modul gefunden"));
+      } else {
+        SetFailure(view, QM_TRANSLATE_NOOP("LineWatch", "an %s wurde kein Modul gefunden"),
+                   options_.adapter.c_str());
+      }
       return view;
     }
     adapterName_ = adapter->name;

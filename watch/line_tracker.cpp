@@ -4,6 +4,7 @@
 
 #include "base/format.h"
 #include "topology/line_record.h"
+#include "watch/event_detail.h"
 
 namespace watch {
 
@@ -109,6 +110,7 @@ std::vector<WatchEvent> LineTracker::Apply(const RoundView& view, Clock::time_po
       event.time = now;
       event.kind = EventKind::RoundFailed;
       event.detail = view.failure;
+      event.germanDetail = view.germanFailure;
       out.push_back(event);
     }
     lastRoundFailed_ = true;
@@ -131,7 +133,8 @@ std::vector<WatchEvent> LineTracker::Apply(const RoundView& view, Clock::time_po
     WatchEvent event;
     event.time = now;
     event.kind = EventKind::LineAsRecorded;
-    event.detail = base::Format("all %zu modules answer as recorded", modules_.size());
+    SetDetail(event, QM_TRANSLATE_NOOP("LineWatch", "alle %zu Module antworten wie aufgezeichnet"),
+              modules_.size());
     out.push_back(event);
   }
   asRecorded_ = asRecorded;
@@ -158,10 +161,13 @@ void LineTracker::ApplyPresence(const RoundView& view, Clock::time_point now,
         WatchEvent back = Event(EventKind::Back, t, now);
         if (s.goneSince)
           back.outage = std::chrono::duration_cast<std::chrono::milliseconds>(now - *s.goneSince);
-        back.detail = base::Format("answers again after %.1f s",
-                                   back.outage ? back.outage->count() / 1000.0 : 0.0);
+        SetDetail(back, QM_TRANSLATE_NOOP("LineWatch", "antwortet wieder nach %.1f s"),
+                  back.outage ? back.outage->count() / 1000.0 : 0.0);
         if (found->second->serial != s.serial)
-          back.detail += base::Format(" (as SN %u, restored in its place)", found->second->serial);
+          AppendDetail(
+              back,
+              QM_TRANSLATE_NOOP("LineWatch", " (als SN %u, an seinem Platz wiederhergestellt)"),
+              found->second->serial);
         out.push_back(back);
       }
       t.goneReported = false;
@@ -178,8 +184,8 @@ void LineTracker::ApplyPresence(const RoundView& view, Clock::time_point now,
       t.goneReported = true;
       if (s.presence == Presence::Missing) s.presence = Presence::Gone;
       WatchEvent gone = Event(EventKind::Gone, t, now);
-      gone.detail = base::Format("no answer for %d rounds, since %s UTC", t.missedRounds,
-                                 ClockText(*s.goneSince).c_str());
+      SetDetail(gone, QM_TRANSLATE_NOOP("LineWatch", "%d Runden ohne Antwort, seit %s UTC"),
+                t.missedRounds, ClockText(*s.goneSince).c_str());
       out.push_back(gone);
     }
   }
@@ -198,7 +204,8 @@ void LineTracker::ApplyDuplicates(const RoundView& view, Clock::time_point now,
     event.ip = ip;
     const auto recorded = indexOf_.find(AsRecorded(serial));
     if (recorded != indexOf_.end()) event.position = modules_[recorded->second].state.position;
-    event.detail = base::Format("%s is answered by more than one module", ip.c_str());
+    SetDetail(event, QM_TRANSLATE_NOOP("LineWatch", "%s wird von mehr als einem Modul beantwortet"),
+              ip.c_str());
     out.push_back(event);
   }
   // A pair that ended may be reported again when it comes back.
@@ -234,6 +241,7 @@ void LineTracker::ApplyDrawing(const std::vector<DrawnModule>& drawing, Clock::t
         one.changes = {category.name};
         WatchEvent event = Event(category.kind, t, now);
         event.detail = topology::DescribeChange(one);
+        event.germanDetail = topology::DescribeChange(one, base::Language::German);
         out.push_back(event);
       }
       s.*category.flag = now_changed;
@@ -263,9 +271,11 @@ void LineTracker::ApplyDrawing(const std::vector<DrawnModule>& drawing, Clock::t
       if (id && *id == kFactoryConfigurationId) {
         event.kind = EventKind::Replaced;
         event.replacedSerial = replaced->state.serial;
-        event.detail = base::Format(
-            "SN %u stands where SN %u (%s) stood, with factory registers (configuration id 0)",
-            m.serial, replaced->state.serial, replaced->state.ip.c_str());
+        SetDetail(event,
+                  QM_TRANSLATE_NOOP("LineWatch",
+                                    "SN %u steht, wo SN %u (%s) stand, mit den Registern ab Werk "
+                                    "(Konfigurations-ID 0)"),
+                  m.serial, replaced->state.serial, replaced->state.ip.c_str());
         replaced->state.presence = Presence::Replaced;
         replaced->state.replacementSerial = m.serial;
         replacing_[m.serial] = replaced->state.serial;
@@ -273,17 +283,24 @@ void LineTracker::ApplyDrawing(const std::vector<DrawnModule>& drawing, Clock::t
         continue;
       }
       event.kind = EventKind::NewModule;
-      event.detail = id ? base::Format(
-                              "no record; stands where SN %u stood, but is configured "
-                              "(configuration id %s): not taken for a replacement",
-                              replaced->state.serial, id->c_str())
-                        : base::Format(
-                              "no record; stands where SN %u stood, but its configuration id "
-                              "could not be read: not taken for a replacement",
-                              replaced->state.serial);
+      if (id) {
+        SetDetail(event,
+                  QM_TRANSLATE_NOOP("LineWatch",
+                                    "nicht aufgezeichnet; steht, wo SN %u stand, ist aber "
+                                    "konfiguriert (Konfigurations-ID %s): nicht als Ersatz "
+                                    "genommen"),
+                  replaced->state.serial, id->c_str());
+      } else {
+        SetDetail(event,
+                  QM_TRANSLATE_NOOP("LineWatch",
+                                    "nicht aufgezeichnet; steht, wo SN %u stand, aber seine "
+                                    "Konfigurations-ID war nicht zu lesen: nicht als Ersatz "
+                                    "genommen"),
+                  replaced->state.serial);
+      }
     } else {
       event.kind = EventKind::NewModule;
-      event.detail = "no record of this module";
+      SetDetail(event, QM_TRANSLATE_NOOP("LineWatch", "dieses Modul ist nicht aufgezeichnet"));
     }
     newReported_.insert(m.serial);
     out.push_back(event);

@@ -12,6 +12,7 @@
 #include "base/format.h"
 #include "comm/event_log.h"
 #include "topology/line_record.h"
+#include "watch/event_detail.h"
 #include "watch/line_tracker.h"
 
 namespace watch {
@@ -178,15 +179,21 @@ void LineWatch::State::Round() {
   for (WatchEvent& event : events) {
     if (event.kind != EventKind::Replaced) continue;
     if (backupSerials.count(event.replacedSerial) == 0) {
-      event.detail += options.backupPath.empty()
-                          ? "; no backup file given: nothing to restore"
-                          : base::Format(
-                                "; the backup file holds no record of SN %u: nothing "
-                                "to restore",
-                                event.replacedSerial);
+      if (options.backupPath.empty()) {
+        AppendDetail(event, QM_TRANSLATE_NOOP("LineWatch",
+                                              "; keine Sicherungsdatei angegeben: "
+                                              "nichts wiederherzustellen"));
+      } else {
+        AppendDetail(event,
+                     QM_TRANSLATE_NOOP("LineWatch",
+                                       "; die Sicherungsdatei enthält keinen Eintrag "
+                                       "von SN %u: nichts wiederherzustellen"),
+                     event.replacedSerial);
+      }
       continue;
     }
-    event.detail += "; its restore waits for a confirmation";
+    AppendDetail(event, QM_TRANSLATE_NOOP("LineWatch",
+                                          "; die Wiederherstellung wartet auf eine Bestätigung"));
     tracker->SetRestoreState(event.replacedSerial, true, false);
     std::lock_guard<std::mutex> hold(lock);
     pending[event.serial] = {event.replacedSerial, event.ip};
@@ -226,7 +233,10 @@ void LineWatch::State::AnswerQuestions() {
     event.replacedSerial = question->second.recordSerial;
     if (const ModuleWatchState* s = tracker->Recorded(event.replacedSerial))
       event.position = s->position;
-    event.detail = base::Format("not restored: nothing was written to SN %u", serial);
+    SetDetail(event,
+              QM_TRANSLATE_NOOP("LineWatch",
+                                "nicht wiederhergestellt: auf SN %u wurde nichts geschrieben"),
+              serial);
     Deliver({event});
   }
   for (uint32_t serial : yes) {
@@ -247,11 +257,18 @@ void LineWatch::State::AnswerQuestions() {
       event.position = s->position;
       if (failure.empty()) event.ip = s->ip;
     }
-    event.detail = failure.empty()
-                       ? base::Format("the backup record of SN %u was restored onto SN %u",
-                                      recordSerial, serial)
-                       : base::Format("restore of SN %u's record onto SN %u failed at %s",
-                                      recordSerial, serial, failure.c_str());
+    if (failure.empty()) {
+      SetDetail(event,
+                QM_TRANSLATE_NOOP("LineWatch",
+                                  "die Sicherung von SN %u wurde auf SN %u wiederhergestellt"),
+                recordSerial, serial);
+    } else {
+      SetDetail(event,
+                QM_TRANSLATE_NOOP("LineWatch",
+                                  "die Wiederherstellung der Sicherung von SN %u "
+                                  "auf SN %u scheiterte bei: %s"),
+                recordSerial, serial, failure.c_str());
+    }
     Deliver({event});
     PublishSnapshot();
   }

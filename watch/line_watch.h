@@ -75,6 +75,9 @@ struct WatchEvent {
   std::string ip;
   std::optional<ModulePosition> position;
   std::string detail;
+  // The same detail in German, as the window shows it in German; empty where the detail has no
+  // German text (then the window shows `detail`).
+  std::string germanDetail;
   // Gone to back: how long the module did not answer (Back only).
   std::optional<std::chrono::milliseconds> outage;
   // Replaced, RestoreDone/Failed/Declined: the recorded module that the new one replaces.
@@ -145,6 +148,7 @@ struct DrawnModule {
 struct RoundView {
   bool failed = false;
   std::string failure;
+  std::string germanFailure;         // the failure as the window shows it in German
   std::vector<SeenModule> answered;  // the discovery's modules
   // The topology procedure's drawing, when it ran this round.
   std::optional<std::vector<DrawnModule>> drawing;

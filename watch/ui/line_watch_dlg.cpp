@@ -24,6 +24,7 @@
 #include <optional>
 #include <thread>
 
+#include "base/language.h"
 #include "discovery/mreg_app.h"
 #include "watch/ui/watch_line_view.h"
 
@@ -450,7 +451,11 @@ QStringList CLineWatchDlg::EventColumns(const WatchEvent& event) {
   QStringList detail;
   if (event.outage) detail << tr("Ausfall %1").arg(DurationText(*event.outage));
   if (event.replacedSerial != 0) detail << tr("statt SN %1").arg(event.replacedSerial);
-  if (!event.detail.empty()) detail << QString::fromStdString(event.detail);
+  // The core writes each detail in both languages; the English one is also the log's and JSON's.
+  const bool german = base::CurrentLanguage() == base::Language::German;
+  const std::string& shown =
+      german && !event.germanDetail.empty() ? event.germanDetail : event.detail;
+  if (!shown.empty()) detail << QString::fromStdString(shown);
   return {time,
           name,
           event.serial != 0 ? QString::number(event.serial) : QString(),

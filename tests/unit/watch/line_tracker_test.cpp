@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -104,6 +105,40 @@ TEST(LineTracker, AModuleIsGoneAfterKRoundsAndBackWithItsOutage) {
   EXPECT_EQ(*back[0].outage,
             std::chrono::duration_cast<std::chrono::milliseconds>(backAt - firstMissed));
   EXPECT_EQ(tracker.Snapshot().present, 3u);
+}
+
+// The English detail is what the JSON line, the CLI and the event log carry in every language;
+// the German one is what the window shows in German.
+TEST(LineTracker, EachDetailIsWrittenInEnglishAndInGerman) {
+  LineTracker tracker(Record(), kGoneAfter);
+  Clocked clock;
+  tracker.Apply(Round(AsRecordedDrawing()), clock.Next(), {});
+  std::vector<DrawnModule> without = AsRecordedDrawing();
+  without.pop_back();
+  std::vector<WatchEvent> events;
+  for (int round = 0; round < kGoneAfter; ++round)
+    events = tracker.Apply(Round(without, false), clock.Next(), {});
+  std::vector<DrawnModule> moved = AsRecordedDrawing();
+  moved[2] = Drawn(103, 4, 102, "10.0.0.3");
+  const std::vector<WatchEvent> back = tracker.Apply(Round(moved), clock.Next(), {});
+  const std::vector<WatchEvent> asRecorded =
+      tracker.Apply(Round(AsRecordedDrawing()), clock.Next(), {});
+  ASSERT_EQ(events.size(), 1u);
+  ASSERT_EQ(Kinds(back), (std::vector<EventKind>{EventKind::Back, EventKind::Moved}));
+  ASSERT_EQ(asRecorded.size(), 1u);
+  const std::vector<std::tuple<WatchEvent, std::string, std::string>> cases = {
+      {events[0], "no answer for 3 rounds, since ", "3 Runden ohne Antwort, seit "},
+      {back[0], "answers again after 30.0 s", "antwortet wieder nach 30.0 s"},
+      {back[1], "SN 103 (10.0.0.3): moved (row 0, column 3 -> row 0, column 4)",
+       "SN 103 (10.0.0.3): versetzt (Reihe 0, Spalte 3 -> Reihe 0, Spalte 4)"},
+      {asRecorded[0], "all 3 modules answer as recorded",
+       "alle 3 Module antworten wie aufgezeichnet"},
+  };
+  for (const auto& [event, english, german] : cases) {
+    SCOPED_TRACE(watch::EventName(event.kind));
+    EXPECT_EQ(event.detail.substr(0, english.size()), english) << event.detail;
+    EXPECT_EQ(event.germanDetail.substr(0, german.size()), german) << event.germanDetail;
+  }
 }
 
 TEST(LineTracker, AShortOutageIsNoEvent) {
