@@ -77,9 +77,11 @@ int RenderLineWatch(shots::Context& context) {
       event(watch::EventKind::Replaced, 3999102, "192.168.202.22", watch::ModulePosition{0, 2}, 60);
   replaced.replacedSerial = 3100102;
   replaced.detail = "configuration id 0000000000000000";
+  replaced.germanDetail = "Konfigurations-ID 0000000000000000";
   watch::WatchEvent moved =
       event(watch::EventKind::Moved, 3100205, "192.168.202.31", watch::ModulePosition{1, 5}, 30);
   moved.detail = "row 1, column 5 -> row 1, column 6";
+  moved.germanDetail = "Reihe 1, Spalte 5 -> Reihe 1, Spalte 6";
   for (const watch::WatchEvent& e :
        {event(watch::EventKind::Gone, 3100105, "192.168.202.25", watch::ModulePosition{0, 5}, 441),
         back,
