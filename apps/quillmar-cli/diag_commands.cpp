@@ -181,12 +181,14 @@ int RunHistory(CliContext& context, const cli::ResolvedTarget& target) {
   std::fprintf(context.out, "Drive history of %s: %zu drives\n", target.address.c_str(),
                rows.size());
   // The titles of the history's columns in the chosen language ("Motor" is this list's own).
-  const auto title = [](size_t column) {
-    return base::Translate("DriveHistory",
-                           std::string(diag::kHistoryColumns[column].title).c_str());
+  // A copy: without a translation the lookup hands back the source text it was given.
+  const auto title = [](size_t column) -> std::string {
+    const std::string source(diag::kHistoryColumns[column].title);
+    return base::Translate("DriveHistory", source.c_str());
   };
-  std::fprintf(context.out, "%-4s %-22s %-14s %-14s %-16s %-12s %-18s %-13s %s\n", title(0),
-               title(1), "Motor", title(3), title(4), title(5), title(6), title(7), title(8));
+  std::fprintf(context.out, "%-4s %-22s %-14s %-14s %-16s %-12s %-18s %-13s %s\n", title(0).c_str(),
+               title(1).c_str(), "Motor", title(3).c_str(), title(4).c_str(), title(5).c_str(),
+               title(6).c_str(), title(7).c_str(), title(8).c_str());
   for (const diag::HistoryRow& row : rows) {
     std::fprintf(context.out, "%-4s %-22s %-14s %-14s %-16s %-12s %-18s %-13s %s\n",
                  row.columns[0].c_str(), row.columns[1].c_str(), row.columns[2].c_str(),
