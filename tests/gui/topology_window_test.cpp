@@ -58,9 +58,14 @@ class TopologyWindowTest : public QObject {
     return View()->Drawing().devices[static_cast<size_t>(index)];
   }
   int IndexOf(uint32_t serial) { return View()->Drawing().FindDeviceBySerial(serial); }
+  // A run is over for the user when its drawing is shown and the window has left its busy
+  // state: the worker's end of the job and the window's busy change arrive as separate events.
   bool WaitRuns(int runs) {
     return QTest::qWaitFor(
-        [&] { return dialog_->RunsShown() >= runs && !dialog_->Worker().LongWorkPending(); },
+        [&] {
+          return dialog_->RunsShown() >= runs && !dialog_->Worker().LongWorkPending() &&
+                 !dialog_->Busy();
+        },
         kWaitMs);
   }
   void Send(QEvent::Type type, const QPoint& at, Qt::MouseButton button, Qt::MouseButtons held) {

@@ -513,31 +513,39 @@ TEST_F(NodeScreenTest, WorkerCyclesUntilAReadFailsAndNeverOverlapsTraffic) {
 }
 
 TEST_F(NodeScreenTest, WorkerStartsTheNextPassOneCycleAfterThePreviousEnded) {
-  // Each read takes real time, so a pass lasts clearly longer than a few ms.
+  // Each read takes real time, so a pass lasts clearly longer than the clock's millisecond.
   module.readDelayMs = 2;
-  std::mutex mutex;
-  std::vector<std::pair<std::chrono::steady_clock::time_point, uint64_t>> ends;
+  // The reads done when each pass's view came out: the view follows the pass's last read on
+  // the worker's thread, so this marks where one pass's reads end and the next one's begin.
+  std::vector<size_t> readsAtPassEnd;
+  uint64_t passesSeen = 0;
   ViewWaiter waiter;
   auto* c = &Controller();
   {
     params::NodeScreenWorker worker(
         *c,
         [&](const params::NodeScreenView& v) {
-          std::lock_guard<std::mutex> lock(mutex);
-          if (ends.empty() || ends.back().second != v.passes)
-            ends.emplace_back(std::chrono::steady_clock::now(), v.passes);
+          if (v.passes != passesSeen) {
+            passesSeen = v.passes;
+            readsAtPassEnd.push_back(module.readTimes.size());
+          }
           waiter.Notify(v);
         },
         40);
     worker.Post([](NodeScreenController& screen) { screen.ChangeNode(0); });
     ASSERT_TRUE(waiter.WaitForPasses(4));
   }
-  // Three reads of 2 ms each per pass: a pass that began at the previous end + 40 ms ends no
-  // earlier than 46 ms after it.
-  std::lock_guard<std::mutex> lock(mutex);
-  ASSERT_GE(ends.size(), 4u);
+  // From the end of a pass's last read to the start of the next pass's first read: at least
+  // the cycle (less the clock's millisecond). A cycle counted from the pass's start would leave
+  // 40 ms less the pass's own reads (three of at least 2 ms each).
+  ASSERT_GE(readsAtPassEnd.size(), 4u);
   for (size_t i = 1; i < 4; ++i) {
-    EXPECT_GE(ends[i].first - ends[i - 1].first, std::chrono::milliseconds(46));
+    const size_t firstOfNext = readsAtPassEnd[i - 1];
+    ASSERT_GT(readsAtPassEnd[i], firstOfNext) << "pass " << i + 1 << " read nothing";
+    ASSERT_GT(firstOfNext, 0u);
+    EXPECT_GE(module.readTimes[firstOfNext].first - module.readTimes[firstOfNext - 1].second,
+              std::chrono::milliseconds(39))
+        << "between pass " << i << " and pass " << i + 1;
   }
 }
 
