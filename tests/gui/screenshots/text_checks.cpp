@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
+#include <QHash>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -138,12 +139,31 @@ const QStringList& GermanWords() {
 }
 
 // A source text with %1.. as a pattern that the filled-in text matches.
-QRegularExpression SourcePattern(const QString& source) {
+// Compiled once per source: every shown text of every window is matched against all of them.
+const QRegularExpression& SourcePattern(const QString& source) {
+  static QHash<QString, QRegularExpression> compiled;
+  auto found = compiled.find(source);
+  if (found != compiled.end()) return *found;
   QString pattern = QRegularExpression::escape(source);
   // escape() may have put a backslash before the '%'.
   pattern.replace(QRegularExpression(QStringLiteral("\\\\?%[0-9]")), QStringLiteral(".*"));
-  return QRegularExpression(QStringLiteral("^") + pattern + QStringLiteral("$"),
-                            QRegularExpression::DotMatchesEverythingOption);
+  QRegularExpression expression(QStringLiteral("^") + pattern + QStringLiteral("$"),
+                                QRegularExpression::DotMatchesEverythingOption);
+  expression.optimize();
+  return *compiled.insert(source, expression);
+}
+
+// Any of the common German words, standing alone.
+const QRegularExpression& GermanWordPattern() {
+  static const QRegularExpression pattern = [] {
+    QStringList escaped;
+    for (const QString& word : GermanWords()) escaped << QRegularExpression::escape(word);
+    QRegularExpression expression(QStringLiteral("(^|[^\\w])(") + escaped.join(QLatin1Char('|')) +
+                                  QStringLiteral(")($|[^\\w])"));
+    expression.optimize();
+    return expression;
+  }();
+  return pattern;
 }
 
 void AddTexts(QStringList& texts, const QWidget* widget) {
@@ -217,11 +237,7 @@ bool LooksGerman(const QString& text, const QStringList& germanSources) {
   if (trimmed.isEmpty()) return false;
   static const QRegularExpression letters(QStringLiteral("[äöüÄÖÜß]"));
   if (letters.match(trimmed).hasMatch()) return true;
-  for (const QString& word : GermanWords()) {
-    const QRegularExpression whole(QStringLiteral("(^|[^\\w])") + QRegularExpression::escape(word) +
-                                   QStringLiteral("($|[^\\w])"));
-    if (whole.match(trimmed).hasMatch()) return true;
-  }
+  if (GermanWordPattern().match(trimmed).hasMatch()) return true;
   return IsTranslatedSource(trimmed, germanSources);
 }
 
