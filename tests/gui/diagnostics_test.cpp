@@ -37,7 +37,7 @@ using nlohmann::json;
 
 constexpr uint32_t kDiagnosticsNode1 = 6100101;  // 192.168.202.20, three drives in its history
 constexpr uint32_t kDiagnosticsNode2 = 6100102;  // 192.168.202.21
-constexpr uint32_t kNode3 = 6100103;             // 192.168.202.22
+constexpr uint32_t kDiagnosticsNode3 = 6100103;  // 192.168.202.22
 constexpr int kDiagnosticsWaitMs = 20000;
 
 json Drive(uint32_t serial, uint32_t lock) {
@@ -52,7 +52,7 @@ std::string WriteLine(const fixtures::TempFolder& folder) {
           {"node", 1},
           {"drives", {Drive((2u << 10) | 3, 1), Drive((0u << 10) | 4, 2), Drive(5, 1)}}},
          {{"serial", kDiagnosticsNode2}, {"node", 2}},
-         {{"serial", kNode3}, {"node", 3}}}}}};
+         {{"serial", kDiagnosticsNode3}, {"node", 3}}}}}};
   const std::string path = folder.path() + "line.json";
   std::ofstream(path) << line.dump(2);
   return path;
@@ -102,7 +102,7 @@ class DiagnosticsGuiTest : public QObject {
   }
   void cleanup() {
     screen_.reset();
-    line_.Revive(kNode3);
+    line_.Revive(kDiagnosticsNode3);
     for (const uint32_t node : {kDiagnosticsNode1, kDiagnosticsNode2}) line_.Write(node, 58, {0});
   }
 
@@ -137,7 +137,7 @@ class DiagnosticsGuiTest : public QObject {
                              kDiagnosticsWaitMs);
 
     // A module that does not answer shows "---" everywhere.
-    line_.Kill(kNode3);
+    line_.Kill(kDiagnosticsNode3);
     QTest::mouseClick(Find<QToolButton>(dialog, QStringLiteral("up")), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(dialog->ReadsShown() >= 3, 60000);
     QCOMPARE(dialog->Module(), 3);
@@ -156,7 +156,7 @@ class DiagnosticsGuiTest : public QObject {
 
   void statisticsRangeFileMarksTheDeadModule() {
     fixtures::TempFolder folder;
-    line_.Kill(kNode3);
+    line_.Kill(kDiagnosticsNode3);
     ChangeTo(1);
     screens_.statistics();
     auto* dialog = Opened<diag::CDlgDiagnostic>();
