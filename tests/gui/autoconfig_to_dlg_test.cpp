@@ -10,6 +10,7 @@
 #include "base/prompt.h"
 #include "discovery/mreg_app.h"
 #include "fixtures/temp_log.h"
+#include "gui/runner/gui_tests.h"
 #include "topology/ui/autoconfig_to_dlg.h"
 
 class AutoConfigToDlgTest : public QObject {
@@ -85,5 +86,6 @@ class AutoConfigToDlgTest : public QObject {
   }
 };
 
-QTEST_MAIN(AutoConfigToDlgTest)
+const test::GuiTest kAutoConfigToDlgTestRegistered(
+    "autoconfig_to_dlg_test", test::RunQtTestObject<QApplication, AutoConfigToDlgTest>);
 #include "autoconfig_to_dlg_test.moc"

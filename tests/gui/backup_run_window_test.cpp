@@ -12,11 +12,12 @@
 #include "base/language.h"
 #include "fixtures/fake_module_link.h"
 #include "fixtures/temp_log.h"
+#include "gui/runner/gui_tests.h"
 #include "platform/profile.h"
 
 namespace {
 
-backup::ModuleInfo Module(uint32_t serial, const std::string& ip) {
+backup::ModuleInfo BackupModule(uint32_t serial, const std::string& ip) {
   backup::ModuleInfo m;
   m.serial = serial;
   m.ipText = ip;
@@ -56,7 +57,7 @@ class BackupRunWindowTest : public QObject {
     modules["192.168.202.20"].serial = modules["192.168.202.20"].answersSerial = 1;
     modules["192.168.202.21"].serial = modules["192.168.202.21"].answersSerial = 2;
     backup::BackupRunWindow::Setup setup;
-    setup.modules = {Module(1, "192.168.202.20"), Module(2, "192.168.202.21")};
+    setup.modules = {BackupModule(1, "192.168.202.20"), BackupModule(2, "192.168.202.21")};
     setup.links = [&modules](const std::string& ip) {
       return std::make_unique<test::FakeLink>(modules[ip]);
     };
@@ -88,7 +89,7 @@ class BackupRunWindowTest : public QObject {
     modules["192.168.202.20"].serial = modules["192.168.202.20"].answersSerial = 1;
     modules["192.168.202.21"].pingAnswers = false;
     backup::BackupRunWindow::Setup setup;
-    setup.modules = {Module(1, "192.168.202.20"), Module(2, "192.168.202.21")};
+    setup.modules = {BackupModule(1, "192.168.202.20"), BackupModule(2, "192.168.202.21")};
     setup.links = [&modules](const std::string& ip) {
       return std::make_unique<test::FakeLink>(modules[ip]);
     };
@@ -116,7 +117,7 @@ class BackupRunWindowTest : public QObject {
     modules["192.168.202.20"].serial = modules["192.168.202.20"].answersSerial = 1;
     modules["192.168.202.20"].register12 = 1;  // PLC mode: no flash image
     backup::BackupRunWindow::Setup setup;
-    setup.modules = {Module(1, "192.168.202.20")};
+    setup.modules = {BackupModule(1, "192.168.202.20")};
     setup.links = [&modules](const std::string& ip) {
       return std::make_unique<test::FakeLink>(modules[ip]);
     };
@@ -148,8 +149,8 @@ class BackupRunWindowTest : public QObject {
     record.flashImage.assign(513, backup::WireWord(7));
     backup::BackupRunWindow::Setup setup;
     setup.mode = backup::BackupRunWindow::Mode::kRestore;
-    auto first = Module(1, "192.168.202.20");  // no record in the file
-    auto second = Module(2, "192.168.202.21");
+    auto first = BackupModule(1, "192.168.202.20");  // no record in the file
+    auto second = BackupModule(2, "192.168.202.21");
     first.nodeBlock[17] = second.nodeBlock[17] = 0x30;
     setup.modules = {first, second};
     setup.records = {record};
@@ -183,7 +184,7 @@ class BackupRunWindowTest : public QObject {
     std::map<std::string, test::FakeModule> modules;
     modules["192.168.202.20"].serial = modules["192.168.202.20"].answersSerial = 1;
     backup::BackupRunWindow::Setup setup;
-    setup.modules = {Module(1, "192.168.202.20")};
+    setup.modules = {BackupModule(1, "192.168.202.20")};
     setup.links = [&modules](const std::string& ip) {
       return std::make_unique<test::FakeLink>(modules[ip]);
     };
@@ -214,7 +215,7 @@ class BackupRunWindowTest : public QObject {
     std::map<std::string, test::FakeModule> modules;
     modules["192.168.202.20"].pingAnswers = false;  // keeps retrying its connection
     backup::BackupRunWindow::Setup setup;
-    setup.modules = {Module(1, "192.168.202.20")};
+    setup.modules = {BackupModule(1, "192.168.202.20")};
     setup.links = [&modules](const std::string& ip) {
       return std::make_unique<test::FakeLink>(modules[ip]);
     };
@@ -232,5 +233,6 @@ class BackupRunWindowTest : public QObject {
   }
 };
 
-QTEST_MAIN(BackupRunWindowTest)
+const test::GuiTest kBackupRunWindowTestRegistered(
+    "backup_run_window_test", test::RunQtTestObject<QApplication, BackupRunWindowTest>);
 #include "backup_run_window_test.moc"

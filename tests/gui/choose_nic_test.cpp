@@ -6,6 +6,7 @@
 #include <QtTest>
 
 #include "discovery/ui/choose_nic_dialog.h"
+#include "gui/runner/gui_tests.h"
 
 class ChooseNicTest : public QObject {
   Q_OBJECT
@@ -96,5 +97,6 @@ class ChooseNicTest : public QObject {
   }
 };
 
-QTEST_MAIN(ChooseNicTest)
+const test::GuiTest kChooseNicTestRegistered("choose_nic_test",
+                                             test::RunQtTestObject<QApplication, ChooseNicTest>);
 #include "choose_nic_test.moc"

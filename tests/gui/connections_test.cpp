@@ -18,6 +18,7 @@
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
 #include "fixtures/qt_lab.h"
+#include "gui/runner/gui_tests.h"
 #include "params/ui/cmreg_dlg.h"
 #include "platform/profile.h"
 #include "ui/ctab_dlg.h"
@@ -25,7 +26,7 @@
 namespace {
 
 constexpr uint32_t kNode6 = 3100106;  // family 0x09, module type 8 (neither slave nor PLC)
-constexpr int kWaitMs = 15000;
+constexpr int kConnectionWaitMs = 15000;
 class ConnectionsGuiTest : public QObject {
   Q_OBJECT
  public:
@@ -60,19 +61,19 @@ class ConnectionsGuiTest : public QObject {
     screen.SetAdvancedPages(pages);
     screen.show();
     QTRY_COMPARE_WITH_TIMEOUT(Find<QLineEdit>(&screen, QStringLiteral("network"))->text(),
-                              QStringLiteral("192.168.202.20"), kWaitMs);
+                              QStringLiteral("192.168.202.20"), kConnectionWaitMs);
     Find<QLineEdit>(&screen, QStringLiteral("from"))->setText(QStringLiteral("6"));
     QTest::mouseClick(Find<QPushButton>(&screen, QStringLiteral("refresh")), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(screen.ShownView().connected, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(screen.ShownView().connected, kConnectionWaitMs);
 
     screen.OpenAdvanced();
-    QTRY_VERIFY_WITH_TIMEOUT(screen.AdvancedWindow() != nullptr, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(screen.AdvancedWindow() != nullptr, kConnectionWaitMs);
     auto* tabs = screen.AdvancedWindow()->findChild<QTabWidget*>(QStringLiteral("CMRegTabCtrl"));
     QVERIFY(tabs);
     tabs->setCurrentIndex(2);
     auto* dialog = screen.AdvancedWindow()->findChild<config::CDlgConnections*>();
     QVERIFY(dialog);
-    QTRY_VERIFY_WITH_TIMEOUT(dialog->Shown().read, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(dialog->Shown().read, kConnectionWaitMs);
     QCOMPARE(dialog->Shown().address, std::string("192.168.202.25"));
     QCOMPARE(Find<QLabel>(dialog, QStringLiteral("ctl1037"))->text(), QStringLiteral("6"));
     QCOMPARE(Find<QLabel>(dialog, QStringLiteral("ctl1187"))->text(),
@@ -102,7 +103,7 @@ class ConnectionsGuiTest : public QObject {
     QTest::mouseClick(Find<QPushButton>(dialog, QStringLiteral("ctl1178")), Qt::LeftButton);
     QVERIFY(dialog->Busy());
     QVERIFY(!Find<QPushButton>(dialog, QStringLiteral("ctl1178"))->isEnabled());
-    QTRY_VERIFY_WITH_TIMEOUT(line_.Counters(kNode6).restarts >= 1, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(line_.Counters(kNode6).restarts >= 1, kConnectionWaitMs);
     QVERIFY(dialog->Busy());  // the 10 s after the restart: the GUI thread keeps running
     QTRY_VERIFY_WITH_TIMEOUT(!dialog->Busy(), 30000);
     const std::vector<uint16_t> upstream = line_.Read(kNode6, 300, 8, true);
@@ -118,9 +119,7 @@ class ConnectionsGuiTest : public QObject {
   }
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int RunConnectionsTest(int argc, char** argv) {
   return test::RunQtTestsInLab(
       argc, argv, test::SourceFile("sim/lines/demo.json"),
       [](const test::Lab&, const test::Linesim& line) {
@@ -128,5 +127,7 @@ int main(int argc, char** argv) {
       },
       600000);
 }
+const test::GuiTest kConnectionsTestRegistered("connections_test", RunConnectionsTest);
+}  // namespace
 
 #include "connections_test.moc"

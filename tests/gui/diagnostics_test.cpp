@@ -26,6 +26,7 @@
 #include "fixtures/linesim_fixture.h"
 #include "fixtures/qt_lab.h"
 #include "fixtures/temp_log.h"
+#include "gui/runner/gui_tests.h"
 #include "params/ui/cmreg_dlg.h"
 #include "params/ui/module_picture.h"
 #include "platform/profile.h"
@@ -34,10 +35,10 @@ namespace {
 
 using nlohmann::json;
 
-constexpr uint32_t kNode1 = 6100101;  // 192.168.202.20, three drives in its history
-constexpr uint32_t kNode2 = 6100102;  // 192.168.202.21
-constexpr uint32_t kNode3 = 6100103;  // 192.168.202.22
-constexpr int kWaitMs = 20000;
+constexpr uint32_t kDiagnosticsNode1 = 6100101;  // 192.168.202.20, three drives in its history
+constexpr uint32_t kDiagnosticsNode2 = 6100102;  // 192.168.202.21
+constexpr uint32_t kDiagnosticsNode3 = 6100103;  // 192.168.202.22
+constexpr int kDiagnosticsWaitMs = 20000;
 
 json Drive(uint32_t serial, uint32_t lock) {
   return {{"serial", serial}, {"date", 0x0A0B0C}, {"lock", lock}, {"operating", 77}};
@@ -47,11 +48,11 @@ std::string WriteLine(const fixtures::TempFolder& folder) {
   const json line = {
       {"network", "192.168.202.0"},
       {"chains",
-       {{{{"serial", kNode1},
+       {{{{"serial", kDiagnosticsNode1},
           {"node", 1},
           {"drives", {Drive((2u << 10) | 3, 1), Drive((0u << 10) | 4, 2), Drive(5, 1)}}},
-         {{"serial", kNode2}, {"node", 2}},
-         {{"serial", kNode3}, {"node", 3}}}}}};
+         {{"serial", kDiagnosticsNode2}, {"node", 2}},
+         {{"serial", kDiagnosticsNode3}, {"node", 3}}}}}};
   const std::string path = folder.path() + "line.json";
   std::ofstream(path) << line.dump(2);
   return path;
@@ -76,7 +77,7 @@ class DiagnosticsGuiTest : public QObject {
     Find<QLineEdit>(screen_.get(), QStringLiteral("from"))->setText(QString::number(node));
     screen_->Refresh();
     QTRY_VERIFY_WITH_TIMEOUT(screen_->ShownView().connected && screen_->ShownView().node == node,
-                             kWaitMs);
+                             kDiagnosticsWaitMs);
   }
   template <typename Window>
   Window* Opened() {
@@ -97,23 +98,23 @@ class DiagnosticsGuiTest : public QObject {
     screens_ = diag::WithDiagnosticScreens(*screen_);
     screen_->SetScreens(screens_);
     screen_->show();
-    QTRY_VERIFY_WITH_TIMEOUT(screen_->ShownView().fieldsSerial > 0, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(screen_->ShownView().fieldsSerial > 0, kDiagnosticsWaitMs);
   }
   void cleanup() {
     screen_.reset();
-    line_.Revive(kNode3);
-    for (const uint32_t node : {kNode1, kNode2}) line_.Write(node, 58, {0});
+    line_.Revive(kDiagnosticsNode3);
+    for (const uint32_t node : {kDiagnosticsNode1, kDiagnosticsNode2}) line_.Write(node, 58, {0});
   }
 
   void statisticsReadsAModuleAndStepsToTheNext() {
-    line_.Write(kNode1, 23, {4});
-    line_.Write(kNode1, 286, {7});
-    line_.Write(kNode2, 23, {9});
-    line_.Write(kNode2, 286, {11});
+    line_.Write(kDiagnosticsNode1, 23, {4});
+    line_.Write(kDiagnosticsNode1, 286, {7});
+    line_.Write(kDiagnosticsNode2, 23, {9});
+    line_.Write(kDiagnosticsNode2, 286, {11});
     ChangeTo(1);
     screens_.statistics();
     auto* dialog = Opened<diag::CDlgDiagnostic>();
-    QTRY_VERIFY_WITH_TIMEOUT(dialog->ReadsShown() >= 1, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(dialog->ReadsShown() >= 1, kDiagnosticsWaitMs);
     QCOMPARE(dialog->Module(), 1);
     QCOMPARE(Text(dialog, QStringLiteral("network")), QStringLiteral("192.168.202.XX"));
     QCOMPARE(Text(dialog, QStringLiteral("undervoltageResets")), QStringLiteral("4"));
@@ -127,16 +128,16 @@ class DiagnosticsGuiTest : public QObject {
 
     // Up: the next module, and the node screen goes along.
     QTest::mouseClick(Find<QToolButton>(dialog, QStringLiteral("up")), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(dialog->ReadsShown() >= 2, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(dialog->ReadsShown() >= 2, kDiagnosticsWaitMs);
     QCOMPARE(dialog->Module(), 2);
     QCOMPARE(Find<QLineEdit>(dialog, QStringLiteral("module"))->text(), QStringLiteral("2"));
     QCOMPARE(Text(dialog, QStringLiteral("undervoltageResets")), QStringLiteral("9"));
     QCOMPARE(Text(dialog, QStringLiteral("reconnects")), QStringLiteral("11"));
     QTRY_VERIFY_WITH_TIMEOUT(screen_->ShownView().connected && screen_->ShownView().node == 2,
-                             kWaitMs);
+                             kDiagnosticsWaitMs);
 
     // A module that does not answer shows "---" everywhere.
-    line_.Kill(kNode3);
+    line_.Kill(kDiagnosticsNode3);
     QTest::mouseClick(Find<QToolButton>(dialog, QStringLiteral("up")), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(dialog->ReadsShown() >= 3, 60000);
     QCOMPARE(dialog->Module(), 3);
@@ -155,11 +156,11 @@ class DiagnosticsGuiTest : public QObject {
 
   void statisticsRangeFileMarksTheDeadModule() {
     fixtures::TempFolder folder;
-    line_.Kill(kNode3);
+    line_.Kill(kDiagnosticsNode3);
     ChangeTo(1);
     screens_.statistics();
     auto* dialog = Opened<diag::CDlgDiagnostic>();
-    QTRY_VERIFY_WITH_TIMEOUT(dialog->ReadsShown() >= 1, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(dialog->ReadsShown() >= 1, kDiagnosticsWaitMs);
     QString proposed;
     const QString path = QString::fromStdString(folder.path()) + QStringLiteral("range.txt");
     dialog->SetProposedFolder(QString::fromStdString(folder.path()).chopped(1));
@@ -189,25 +190,25 @@ class DiagnosticsGuiTest : public QObject {
   }
 
   void statisticsResetsTheCountersItNamesAndSavesOneModule() {
-    line_.Write(kNode1, 23, {4});
-    line_.Write(kNode1, 265, {5});
-    line_.Write(kNode1, 286, {6});
-    line_.Write(kNode1, 287, {7});
+    line_.Write(kDiagnosticsNode1, 23, {4});
+    line_.Write(kDiagnosticsNode1, 265, {5});
+    line_.Write(kDiagnosticsNode1, 286, {6});
+    line_.Write(kDiagnosticsNode1, 287, {7});
     ChangeTo(1);
     screens_.statistics();
     auto* dialog = Opened<diag::CDlgDiagnostic>();
-    QTRY_VERIFY_WITH_TIMEOUT(dialog->ReadsShown() >= 1, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(dialog->ReadsShown() >= 1, kDiagnosticsWaitMs);
     QTest::mouseClick(Find<QPushButton>(dialog, QStringLiteral("resetUndervoltage")),
                       Qt::LeftButton);
     // The reset is read back at once.
-    QTRY_VERIFY_WITH_TIMEOUT(dialog->ReadsShown() >= 2, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(dialog->ReadsShown() >= 2, kDiagnosticsWaitMs);
     QCOMPARE(Text(dialog, QStringLiteral("undervoltageResets")), QStringLiteral("0"));
-    QCOMPARE(line_.Read(kNode1, 23, 1, true).at(0), uint16_t{0});  // saved to flash
+    QCOMPARE(line_.Read(kDiagnosticsNode1, 23, 1, true).at(0), uint16_t{0});  // saved to flash
     QCOMPARE(Text(dialog, QStringLiteral("plainResets")), QStringLiteral("5"));
     QTest::mouseClick(Find<QPushButton>(dialog, QStringLiteral("resetOthers")), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(dialog->ReadsShown() >= 3, kWaitMs);
-    QCOMPARE(line_.Read(kNode1, 265, 1), std::vector<uint16_t>{0});
-    QCOMPARE(line_.Read(kNode1, 286, 2), (std::vector<uint16_t>{0, 0}));
+    QTRY_VERIFY_WITH_TIMEOUT(dialog->ReadsShown() >= 3, kDiagnosticsWaitMs);
+    QCOMPARE(line_.Read(kDiagnosticsNode1, 265, 1), std::vector<uint16_t>{0});
+    QCOMPARE(line_.Read(kDiagnosticsNode1, 286, 2), (std::vector<uint16_t>{0, 0}));
     QCOMPARE(Text(dialog, QStringLiteral("timeouts")), QStringLiteral("0"));
 
     // Save to file: the proposed name, then the time line and the module's text.
@@ -221,7 +222,7 @@ class DiagnosticsGuiTest : public QObject {
     });
     QSignalSpy saved(dialog, &diag::CDlgDiagnostic::fileSaved);
     QTest::mouseClick(Find<QPushButton>(dialog, QStringLiteral("save")), Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(saved.count(), 1, kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(saved.count(), 1, kDiagnosticsWaitMs);
     QVERIFY2(proposed.startsWith(QString::fromStdString(folder.path()) +
                                  QStringLiteral("QuillmarStatistics_192_168_202_20_")),
              qPrintable(proposed));
@@ -236,18 +237,18 @@ class DiagnosticsGuiTest : public QObject {
         [&](QWidget*, const QString&) { return path + QStringLiteral("/none/x.txt"); });
     QSignalSpy failed(dialog, &diag::CDlgDiagnostic::saveFailed);
     QTest::mouseClick(Find<QPushButton>(dialog, QStringLiteral("save")), Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, kDiagnosticsWaitMs);
     QCOMPARE(failed.at(0).at(0).toString(),
              QStringLiteral("Can't create file %1/none/x.txt!").arg(path));
   }
 
   void diagnosticScreenFollowsTheNodeScreensModule() {
-    line_.Write(kNode1, 19, {0});
-    line_.Write(kNode2, 19, {0});
-    line_.Write(kNode1, 104, {0});
-    line_.Write(kNode2, 104, {0});
-    line_.Write(kNode1, 373, {3});
-    line_.Write(kNode2, 373, {8});
+    line_.Write(kDiagnosticsNode1, 19, {0});
+    line_.Write(kDiagnosticsNode2, 19, {0});
+    line_.Write(kDiagnosticsNode1, 104, {0});
+    line_.Write(kDiagnosticsNode2, 104, {0});
+    line_.Write(kDiagnosticsNode1, 373, {3});
+    line_.Write(kDiagnosticsNode2, 373, {8});
     ChangeTo(1);
     // A click on the node screen's module picture opens it.
     auto* picture = screen_->findChild<params::ModulePicture*>(QStringLiteral("picture"));
@@ -255,46 +256,47 @@ class DiagnosticsGuiTest : public QObject {
     QTest::mouseClick(picture, Qt::LeftButton);
     auto* view = Opened<diag::DiagnosticScreen>();
     QTRY_COMPARE_WITH_TIMEOUT(Text(view, QStringLiteral("upstreamReason")),
-                              QStringLiteral("Behälter zwischen Zonen"), kWaitMs);
+                              QStringLiteral("Behälter zwischen Zonen"), kDiagnosticsWaitMs);
     QVERIFY(
         view->windowTitle().endsWith(QStringLiteral("Angezeigte Moduladresse: 192.168.202.20")));
     QCOMPARE(view->Shown().address, std::string("192.168.202.20"));
 
     ChangeTo(2);
     QTRY_COMPARE_WITH_TIMEOUT(Text(view, QStringLiteral("upstreamReason")),
-                              QStringLiteral("Sensor ausgesteckt"), kWaitMs);
+                              QStringLiteral("Sensor ausgesteckt"), kDiagnosticsWaitMs);
     QCOMPARE(view->Shown().address, std::string("192.168.202.21"));
     QVERIFY(view->windowTitle().endsWith(QStringLiteral("192.168.202.21")));
 
     // A fault that comes up while it is open shows on the next cycle.
-    line_.Write(kNode2, 58, {0x0A00});
+    line_.Write(kDiagnosticsNode2, 58, {0x0A00});
     QTRY_COMPARE_WITH_TIMEOUT(Text(view, QStringLiteral("leftStatus")),
-                              QStringLiteral("Motorverbindungsfehler\nÜberstrom"), kWaitMs);
+                              QStringLiteral("Motorverbindungsfehler\nÜberstrom"),
+                              kDiagnosticsWaitMs);
     QVERIFY(Find<QLabel>(view, QStringLiteral("leftMissing"))->isVisible());
     QCOMPARE(Text(view, QStringLiteral("rightStatus")), QStringLiteral("OK"));
 
     // The emergency stop hides the reason code.
-    line_.Write(kNode2, 19, {1});
+    line_.Write(kDiagnosticsNode2, 19, {1});
     QTRY_COMPARE_WITH_TIMEOUT(Text(view, QStringLiteral("upstreamReason")),
-                              QStringLiteral("Marrowhalt"), kWaitMs);
-    line_.Write(kNode2, 19, {0});
+                              QStringLiteral("Marrowhalt"), kDiagnosticsWaitMs);
+    line_.Write(kDiagnosticsNode2, 19, {0});
 
     // Opening it again brings the same window forward.
     screens_.diagnosticScreen();
     QCOMPARE(screen_->findChildren<diag::DiagnosticScreen*>().size(), qsizetype{1});
 
     // The node screen loses its module: the screen says so.
-    line_.Kill(kNode2);
-    QTRY_VERIFY_WITH_TIMEOUT(!view->Shown().reachable, kWaitMs);
+    line_.Kill(kDiagnosticsNode2);
+    QTRY_VERIFY_WITH_TIMEOUT(!view->Shown().reachable, kDiagnosticsWaitMs);
     QCOMPARE(Text(view, QStringLiteral("unreachable")),
              QStringLiteral("Es kann keine Verbindung zu Modul mit IP: \"192.168.202.21 aufgebaut "
                             "werden"));
-    line_.Revive(kNode2);
+    line_.Revive(kDiagnosticsNode2);
   }
 
   void diagnosticLogListsTheInjectedEvents() {
     line_.Ok({{"cmd", "event"},
-              {"module", kNode1},
+              {"module", kDiagnosticsNode1},
               {"category", 1},
               {"code", 11},
               {"parameter", 230},
@@ -302,7 +304,7 @@ class DiagnosticsGuiTest : public QObject {
     ChangeTo(1);
     screens_.diagnosticLog();
     auto* log = Opened<diag::CDiagnosticLog>();
-    QTRY_VERIFY_WITH_TIMEOUT(log->ReadsShown() >= 1, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(log->ReadsShown() >= 1, kDiagnosticsWaitMs);
     QTreeWidget* first = log->List(0);
     QVERIFY(first->topLevelItemCount() >= 1);
     QTreeWidgetItem* entry = first->topLevelItem(0);
@@ -312,24 +314,24 @@ class DiagnosticsGuiTest : public QObject {
     QCOMPARE(entry->text(3), QStringLiteral("230"));
     // It reads again by itself.
     const uint64_t reads = log->ReadsShown();
-    QTRY_VERIFY_WITH_TIMEOUT(log->ReadsShown() > reads, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(log->ReadsShown() > reads, kDiagnosticsWaitMs);
   }
 
   void windowsOpenedOverTheAdvancedWindowTakeInput() {
     ChangeTo(1);
     screen_->OpenAdvanced();
     QTRY_VERIFY_WITH_TIMEOUT(screen_->AdvancedWindow() && screen_->AdvancedWindow()->isVisible(),
-                             kWaitMs);
+                             kDiagnosticsWaitMs);
     screens_.statistics();
     auto* dialog = Opened<diag::CDlgDiagnostic>();
     // It belongs to the advanced window: that window is modal to the node screen and blocks
     // every window of the node screen's own (the offscreen platform does not enforce this, so
     // the owner is what is checked).
     QCOMPARE(dialog->parentWidget(), screen_->AdvancedWindow());
-    QTRY_VERIFY_WITH_TIMEOUT(dialog->ReadsShown() >= 1, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(dialog->ReadsShown() >= 1, kDiagnosticsWaitMs);
     // It works as opened from the node screen.
     QTest::mouseClick(Find<QToolButton>(dialog, QStringLiteral("up")), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(dialog->ReadsShown() >= 2, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(dialog->ReadsShown() >= 2, kDiagnosticsWaitMs);
     QCOMPARE(dialog->Module(), 2);
   }
 
@@ -337,7 +339,7 @@ class DiagnosticsGuiTest : public QObject {
     ChangeTo(1);
     screens_.driveHistory();
     auto* history = Opened<diag::UxMtrHistory>();
-    QTRY_VERIFY_WITH_TIMEOUT(history->ReadsShown() >= 1, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(history->ReadsShown() >= 1, kDiagnosticsWaitMs);
     QTreeWidget* list = history->List();
     QCOMPARE(list->topLevelItemCount(), 3);
     QCOMPARE(list->topLevelItem(0)->text(1), QStringLiteral("SN: USA 10.11.12-3"));
@@ -347,9 +349,7 @@ class DiagnosticsGuiTest : public QObject {
   }
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int RunDiagnosticsTest(int argc, char** argv) {
   fixtures::TempFolder folder;
   return test::RunQtTestsInLab(
       argc, argv, WriteLine(folder),
@@ -358,5 +358,7 @@ int main(int argc, char** argv) {
       },
       600000);
 }
+const test::GuiTest kDiagnosticsTestRegistered("diagnostics_test", RunDiagnosticsTest);
+}  // namespace
 
 #include "diagnostics_test.moc"

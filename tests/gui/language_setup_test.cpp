@@ -7,6 +7,7 @@
 
 #include "base/prompt.h"
 #include "discovery/ui/choose_nic_dialog.h"
+#include "gui/runner/gui_tests.h"
 #include "platform/profile.h"
 #include "ui/ctab_dlg.h"
 #include "ui/language_setup.h"
@@ -93,5 +94,6 @@ class LanguageSetupTest : public QObject {
   }
 };
 
-QTEST_MAIN(LanguageSetupTest)
+const test::GuiTest kLanguageSetupTestRegistered(
+    "language_setup_test", test::RunQtTestObject<QApplication, LanguageSetupTest>);
 #include "language_setup_test.moc"

@@ -22,6 +22,7 @@
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
 #include "fixtures/qt_lab.h"
+#include "gui/runner/gui_tests.h"
 #include "platform/profile.h"
 
 namespace {
@@ -31,7 +32,7 @@ bool Shown(const base::ScriptedPrompt& prompt, const std::string& text) {
   return std::find(texts.begin(), texts.end(), text) != texts.end();
 }
 
-constexpr int kWaitMs = 30000;
+constexpr int kModulesPageWaitMs = 30000;
 
 class ModulesPageTest : public QObject {
   Q_OBJECT
@@ -53,7 +54,7 @@ class ModulesPageTest : public QObject {
     timer.start(20);
     page.Discover();
     QVERIFY(page.Busy());
-    QVERIFY(finished.wait(kWaitMs));
+    QVERIFY(finished.wait(kModulesPageWaitMs));
     QVERIFY2(ticks >= 5, qPrintable(QString::number(ticks)));
     const QStringList lines = page.ListLines();
     QCOMPARE(lines.size(), 12);
@@ -106,7 +107,7 @@ class ModulesPageTest : public QObject {
     QSignalSpy finished(&window, &config::CYarq_UploaderDlg::runFinished);
     QVERIFY(window.StartUpload(true));
     QVERIFY(window.Running());
-    QVERIFY(finished.wait(kWaitMs));
+    QVERIFY(finished.wait(kModulesPageWaitMs));
     const QStringList lines = window.OutputLines();
     QVERIFY2(lines.contains("Start uploading at 192.168.202.22"), qPrintable(lines.join('\n')));
     QVERIFY2(lines.contains("... FTP upload OK. "), qPrintable(lines.join('\n')));
@@ -120,9 +121,7 @@ class ModulesPageTest : public QObject {
   const test::Linesim& line_;
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int RunModulesPageTest(int argc, char** argv) {
   return test::RunQtTestsInLab(
       argc, argv, test::SourceFile("sim/lines/demo.json"),
       [](const test::Lab&, const test::Linesim& line) {
@@ -130,5 +129,7 @@ int main(int argc, char** argv) {
       },
       600000);
 }
+const test::GuiTest kModulesPageTestRegistered("modules_page_test", RunModulesPageTest);
+}  // namespace
 
 #include "modules_page_test.moc"

@@ -21,6 +21,7 @@
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
 #include "fixtures/qt_lab.h"
+#include "gui/runner/gui_tests.h"
 #include "pages/ui/advanced_pages.h"
 #include "pages/ui/cflex_zone.h"
 #include "pages/ui/csensors.h"
@@ -29,7 +30,7 @@
 
 namespace {
 
-constexpr int kWaitMs = 60000;
+constexpr int kPagesWaitMs = 60000;
 
 class PagesGuiTest : public QObject {
   Q_OBJECT
@@ -76,8 +77,8 @@ class PagesGuiTest : public QObject {
   void flexZoneStatusAfterDisableAll() {
     pages::CFlexZone page(Context(1), pages::MakeSocketModuleLink(), Lister());
     page.show();
-    QVERIFY(
-        QTest::qWaitFor([&] { return !page.Busy() && page.ShownView().buttonsEnabled; }, kWaitMs));
+    QVERIFY(QTest::qWaitFor([&] { return !page.Busy() && page.ShownView().buttonsEnabled; },
+                            kPagesWaitMs));
     auto* count = page.findChild<QLabel*>(QStringLiteral("count"));
     auto* status = page.findChild<QLabel*>(QStringLiteral("status"));
     auto* time = page.findChild<QLineEdit*>(QStringLiteral("time"));
@@ -89,7 +90,7 @@ class PagesGuiTest : public QObject {
     QTest::mouseClick(disableAll, Qt::LeftButton);
     QVERIFY(page.Busy());
     QVERIFY(!disableAll->isEnabled());  // no second operation while one runs
-    QVERIFY(QTest::qWaitFor([&] { return !page.Busy(); }, kWaitMs));
+    QVERIFY(QTest::qWaitFor([&] { return !page.Busy(); }, kPagesWaitMs));
     QCOMPARE(status->text(), QStringLiteral("Flex Zone an allen Modulen abgeschaltet."));
     QCOMPARE(status->palette().color(QPalette::WindowText), QColor(0, 0, 255));
     QCOMPARE(time->text(), QStringLiteral("50"));  // 50 ms, whatever was typed
@@ -99,7 +100,7 @@ class PagesGuiTest : public QObject {
     }
     // Enable All turns the sentence black again.
     QTest::mouseClick(page.findChild<QPushButton*>(QStringLiteral("enableAll")), Qt::LeftButton);
-    QVERIFY(QTest::qWaitFor([&] { return !page.Busy(); }, kWaitMs));
+    QVERIFY(QTest::qWaitFor([&] { return !page.Busy(); }, kPagesWaitMs));
     QCOMPARE(status->text(), QStringLiteral("Flex Zone an allen Modulen angeschaltet."));
     QCOMPARE(status->palette().color(QPalette::WindowText), QColor(0, 0, 0));
   }
@@ -117,13 +118,14 @@ class PagesGuiTest : public QObject {
     line_.Write(3100202, 34, {0x0010}, false);
     pages::CSensors page(Context(8), pages::MakeSocketModuleLink());
     page.show();
-    QVERIFY(QTest::qWaitFor([&] { return page.ShownView().connected && !page.Busy(); }, kWaitMs));
+    QVERIFY(
+        QTest::qWaitFor([&] { return page.ShownView().connected && !page.Busy(); }, kPagesWaitMs));
     QVERIFY(page.ShownView().locked);
     QVERIFY(!page.findChild<QLabel*>(QStringLiteral("lock"))->text().isEmpty());
     // The toggle writes register 34 back unchanged.
     QTest::mouseClick(page.findChild<QPushButton*>(QStringLiteral("toggleBlockedLeft")),
                       Qt::LeftButton);
-    QVERIFY(QTest::qWaitFor([&] { return !page.Busy(); }, kWaitMs));
+    QVERIFY(QTest::qWaitFor([&] { return !page.Busy(); }, kPagesWaitMs));
     QCOMPARE(line_.Read(3100202, 34, 1, true)[0], uint16_t{0x0010});
   }
 
@@ -131,7 +133,8 @@ class PagesGuiTest : public QObject {
     line_.Write(3100102, 17, {0x0903}, false);
     pages::CServiceDlg page(Context(2), pages::MakeSocketModuleLink());
     page.show();
-    QVERIFY(QTest::qWaitFor([&] { return page.ShownView().connected && !page.Busy(); }, kWaitMs));
+    QVERIFY(
+        QTest::qWaitFor([&] { return page.ShownView().connected && !page.Busy(); }, kPagesWaitMs));
     QVERIFY(!page.findChild<QGroupBox*>(QStringLiteral("hours"))->isVisible());
     QVERIFY(page.findChild<QPushButton*>(QStringLiteral("shortCircuit"))->isEnabled());
   }
@@ -140,11 +143,12 @@ class PagesGuiTest : public QObject {
   void servicesTellACommandTheModuleDidNotTake() {
     pages::CServiceDlg page(Context(5), pages::MakeSocketModuleLink());
     page.show();
-    QVERIFY(QTest::qWaitFor([&] { return page.ShownView().connected && !page.Busy(); }, kWaitMs));
+    QVERIFY(
+        QTest::qWaitFor([&] { return page.ShownView().connected && !page.Busy(); }, kPagesWaitMs));
     Told();
     line_.Kill(3100105);
     QTest::mouseClick(page.findChild<QPushButton*>(QStringLiteral("shortCircuit")), Qt::LeftButton);
-    QVERIFY(QTest::qWaitFor([&] { return !page.Busy(); }, kWaitMs));
+    QVERIFY(QTest::qWaitFor([&] { return !page.Busy(); }, kPagesWaitMs));
     line_.Revive(3100105);
     QCOMPARE(Told(),
              std::vector<std::string>{"Connection to the module \"192.168.202.24\" is lost !"});
@@ -153,12 +157,13 @@ class PagesGuiTest : public QObject {
   void sensorsSetAllTellsTheModulesItDidNotWrite() {
     pages::CSensors page(Context(2, 4), pages::MakeSocketModuleLink());
     page.show();
-    QVERIFY(QTest::qWaitFor([&] { return page.ShownView().connected && !page.Busy(); }, kWaitMs));
+    QVERIFY(
+        QTest::qWaitFor([&] { return page.ShownView().connected && !page.Busy(); }, kPagesWaitMs));
     Told();
     line_.Kill(3100103);
     page.SetAllSensors(false);
     QVERIFY(page.Busy());
-    QVERIFY(QTest::qWaitFor([&] { return !page.Busy(); }, kWaitMs));
+    QVERIFY(QTest::qWaitFor([&] { return !page.Busy(); }, kPagesWaitMs));
     line_.Revive(3100103);
     // The range went on past the dead module; it alone is named, once, at the end.
     QCOMPARE(Told(), std::vector<std::string>{"Set All Sensors this way failed on 1 module(s):\n"
@@ -168,12 +173,12 @@ class PagesGuiTest : public QObject {
   void flexZoneTellsTheModulesItDidNotWrite() {
     pages::CFlexZone page(Context(1), pages::MakeSocketModuleLink(), Lister());
     page.show();
-    QVERIFY(
-        QTest::qWaitFor([&] { return !page.Busy() && page.ShownView().buttonsEnabled; }, kWaitMs));
+    QVERIFY(QTest::qWaitFor([&] { return !page.Busy() && page.ShownView().buttonsEnabled; },
+                            kPagesWaitMs));
     Told();
     line_.Kill(3100206);
     QTest::mouseClick(page.findChild<QPushButton*>(QStringLiteral("setAll")), Qt::LeftButton);
-    QVERIFY(QTest::qWaitFor([&] { return !page.Busy(); }, kWaitMs));
+    QVERIFY(QTest::qWaitFor([&] { return !page.Busy(); }, kPagesWaitMs));
     line_.Revive(3100206);
     QCOMPARE(page.ShownView().failed, std::vector<std::string>{"192.168.202.31"});
     QCOMPARE(Told(), std::vector<std::string>{"Set All failed on 1 module(s):\n"
@@ -181,9 +186,7 @@ class PagesGuiTest : public QObject {
   }
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int RunPagesTest(int argc, char** argv) {
   return test::RunQtTestsInLab(
       argc, argv, test::SourceFile("sim/lines/demo.json"),
       [](const test::Lab&, const test::Linesim& line) {
@@ -191,5 +194,7 @@ int main(int argc, char** argv) {
       },
       600000);
 }
+const test::GuiTest kPagesTestRegistered("pages_test", RunPagesTest);
+}  // namespace
 
 #include "pages_test.moc"

@@ -18,6 +18,7 @@
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
 #include "fixtures/qt_lab.h"
+#include "gui/runner/gui_tests.h"
 #include "params/node_screen_controller.h"
 #include "params/ui/cmreg_dlg.h"
 #include "platform/profile.h"
@@ -29,7 +30,7 @@ constexpr uint32_t kPlcModule = 3100301;
 constexpr const char* kPlcAddress = "192.168.202.20";
 constexpr uint32_t kOtherModule = 3100302;  // node 2: runs another program ("PLCDATA_Mixer")
 constexpr const char* kOtherAddress = "192.168.202.21";
-constexpr int kWaitMs = 20000;
+constexpr int kPlcDataWaitMs = 20000;
 // The tags of sim/lines/plc.tags.json, by row.
 const QString kStoerung = QStringLiteral("tag2");   // bit 31 of the word at 0
 const QString kStauLinks = QStringLiteral("tag1");  // bit 3 of the word at 0
@@ -66,7 +67,7 @@ class PlcDataViewTest : public QObject {
     auto* modus = Find<QComboBox>(kModus);
     modus->setCurrentIndex(1);
     emit modus->activated(1);
-    const bool arrived = QTest::qWaitFor([&] { return Area(6, 1) == "01"; }, kWaitMs);
+    const bool arrived = QTest::qWaitFor([&] { return Area(6, 1) == "01"; }, kPlcDataWaitMs);
     WriteArea(6, 2, 1);
     return arrived;
   }
@@ -85,7 +86,7 @@ class PlcDataViewTest : public QObject {
         new plc::CDlgPLC_CFG(kPlcAddress, test::SourceFile("sim/lines/plc.tags.json"), prompt_,
                              [this](const std::string& address) { return ReadProgram(address); });
     view_->show();
-    QTRY_VERIFY_WITH_TIMEOUT(view_->Refreshes() > 0, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(view_->Refreshes() > 0, kPlcDataWaitMs);
   }
   void cleanup() {
     delete view_;
@@ -103,8 +104,9 @@ class PlcDataViewTest : public QObject {
   void showsAValueWrittenThroughTheControlSocket() {
     WriteArea(2004, 1234, 2);
     WriteArea(0, 0x00000001, 4);
-    QTRY_COMPARE_WITH_TIMEOUT(Find<QLineEdit>(kZaehler)->text(), QStringLiteral("1234"), kWaitMs);
-    QTRY_VERIFY_WITH_TIMEOUT(!Find<QCheckBox>(kStoerung)->isChecked(), kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(Find<QLineEdit>(kZaehler)->text(), QStringLiteral("1234"),
+                              kPlcDataWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!Find<QCheckBox>(kStoerung)->isChecked(), kPlcDataWaitMs);
     QVERIFY(!Find<QCheckBox>(kStauLinks)->isChecked());
     WriteArea(0, 0x80000009u, 4);
     WriteArea(2004, 42, 2);
@@ -114,12 +116,12 @@ class PlcDataViewTest : public QObject {
     auto* weg = Find<QLineEdit>(kWeg);
     weg->setText(QStringLiteral("750"));
     QTest::mouseClick(Find<QPushButton>(kWeg + QStringLiteral("_apply")), Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(Area(4, 2), std::string("EE02"), kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(Area(4, 2), std::string("EE02"), kPlcDataWaitMs);
     Find<QCheckBox>(kStauLinks)->click();
-    QTRY_COMPARE_WITH_TIMEOUT(Area(0, 4), std::string("01000080"), kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(Area(0, 4), std::string("01000080"), kPlcDataWaitMs);
     Find<QComboBox>(kModus)->setCurrentIndex(1);
     emit Find<QComboBox>(kModus)->activated(1);
-    QTRY_COMPARE_WITH_TIMEOUT(Area(6, 1), std::string("01"), kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(Area(6, 1), std::string("01"), kPlcDataWaitMs);
     WriteArea(0, 0x80000009u, 4);
     WriteArea(4, 500, 2);
     WriteArea(6, 2, 1);
@@ -155,14 +157,14 @@ class PlcDataViewTest : public QObject {
         Find<QLabel>(QStringLiteral("status"))
             ->text()
             .contains(QStringLiteral("runs the PLC program \"PLCDATA_Mixer\"")),
-        kWaitMs);
+        kPlcDataWaitMs);
     QVERIFY(!view_->TagsShown());
     QVERIFY(!view_->findChild<QLineEdit*>(kWeg));
     QCOMPARE(view_->Model().Image()[4], uint8_t{0});  // the first module's image is gone
     // Back on the first module the tags are checked again and shown.
     view_->SetAddress(kPlcAddress);
-    QTRY_VERIFY_WITH_TIMEOUT(view_->TagsShown(), kWaitMs);
-    QTRY_COMPARE_WITH_TIMEOUT(Find<QLineEdit>(kWeg)->text(), QStringLiteral("500"), kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(view_->TagsShown(), kPlcDataWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(Find<QLineEdit>(kWeg)->text(), QStringLiteral("500"), kPlcDataWaitMs);
     // A write made now arrives after anything the click could have sent.
     QVERIFY(WriteModeAndWaitForIt());
     QCOMPARE(Area(0, 8, kOtherModule), before);
@@ -176,7 +178,7 @@ class PlcDataViewTest : public QObject {
     Find<QLineEdit>(kWeg)->setText(QStringLiteral("750"));
     QTest::mouseClick(Find<QPushButton>(kWeg + QStringLiteral("_apply")), Qt::LeftButton);
     Find<QCheckBox>(kStauLinks)->click();
-    QTRY_COMPARE_WITH_TIMEOUT(prompt_.CountOf("ask"), told + 2, kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(prompt_.CountOf("ask"), told + 2, kPlcDataWaitMs);
     QCOMPARE(prompt_.History().back().text,
              std::string("Nothing written: module 192.168.202.20 runs the PLC program "
                          "\"PLCDATA_Mixer.bin\"; the tags are for \"Sorter\"."));
@@ -195,7 +197,8 @@ class PlcDataViewTest : public QObject {
     node.show();
     auto* button = node.findChild<QPushButton*>(QStringLiteral("plcData"));
     QVERIFY(button);
-    QTRY_VERIFY_WITH_TIMEOUT(node.ShownView().connected && node.ShownView().passes >= 1, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(node.ShownView().connected && node.ShownView().passes >= 1,
+                             kPlcDataWaitMs);
     QVERIFY(node.ShownView().plcMode);
     QVERIFY(button->isVisible());
     button->click();
@@ -203,17 +206,19 @@ class PlcDataViewTest : public QObject {
     // Node 3 of the PLC data line does not run a program.
     node.findChild<QLineEdit*>(QStringLiteral("from"))->setText(QStringLiteral("3"));
     node.Refresh();
-    QTRY_VERIFY_WITH_TIMEOUT(node.ShownView().connected && node.ShownView().node == 3, kWaitMs);
-    QTRY_VERIFY_WITH_TIMEOUT(!button->isVisible(), kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(node.ShownView().connected && node.ShownView().node == 3,
+                             kPlcDataWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!button->isVisible(), kPlcDataWaitMs);
   }
 
   void tellsWhenTheModuleIsSilent() {
     line_.SetFault(kPlcModule, {{"plcSilent", true}});
     QTRY_VERIFY_WITH_TIMEOUT(
         Find<QLabel>(QStringLiteral("status"))->text().contains(QStringLiteral("no answer")),
-        kWaitMs);
+        kPlcDataWaitMs);
     line_.ClearFaults(kPlcModule);
-    QTRY_VERIFY_WITH_TIMEOUT(Find<QLabel>(QStringLiteral("status"))->text().isEmpty(), kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(Find<QLabel>(QStringLiteral("status"))->text().isEmpty(),
+                             kPlcDataWaitMs);
   }
 
  private:
@@ -223,9 +228,7 @@ class PlcDataViewTest : public QObject {
   plc::CDlgPLC_CFG* view_ = nullptr;
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int RunPlcdataViewTest(int argc, char** argv) {
   return test::RunQtTestsInLab(
       argc, argv, test::SourceFile("sim/lines/plc.json"),
       [](const test::Lab&, const test::Linesim& line) {
@@ -233,5 +236,7 @@ int main(int argc, char** argv) {
       },
       600000);
 }
+const test::GuiTest kPlcdataViewTestRegistered("plcdata_view_test", RunPlcdataViewTest);
+}  // namespace
 
 #include "plcdata_view_test.moc"

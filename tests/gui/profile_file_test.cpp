@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fixtures/temp_log.h"
+#include "gui/runner/gui_tests.h"
 #include "platform/profile.h"
 #include "ui/qt_profile_store.h"
 
@@ -131,5 +132,6 @@ class ProfileFileTest : public QObject {
   std::unique_ptr<fixtures::TempFolder> config_;
 };
 
-QTEST_GUILESS_MAIN(ProfileFileTest)
+const test::GuiTest kProfileFileTestRegistered(
+    "profile_file_test", test::RunQtTestObject<QCoreApplication, ProfileFileTest>);
 #include "profile_file_test.moc"

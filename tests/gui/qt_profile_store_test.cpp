@@ -2,6 +2,7 @@
 #include <QtTest>
 
 #include "fixtures/temp_log.h"
+#include "gui/runner/gui_tests.h"
 #include "ui/qt_profile_store.h"
 
 class QtProfileStoreTest : public QObject {
@@ -27,5 +28,6 @@ class QtProfileStoreTest : public QObject {
   }
 };
 
-QTEST_GUILESS_MAIN(QtProfileStoreTest)
+const test::GuiTest kQtProfileStoreTestRegistered(
+    "qt_profile_store_test", test::RunQtTestObject<QCoreApplication, QtProfileStoreTest>);
 #include "qt_profile_store_test.moc"

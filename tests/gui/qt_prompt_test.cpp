@@ -7,6 +7,7 @@
 #include <atomic>
 #include <thread>
 
+#include "gui/runner/gui_tests.h"
 #include "ui/qt_prompt.h"
 
 class QtPromptTest : public QObject {
@@ -96,5 +97,6 @@ class QtPromptTest : public QObject {
   }
 };
 
-QTEST_MAIN(QtPromptTest)
+const test::GuiTest kQtPromptTestRegistered("qt_prompt_test",
+                                            test::RunQtTestObject<QApplication, QtPromptTest>);
 #include "qt_prompt_test.moc"

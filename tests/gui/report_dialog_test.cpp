@@ -20,11 +20,12 @@
 #include "fixtures/linesim_fixture.h"
 #include "fixtures/qt_lab.h"
 #include "fixtures/temp_log.h"
+#include "gui/runner/gui_tests.h"
 #include "report/ui/report_dlg.h"
 
 namespace {
 
-constexpr int kWaitMs = 180000;
+constexpr int kReportWaitMs = 180000;
 
 std::string ReadText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -52,7 +53,7 @@ class ReportDialogTest : public QObject {
     // The window answers while the run goes on: Close is refused with a hint, not a freeze.
     dialog.reject();
     QVERIFY(dialog.isVisible());
-    QVERIFY(finished.wait(kWaitMs));
+    QVERIFY(finished.wait(kReportWaitMs));
     QCOMPARE(finished.first().first().toBool(), true);
     QVERIFY(!dialog.Running());
     auto* modules = dialog.findChild<QListWidget*>("modules");
@@ -83,7 +84,7 @@ class ReportDialogTest : public QObject {
     QSignalSpy finished(&dialog, &report::CReportDlg::finished);
     auto* create = dialog.findChild<QPushButton*>("create");
     QTest::mouseClick(create, Qt::LeftButton);
-    QVERIFY(finished.wait(kWaitMs));
+    QVERIFY(finished.wait(kReportWaitMs));
     QCOMPARE(finished.takeFirst().first().toBool(), true);
     const std::string complete = ReadText(html);
     QVERIFY(complete.find("not read (cancelled)") == std::string::npos);
@@ -91,7 +92,7 @@ class ReportDialogTest : public QObject {
     QTest::mouseClick(create, Qt::LeftButton);
     QVERIFY(dialog.Running());
     QTest::mouseClick(dialog.findChild<QPushButton*>("stop"), Qt::LeftButton);
-    QVERIFY(finished.wait(kWaitMs));
+    QVERIFY(finished.wait(kReportWaitMs));
     QCOMPARE(finished.takeFirst().first().toBool(), false);
     QCOMPARE(ReadText(html), complete);
     QVERIFY(dialog.findChild<QLabel*>("state")->text().contains(QStringLiteral("Angehalten")));
@@ -102,9 +103,7 @@ class ReportDialogTest : public QObject {
   const test::Linesim& line_;
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int RunReportDialogTest(int argc, char** argv) {
   return test::RunQtTestsInLab(
       argc, argv, test::SourceFile("sim/lines/demo.json"),
       [](const test::Lab&, const test::Linesim& line) {
@@ -112,5 +111,7 @@ int main(int argc, char** argv) {
       },
       300000);
 }
+const test::GuiTest kReportDialogTestRegistered("report_dialog_test", RunReportDialogTest);
+}  // namespace
 
 #include "report_dialog_test.moc"

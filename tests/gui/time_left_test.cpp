@@ -3,6 +3,7 @@
 #include <QProgressBar>
 #include <QTest>
 
+#include "gui/runner/gui_tests.h"
 #include "ui/time_left.h"
 
 class TimeLeftTest : public QObject {
@@ -26,5 +27,6 @@ class TimeLeftTest : public QObject {
   }
 };
 
-QTEST_MAIN(TimeLeftTest)
+const test::GuiTest kTimeLeftTestRegistered("time_left_test",
+                                            test::RunQtTestObject<QApplication, TimeLeftTest>);
 #include "time_left_test.moc"

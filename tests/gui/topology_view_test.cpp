@@ -7,12 +7,13 @@
 #include <QtTest>
 #include <memory>
 
+#include "gui/runner/gui_tests.h"
 #include "topology/topology_model.h"
 #include "topology/ui/cpl_view.h"
 
 namespace {
 
-NodePtr Module(uint32_t serial, uint8_t family, uint16_t revision, uint8_t position) {
+NodePtr ChainNode(uint32_t serial, uint8_t family, uint16_t revision, uint8_t position) {
   auto node = std::make_shared<CNode_Data>();
   node->serialNumber = serial;
   node->ipAddress = serial;
@@ -28,9 +29,9 @@ NodePtr Module(uint32_t serial, uint8_t family, uint16_t revision, uint8_t posit
 
 // Two chains of three on the PC's switch.
 topology::DeviceArray TwoChains(std::vector<NodePtr>& nodes) {
-  nodes = {Module(21, 0x9, 0x040E, 1),    Module(22, 0x0, (104 << 8) | 12, 0),
-           Module(23, 0x3, 0x0410, 2),    Module(31, 0xC, 0x0402, 3),
-           Module(32, 0x9, 0x0414, 0xFF), Module(33, 0x2, 0x0313, 0)};
+  nodes = {ChainNode(21, 0x9, 0x040E, 1),    ChainNode(22, 0x0, (104 << 8) | 12, 0),
+           ChainNode(23, 0x3, 0x0410, 2),    ChainNode(31, 0xC, 0x0402, 3),
+           ChainNode(32, 0x9, 0x0414, 0xFF), ChainNode(33, 0x2, 0x0313, 0)};
   auto link = [&](size_t a, size_t b) {
     nodes[a]->buddies.push_back(nodes[b]);
     nodes[b]->buddies.push_back(nodes[a]);
@@ -161,5 +162,6 @@ class TopologyViewTest : public QObject {
   }
 };
 
-QTEST_MAIN(TopologyViewTest)
+const test::GuiTest kTopologyViewTestRegistered(
+    "topology_view_test", test::RunQtTestObject<QApplication, TopologyViewTest>);
 #include "topology_view_test.moc"

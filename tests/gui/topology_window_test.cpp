@@ -26,6 +26,7 @@
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
 #include "fixtures/qt_lab.h"
+#include "gui/runner/gui_tests.h"
 #include "topology/node_command.h"
 #include "topology/set_address.h"
 #include "topology/ui/cpl_dlg.h"
@@ -36,7 +37,7 @@ namespace {
 using topology::ui::CPLDlg;
 using topology::ui::CPLView;
 
-constexpr int kWaitMs = 60000;
+constexpr int kTopologyWaitMs = 60000;
 const uint32_t kChain1[] = {3100101, 3100102, 3100103, 3100104, 3100105, 3100106};
 const uint32_t kChain2[] = {3100201, 3100202, 3100203, 3100204, 3100205, 3100206};
 
@@ -66,7 +67,7 @@ class TopologyWindowTest : public QObject {
           return dialog_->RunsShown() >= runs && !dialog_->Worker().LongWorkPending() &&
                  !dialog_->Busy();
         },
-        kWaitMs);
+        kTopologyWaitMs);
   }
   void Send(QEvent::Type type, const QPoint& at, Qt::MouseButton button, Qt::MouseButtons held) {
     QMouseEvent event(type, at, View()->mapToGlobal(at), button, held, Qt::NoModifier);
@@ -208,7 +209,7 @@ class TopologyWindowTest : public QObject {
     const size_t texts = prompt_.Texts().size();
     auto second = std::make_unique<CPLDlg>(*app_, prompt_);
     second->show();
-    QVERIFY(QTest::qWaitFor([&] { return second->Busy(); }, kWaitMs));
+    QVERIFY(QTest::qWaitFor([&] { return second->Busy(); }, kTopologyWaitMs));
     QElapsedTimer closing;
     closing.start();
     second->close();
@@ -251,7 +252,7 @@ class TopologyWindowTest : public QObject {
           std::lock_guard guard(latch->lock);
           return latch->entered;
         },
-        kWaitMs));
+        kTopologyWaitMs));
     second->close();
     second.reset();
     {
@@ -357,9 +358,10 @@ class TopologyWindowTest : public QObject {
     QCOMPARE(View()->RangeCount(), 6);
     prompt_.QueueAnswer(base::PromptAnswer::No);
     View()->onCommand(topology::ui::kMenuAutoConfig, kChain1[0]);
-    QVERIFY(QTest::qWaitFor([&] { return shown(productSearch) == questions + 1; }, kWaitMs));
+    QVERIFY(
+        QTest::qWaitFor([&] { return shown(productSearch) == questions + 1; }, kTopologyWaitMs));
     QCOMPARE(shown("Die folgenden Knoten 1 müssen vom PC-Switch getrennt werden"), refusals);
-    QVERIFY(QTest::qWaitFor([&] { return !dialog_->Worker().LongWorkPending(); }, kWaitMs));
+    QVERIFY(QTest::qWaitFor([&] { return !dialog_->Worker().LongWorkPending(); }, kTopologyWaitMs));
     // The same module alone is refused.
     View()->ClearSelection();
     View()->onCommand(topology::ui::kMenuAutoConfig, kChain1[0]);
@@ -368,9 +370,9 @@ class TopologyWindowTest : public QObject {
           return shown("Die folgenden Knoten 1 müssen vom PC-Switch getrennt werden") ==
                  refusals + 1;
         },
-        kWaitMs));
+        kTopologyWaitMs));
     QCOMPARE(shown(productSearch), questions + 1);
-    QVERIFY(QTest::qWaitFor([&] { return !dialog_->Worker().LongWorkPending(); }, kWaitMs));
+    QVERIFY(QTest::qWaitFor([&] { return !dialog_->Worker().LongWorkPending(); }, kTopologyWaitMs));
   }
 
   // Opened without an opener of its own (as the discovered-modules page opens it), the window
@@ -453,7 +455,7 @@ class TopologyWindowTest : public QObject {
   void autoConfigCountsDownWhileTheWindowStaysLive() {
     View()->ClearSelection();
     dialog_->RunCommand(topology::kCommandAutoConfig, kChain2[5]);
-    QVERIFY(QTest::qWaitFor([&] { return dialog_->CountdownSeconds() > 0; }, kWaitMs));
+    QVERIFY(QTest::qWaitFor([&] { return dialog_->CountdownSeconds() > 0; }, kTopologyWaitMs));
     QVERIFY(dialog_->Busy());
     QVERIFY(dialog_->WaitText().contains(
         QStringLiteral("Die AutoConfig wurde im Netzwerk 192.168.202.0 gestartet.")));
@@ -473,9 +475,7 @@ class TopologyWindowTest : public QObject {
   }
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int RunTopologyWindowTest(int argc, char** argv) {
   return test::RunQtTestsInLab(
       argc, argv, test::SourceFile("sim/lines/demo.json"),
       [](const test::Lab&, const test::Linesim& line) {
@@ -483,5 +483,7 @@ int main(int argc, char** argv) {
       },
       600000);
 }
+const test::GuiTest kTopologyWindowTestRegistered("topology_window_test", RunTopologyWindowTest);
+}  // namespace
 
 #include "topology_window_test.moc"

@@ -20,6 +20,7 @@
 #include "discovery/mreg_app.h"
 #include "fixtures/fake_node_link.h"
 #include "fixtures/fake_watch_control.h"
+#include "gui/runner/gui_tests.h"
 #include "params/ui/cmreg_dlg.h"
 #include "platform/profile.h"
 #include "watch/line_tracker.h"
@@ -65,7 +66,7 @@ watch::LineSnapshot Line() {
   return line;
 }
 
-ModuleWatchState& Module(watch::LineSnapshot& line, uint32_t serial) {
+ModuleWatchState& WatchStateOf(watch::LineSnapshot& line, uint32_t serial) {
   for (ModuleWatchState& module : line.modules) {
     if (module.serial == serial) return module;
   }
@@ -73,7 +74,7 @@ ModuleWatchState& Module(watch::LineSnapshot& line, uint32_t serial) {
 }
 
 void Replace(watch::LineSnapshot& line, uint32_t oldSerial, uint32_t newSerial, bool pending) {
-  ModuleWatchState& module = Module(line, oldSerial);
+  ModuleWatchState& module = WatchStateOf(line, oldSerial);
   module.presence = Presence::Replaced;
   module.goneSince = Clock::now() - std::chrono::seconds(40);
   module.replacementSerial = newSerial;
@@ -169,8 +170,6 @@ bool HasEvent(QTreeWidget* events, const QString& name, const QString& serial) {
   }
   return false;
 }
-
-}  // namespace
 
 class WatchWindowTest : public QObject {
   Q_OBJECT
@@ -359,8 +358,8 @@ class WatchWindowTest : public QObject {
 
   void drawingFollowsTheRecord() {
     watch::LineSnapshot line = Line();
-    Module(line, 3100103).direction = "right-to-left";
-    Module(line, 3100103).firmware = "104.12";
+    WatchStateOf(line, 3100103).direction = "right-to-left";
+    WatchStateOf(line, 3100103).firmware = "104.12";
     // A damaged record: a place far off the grid and a parent that is not recorded.
     // (13108 rows are 65540 grid units: past 16 bits they would wrap to the top of the drawing.)
     line.modules.push_back(Recorded(3100999, 13108, -5, 4242));
@@ -531,5 +530,8 @@ class WatchWindowTest : public QObject {
   }
 };
 
-QTEST_MAIN(WatchWindowTest)
+}  // namespace
+
+const test::GuiTest kWatchWindowTestRegistered(
+    "watch_window_test", test::RunQtTestObject<QApplication, WatchWindowTest>);
 #include "watch_window_test.moc"

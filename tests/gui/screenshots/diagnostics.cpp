@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr uint32_t kModule = 3100101;  // node 1 of the demo line
+constexpr uint32_t kFaultedModule = 3100101;  // node 1 of the demo line
 
 struct Register {
   uint16_t number;
@@ -41,7 +41,7 @@ constexpr Register kFaults[] = {
 };
 
 void PutFaults(const test::Linesim& line) {
-  for (const Register& reg : kFaults) line.Write(kModule, reg.number, {reg.value});
+  for (const Register& reg : kFaults) line.Write(kFaultedModule, reg.number, {reg.value});
   const struct {
     int category, code, parameter;
     uint32_t ageMs;
@@ -49,7 +49,7 @@ void PutFaults(const test::Linesim& line) {
                 {4, 1, 0, 400000},   {3, 7, 0x0203, 5000}, {1, 12, 241, 60001}};
   for (const auto& e : events) {
     line.Ok({{"cmd", "event"},
-             {"module", kModule},
+             {"module", kFaultedModule},
              {"category", e.category},
              {"code", e.code},
              {"parameter", e.parameter},
@@ -60,7 +60,7 @@ void PutFaults(const test::Linesim& line) {
 void TakeFaultsBack(const test::Linesim& line) {
   for (const Register& reg : kFaults) {
     const bool flag = reg.number == 104;
-    if (!flag) line.Write(kModule, reg.number, {0});
+    if (!flag) line.Write(kFaultedModule, reg.number, {0});
   }
 }
 
@@ -108,6 +108,6 @@ int RenderDiagnostics(shots::Context& context) {
   return failures;
 }
 
-const shots::Registrar diagnostics("diagnostics", RenderDiagnostics);
+const shots::Registrar kDiagnosticsShots("diagnostics", RenderDiagnostics);
 
 }  // namespace

@@ -14,13 +14,14 @@
 
 namespace {
 
-constexpr int kWaitMs = 60000;
+constexpr int kPageWaitMs = 60000;
 
 template <typename Page>
 bool WaitIdle(ui::CTabDlg& dialog, int tab) {
   auto* page = qobject_cast<Page*>(dialog.Tabs()->widget(tab));
   if (!page) return false;
-  return shots::WaitFor([page] { return !page->Busy() && page->ShownView().connected; }, kWaitMs);
+  return shots::WaitFor([page] { return !page->Busy() && page->ShownView().connected; },
+                        kPageWaitMs);
 }
 
 int RenderPages(shots::Context& context) {
@@ -59,11 +60,11 @@ int RenderPages(shots::Context& context) {
     const bool listed =
         page &&
         shots::WaitFor([page] { return !page->Busy() && !page->ShownView().countText.empty(); },
-                       kWaitMs);
+                       kPageWaitMs);
     failures += !listed;
     if (listed) {
       page->DisableAll();
-      failures += !shots::WaitFor([page] { return !page->Busy(); }, kWaitMs);
+      failures += !shots::WaitFor([page] { return !page->Busy(); }, kPageWaitMs);
     }
     failures += !shots::Save(dialog.get(), context.folder, QStringLiteral("page_flex_zone.png"));
   }

@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr uint32_t kModule = 3100101;  // node 1 of the demo line
+constexpr uint32_t kProgrammedModule = 3100101;  // node 1 of the demo line
 
 // A module answers PLC data only while it holds a program: node 1 gets one first.
 bool UploadProgram() {
@@ -32,7 +32,8 @@ int RenderPlcData(shots::Context& context) {
     ++failures;
   }
   const auto write = [&](uint32_t offset, const char* hex) {
-    context.line.Ok({{"cmd", "plc-write"}, {"module", kModule}, {"offset", offset}, {"hex", hex}});
+    context.line.Ok(
+        {{"cmd", "plc-write"}, {"module", kProgrammedModule}, {"offset", offset}, {"hex", hex}});
   };
   write(0, "09000080");
   write(4, "F401");
@@ -63,12 +64,12 @@ int RenderPlcData(shots::Context& context) {
   failures += !refreshed;
   failures += !shots::Save(&view, context.folder, QStringLiteral("plcdata_view.png"));
 
-  context.line.SetFault(kModule, {{"plcSilent", true}});
+  context.line.SetFault(kProgrammedModule, {{"plcSilent", true}});
   const auto* status = view.findChild<QLabel*>(QStringLiteral("status"));
   const bool told = shots::WaitFor([&] { return status && !status->text().isEmpty(); }, 20000);
   failures += !told;
   failures += !shots::Save(&view, context.folder, QStringLiteral("plcdata_view_silent.png"));
-  context.line.ClearFaults(kModule);
+  context.line.ClearFaults(kProgrammedModule);
   userTexts.clear();
   return failures;
 }

@@ -15,7 +15,7 @@ namespace {
 
 constexpr uint32_t kChain1[] = {3100101, 3100102, 3100103, 3100104, 3100105, 3100106};
 constexpr uint32_t kLastOfChain2 = 3100206;
-constexpr int kWaitMs = 60000;
+constexpr int kTopologyWaitMs = 60000;
 
 int RenderTopology(shots::Context& context) {
   int failures = 0;
@@ -24,7 +24,7 @@ int RenderTopology(shots::Context& context) {
   dialog.resize(1280, 700);
   dialog.show();
   auto idle = [&] { return !dialog.Worker().LongWorkPending(); };
-  if (!shots::WaitFor([&] { return dialog.RunsShown() >= 1 && idle(); }, kWaitMs)) {
+  if (!shots::WaitFor([&] { return dialog.RunsShown() >= 1 && idle(); }, kTopologyWaitMs)) {
     std::printf("the topology window did not draw the demo line\n");
     return 1;
   }
@@ -39,7 +39,8 @@ int RenderTopology(shots::Context& context) {
   }
   dialog.View()->ClearSelection();
   dialog.DiscoverAndRedraw();
-  if (!shots::WaitFor([&] { return dialog.RunsShown() >= 2 && idle(); }, kWaitMs)) ++failures;
+  if (!shots::WaitFor([&] { return dialog.RunsShown() >= 2 && idle(); }, kTopologyWaitMs))
+    ++failures;
   topology::ui::CPLView* view = dialog.View();
   const int faulty = view->Drawing().FindDeviceBySerial(kChain1[2]);
   QLabel tip;  // the error tip as the mouse shows it, drawn into the picture
@@ -57,22 +58,23 @@ int RenderTopology(shots::Context& context) {
   tip.hide();
   for (uint32_t serial : kChain1) context.line.Write(serial, 1, {0, 0, 0, 0});
   dialog.DiscoverAndRedraw();
-  if (!shots::WaitFor([&] { return dialog.RunsShown() >= 3 && idle(); }, kWaitMs)) ++failures;
+  if (!shots::WaitFor([&] { return dialog.RunsShown() >= 3 && idle(); }, kTopologyWaitMs))
+    ++failures;
   dialog.View()->SelectRange(kLastOfChain2, kLastOfChain2);
 
   // AutoConfig from the end of the second chain: the countdown while the modules work.
   dialog.RunCommand(topology::kCommandAutoConfig, kLastOfChain2);
-  if (!shots::WaitFor([&] { return dialog.CountdownSeconds() > 0; }, kWaitMs)) ++failures;
+  if (!shots::WaitFor([&] { return dialog.CountdownSeconds() > 0; }, kTopologyWaitMs)) ++failures;
   const int first = dialog.CountdownSeconds();
   shots::WaitFor(
       [&] { return dialog.CountdownSeconds() > 0 && dialog.CountdownSeconds() < first - 2; }, 8000);
   failures += !shots::Save(&dialog, context.folder, QStringLiteral("topology_autoconfig.png"));
   // End the wait; the window redraws and closes.
   if (auto* cancel = dialog.findChild<QPushButton*>(QStringLiteral("cancelWait"))) cancel->click();
-  shots::WaitFor(idle, kWaitMs);
+  shots::WaitFor(idle, kTopologyWaitMs);
   return failures;
 }
 
-const shots::Registrar topology("9_topology", RenderTopology);
+const shots::Registrar kTopologyShots("9_topology", RenderTopology);
 
 }  // namespace
