@@ -2,7 +2,7 @@
 # Tests that need two runs of a program a predictable time apart run alone: tests beside them
 # stretch and scatter the programs' start-up by seconds on a busy machine.
 set(qm_run_alone
-  integration_discovery_test DiscoveryIntegration.ALateAnswerToThePreviousRunIsNotTakenByTheNext)
+  integration_tests DiscoveryIntegration.ALateAnswerToThePreviousRunIsNotTakenByTheNext)
 list(LENGTH qm_run_alone qm_count)
 math(EXPR qm_last "${qm_count} - 1")
 foreach(qm_index RANGE 0 ${qm_last} 2)

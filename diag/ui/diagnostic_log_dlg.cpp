@@ -10,16 +10,13 @@
 #include <algorithm>
 
 #include "diag/ui/off_gui.h"
+#include "diag/ui/qt_text.h"
 #include "params/node_screen_controller.h"
 #include "params/ui/cmreg_dlg.h"
 
 namespace diag {
 
 namespace {
-
-QString Q(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 QTreeWidget* MakeList(QWidget* parent, const QString& name) {
   auto* list = new QTreeWidget(parent);
@@ -28,7 +25,7 @@ QTreeWidget* MakeList(QWidget* parent, const QString& name) {
   list->setUniformRowHeights(true);
   list->setAlternatingRowColors(true);
   QStringList titles;
-  for (const LogColumn& column : kLogColumns) titles << Q(column.title);
+  for (const LogColumn& column : kLogColumns) titles << Utf8ToQString(column.title);
   list->setHeaderLabels(titles);
   for (int k = 0; k < static_cast<int>(std::size(kLogColumns)); ++k) {
     list->setColumnWidth(k, kLogColumns[k].width);

@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "diag/ui/off_gui.h"
+#include "diag/ui/qt_text.h"
 #include "params/node_screen_controller.h"
 #include "params/ui/cmreg_dlg.h"
 #include "ui/language_setup.h"
@@ -45,10 +46,6 @@ class MotorMarker : public QWidget {
 
 namespace {
 
-QString Q(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 // A text of the diagnostic screen's tables in the language shown.
 std::string TableText(std::string_view text) {
   const std::string source(text);
@@ -57,7 +54,7 @@ std::string TableText(std::string_view text) {
 
 // The module's "\n\r" separators shown as line breaks.
 QString Lines(const std::string& text) {
-  QString shown = Q(text);
+  QString shown = Utf8ToQString(text);
   shown.replace(QStringLiteral("\n\r"), QStringLiteral("\n"));
   return shown.trimmed();
 }
@@ -190,12 +187,13 @@ void DiagnosticScreen::Show(const DiagnosticContent& content) {
       const QString unknown = QString::fromLatin1(kUnknownField);
       labels.reason->setText(QString::fromStdString(ShownText(zone.reason.text, language)));
       labels.errors->setText(Lines(ShownText(zone.errorText, language)));
-      labels.sensor->setText(zone.sensorKnown ? Q(TableText(OnOffText(zone.sensor.connected)))
-                                              : unknown);
-      labels.dirty->setText(zone.sensorKnown ? QStringLiteral("%1 (%2)")
-                                                   .arg(Q(TableText(OnOffText(zone.sensor.dirty))))
-                                                   .arg(zone.sensor.dirtCounter)
-                                             : unknown);
+      labels.sensor->setText(
+          zone.sensorKnown ? Utf8ToQString(TableText(OnOffText(zone.sensor.connected))) : unknown);
+      labels.dirty->setText(zone.sensorKnown
+                                ? QStringLiteral("%1 (%2)")
+                                      .arg(Utf8ToQString(TableText(OnOffText(zone.sensor.dirty))))
+                                      .arg(zone.sensor.dirtCounter)
+                                : unknown);
       const MotorStatus& motor = content.motors[z];
       MotorLabels& m = motors_[z];
       m.marker->SetMarker(motor.marker);

@@ -22,6 +22,7 @@
 
 #include "backup/backup_file.h"
 #include "base/format.h"
+#include "fixtures/integration_helpers.h"
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
 #include "fixtures/program_bytes.h"
@@ -32,27 +33,11 @@ namespace {
 using nlohmann::json;
 using ::testing::HasSubstr;
 
-constexpr uint32_t kFirst = 3100101;   // node 1, family 0x09 (extended blocks)
-constexpr uint32_t kPlain = 3100103;   // node 3, family 0x00
+constexpr uint32_t kExtendedBlocksModule = 3100101;  // node 1, family 0x09 (extended blocks)
+constexpr uint32_t kFamily0Module = 3100103;         // node 3, family 0x00
 constexpr uint32_t kOld319 = 3100105;  // node 5, firmware 3.19: 383 registers
 
-std::vector<uint8_t> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
-}
-
 using test::WithCrc;
-
-std::vector<uint32_t> Serials(const test::Linesim& line) {
-  std::vector<uint32_t> serials;
-  for (const auto& m : line.List()) serials.push_back(m.serial);
-  return serials;
-}
 
 // What a module keeps: its saved registers (but the command block, which the save clears),
 // the extended blocks, and the hash of its PLC program.
@@ -101,19 +86,19 @@ TEST_F(BackupCli, BackupOfTheDemoLineRestoredOntoNewModules) {
   {
     test::Linesim line(lab, test::SourceFile("sim/lines/demo.json"));
     // Commissioned settings that differ from the factory's, in RAM and flash alike.
-    for (const uint32_t serial : Serials(line)) {
+    for (const uint32_t serial : test::SerialsOf(line)) {
       const std::vector<uint16_t> settings = {static_cast<uint16_t>(serial % 977), 1234, 7};
       line.Write(serial, 40, settings);
       line.Write(serial, 40, settings, true);
       line.Write(serial, 310, {static_cast<uint16_t>(serial % 50)});
       line.Write(serial, 310, {static_cast<uint16_t>(serial % 50)}, true);
     }
-    line.Write(kFirst, 10005, {4242});
-    line.Write(kFirst, 10005, {4242}, true);
+    line.Write(kExtendedBlocksModule, 10005, {4242});
+    line.Write(kExtendedBlocksModule, 10005, {4242}, true);
     // Two modules with PLC programs of their own.
     std::vector<uint8_t> program(700);
     for (size_t i = 0; i < program.size(); ++i) program[i] = static_cast<uint8_t>(i * 13 + 5);
-    WriteFile(folder_.path() + "program.bin", program);
+    test::WriteBytes(folder_.path() + "program.bin", program);
     for (const char* ip : {"192.168.202.20", "192.168.202.22"}) {
       const auto put =
           Cli(lab, {"tftp", "put", ip, folder_.path() + "program.bin", "PlcData_.bin"});
@@ -128,7 +113,7 @@ TEST_F(BackupCli, BackupOfTheDemoLineRestoredOntoNewModules) {
       registerCounts[m.serial] = registers;
       original[m.serial] = KeptBy(line, m.serial, registers);
     }
-    EXPECT_EQ(original[kFirst].plcLength, 702);  // kept with its two check bytes
+    EXPECT_EQ(original[kExtendedBlocksModule].plcLength, 702);  // kept with its two check bytes
   }
   const backup::LoadResult loaded = backup::LoadBackupFile(file);
   ASSERT_EQ(loaded.status, backup::LoadStatus::kLoaded);
@@ -141,7 +126,7 @@ TEST_F(BackupCli, BackupOfTheDemoLineRestoredOntoNewModules) {
 
   // New modules: the same serials and addresses, factory registers, no programs.
   test::Linesim fresh(lab, test::SourceFile("sim/lines/demo.json"));
-  EXPECT_NE(KeptBy(fresh, kPlain, 512), original[kPlain]);
+  EXPECT_NE(KeptBy(fresh, kFamily0Module, 512), original[kFamily0Module]);
   const auto diff = Cli(lab, {"backup", "diff", file, "192.168.202.22"});
   EXPECT_EQ(diff.exitCode, 0) << diff.err;
   EXPECT_THAT(diff.out, HasSubstr("register 40"));
@@ -159,7 +144,7 @@ TEST_F(BackupCli, BackupOfTheDemoLineRestoredOntoNewModules) {
   const std::string back = folder_.path() + "back.bin";
   const auto get = Cli(lab, {"tftp", "get", "192.168.202.22", "PlcData_.bin", back});
   ASSERT_EQ(get.exitCode, 0) << get.err;
-  EXPECT_EQ(ReadFile(back), WithCrc(ReadFile(folder_.path() + "program.bin")));
+  EXPECT_EQ(test::ReadBytes(back), WithCrc(test::ReadBytes(folder_.path() + "program.bin")));
 }
 
 TEST_F(BackupCli, AModuleThatRestartsDuringTheRestoreIsNamed) {
@@ -168,7 +153,7 @@ TEST_F(BackupCli, AModuleThatRestartsDuringTheRestoreIsNamed) {
   const std::string description = R"({"network": "192.168.202.0", "timing": {"rebootMs": 30000},
       "chains": [[{"serial": 5001, "node": 1}, {"serial": 5002, "node": 2}]]})";
   const std::string lineFile = folder_.path() + "line.json";
-  WriteFile(lineFile, std::vector<uint8_t>(description.begin(), description.end()));
+  test::WriteBytes(lineFile, std::vector<uint8_t>(description.begin(), description.end()));
   test::Linesim line(lab, lineFile);
   const std::string file = folder_.path() + "two.backup";
   const auto run = Cli(lab, {"backup", "1", "2", "--net", "192.168.202.0", "-o", file});
@@ -187,7 +172,7 @@ TEST_F(BackupCli, RestoreByIpMovesModulesBackToTheirRecordedAddresses) {
   const std::string description = R"({"network": "192.168.202.0", "gateway": "192.168.202.1",
       "chains": [[{"serial": 6001, "node": 1}, {"serial": 6002, "node": 2}]]})";
   const std::string lineFile = folder_.path() + "line.json";
-  WriteFile(lineFile, std::vector<uint8_t>(description.begin(), description.end()));
+  test::WriteBytes(lineFile, std::vector<uint8_t>(description.begin(), description.end()));
   test::Linesim line(lab, lineFile);
   const std::string file = folder_.path() + "two.backup";
   const auto run = Cli(lab, {"backup", "--all", "-o", file});
@@ -209,7 +194,7 @@ TEST_F(BackupCli, AProcessKilledWhileWritingLeavesThePreviousBackupWhole) {
   const std::string file = folder_.path() + "line.backup";
   const auto first = Cli(lab, {"backup", "--all", "-o", file});
   ASSERT_EQ(first.exitCode, 0) << first.err;
-  const std::vector<uint8_t> previous = ReadFile(file);
+  const std::vector<uint8_t> previous = test::ReadBytes(file);
   ASSERT_FALSE(previous.empty());
   line.Write(3100102, 40, {999});  // the next backup differs
 
@@ -233,7 +218,7 @@ TEST_F(BackupCli, AProcessKilledWhileWritingLeavesThePreviousBackupWhole) {
   second.Wait(10000);
   ASSERT_TRUE(killed) << second.Stderr();
   // The file is the previous backup, or (when the kill came after the rename) the whole new one.
-  const std::vector<uint8_t> now = ReadFile(file);
+  const std::vector<uint8_t> now = test::ReadBytes(file);
   const backup::LoadResult loaded = backup::ParseBackupFile(now);
   ASSERT_EQ(loaded.status, backup::LoadStatus::kLoaded);
   EXPECT_EQ(loaded.records.size(), 12u);
@@ -257,7 +242,7 @@ TEST_F(BackupCli, StaleModbusAnswersFailTheModuleAsRegistersNotRead) {
   test::Lab lab;
   const std::string lineFile = folder_.path() + "line.json";
   const std::string description = TwoModules(7000);
-  WriteFile(lineFile, std::vector<uint8_t>(description.begin(), description.end()));
+  test::WriteBytes(lineFile, std::vector<uint8_t>(description.begin(), description.end()));
   test::Linesim line(lab, lineFile);
   line.SetFault(7002, {{"staleSequence", true}, {"discovery", false}});
   const std::string file = folder_.path() + "two.backup";
@@ -274,7 +259,7 @@ TEST_F(BackupCli, AModuleInPlcModeIsNotFullyBackedUp) {
   test::Lab lab;
   const std::string lineFile = folder_.path() + "line.json";
   const std::string description = TwoModules(7100, R"("registers": {"12": 1})");
-  WriteFile(lineFile, std::vector<uint8_t>(description.begin(), description.end()));
+  test::WriteBytes(lineFile, std::vector<uint8_t>(description.begin(), description.end()));
   test::Linesim line(lab, lineFile);
   const std::string file = folder_.path() + "two.backup";
   const auto run = Cli(lab, {"backup", "--all", "-o", file});
@@ -292,7 +277,7 @@ TEST_F(BackupCli, RestoreNamesEverySelectedModuleAndFailsForThoseNotRestored) {
   test::Lab lab;
   const std::string lineFile = folder_.path() + "line.json";
   const std::string description = TwoModules(7200);
-  WriteFile(lineFile, std::vector<uint8_t>(description.begin(), description.end()));
+  test::WriteBytes(lineFile, std::vector<uint8_t>(description.begin(), description.end()));
   test::Linesim line(lab, lineFile);
   const std::string file = folder_.path() + "one.backup";
   const auto run = Cli(lab, {"backup", "1", "--net", "192.168.202.0", "-o", file});
@@ -315,7 +300,7 @@ TEST_F(BackupCli, RestoreStopsOnSettingsNotTakenAndOnSpoiltRecords) {
   test::Lab lab;
   const std::string lineFile = folder_.path() + "line.json";
   const std::string description = TwoModules(7300);
-  WriteFile(lineFile, std::vector<uint8_t>(description.begin(), description.end()));
+  test::WriteBytes(lineFile, std::vector<uint8_t>(description.begin(), description.end()));
   test::Linesim line(lab, lineFile);
   const std::string file = folder_.path() + "two.backup";
   const auto run = Cli(lab, {"backup", "--all", "-o", file});

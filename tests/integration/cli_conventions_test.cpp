@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/integration_helpers.h"
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
 #include "fixtures/temp_log.h"
@@ -22,22 +23,13 @@ namespace {
 using nlohmann::json;
 using ::testing::HasSubstr;
 
-constexpr uint32_t kNode1 = 3100101;   // 192.168.202.20, family 0x09, firmware 4.14.2
-constexpr uint32_t kNode2 = 3100102;   // 192.168.202.21
+using test::demo_line::kNode1;         // 192.168.202.20, family 0x09, firmware 4.14.2
+using test::demo_line::kNode2;         // 192.168.202.21
 constexpr uint32_t kNode8 = 3100202;   // 192.168.202.27
 constexpr uint32_t kNode10 = 3100204;  // 192.168.202.29
-constexpr const char* kNet = "192.168.202.0";
+using test::kNet;
 constexpr const char* kNodeMessage =
     "Falsche Module Nummer. Nur Nummern von 1 bis 236 sind gültig.";
-
-// Runs quillmar-cli in the lab's PC namespace with its event log in `logFolder`.
-test::RunResult Cli(const test::Lab& lab, const std::string& logFolder,
-                    const std::vector<std::string>& args, uint32_t timeoutMs = 60000) {
-  std::vector<std::string> argv{"env", "TMPDIR=" + logFolder,
-                                test::BuiltProgram("apps/quillmar-cli")};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return lab.Exec("pc", argv, timeoutMs);
-}
 
 // Every level line of every log file in the folder, in file (time) order.
 std::string LogOf(const std::string& folder) {
@@ -143,7 +135,7 @@ TEST(CliConventions, RefusedNumbersAndTargetsTouchNoModule) {
       args.push_back("--net");
       args.push_back(kNet);
     }
-    const test::RunResult run = Cli(lab, logs.path(), args);
+    const test::RunResult run = test::RunCliWithTmpdir(lab, logs.path(), args);
     std::string shown;
     for (const std::string& a : c.args) shown += "[" + a + "] ";
     EXPECT_EQ(run.exitCode, 2) << shown << run.err;
@@ -169,32 +161,34 @@ TEST(CliConventions, NumbersAreDecimalInEveryCommand) {
   const uint16_t reg128Before = line.Read(kNode1, 128).at(0);
 
   // "010" is node 10 (192.168.202.29), not node 8.
-  test::RunResult run = Cli(lab, logs.path(), {"write", "010", "300=123", "--net", kNet});
+  test::RunResult run =
+      test::RunCliWithTmpdir(lab, logs.path(), {"write", "010", "300=123", "--net", kNet});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(line.Read(kNode10, 300).at(0), 123);
   EXPECT_EQ(line.Read(kNode8, 300).at(0), node8Before);
 
   // Register "0200" is 200 and value "010" is 10 (not register 128, not 8).
-  run = Cli(lab, logs.path(), {"write", "1", "0200=010", "--net", kNet});
+  run = test::RunCliWithTmpdir(lab, logs.path(), {"write", "1", "0200=010", "--net", kNet});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(line.Read(kNode1, 200).at(0), 10);
   EXPECT_EQ(line.Read(kNode1, 128).at(0), reg128Before);
 
   // Count "010" reads ten registers; --json after the command as before it.
-  run = Cli(lab, logs.path(), {"read", "1", "1", "010", "--net", kNet, "--json"});
+  run =
+      test::RunCliWithTmpdir(lab, logs.path(), {"read", "1", "1", "010", "--net", kNet, "--json"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(json::parse(run.out).at("values").size(), 10u);
 
   // param takes the same target: "010" is node 10; a decimal comma is the decimal point.
-  run = Cli(lab, logs.path(), {"param", "010", "--net", kNet, "--json"});
+  run = test::RunCliWithTmpdir(lab, logs.path(), {"param", "010", "--net", kNet, "--json"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(json::parse(run.out).at("ip"), "192.168.202.29");
-  run = Cli(lab, logs.path(), {"param", "1", "--net", kNet, "speed.left=0,5"});
+  run = test::RunCliWithTmpdir(lab, logs.path(), {"param", "1", "--net", kNet, "speed.left=0,5"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(line.Read(kNode1, 40, 1, true).at(0), 500);
 
   // A serial number finds its module by discovery.
-  run = Cli(lab, logs.path(), {"--json", "read", "sn:3100102", "25"});
+  run = test::RunCliWithTmpdir(lab, logs.path(), {"--json", "read", "sn:3100102", "25"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(json::parse(run.out).at("ip"), "192.168.202.21");
 
@@ -214,8 +208,8 @@ TEST(CliConventions, AFailedWriteReportsWhatWasWrittenBeforeIt) {
   line.Write(kNode1, 200, {0, 0});
 
   // Register 600 does not exist: 200 is written, and the JSON says so.
-  test::RunResult run =
-      Cli(lab, logs.path(), {"--json", "write", "1", "200=7", "600=1", "--net", kNet});
+  test::RunResult run = test::RunCliWithTmpdir(
+      lab, logs.path(), {"--json", "write", "1", "200=7", "600=1", "--net", kNet});
   EXPECT_EQ(run.exitCode, 1) << run.err;
   EXPECT_EQ(line.Read(kNode1, 200).at(0), 7);
   const json out = json::parse(run.out);
@@ -231,7 +225,8 @@ TEST(CliConventions, AFailedWriteReportsWhatWasWrittenBeforeIt) {
 
   // The same in text, with --save: 201 is written and saved, the refused write is named (not
   // the save), and what was not written is listed.
-  run = Cli(lab, logs.path(), {"write", "1", "201=8", "600=1", "202=9", "--save", "--net", kNet});
+  run = test::RunCliWithTmpdir(lab, logs.path(),
+                               {"write", "1", "201=8", "600=1", "202=9", "--save", "--net", kNet});
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.out, "201 = 8 (0x0008) saved\n");
   EXPECT_THAT(run.err, HasSubstr("WriteRegister(600, 1) Error! 600=1: the module has no such "
@@ -243,7 +238,7 @@ TEST(CliConventions, AFailedWriteReportsWhatWasWrittenBeforeIt) {
   // A module that does not answer: the write may have been applied, and the user is told so
   // with the cause in words.
   line.SetFault(kNode2, {{"drop", 1.0}, {"modbus", true}, {"discovery", false}});
-  run = Cli(lab, logs.path(), {"write", "2", "200=5", "--net", kNet});
+  run = test::RunCliWithTmpdir(lab, logs.path(), {"write", "2", "200=5", "--net", kNet});
   EXPECT_NE(run.exitCode, 0);
   EXPECT_THAT(run.err, HasSubstr("timed out"));
   line.ClearFaults(kNode2);
@@ -314,15 +309,16 @@ TEST(CliConventions, TheAdapterThatHoldsTheTargetIsChosen) {
   test::Linesim second(lab, secondLine, 2);
 
   // Only adapter 1 holds 192.168.202.x: chosen without asking, also without --yes.
-  test::RunResult run = Cli(lab, logs.path(), {"read", "1", "25", "--net", kNet});
+  test::RunResult run =
+      test::RunCliWithTmpdir(lab, logs.path(), {"read", "1", "25", "--net", kNet});
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_THAT(run.err, HasSubstr(lab.PcInterface(1) + " holds the target"));
-  run = Cli(lab, logs.path(), {"write", "192.168.203.20", "300=4", "--yes"});
+  run = test::RunCliWithTmpdir(lab, logs.path(), {"write", "192.168.203.20", "300=4", "--yes"});
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(second.Read(901, 300).at(0), 4);
 
   // No target: --yes cannot choose, and says so with the chooser's status.
-  run = Cli(lab, logs.path(), {"discover", "--fast", "--yes"});
+  run = test::RunCliWithTmpdir(lab, logs.path(), {"discover", "--fast", "--yes"});
   EXPECT_EQ(run.exitCode, 3) << run.out << run.err;
   EXPECT_THAT(run.err, HasSubstr("--yes chooses by the target"));
   EXPECT_THAT(run.err, ::testing::Not(HasSubstr("-> Abbruch")));
@@ -335,7 +331,7 @@ TEST(CliConventions, DiscoverMarksSharedAddressesAndShowsFirmwareAsTheScreens) {
   fixtures::TempFolder logs;
   line.SetFault(kNode2, {{"sharesAddressOf", kNode1}});
 
-  test::RunResult run = Cli(lab, logs.path(), {"discover", "--json"});
+  test::RunResult run = test::RunCliWithTmpdir(lab, logs.path(), {"discover", "--json"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   const json out = json::parse(run.out);
   int marked = 0;
@@ -352,7 +348,7 @@ TEST(CliConventions, DiscoverMarksSharedAddressesAndShowsFirmwareAsTheScreens) {
   }
   EXPECT_EQ(marked, 2) << run.out;
 
-  run = Cli(lab, logs.path(), {"discover"});
+  run = test::RunCliWithTmpdir(lab, logs.path(), {"discover"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_THAT(run.out, HasSubstr("DUPLICATE ADDRESS, also SN 3100102"));
   EXPECT_THAT(run.out, HasSubstr("4.14    "));

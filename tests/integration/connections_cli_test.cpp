@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/integration_helpers.h"
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
 #include "fixtures/temp_log.h"
@@ -22,13 +23,6 @@ using ::testing::HasSubstr;
 
 // Nodes 1..6 (192.168.202.20 .. .25), serials 5100 .. 5105, each with two motors.
 constexpr uint32_t kFirstSerial = 5100;
-
-std::string WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
-  return path;
-}
 
 class ConnectionsCli : public ::testing::Test {
  protected:
@@ -45,8 +39,8 @@ class ConnectionsCli : public ::testing::Test {
                        {"timing", {{"rebootMs", 1500}}},
                        {"chains", json::array({chain})}};
     const std::string description = line.dump();
-    lineFile_ = WriteFile(folder_.path() + "line.json",
-                          std::vector<uint8_t>(description.begin(), description.end()));
+    lineFile_ = test::WriteBytes(folder_.path() + "line.json",
+                                 std::vector<uint8_t>(description.begin(), description.end()));
   }
   test::RunResult Cli(const test::Lab& lab, const std::vector<std::string>& args,
                       uint32_t timeoutMs = 120000) {
@@ -68,7 +62,7 @@ TEST_F(ConnectionsCli, PlcIoSwitchLeavesRegistersAndProgramAfterTheRestart) {
   std::fill(program.begin() + 24, program.begin() + 44, 0);
   const std::string family = "BrevantrixUx";
   std::copy(family.begin(), family.end(), program.begin() + 24);
-  const std::string path = WriteFile(folder_.path() + "PLCDATA_Belt.bin", program);
+  const std::string path = test::WriteBytes(folder_.path() + "PLCDATA_Belt.bin", program);
   line.Write(serial, 316, std::vector<uint16_t>(16, 7), true);  // an old transparent block
 
   const auto run = Cli(lab, {"--yes", "connections", "192.168.202.21", "--mode", "plc-io",
@@ -164,7 +158,7 @@ TEST_F(ConnectionsCli, OptionsThatWouldTakeNoEffectAreRefusedBeforeAnythingIsWri
   std::fill(program.begin() + 24, program.begin() + 44, 0);
   const std::string family = "BrevantrixUx";
   std::copy(family.begin(), family.end(), program.begin() + 24);
-  const std::string path = WriteFile(folder_.path() + "PLCDATA_Refused.bin", program);
+  const std::string path = test::WriteBytes(folder_.path() + "PLCDATA_Refused.bin", program);
   const std::vector<std::vector<std::string>> cases = {
       {"1", "--range", "1-3", "--mode", "transparent"},
       {"1", "--range", "1-3", "--outputs", "off"},

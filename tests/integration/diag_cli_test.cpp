@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/integration_helpers.h"
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
 #include "fixtures/temp_log.h"
@@ -28,7 +29,7 @@ json Drive(uint32_t serial, uint32_t lock, uint32_t operating) {
           {"cycles", 42}};
 }
 
-std::string WriteLine(const fixtures::TempFolder& folder) {
+std::string WriteDrivesLine(const fixtures::TempFolder& folder) {
   json full = json::array();
   for (uint32_t i = 1; i <= 32; ++i) full.push_back(Drive(i, 1 + i % 2, 1000 + i));
   const json line = {{"network", "192.168.202.0"},
@@ -45,14 +46,6 @@ std::string WriteLine(const fixtures::TempFolder& folder) {
   return path;
 }
 
-test::RunResult Cli(const test::Lab& lab, const std::string& logFolder,
-                    const std::vector<std::string>& args) {
-  std::vector<std::string> argv{"env", "TMPDIR=" + logFolder,
-                                test::BuiltProgram("apps/quillmar-cli")};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return lab.Exec("pc", argv, 60000);
-}
-
 json LogNamed(const json& result, const std::string& name) {
   for (const json& log : result["logs"]) {
     if (log["name"] == name) return log;
@@ -64,7 +57,7 @@ TEST(DiagCli, InjectedEventsAppearInDiaglogWithTheirTexts) {
   QM_SKIP_WITHOUT_LAB();
   test::Lab lab;
   fixtures::TempFolder folder;
-  test::Linesim line(lab, WriteLine(folder));
+  test::Linesim line(lab, WriteDrivesLine(folder));
   line.Ok({{"cmd", "event"},
            {"module", kPlain},
            {"category", 1},
@@ -79,7 +72,8 @@ TEST(DiagCli, InjectedEventsAppearInDiaglogWithTheirTexts) {
            {"parameter", 1},
            {"ageMs", 90061001}});
 
-  const test::RunResult plain = Cli(lab, folder.path(), {"diaglog", "192.168.202.20", "--json"});
+  const test::RunResult plain =
+      test::RunCliWithTmpdir(lab, folder.path(), {"diaglog", "192.168.202.20", "--json"});
   ASSERT_EQ(plain.exitCode, 0) << plain.err;
   const json result = json::parse(plain.out);
   EXPECT_EQ(result["ip"], "192.168.202.20");
@@ -98,7 +92,8 @@ TEST(DiagCli, InjectedEventsAppearInDiaglogWithTheirTexts) {
   EXPECT_EQ(log2["entries"][0]["text"], "SPS verbindet");
   EXPECT_EQ(log2["entries"][0]["value"], "-");
 
-  const test::RunResult io = Cli(lab, folder.path(), {"diaglog", "192.168.202.21", "--json"});
+  const test::RunResult io =
+      test::RunCliWithTmpdir(lab, folder.path(), {"diaglog", "192.168.202.21", "--json"});
   ASSERT_EQ(io.exitCode, 0) << io.err;
   const json ioResult = json::parse(io.out);
   EXPECT_TRUE(LogNamed(ioResult, "Log 1").is_null()) << "family 0x0C keeps no log 1";
@@ -107,7 +102,8 @@ TEST(DiagCli, InjectedEventsAppearInDiaglogWithTheirTexts) {
   EXPECT_EQ(sensor["text"], "Left Sensor attached ");
   EXPECT_EQ(sensor["time"].get<std::string>().substr(0, 6), "1Tage,");
 
-  const test::RunResult text = Cli(lab, folder.path(), {"diaglog", "192.168.202.20"});
+  const test::RunResult text =
+      test::RunCliWithTmpdir(lab, folder.path(), {"diaglog", "192.168.202.20"});
   ASSERT_EQ(text.exitCode, 0) << text.err;
   EXPECT_NE(text.out.find("Unterspannung Occur"), std::string::npos) << text.out;
 }
@@ -116,9 +112,10 @@ TEST(DiagCli, HistoryListsTheDrivesTheLineFileGives) {
   QM_SKIP_WITHOUT_LAB();
   test::Lab lab;
   fixtures::TempFolder folder;
-  test::Linesim line(lab, WriteLine(folder));
+  test::Linesim line(lab, WriteDrivesLine(folder));
 
-  const test::RunResult plain = Cli(lab, folder.path(), {"history", "192.168.202.20", "--json"});
+  const test::RunResult plain =
+      test::RunCliWithTmpdir(lab, folder.path(), {"history", "192.168.202.20", "--json"});
   ASSERT_EQ(plain.exitCode, 0) << plain.err;
   const json drives = json::parse(plain.out)["drives"];
   ASSERT_EQ(drives.size(), 3u) << plain.out;
@@ -132,19 +129,22 @@ TEST(DiagCli, HistoryListsTheDrivesTheLineFileGives) {
   }
   EXPECT_NE(drives[0]["motor"], drives[1]["motor"]);
 
-  const test::RunResult none = Cli(lab, folder.path(), {"history", "192.168.202.21", "--json"});
+  const test::RunResult none =
+      test::RunCliWithTmpdir(lab, folder.path(), {"history", "192.168.202.21", "--json"});
   ASSERT_EQ(none.exitCode, 0) << none.err;
   EXPECT_TRUE(json::parse(none.out)["drives"].empty());
 
   // 32 records do not fit one 2048-byte write: the answer is put together from its pieces.
-  const test::RunResult full = Cli(lab, folder.path(), {"history", "192.168.202.22", "--json"});
+  const test::RunResult full =
+      test::RunCliWithTmpdir(lab, folder.path(), {"history", "192.168.202.22", "--json"});
   ASSERT_EQ(full.exitCode, 0) << full.err;
   const json fullDrives = json::parse(full.out)["drives"];
   ASSERT_EQ(fullDrives.size(), 32u);
   EXPECT_EQ(fullDrives[31]["serial_text"], "SN: EU 20.06.18-32");
   EXPECT_EQ(fullDrives[31]["operating"], "1032");
 
-  const test::RunResult text = Cli(lab, folder.path(), {"history", "192.168.202.20"});
+  const test::RunResult text =
+      test::RunCliWithTmpdir(lab, folder.path(), {"history", "192.168.202.20"});
   ASSERT_EQ(text.exitCode, 0) << text.err;
   EXPECT_NE(text.out.find("SN: USA 20.06.18-9"), std::string::npos) << text.out;
 }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/integration_helpers.h"
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
 #include "fixtures/temp_log.h"
@@ -136,12 +137,6 @@ TEST_F(DiagScreenCli, WatchFollowsChangesUntilInterrupted) {
   EXPECT_EQ(log.find("before the command finished"), std::string::npos) << log;
 }
 
-size_t Count(const std::string& text, const std::string& what) {
-  size_t count = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
-  return count;
-}
-
 TEST_F(DiagScreenCli, WatchShowsALostModuleAndItsReturn) {
   test::BackgroundProcess watch =
       lab_->Start("pc", CliArgv(logs_.path(), {"diag", "1", "--watch", "--json"}));
@@ -149,9 +144,9 @@ TEST_F(DiagScreenCli, WatchShowsALostModuleAndItsReturn) {
   line_->Kill(kFirst);
   ASSERT_TRUE(watch.WaitForOutput("\"reachable\":false", 30000)) << watch.Stdout();
   line_->Revive(kFirst);
-  const size_t before = Count(watch.Stdout(), "\"reachable\":true");
+  const size_t before = test::CountOccurrences(watch.Stdout(), "\"reachable\":true");
   EXPECT_TRUE(test::Linesim::WaitUntil(
-      [&] { return Count(watch.Stdout(), "\"reachable\":true") > before; }, 30000))
+      [&] { return test::CountOccurrences(watch.Stdout(), "\"reachable\":true") > before; }, 30000))
       << watch.Stdout();
   watch.Signal(SIGINT);
   const std::optional<int> code = watch.Wait(10000);

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "fixtures/integration_helpers.h"
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
 #include "fixtures/temp_log.h"
@@ -67,11 +68,10 @@ bool WaitForAutoConfigFrame(const std::string& pcap, uint32_t timeoutMs) {
   }
 }
 
-test::RunResult Cli(const test::Lab& lab, const std::string& folder,
-                    const std::vector<std::string>& args) {
-  std::vector<std::string> argv{"env", "TMPDIR=" + folder, test::BuiltProgram("apps/quillmar-cli")};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return lab.Exec("pc", argv, 120000);
+// A capture runs the command and then reads the capture back: more time than a plain command.
+test::RunResult RunCaptureCli(const test::Lab& lab, const std::string& folder,
+                              const std::vector<std::string>& args) {
+  return test::RunCliWithTmpdir(lab, folder, args, 120000);
 }
 
 // The capture decoded by the dissector: one row of `fields` per frame of the modules'
@@ -116,7 +116,7 @@ TEST(DissectorCapture, TheLinesTrafficDecodesIntoItsFields) {
   ASSERT_TRUE(capture.Started()) << capture.Errors();
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"discover"}, {"topology"}, {"plc", "lock", "1", "on"}}) {
-    const test::RunResult run = Cli(lab, folder.path(), args);
+    const test::RunResult run = RunCaptureCli(lab, folder.path(), args);
     ASSERT_EQ(run.exitCode, 0) << args[0] << ": " << run.err;
   }
   ASSERT_TRUE(capture.Stop());
@@ -156,20 +156,20 @@ TEST(DissectorCapture, LineCommandsBackupsAndPlcDataDecode) {
   test::Linesim line(lab, test::SourceFile("sim/lines/demo.json"));
   // Node 8 is asked for PLC data below: only a module that runs a program answers.
   std::ofstream(folder.path() + "/program.bin", std::ios::binary) << "PLCDATA_dissector";
-  ASSERT_EQ(
-      Cli(lab, folder.path(), {"tftp", "put", "8", folder.path() + "/program.bin", "PlcData_.bin"})
-          .exitCode,
-      0);
+  ASSERT_EQ(RunCaptureCli(lab, folder.path(),
+                          {"tftp", "put", "8", folder.path() + "/program.bin", "PlcData_.bin"})
+                .exitCode,
+            0);
   const std::string pcap = folder.path() + "/commands.pcapng";
   Capture capture(lab, pcap);
   ASSERT_TRUE(capture.Started()) << capture.Errors();
 
   // A backup of two modules (registers, the flash image on 55557, service port, PLC program).
-  test::RunResult run =
-      Cli(lab, folder.path(), {"--yes", "backup", "1", "2", "-o", folder.path() + "/two.backup"});
+  test::RunResult run = RunCaptureCli(
+      lab, folder.path(), {"--yes", "backup", "1", "2", "-o", folder.path() + "/two.backup"});
   EXPECT_EQ(run.exitCode, 0) << run.err;
   // PLC data: a block read, answered by the module's program.
-  run = Cli(lab, folder.path(), {"plcdata", "8", "read", "0", "16"});
+  run = RunCaptureCli(lab, folder.path(), {"plcdata", "8", "read", "0", "16"});
   // AutoConfig over the first chain (first and last module: the second chain is on the PC's
   // switch too, so a first module alone is refused); the modules' wait is cut short.
   const auto chain = sim::LoadLineFile(test::SourceFile("sim/lines/demo.json")).chains[0];

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/integration_helpers.h"
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
 #include "fixtures/temp_log.h"
@@ -27,7 +28,7 @@ using ::testing::HasSubstr;
 constexpr uint32_t kSerials[3] = {7001, 7002, 7003};
 constexpr const char* kAddresses[3] = {"192.168.202.20", "192.168.202.21", "192.168.202.22"};
 constexpr size_t kFaulty = 1;  // the middle module
-constexpr const char* kNet = "192.168.202.0";
+using test::kNet;
 // What the backup keeps of each module: register 40 (the left drive's set speed) commissioned.
 constexpr uint16_t kCommissioned[3] = {1111, 2222, 3333};
 
@@ -98,7 +99,7 @@ class Shared {
   std::unique_ptr<test::Lab> lab_;
 };
 
-test::RunResult Cli(const std::vector<std::string>& args, uint32_t timeoutMs = 150000) {
+test::RunResult SharedLabCli(const std::vector<std::string>& args, uint32_t timeoutMs = 150000) {
   std::vector<std::string> argv{test::BuiltProgram("apps/quillmar-cli")};
   argv.insert(argv.end(), args.begin(), args.end());
   return Shared::Get().Lab().Exec("pc", argv, timeoutMs);
@@ -116,7 +117,7 @@ const std::string& Shared::BackupFile() {
   test::Linesim line(Lab(), lineFile_);
   Commission(line);
   const std::string path = folder_.path() + "line.backup";
-  const auto run = Cli({"backup", "--all", "-o", path});
+  const auto run = SharedLabCli({"backup", "--all", "-o", path});
   if (run.exitCode != 0)
     throw std::runtime_error("the backup for the restore rows failed:\n" + run.out + run.err);
   backupFile_ = path;
@@ -187,7 +188,7 @@ TEST_P(FaultTable, TheFaultyModuleIsNamedAndTheOthersComeOutRight) {
   std::filesystem::remove(output);
   switch (row.operation) {
     case Operation::kBackup: {
-      run = Cli({"--json", "backup", "--all", "-o", output});
+      run = SharedLabCli({"--json", "backup", "--all", "-o", output});
       const json out = ParseJson(run.out);
       if (out.is_object())
         outcomes = ModuleRows(out["modules"], "module", [](const json& r) { return !r["failed"]; });
@@ -200,7 +201,7 @@ TEST_P(FaultTable, TheFaultyModuleIsNamedAndTheOthersComeOutRight) {
       std::vector<std::string> args{"--yes", "--json", "restore", backupFile};
       if (row.operation == Operation::kRestoreByIp) args.push_back("--by-ip");
       args.push_back("--all");
-      run = Cli(args, 240000);
+      run = SharedLabCli(args, 240000);
       const json out = ParseJson(run.out);
       if (out.is_object())
         outcomes = ModuleRows(out["modules"], "module", [](const json& r) { return !r["failed"]; });
@@ -211,8 +212,8 @@ TEST_P(FaultTable, TheFaultyModuleIsNamedAndTheOthersComeOutRight) {
       break;
     }
     case Operation::kUpgrade: {
-      run = Cli({"--json", "upgrade", shared.FirmwareFile(), "--all", "--reset-wait-ms", "200",
-                 "--restart-wait-ms", "1500"});
+      run = SharedLabCli({"--json", "upgrade", shared.FirmwareFile(), "--all", "--reset-wait-ms",
+                          "200", "--restart-wait-ms", "1500"});
       const json out = ParseJson(run.out);
       if (out.is_object()) {
         outcomes = ModuleRows(out["modules"], "module",
@@ -225,8 +226,8 @@ TEST_P(FaultTable, TheFaultyModuleIsNamedAndTheOthersComeOutRight) {
       break;
     }
     case Operation::kConnectionsRange: {
-      run = Cli({"--yes", "--json", "connections", "1", "--net", kNet, "--range", "1-3", "--mode",
-                 "plc-io"});
+      run = SharedLabCli({"--yes", "--json", "connections", "1", "--net", kNet, "--range", "1-3",
+                          "--mode", "plc-io"});
       const json out = ParseJson(run.out);
       if (out.is_object()) {
         outcomes = ModuleRows(out["modules"], "module",
@@ -240,8 +241,8 @@ TEST_P(FaultTable, TheFaultyModuleIsNamedAndTheOthersComeOutRight) {
       break;
     }
     case Operation::kSensorsSetAll: {
-      run = Cli({"--yes", "--json", "sensors", "1", "--net", kNet, "--blocked-left", "inverted",
-                 "--all", "1-3"});
+      run = SharedLabCli({"--yes", "--json", "sensors", "1", "--net", kNet, "--blocked-left",
+                          "inverted", "--all", "1-3"});
       const json out = ParseJson(run.out);
       if (out.is_object() && out.contains("written"))
         outcomes = ListedRows(out["written"], out["failed"], run.err);
@@ -255,7 +256,7 @@ TEST_P(FaultTable, TheFaultyModuleIsNamedAndTheOthersComeOutRight) {
       break;
     }
     case Operation::kFlexZone: {
-      run = Cli({"--yes", "--json", "flexzone", kNet, "--enable"});
+      run = SharedLabCli({"--yes", "--json", "flexzone", kNet, "--enable"});
       const json out = ParseJson(run.out);
       if (out.is_object()) {
         outcomes = ListedRows(json::array(), out["failed"], run.err + out.dump());
@@ -270,7 +271,7 @@ TEST_P(FaultTable, TheFaultyModuleIsNamedAndTheOthersComeOutRight) {
       break;
     }
     case Operation::kModulesSet: {
-      run = Cli({"--yes", "modules", "set", "2", "--net", kNet, "--ip", "192.168.202.30"});
+      run = SharedLabCli({"--yes", "modules", "set", "2", "--net", kNet, "--ip", "192.168.202.30"});
       outcomes[faulty] = {run.exitCode == 0, run.err};
       // The others keep their addresses.
       for (size_t i = 0; i < 3; ++i) {

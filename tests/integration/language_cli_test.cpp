@@ -17,8 +17,9 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 
 // The test programs run with LANG=de_DE.UTF-8 (tests/environment); `env` changes it for one run.
-test::RunResult Cli(const test::Lab& lab, const std::vector<std::string>& environment,
-                    const std::vector<std::string>& args) {
+test::RunResult CliWithEnvironment(const test::Lab& lab,
+                                   const std::vector<std::string>& environment,
+                                   const std::vector<std::string>& args) {
   std::vector<std::string> argv{"env"};
   argv.insert(argv.end(), environment.begin(), environment.end());
   argv.push_back(test::BuiltProgram("apps/quillmar-cli"));
@@ -52,7 +53,7 @@ TEST(LanguageCli, TableTextsAndMessagesFollowTheLanguage) {
   for (const Case& c : cases) {
     std::vector<std::string> args = c.options;
     args.insert(args.end(), param.begin(), param.end());
-    const test::RunResult run = Cli(lab, c.environment, args);
+    const test::RunResult run = CliWithEnvironment(lab, c.environment, args);
     ASSERT_EQ(run.exitCode, 0) << c.what << "\n" << run.err;
     if (c.english) {
       EXPECT_THAT(run.out, HasSubstr("Speed:")) << c.what << "\n" << run.out;
@@ -73,8 +74,8 @@ TEST(LanguageCli, TableTextsAndMessagesFollowTheLanguage) {
   std::vector<std::string> german{"--json"}, english{"--json", "--lang", "en"};
   german.insert(german.end(), param.begin(), param.end());
   english.insert(english.end(), param.begin(), param.end());
-  const test::RunResult germanJson = Cli(lab, {}, german);
-  const test::RunResult englishJson = Cli(lab, {"LANG=en_US.UTF-8"}, english);
+  const test::RunResult germanJson = CliWithEnvironment(lab, {}, german);
+  const test::RunResult englishJson = CliWithEnvironment(lab, {"LANG=en_US.UTF-8"}, english);
   ASSERT_EQ(germanJson.exitCode, 0) << germanJson.err;
   ASSERT_EQ(englishJson.exitCode, 0) << englishJson.err;
   nlohmann::json germanOut = nlohmann::json::parse(germanJson.out);
@@ -91,7 +92,7 @@ TEST(LanguageCli, TableTextsAndMessagesFollowTheLanguage) {
 TEST(LanguageCli, UnknownLanguageIsRefused) {
   QM_SKIP_WITHOUT_LAB();
   test::Lab lab;
-  const test::RunResult run = Cli(lab, {}, {"--lang", "fr", "version"});
+  const test::RunResult run = CliWithEnvironment(lab, {}, {"--lang", "fr", "version"});
   EXPECT_EQ(run.exitCode, 2) << run.out << run.err;
   EXPECT_THAT(run.err, HasSubstr("--lang"));
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/integration_helpers.h"
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
 #include "fixtures/temp_log.h"
@@ -21,12 +22,10 @@ namespace {
 using nlohmann::json;
 using ::testing::HasSubstr;
 
-test::RunResult Cli(const test::Lab& lab, const std::string& logFolder,
-                    const std::vector<std::string>& args) {
-  std::vector<std::string> argv{"env", "TMPDIR=" + logFolder,
-                                test::BuiltProgram("apps/quillmar-cli")};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return lab.Exec("pc", argv, 90000);
+// A line command draws the line again after it: more time than a plain command.
+test::RunResult RunLineCommandCli(const test::Lab& lab, const std::string& logFolder,
+                                  const std::vector<std::string>& args) {
+  return test::RunCliWithTmpdir(lab, logFolder, args, 90000);
 }
 
 test::RunResult Ctl(const test::Linesim& line, const std::vector<std::string>& args) {
@@ -42,12 +41,14 @@ TEST(LineCommandsCli, SetIpMovesTheModuleToItsNewAddress) {
   test::Linesim line(lab, test::SourceFile("sim/lines/demo.json"));
 
   // A broadcast address is refused before anything is sent.
-  test::RunResult run = Cli(lab, logs.path(), {"set-ip", "3100106", "--ip", "10.0.0.255"});
+  test::RunResult run =
+      RunLineCommandCli(lab, logs.path(), {"set-ip", "3100106", "--ip", "10.0.0.255"});
   EXPECT_EQ(run.exitCode, 2) << run.err;
   EXPECT_THAT(run.err, HasSubstr("--ip"));
   EXPECT_EQ(line.Module(3100106).address, "192.168.202.25");
 
-  run = Cli(lab, logs.path(), {"--json", "set-ip", "3100106", "--ip", "192.168.202.60"});
+  run = RunLineCommandCli(lab, logs.path(),
+                          {"--json", "set-ip", "3100106", "--ip", "192.168.202.60"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   const json report = json::parse(run.out);
   EXPECT_EQ(report["result"], "ok");
@@ -55,17 +56,17 @@ TEST(LineCommandsCli, SetIpMovesTheModuleToItsNewAddress) {
   EXPECT_EQ(report["mask"], "255.255.255.0");
   EXPECT_EQ(line.Module(3100106).address, "192.168.202.60");
   // The module's own registers 26/27 carry the address too (read through the register client).
-  run = Cli(lab, logs.path(), {"--json", "read", "192.168.202.60", "26", "2"});
+  run = RunLineCommandCli(lab, logs.path(), {"--json", "read", "192.168.202.60", "26", "2"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_THAT(run.out, HasSubstr(std::to_string((192 << 8) | 168)));
   EXPECT_THAT(run.out, HasSubstr(std::to_string((202 << 8) | 60)));
 
   // A module takes another module's address as well: the conflict is the line's, and the next
   // drawing of the line stops on it and names both modules.
-  run = Cli(lab, logs.path(), {"set-ip", "192.168.202.60", "--ip", "192.168.202.20"});
+  run = RunLineCommandCli(lab, logs.path(), {"set-ip", "192.168.202.60", "--ip", "192.168.202.20"});
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(line.Module(3100106).address, "192.168.202.20");
-  run = Cli(lab, logs.path(), {"--json", "topology"});
+  run = RunLineCommandCli(lab, logs.path(), {"--json", "topology"});
   EXPECT_EQ(run.exitCode, 1) << run.err;
   const json drawing = json::parse(run.out);
   ASSERT_TRUE(drawing.contains("duplicatedIps")) << run.out;
@@ -80,18 +81,18 @@ TEST(LineCommandsCli, CompareReportsASwappedPairAndATurnedModule) {
   test::Linesim line(lab, test::SourceFile("sim/lines/demo.json"));
   const std::string record = folder.path() + "as-built.json";
 
-  test::RunResult run = Cli(lab, logs.path(), {"topology", "--save", record});
+  test::RunResult run = RunLineCommandCli(lab, logs.path(), {"topology", "--save", record});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   std::ifstream in(record);
   const json saved = json::parse(in);
   EXPECT_EQ(saved["drawn"], 12);
-  run = Cli(lab, logs.path(), {"topology", "--compare", record});
+  run = RunLineCommandCli(lab, logs.path(), {"topology", "--compare", record});
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_THAT(run.out, HasSubstr("No module changed"));
 
   ASSERT_EQ(Ctl(line, {"swap", "3100102", "3100103"}).exitCode, 0);
   ASSERT_EQ(Ctl(line, {"turn", "3100205"}).exitCode, 0);
-  run = Cli(lab, logs.path(), {"--json", "topology", "--compare", record});
+  run = RunLineCommandCli(lab, logs.path(), {"--json", "topology", "--compare", record});
   EXPECT_EQ(run.exitCode, 1) << run.err;
   const json out = json::parse(run.out);
   EXPECT_EQ(out["changed"], true);
@@ -101,7 +102,7 @@ TEST(LineCommandsCli, CompareReportsASwappedPairAndATurnedModule) {
                                                {3100103, json::array({"moved"})},
                                                {3100205, json::array({"turned"})}}));
 
-  run = Cli(lab, logs.path(), {"topology", "--compare", record});
+  run = RunLineCommandCli(lab, logs.path(), {"topology", "--compare", record});
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_THAT(run.out, HasSubstr("SN 3100205 (192.168.202.30): turned (right-to-left -> "
                                  "left-to-right)"));
@@ -110,7 +111,8 @@ TEST(LineCommandsCli, CompareReportsASwappedPairAndATurnedModule) {
 
   // A file that is no record is refused before any module is asked.
   std::ofstream(folder.path() + "other.json") << "{\"modules\": 3}";
-  run = Cli(lab, logs.path(), {"topology", "--compare", folder.path() + "other.json"});
+  run =
+      RunLineCommandCli(lab, logs.path(), {"topology", "--compare", folder.path() + "other.json"});
   EXPECT_EQ(run.exitCode, 2);
 }
 
@@ -122,25 +124,25 @@ TEST(LineCommandsCli, NodeCommandsCheckAndAskFirst) {
   line.Write(3100106, 1, {1, 2, 3, 4}, true);
 
   // A module in the middle of a line cannot start an AutoConfig alone.
-  test::RunResult run = Cli(lab, logs.path(), {"--yes", "autoconfig", "3100103"});
+  test::RunResult run = RunLineCommandCli(lab, logs.path(), {"--yes", "autoconfig", "3100103"});
   EXPECT_EQ(run.exitCode, 1) << run.err;
   EXPECT_THAT(run.err, HasSubstr(topology::kTextNotAtLineEnd));
   // Nor one on the PC's switch while another chain hangs there too.
-  run = Cli(lab, logs.path(), {"--yes", "autoconfig", "3100101"});
+  run = RunLineCommandCli(lab, logs.path(), {"--yes", "autoconfig", "3100101"});
   EXPECT_EQ(run.exitCode, 1) << run.err;
   EXPECT_THAT(run.err, HasSubstr("Die folgenden Knoten 1 müssen vom PC-Switch getrennt werden"));
   EXPECT_THAT(run.err, HasSubstr("- Knoten \"192.168.202.26\" with SerNr: 3100201"));
   EXPECT_EQ(line.Read(3100101, 1, 4, true), std::vector<uint16_t>(4, 0));
 
   // Off a terminal the question is declined without --yes: nothing is sent.
-  run = Cli(lab, logs.path(), {"factory-reset", "3100106"});
+  run = RunLineCommandCli(lab, logs.path(), {"factory-reset", "3100106"});
   EXPECT_EQ(run.exitCode, 1) << run.err;
   EXPECT_THAT(run.err, HasSubstr("Achtung, alle Einstellungen des ausgewählten Moduls"));
   EXPECT_THAT(run.err, HasSubstr("--yes"));
   EXPECT_EQ(line.Read(3100106, 1, 4, true), (std::vector<uint16_t>{1, 2, 3, 4}));
 
   // With --yes: acknowledged, the modules' time waited, the line drawn again.
-  run = Cli(lab, logs.path(), {"--json", "--yes", "factory-reset", "3100106"});
+  run = RunLineCommandCli(lab, logs.path(), {"--json", "--yes", "factory-reset", "3100106"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   const json report = json::parse(run.out);
   EXPECT_EQ(report["sent"], true);
@@ -164,9 +166,9 @@ TEST(LineCommandsCli, SetIpThenAutoConfigRenumbersTheChainFromTheNewAddress) {
   test::Lab lab;
   test::Linesim line(lab, path);
 
-  const test::RunResult run =
-      Cli(lab, logs.path(),
-          {"--json", "--yes", "set-ip", "701", "--ip", "192.168.202.40", "--autoconfig"});
+  const test::RunResult run = RunLineCommandCli(
+      lab, logs.path(),
+      {"--json", "--yes", "set-ip", "701", "--ip", "192.168.202.40", "--autoconfig"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_THAT(run.err, HasSubstr(topology::kTextProductSearch));
   const json report = json::parse(run.out);
@@ -184,9 +186,10 @@ TEST(LineCommandsCli, SetIpThenAutoConfigRenumbersTheChainFromTheNewAddress) {
   // The modules' registers through the register client at their new addresses: one
   // configuration id, and each module's upstream link to the one before it; saved to flash.
   auto readRegisters = [&](int node, int first, int count) {
-    const test::RunResult read = Cli(lab, logs.path(),
-                                     {"--json", "read", "192.168.202." + std::to_string(40 + node),
-                                      std::to_string(first), std::to_string(count)});
+    const test::RunResult read =
+        RunLineCommandCli(lab, logs.path(),
+                          {"--json", "read", "192.168.202." + std::to_string(40 + node),
+                           std::to_string(first), std::to_string(count)});
     EXPECT_EQ(read.exitCode, 0) << read.err;
     const json values = json::parse(read.out, nullptr, false);
     return values.is_object() ? values["values"].get<std::vector<uint16_t>>()
@@ -242,9 +245,9 @@ TEST(LineCommandsCli, RangeAutoConfigOnTheSecondChainNumbersExactlyTheRange) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     line.SetNetwork(c.first, c.start);
-    const test::RunResult run =
-        Cli(lab, logs.path(),
-            {"--json", "--yes", "autoconfig", std::to_string(c.first), std::to_string(c.last)});
+    const test::RunResult run = RunLineCommandCli(
+        lab, logs.path(),
+        {"--json", "--yes", "autoconfig", std::to_string(c.first), std::to_string(c.last)});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(addresses(), c.addresses);
   }

@@ -12,6 +12,7 @@
 #include <regex>
 #include <sstream>
 
+#include "fixtures/integration_helpers.h"
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
 #include "fixtures/temp_log.h"
@@ -20,7 +21,7 @@
 
 namespace {
 
-constexpr uint32_t kNode2 = 3100102;  // family 0x09, firmware 4.14.2, at 192.168.202.21
+using test::demo_line::kNode2;  // family 0x09, firmware 4.14.2, at 192.168.202.21
 const char* const kMbpoll = "/usr/bin/mbpoll";
 
 // Reads `count` holding registers from `first` (1-based) with mbpoll; the values by number,

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/integration_helpers.h"
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
 #include "fixtures/temp_log.h"
@@ -19,23 +20,16 @@ namespace {
 using nlohmann::json;
 using ::testing::HasSubstr;
 
-constexpr const char* kNet = "192.168.202.0";
+using test::kNet;
 
-test::RunResult Cli(const test::Lab& lab, const std::vector<std::string>& args) {
-  std::vector<std::string> argv{test::BuiltProgram("apps/quillmar-cli")};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return lab.Exec("pc", argv, 120000);
-}
-
-std::vector<uint32_t> Serials(const test::Linesim& line) {
-  std::vector<uint32_t> serials;
-  for (const auto& module : line.List()) serials.push_back(module.serial);
-  return serials;
+// Pages of the whole line read every module: more time than a plain command.
+test::RunResult RunPagesCli(const test::Lab& lab, const std::vector<std::string>& args) {
+  return test::RunCli(lab, args, 120000);
 }
 
 // Registers 21, 112 and 192 of every module, in RAM or in flash.
 void ExpectFlexRegisters(const test::Linesim& line, uint16_t flex, uint16_t time, bool flash) {
-  for (uint32_t serial : Serials(line)) {
+  for (uint32_t serial : test::SerialsOf(line)) {
     EXPECT_EQ(line.Read(serial, 21, 1, flash)[0], flex) << serial << (flash ? " flash" : "");
     EXPECT_EQ(line.Read(serial, 112, 1, flash)[0], time) << serial << (flash ? " flash" : "");
     EXPECT_EQ(line.Read(serial, 192, 1, flash)[0], time) << serial << (flash ? " flash" : "");
@@ -46,10 +40,10 @@ TEST(PagesCli, FlexZoneAcrossTheDemoLine) {
   QM_SKIP_WITHOUT_LAB();
   test::Lab lab;
   test::Linesim line(lab, test::SourceFile("sim/lines/demo.json"));
-  ASSERT_EQ(Serials(line).size(), 12u);
-  for (uint32_t serial : Serials(line)) line.Write(serial, 112, {80}, false);
+  ASSERT_EQ(test::SerialsOf(line).size(), 12u);
+  for (uint32_t serial : test::SerialsOf(line)) line.Write(serial, 112, {80}, false);
 
-  test::RunResult run = Cli(lab, {"--json", "flexzone", kNet, "--disable"});
+  test::RunResult run = RunPagesCli(lab, {"--json", "flexzone", kNet, "--disable"});
   ASSERT_EQ(run.exitCode, 0) << run.err << run.out;
   json out = json::parse(run.out);
   EXPECT_EQ(out.at("count"), 12);
@@ -58,7 +52,7 @@ TEST(PagesCli, FlexZoneAcrossTheDemoLine) {
   ExpectFlexRegisters(line, 1, 50, false);
   ExpectFlexRegisters(line, 1, 50, true);
 
-  run = Cli(lab, {"flexzone", kNet, "--time", "120"});
+  run = RunPagesCli(lab, {"flexzone", kNet, "--time", "120"});
   ASSERT_EQ(run.exitCode, 0) << run.err << run.out;
   EXPECT_THAT(run.out, HasSubstr("12 Module sind gefunden worden."));
   EXPECT_THAT(run.out, HasSubstr("120 ms"));
@@ -66,26 +60,26 @@ TEST(PagesCli, FlexZoneAcrossTheDemoLine) {
   ExpectFlexRegisters(line, 1, 120, true);
 
   // A time that is not a number writes nothing.
-  run = Cli(lab, {"flexzone", kNet, "--time", "12O"});
+  run = RunPagesCli(lab, {"flexzone", kNet, "--time", "12O"});
   EXPECT_EQ(run.exitCode, 2) << run.err;
   EXPECT_THAT(run.err, HasSubstr("Es wurde nichts geschrieben."));
   ExpectFlexRegisters(line, 1, 120, true);
 
-  run = Cli(lab, {"flexzone", kNet, "--enable"});
+  run = RunPagesCli(lab, {"flexzone", kNet, "--enable"});
   ASSERT_EQ(run.exitCode, 0) << run.err << run.out;
   EXPECT_THAT(run.out, HasSubstr("Flex Zone an allen Modulen angeschaltet."));
   ExpectFlexRegisters(line, 0, 50, true);
 
   // One module mixed: the status says so.
   line.Write(3100103, 21, {1}, false);
-  run = Cli(lab, {"--json", "flexzone", kNet});
+  run = RunPagesCli(lab, {"--json", "flexzone", kNet});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(json::parse(run.out).at("status"),
             "Flex Zone ist nicht an allen Modulen eingeschaltet");
 
   // A module missing in the middle: nothing is switched.
   line.Kill(3100105);
-  run = Cli(lab, {"flexzone", kNet, "--disable"});
+  run = RunPagesCli(lab, {"flexzone", kNet, "--disable"});
   EXPECT_EQ(run.exitCode, 1) << run.out;
   EXPECT_THAT(run.out, HasSubstr("Fehlendes Modul."));
   EXPECT_EQ(line.Read(3100101, 21, 1, true)[0], 0);
@@ -110,13 +104,13 @@ TEST(PagesCli, SensorsSetAllOverARange) {
   const std::vector<SensorTarget> fromNode1 = {
       {3100102, 0x0045, 0x0015}, {3100103, 0x0041, 0x0011}, {3100104, 0x0000, 0x0010}};
   for (const auto& t : fromNode3) line.Write(t.serial, 34, {t.before}, false);
-  test::RunResult run = Cli(lab, {"--yes", "sensors", "3", "--net", kNet, "--all", "7-9"});
+  test::RunResult run = RunPagesCli(lab, {"--yes", "sensors", "3", "--net", kNet, "--all", "7-9"});
   ASSERT_EQ(run.exitCode, 0) << run.err << run.out;
   for (const auto& t : fromNode3) {
     EXPECT_EQ(line.Read(t.serial, 34, 1, true)[0], t.after) << t.serial;
   }
   for (const auto& t : fromNode1) line.Write(t.serial, 34, {t.before}, false);
-  run = Cli(lab, {"--yes", "--json", "sensors", "1", "--net", kNet, "--all", "2-4"});
+  run = RunPagesCli(lab, {"--yes", "--json", "sensors", "1", "--net", kNet, "--all", "2-4"});
   ASSERT_EQ(run.exitCode, 0) << run.err << run.out;
   for (const auto& t : fromNode1) {
     EXPECT_EQ(line.Read(t.serial, 34, 1, true)[0], t.after) << t.serial;
@@ -126,11 +120,11 @@ TEST(PagesCli, SensorsSetAllOverARange) {
   EXPECT_EQ(out.at("error_left"), nullptr);  // a family 0x09 board has no error polarity
 
   // The reversed module (node 4): its left blocked bit is bit 6.
-  run = Cli(lab, {"sensors", "4", "--net", kNet, "--blocked-left", "inverted"});
+  run = RunPagesCli(lab, {"sensors", "4", "--net", kNet, "--blocked-left", "inverted"});
   ASSERT_EQ(run.exitCode, 0) << run.err << run.out;
   EXPECT_EQ(line.Read(3100104, 34, 1, true)[0], 0x0050);
   // The PLC module (node 8) shows its settings locked.
-  run = Cli(lab, {"sensors", "8", "--net", kNet});
+  run = RunPagesCli(lab, {"sensors", "8", "--net", kNet});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_THAT(run.out, HasSubstr("locked"));
 }
@@ -142,31 +136,31 @@ TEST(PagesCli, ServicesOnTheShownModule) {
   // Node 4 is mounted reversed: its "left" motor is the module's right drive (register 77).
   line.Write(3100104, 53, {500}, false);
   line.Write(3100104, 77, {600}, false);
-  test::RunResult run = Cli(lab, {"service", "4", "--net", kNet, "hours-reset", "left"});
+  test::RunResult run = RunPagesCli(lab, {"service", "4", "--net", kNet, "hours-reset", "left"});
   ASSERT_EQ(run.exitCode, 0) << run.err << run.out;
   EXPECT_EQ(line.Read(3100104, 53, 1)[0], 500);
   EXPECT_EQ(line.Read(3100104, 77, 1)[0], 0);
 
   line.Write(3100101, 94, {0x0001}, false);
-  run = Cli(lab, {"service", "1", "--net", kNet, "touch-go", "upstream", "on"});
+  run = RunPagesCli(lab, {"service", "1", "--net", kNet, "touch-go", "upstream", "on"});
   ASSERT_EQ(run.exitCode, 0) << run.err << run.out;
   EXPECT_THAT(run.err, HasSubstr("Bremseinstellung"));
   EXPECT_EQ(line.Read(3100101, 94, 1, true)[0], 0x2001);
 
   line.Write(3100101, 188, {1}, false);
-  run = Cli(lab, {"service", "1", "--net", kNet, "dta-reset", "downstream"});
+  run = RunPagesCli(lab, {"service", "1", "--net", kNet, "dta-reset", "downstream"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(line.Read(3100101, 188, 1)[0], 0);
 
   // A board without the operating-time reset refuses it and sends nothing.
   line.Write(3100102, 17, {0x0903}, false);
   line.Write(3100102, 53, {500}, false);
-  run = Cli(lab, {"service", "2", "--net", kNet, "hours-reset", "left"});
+  run = RunPagesCli(lab, {"service", "2", "--net", kNet, "hours-reset", "left"});
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_THAT(run.err, HasSubstr("no operating-time reset"));
   EXPECT_EQ(line.Read(3100102, 53, 1)[0], 500);
 
-  run = Cli(lab, {"service", "1", "--net", kNet, "touch-go", "sideways", "on"});
+  run = RunPagesCli(lab, {"service", "1", "--net", kNet, "touch-go", "sideways", "on"});
   EXPECT_EQ(run.exitCode, 2);
 }
 
@@ -209,7 +203,7 @@ TEST(PagesCli, ASaveTheModuleNeverConfirmsIsNamedAndFails) {
        "time 70 ms not written or not saved on 192.168.202.20, 192.168.202.21"},
   };
   for (const UnconfirmedCase& c : cases) {
-    const test::RunResult run = Cli(lab, c.args);
+    const test::RunResult run = RunPagesCli(lab, c.args);
     EXPECT_EQ(run.exitCode, 1) << c.args[0] << run.err << run.out;
     EXPECT_THAT(run.err, HasSubstr(c.named)) << c.args[0];
     EXPECT_EQ(line.Read(6100101, c.reg, 1)[0] & c.mask, c.written) << c.args[0] << ": in RAM";

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/integration_helpers.h"
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
 #include "platform/tick.h"
@@ -23,13 +24,6 @@ using ::testing::HasSubstr;
 constexpr uint32_t kPlcModule = 3100301;  // node 1, 192.168.202.20, initial data in plc.json
 constexpr const char* kPlcAddress = "192.168.202.20";
 
-test::RunResult Cli(const test::Lab& lab, const std::vector<std::string>& args,
-                    uint32_t timeoutMs = 60000) {
-  std::vector<std::string> argv{test::BuiltProgram("apps/quillmar-cli")};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return lab.Exec("pc", argv, timeoutMs);
-}
-
 std::string AreaHex(const test::Linesim& line, uint32_t offset, uint32_t count) {
   return line
       .Ok({{"cmd", "plc-read"}, {"module", kPlcModule}, {"offset", offset}, {"count", count}})
@@ -41,27 +35,27 @@ TEST(PlcDataCli, AWriteIsReadBack) {
   test::Lab lab;
   test::Linesim line(lab, test::SourceFile("sim/lines/plc.json"));
 
-  test::RunResult run =
-      Cli(lab, {"plcdata", "1", "write", "100", "0x1234", "--size", "2", "--net", "192.168.202.0"});
+  test::RunResult run = test::RunCli(
+      lab, {"plcdata", "1", "write", "100", "0x1234", "--size", "2", "--net", "192.168.202.0"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(AreaHex(line, 100, 2), "3412");
 
-  run = Cli(lab, {"plcdata", kPlcAddress, "write", "200", "-2", "--size", "1"});
+  run = test::RunCli(lab, {"plcdata", kPlcAddress, "write", "200", "-2", "--size", "1"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(AreaHex(line, 200, 2), "FE00");
 
-  run = Cli(lab, {"plcdata", kPlcAddress, "set-bit", "100", "31"});
+  run = test::RunCli(lab, {"plcdata", kPlcAddress, "set-bit", "100", "31"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
-  run = Cli(lab, {"plcdata", kPlcAddress, "clear-bit", "100", "4"});
+  run = test::RunCli(lab, {"plcdata", kPlcAddress, "clear-bit", "100", "4"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(AreaHex(line, 100, 4), "24120080");
 
-  run = Cli(lab, {"--json", "plcdata", kPlcAddress, "read", "98", "6"});
+  run = test::RunCli(lab, {"--json", "plcdata", kPlcAddress, "read", "98", "6"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(json::parse(run.out).at("hex"), "000024120080");
 
   // Over a block border: two requests, the line file's data at 2004 included.
-  run = Cli(lab, {"--json", "plcdata", kPlcAddress, "read", "0", "2006"});
+  run = test::RunCli(lab, {"--json", "plcdata", kPlcAddress, "read", "0", "2006"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   const std::string hex = json::parse(run.out).at("hex");
   ASSERT_EQ(hex.size(), 2006u * 2);
@@ -84,7 +78,7 @@ TEST(PlcDataCli, RefusedInputSendsNothing) {
   for (const auto& args : refused) {
     std::vector<std::string> argv{"plcdata", kPlcAddress};
     argv.insert(argv.end(), args.begin(), args.end());
-    const test::RunResult run = Cli(lab, argv);
+    const test::RunResult run = test::RunCli(lab, argv);
     EXPECT_EQ(run.exitCode, 2) << args[0] << " " << run.err;
     EXPECT_THAT(run.err, HasSubstr("nothing was sent")) << run.err;
   }
@@ -129,7 +123,7 @@ TEST(PlcDataCli, WatchRefusesTagsOfAnotherProgram) {
   };
   for (const Case& c : {Case{"192.168.202.21", "runs the PLC program \"PLCDATA_Mixer\""},
                         Case{"192.168.202.22", "runs no PLC program"}}) {
-    const test::RunResult run = Cli(
+    const test::RunResult run = test::RunCli(
         lab, {"plcdata", c.address, "watch", "--tags", test::SourceFile("sim/lines/plc.tags.json")},
         30000);
     EXPECT_EQ(run.exitCode, 1) << c.address << run.out << run.err;
@@ -191,14 +185,14 @@ TEST(PlcDataManager, SilentDoubledAndRefusingModules) {
   std::istringstream refused(OneRequest(lab));
   refused >> state;
   EXPECT_EQ(state, plc::kStateError);
-  const test::RunResult run = Cli(lab, {"plcdata", kPlcAddress, "read", "0", "4"});
+  const test::RunResult run = test::RunCli(lab, {"plcdata", kPlcAddress, "read", "0", "4"});
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_THAT(run.err, HasSubstr("status 0x85"));
 
   line.ClearFaults(kPlcModule);
   line.SetFault(kPlcModule, {{"plcSilent", true}});
   const test::RunResult silentRun =
-      Cli(lab, {"plcdata", kPlcAddress, "write", "0", "1", "--size", "1"});
+      test::RunCli(lab, {"plcdata", kPlcAddress, "write", "0", "1", "--size", "1"});
   EXPECT_EQ(silentRun.exitCode, 1);
   EXPECT_THAT(silentRun.err, HasSubstr("did not answer within 400 ms"));
 }

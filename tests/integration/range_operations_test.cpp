@@ -11,6 +11,7 @@
 #include "discovery/connect_inventory_link.h"
 #include "discovery/mreg_app.h"
 #include "discovery/pc_address.h"
+#include "fixtures/integration_helpers.h"
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
 #include "fixtures/temp_log.h"
@@ -22,8 +23,8 @@ namespace {
 
 using nlohmann::json;
 
-constexpr uint32_t kNode1 = 3100101;  // family 0x09, speed in m/s
-constexpr uint32_t kNode2 = 3100102;  // family 0x09
+using test::demo_line::kNode1;        // family 0x09, speed in m/s
+using test::demo_line::kNode2;        // family 0x09
 constexpr uint32_t kNode3 = 3100103;  // family 0x00
 
 json OutcomeJson(const params::RangeOutcome& outcome) {

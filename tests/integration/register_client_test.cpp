@@ -9,6 +9,7 @@
 #include "comm/blocking_socket.h"
 #include "discovery/connect_inventory_link.h"
 #include "discovery/mreg_app.h"
+#include "fixtures/integration_helpers.h"
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
 #include "fixtures/temp_log.h"
@@ -20,10 +21,10 @@ namespace {
 using nlohmann::json;
 
 constexpr uint32_t kPlainModule = 3100103;     // node 3, family 0x00
-constexpr uint32_t kReversedModule = 3100104;  // node 4, mounted reversed
-constexpr uint32_t kFamily9Module = 3100102;   // node 2
+constexpr uint32_t kNode4ReversedModule = 3100104;  // node 4, mounted reversed
+constexpr uint32_t kNode2Family9Module = 3100102;   // node 2
 
-std::string LineFile() {
+std::string DemoLineFile() {
   return test::SourceFile("sim/lines/demo.json");
 }
 
@@ -39,7 +40,7 @@ bool BackAlive(const test::Linesim& line, uint32_t serial, uint32_t timeoutMs) {
 TEST(RegisterClientLab, ConnectAddsAnUnknownModuleAndLogsItsIdentity) {
   QM_SKIP_WITHOUT_LAB();
   test::Lab lab;
-  test::Linesim line(lab, LineFile());
+  test::Linesim line(lab, DemoLineFile());
   const test::LinesimModule module = line.Module(kPlainModule);
   // The module keeps quiet to discovery, so the fast discovery does not learn it.
   line.SetFault(kPlainModule, {{"drop", 1.0}, {"discovery", true}, {"modbus", false}});
@@ -103,9 +104,9 @@ TEST(RegisterClientLab, ConnectAddsAnUnknownModuleAndLogsItsIdentity) {
 TEST(RegisterClientLab, ValueSavedToFlashSurvivesARestart) {
   QM_SKIP_WITHOUT_LAB();
   test::Lab lab;
-  test::Linesim line(lab, LineFile());
-  const test::LinesimModule module = line.Module(kFamily9Module);
-  const uint16_t before = line.Read(kFamily9Module, 43, 1, true).at(0);
+  test::Linesim line(lab, DemoLineFile());
+  const test::LinesimModule module = line.Module(kNode2Family9Module);
+  const uint16_t before = line.Read(kNode2Family9Module, 43, 1, true).at(0);
   const uint16_t value = static_cast<uint16_t>(before == 1234 ? 1235 : 1234);
 
   const int saved = lab.RunInNamespace("pc", [&] {
@@ -114,14 +115,14 @@ TEST(RegisterClientLab, ValueSavedToFlashSurvivesARestart) {
     return client.SaveToFlash(43, value);
   });
   ASSERT_EQ(saved, 1);
-  EXPECT_EQ(line.Read(kFamily9Module, 43, 1, true).at(0), value);
-  const auto counters = line.Counters(kFamily9Module);
+  EXPECT_EQ(line.Read(kNode2Family9Module, 43, 1, true).at(0), value);
+  const auto counters = line.Counters(kNode2Family9Module);
   EXPECT_EQ(counters.saves, 1u);
   EXPECT_EQ(counters.lastSaveFirst, 43);
   EXPECT_EQ(counters.lastSaveCount, 1);
 
-  line.Reboot(kFamily9Module);
-  ASSERT_TRUE(BackAlive(line, kFamily9Module, 30000));
+  line.Reboot(kNode2Family9Module);
+  ASSERT_TRUE(BackAlive(line, kNode2Family9Module, 30000));
   const int readBack = lab.RunInNamespace("pc", [&] {
     CBlockingSocket client;
     client._Connect(module.address, 502, false);
@@ -135,12 +136,12 @@ TEST(RegisterClientLab, ValueSavedToFlashSurvivesARestart) {
 TEST(RegisterClientLab, ReversedModulesLeftDriveIsWrittenAt64) {
   QM_SKIP_WITHOUT_LAB();
   test::Lab lab;
-  test::Linesim line(lab, LineFile());
-  const test::LinesimModule module = line.Module(kReversedModule);
+  test::Linesim line(lab, DemoLineFile());
+  const test::LinesimModule module = line.Module(kNode4ReversedModule);
   ASSERT_EQ(module.variant, 4);
-  const uint16_t left40 = line.Read(kReversedModule, 40).at(0);
+  const uint16_t left40 = line.Read(kNode4ReversedModule, 40).at(0);
   const uint16_t value =
-      static_cast<uint16_t>(line.Read(kReversedModule, 64).at(0) == 777 ? 778 : 777);
+      static_cast<uint16_t>(line.Read(kNode4ReversedModule, 64).at(0) == 777 ? 778 : 777);
 
   const auto report = lab.RunInNamespaceForText("pc", [&]() -> std::string {
     CBlockingSocket client;
@@ -160,15 +161,15 @@ TEST(RegisterClientLab, ReversedModulesLeftDriveIsWrittenAt64) {
   EXPECT_EQ(result["mirror"], true);
   EXPECT_EQ(result["saved"], true);
   EXPECT_EQ(result["shown"], value);
-  EXPECT_EQ(line.Read(kReversedModule, 64, 1, true).at(0), value);
-  EXPECT_EQ(line.Read(kReversedModule, 40).at(0), left40);
-  EXPECT_EQ(line.Counters(kReversedModule).lastSaveFirst, 64);
+  EXPECT_EQ(line.Read(kNode4ReversedModule, 64, 1, true).at(0), value);
+  EXPECT_EQ(line.Read(kNode4ReversedModule, 40).at(0), left40);
+  EXPECT_EQ(line.Counters(kNode4ReversedModule).lastSaveFirst, 64);
 }
 
 TEST(RegisterClientLab, ResetModuleRestartsTheModule) {
   QM_SKIP_WITHOUT_LAB();
   test::Lab lab;
-  test::Linesim line(lab, LineFile());
+  test::Linesim line(lab, DemoLineFile());
   const test::LinesimModule module = line.Module(kPlainModule);
   const int result = lab.RunInNamespace(
       "pc",
@@ -224,37 +225,32 @@ TEST(RegisterClientLab, ConnectToAnAddressThatNeverAnswersGivesUpAfterFiveSecond
 
 namespace {
 
-test::RunResult Cli(const test::Lab& lab, std::vector<std::string> args) {
-  args.insert(args.begin(), test::BuiltProgram("apps/quillmar-cli"));
-  return lab.Exec("pc", args, 60000);
-}
-
 TEST(RegisterCliLab, ReadWriteSaveAndImage) {
   QM_SKIP_WITHOUT_LAB();
   test::Lab lab;
-  test::Linesim line(lab, LineFile());
+  test::Linesim line(lab, DemoLineFile());
   const std::string net = "192.168.202.0";
 
   // read: node 2 is 192.168.202.21.
-  line.Write(kFamily9Module, 40, {1500, 3600});
-  test::RunResult read = Cli(lab, {"--json", "read", "2", "40", "2", "--net", net});
+  line.Write(kNode2Family9Module, 40, {1500, 3600});
+  test::RunResult read = test::RunCli(lab, {"--json", "read", "2", "40", "2", "--net", net});
   ASSERT_EQ(read.exitCode, 0) << read.err;
   const json values = json::parse(read.out);
   EXPECT_EQ(values["ip"], "192.168.202.21");
   EXPECT_EQ(values["first"], 40);
   EXPECT_EQ(values["values"], json::array({1500, 3600}));
-  read = Cli(lab, {"read", "192.168.202.21", "40", "--net", net});
+  read = test::RunCli(lab, {"read", "192.168.202.21", "40", "--net", net});
   ASSERT_EQ(read.exitCode, 0) << read.err;
   EXPECT_EQ(read.out, "40 = 1500 (0x05DC)\n");
 
   // write: a single register by function 6, a run by function 16, both saved.
   line.ResetCounters();
   const test::RunResult write =
-      Cli(lab, {"write", "2", "43=700", "50=5", "51=0xFFFF", "--save", "--net", net});
+      test::RunCli(lab, {"write", "2", "43=700", "50=5", "51=0xFFFF", "--save", "--net", net});
   ASSERT_EQ(write.exitCode, 0) << write.err;
-  EXPECT_EQ(line.Read(kFamily9Module, 43, 1, true).at(0), 700);
-  EXPECT_EQ(line.Read(kFamily9Module, 50, 2, true), (std::vector<uint16_t>{5, 0xFFFF}));
-  const auto counters = line.Counters(kFamily9Module);
+  EXPECT_EQ(line.Read(kNode2Family9Module, 43, 1, true).at(0), 700);
+  EXPECT_EQ(line.Read(kNode2Family9Module, 50, 2, true), (std::vector<uint16_t>{5, 0xFFFF}));
+  const auto counters = line.Counters(kNode2Family9Module);
   EXPECT_EQ(counters.writeSingles, 1u);
   EXPECT_EQ(counters.writeMultiples, 3u);  // two command blocks and the run 50..51
   EXPECT_EQ(counters.saves, 2u);
@@ -263,17 +259,17 @@ TEST(RegisterCliLab, ReadWriteSaveAndImage) {
 
   // Refused before anything is sent.
   line.ResetCounters();
-  const test::RunResult tooBig = Cli(lab, {"write", "2", "43=65536", "--net", net});
+  const test::RunResult tooBig = test::RunCli(lab, {"write", "2", "43=65536", "--net", net});
   EXPECT_EQ(tooBig.exitCode, 2);
   EXPECT_NE(tooBig.err.find("does not fit a 16-bit register"), std::string::npos) << tooBig.err;
-  const test::RunResult badNode = Cli(lab, {"read", "237", "40", "--net", net});
+  const test::RunResult badNode = test::RunCli(lab, {"read", "237", "40", "--net", net});
   EXPECT_EQ(badNode.exitCode, 2);
   EXPECT_NE(badNode.err.find("Falsche Module Nummer. Nur Nummern von 1 bis 236 sind gültig."),
             std::string::npos);
-  EXPECT_EQ(line.Counters(kFamily9Module).connections, 0u);
+  EXPECT_EQ(line.Counters(kNode2Family9Module).connections, 0u);
 
   // A module that is not there: the reason is named, the exit status is not 0.
-  const test::RunResult missing = Cli(lab, {"read", "192.168.202.99", "40"});
+  const test::RunResult missing = test::RunCli(lab, {"read", "192.168.202.99", "40"});
   EXPECT_EQ(missing.exitCode, 1);
   EXPECT_NE(missing.err.find("Verbindung zu Modul IP 192.168.202.99 (IP: \"192.168.202.99\") "
                              "nicht möglich."),
@@ -281,11 +277,11 @@ TEST(RegisterCliLab, ReadWriteSaveAndImage) {
       << missing.err;
 
   // image of the reversed module: identity decoded, the refresh's registers listed.
-  const test::LinesimModule reversed = line.Module(kReversedModule);
-  const test::RunResult image = Cli(lab, {"--json", "image", reversed.address});
+  const test::LinesimModule reversed = line.Module(kNode4ReversedModule);
+  const test::RunResult image = test::RunCli(lab, {"--json", "image", reversed.address});
   ASSERT_EQ(image.exitCode, 0) << image.err;
   const json shown = json::parse(image.out);
-  EXPECT_EQ(shown["serial"], kReversedModule);
+  EXPECT_EQ(shown["serial"], kNode4ReversedModule);
   EXPECT_EQ(shown["mac"], reversed.mac);
   EXPECT_EQ(shown["address"], reversed.address);
   EXPECT_EQ(shown["family"], "0x03");
@@ -297,7 +293,7 @@ TEST(RegisterCliLab, ReadWriteSaveAndImage) {
     EXPECT_TRUE(registers.contains(reg)) << reg;
   }
   EXPECT_FALSE(registers.contains("279"));  // group 8 belongs to the rotating passes
-  EXPECT_EQ(registers["64"], line.Read(kReversedModule, 64).at(0));
+  EXPECT_EQ(registers["64"], line.Read(kNode4ReversedModule, 64).at(0));
 }
 
 }  // namespace

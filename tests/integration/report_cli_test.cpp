@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/integration_helpers.h"
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
 #include "fixtures/temp_log.h"
@@ -26,12 +27,6 @@ using ::testing::HasSubstr;
 std::string ReadText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-size_t Count(const std::string& text, const std::string& what) {
-  size_t count = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
-  return count;
 }
 
 std::string Browser() {
@@ -74,16 +69,16 @@ TEST(ReportCli, EveryModuleIsReportedAndAnUnreadableOneSaysSo) {
       EXPECT_THAT(html, HasSubstr("SN " + std::to_string(module.serial))) << module.serial;
     }
   }
-  EXPECT_EQ(Count(html, "<g class=\"module"), setup.ModuleCount());  // all drawn
+  EXPECT_EQ(test::CountOccurrences(html, "<g class=\"module"), setup.ModuleCount());  // all drawn
   EXPECT_THAT(html, HasSubstr("not readable"));
   EXPECT_EQ(html.find("http://"), html.find("http://www.w3.org/2000/svg"));  // nothing fetched
   EXPECT_EQ(html.find("https://"), std::string::npos);
 
   const std::string modules = ReadText(out + "/modules.csv");
-  EXPECT_EQ(Count(modules, "\r\n"), setup.ModuleCount() + 1);
+  EXPECT_EQ(test::CountOccurrences(modules, "\r\n"), setup.ModuleCount() + 1);
   EXPECT_THAT(modules, HasSubstr(std::to_string(deadSerial) + "," + deadAddress));
   const std::string fields = ReadText(out + "/fields.csv");
-  EXPECT_GT(Count(fields, "\r\n"), 11 * 10u);  // the readable modules' fields
+  EXPECT_GT(test::CountOccurrences(fields, "\r\n"), 11 * 10u);  // the readable modules' fields
   EXPECT_EQ(fields.find(std::to_string(deadSerial) + ","), std::string::npos);
 
   // A real browser engine renders it to PDF without complaint.
@@ -100,7 +95,9 @@ TEST(ReportCli, EveryModuleIsReportedAndAnUnreadableOneSaysSo) {
   const std::string pdfText = ReadText(pdf);
   ASSERT_GT(pdfText.size(), 1000u);
   EXPECT_EQ(pdfText.rfind("%PDF", 0), 0u);
-  EXPECT_GE(Count(pdfText, "/Type /Page") + Count(pdfText, "/Type/Page"), 2u);  // A4 pages
+  EXPECT_GE(test::CountOccurrences(pdfText, "/Type /Page") +
+                test::CountOccurrences(pdfText, "/Type/Page"),
+            2u);  // A4 pages
 }
 
 // One row of a CSV file, its quoted fields unquoted.

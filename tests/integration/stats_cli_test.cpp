@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/integration_helpers.h"
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
 #include "fixtures/temp_log.h"
@@ -17,16 +18,14 @@ namespace {
 
 using nlohmann::json;
 
-constexpr uint32_t kNode1 = 3100101;  // 192.168.202.20
-constexpr uint32_t kNode2 = 3100102;  // 192.168.202.21
+using test::demo_line::kNode1;        // 192.168.202.20
+using test::demo_line::kNode2;        // 192.168.202.21
 constexpr uint32_t kNode9 = 3100203;  // 192.168.202.28
 
-test::RunResult Cli(const test::Lab& lab, const std::string& logFolder,
-                    const std::vector<std::string>& args) {
-  std::vector<std::string> argv{"env", "TMPDIR=" + logFolder,
-                                test::BuiltProgram("apps/quillmar-cli")};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return lab.Exec("pc", argv, 120000);
+// Statistics of a range read every module of it: more time than a plain command.
+test::RunResult RunStatsCli(const test::Lab& lab, const std::string& logFolder,
+                            const std::vector<std::string>& args) {
+  return test::RunCliWithTmpdir(lab, logFolder, args, 120000);
 }
 
 std::string ReadAll(const std::string& path) {
@@ -34,14 +33,6 @@ std::string ReadAll(const std::string& path) {
   std::stringstream text;
   text << file.rdbuf();
   return text.str();
-}
-
-size_t Count(const std::string& text, const std::string& what) {
-  size_t count = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
-    ++count;
-  }
-  return count;
 }
 
 TEST(StatsCli, RangeFileHasReadErrorForTheDeadModuleAndGoesOn) {
@@ -53,7 +44,7 @@ TEST(StatsCli, RangeFileHasReadErrorForTheDeadModuleAndGoesOn) {
 
   const std::string path = folder.path() + "range.txt";
   const test::RunResult run =
-      Cli(lab, folder.path(), {"stats", "--range", "1-3", "-o", path, "--json"});
+      RunStatsCli(lab, folder.path(), {"stats", "--range", "1-3", "-o", path, "--json"});
   EXPECT_EQ(run.exitCode, 1) << "a module that cannot be read is a failure: " << run.err;
   EXPECT_NE(run.err.find("192.168.202.21: Read Error!"), std::string::npos) << run.err;
   const json result = json::parse(run.out);
@@ -64,7 +55,7 @@ TEST(StatsCli, RangeFileHasReadErrorForTheDeadModuleAndGoesOn) {
 
   const std::string text = ReadAll(path);
   ASSERT_EQ(text.rfind("Statistics Time: ", 0), 0u) << text;
-  EXPECT_EQ(Count(text, "\r\n\r\n\r\nRead Error!\r\n"), 1u) << text;
+  EXPECT_EQ(test::CountOccurrences(text, "\r\n\r\n\r\nRead Error!\r\n"), 1u) << text;
   const size_t first = text.find("IP Address: 192.168.202.20\r\n");
   const size_t error = text.find("Read Error!");
   const size_t third = text.find("IP Address: 192.168.202.22\r\n");
@@ -76,8 +67,8 @@ TEST(StatsCli, RangeFileHasReadErrorForTheDeadModuleAndGoesOn) {
   // The live modules' figures came from their registers and service port.
   EXPECT_NE(text.find("Reset Counter after Voltage < 18V: 2\r\n"), std::string::npos) << text;
   EXPECT_EQ(text.find(" Bytes Free"), std::string::npos) << "the raw answer is not shown";
-  EXPECT_EQ(Count(text, "Free Memory, [Bytes]: ---"), 0u) << text;
-  EXPECT_EQ(Count(text, "Average: ---"), 0u) << text;
+  EXPECT_EQ(test::CountOccurrences(text, "Free Memory, [Bytes]: ---"), 0u) << text;
+  EXPECT_EQ(test::CountOccurrences(text, "Average: ---"), 0u) << text;
 }
 
 TEST(StatsCli, ResetClearsOnlyTheCountersItNames) {
@@ -89,7 +80,7 @@ TEST(StatsCli, ResetClearsOnlyTheCountersItNames) {
   line.Write(kNode1, 265, {4});
 
   const test::RunResult others =
-      Cli(lab, folder.path(), {"stats", "192.168.202.20", "--reset", "others"});
+      RunStatsCli(lab, folder.path(), {"stats", "192.168.202.20", "--reset", "others"});
   ASSERT_EQ(others.exitCode, 0) << others.err;
   EXPECT_EQ(line.Read(kNode1, 23), std::vector<uint16_t>{2}) << "undervoltage counter kept";
   EXPECT_EQ(line.Read(kNode1, 265), std::vector<uint16_t>{0});
@@ -97,18 +88,19 @@ TEST(StatsCli, ResetClearsOnlyTheCountersItNames) {
   EXPECT_EQ(line.Read(kNode1, 286, 2, true), (std::vector<uint16_t>{0, 0})) << "saved to flash";
 
   const test::RunResult under =
-      Cli(lab, folder.path(), {"stats", "1", "--reset", "undervoltage", "--json"});
+      RunStatsCli(lab, folder.path(), {"stats", "1", "--reset", "undervoltage", "--json"});
   ASSERT_EQ(under.exitCode, 0) << under.err;
   EXPECT_EQ(line.Read(kNode1, 23), std::vector<uint16_t>{0});
 
-  const test::RunResult shown = Cli(lab, folder.path(), {"stats", "1", "--json"});
+  const test::RunResult shown = RunStatsCli(lab, folder.path(), {"stats", "1", "--json"});
   ASSERT_EQ(shown.exitCode, 0) << shown.err;
   const json result = json::parse(shown.out);
   EXPECT_EQ(result["undervoltage_resets"], 0);
   EXPECT_EQ(result["reconnects"], 0);
   EXPECT_TRUE(result["cpu_load"].is_object()) << shown.out;
 
-  const test::RunResult refused = Cli(lab, folder.path(), {"stats", "1", "--reset", "everything"});
+  const test::RunResult refused =
+      RunStatsCli(lab, folder.path(), {"stats", "1", "--reset", "everything"});
   EXPECT_EQ(refused.exitCode, 2) << refused.err;
 }
 
@@ -133,7 +125,7 @@ TEST(StatsCli, HealthAllNamesTheModuleWithInjectedFaultsFirst) {
            {"parameter", 230},
            {"ageMs", 2 * 86400000}});
 
-  const test::RunResult run = Cli(lab, folder.path(), {"health", "--all", "--json"});
+  const test::RunResult run = RunStatsCli(lab, folder.path(), {"health", "--all", "--json"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   const json modules = json::parse(run.out)["modules"];
   ASSERT_EQ(modules.size(), 12u) << run.out;
@@ -145,7 +137,7 @@ TEST(StatsCli, HealthAllNamesTheModuleWithInjectedFaultsFirst) {
   }
 
   line.Kill(kNode2);
-  const test::RunResult text = Cli(lab, folder.path(), {"health", "1", "2", "9"});
+  const test::RunResult text = RunStatsCli(lab, folder.path(), {"health", "1", "2", "9"});
   EXPECT_EQ(text.exitCode, 1) << text.err;
   const size_t dead = text.out.find("192.168.202.21");
   const size_t faulty = text.out.find("192.168.202.28");

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/integration_helpers.h"
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
 #include "fixtures/program_bytes.h"
@@ -23,16 +24,6 @@ using ::testing::HasSubstr;
 constexpr uint32_t kUxModule = 4100;  // node 1, family 0x09, device-type code 0x900
 constexpr uint32_t kIoModule = 4101;  // node 2, family 0x0C, device-type code 0xC00
 
-std::string WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
-  return path;
-}
-std::vector<uint8_t> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 // The content hash linesim reports for a module's files (FNV-1a, 64 bit).
 std::string Hash(const std::vector<uint8_t>& bytes) {
   uint64_t hash = 0xcbf29ce484222325ull;
@@ -61,7 +52,7 @@ class TftpCli : public ::testing::Test {
          "registers": {"6": "0x0900"}},
         {"serial": 4101, "node": 2, "family": "0x0C", "registers": {"6": "0x0C00"}}]]})";
     lineFile_ = folder_.path() + "line.json";
-    WriteFile(lineFile_, std::vector<uint8_t>(description.begin(), description.end()));
+    test::WriteBytes(lineFile_, std::vector<uint8_t>(description.begin(), description.end()));
   }
   test::RunResult Cli(const test::Lab& lab, const std::vector<std::string>& args,
                       uint32_t timeoutMs = 60000) {
@@ -82,7 +73,7 @@ TEST_F(TftpCli, PlcProgramUploadedNamedDownloadedLockedAndDeleted) {
   test::Lab lab;
   test::Linesim line(lab, lineFile_);
   const std::vector<uint8_t> program = Program(1000, "BrevantrixUx", "PLCDATA_Line7.bin");
-  const std::string path = WriteFile(folder_.path() + "PLCDATA_Line7.bin", program);
+  const std::string path = test::WriteBytes(folder_.path() + "PLCDATA_Line7.bin", program);
 
   const auto upload = Cli(lab, {"plc", "upload", "192.168.202.20", path});
   ASSERT_EQ(upload.exitCode, 0) << upload.out << upload.err;
@@ -98,7 +89,7 @@ TEST_F(TftpCli, PlcProgramUploadedNamedDownloadedLockedAndDeleted) {
   const std::string back = folder_.path() + "back.bin";
   const auto get = Cli(lab, {"tftp", "get", "192.168.202.20", "PlcData_.bin", back, "--json"});
   ASSERT_EQ(get.exitCode, 0) << get.err;
-  EXPECT_EQ(ReadFile(back), WithCrc(program));
+  EXPECT_EQ(test::ReadBytes(back), WithCrc(program));
   const json got = json::parse(get.out);
   EXPECT_EQ(got["bytes"], 1002);
   EXPECT_TRUE(got["counters"].contains("retransmissions"));
@@ -135,7 +126,7 @@ TEST_F(TftpCli, ImageOf377512BytesArrivesIntactOverALossyLink) {
     state = state * 1103515245u + 12345u;
     byte = static_cast<uint8_t>(state >> 16);
   }
-  const std::string path = WriteFile(folder_.path() + "BrevantrixUX_4_18.bin", image);
+  const std::string path = test::WriteBytes(folder_.path() + "BrevantrixUX_4_18.bin", image);
   lab.Impair(1, 5, 0);
   const auto put = Cli(lab, {"tftp", "put", "sn:4100", path, "--json"}, 180000);
   ASSERT_EQ(put.exitCode, 0) << put.out << put.err;
@@ -154,7 +145,8 @@ TEST_F(TftpCli, ModuleDyingMidTransferIsReportedWithTheCounters) {
   QM_SKIP_WITHOUT_LAB();
   test::Lab lab;
   test::Linesim line(lab, lineFile_);
-  const std::string path = WriteFile(folder_.path() + "image.bin", std::vector<uint8_t>(5000, 1));
+  const std::string path =
+      test::WriteBytes(folder_.path() + "image.bin", std::vector<uint8_t>(5000, 1));
   line.SetFault(kUxModule, {{"tftpDie", 4}});
   const auto put = Cli(lab, {"tftp", "put", "192.168.202.20", path});
   EXPECT_EQ(put.exitCode, 1);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/integration_helpers.h"
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
 #include "fixtures/temp_log.h"
@@ -24,32 +25,17 @@ constexpr const char* kServerAddress = "192.168.202.30";
 constexpr const char* kTftpd = "/usr/sbin/in.tftpd";
 constexpr const char* kTftp = "/usr/bin/tftp";
 
-std::vector<uint8_t> Bytes(size_t length, uint8_t salt) {
+std::vector<uint8_t> PatternBytes(size_t length, uint8_t salt) {
   std::vector<uint8_t> bytes(length);
   for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<uint8_t>(i * 29 + salt);
   return bytes;
 }
-void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
-}
-std::vector<uint8_t> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-// The data with its CRC-16/MODBUS, low byte first (linesim's own computation).
-std::vector<uint8_t> WithCrc(std::vector<uint8_t> data) {
+// The data with its CRC-16/MODBUS, low byte first (linesim's own computation, not ours).
+std::vector<uint8_t> WithLinesimCrc(std::vector<uint8_t> data) {
   const uint16_t crc = sim::tftp::Crc16Modbus(data.data(), data.size());
   data.push_back(static_cast<uint8_t>(crc));
   data.push_back(static_cast<uint8_t>(crc >> 8));
   return data;
-}
-
-test::RunResult Cli(const test::Lab& lab, const std::vector<std::string>& args) {
-  std::vector<std::string> argv{test::BuiltProgram("apps/quillmar-cli")};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return lab.Exec("pc", argv, 60000);
 }
 
 #define QM_SKIP_WITHOUT_DEBIAN_TFTP()                                                       \
@@ -74,34 +60,37 @@ TEST(TftpInterop, OurPutAndGetAgainstTftpdHpa) {
   test::BackgroundProcess server =
       lab.Start("line", {kTftpd, "-L", "-a", std::string(kServerAddress) + ":69", "-s", root, "-c",
                          "-p", "-r", "tsize", "-u", "root"});
-  const std::vector<uint8_t> download = Bytes(1500, 3);
-  const std::vector<uint8_t> twoBlocks = Bytes(1024, 5);  // ends on an empty block
-  WriteFile(root + "/down.bin", download);
-  WriteFile(root + "/two.bin", twoBlocks);
+  const std::vector<uint8_t> download = PatternBytes(1500, 3);
+  const std::vector<uint8_t> twoBlocks = PatternBytes(1024, 5);  // ends on an empty block
+  test::WriteBytes(root + "/down.bin", download);
+  test::WriteBytes(root + "/two.bin", twoBlocks);
   chmod((root + "/down.bin").c_str(), 0644);
   chmod((root + "/two.bin").c_str(), 0644);
   ASSERT_TRUE(test::Linesim::WaitUntil(
       [&] {
-        return Cli(lab, {"tftp", "get", kServerAddress, "down.bin", folder.path() + "probe.bin"})
+        return test::RunCli(
+                   lab, {"tftp", "get", kServerAddress, "down.bin", folder.path() + "probe.bin"})
                    .exitCode == 0;
       },
       5000))
       << "tftpd-hpa did not answer: " << server.Stderr();
 
-  const std::vector<uint8_t> upload = Bytes(2000, 9);
-  WriteFile(folder.path() + "up.bin", upload);
-  const auto put = Cli(lab, {"tftp", "put", kServerAddress, folder.path() + "up.bin", "up.bin"});
+  const std::vector<uint8_t> upload = PatternBytes(2000, 9);
+  test::WriteBytes(folder.path() + "up.bin", upload);
+  const auto put =
+      test::RunCli(lab, {"tftp", "put", kServerAddress, folder.path() + "up.bin", "up.bin"});
   ASSERT_EQ(put.exitCode, 0) << put.out << put.err;
-  EXPECT_EQ(ReadFile(root + "/up.bin"), WithCrc(upload));
+  EXPECT_EQ(test::ReadBytes(root + "/up.bin"), WithLinesimCrc(upload));
 
   for (const auto& [name, content] :
        {std::pair{"down.bin", download}, std::pair{"two.bin", twoBlocks}}) {
     const std::string local = folder.path() + "got-" + name;
-    const auto get = Cli(lab, {"tftp", "get", kServerAddress, name, local});
+    const auto get = test::RunCli(lab, {"tftp", "get", kServerAddress, name, local});
     ASSERT_EQ(get.exitCode, 0) << name << ": " << get.err;
-    EXPECT_EQ(ReadFile(local), content) << name;
+    EXPECT_EQ(test::ReadBytes(local), content) << name;
   }
-  const auto missing = Cli(lab, {"tftp", "get", kServerAddress, "none.bin", folder.path() + "x"});
+  const auto missing =
+      test::RunCli(lab, {"tftp", "get", kServerAddress, "none.bin", folder.path() + "x"});
   EXPECT_EQ(missing.exitCode, 1);
   EXPECT_FALSE(std::ifstream(folder.path() + "x").good());
 }
@@ -112,8 +101,8 @@ TEST(TftpInterop, TftpHpaClientAgainstLinesim) {
   test::Lab lab;
   test::Linesim line(lab, test::SourceFile("sim/lines/demo.json"));
   fixtures::TempFolder folder;
-  const std::vector<uint8_t> program = Bytes(1500, 11);
-  WriteFile(folder.path() + "program.bin", WithCrc(program));
+  const std::vector<uint8_t> program = PatternBytes(1500, 11);
+  test::WriteBytes(folder.path() + "program.bin", WithLinesimCrc(program));
   const auto put = lab.Exec("pc", {kTftp, "-m", "binary", "192.168.202.20", "-c", "put",
                                    folder.path() + "program.bin", "PlcData_.bin"});
   ASSERT_EQ(put.exitCode, 0) << put.out << put.err;
@@ -124,10 +113,10 @@ TEST(TftpInterop, TftpHpaClientAgainstLinesim) {
   const auto get =
       lab.Exec("pc", {kTftp, "-m", "binary", "192.168.202.20", "-c", "get", "PlcData_.bin", back});
   ASSERT_EQ(get.exitCode, 0) << get.out << get.err;
-  EXPECT_EQ(ReadFile(back), WithCrc(program));
+  EXPECT_EQ(test::ReadBytes(back), WithLinesimCrc(program));
 
   // A file without a valid check value is refused with ERROR 0 and changes nothing.
-  WriteFile(folder.path() + "plain.bin", Bytes(700, 1));
+  test::WriteBytes(folder.path() + "plain.bin", PatternBytes(700, 1));
   const auto bad = lab.Exec("pc", {kTftp, "-m", "binary", "192.168.202.20", "-c", "put",
                                    folder.path() + "plain.bin", "PlcData_.bin"});
   EXPECT_THAT(bad.out + bad.err, HasSubstr("Checksum error"));

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/format.h"
+#include "fixtures/integration_helpers.h"
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
 #include "fixtures/temp_log.h"
@@ -20,14 +21,6 @@ namespace {
 
 using nlohmann::json;
 using ::testing::HasSubstr;
-
-test::RunResult Cli(const test::Lab& lab, const std::string& logFolder,
-                    const std::vector<std::string>& args) {
-  std::vector<std::string> argv{"env", "TMPDIR=" + logFolder,
-                                test::BuiltProgram("apps/quillmar-cli")};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return lab.Exec("pc", argv, 60000);
-}
 
 json SerialOrNull(bool present, uint32_t serial) {
   return present ? json(serial) : json(nullptr);
@@ -42,7 +35,7 @@ TEST(TopologyCli, TheDemoLineIsDrawnAsItIsCabled) {
   const sim::LineSetup setup = sim::LoadLineFile(demo);
   ASSERT_EQ(setup.chains.size(), 2u);
 
-  test::RunResult run = Cli(lab, logs.path(), {"--json", "topology"});
+  test::RunResult run = test::RunCliWithTmpdir(lab, logs.path(), {"--json", "topology"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   const json out = json::parse(run.out);
   EXPECT_EQ(out["adapter"], lab.PcInterface(1));
@@ -78,7 +71,7 @@ TEST(TopologyCli, TheDemoLineIsDrawnAsItIsCabled) {
   EXPECT_EQ(modules[6]["direction"], "right-to-left");
   EXPECT_EQ(modules[0]["direction"], "left-to-right");
 
-  run = Cli(lab, logs.path(), {"topology"});
+  run = test::RunCliWithTmpdir(lab, logs.path(), {"topology"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_THAT(run.out, HasSubstr("PL Conveyors Dialog - (12 Module sind dargestellt)\n"));
   EXPECT_THAT(run.out, HasSubstr("PC -- [-> 192.168.202.20 SN 3100101] [-> 192.168.202.21 SN "
@@ -103,7 +96,7 @@ TEST(TopologyCli, AHalfNumberedChainIsReportedWithTheExpectedAddresses) {
     line.Write(serial, 1, {0x1111, 0x2222, 0x3333, last});
   }
 
-  const test::RunResult run = Cli(lab, logs.path(), {"--json", "topology"});
+  const test::RunResult run = test::RunCliWithTmpdir(lab, logs.path(), {"--json", "topology"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
   const json out = json::parse(run.out);
   ASSERT_EQ(out["drawn"], 12);
@@ -123,7 +116,7 @@ TEST(TopologyCli, AHalfNumberedChainIsReportedWithTheExpectedAddresses) {
     EXPECT_EQ(errors[serial], nullptr) << serial;
   }
 
-  const test::RunResult text = Cli(lab, logs.path(), {"topology"});
+  const test::RunResult text = test::RunCliWithTmpdir(lab, logs.path(), {"topology"});
   EXPECT_THAT(text.out, HasSubstr("Achtung - 4 mögliches Problem gefunden (Module mit roter LED "
                                   "prüfen)"));
 }
@@ -144,7 +137,7 @@ TEST(TopologyCli, AModuleWithoutTopologyAnswerEndsTheDrawnChain) {
   test::Lab lab;
   test::Linesim line(lab, path);
 
-  const test::RunResult run = Cli(lab, logs.path(), {"topology", "--json"});
+  const test::RunResult run = test::RunCliWithTmpdir(lab, logs.path(), {"topology", "--json"});
   // Found but not reached: never reported as the whole line.
   EXPECT_EQ(run.exitCode, 1) << run.err;
   const json out = json::parse(run.out);
@@ -175,7 +168,7 @@ TEST(TopologyCli, ModulesSharingAnAddressStopTheDrawing) {
   test::Lab lab;
   test::Linesim line(lab, path);
 
-  test::RunResult run = Cli(lab, logs.path(), {"--json", "topology"});
+  test::RunResult run = test::RunCliWithTmpdir(lab, logs.path(), {"--json", "topology"});
   EXPECT_EQ(run.exitCode, 1) << run.err;
   const json out = json::parse(run.out);
   EXPECT_EQ(out["found"], 3);
@@ -189,7 +182,7 @@ TEST(TopologyCli, ModulesSharingAnAddressStopTheDrawing) {
                         "\r\n The following nodes (see mentioned SerNo) has duplicated IPs:\r\n"
                         "{ser.no: 901 - ip:\"192.168.202.20\"}, {ser.no: 902 - "
                         "ip:\"192.168.202.20\"}, "));
-  run = Cli(lab, logs.path(), {"topology"});
+  run = test::RunCliWithTmpdir(lab, logs.path(), {"topology"});
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.out, "");  // nothing is drawn
 }

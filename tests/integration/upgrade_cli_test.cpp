@@ -41,7 +41,7 @@ std::string WriteImage(const std::string& folder, const std::string& name, size_
   return folder + name;
 }
 
-std::string LineFile() {
+std::string UpgradeLineFile() {
   const std::string path = Folder("line") + "upgrade.json";
   std::ofstream(path) << R"({
     "network": "192.168.202.0", "mask": "255.255.255.0",
@@ -82,7 +82,7 @@ uint64_t TftpRequests(const test::Linesim& line, uint32_t serial) {
 TEST(UpgradeCli, OldBaseModuleGoesThroughTheIntermediateImage) {
   QM_SKIP_WITHOUT_LAB();
   test::Lab lab;
-  test::Linesim line(lab, LineFile());
+  test::Linesim line(lab, UpgradeLineFile());
   const std::string images = Folder("images");
   WriteImage(images, "Brevantrix_4_0.bin", 259700, 0xE59FF018u);
   const std::string file = WriteImage(Folder("files"), "Brevantrix_4_5.bin", 200000, 0xE59FF018u);
@@ -129,7 +129,7 @@ TEST(UpgradeCli, OldBaseModuleGoesThroughTheIntermediateImage) {
 TEST(UpgradeCli, MissingIntermediateImageIsNamedAndNothingGoesToThatModule) {
   QM_SKIP_WITHOUT_LAB();
   test::Lab lab;
-  test::Linesim line(lab, LineFile());
+  test::Linesim line(lab, UpgradeLineFile());
   const std::string images = Folder("wrong-size");
   WriteImage(images, "Brevantrix_4_0.bin", 259699, 0xE59FF018u);
   const std::string file = WriteImage(Folder("files2"), "Brevantrix_4_5.bin", 5000, 0xE59FF018u);
@@ -150,7 +150,7 @@ TEST(UpgradeCli, MissingIntermediateImageIsNamedAndNothingGoesToThatModule) {
 TEST(UpgradeCli, ASecondRunGoesOnlyToModulesThatShowTheIntermediateImage) {
   QM_SKIP_WITHOUT_LAB();
   test::Lab lab;
-  test::Linesim line(lab, LineFile());
+  test::Linesim line(lab, UpgradeLineFile());
   const std::string images = Folder("images4");
   WriteImage(images, "Brevantrix_4_0.bin", 259700, 0xE59FF018u);
   const std::string file = WriteImage(Folder("files4"), "Brevantrix_4_5.bin", 5000, 0xE59FF018u);
@@ -255,7 +255,7 @@ TEST(UpgradeCli, APlcProgramForAnotherFamilyStopsTheRunBeforeAnyUpload) {
 TEST(UpgradeCli, DowngradeStopsTheRunBeforeAnyUpload) {
   QM_SKIP_WITHOUT_LAB();
   test::Lab lab;
-  test::Linesim line(lab, LineFile());
+  test::Linesim line(lab, UpgradeLineFile());
   const std::string file = WriteImage(Folder("files3"), "Brevantrix_2_9.bin", 5000, 0xE59FF018u);
   const auto run = Upgrade(lab, {file, "192.168.202.22", "192.168.202.25"});
   EXPECT_EQ(run.exitCode, 1);

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/integration_helpers.h"
 #include "fixtures/lab.h"
 #include "fixtures/linesim_fixture.h"
 #include "fixtures/program_bytes.h"
@@ -32,11 +33,6 @@ constexpr uint32_t kSpare = 3100903;     // the factory-fresh module put in its 
 constexpr char kReplacedIp[] = "192.168.202.22";
 constexpr char kSpareIp[] = "192.168.202.90";
 constexpr uint32_t kEventWaitMs = 60000;
-
-std::vector<uint8_t> ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // The JSON lines the watch printed so far.
 std::vector<json> EventLines(const std::string& out) {
@@ -200,7 +196,7 @@ TEST_F(WatchCli, OutageReplacementAndRestoreOnTheDemoLine) {
   EXPECT_THAT(read.out, HasSubstr("1234"));
   const auto get = Cli(lab, {"tftp", "get", kReplacedIp, "PlcData_.bin", Path("back.bin")});
   ASSERT_EQ(get.exitCode, 0) << get.err;
-  EXPECT_EQ(ReadBytes(Path("back.bin")), test::WithCrc(program));
+  EXPECT_EQ(test::ReadBytes(Path("back.bin")), test::WithCrc(program));
   // Nothing was written to any other module.
   for (const auto& m : line.List()) {
     if (m.serial != kSpare) {
