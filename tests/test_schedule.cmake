@@ -1,10 +1,18 @@
-# Included by ctest after the discovered test lists (TEST_INCLUDE_FILES in CMakeLists.txt); the
-# tests CMake itself adds get their COST where they are added (qm_long_test).
+# Included by ctest after the discovered test lists (TEST_INCLUDE_FILES in CMakeLists.txt): how
+# ctest schedules the discovered tests. A name this tree does not have is ignored. The tests CMake
+# itself adds get their COST where they are added (qm_long_tests).
+
+# Tests that need two runs of a program a predictable time apart run alone: tests beside them
+# stretch and scatter the programs' start-up by seconds on a busy machine.
+set(qm_run_alone DiscoveryIntegration.ALateAnswerToThePreviousRunIsNotTakenByTheNext)
+foreach(qm_test IN LISTS qm_run_alone)
+  set_tests_properties("${qm_test}" PROPERTIES RUN_SERIAL TRUE)
+endforeach()
+
 # The longest tests start first, so that a pass does not end with one of them running alone: on
 # a new build tree ctest knows no test's time yet and starts them in the order they were defined.
 # The figures are seconds under ASan on a loaded 2-core machine; only their order matters, and
 # ctest replaces them with the times it measures once the tree has run its tests.
-# A name this tree does not have is ignored.
 set(qm_test_costs
   CliConventions.RefusedNumbersAndTargetsTouchNoModule 127
   LineCommandsCli.RangeAutoConfigOnTheSecondChainNumbersExactlyTheRange 105
@@ -42,11 +50,7 @@ set(qm_test_costs
   LineCommandsCli.SetIpMovesTheModuleToItsNewAddress 40
   RegisterClientLab.ResetModuleRestartsTheModule 40
 )
-list(LENGTH qm_test_costs qm_count)
-math(EXPR qm_last "${qm_count} - 1")
-foreach(qm_index RANGE 0 ${qm_last} 2)
-  math(EXPR qm_cost_index "${qm_index} + 1")
-  list(GET qm_test_costs ${qm_index} qm_test)
-  list(GET qm_test_costs ${qm_cost_index} qm_cost)
+while(qm_test_costs)
+  list(POP_FRONT qm_test_costs qm_test qm_cost)
   set_tests_properties("${qm_test}" PROPERTIES COST ${qm_cost})
-endforeach()
+endwhile()
