@@ -124,10 +124,11 @@ void ModbusServer::Process(Connection& connection) {
     used += request.frameLength;
     const Faults& faults = module.ModuleFaults();
     if (faults.rebootOnWrite && WriteCovers(request, faults.rebootOnWrite)) {
-      // The module restarts as the write arrives (once): the write is lost with the connection.
+      // The module restarts as the write arrives (once): the write is lost with the connection,
+      // and the module is off the network before its connections close.
       module.ModuleFaults().rebootOnWrite = 0;
       const size_t index = connection.module;
-      simulator_.Reboot(index, simulator_.Line().timing.rebootMs);
+      simulator_.Reboot(index, simulator_.Line().timing.rebootMs, true);
       return;
     }
     const bool faulty = faults.affectsModbus;

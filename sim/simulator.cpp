@@ -285,11 +285,14 @@ static void ActivateStagedFirmware(SimModule& module) {
   staged.reset();
 }
 
-void Simulator::Reboot(size_t index, uint32_t ms) {
+void Simulator::Reboot(size_t index, uint32_t ms, bool silentAtOnce) {
   SimModule& module = *modules_[index];
   if (!module.Alive()) return;
   const uint64_t generation = ++generation_[index];
   module.SetRebooting(true);
+  // Closing first would let a client that sees the close connect again before the address is
+  // gone: the kernel completes that handshake, which a restarting module never does.
+  if (silentAtOnce) RemoveAddress(index);
   if (modbus_) modbus_->CloseModuleConnections(index, true);
   if (service_) service_->CloseModuleConnections(index);
   RemoveAddress(index);

@@ -71,7 +71,10 @@ class Simulator {
   // Module life, all on the loop thread.
   void Kill(size_t index);
   void Revive(size_t index);
-  void Reboot(size_t index, uint32_t ms);
+  // `silentAtOnce`: the module is gone from the network before its connections close, so that
+  // no client can connect to it again during the restart (a module that restarts while it
+  // receives a request answers nothing more). Otherwise queued answers go out first.
+  void Reboot(size_t index, uint32_t ms, bool silentAtOnce = false);
   void SetFaults(size_t index, const Faults& faults);
   void ChangeNetwork(size_t index, uint32_t address, uint32_t mask, uint32_t gateway);
   // Set NodeIP from the PC (on the loop thread).
