@@ -75,7 +75,7 @@ CDlgDiagnostic::CDlgDiagnostic(Host host, QWidget* parent)
   module_ = shownModule >= kFirstModule && shownModule <= kLastModule ? shownModule : kFirstModule;
 
   auto* root = new QVBoxLayout(this);
-  const auto value = [this](QWidget* parent, const char* name) {
+  const auto value = [](QWidget* parent, const char* name) {
     auto* label = new QLabel(QString::fromLatin1(kNotRead), parent);
     label->setObjectName(QLatin1String(name));
     label->setTextFormat(Qt::PlainText);

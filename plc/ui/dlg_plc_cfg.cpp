@@ -200,7 +200,7 @@ void CDlgPLC_CFG::CheckProgram() {
   SetStatus(tr("Prüfe das PLC Programm von %1...").arg(Q(address)), false);
 
   QPointer<CDlgPLC_CFG> self(this);
-  worker_->Post([self, this, generation, address, reader = readProgram_,
+  worker_->Post([self, generation, address, reader = readProgram_,
                  tagProgram = model_.Program().program] {
     const ModuleProgram module = reader ? reader(address) : ModuleProgram{};
     const std::string mismatch = ProgramMismatch(tagProgram, address, module);

@@ -5,11 +5,13 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <cstdio>
 #include <map>
 #include <optional>
@@ -36,7 +38,12 @@ bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
   timer.start();
   while (!done()) {
     if (timer.elapsed() > timeoutMs) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    // Events are handled as they come, and the condition is looked at again every few
+    // milliseconds: the workers change what it reads without an event, and processing the
+    // pending events alone returns at once, which made this loop spin on a core.
+    QEventLoop pause;
+    QTimer::singleShot(5, &pause, &QEventLoop::quit);
+    pause.exec();
   }
   return true;
 }
