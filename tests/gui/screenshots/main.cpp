@@ -4,14 +4,12 @@
 // and the advanced functions window.
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
-#include <QTimer>
+#include <QTest>
 #include <cstdio>
 #include <map>
 #include <optional>
@@ -33,19 +31,10 @@
 
 namespace shots {
 
+// Qt Test's wait handles the events as they come and sleeps between looks at the condition (the
+// workers change what it reads without an event).
 bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
-  QElapsedTimer timer;
-  timer.start();
-  while (!done()) {
-    if (timer.elapsed() > timeoutMs) return false;
-    // Events are handled as they come, and the condition is looked at again every few
-    // milliseconds: the workers change what it reads without an event, and processing the
-    // pending events alone returns at once, which made this loop spin on a core.
-    QEventLoop pause;
-    QTimer::singleShot(5, &pause, &QEventLoop::quit);
-    pause.exec();
-  }
-  return true;
+  return QTest::qWaitFor(done, timeoutMs);
 }
 
 TextChecks& ActiveTextChecks() {
